@@ -1,0 +1,101 @@
+#include "document/bitmap.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+#include <new>
+
+namespace fb {
+
+static_assert(std::endian::native == std::endian::little, "words are read little-endian");
+
+bool operator==(const Palette& a, const Palette& b) {
+  if (a.count != b.count) return false;
+  return std::equal(a.entries.begin(), a.entries.begin() + a.count, b.entries.begin());
+}
+
+std::unique_ptr<Palette> makePalette(const Rgb* entries, int count) {
+  auto p = std::unique_ptr<Palette>(new (std::nothrow) Palette);
+  if (!p) return nullptr;
+  p->count = std::clamp(count, 0, 256);
+  if (entries) std::copy(entries, entries + p->count, p->entries.begin());
+  return p;
+}
+
+std::unique_ptr<Palette> copyPalette(const Palette& src) {
+  auto p = std::unique_ptr<Palette>(new (std::nothrow) Palette(src));
+  return p;
+}
+
+int colourBits(int n) {
+  if (n > 128) return 8;
+  if (n > 64) return 7;
+  if (n > 32) return 6;
+  if (n > 16) return 5;
+  if (n > 8) return 4;
+  if (n >= 5) return 3;
+  if (n >= 3) return 2;
+  return 1;
+}
+
+bool sizeAcceptable(int width, int height) {
+  if (width < 0 || height < 0) return false;
+  return static_cast<int64_t>(width) * height <= kMaxImagePixels;
+}
+
+std::unique_ptr<Bitmap> createBitmap(int width, int height, const Palette* palette) {
+  if (!sizeAcceptable(width, height)) return nullptr;
+  try {
+    auto b = std::make_unique<Bitmap>();
+    b->width = width;
+    b->height = height;
+    b->stride = stride8(width);
+    b->data.assign(static_cast<size_t>(b->stride) * static_cast<size_t>(height), 0);
+    if (palette) std::copy(palette->entries.begin(), palette->entries.begin() + palette->count,
+                           b->colours.begin());
+    return b;
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
+
+std::unique_ptr<Bitmap> copyBitmap(const Bitmap& src) {
+  try {
+    return std::make_unique<Bitmap>(src);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
+
+std::unique_ptr<Mask> buildMask(const Bitmap& b, uint8_t transparentIndex) {
+  try {
+    auto m = std::make_unique<Mask>();
+    m->width = b.width;
+    m->height = b.height;
+    m->stride = ((b.width + 31) / 32) * 4;
+    m->bits.assign(static_cast<size_t>(m->stride) * static_cast<size_t>(b.height), 0);
+    // Eight pixels at a time: flag the bytes equal to the index, then gather
+    // the flags into one mask byte, first pixel in the top bit.
+    const uint64_t ones = 0x0101010101010101ull, low7 = 0x7F7F7F7F7F7F7F7Full;
+    const uint64_t pattern = ones * transparentIndex;
+    for (int y = 0; y < b.height; ++y) {
+      const uint8_t* src = b.row(y);
+      uint8_t* dst = m->bits.data() + static_cast<size_t>(y) * m->stride;
+      int x = 0;
+      for (; x + 8 <= b.width; x += 8) {
+        uint64_t v;
+        std::memcpy(&v, src + x, 8);
+        uint64_t t = v ^ pattern;
+        uint64_t zero = ~(((t & low7) + low7) | t | low7);  // 0x80 in each zero byte
+        dst[x >> 3] = static_cast<uint8_t>((((zero >> 7) & ones) * 0x8040201008040201ull) >> 56);
+      }
+      for (; x < b.width; ++x)
+        if (src[x] == transparentIndex) dst[x >> 3] |= static_cast<uint8_t>(0x80 >> (x & 7));
+    }
+    return m;
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
+
+}  // namespace fb

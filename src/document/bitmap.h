@@ -1,0 +1,54 @@
+// Frame bitmaps: 8-bit indexed pixels with a 256-entry colour table, the
+// 1-bit transparency mask, and the row strides of the 8- and 24-bit buffers.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "document/palette.h"
+
+namespace fb {
+
+// Rows of 8-bit data are padded to 4 bytes, rows of 24-bit data likewise.
+inline int stride8(int width) { return (width + 3) & ~3; }
+inline int stride24(int width) { return (width * 3 + 3) & ~3; }
+
+// Pixel buffers above this many pixels are refused as "out of memory": files
+// may declare any size up to 65535 × 65535, far beyond what anyone animates.
+constexpr int64_t kMaxImagePixels = 89478485;
+bool sizeAcceptable(int width, int height);
+
+struct Bitmap {
+  int width = 0;
+  int height = 0;
+  int stride = 0;
+  std::array<Rgb, 256> colours{};  // colour table, black beyond the palette
+  std::vector<uint8_t> data;       // top-down rows of `stride` bytes
+
+  uint8_t* row(int y) { return data.data() + static_cast<size_t>(y) * stride; }
+  const uint8_t* row(int y) const { return data.data() + static_cast<size_t>(y) * stride; }
+};
+
+// A zero-filled bitmap whose colour table holds the palette's colours (may be
+// null). Null when the size is unacceptable or memory runs out.
+std::unique_ptr<Bitmap> createBitmap(int width, int height, const Palette* palette);
+std::unique_ptr<Bitmap> copyBitmap(const Bitmap& b);
+
+// Monochrome mask: a set bit marks a transparent pixel. Rows MSB first, padded to 4 bytes.
+struct Mask {
+  int width = 0;
+  int height = 0;
+  int stride = 0;
+  std::vector<uint8_t> bits;
+
+  bool transparentAt(int x, int y) const {
+    return (bits[static_cast<size_t>(y) * stride + (x >> 3)] >> (7 - (x & 7))) & 1;
+  }
+};
+
+// The mask of pixels equal to `transparentIndex`. Null when memory runs out.
+std::unique_ptr<Mask> buildMask(const Bitmap& b, uint8_t transparentIndex);
+
+}  // namespace fb

@@ -1,0 +1,210 @@
+#include "document/player.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+namespace fb {
+namespace {
+
+// The colours of a display that has no palette of its own: the 20 static
+// colours of a VGA-style system palette, black elsewhere.
+const Palette& defaultSystemPalette() {
+  static const Palette p = [] {
+    Palette q;
+    const Rgb first[10] = {{0, 0, 0},       {128, 0, 0},     {0, 128, 0},   {128, 128, 0},
+                           {0, 0, 128},     {128, 0, 128},   {0, 128, 128}, {192, 192, 192},
+                           {192, 220, 192}, {166, 202, 240}};
+    const Rgb last[10] = {{255, 251, 240}, {160, 160, 164}, {128, 128, 128}, {255, 0, 0},
+                          {0, 255, 0},     {255, 255, 0},   {0, 0, 255},     {255, 0, 255},
+                          {0, 255, 255},   {255, 255, 255}};
+    q.count = 256;
+    for (int i = 0; i < 10; ++i) {
+      q[i] = first[i];
+      q[246 + i] = last[i];
+    }
+    return q;
+  }();
+  return p;
+}
+
+struct Rect {
+  int x0, y0, x1, y1;  // clipped, half-open
+};
+
+Rect clipToCanvas(const Frame& canvas, int left, int top, int width, int height) {
+  Rect r{std::max(0, left), std::max(0, top), std::min(canvas.width, left + width),
+         std::min(canvas.height, top + height)};
+  if (r.x1 < r.x0) r.x1 = r.x0;
+  if (r.y1 < r.y0) r.y1 = r.y0;
+  return r;
+}
+
+// Fills a rectangle of the canvas with index `value`; in true colour with the
+// colour of that index, or transparent when `clear` is set.
+void fillRect(FramePlayer& p, const Rect& r, uint8_t value, bool clear) {
+  Frame& c = *p.canvas;
+  const Palette* pal = p.animation->globalPalette ? p.animation->globalPalette.get()
+                                                  : &defaultSystemPalette();
+  Rgb colour = value < pal->count ? (*pal)[value] : Rgb{};
+  int s24 = stride24(c.width), s8 = stride8(c.width);
+  for (int y = r.y0; y < r.y1; ++y) {
+    std::memset(c.dib->row(y) + r.x0, value, static_cast<size_t>(r.x1 - r.x0));
+    uint8_t* rgb = c.rgb.data() + static_cast<size_t>(y) * s24;
+    uint8_t* a = c.alpha.data() + static_cast<size_t>(y) * s8;
+    for (int x = r.x0; x < r.x1; ++x) {
+      if (clear) {
+        rgb[3 * x] = rgb[3 * x + 1] = rgb[3 * x + 2] = 0;
+        a[x] = 0;
+      } else {
+        rgb[3 * x] = colour.r;
+        rgb[3 * x + 1] = colour.g;
+        rgb[3 * x + 2] = colour.b;
+        a[x] = 255;
+      }
+    }
+  }
+}
+
+// Porter-Duff "over" with straight (non-premultiplied) alpha.
+inline void over(uint8_t* dst, uint8_t& dstA, const uint8_t* src, unsigned srcA) {
+  if (srcA == 255) {
+    dst[0] = src[0];
+    dst[1] = src[1];
+    dst[2] = src[2];
+    dstA = 255;
+    return;
+  }
+  if (srcA == 0) return;
+  unsigned da = dstA * (255 - srcA) / 255;
+  unsigned outA = srcA + da;
+  for (int i = 0; i < 3; ++i)
+    dst[i] = static_cast<uint8_t>((src[i] * srcA + dst[i] * da + outA / 2) / outA);
+  dstA = static_cast<uint8_t>(outA);
+}
+
+void draw(FramePlayer& p, Frame& f, int index) {
+  Frame& c = *p.canvas;
+  if (f.disposal() == 3) {
+    Block* copy = duplicateBlock(&c, c.palette);
+    p.saved.reset(static_cast<Frame*>(copy));
+  }
+  if (f.dib) {
+    Rect r = clipToCanvas(c, f.left, f.top, f.width, f.height);
+    const Palette* pal = f.palette ? f.palette : &defaultSystemPalette();
+    bool transparent = f.transparent();
+    uint8_t ti = f.transparentIndex;
+    bool has24 = f.hasRgb();
+    bool hasA = !f.alpha.empty();
+    int s24 = stride24(c.width), s8 = stride8(c.width);
+    int fs24 = stride24(f.width), fs8 = stride8(f.width);
+    for (int y = r.y0; y < r.y1; ++y) {
+      int fy = y - f.top;
+      const uint8_t* src = f.dib->row(fy);
+      uint8_t* dst = c.dib->row(y);
+      uint8_t* crgb = c.rgb.data() + static_cast<size_t>(y) * s24;
+      uint8_t* ca = c.alpha.data() + static_cast<size_t>(y) * s8;
+      const uint8_t* frgb = has24 ? f.rgb.data() + static_cast<size_t>(fy) * fs24 : nullptr;
+      const uint8_t* fa = hasA ? f.alpha.data() + static_cast<size_t>(fy) * fs8 : nullptr;
+      for (int x = r.x0; x < r.x1; ++x) {
+        int fx = x - f.left;
+        uint8_t v = src[fx];
+        if (!transparent || v != ti) dst[x] = v;
+        if (has24) {
+          unsigned a = fa ? fa[fx] : 255;
+          if (f.blend == 0) {
+            std::memcpy(crgb + 3 * x, frgb + 3 * fx, 3);
+            ca[x] = static_cast<uint8_t>(a);
+          } else {
+            over(crgb + 3 * x, ca[x], frgb + 3 * fx, a);
+          }
+        } else if (!transparent || v != ti) {
+          Rgb col = v < pal->count ? (*pal)[v] : Rgb{};
+          crgb[3 * x] = col.r;
+          crgb[3 * x + 1] = col.g;
+          crgb[3 * x + 2] = col.b;
+          ca[x] = 255;
+        }
+      }
+    }
+  }
+  c.palette = f.palette;
+  c.transparentIndex = f.transparentIndex;
+  c.controlFlags = static_cast<uint8_t>((c.controlFlags & ~1) | (f.controlFlags & 1));
+  c.setDisposal(f.disposal());
+  c.delay = f.delay;
+  p.lastFrame = &f;
+  p.index = index;
+}
+
+}  // namespace
+
+std::unique_ptr<FramePlayer> startPlayer(Animation& animation) {
+  auto p = std::unique_ptr<FramePlayer>(new (std::nothrow) FramePlayer);
+  if (!p) return nullptr;
+  p->animation = &animation;
+  for (Frame* f = firstFrame(animation); f; f = nextFrame(f))
+    if (f->hasRgb()) p->has24Bit = true;
+  return p;
+}
+
+Frame* firstPicture(FramePlayer& p) {
+  p.canvas.reset();
+  p.saved.reset();
+  p.lastFrame = nullptr;
+  p.index = -1;
+  Animation& a = *p.animation;
+  Frame* first = firstFrame(a);
+  if (!first) return nullptr;
+  try {
+    auto c = std::make_unique<Frame>();
+    c->width = a.width;
+    c->height = a.height;
+    const Palette* pal = a.globalPalette ? a.globalPalette.get() : &defaultSystemPalette();
+    c->dib = createBitmap(a.width, a.height, pal);
+    if (!c->dib) return nullptr;
+    c->palette = a.globalPalette.get();
+    c->rgb.assign(static_cast<size_t>(stride24(a.width)) * a.height, 0);
+    c->alpha.assign(static_cast<size_t>(stride8(a.width)) * a.height, 0);
+    p.canvas = std::move(c);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+  Rect all{0, 0, a.width, a.height};
+  if (first->transparent()) fillRect(p, all, first->transparentIndex, true);
+  else fillRect(p, all, a.backgroundIndex, false);
+  draw(p, *first, 0);
+  return p.canvas.get();
+}
+
+Frame* nextPicture(FramePlayer& p) {
+  if (!p.canvas || !p.lastFrame) return nullptr;
+  Frame* f = nextFrame(p.lastFrame);
+  if (!f) {
+    p.canvas.reset();
+    p.saved.reset();
+    return nullptr;
+  }
+  Frame& c = *p.canvas;
+  int d = c.disposal();
+  if (d == 3 && p.saved) {
+    // Restore: keep the canvas record, take the saved pixels.
+    c.dib = std::move(p.saved->dib);
+    c.rgb = std::move(p.saved->rgb);
+    c.alpha = std::move(p.saved->alpha);
+    p.saved.reset();
+  } else if (d == 2) {
+    Frame* last = p.lastFrame;
+    Rect r = clipToCanvas(c, last->left, last->top, last->width, last->height);
+    // With true-colour data, restoring to background means a transparent
+    // rectangle (and only the disposed frame's rectangle).
+    bool clear = f->transparent() || p.has24Bit;
+    fillRect(p, r, f->transparent() ? f->transparentIndex : p.animation->backgroundIndex, clear);
+  }
+  draw(p, *f, p.index + 1);
+  return p.canvas.get();
+}
+
+void stopPlayer(std::unique_ptr<FramePlayer>& player) { player.reset(); }
+
+}  // namespace fb

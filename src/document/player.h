@@ -1,0 +1,36 @@
+// The frame compositor: renders an animation picture by picture onto a
+// screen-sized canvas, applying each frame's disposal method.
+//
+// The canvas frame carries two pictures of the screen:
+//  - `dib`: 8-bit indices, drawn the way the GIF rules say (the canvas takes
+//    each frame's palette, transparent index and delay);
+//  - `rgb` + `alpha`: the true-colour picture a viewer shows. Every frame is
+//    drawn through its own palette (so local palettes show right), 24-bit
+//    frames are composited "over" (or replace, for blend 0), and pixels no
+//    frame has covered, or that were restored to a transparent background,
+//    have alpha 0.
+#pragma once
+
+#include <memory>
+
+#include "document/animation.h"
+
+namespace fb {
+
+struct FramePlayer {
+  Animation* animation = nullptr;
+  bool has24Bit = false;
+  std::unique_ptr<Frame> canvas;
+  std::unique_ptr<Frame> saved;  // for disposal 3
+  Frame* lastFrame = nullptr;
+  int index = -1;
+};
+
+std::unique_ptr<FramePlayer> startPlayer(Animation& animation);
+// The canvas after the first frame; null when there is none or memory runs out.
+Frame* firstPicture(FramePlayer& player);
+// The canvas after the next frame; null (and both canvases freed) after the last.
+Frame* nextPicture(FramePlayer& player);
+void stopPlayer(std::unique_ptr<FramePlayer>& player);
+
+}  // namespace fb

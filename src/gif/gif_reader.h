@@ -1,0 +1,30 @@
+// Reading GIF87a/GIF89a files into an Animation.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "document/animation.h"
+
+namespace fb {
+
+class ByteSource;
+class Progress;
+
+// Result codes of readers.
+constexpr int kReadFailed = 0;
+constexpr int kReadComplete = 1;
+constexpr int kReadPartial = 2;
+
+// Reads 6 bytes; true for "GIF87a" or "GIF89a". The source is left after them.
+bool isGifSignature(ByteSource& file);
+
+// Reads the stream after the signature. Returns 0 (failed, `animation` null),
+// 1 (complete) or 2 (partial: the frames read so far are kept).
+int readGif(ByteSource& file, Progress* progress, std::unique_ptr<Animation>& animation);
+
+// Reads one image descriptor (after its 0x2C) and its data into `frame`.
+// 1 on success, 0 on failure (message already shown).
+int readImage(ByteSource& file, Frame& frame, Animation& animation);
+
+}  // namespace fb

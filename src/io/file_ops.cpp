@@ -1,0 +1,199 @@
+#include "io/file_ops.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+
+namespace fb::fileops {
+namespace {
+
+std::mutex g_hookMu;
+FaultHook g_hook;
+
+bool injected(Op op, const std::string& path) {
+  FaultHook hook;
+  {
+    std::lock_guard lock(g_hookMu);
+    hook = g_hook;
+  }
+  if (hook && hook(op, path)) {
+    errno = (op == Op::Write || op == Op::Flush || op == Op::Close) ? ENOSPC : EIO;
+    return true;
+  }
+  return false;
+}
+
+constexpr size_t kBufferSize = 1 << 16;
+
+}  // namespace
+
+void setFaultHook(FaultHook hook) {
+  std::lock_guard lock(g_hookMu);
+  g_hook = std::move(hook);
+}
+
+WriteFile::~WriteFile() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+bool WriteFile::create(const std::string& path, bool exclusive) {
+  if (fd_ >= 0) close();
+  path_ = path;
+  written_ = 0;
+  failed_ = false;
+  buffer_.clear();
+  if (injected(Op::Create, path)) return false;
+  int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (exclusive ? O_EXCL : O_TRUNC);
+  fd_ = ::open(path.c_str(), flags, 0666);
+  return fd_ >= 0;
+}
+
+bool WriteFile::createUnique(std::string& pathTemplate, int suffixLength) {
+  if (fd_ >= 0) close();
+  written_ = 0;
+  failed_ = false;
+  buffer_.clear();
+  if (injected(Op::Create, pathTemplate)) return false;
+  fd_ = ::mkostemps(pathTemplate.data(), suffixLength, O_CLOEXEC);
+  path_ = pathTemplate;
+  return fd_ >= 0;
+}
+
+bool WriteFile::flushBuffer() {
+  if (buffer_.empty()) return true;
+  if (injected(Op::Write, path_)) {
+    failed_ = true;
+    return false;
+  }
+  const char* p = buffer_.data();
+  size_t left = buffer_.size();
+  while (left > 0) {
+    ssize_t n = ::write(fd_, p, left);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      failed_ = true;
+      return false;
+    }
+    p += n;
+    left -= static_cast<size_t>(n);
+  }
+  buffer_.clear();
+  return true;
+}
+
+bool WriteFile::write(const void* data, size_t size) {
+  if (fd_ < 0 || failed_) return false;
+  written_ += static_cast<int64_t>(size);
+  if (buffer_.size() + size > kBufferSize) {
+    if (!flushBuffer()) return false;
+    if (size >= kBufferSize) {
+      buffer_.assign(static_cast<const char*>(data), size);
+      return flushBuffer();
+    }
+  }
+  buffer_.append(static_cast<const char*>(data), size);
+  return true;
+}
+
+bool WriteFile::sync() {
+  if (fd_ < 0 || failed_) return false;
+  if (!flushBuffer()) return false;
+  if (injected(Op::Flush, path_) || ::fsync(fd_) != 0) {
+    failed_ = true;
+    return false;
+  }
+  return true;
+}
+
+bool WriteFile::close() {
+  if (fd_ < 0) return false;
+  bool ok = !failed_ && flushBuffer();
+  if (injected(Op::Close, path_)) ok = false;
+  if (::close(fd_) != 0) ok = false;
+  fd_ = -1;
+  return ok;
+}
+
+bool renameFile(const std::string& from, const std::string& to) {
+  if (injected(Op::Rename, to)) return false;
+  return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
+bool removeFile(const std::string& path) {
+  if (injected(Op::Remove, path)) return false;
+  return ::unlink(path.c_str()) == 0;
+}
+
+bool syncDirectory(const std::string& dir) {
+  int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  bool ok = ::fsync(fd) == 0;
+  ::close(fd);
+  return ok;
+}
+
+std::string directoryOf(const std::string& path) {
+  auto slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+std::string baseName(const std::string& path) {
+  auto slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+bool exists(const std::string& path) {
+  struct stat st;
+  return ::lstat(path.c_str(), &st) == 0;
+}
+
+bool isRegularFile(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool isDirectory(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool makeDirectories(const std::string& dir) {
+  if (dir.empty() || isDirectory(dir)) return true;
+  std::string parent = directoryOf(dir);
+  if (parent != dir && parent != "." && parent != "/" && !makeDirectories(parent)) return false;
+  return ::mkdir(dir.c_str(), 0777) == 0 || errno == EEXIST;
+}
+
+bool readWholeFile(const std::string& path, std::string& out) {
+  out.clear();
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    errno = EISDIR;
+    return false;
+  }
+  char buf[1 << 16];
+  for (;;) {
+    ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      ::close(fd);
+      return false;
+    }
+    if (n == 0) break;
+    out.append(buf, static_cast<size_t>(n));
+  }
+  ::close(fd);
+  return true;
+}
+
+}  // namespace fb::fileops

@@ -1,0 +1,59 @@
+// The file layer every save goes through. Tests can make any step fail
+// (a full disk, a failed rename) through a fault injector.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace fb::fileops {
+
+enum class Op { Create, Write, Flush, Close, Rename, Remove };
+
+// Returns true when the operation on `path` must fail (errno is set to `error`).
+using FaultHook = std::function<bool(Op op, const std::string& path)>;
+void setFaultHook(FaultHook hook);  // empty hook: no faults
+
+// A file opened for writing. Closing is explicit so that its failure is seen.
+class WriteFile {
+ public:
+  WriteFile() = default;
+  ~WriteFile();
+  WriteFile(const WriteFile&) = delete;
+  WriteFile& operator=(const WriteFile&) = delete;
+
+  // Creates or truncates `path`; with `exclusive` the file must not exist yet.
+  bool create(const std::string& path, bool exclusive = false);
+  // Creates a new unique file from a template ending in "XXXXXX" (mkstemp).
+  bool createUnique(std::string& pathTemplate, int suffixLength = 0);
+  bool write(const void* data, size_t size);
+  bool sync();  // fsync
+  bool close();
+  bool isOpen() const { return fd_ >= 0; }
+  const std::string& path() const { return path_; }
+  int64_t written() const { return written_; }
+
+ private:
+  bool flushBuffer();
+  int fd_ = -1;
+  std::string path_;
+  int64_t written_ = 0;
+  bool failed_ = false;
+  std::string buffer_;
+};
+
+bool renameFile(const std::string& from, const std::string& to);
+bool removeFile(const std::string& path);
+bool syncDirectory(const std::string& dir);
+
+// Small helpers over paths ('/' separated).
+std::string directoryOf(const std::string& path);  // without the trailing '/', "." when none
+std::string baseName(const std::string& path);      // after the last '/'
+bool exists(const std::string& path);
+bool isRegularFile(const std::string& path);
+bool isDirectory(const std::string& path);
+bool makeDirectories(const std::string& dir);
+bool readWholeFile(const std::string& path, std::string& out);
+
+}  // namespace fb::fileops

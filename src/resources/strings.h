@@ -1,0 +1,44 @@
+// The string table: every text the program shows, by id.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+namespace fb {
+
+enum class Str : int {
+  // Captions
+  CaptionError,
+
+  // Document model
+  Unnamed,
+  FrameNameFormat,  // "%s - 帧 %d"
+  NoMemoryComment,
+
+  // GIF reader
+  ReadingGif,
+  GifCorrupt,
+  GifPartial,
+  GifUnreadable,
+  NoLocalPalette,
+  NoMemoryFrameImage,
+
+  Count_
+};
+
+// The text of a string-table entry, exactly as the program shows it.
+const char* text(Str id);
+
+// printf-style formatting of a string-table entry.
+template <typename... Args>
+std::string format(Str id, Args... args) {
+  const char* fmt = text(id);
+  int n = std::snprintf(nullptr, 0, fmt, args...);
+  if (n <= 0) return std::string();
+  std::string out(static_cast<size_t>(n) + 1, '\0');
+  std::snprintf(out.data(), out.size(), fmt, args...);
+  out.resize(static_cast<size_t>(n));
+  return out;
+}
+
+}  // namespace fb

@@ -1,0 +1,206 @@
+#include "gif/lzw_decoder.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "testutil.h"
+
+using namespace fb;
+
+namespace {
+
+// Packs codes of `width` bits LSB first.
+std::vector<uint8_t> pack(const std::vector<int>& codes, int width) {
+  fbtest::GifBuilder b;
+  b.codeData(codes, width, false, 255);
+  // Strip the sub-block length bytes: the decoder takes the joined data.
+  std::vector<uint8_t> out;
+  for (size_t i = 0; i < b.bytes.size();) {
+    size_t n = b.bytes[i];
+    out.insert(out.end(), b.bytes.begin() + static_cast<long>(i + 1),
+               b.bytes.begin() + static_cast<long>(i + 1 + n));
+    i += n + 1;
+  }
+  return out;
+}
+
+std::vector<int> pixelByPixel(LzwDecoder& d, int max) {
+  std::vector<int> out;
+  for (int i = 0; i < max; ++i) {
+    int p = d.nextPixel();
+    out.push_back(p);
+    if (p < 0) break;
+  }
+  return out;
+}
+
+}  // namespace
+
+TEST(LzwDecoder, DecodesLiteralsStringsAndTheKwKwKCase) {
+  // s = 2: clear 4, end 5. Code 6 arrives while it is the next free code
+  // (the string is the previous one plus its own first pixel).
+  auto head = pack({4, 0, 6, 1}, 3);  // 12 bits; the width grows to 4 after code 1
+  uint16_t bits = static_cast<uint16_t>(head[0] | (head[1] << 8));
+  bits |= static_cast<uint16_t>(5u << 12);  // the end code, 4 bits wide
+  std::vector<uint8_t> data = {static_cast<uint8_t>(bits), static_cast<uint8_t>(bits >> 8)};
+  LzwDecoder d;
+  ASSERT_TRUE(d.initFromData(data.data(), data.size(), true, 2));
+  EXPECT_EQ(pixelByPixel(d, 20), (std::vector<int>{0, 0, 0, 1, LzwDecoder::kEnded}));
+}
+
+TEST(LzwDecoder, EndCodeAndCutShortData) {
+  auto data = pack({4, 1, 5}, 3);
+  LzwDecoder d;
+  d.initFromData(data.data(), data.size(), true, 2);
+  EXPECT_EQ(pixelByPixel(d, 5), (std::vector<int>{1, LzwDecoder::kEnded}));
+  d.initFromData(data.data(), data.size(), false, 2);
+  EXPECT_EQ(pixelByPixel(d, 5), (std::vector<int>{1, LzwDecoder::kReadFailed}))
+      << "an end code in data that was cut short";
+
+  // Codes ending exactly at the last byte: readable after a terminator only,
+  // because the data is fetched one sub-block ahead.
+  auto exact = pack({8, 1, 2, 3, 1, 2}, 4);  // 24 bits = 3 bytes exactly
+  ASSERT_EQ(exact.size(), 3u);
+  d.initFromData(exact.data(), exact.size(), true, 3);
+  EXPECT_EQ(pixelByPixel(d, 20), (std::vector<int>{1, 2, 3, 1, 2, LzwDecoder::kCorrupt}));
+  d.initFromData(exact.data(), exact.size(), false, 3);
+  EXPECT_EQ(pixelByPixel(d, 20), (std::vector<int>{1, 2, 3, 1, LzwDecoder::kCorrupt}))
+      << "the last code is lost when the data was cut short";
+}
+
+TEST(LzwDecoder, FirstCodeSkipsClearsAndClearRestartsTheTable) {
+  auto data = pack({4, 4, 4, 2, 4, 3, 5}, 3);
+  LzwDecoder d;
+  d.initFromData(data.data(), data.size(), true, 2);
+  EXPECT_EQ(pixelByPixel(d, 10), (std::vector<int>{2, 3, LzwDecoder::kEnded}));
+}
+
+TEST(LzwDecoder, CodeWidthGrowsAndStopsAtTwelveBits) {
+  // s = 8: literal codes only; after 3837 additions the width would pass 12 bits.
+  std::vector<int> codes = {256};
+  std::vector<uint8_t> expect;
+  for (int i = 0; i < 5000; ++i) {
+    codes.push_back(i % 256);
+    expect.push_back(static_cast<uint8_t>(i % 256));
+  }
+  codes.push_back(257);
+  // Pack with the growing width a decoder expects.
+  std::vector<uint8_t> data;
+  uint64_t acc = 0;
+  int n = 0, width = 9, next = 258, limit = 512;
+  bool first = true;
+  for (int c : codes) {
+    acc |= static_cast<uint64_t>(c) << n;
+    n += width;
+    while (n >= 8) {
+      data.push_back(static_cast<uint8_t>(acc));
+      acc >>= 8;
+      n -= 8;
+    }
+    if (c == 256) continue;
+    if (first) {
+      first = false;
+      continue;
+    }
+    if (next < 4096) {
+      ++next;
+      if (next >= limit && limit < 4096) {
+        limit *= 2;
+        ++width;
+      }
+    }
+  }
+  if (n) data.push_back(static_cast<uint8_t>(acc));
+  LzwDecoder d;
+  d.initFromData(data.data(), data.size(), true, 8);
+  std::vector<uint8_t> out(5000);
+  EXPECT_EQ(d.decode(out.data(), out.size()), 5000u);
+  EXPECT_EQ(out, expect);
+  EXPECT_EQ(d.nextPixel(), LzwDecoder::kEnded);
+}
+
+TEST(LzwDecoder, CyclicTablesEndAsCorruptNotForever) {
+  // With s = 1 (clear 2, end 3): codes above the next free code build prefix
+  // chains that point forward and eventually loop.
+  std::mt19937 rng(7);
+  int corrupt = 0;
+  for (int trial = 0; trial < 2000; ++trial) {
+    std::vector<uint8_t> data(64);
+    for (auto& b : data) b = static_cast<uint8_t>(rng());
+    LzwDecoder d;
+    d.initFromData(data.data(), data.size(), true, 1 + trial % 8);
+    int n = 0;
+    int p;
+    while ((p = d.nextPixel()) >= 0 && n < 1000000) ++n;
+    ASSERT_LT(n, 1000000);
+    if (p == LzwDecoder::kCorrupt) ++corrupt;
+  }
+  EXPECT_GT(corrupt, 0);
+}
+
+TEST(LzwDecoder, BulkDecodingMatchesPixelByPixel) {
+  std::mt19937 rng(12345);
+  for (int trial = 0; trial < 3000; ++trial) {
+    int s = 1 + static_cast<int>(rng() % 8);
+    std::vector<uint8_t> data(1 + rng() % 400);
+    bool structured = trial % 2 == 0;
+    for (auto& b : data) b = static_cast<uint8_t>(rng());
+    if (structured) {
+      // Mostly valid streams: literal and recent codes at the right widths.
+      fbtest::GifBuilder g;
+      std::vector<uint8_t> px(rng() % 3000);
+      for (auto& p : px) p = static_cast<uint8_t>(rng() % (1u << s));
+      g.image(s, px, rng() % 4 != 0, true, 255);
+      data.assign(g.bytes.begin() + 1, g.bytes.end());
+      std::vector<uint8_t> joined;
+      for (size_t i = 0; i < data.size() && data[i];) {
+        joined.insert(joined.end(), data.begin() + static_cast<long>(i + 1),
+                      data.begin() + static_cast<long>(i + 1 + data[i]));
+        i += data[i] + 1u;
+      }
+      data = joined;
+      if (rng() % 3 == 0 && !data.empty()) data[rng() % data.size()] ^= 1u << (rng() % 8);
+    }
+    bool terminated = rng() % 2;
+    int want = static_cast<int>(rng() % 5000);
+
+    LzwDecoder a, b;
+    a.initFromData(data.data(), data.size(), terminated, s);
+    b.initFromData(data.data(), data.size(), terminated, s);
+    std::vector<uint8_t> one;
+    int status = 0;
+    for (int i = 0; i < want; ++i) {
+      int p = a.nextPixel();
+      if (p < 0) {
+        status = p;
+        break;
+      }
+      one.push_back(static_cast<uint8_t>(p));
+    }
+    // Bulk, in uneven pieces as rows would ask.
+    std::vector<uint8_t> bulk(static_cast<size_t>(want));
+    size_t got = 0;
+    size_t piece = 1 + rng() % 97;
+    while (got < bulk.size()) {
+      size_t ask = std::min(piece, bulk.size() - got);
+      size_t n = b.decode(bulk.data() + got, ask);
+      got += n;
+      if (n < ask) break;
+    }
+    bulk.resize(got);
+    ASSERT_EQ(bulk, one) << "trial " << trial;
+    if (status < 0) {
+      EXPECT_EQ(b.status(), status) << "trial " << trial;
+    }
+    // The whole image at once, as the reader decodes it.
+    LzwDecoder c;
+    c.initFromData(data.data(), data.size(), terminated, s);
+    std::vector<uint8_t> all(static_cast<size_t>(want) + LzwDecoder::kSlack);
+    all.resize(c.decodeAll(all.data(), static_cast<size_t>(want)));
+    ASSERT_EQ(all, one) << "trial " << trial;
+    if (status < 0) {
+      EXPECT_EQ(c.status(), status) << "trial " << trial;
+    }
+  }
+}

@@ -1,0 +1,180 @@
+// Helpers shared by the test suites.
+#pragma once
+
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "document/animation.h"
+#include "gif/byte_source.h"
+#include "gif/gif_reader.h"
+
+namespace fbtest {
+
+inline std::string dataPath(const std::string& rel) { return std::string(FB_TEST_DATA) + "/" + rel; }
+
+inline std::vector<uint8_t> readBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+inline void writeBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
+  std::ofstream out(path, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+// Reads GIF bytes from memory; returns the reader's result.
+inline int readGifBytes(const std::vector<uint8_t>& bytes, std::unique_ptr<fb::Animation>& a,
+                        fb::Progress* progress = nullptr) {
+  fb::MemorySource src(bytes.data(), bytes.size());
+  if (!fb::isGifSignature(src)) return -1;
+  return fb::readGif(src, progress, a);
+}
+
+inline int readGifPath(const std::string& path, std::unique_ptr<fb::Animation>& a) {
+  return readGifBytes(readBytes(path), a);
+}
+
+// A temporary folder removed at the end of the scope.
+class TempDir {
+ public:
+  TempDir() {
+    std::string t = (std::filesystem::temp_directory_path() / "fbtest-XXXXXX").string();
+    path_ = ::mkdtemp(t.data());
+  }
+  ~TempDir() {
+    std::error_code ec;
+    std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::add, ec);
+    std::filesystem::remove_all(path_, ec);
+  }
+  const std::string& path() const { return path_; }
+  std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+// Builds GIF streams byte by byte for reader tests.
+class GifBuilder {
+ public:
+  GifBuilder& header(const char* sig = "GIF89a") {
+    bytes.insert(bytes.end(), sig, sig + 6);
+    return *this;
+  }
+  GifBuilder& screen(int w, int h, int packed, int bg = 0, int aspect = 0) {
+    u16(w);
+    u16(h);
+    bytes.push_back(static_cast<uint8_t>(packed));
+    bytes.push_back(static_cast<uint8_t>(bg));
+    bytes.push_back(static_cast<uint8_t>(aspect));
+    return *this;
+  }
+  GifBuilder& colours(int n) {  // a grey ramp
+    for (int i = 0; i < n; ++i) {
+      uint8_t v = static_cast<uint8_t>(n > 1 ? i * 255 / (n - 1) : 0);
+      bytes.insert(bytes.end(), {v, v, v});
+    }
+    return *this;
+  }
+  GifBuilder& gce(int packed, int delay, int transparent) {
+    bytes.insert(bytes.end(), {0x21, 0xF9, 0x04, static_cast<uint8_t>(packed)});
+    u16(delay);
+    bytes.push_back(static_cast<uint8_t>(transparent));
+    bytes.push_back(0);
+    return *this;
+  }
+  GifBuilder& descriptor(int l, int t, int w, int h, int packed = 0) {
+    bytes.push_back(0x2C);
+    u16(l);
+    u16(t);
+    u16(w);
+    u16(h);
+    bytes.push_back(static_cast<uint8_t>(packed));
+    return *this;
+  }
+  // Image data for `pixels` with literal codes only (a clear before the width grows).
+  GifBuilder& image(int minCodeSize, const std::vector<uint8_t>& pixels, bool endCode = true,
+                    bool terminator = true, size_t subBlock = 255) {
+    bytes.push_back(static_cast<uint8_t>(minCodeSize));
+    std::vector<int> codes;
+    int clear = 1 << minCodeSize;
+    int perRun = clear - 3 > 0 ? clear - 3 : 1;
+    codes.push_back(clear);
+    int run = 0;
+    for (uint8_t p : pixels) {
+      if (run == perRun) {
+        codes.push_back(clear);
+        run = 0;
+      }
+      codes.push_back(p);
+      ++run;
+    }
+    if (endCode) codes.push_back(clear + 1);
+    return codeData(codes, minCodeSize + 1, terminator, subBlock);
+  }
+  // Raw codes of a fixed width, packed LSB first into sub-blocks.
+  GifBuilder& codeData(const std::vector<int>& codes, int width, bool terminator = true,
+                       size_t subBlock = 255) {
+    std::vector<uint8_t> data;
+    uint32_t acc = 0;
+    int n = 0;
+    for (int c : codes) {
+      acc |= static_cast<uint32_t>(c) << n;
+      n += width;
+      while (n >= 8) {
+        data.push_back(static_cast<uint8_t>(acc));
+        acc >>= 8;
+        n -= 8;
+      }
+    }
+    if (n > 0) data.push_back(static_cast<uint8_t>(acc));
+    return subBlocks(data, terminator, subBlock);
+  }
+  GifBuilder& subBlocks(const std::vector<uint8_t>& data, bool terminator = true,
+                        size_t subBlock = 255) {
+    for (size_t i = 0; i < data.size(); i += subBlock) {
+      size_t k = std::min(subBlock, data.size() - i);
+      bytes.push_back(static_cast<uint8_t>(k));
+      bytes.insert(bytes.end(), data.begin() + static_cast<long>(i),
+                   data.begin() + static_cast<long>(i + k));
+    }
+    if (terminator) bytes.push_back(0);
+    return *this;
+  }
+  GifBuilder& loop(int count) {
+    const char* app = "\x21\xFF\x0BNETSCAPE2.0\x03\x01";
+    bytes.insert(bytes.end(), app, app + 16);
+    u16(count);
+    bytes.push_back(0);
+    return *this;
+  }
+  GifBuilder& comment(const std::string& text) {
+    bytes.insert(bytes.end(), {0x21, 0xFE, static_cast<uint8_t>(text.size())});
+    bytes.insert(bytes.end(), text.begin(), text.end());
+    bytes.push_back(0);
+    return *this;
+  }
+  GifBuilder& raw(std::initializer_list<uint8_t> b) {
+    bytes.insert(bytes.end(), b);
+    return *this;
+  }
+  GifBuilder& trailer() {
+    bytes.push_back(0x3B);
+    return *this;
+  }
+  void u16(int v) {
+    bytes.push_back(static_cast<uint8_t>(v));
+    bytes.push_back(static_cast<uint8_t>(v >> 8));
+  }
+  std::vector<uint8_t> bytes;
+};
+
+}  // namespace fbtest

@@ -1,0 +1,240 @@
+// fbinfo: a window into a document. Reads a file and prints its structure as
+// JSON; can dump the composited pictures and the frames' own images as PNGs.
+//
+//   fbinfo [OPTIONS] FILE
+//     --frames DIR   every composited picture as DIR/frame-0000.png, ...
+//     --raw DIR      every frame's own image as DIR/frame-0000.png, ...
+//     --quiet        no JSON
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "document/animation.h"
+#include "document/player.h"
+#include "formats/png_rgba.h"
+#include "gif/byte_source.h"
+#include "gif/gif_reader.h"
+#include "io/file_ops.h"
+#include "shell/prefs.h"
+#include "shell/progress.h"
+#include "shell/settings_file.h"
+
+using namespace fb;
+
+namespace {
+
+void usage() {
+  std::fputs(
+      "usage: fbinfo [OPTIONS] FILE\n"
+      "Prints the structure of an animation as JSON.\n"
+      "  --frames DIR   write every composited picture as DIR/frame-NNNN.png\n"
+      "  --raw DIR      write every frame's own image as DIR/frame-NNNN.png\n"
+      "  --quiet        do not print the JSON\n",
+      stderr);
+}
+
+std::string jsonString(const std::string& s) {
+  std::string out = "\"";
+  for (unsigned char c : s) {
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default:
+        if (c < 0x20) {
+          char buf[8];
+          std::snprintf(buf, sizeof buf, "\\u%04x", c);
+          out += buf;
+        } else {
+          out += static_cast<char>(c);
+        }
+    }
+  }
+  // Keep the output valid UTF-8 even for comments that are not.
+  std::string clean;
+  for (size_t i = 0; i < out.size();) {
+    unsigned char c = static_cast<unsigned char>(out[i]);
+    int len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+    bool ok = len > 0 && i + len <= out.size();
+    for (int k = 1; ok && k < len; ++k)
+      ok = (static_cast<unsigned char>(out[i + k]) & 0xC0) == 0x80;
+    if (ok) {
+      clean.append(out, i, static_cast<size_t>(len));
+      i += static_cast<size_t>(len);
+    } else {
+      clean += "\\ufffd";
+      ++i;
+    }
+  }
+  return clean + "\"";
+}
+
+uint64_t pixelHash(const Frame& f) {
+  uint64_t h = 1469598103934665603ull;
+  auto mix = [&](const uint8_t* p, size_t n) {
+    for (size_t i = 0; i < n; ++i) {
+      h ^= p[i];
+      h *= 1099511628211ull;
+    }
+  };
+  if (f.dib)
+    for (int y = 0; y < f.dib->height; ++y) mix(f.dib->row(y), static_cast<size_t>(f.dib->width));
+  return h;
+}
+
+std::string paletteJson(const Palette* p) {
+  if (!p) return "null";
+  std::string s = "[";
+  char buf[16];
+  for (int i = 0; i < p->count; ++i) {
+    std::snprintf(buf, sizeof buf, "%s\"%02x%02x%02x\"", i ? "," : "", (*p)[i].r, (*p)[i].g,
+                  (*p)[i].b);
+    s += buf;
+  }
+  return s + "]";
+}
+
+void printJson(const std::string& path, int result, Animation& a) {
+  std::printf("{\n");
+  std::printf("  \"file\": %s,\n", jsonString(path).c_str());
+  std::printf("  \"result\": %d,\n", result);
+  std::printf("  \"width\": %d,\n  \"height\": %d,\n", a.width, a.height);
+  std::printf("  \"playCount\": %d,\n  \"frameCount\": %d,\n", a.playCount, a.frameCount);
+  std::printf("  \"hideFirstFrame\": %d,\n", a.hideFirstFrame);
+  std::printf("  \"screenFlags\": %d,\n  \"backgroundIndex\": %d,\n  \"aspectRatio\": %d,\n",
+              a.screenFlags, a.backgroundIndex, a.aspectRatio);
+  std::printf("  \"encodedSize\": %d,\n", a.encodedSize);
+  std::printf("  \"totalDelay\": %lld,\n", static_cast<long long>(totalDelay(a)));
+  std::printf("  \"globalPalette\": %s,\n", paletteJson(a.globalPalette.get()).c_str());
+  std::printf("  \"blocks\": [");
+  int index = 0;
+  bool firstBlock = true;
+  for (Block* b = a.head->next; b; b = b->next) {
+    std::printf("%s\n    {", firstBlock ? "" : ",");
+    firstBlock = false;
+    if (b->isFrame()) {
+      auto& f = static_cast<Frame&>(*b);
+      std::printf("\"type\": \"frame\", \"index\": %d, \"name\": %s, ", index++,
+                  jsonString(frameName(f)).c_str());
+      std::printf("\"left\": %d, \"top\": %d, \"width\": %d, \"height\": %d, ", f.left, f.top,
+                  f.width, f.height);
+      std::printf("\"delay\": %d, \"disposal\": %d, \"transparent\": %s, ", f.delay, f.disposal(),
+                  f.transparent() ? "true" : "false");
+      std::printf("\"transparentIndex\": %d, \"controlFlags\": %d, \"imageFlags\": %d, ",
+                  f.transparentIndex, f.controlFlags, f.imageFlags);
+      std::printf("\"blend\": %d, \"hasRgb\": %s, \"hasAlpha\": %s, ", f.blend,
+                  f.hasRgb() ? "true" : "false", f.alpha.empty() ? "false" : "true");
+      std::printf("\"localPalette\": %s, ", paletteJson(f.localPalette.get()).c_str());
+      std::printf("\"pixelHash\": \"%016llx\"}", static_cast<unsigned long long>(pixelHash(f)));
+    } else {
+      std::printf("\"type\": \"extension\", \"tag\": %d, \"payloadSize\": %zu", b->tag,
+                  b->payload.size());
+      std::string comment;
+      if (commentText(b, comment)) std::printf(", \"text\": %s", jsonString(comment).c_str());
+      std::printf("}");
+    }
+  }
+  std::printf("\n  ]\n}\n");
+}
+
+std::string numbered(const std::string& dir, int i) {
+  char name[32];
+  std::snprintf(name, sizeof name, "/frame-%04d.png", i);
+  return dir + name;
+}
+
+bool writeFrames(Animation& a, const std::string& dir) {
+  if (!fileops::makeDirectories(dir)) return false;
+  auto player = startPlayer(a);
+  if (!player) return false;
+  int i = 0;
+  for (Frame* c = firstPicture(*player); c; c = nextPicture(*player), ++i) {
+    auto rgba = canvasToRgba(*c);
+    if (!writeRgbaPng(numbered(dir, i), c->width, c->height, rgba.data())) return false;
+  }
+  return true;
+}
+
+bool writeRaw(Animation& a, const std::string& dir) {
+  if (!fileops::makeDirectories(dir)) return false;
+  int i = 0;
+  for (Frame* f = firstFrame(a); f; f = nextFrame(f), ++i) {
+    auto rgba = frameToRgba(*f);
+    if (f->width == 0 || f->height == 0) continue;
+    if (!writeRgbaPng(numbered(dir, i), f->width, f->height, rgba.data())) return false;
+  }
+  return true;
+}
+
+int readDocument(const std::string& path, std::unique_ptr<Animation>& a) {
+  FileSource src;
+  if (!src.open(path)) {
+    std::fprintf(stderr, "fbinfo: cannot open %s\n", path.c_str());
+    return kReadFailed;
+  }
+  if (!isGifSignature(src)) {
+    std::fprintf(stderr, "fbinfo: %s is not a GIF file\n", path.c_str());
+    return kReadFailed;
+  }
+  StderrProgress progress;
+  return readGif(src, &progress, a);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string framesDir, rawDir, path;
+  bool quiet = false;
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    auto value = [&](std::string& out) {
+      if (i + 1 >= argc) {
+        usage();
+        std::exit(2);
+      }
+      out = argv[++i];
+    };
+    if (arg == "--frames") value(framesDir);
+    else if (arg == "--raw") value(rawDir);
+    else if (arg == "--quiet") quiet = true;
+    else if (arg == "-h" || arg == "--help") {
+      usage();
+      return 0;
+    } else if (!arg.empty() && arg[0] == '-' && i != argc - 1) {
+      std::fprintf(stderr, "fbinfo: unknown option %s\n", arg.c_str());
+      usage();
+      return 2;
+    } else {
+      path = arg;
+      if (i != argc - 1) {
+        usage();
+        return 2;
+      }
+    }
+  }
+  if (path.empty()) {
+    usage();
+    return 2;
+  }
+
+  openSettings();
+  loadPreferences();
+
+  std::unique_ptr<Animation> a;
+  int result = readDocument(path, a);
+  if (result == kReadFailed || !a) return 1;
+
+  if (!quiet) printJson(path, result, *a);
+  if (!framesDir.empty() && !writeFrames(*a, framesDir)) {
+    std::fprintf(stderr, "fbinfo: cannot write pictures to %s\n", framesDir.c_str());
+    return 1;
+  }
+  if (!rawDir.empty() && !writeRaw(*a, rawDir)) {
+    std::fprintf(stderr, "fbinfo: cannot write frames to %s\n", rawDir.c_str());
+    return 1;
+  }
+  return 0;
+}
