@@ -363,18 +363,28 @@ bool writeFrameAsGif(const std::string& path, Frame& frame) {
   return ok;
 }
 
-std::string signatureText() {
-  if (prefGet(pref::GeneralOptions) & gen::NoSignature) return std::string();
+namespace {
+
+// The configured text, whether or not signatures are being added.
+std::string configuredSignature() {
   std::string sig = settings().getString("Sig").value_or(kDefaultSignature);
   if (sig.size() > 255) sig.resize(255);
   return sig;
 }
 
+}  // namespace
+
+std::string signatureText() {
+  if (prefGet(pref::GeneralOptions) & gen::NoSignature) return std::string();
+  return configuredSignature();
+}
+
 void stampSignature(Animation& a) {
   std::string sig = signatureText();
+  std::string known = configuredSignature();
   for (Block* b = a.head->next; b;) {
     Block* next = b->next;
-    if (isSignatureComment(b, sig)) removeBlock(a, b);
+    if (isSignatureComment(b, known)) removeBlock(a, b);
     b = next;
   }
   if (sig.empty()) return;
@@ -442,8 +452,9 @@ int32_t encodedSize(Animation& a, bool force, Progress* progress) {
 
   // What stamping the signature will change.
   std::string sig = signatureText();
+  std::string known = configuredSignature();
   for (Block* b = a.head->next; b; b = b->next)
-    if (isSignatureComment(b, sig)) total -= extensionSize(b);
+    if (isSignatureComment(b, known)) total -= extensionSize(b);
   if (!sig.empty()) total += static_cast<int64_t>(sig.size()) + 4;
 
   if (total > INT32_MAX) return -1;
