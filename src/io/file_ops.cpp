@@ -101,6 +101,29 @@ bool WriteFile::write(const void* data, size_t size) {
   return true;
 }
 
+bool WriteFile::writeAt(int64_t offset, const void* data, size_t size) {
+  if (fd_ < 0 || failed_) return false;
+  if (offset < 0 || offset + static_cast<int64_t>(size) > written_) return false;
+  if (!flushBuffer()) return false;
+  if (injected(Op::Write, path_)) {
+    failed_ = true;
+    return false;
+  }
+  const char* p = static_cast<const char*>(data);
+  while (size > 0) {
+    ssize_t n = ::pwrite(fd_, p, size, static_cast<off_t>(offset));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      failed_ = true;
+      return false;
+    }
+    p += n;
+    offset += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
 bool WriteFile::sync() {
   if (fd_ < 0 || failed_) return false;
   if (!flushBuffer()) return false;

@@ -28,6 +28,9 @@ class WriteFile {
   // Creates a new unique file from a template ending in "XXXXXX" (mkstemp).
   bool createUnique(std::string& pathTemplate, int suffixLength = 0);
   bool write(const void* data, size_t size);
+  // Overwrites bytes already written (headers whose sizes are known only at
+  // the end). The range must lie within what has been written.
+  bool writeAt(int64_t offset, const void* data, size_t size);
   bool sync();  // fsync
   bool close();
   bool isOpen() const { return fd_ >= 0; }

@@ -8,6 +8,7 @@
 #include <random>
 #include <thread>
 
+#include "formats/avi.h"
 #include "gif/byte_source.h"
 #include "gif/gif_reader.h"
 #include "gif/gif_writer.h"
@@ -60,6 +61,7 @@ struct ReaderEntry {
 };
 const ReaderEntry kReaders[] = {
     {"gif", readGifFile},
+    {"avi", ReadAviFile},
 };
 
 bool writeGifWhole(const std::string& path, Animation& a, uint32_t, Progress* progress) {
@@ -67,13 +69,16 @@ bool writeGifWhole(const std::string& path, Animation& a, uint32_t, Progress* pr
   return writeGifFile(path, a, progress);
 }
 
-// Writers of whole documents by type.
+// Writers of whole documents by type. A writer that shows its own message
+// for every failure is not followed by the general one.
 struct WriterEntry {
   int type;
   WriterFn write;
+  bool reportsFailures = false;
 };
 const WriterEntry kWriters[] = {
     {kTypeGif, writeGifWhole},
+    {kTypeAvi, writeAviForSave, true},
 };
 
 // Writers of one frame as a picture of its own, for single-image saves.
@@ -126,7 +131,8 @@ void transparentOnLoad(Animation& a) {
 // Writes with `write` into a fresh temporary file beside `target`, then puts
 // it in place. The target is untouched unless everything succeeded.
 template <typename Write>
-bool writeThenReplace(const std::string& target, int type, Progress* progress, Write write) {
+bool writeThenReplace(const std::string& target, int type, Progress* progress, Write write,
+                      bool reportsFailures = false) {
   std::string dir = fileops::directoryOf(target);
   std::string temp = dir + "/." + kTypes[type].extension + "-" + "XXXXXX." + kTypes[type].extension;
   {
@@ -143,7 +149,8 @@ bool writeThenReplace(const std::string& target, int type, Progress* progress, W
   if (!written) {
     fileops::removeFile(temp);
     // A cancel is the user's choice; anything else says what failed.
-    if (!(progress && progress->cancelled())) showWarning(format(Str::CannotWriteTo, target.c_str()));
+    if (!reportsFailures && !(progress && progress->cancelled()))
+      showWarning(format(Str::CannotWriteTo, target.c_str()));
     return false;
   }
   return safeReplace(target, temp);
@@ -232,16 +239,21 @@ bool saveByType(const std::string& pathIn, Animation& a, uint32_t options, int t
   if (type == kTypeGif && !whole) options |= saveopt::FramesOneByOne;
 
   WriterFn writer = nullptr;
+  bool reportsFailures = false;
   for (const auto& w : kWriters)
-    if (w.type == type) writer = w.write;
+    if (w.type == type) {
+      writer = w.write;
+      reportsFailures = w.reportsFailures;
+    }
   FrameWriterFn frameWriter = nullptr;
   for (const auto& w : kFrameWriters)
     if (w.type == type) frameWriter = w.write;
 
   if (whole && writer) {
-    return writeThenReplace(path, type, progress, [&](const std::string& temp) {
-      return writer(temp, a, options, progress);
-    });
+    return writeThenReplace(
+        path, type, progress,
+        [&](const std::string& temp) { return writer(temp, a, options, progress); },
+        reportsFailures);
   }
   if (!frameWriter) {
     showWarning(text(Str::CannotSaveType));

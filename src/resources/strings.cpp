@@ -40,6 +40,36 @@ constexpr Entry kTable[] = {
      "This animation has some frames that extend beyond the GIF \"screen\" and should be clipped "
      "(not a reversible action).\n\nShould the animation be clipped and saved?"},
     {Str::UntitledName, "无标题.%s"},
+
+    {Str::AviNoVideoStream, "无法找到视频流在 %s中。"},
+    {Str::AviNoMemoryMovie, "内存不足以读取影片"},
+    {Str::AviBadStreamFormat, "Bad stream format."},
+    {Str::AviCodecMissing,
+     "The \"%s\" codec must be installed for this AVI to be successfully imported.\n\nThe codec "
+     "can usually be found online by searching for \"%s codec\"."},
+    {Str::AviNoPalette, "Unable to create 8-bit global palette."},
+    {Str::AviReadError, "Error encountered while reading video."},
+    {Str::AviNoMemoryVideo, "Ran out of memory while reading video data."},
+    {Str::AviCannotOpen, "Unable to AVI open %s. Error: 0x%x."},
+    {Str::AviCannotCreate, "Unable to create AVI file %s."},
+    {Str::AviFormatProblem, "Problems setting AVI format."},
+    {Str::AviFrameError, "Error 0x%x when outputting frames to AVI."},
+    {Str::AviCompressorFailed,
+     "The Video For Windows compressor failed with %s.\nDo you want to save the AVI uncompressed "
+     "and without audio?"},
+    {Str::AviOutOfMemoryReason, "an Out of Memory Error"},
+    {Str::AviErrorReason, "an Error 0x%x"},
+    {Str::AviCompressionCaption, "Compression Error"},
+    {Str::ReadingAvi, "正在读取AVI文件... (Esc键中止)"},
+    {Str::PreparingAvi, "正在准备输出为AVI... (Esc键中止)"},
+    {Str::WritingAvi, "正在输出为AVI... (Esc键中止)"},
+    {Str::AviNoAudioIn,
+     "No audio stream was found in %s. \n\nEither select another file or export the AVI without "
+     "audio."},
+    {Str::AviNoAudioToInterleave, "No audio stream found for interleaving. Export operation aborted."},
+    {Str::AviNeedsFix,
+     "该动画无法保存为 AVI 视频，它包含以下一项或多项: 本地调色板、透明度或不完整的帧。所有这些问题可以被自动修复。"},
+    {Str::FixForAviStep, "Fix for AVI"},
 };
 
 constexpr auto kIndex = [] {

@@ -40,6 +40,30 @@ enum class Str : int {
   ClipQuestion,
   UntitledName,
 
+  // AVI import and export (the program's own ids in the comments)
+  AviNoVideoStream,        // 40082
+  AviNoMemoryMovie,        // 40083
+  AviBadStreamFormat,      // 40084
+  AviCodecMissing,         // 40085
+  AviNoPalette,            // 40086
+  AviReadError,            // 40087
+  AviNoMemoryVideo,        // 40088
+  AviCannotOpen,           // 40091
+  AviCannotCreate,         // 40092
+  AviFormatProblem,        // 40093
+  AviFrameError,           // 40094
+  AviCompressorFailed,     // 40095
+  AviOutOfMemoryReason,    // 40096
+  AviErrorReason,          // 40097
+  AviCompressionCaption,   // 40098
+  ReadingAvi,              // 40099
+  PreparingAvi,            // 40100
+  WritingAvi,              // 40101
+  AviNoAudioIn,            // 40327
+  AviNoAudioToInterleave,  // 40328
+  AviNeedsFix,             // panel 311
+  FixForAviStep,           // undo step name
+
   Count_
 };
 

@@ -37,6 +37,8 @@ constexpr uint32_t ClipWithoutAsking = 0x4;
 constexpr uint32_t KeepInterlace = 0x1000000;
 constexpr uint32_t Keep24Bit = 0x2000000;
 constexpr uint32_t AviAudio = 0x80000;
+// The same bit as the AVI export reads it: "无压缩" chosen (no compression).
+constexpr uint32_t AviUncompressed = 0x80000;
 }  // namespace gen
 
 // More option bits (word 15).

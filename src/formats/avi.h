@@ -1,0 +1,132 @@
+// AVI import and export: the video stream of an AVI file read as an
+// animation (one frame per sample, delays from the stream's timing), and an
+// animation written as an AVI video, optionally compressed and interleaved
+// with the audio of another file.
+//
+// Messages (string-table entry, then the id the program has always used):
+//   AviNoVideoStream 40082, AviNoMemoryMovie 40083, AviBadStreamFormat 40084,
+//   AviCodecMissing 40085, AviNoPalette 40086, AviReadError 40087,
+//   AviNoMemoryVideo 40088, AviCannotOpen 40091, AviCannotCreate 40092,
+//   AviFormatProblem 40093, AviFrameError 40094, AviCompressorFailed 40095,
+//   AviOutOfMemoryReason 40096, AviErrorReason 40097, AviCompressionCaption 40098,
+//   ReadingAvi 40099, PreparingAvi 40100, WritingAvi 40101, AviNoAudioIn 40327,
+//   AviNoAudioToInterleave 40328; AviNeedsFix is the text of panel 311.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "document/animation.h"
+#include "formats/avi_file.h"
+
+namespace fb {
+
+class Progress;
+
+// What an animation holds that a video may not show (the export traits).
+namespace avitraits {
+constexpr uint32_t ManyFrames = 0x01;
+constexpr uint32_t Selection = 0x02;
+constexpr uint32_t TrueColour = 0x04;     // some frame has 24-bit data
+constexpr uint32_t LocalPalettes = 0x08;
+constexpr uint32_t Transparency = 0x10;
+constexpr uint32_t PartialFrames = 0x20;  // some frame is not the whole screen at (0, 0)
+// Export needs these clear; "Fix for AVI" clears them.
+constexpr uint32_t NeedsFix = LocalPalettes | Transparency | PartialFrames;
+}  // namespace avitraits
+
+uint32_t aviExportTraits(const Animation& animation);
+
+// One save's choices (filled by the options panel, or from the stored
+// settings when no panel is shown).
+struct AviSaveOptions {
+  uint32_t traits = 0;
+  std::string audioPath;
+  bool includeAudio = false;
+  bool compress = false;  // false: the uncompressed stream is kept
+  avi::CompressOptions compression;
+  bool write24Bit = false;
+};
+
+// ---- Stored compression ("AVICompress", 44 bytes) ----
+
+enum class AviPreset { None, Video1, Rle8, Custom };
+avi::CompressOptions aviPreset(AviPreset preset);
+// Video 1 or RLE8 when all eleven words equal the preset's; otherwise custom.
+AviPreset recogniseAviPreset(const avi::CompressOptions& options);
+std::vector<uint8_t> packAviCompression(const avi::CompressOptions& options);
+bool unpackAviCompression(const std::vector<uint8_t>& bytes, avi::CompressOptions& options);
+// The stored record; the RLE8 preset when none (or a damaged one) is stored.
+void LoadAviCompression(avi::CompressOptions& out);
+bool StoreAviCompression(const avi::CompressOptions& in);
+
+// The options of a save without the panel (batch and quick save): no audio,
+// 24-bit when the animation has 24-bit data, compressed with the stored
+// choice unless "无压缩" was chosen (RLE8 becomes Video 1 for 24-bit frames).
+AviSaveOptions aviOptionsWithoutPanel(const Animation& animation);
+
+// The editor's AVI options panel inside the save dialog. It offers "修复"
+// (FixForAvi on the document) when the traits need it, and fills the options;
+// false when the user cancelled the save. Without a panel the save takes
+// aviOptionsWithoutPanel and fixes a copy of the document when it must.
+class AviOptionsPanel {
+ public:
+  virtual ~AviOptionsPanel() = default;
+  virtual bool chooseOptions(Animation& animation, AviSaveOptions& options) = 0;
+};
+void setAviOptionsPanel(AviOptionsPanel* panel);  // null: no panel (batch, tests)
+
+// The codec chooser behind "自定义参数 ( 高级)": picks one of `encoders` and
+// sets the handler, key-frame interval, quality, data rate and flags.
+class AviCodecChooser {
+ public:
+  virtual ~AviCodecChooser() = default;
+  virtual bool choose(const std::vector<avi::EncoderInfo>& encoders,
+                      avi::CompressOptions& options) = 0;
+};
+// True when the user confirmed a codec; only the handler, key-frame interval,
+// quality, data rate and flags are kept. Without a chooser nothing is chosen.
+bool ChooseCustomAviCompression(avi::CompressOptions& options, AviCodecChooser* chooser);
+
+// True when `path` has an audio stream to interleave.
+bool aviHasAudioStream(const std::string& path);
+
+// ---- Import and export ----
+
+// Result 0 (failed, message shown), 1 (complete) or 2 (stopped by the user:
+// the frames read so far). 8-bit video keeps its palette (frames whose sample
+// carries another palette get it as a local palette); other video gives
+// frames with 24-bit data only.
+int ReadAviFile(const std::string& path, Progress* progress, std::unique_ptr<Animation>& out);
+
+// Writes "<path>1.avi" with WriteAviVideoStream, then either recompresses it
+// into `path` or moves it there. 1 on success, 0 on failure (message shown,
+// no partial file left).
+int WriteAviFile(const std::string& path, Animation& animation, const AviSaveOptions& options,
+                 Progress* progress);
+// The uncompressed video-only file. 1/0.
+int WriteAviVideoStream(const std::string& path, Animation& animation, bool write24Bit,
+                        Progress* progress);
+// `destPath` from the uncompressed `tempPath` (deleted unless renamed). 1/0.
+int RecompressAvi(const std::string& destPath, const std::string& tempPath,
+                  const AviSaveOptions& options, Progress* progress);
+
+// The common time step of the frames' delays, in delay ticks (delays below 2
+// count as 1).
+int FrameStepForAvi(const Animation& animation);
+
+// The fixes "修复" makes for the bits of `traits`: one global palette for
+// frames with local palettes, one transparent index (moved to 0), and
+// unoptimized full frames. All or nothing: on failure the animation is as it
+// was. True when every requested fix succeeded.
+bool FixForAvi(Animation& animation, uint32_t traits, Progress* progress);
+
+// The save table's writer for AVI: the panel's options (or those of a save
+// without a panel), a fixed copy of the document when it needs one, then
+// WriteAviFile. Shows its own messages.
+bool writeAviForSave(const std::string& path, Animation& animation, uint32_t options,
+                     Progress* progress);
+
+}  // namespace fb
