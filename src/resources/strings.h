@@ -63,6 +63,30 @@ enum class Str : int {
   AviNoAudioToInterleave,  // 40328
   AviNeedsFix,             // panel 311
   FixForAviStep,           // undo step name
+  // Optimizer
+  OptimizingFrames,
+  OptimizeNoResources,
+  OptimizeRanOut,
+  OptimizeNoTrialMemory,
+  CopyingAnimation,
+  ComputingSize,
+  RemovingLocalPalettes,
+  ShrinkingGlobal,
+  ShrinkingLocal,
+  ByteCount,
+  NoBytes,
+  SavingPercent,
+
+  // Unoptimize
+  Unoptimizing,
+  UnoptimizeLocalPalettes,
+  UnoptimizeCaption,
+  UnoptimizeNoMemory,
+  UnoptimizeNoMemoryFrame,
+
+  // Frame count reduction
+  ThinIntervalInvalid,
+  ThinIntervalCaption,
 
   Count_
 };
