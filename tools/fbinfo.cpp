@@ -6,7 +6,8 @@
 //     --optimize-options WORD   optimize with these option bits (hexadecimal, e.g. 0x46E)
 //     --unoptimize   make every frame a full, opaque picture
 //     --thin N       remove every N-th frame, keeping the running time
-//     --write OUT    save the document as OUT (the type from its extension)
+//     --write OUT    save the document as OUT (the type from its extension; an AVI
+//                    with the stored compression, after "Fix for AVI" when needed)
 //   The operations run in the order given, before --write, --frames and --raw.
 //     --frames DIR   every composited picture as DIR/frame-0000.png, ...
 //     --raw DIR      every frame's own image as DIR/frame-0000.png, ...
@@ -19,6 +20,7 @@
 
 #include "document/animation.h"
 #include "document/player.h"
+#include "formats/avi.h"
 #include "formats/png_rgba.h"
 #include "gif/gif_reader.h"
 #include "imaging/frame_count.h"
@@ -45,7 +47,8 @@ void usage() {
       "  --unoptimize   make every frame a full, opaque picture\n"
       "  --thin N       remove every N-th frame, keeping the running time\n"
       "  (operations run in the order given, before the outputs)\n"
-      "  --write OUT    save the document as OUT (the type from its extension)\n"
+      "  --write OUT    save the document as OUT (the type from its extension; an AVI\n"
+      "                 with the stored compression, after \"Fix for AVI\" when needed)\n"
       "  --frames DIR   write every composited picture as DIR/frame-NNNN.png\n"
       "  --raw DIR      write every frame's own image as DIR/frame-NNNN.png\n"
       "  --quiet        do not print the JSON\n",
@@ -278,6 +281,14 @@ int main(int argc, char** argv) {
 
   if (!writePath.empty()) {
     StderrProgress progress;
+    // An AVI is written the way the editor writes it after "修复".
+    if (typeOfPath(writePath) == kTypeAvi) {
+      uint32_t traits = aviExportTraits(*a);
+      if ((traits & avitraits::NeedsFix) && !FixForAvi(*a, traits, &progress)) {
+        std::fprintf(stderr, "fbinfo: the animation cannot be fixed for AVI\n");
+        return 1;
+      }
+    }
     if (!saveByType(writePath, *a, saveopt::WholeAnimation, typeOfPath(writePath), &progress))
       return 1;
   }

@@ -8,6 +8,7 @@
 #include <numeric>
 
 #include "gif/gif_reader.h"
+#include "imaging/unoptimize.h"
 #include "io/file_ops.h"
 #include "resources/strings.h"
 #include "shell/prefs.h"
@@ -709,11 +710,18 @@ bool FixForAvi(Animation& a, uint32_t traits, Progress* progress) {
     showWarning(text(Str::NoMemoryFrameImage));
     return false;
   }
+  // One global palette comes with palette merge.
+  if (traits & avitraits::LocalPalettes) return false;
   if ((traits & avitraits::Transparency) && !unifyTransparentIndex(*copy)) return false;
-  // One global palette and full frames come with palette merge and unoptimize.
-  if (traits & (avitraits::LocalPalettes | avitraits::PartialFrames)) return false;
+  // A transparent frame after the first shows the pictures beneath it, which
+  // a video can only show when every frame is made the whole picture.
+  bool seeThrough = false;
+  if (traits & avitraits::Transparency)
+    for (Frame* f = nextFrame(firstFrame(*copy)); f && !seeThrough; f = nextFrame(f))
+      seeThrough = f->transparent();
+  if (((traits & avitraits::PartialFrames) || seeThrough) && !unoptimize(*copy, progress))
+    return false;
   adoptContent(a, *copy);
-  (void)progress;
   return true;
 }
 
@@ -739,7 +747,11 @@ bool writeAviForSave(const std::string& path, Animation& a, uint32_t, Progress* 
       showWarning(text(Str::NoMemoryFrameImage));
       return false;
     }
-    if (!FixForAvi(*fixed, traits, progress)) {
+    // Where the fix cannot make one transparent index, whole opaque
+    // pictures of every frame serve as well.
+    bool ok = FixForAvi(*fixed, traits, progress);
+    if (!ok && !(traits & avitraits::LocalPalettes)) ok = unoptimize(*fixed, progress);
+    if (!ok) {
       showWarning(text(Str::AviNeedsFix));
       return false;
     }
