@@ -8,6 +8,7 @@
 //     --thin N       remove every N-th frame, keeping the running time
 //     --write OUT    save the document as OUT (the type from its extension; an AVI
 //                    with the stored compression, after "Fix for AVI" when needed)
+//     --avi-audio F  interleave the audio of file F into the AVI written
 //   The operations run in the order given, before --write, --frames and --raw.
 //     --frames DIR   every composited picture as DIR/frame-0000.png, ...
 //     --raw DIR      every frame's own image as DIR/frame-0000.png, ...
@@ -49,6 +50,7 @@ void usage() {
       "  (operations run in the order given, before the outputs)\n"
       "  --write OUT    save the document as OUT (the type from its extension; an AVI\n"
       "                 with the stored compression, after \"Fix for AVI\" when needed)\n"
+      "  --avi-audio F  interleave the audio of file F into the AVI written\n"
       "  --frames DIR   write every composited picture as DIR/frame-NNNN.png\n"
       "  --raw DIR      write every frame's own image as DIR/frame-NNNN.png\n"
       "  --quiet        do not print the JSON\n",
@@ -197,7 +199,7 @@ bool writeRaw(Animation& a, const std::string& dir) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string framesDir, rawDir, writePath, path;
+  std::string framesDir, rawDir, writePath, aviAudio, path;
   // Operations on the document, in the order given.
   std::vector<std::function<bool(Animation&)>> operations;
   bool quiet = false;
@@ -212,6 +214,7 @@ int main(int argc, char** argv) {
     };
     if (arg == "--frames") value(framesDir);
     else if (arg == "--write") value(writePath);
+    else if (arg == "--avi-audio") value(aviAudio);
     else if (arg == "--optimize") {
       operations.push_back([](Animation& a) { return optimizeWithSavedOptions(a); });
     } else if (arg == "--optimize-options") {
@@ -289,8 +292,21 @@ int main(int argc, char** argv) {
         return 1;
       }
     }
-    if (!saveByType(writePath, *a, saveopt::WholeAnimation, typeOfPath(writePath), &progress))
-      return 1;
+    // The options the save dialog's panel would give, with the audio added.
+    struct AudioPanel : AviOptionsPanel {
+      std::string audio;
+      bool chooseOptions(Animation& animation, AviSaveOptions& options) override {
+        options = aviOptionsWithoutPanel(animation);
+        options.includeAudio = true;
+        options.audioPath = audio;
+        return true;
+      }
+    } panel;
+    panel.audio = aviAudio;
+    if (!aviAudio.empty()) setAviOptionsPanel(&panel);
+    bool saved = saveByType(writePath, *a, saveopt::WholeAnimation, typeOfPath(writePath), &progress);
+    setAviOptionsPanel(nullptr);
+    if (!saved) return 1;
   }
   if (!quiet) printJson(path, result, *a);
   if (!framesDir.empty() && !writeFrames(*a, framesDir)) {
