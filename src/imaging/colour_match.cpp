@@ -40,8 +40,20 @@ int ExactColourTable::insert(uint32_t rgb, int index) {
   }
 }
 
-bool ensureInverseMap(InverseColourMap& map, const Palette& p) {
-  if (map.valid && map.builtFor == p) return true;
+void ExactColourTable::set(uint32_t rgb, int index) {
+  uint32_t key = rgb + 1;
+  for (uint32_t h = hash(rgb);; h = (h + 1) & (kSlots - 1)) {
+    if (keys_[h] == key || keys_[h] == 0) {
+      keys_[h] = key;
+      values_[h] = static_cast<uint8_t>(index);
+      return;
+    }
+  }
+}
+
+bool ensureInverseMap(InverseColourMap& map, const Palette& p, int exclude) {
+  if (exclude >= p.count) exclude = -1;
+  if (map.valid && map.excluded == exclude && map.builtFor == p) return true;
   try {
     map.cells.resize(InverseColourMap::kCells);
   } catch (const std::bad_alloc&) {
@@ -65,6 +77,7 @@ bool ensureInverseMap(InverseColourMap& map, const Palette& p) {
         int cb = 16 * b5 + 7;
         int best = 0, bestDistance = INT_MAX;
         for (int i = 0; i < n; ++i) {
+          if (i == exclude) continue;
           int dr = er[i] - cr;
           int d = dr * dr;
           if (d >= bestDistance) continue;
@@ -83,6 +96,7 @@ bool ensureInverseMap(InverseColourMap& map, const Palette& p) {
     }
   }
   map.builtFor = p;
+  map.excluded = exclude;
   map.valid = true;
   return true;
 }

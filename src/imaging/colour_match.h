@@ -44,6 +44,8 @@ class ExactColourTable {
   }
   // Adds a colour unless present; returns its index.
   int insert(uint32_t rgb, int index);
+  // Adds a colour or moves it to `index`.
+  void set(uint32_t rgb, int index);
 
  private:
   static constexpr uint32_t kSlots = 1024;  // at most 256 keys: load under a quarter
@@ -59,6 +61,7 @@ struct InverseColourMap {
   static constexpr int kCells = 32 * 32 * 32;
   std::vector<uint8_t> cells;
   Palette builtFor;
+  int excluded = -1;  // an entry never chosen (a transparent index inside the palette)
   bool valid = false;
 
   uint8_t at(int r5, int g5, int b5) const {
@@ -66,9 +69,9 @@ struct InverseColourMap {
   }
 };
 
-// Builds `map` for `p` unless it already is for `p`. False when memory runs
-// out (no message: the caller knows which one to show). A palette without
-// entries maps everything to 0.
-bool ensureInverseMap(InverseColourMap& map, const Palette& p);
+// Builds `map` for `p` (never choosing entry `exclude`) unless it already is
+// for them. False when memory runs out (no message: the caller knows which one
+// to show). A palette without eligible entries maps everything to 0.
+bool ensureInverseMap(InverseColourMap& map, const Palette& p, int exclude = -1);
 
 }  // namespace fb

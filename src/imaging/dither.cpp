@@ -59,7 +59,8 @@ inline uint8_t clamp255(int v) { return static_cast<uint8_t>(v < 0 ? 0 : v > 255
 template <typename Source>
 DitherResult diffuse(const Palette& palette, uint8_t* out, int width, int height,
                      int transparentIndex, DitherState& s, Source colourAt) {
-  if (!ensureInverseMap(s.map, palette)) return DitherResult::NoMemoryForMap;
+  // An opaque pixel must never land on the transparent index.
+  if (!ensureInverseMap(s.map, palette, transparentIndex)) return DitherResult::NoMemoryForMap;
   if (!ensureErrorRows(s, width)) return DitherResult::NoMemoryForErrors;
   const size_t rowInts = static_cast<size_t>(s.width + 2) * 3;
   int32_t* cur = s.errors.data();
@@ -157,9 +158,9 @@ DitherResult mapRgb(const Palette& palette, uint8_t* out, const uint8_t* rgbRows
                     const uint8_t* alphaPlane, int width, int height, int transparentIndex,
                     int alphaThreshold, DitherState* state) {
   DitherState& s = state ? *state : threadDitherState();
-  if (!ensureInverseMap(s.map, palette)) return DitherResult::NoMemoryForMap;
+  if (!ensureInverseMap(s.map, palette, transparentIndex)) return DitherResult::NoMemoryForMap;
   ExactColourTable exact;
-  exact.build(palette);
+  exact.build(palette, transparentIndex);
   int s24 = stride24(width), s8 = stride8(width);
   for (int y = 0; y < height; ++y) {
     const uint8_t* p = rgbRows + size_t(y) * s24;

@@ -43,7 +43,8 @@ void reportDitherFailure(DitherResult r);
 
 // Dithers 24-bit rows (stride24, R, G, B) into indices of `palette` (rows of
 // stride8). Pixels whose alpha is below `alphaThreshold` become
-// `transparentIndex` and spread no error.
+// `transparentIndex` and spread no error; no other pixel takes that index,
+// even when it lies inside the palette.
 DitherResult ditherRgb(const Palette& palette, uint8_t* out, const uint8_t* rgbRows,
                        const uint8_t* alphaPlane, int width, int height, int transparentIndex,
                        int alphaThreshold = kAlphaThreshold, DitherState* state = nullptr);

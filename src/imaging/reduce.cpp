@@ -101,8 +101,9 @@ int reducePalettes(Animation& a, int colours, bool dither, const std::vector<Rgb
       if (locked.empty()) {
         quantised->count = medianCut(old, counts, k, quantised->entries.data(), progress);
       } else {
+        // Gathered at full size, folded to the count when built.
         int size = std::max(k, 8);
-        auto tree = createOctree(size);
+        auto tree = createOctree(256);
         bool ok = tree != nullptr;
         for (size_t i = 0; ok && i < locked.size(); ++i)
           ok = addColour(*tree, locked[i].r, locked[i].g, locked[i].b, 1, true);
@@ -208,6 +209,7 @@ int reducePalettes(Animation& a, int colours, bool dither, const std::vector<Rgb
   for (Frame* f = firstFrame(a); f; f = nextFrame(f))
     if (!f->localPalette) refreshFrameColours(*f, a.globalPalette.get());
   recountColourUsage(a);
+  a.encodedSize = -1;
   return 1;
 }
 

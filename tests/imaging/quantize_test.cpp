@@ -300,7 +300,7 @@ TEST(Dither, DiffusionKeepsTheAverageTone) {
   Palette bw = paletteOf({{0, 0, 0}, {255, 255, 255}});
   std::vector<uint8_t> out(size_t(stride8(w)) * h);
   DitherState state;
-  ASSERT_EQ(ditherRgb(bw, out.data(), rgb.data(), nullptr, w, h, 0, kAlphaThreshold, &state),
+  ASSERT_EQ(ditherRgb(bw, out.data(), rgb.data(), nullptr, w, h, -1, kAlphaThreshold, &state),
             DitherResult::Done);
   for (int band = 0; band < w / 8; ++band) {
     int white = 0;
@@ -329,12 +329,27 @@ TEST(Dither, TransparentPixelsTakeTheNewIndexAndSpreadNothing) {
   // Grey is in the palette exactly and every other pixel is grey: no error.
   for (int y = 0; y < h; ++y)
     for (int x = 0; x < w; ++x)
-      if (!(y == 0 && x == 1) && !(y == 1 && x == 5))
+      if (!(y == 0 && x == 1) && !(y == 1 && x == 5)) {
         EXPECT_EQ(out[size_t(y) * stride8(w) + x], 2);
+      }
   // In place works too.
   ASSERT_EQ(ditherIndexed(src, px.data(), w, h, 2, dst, px.data(), 7, &state),
             DitherResult::Done);
   EXPECT_EQ(px, out);
+}
+
+TEST(Dither, TheTransparentIndexIsNeverAnOpaquePixel) {
+  // Black is the transparent entry here: dark pixels must take another one.
+  Palette p = paletteOf({{0, 0, 0}, {40, 40, 40}, {255, 255, 255}});
+  std::vector<uint8_t> rgb(size_t(stride24(16)) * 4, 2), out(size_t(stride8(16)) * 4);
+  DitherState state;
+  ASSERT_EQ(ditherRgb(p, out.data(), rgb.data(), nullptr, 16, 4, 0, kAlphaThreshold, &state),
+            DitherResult::Done);
+  for (int y = 0; y < 4; ++y)
+    for (int x = 0; x < 16; ++x) EXPECT_NE(out[size_t(y) * stride8(16) + x], 0);
+  ASSERT_EQ(mapRgb(p, out.data(), rgb.data(), nullptr, 16, 4, 0, kAlphaThreshold, &state),
+            DitherResult::Done);
+  EXPECT_EQ(out[0], 1);
 }
 
 TEST(Dither, ErrorRowsGrowOnlyForWiderFrames) {
