@@ -23,6 +23,48 @@ enum class Str : int {
   NoLocalPalette,
   NoMemoryFrameImage,
 
+  // GIF writer
+  WritingGif,
+  CannotSaveTemporary,  // "无法保存到 '%s' (临时文件)。"
+
+  // Open and save
+  CannotOpenFile,
+  NotAGifFile,
+  CannotReadType,
+  CannotSaveType,
+  CannotWriteTo,
+  CannotRecover,
+  BackupKeptAs,
+  CannotDeleteTemporary,
+  ClipCaption,
+  ClipQuestion,
+  UntitledName,
+
+  // Optimizer
+  OptimizingFrames,
+  OptimizeNoResources,
+  OptimizeRanOut,
+  OptimizeNoTrialMemory,
+  CopyingAnimation,
+  ComputingSize,
+  RemovingLocalPalettes,
+  ShrinkingGlobal,
+  ShrinkingLocal,
+  ByteCount,
+  NoBytes,
+  SavingPercent,
+
+  // Unoptimize
+  Unoptimizing,
+  UnoptimizeLocalPalettes,
+  UnoptimizeCaption,
+  UnoptimizeNoMemory,
+  UnoptimizeNoMemoryFrame,
+
+  // Frame count reduction
+  ThinIntervalInvalid,
+  ThinIntervalCaption,
+
   // Colour reduction
   ReducingPalette,        // "正在缩减调色板..."
   DitheringFrames,        // "正在抖动帧..."
