@@ -88,9 +88,13 @@ bool clipFrameToScreen(Frame& f, int width, int height) {
 int insertAnimations(Animation& target, std::unique_ptr<Animation>& sources, int position,
                      MergeChooser* chooser, Progress* progress) {
   if (!sources) return 1;
-  int newWidth = 0, newHeight = 0;
+  // The conflict is a new frame reaching past the screen; growing takes the
+  // largest of the new animations' screens (and of their frames' extents).
+  int newWidth = 0, newHeight = 0, reachX = 0, reachY = 0;
   for (Animation* s = sources.get(); s; s = s->nextAnimation.get()) {
     Extent e = frameExtent(*s);
+    reachX = std::max(reachX, e.width);
+    reachY = std::max(reachY, e.height);
     newWidth = std::max({newWidth, s->width, e.width});
     newHeight = std::max({newHeight, s->height, e.height});
   }
@@ -99,7 +103,7 @@ int insertAnimations(Animation& target, std::unique_ptr<Animation>& sources, int
   if (!firstFrame(target)) {
     target.width = std::max(target.width, newWidth);
     target.height = std::max(target.height, newHeight);
-  } else if (newWidth > target.width || newHeight > target.height) {
+  } else if (reachX > target.width || reachY > target.height) {
     uint32_t rule = prefGet(pref::SizeConflict);
     bool storedGrow = (rule & kGrow) || !(rule & kClip);
     bool grow = storedGrow;

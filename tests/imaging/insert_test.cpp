@@ -124,6 +124,19 @@ TEST(Insert, LargerFramesGrowTheScreenByDefault) {
   EXPECT_EQ(frameAt(*target, 1)->width, 30);
 }
 
+TEST(Insert, ASmallFrameOfALargerScreenIsNoConflict) {
+  auto target = frames(1, 10, 10, "old");
+  auto src = frames(1, 6, 6, "new");
+  src->width = 300;
+  src->height = 200;
+  Chooser chooser;
+  prefSet(pref::SizeConflict, 32 | 4);
+  ASSERT_EQ(insertAnimations(*target, src, -1, &chooser, nullptr), 1);
+  EXPECT_EQ(chooser.asked, 0);
+  EXPECT_EQ(target->width, 10);
+  EXPECT_EQ(target->height, 10);
+}
+
 TEST(Insert, ClipRuleCropsTheNewFrames) {
   prefSet(pref::SizeConflict, 16);
   auto target = frames(1, 10, 10, "old");
