@@ -74,12 +74,15 @@ struct Noise {
   }
   float fractal(float x, float y, int octaves) const {
     float sum = 0, amp = 0.5f, freq = 1;
-    for (int o = 0; o < octaves; ++o, amp *= 0.5f, freq *= 2) sum += amp * value(x * freq, y * freq);
+    for (int o = 0; o < octaves; ++o, amp *= 0.5f, freq *= 2)
+      sum += amp * value(x * freq, y * freq);
     return sum;
   }
 };
 
-uint8_t clamp8(double v) { return uint8_t(std::clamp(v, 0.0, 255.0)); }
+uint8_t clamp8(double v) {
+  return uint8_t(std::clamp(v, 0.0, 255.0));
+}
 
 // Sky, hills, foliage texture, soft highlights and sensor noise.
 Picture photoLike(int w, int h) {
@@ -235,8 +238,8 @@ Result ours(const Picture& p, int colours, bool dither, int reduceTo, int runs) 
   for (int i = 0; i < runs; ++i) {
     auto target = fb::createAnimation();
     auto src = sourceOf(p);
-    uint32_t word = fb::merge::Adaptive | (uint32_t(log2of(colours)) << 16) |
-                    (dither ? fb::merge::Dither : 0);
+    uint32_t word =
+        fb::merge::Adaptive | (uint32_t(log2of(colours)) << 16) | (dither ? fb::merge::Dither : 0);
     auto t0 = Clock::now();
     if (fb::mergePalettes(target.get(), *src, word, nullptr, nullptr) != 1) return r;
     if (reduceTo && fb::reducePalettes(*target, reduceTo, dither, {}, nullptr) != 1) return r;
@@ -286,7 +289,8 @@ bool writeTiledGif(const Picture& p, const std::string& path) {
       for (int y = 0; ok && y < th; ++y) {
         for (int x = 0; x < tw; ++x) {
           const uint8_t* c = &p.rgb[(size_t(ty + y) * p.w + tx + x) * 3];
-          line[size_t(x)] = GifPixelType(index[(uint32_t(c[0]) << 16) | (uint32_t(c[1]) << 8) | c[2]]);
+          line[size_t(x)] =
+              GifPixelType(index[(uint32_t(c[0]) << 16) | (uint32_t(c[1]) << 8) | c[2]]);
         }
         ok = EGifPutLine(gif, line.data(), tw) == GIF_OK;
       }
@@ -368,8 +372,10 @@ Result peer(const Picture& p, const std::vector<std::string>& args, const std::s
 std::string cell(const Result& r, bool withPsnr = true) {
   char buf[48];
   if (!r.ok) return "        n/a    ";
-  if (withPsnr) std::snprintf(buf, sizeof buf, "%6.2f %7.1f", r.psnr, r.ms);
-  else std::snprintf(buf, sizeof buf, "     - %7.1f", r.ms);
+  if (withPsnr)
+    std::snprintf(buf, sizeof buf, "%6.2f %7.1f", r.psnr, r.ms);
+  else
+    std::snprintf(buf, sizeof buf, "     - %7.1f", r.ms);
   return buf;
 }
 
@@ -380,8 +386,10 @@ int main(int argc, char** argv) {
   std::string keep;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
-    if (a == "--runs" && i + 1 < argc) runs = std::max(1, std::atoi(argv[++i]));
-    else if (a == "--keep" && i + 1 < argc) keep = argv[++i];
+    if (a == "--runs" && i + 1 < argc)
+      runs = std::max(1, std::atoi(argv[++i]));
+    else if (a == "--keep" && i + 1 < argc)
+      keep = argv[++i];
     else {
       std::fprintf(stderr, "usage: quantize [--runs N] [--keep DIR]\n");
       return 2;
@@ -405,8 +413,8 @@ int main(int argc, char** argv) {
   std::printf("PSNR (dB) and median time (ms) of %d runs; %d x %d pictures\n", runs, W, H);
   std::printf("%-9s %4s %-6s | %-14s | %-14s | %-14s | %-14s\n", "picture", "N", "dither",
               "ours (octree)", "ours+mc", "ImageMagick", "gifsicle");
-  std::printf("%-9s %4s %-6s | %-14s | %-14s | %-14s | %-14s\n", "", "", "",
-              "  PSNR      ms", "  PSNR      ms", "  PSNR      ms", "  PSNR      ms");
+  std::printf("%-9s %4s %-6s | %-14s | %-14s | %-14s | %-14s\n", "", "", "", "  PSNR      ms",
+              "  PSNR      ms", "  PSNR      ms", "  PSNR      ms");
   for (const Picture& p : pictures) {
     std::string ppm = dir + "/" + p.name + ".ppm", tiles = dir + "/" + p.name + "-tiles.gif";
     if (!writePpm(p, ppm) || !writeTiledGif(p, tiles)) {
@@ -423,10 +431,11 @@ int main(int argc, char** argv) {
         Result a = ours(p, n, dither, 0, runs);
         Result b = n < 256 ? ours(p, 256, dither, n, runs) : Result{};
         std::string imOut = dir + "/" + tag + "-im.gif", gsOut = dir + "/" + tag + "-gs.gif";
-        Result im = peer(p,
-                         {convert, ppm, dither ? "-dither" : "+dither",
-                          dither ? "FloydSteinberg" : "-quiet", "-colors", std::to_string(n), imOut},
-                         imOut, runs);
+        Result im =
+            peer(p,
+                 {convert, ppm, dither ? "-dither" : "+dither",
+                  dither ? "FloydSteinberg" : "-quiet", "-colors", std::to_string(n), imOut},
+                 imOut, runs);
         std::vector<std::string> gsArgs = {gifsicle, "--colors", std::to_string(n)};
         if (dither) gsArgs.push_back("--dither");
         gsArgs.insert(gsArgs.end(), {tiles, "-o", gsOut});

@@ -17,7 +17,9 @@ inline Rgb paletteColour(const Palette* p, int index) {
   return p && index >= 0 && index < p->count ? (*p)[index] : Rgb{};
 }
 
-inline uint32_t packRgb(Rgb c) { return (uint32_t(c.r) << 16) | (uint32_t(c.g) << 8) | c.b; }
+inline uint32_t packRgb(Rgb c) {
+  return (uint32_t(c.r) << 16) | (uint32_t(c.g) << 8) | c.b;
+}
 inline uint32_t packRgb(uint8_t r, uint8_t g, uint8_t b) {
   return (uint32_t(r) << 16) | (uint32_t(g) << 8) | b;
 }

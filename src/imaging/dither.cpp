@@ -21,18 +21,27 @@ constexpr std::array<std::array<uint8_t, 256>, 8> kLevels = [] {
   std::array<std::array<uint8_t, 256>, 8> t{};
   for (int v = 0; v < 256; ++v) {
     int level;
-    if (v < 8) level = 0;
-    else if (v < 24) level = 1;
-    else if (v < 248) level = v / 8 - 1;
-    else if (v < 255) level = 30;
-    else level = 31;
+    if (v < 8)
+      level = 0;
+    else if (v < 24)
+      level = 1;
+    else if (v < 248)
+      level = v / 8 - 1;
+    else if (v < 255)
+      level = 30;
+    else
+      level = 31;
     t[0][size_t(v)] = uint8_t(level);
     for (int k = 1; k < 8; ++k) {
       int x = v + k;
-      if (x < 8) level = 0;
-      else if (x < 24) level = 1;
-      else if (x < 256) level = x / 8 - 1;
-      else level = 31;
+      if (x < 8)
+        level = 0;
+      else if (x < 24)
+        level = 1;
+      else if (x < 256)
+        level = x / 8 - 1;
+      else
+        level = 31;
       t[size_t(k)][size_t(v)] = uint8_t(level);
     }
   }
@@ -52,7 +61,9 @@ bool ensureErrorRows(DitherState& s, int width) {
   return true;
 }
 
-inline uint8_t clamp255(int v) { return static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v); }
+inline uint8_t clamp255(int v) {
+  return static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v);
+}
 
 // The diffusion loop over any pixel source. `colourAt(x, y, rgb)` fills the
 // source colour and returns false for a transparent pixel.
@@ -103,7 +114,9 @@ DitherResult diffuse(const Palette& palette, uint8_t* out, int width, int height
 
 }  // namespace
 
-int ditherBias(int row, int column) { return kBias[row & 3][column & 3]; }
+int ditherBias(int row, int column) {
+  return kBias[row & 3][column & 3];
+}
 
 int ditherLevel(int bias, int value) {
   return kLevels[size_t(std::clamp(bias, 0, 7))][size_t(std::clamp(value, 0, 255))];
@@ -115,8 +128,10 @@ DitherState& threadDitherState() {
 }
 
 void reportDitherFailure(DitherResult r) {
-  if (r == DitherResult::NoMemoryForMap) showWarning(text(Str::NoMemoryDither));
-  else if (r == DitherResult::NoMemoryForErrors) showWarning(text(Str::NoErrorRows));
+  if (r == DitherResult::NoMemoryForMap)
+    showWarning(text(Str::NoMemoryDither));
+  else if (r == DitherResult::NoMemoryForErrors)
+    showWarning(text(Str::NoErrorRows));
 }
 
 DitherResult ditherRgb(const Palette& palette, uint8_t* out, const uint8_t* rgbRows,
@@ -124,15 +139,14 @@ DitherResult ditherRgb(const Palette& palette, uint8_t* out, const uint8_t* rgbR
                        int alphaThreshold, DitherState* state) {
   DitherState& s = state ? *state : threadDitherState();
   int s24 = stride24(width), s8 = stride8(width);
-  return diffuse(palette, out, width, height, transparentIndex, s,
-                 [&](int x, int y, uint8_t* c) {
-                   if (alphaPlane && alphaPlane[size_t(y) * s8 + x] < alphaThreshold) return false;
-                   const uint8_t* p = rgbRows + size_t(y) * s24 + 3 * x;
-                   c[0] = p[0];
-                   c[1] = p[1];
-                   c[2] = p[2];
-                   return true;
-                 });
+  return diffuse(palette, out, width, height, transparentIndex, s, [&](int x, int y, uint8_t* c) {
+    if (alphaPlane && alphaPlane[size_t(y) * s8 + x] < alphaThreshold) return false;
+    const uint8_t* p = rgbRows + size_t(y) * s24 + 3 * x;
+    c[0] = p[0];
+    c[1] = p[1];
+    c[2] = p[2];
+    return true;
+  });
 }
 
 DitherResult ditherIndexed(const Palette& source, const uint8_t* pixels, int width, int height,
@@ -219,7 +233,8 @@ std::unique_ptr<Bitmap> ditheredBitmap(const Frame& f, const Palette& palette, i
 bool ditherFrame(Frame& frame, const Palette& palette, int newTransparent) {
   auto dib = ditheredBitmap(frame, palette, newTransparent, threadDitherState());
   if (!dib) return false;
-  bool transparent = frame.transparent() || (rgbUsable(frame) && hasTransparentAlpha(frame, kAlphaThreshold));
+  bool transparent =
+      frame.transparent() || (rgbUsable(frame) && hasTransparentAlpha(frame, kAlphaThreshold));
   frame.dib = std::move(dib);
   if (transparent) {
     frame.controlFlags |= 1;

@@ -61,11 +61,11 @@ bool clipFrameToScreen(Frame& f, int width, int height) {
       if (f.dib) {
         dib = createBitmap(w, h, nullptr);
         if (!dib) throw std::bad_alloc();
-        for (int y = 0; y < h; ++y)
-          std::memcpy(dib->row(y), f.dib->row(dy + y) + dx, size_t(w));
+        for (int y = 0; y < h; ++y) std::memcpy(dib->row(y), f.dib->row(dy + y) + dx, size_t(w));
       }
       std::vector<uint8_t> rgb, alpha;
-      if (rgbUsable(f)) rgb = cropRows(f.rgb.data(), stride24(f.width), dx, dy, w, h, stride24(w), 3);
+      if (rgbUsable(f))
+        rgb = cropRows(f.rgb.data(), stride24(f.width), dx, dy, w, h, stride24(w), 3);
       if (usableAlpha(f))
         alpha = cropRows(f.alpha.data(), stride8(f.width), dx, dy, w, h, stride8(w), 1);
       if (dib) f.dib = std::move(dib);

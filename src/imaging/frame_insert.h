@@ -23,7 +23,8 @@ class Progress;
 // Inserts every frame (and extension block) of `sources` and its queue before
 // the frame at `position` (at the end for −1 or a position at or past the
 // frame count).
-//  1. Frame size: when a new frame reaches past the screen, the stored rule (preference word 2: 16 clip, 32 grow, +4 ask) decides; when
+//  1. Frame size: when a new frame reaches past the screen, the stored rule (preference word 2: 16
+//  clip, 32 grow, +4 ask) decides; when
 //     it asks, `chooser` answers (its "make default" stores the answer), and
 //     without a chooser the screen grows. Clipping crops the new frames to the
 //     screen (a frame wholly outside becomes one transparent pixel at 0, 0);

@@ -62,8 +62,10 @@ void applyFrameUpdate(FrameUpdate& u, Palette* global) {
   }
   if (u.dib) f.dib = std::move(u.dib);
   if (u.setTransparency) {
-    if (u.transparent) f.controlFlags |= 1;
-    else f.controlFlags &= static_cast<uint8_t>(~1);
+    if (u.transparent)
+      f.controlFlags |= 1;
+    else
+      f.controlFlags &= static_cast<uint8_t>(~1);
     f.transparentIndex = u.transparentIndex;
   }
   if (u.dropRgb) setRgb(f, {});

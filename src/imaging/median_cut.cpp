@@ -65,8 +65,10 @@ int medianCut(const Palette& palette, const int64_t* usageCounts, int maxColours
     auto same = std::find_if(cells.begin(), cells.end(), [&](const Cell& o) {
       return o.c[0] == cell.c[0] && o.c[1] == cell.c[1] && o.c[2] == cell.c[2];
     });
-    if (same != cells.end()) same->count += w;
-    else cells.push_back(cell);
+    if (same != cells.end())
+      same->count += w;
+    else
+      cells.push_back(cell);
   }
   if (cells.empty()) return 0;
 
@@ -80,7 +82,8 @@ int medianCut(const Palette& palette, const int64_t* usageCounts, int maxColours
     // The heaviest box that can still be cut; the first one on equal counts.
     int pick = -1;
     for (int i = 0; i < static_cast<int>(boxes.size()); ++i)
-      if (!boxes[size_t(i)].final && (pick < 0 || boxes[size_t(i)].count > boxes[size_t(pick)].count))
+      if (!boxes[size_t(i)].final &&
+          (pick < 0 || boxes[size_t(i)].count > boxes[size_t(pick)].count))
         pick = i;
     if (pick < 0) break;
     MedianCutBox& box = boxes[size_t(pick)];
@@ -110,8 +113,10 @@ int medianCut(const Palette& palette, const int64_t* usageCounts, int maxColours
     // Into the first empty slot, else at the end.
     auto empty = std::find_if(boxes.begin(), boxes.end(),
                               [](const MedianCutBox& b) { return b.count == 0; });
-    if (empty != boxes.end()) *empty = upperBox;
-    else boxes.push_back(upperBox);
+    if (empty != boxes.end())
+      *empty = upperBox;
+    else
+      boxes.push_back(upperBox);
     if (progress && !progress->step()) {
       // A cancel stops cutting; the boxes so far still make a palette.
       break;

@@ -60,13 +60,15 @@ struct Item {
   Frame* frame = nullptr;
   Animation* owner = nullptr;
   bool isNew = false;
-  bool fromRgb = false;              // mapped from its 24-bit data
-  const Palette* source = nullptr;   // 8-bit: the palette it is shown through
-  int oldTransparent = -1;           // 8-bit: its transparent index
+  bool fromRgb = false;             // mapped from its 24-bit data
+  const Palette* source = nullptr;  // 8-bit: the palette it is shown through
+  int oldTransparent = -1;          // 8-bit: its transparent index
   bool needsTransparency = false;
 };
 
-int paddedSize(int count) { return 1 << colourBits(count); }
+int paddedSize(int count) {
+  return 1 << colourBits(count);
+}
 
 // Octrees gather colours with the largest palette's number of leaves and are
 // folded down to the wanted count only when the palette is built: the folds
@@ -219,7 +221,9 @@ std::vector<Item*> Engine::select(bool (*keep)(const Item&, uint32_t), uint32_t 
   return out;
 }
 
-bool Engine::step() { return !req_.progress || req_.progress->step(); }
+bool Engine::step() {
+  return !req_.progress || req_.progress->step();
+}
 
 // ---- mapping helpers ----
 
@@ -255,10 +259,10 @@ bool Engine::mapNearest(const Item& item, const Palette& colours, int tp, bool d
   const Frame& f = *item.frame;
   DitherResult r = DitherResult::Done;
   if (item.fromRgb) {
-    r = dither ? ditherRgb(colours, out.data.data(), f.rgb.data(), usableAlpha(f), f.width,
-                           f.height, tp)
-               : mapRgb(colours, out.data.data(), f.rgb.data(), usableAlpha(f), f.width, f.height,
-                        tp);
+    r = dither
+            ? ditherRgb(colours, out.data.data(), f.rgb.data(), usableAlpha(f), f.width, f.height,
+                        tp)
+            : mapRgb(colours, out.data.data(), f.rgb.data(), usableAlpha(f), f.width, f.height, tp);
   } else if (dither) {
     Palette none;
     r = ditherIndexed(item.source ? *item.source : none, f.pixels(), f.width, f.height,
@@ -465,8 +469,9 @@ bool Engine::tryExact(const std::vector<Item*>& subjects, const Palette* base, i
   }
   if (!base && receiver_->globalPalette)
     newBackground_ = std::max(
-        0, nearestColour(fit.p, paletteColour(receiver_->globalPalette.get(),
-                                              receiver_->backgroundIndex), tp));
+        0,
+        nearestColour(
+            fit.p, paletteColour(receiver_->globalPalette.get(), receiver_->backgroundIndex), tp));
   status = kDone;
   return true;
 }
@@ -534,8 +539,9 @@ int Engine::octreeAdaptive(const std::vector<Item*>& subjects, int limit, bool d
     if (!step()) return kCancelled;
   }
   if (receiver_->globalPalette)
-    newBackground_ = std::max(0, nearestColour(colours, paletteColour(receiver_->globalPalette.get(),
-                                                                       receiver_->backgroundIndex)));
+    newBackground_ = std::max(
+        0, nearestColour(
+               colours, paletteColour(receiver_->globalPalette.get(), receiver_->backgroundIndex)));
   else
     newBackground_ = 0;
   newGlobal_ = std::move(palette);
@@ -646,7 +652,8 @@ int Engine::mergeIntoGlobal(uint32_t word) {
       if (!mapNearest(it, fit.p, tp, dither, *dib)) return kFailed;
     } else if (it.fromRgb && pl.own) {
       int map[256];
-      for (int i = 0; i < 256; ++i) map[i] = std::max(0, fit.find(paletteColour(&pl.ownPalette, i), tp));
+      for (int i = 0; i < 256; ++i)
+        map[i] = std::max(0, fit.find(paletteColour(&pl.ownPalette, i), tp));
       for (int y = 0; y < f.height; ++y)
         for (int x = 0; x < f.width; ++x)
           dib->row(y)[x] = opaqueAt(it, x, y) ? uint8_t(map[pl.own->row(y)[x]]) : uint8_t(tp);
@@ -712,9 +719,9 @@ int Engine::mapToPalette(const std::vector<Item*>& subjects, Palette palette, bo
   }
   if (replaceGlobal || !receiver_->globalPalette || !(palette == *receiver_->globalPalette)) {
     if (receiver_->globalPalette && replaceGlobal)
-      newBackground_ = std::max(
-          0, nearestColour(colours, paletteColour(receiver_->globalPalette.get(),
-                                                  receiver_->backgroundIndex)));
+      newBackground_ =
+          std::max(0, nearestColour(colours, paletteColour(receiver_->globalPalette.get(),
+                                                           receiver_->backgroundIndex)));
     newGlobal_ = copyPalette(palette);
     if (!newGlobal_) {
       showWarning(text(Str::NoMemoryPalettes));
@@ -729,8 +736,8 @@ int Engine::mapToPalette(const std::vector<Item*>& subjects, Palette palette, bo
 int Engine::localPerFrame(uint32_t word) {
   const int limit = localColourCount(word);
   const bool dither = word & merge::Dither;
-  std::vector<Item*> subjects = select(
-      [](const Item& it, uint32_t) { return it.isNew && it.fromRgb; }, word);
+  std::vector<Item*> subjects =
+      select([](const Item& it, uint32_t) { return it.isNew && it.fromRgb; }, word);
   if (req_.progress) {
     req_.progress->setText(text(Str::RemappingFrames));
     req_.progress->setRange(int64_t(subjects.size()));
@@ -789,8 +796,7 @@ int Engine::localPerFrame(uint32_t word) {
         if (needT) --colours.count;
         if (!mapNearest(*it, colours, tp, true, *dib)) return kFailed;
       } else {
-        mapImage(*tree, f.width, f.height, f.rgb.data(), a, dib->data.data(), tp,
-                 kAlphaThreshold);
+        mapImage(*tree, f.width, f.height, f.rgb.data(), a, dib->data.data(), tp, kAlphaThreshold);
       }
     }
     addUpdate(*it, std::move(dib), tp, std::move(local));
@@ -822,7 +828,9 @@ int Engine::run() {
       if (method == merge::MapGlobal && !receiver_->globalPalette) method = merge::Adaptive;
       const bool dither = word & merge::Dither;
       switch (method) {
-        case merge::MergeGlobal: status = mergeIntoGlobal(word); break;
+        case merge::MergeGlobal:
+          status = mergeIntoGlobal(word);
+          break;
         case merge::MapGlobal:
           status = mapToPalette(select([](const Item& it, uint32_t) { return it.isNew; }, word),
                                 *receiver_->globalPalette, false, dither, false);
@@ -838,8 +846,12 @@ int Engine::run() {
                                 method == merge::Fixed, dither, true);
           break;
         }
-        case merge::LocalPerFrame: status = localPerFrame(word); break;
-        default: status = adaptive(word); break;
+        case merge::LocalPerFrame:
+          status = localPerFrame(word);
+          break;
+        default:
+          status = adaptive(word);
+          break;
       }
     }
     if (status != kDone) return status;  // failures have shown their message

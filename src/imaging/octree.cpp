@@ -67,8 +67,10 @@ bool foldOnce(ColourOctree& t) {
       bestPrev = prev;
     }
   }
-  if (bestPrev) bestPrev->nextReducible = best->nextReducible;
-  else head = best->nextReducible;
+  if (bestPrev)
+    bestPrev->nextReducible = best->nextReducible;
+  else
+    head = best->nextReducible;
   best->nextReducible = nullptr;
 
   int children = 0;
@@ -126,7 +128,9 @@ std::unique_ptr<ColourOctree> createOctree(int maxColours, int depth) {
   return t;
 }
 
-void destroyOctree(std::unique_ptr<ColourOctree>& tree) { tree.reset(); }
+void destroyOctree(std::unique_ptr<ColourOctree>& tree) {
+  tree.reset();
+}
 
 bool addColour(ColourOctree& t, uint8_t r, uint8_t g, uint8_t b, double weight, bool locked) {
   OctreeNode* n = t.root;
@@ -184,8 +188,8 @@ bool addImage(ColourOctree& t, int width, int height, const uint8_t* rgbRows,
         run += 1;
         continue;
       }
-      if (run > 0 && !addColour(t, uint8_t(runColour >> 16), uint8_t(runColour >> 8),
-                                uint8_t(runColour), run))
+      if (run > 0 &&
+          !addColour(t, uint8_t(runColour >> 16), uint8_t(runColour >> 8), uint8_t(runColour), run))
         return false;
       runColour = c;
       run = 1;

@@ -42,7 +42,7 @@ struct ColourOctree {
   int depth = kDepth;
 
   // Bookkeeping for the memory bound.
-  int peakLeafCount = 0;  // largest leaf count seen between additions
+  int peakLeafCount = 0;   // largest leaf count seen between additions
   int nodesAllocated = 0;  // pool size: grows only when no folded node is free
   bool outOfMemory = false;
 

@@ -25,11 +25,17 @@ uint32_t methodOf(uint32_t word) {
 }
 
 namespace {
-int countFromCode(uint32_t code) { return code <= 2 || code > 8 ? 256 : 1 << code; }
+int countFromCode(uint32_t code) {
+  return code <= 2 || code > 8 ? 256 : 1 << code;
+}
 }  // namespace
 
-int adaptiveColourCount(uint32_t word) { return countFromCode((word >> 16) & 0xF); }
-int localColourCount(uint32_t word) { return countFromCode((word >> 20) & 0xF); }
+int adaptiveColourCount(uint32_t word) {
+  return countFromCode((word >> 16) & 0xF);
+}
+int localColourCount(uint32_t word) {
+  return countFromCode((word >> 20) & 0xF);
+}
 
 std::unique_ptr<Palette> cubePalette() {
   auto p = makePalette(nullptr, 256);
@@ -131,13 +137,16 @@ void remapFramePixels(Frame& frame, Palette* palette, const Rgb* entries, int co
   }
   if (indexMap && frame.transparent()) {
     int t = indexMap[frame.transparentIndex];
-    if (t < 0) frame.controlFlags &= static_cast<uint8_t>(~1);
-    else frame.transparentIndex = static_cast<uint8_t>(t);
+    if (t < 0)
+      frame.controlFlags &= static_cast<uint8_t>(~1);
+    else
+      frame.transparentIndex = static_cast<uint8_t>(t);
   }
   frame.palette = palette;
   if (frame.dib) {
     frame.dib->colours.fill(Rgb{});
-    if (entries) std::copy(entries, entries + std::clamp(count, 0, 256), frame.dib->colours.begin());
+    if (entries)
+      std::copy(entries, entries + std::clamp(count, 0, 256), frame.dib->colours.begin());
     if (frame.transparent())
       frame.dib->colours[frame.transparentIndex] = transparentDisplayColour(frame, true);
   }

@@ -35,15 +35,15 @@ class Progress;
 
 // The method word (preference word 10, default 0x880001).
 namespace merge {
-constexpr uint32_t Adaptive = 0x1;       // one adaptive global palette (octree) for everything
-constexpr uint32_t MergeGlobal = 0x2;    // add new colours to the global palette where they fit
-constexpr uint32_t MapGlobal = 0x4;      // map new frames to the global palette, unchanged
-constexpr uint32_t Cube = 0x8;           // map everything to the 6 × 6 × 6 cube palette
-constexpr uint32_t LocalPerFrame = 0x10; // a local octree palette per new 24-bit frame
-constexpr uint32_t Fixed = 0x400;        // map everything to the user's fixed palette
-constexpr uint32_t Dither = 0x100;       // dither when mapping
-constexpr uint32_t Ask = 0x200;          // ask every time
-constexpr uint32_t Always = 0x1000;      // work without 24-bit data; adaptive takes local palettes
+constexpr uint32_t Adaptive = 0x1;        // one adaptive global palette (octree) for everything
+constexpr uint32_t MergeGlobal = 0x2;     // add new colours to the global palette where they fit
+constexpr uint32_t MapGlobal = 0x4;       // map new frames to the global palette, unchanged
+constexpr uint32_t Cube = 0x8;            // map everything to the 6 × 6 × 6 cube palette
+constexpr uint32_t LocalPerFrame = 0x10;  // a local octree palette per new 24-bit frame
+constexpr uint32_t Fixed = 0x400;         // map everything to the user's fixed palette
+constexpr uint32_t Dither = 0x100;        // dither when mapping
+constexpr uint32_t Ask = 0x200;           // ask every time
+constexpr uint32_t Always = 0x1000;       // work without 24-bit data; adaptive takes local palettes
 constexpr uint32_t MethodBits = Adaptive | MergeGlobal | MapGlobal | Cube | LocalPerFrame | Fixed;
 }  // namespace merge
 
@@ -66,8 +66,8 @@ class MergeChooser {
   virtual ~MergeChooser() = default;
 
   struct MethodChoice {
-    bool accepted = false;  // false: the user cancelled
-    uint32_t method = 0;    // the whole word: method bit, dither bit, colour counts
+    bool accepted = false;     // false: the user cancelled
+    uint32_t method = 0;       // the whole word: method bit, dither bit, colour counts
     bool makeDefault = false;  // "以此作为默认设置且不再提示"
   };
   // Dialog 201 "调色板合并", opened with `suggested` (the stored word).

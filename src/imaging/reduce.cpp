@@ -15,7 +15,9 @@
 namespace fb {
 namespace {
 
-bool isPowerOfTwoFrom8(int n) { return n >= 8 && (n & (n - 1)) == 0; }
+bool isPowerOfTwoFrom8(int n) {
+  return n >= 8 && (n & (n - 1)) == 0;
+}
 
 // New pixels for `f` (shown through `source`) as indices of `target`:
 // dithered, or through `map` (256 entries). Transparent pixels become
@@ -54,7 +56,9 @@ void nearestMap(const Palette& from, const Palette& to, int* map) {
 
 }  // namespace
 
-int clampColourCount(int n) { return std::clamp(n, 2, 256); }
+int clampColourCount(int n) {
+  return std::clamp(n, 2, 256);
+}
 
 int largestPaletteSize(const Animation& a) {
   int largest = a.globalPalette ? a.globalPalette->count : 0;

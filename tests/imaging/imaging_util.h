@@ -84,7 +84,8 @@ inline Shown shownAt(const fb::Frame& f, int x, int y) {
 inline std::vector<fb::Rgb> spreadColours(int n) {
   std::vector<fb::Rgb> out;
   for (int i = 0; i < n; ++i)
-    out.push_back(fb::Rgb{static_cast<uint8_t>((i * 37) & 255), static_cast<uint8_t>((i * 91 + 13) & 255),
+    out.push_back(fb::Rgb{static_cast<uint8_t>((i * 37) & 255),
+                          static_cast<uint8_t>((i * 91 + 13) & 255),
                           static_cast<uint8_t>((i * 151 + 71) & 255)});
   return out;
 }

@@ -145,8 +145,12 @@ TEST(Insert, ClipRuleCropsTheNewFrames) {
   a->left = 4;
   a->top = -2;
   // A 24-bit frame partly outside, with alpha.
-  Frame* b = rgbFrame(8, 4, [](int x, int y) { return Rgb{uint8_t(x * 30), uint8_t(y * 60), 7}; },
-                      [](int x, int) { return x == 7 ? 0 : 255; });
+  Frame* b = rgbFrame(
+      8, 4,
+      [](int x, int y) {
+        return Rgb{uint8_t(x * 30), uint8_t(y * 60), 7};
+      },
+      [](int x, int) { return x == 7 ? 0 : 255; });
   b->left = 6;
   b->top = 8;
   insertAfter(lastBlock(*src), b);

@@ -33,22 +33,28 @@ bool samePicture(const std::vector<Shown>& a, const std::vector<Shown>& b) {
 }
 
 // A 24-bit picture: 20 flat colours in bands, the left column transparent.
-Rgb bandColour(int x, int y) { return Rgb{uint8_t(x * 12), uint8_t(200 - y * 9), uint8_t(7 + x * 3)}; }
+Rgb bandColour(int x, int y) {
+  return Rgb{uint8_t(x * 12), uint8_t(200 - y * 9), uint8_t(7 + x * 3)};
+}
 Frame* bandsFrame(int w = 20, int h = 10) {
-  return rgbFrame(w, h, [](int x, int) { return bandColour(x, 0); },
-                  [](int x, int) { return x == 0 ? 0 : 255; });
+  return rgbFrame(
+      w, h, [](int x, int) { return bandColour(x, 0); },
+      [](int x, int) { return x == 0 ? 0 : 255; });
 }
 
 // The expected look of `bandsFrame`.
 std::vector<Shown> bandsPicture(int w = 20, int h = 10) {
   std::vector<Shown> out;
   for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) out.push_back(x == 0 ? Shown{Rgb{}, false} : Shown{bandColour(x, 0), true});
+    for (int x = 0; x < w; ++x)
+      out.push_back(x == 0 ? Shown{Rgb{}, false} : Shown{bandColour(x, 0), true});
   return out;
 }
 
 // A smooth true-colour picture with thousands of colours.
-Rgb photoColour(int x, int y) { return Rgb{uint8_t(x * 4), uint8_t(y * 5), uint8_t(x * y / 12)}; }
+Rgb photoColour(int x, int y) {
+  return Rgb{uint8_t(x * 4), uint8_t(y * 5), uint8_t(x * y / 12)};
+}
 Frame* photoFrame(int w, int h, bool withAlpha = false) {
   return rgbFrame(
       w, h, photoColour,
@@ -74,8 +80,10 @@ double psnr(const Frame& f, const std::function<Rgb(int, int)>& original) {
 // An 8-bit target: 16-entry grey palette, one 20 × 10 frame using 4 greys.
 std::unique_ptr<Animation> greyTarget() {
   std::vector<Rgb> greys;
-  for (int i = 0; i < 16; ++i) greys.push_back(Rgb{uint8_t(i * 17), uint8_t(i * 17), uint8_t(i * 17)});
-  return animationOf(20, 10, greys, {indexedFrame(20, 10, [](int x, int y) { return (x + y) % 4 * 5; })});
+  for (int i = 0; i < 16; ++i)
+    greys.push_back(Rgb{uint8_t(i * 17), uint8_t(i * 17), uint8_t(i * 17)});
+  return animationOf(20, 10, greys,
+                     {indexedFrame(20, 10, [](int x, int y) { return (x + y) % 4 * 5; })});
 }
 
 std::unique_ptr<Animation> sourceOf(std::vector<Frame*> frames, std::vector<Rgb> palette = {}) {
@@ -208,10 +216,11 @@ TEST(MergeAdaptive, TooManyColoursGoThroughTheOctree) {
     for (int x = 0; x < 64; ++x) ASSERT_EQ(!shownAt(*added, x, y).opaque, x + y < 6);
   EXPECT_GT(psnr(*added, photoColour), 33);
   // The old frame's greys are among the octree's inputs and stay close.
-  EXPECT_GT(psnr(*firstFrame(*target), [](int x, int y) {
-              uint8_t v = uint8_t((x + y) % 4 * 5 * 17);
-              return Rgb{v, v, v};
-            }),
+  EXPECT_GT(psnr(*firstFrame(*target),
+                 [](int x, int y) {
+                   uint8_t v = uint8_t((x + y) % 4 * 5 * 17);
+                   return Rgb{v, v, v};
+                 }),
             35);
 }
 
@@ -269,7 +278,7 @@ TEST(MergeAdaptive, OptimizerStyleForcedMergeOfLocalPalettes) {
 // ---- Merge into the global palette ----
 
 TEST(MergeGlobal, NewColoursTakeUnusedEntriesThenNewOnes) {
-  auto target = greyTarget();  // uses 0, 5, 10, 15
+  auto target = greyTarget();   // uses 0, 5, 10, 15
   target->backgroundIndex = 1;  // protected although no pixel uses it
   Frame* old = firstFrame(*target);
   auto before = picture(*old);
@@ -375,12 +384,13 @@ TEST(MapGlobal, AFullPaletteGivesEachTransparentFrameAFreeIndex) {
 
 TEST(MergeCube, EverythingMapsToTheCube) {
   auto target = greyTarget();
-  auto src = sourceOf({rgbFrame(4, 1,
-                                [](int x, int) {
-                                  Rgb c[] = {{51, 102, 153}, {250, 0, 0}, {0, 0, 0}, {30, 30, 30}};
-                                  return c[x];
-                                },
-                                [](int x, int) { return x == 3 ? 10 : 255; })});
+  auto src = sourceOf({rgbFrame(
+      4, 1,
+      [](int x, int) {
+        Rgb c[] = {{51, 102, 153}, {250, 0, 0}, {0, 0, 0}, {30, 30, 30}};
+        return c[x];
+      },
+      [](int x, int) { return x == 3 ? 10 : 255; })});
   ASSERT_EQ(mergePalettes(target.get(), *src, merge::Cube, nullptr, nullptr), 1);
   auto cube = cubePalette();
   EXPECT_TRUE(*target->globalPalette == *cube);
@@ -456,7 +466,8 @@ TEST(MergeLocal, EachTrueColourFrameGetsItsOwnPalette) {
   Palette before = *target->globalPalette;
   auto src = sourceOf({bandsFrame(), photoFrame(64, 48)});
   // Per-frame count 16 (code 4).
-  ASSERT_EQ(mergePalettes(target.get(), *src, 0x400000 | merge::LocalPerFrame, nullptr, nullptr), 1);
+  ASSERT_EQ(mergePalettes(target.get(), *src, 0x400000 | merge::LocalPerFrame, nullptr, nullptr),
+            1);
   EXPECT_TRUE(*target->globalPalette == before);
   Frame* bands = frameAt(*target, 1);
   Frame* photo = frameAt(*target, 2);
@@ -506,7 +517,8 @@ TEST(MergeKeep, EightBitFramesKeepTheirColours) {
 
 TEST(MergeKeep, AnAnimationWithoutGlobalPaletteTakesTheFirst) {
   auto target = createAnimation();
-  auto src = sourceOf({indexedFrame(3, 1, [](int x, int) { return x; })}, {{1, 2, 3}, {4, 5, 6}, {7, 8, 9}});
+  auto src = sourceOf({indexedFrame(3, 1, [](int x, int) { return x; })},
+                      {{1, 2, 3}, {4, 5, 6}, {7, 8, 9}});
   ASSERT_EQ(mergePalettes(target.get(), *src, 0, nullptr, nullptr), 1);
   ASSERT_TRUE(target->globalPalette);
   EXPECT_EQ(target->globalPalette->count, 3);

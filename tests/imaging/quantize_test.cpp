@@ -60,20 +60,6 @@ TEST(Octree, ReservedTransparentEntryFoldsOneMoreAndEndsBlack) {
   EXPECT_EQ(t->leafCount, 2);
 }
 
-TEST(Octree, WeightsDecideWhichNodeFolds) {
-  auto t = createOctree(2);
-  addColour(*t, 0, 0, 0, 50);
-  addColour(*t, 4, 0, 0, 50);    // same level-5 parent as black: weight 100
-  addColour(*t, 200, 0, 0, 1);   // its own branch, weight 1
-  // The light branch is folded (a single-child fold) and then the heavy
-  // parent, as only level 5 counts; what matters is the weighted average.
-  auto p = buildPalette(*t, 2, false);
-  ASSERT_EQ(p->count, 2);
-  EXPECT_EQ((*p)[0], (Rgb{2, 0, 0}));
-  EXPECT_EQ((*p)[1], (Rgb{200, 0, 0}));
-  EXPECT_EQ(t->root->weight, 101);
-}
-
 TEST(Octree, LockedColoursSurviveFolding) {
   // X and Y are locked and share a level-5 parent (weight 2); Z (weight 100)
   // has its own. With room for two, the lighter X+Y parent would be folded
@@ -322,8 +308,7 @@ TEST(Dither, TransparentPixelsTakeTheNewIndexAndSpreadNothing) {
   px[size_t(stride8(w)) + 5] = 2;
   std::vector<uint8_t> out(px.size());
   DitherState state;
-  ASSERT_EQ(ditherIndexed(src, px.data(), w, h, 2, dst, out.data(), 7, &state),
-            DitherResult::Done);
+  ASSERT_EQ(ditherIndexed(src, px.data(), w, h, 2, dst, out.data(), 7, &state), DitherResult::Done);
   EXPECT_EQ(out[1], 7);
   EXPECT_EQ(out[size_t(stride8(w)) + 5], 7);
   // Grey is in the palette exactly and every other pixel is grey: no error.
@@ -333,8 +318,7 @@ TEST(Dither, TransparentPixelsTakeTheNewIndexAndSpreadNothing) {
         EXPECT_EQ(out[size_t(y) * stride8(w) + x], 2);
       }
   // In place works too.
-  ASSERT_EQ(ditherIndexed(src, px.data(), w, h, 2, dst, px.data(), 7, &state),
-            DitherResult::Done);
+  ASSERT_EQ(ditherIndexed(src, px.data(), w, h, 2, dst, px.data(), 7, &state), DitherResult::Done);
   EXPECT_EQ(px, out);
 }
 

@@ -1,8 +1,10 @@
 // The reduce-colours command on whole animations.
+#include "imaging/reduce.h"
+
 #include <gtest/gtest.h>
 
+#include "imaging/dither.h"
 #include "imaging/imaging_util.h"
-#include "imaging/reduce.h"
 #include "shell/progress.h"
 #include "shell/reporter.h"
 
@@ -13,9 +15,8 @@ namespace {
 
 // 32 × 8 frame using every index of a 256-colour global palette once.
 std::unique_ptr<Animation> fullPaletteAnimation() {
-  return animationOf(32, 8, spreadColours(256), {indexedFrame(32, 8, [](int x, int y) {
-                       return y * 32 + x;
-                     })});
+  return animationOf(32, 8, spreadColours(256),
+                     {indexedFrame(32, 8, [](int x, int y) { return y * 32 + x; })});
 }
 
 TEST(Reduce, EntryCountsFollowTheBlackEntryRule) {
@@ -65,8 +66,9 @@ TEST(Reduce, TransparentFramesKeepTransparencyOnTheBlackEntry) {
   EXPECT_EQ(f->transparentIndex, 31);
   EXPECT_EQ(f->dib->row(1)[8], 31);  // former index 40
   for (int y = 0; y < 8; ++y)
-    for (int x = 0; x < 32; ++x)
+    for (int x = 0; x < 32; ++x) {
       if (y * 32 + x != 40) EXPECT_LT(f->dib->row(y)[x], 31);
+    }
   EXPECT_FALSE(g->transparent());
   EXPECT_EQ(g->palette, a->globalPalette.get());
   EXPECT_TRUE(f->mask && f->mask->transparentAt(8, 1));
@@ -97,8 +99,11 @@ TEST(Reduce, NearestMappingOfAFewColoursIsExact) {
   pal[3] = {255, 0, 0};
   pal[7] = {0, 255, 0};
   pal[12] = {255, 255, 255};
-  for (int i : {1, 2, 4, 5, 6, 8, 9, 10, 11, 13, 14, 15}) pal[size_t(i)] = Rgb{uint8_t(i * 9), 40, 90};
-  auto a = animationOf(4, 1, pal, {indexedFrame(4, 1, [](int x, int) { return (int[]){0, 3, 7, 12}[x]; })});
+  for (int i : {1, 2, 4, 5, 6, 8, 9, 10, 11, 13, 14, 15})
+    pal[size_t(i)] = Rgb{uint8_t(i * 9), 40, 90};
+  auto a = animationOf(4, 1, pal, {indexedFrame(4, 1, [](int x, int) {
+                         return (int[]){0, 3, 7, 12}[x];
+                       })});
   ASSERT_EQ(reducePalettes(*a, 8, false, {}, nullptr), 1);
   Frame* f = firstFrame(*a);
   EXPECT_EQ(shownAt(*f, 0, 0).rgb, (Rgb{0, 0, 0}));
@@ -149,9 +154,8 @@ TEST(Reduce, DitheringPicksFromTheNewPaletteAndKeepsTransparency) {
   // A smooth 256-step ramp through the global palette.
   std::vector<Rgb> ramp;
   for (int i = 0; i < 256; ++i) ramp.push_back(Rgb{uint8_t(i), uint8_t(i / 2), uint8_t(255 - i)});
-  auto a = animationOf(64, 16, ramp, {indexedFrame(64, 16, [](int x, int y) {
-                         return (x * 4 + y) & 255;
-                       })});
+  auto a = animationOf(64, 16, ramp,
+                       {indexedFrame(64, 16, [](int x, int y) { return (x * 4 + y) & 255; })});
   Frame* f = firstFrame(*a);
   makeTransparent(*f, 5);
   RecordingProgress progress;
@@ -161,8 +165,10 @@ TEST(Reduce, DitheringPicksFromTheNewPaletteAndKeepsTransparency) {
   for (int y = 0; y < 16; ++y)
     for (int x = 0; x < 64; ++x) {
       bool wasTransparent = ((x * 4 + y) & 255) == 5;
-      if (wasTransparent) EXPECT_EQ(f->dib->row(y)[x], 7);
-      else EXPECT_LT(f->dib->row(y)[x], 7);
+      if (wasTransparent)
+        EXPECT_EQ(f->dib->row(y)[x], 7);
+      else
+        EXPECT_LT(f->dib->row(y)[x], 7);
     }
   auto texts = progress.texts();
   EXPECT_NE(std::find(texts.begin(), texts.end(), "正在抖动帧..."), texts.end());
@@ -193,6 +199,35 @@ TEST(Reduce, TinyPalettesAreRefused) {
   EXPECT_EQ(rec.entries()[0].text,
             "The animation's palette contains 8 or fewer colors and cannot be further reduced.");
   EXPECT_EQ(a->globalPalette->count, 2);
+}
+
+TEST(Reduce, DitherFramesIntoANewGlobalPalette) {
+  // A 24-bit frame and a transparent 8-bit frame into black and white, with
+  // the transparent index inside the palette: no opaque pixel may take it.
+  auto a = fullPaletteAnimation();
+  makeTransparent(*firstFrame(*a), 3);
+  Frame* rgb = rgbFrame(
+      32, 8,
+      [](int x, int) {
+        return Rgb{uint8_t(x * 8), uint8_t(x * 8), uint8_t(x * 8)};
+      },
+      [](int x, int) { return x < 2 ? 0 : 255; });
+  link(firstFrame(*a), rgb);
+  ++a->frameCount;
+  std::vector<Rgb> bw = {{0, 0, 0}, {255, 255, 255}, {0, 0, 0}};
+  Palette p = *makePalette(bw.data(), 3);
+  ASSERT_EQ(ditherFrames(*a, p, 2, nullptr), 1);
+  EXPECT_TRUE(*a->globalPalette == p);
+  for (Frame* f : {firstFrame(*a), rgb}) {
+    ASSERT_TRUE(f->transparent());
+    EXPECT_EQ(f->transparentIndex, 2);
+    EXPECT_EQ(f->palette, a->globalPalette.get());
+  }
+  for (int y = 0; y < 8; ++y)
+    for (int x = 0; x < 32; ++x) {
+      EXPECT_EQ(firstFrame(*a)->dib->row(y)[x] == 2, y * 32 + x == 3);
+      EXPECT_EQ(rgb->dib->row(y)[x] == 2, x < 2);
+    }
 }
 
 TEST(Reduce, CancelChangesNothing) {

@@ -42,7 +42,7 @@ Picture flatArt() {
   Picture p{std::vector<uint8_t>(size_t(W) * H * 4)};
   for (int y = 0; y < H; ++y)
     for (int x = 0; x < W; ++x) {
-      int tile = (x / 12) + (y / 16) * 8;  // 8 × 4 = 32 tiles
+      int tile = (x / 12) + (y / 16) * 8;   // 8 × 4 = 32 tiles
       int band = (x + y) % 97 < 8 ? 1 : 0;  // a diagonal stripe adds 8 more
       int k = band ? 32 + (x / 12) : tile;
       uint8_t* o = &p.rgba[(size_t(y) * W + x) * 4];
@@ -94,7 +94,8 @@ std::unique_ptr<Animation> baseDocument() {
   a->width = W;
   a->height = H;
   std::vector<Rgb> greys;
-  for (int i = 0; i < 16; ++i) greys.push_back(Rgb{uint8_t(i * 17), uint8_t(i * 17), uint8_t(i * 17)});
+  for (int i = 0; i < 16; ++i)
+    greys.push_back(Rgb{uint8_t(i * 17), uint8_t(i * 17), uint8_t(i * 17)});
   setGlobalPalette(*a, makePalette(greys.data(), 16));
   Block* tail = a->head;
   for (int k = 0; k < 2; ++k) {
@@ -135,7 +136,8 @@ int main(int argc, char** argv) {
   Palette fixed;
   for (int r = 0; r < 4; ++r)
     for (int g = 0; g < 4; ++g)
-      for (int b = 0; b < 4; ++b) fixed[fixed.count++] = Rgb{uint8_t(r * 85), uint8_t(g * 85), uint8_t(b * 85)};
+      for (int b = 0; b < 4; ++b)
+        fixed[fixed.count++] = Rgb{uint8_t(r * 85), uint8_t(g * 85), uint8_t(b * 85)};
   storeFixedPalette(fixed);
 
   struct Method {
@@ -149,8 +151,8 @@ int main(int argc, char** argv) {
   for (const Method& m : methods) {
     for (int dither = 0; dither < 2; ++dither) {
       for (int withPhoto = 0; withPhoto < 2; ++withPhoto) {
-        std::string name = std::string(m.name) + (dither ? "-dither" : "") +
-                           (withPhoto ? "-photo" : "");
+        std::string name =
+            std::string(m.name) + (dither ? "-dither" : "") + (withPhoto ? "-photo" : "");
         // The stored word decides, as it does for the editor and batch mode.
         prefSet(pref::MergeMethod, 0x880000 | m.word | (dither ? merge::Dither : 0));
         auto doc = baseDocument();
