@@ -67,7 +67,9 @@ TEST(Reduce, TransparentFramesKeepTransparencyOnTheBlackEntry) {
   EXPECT_EQ(f->dib->row(1)[8], 31);  // former index 40
   for (int y = 0; y < 8; ++y)
     for (int x = 0; x < 32; ++x) {
-      if (y * 32 + x != 40) EXPECT_LT(f->dib->row(y)[x], 31);
+      if (y * 32 + x != 40) {
+        EXPECT_LT(f->dib->row(y)[x], 31);
+      }
     }
   EXPECT_FALSE(g->transparent());
   EXPECT_EQ(g->palette, a->globalPalette.get());
