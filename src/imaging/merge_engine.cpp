@@ -462,6 +462,8 @@ bool Engine::tryExact(const std::vector<Item*>& subjects, const Palette* base, i
     addUpdate(it, std::move(dib), tp, nullptr);
     if (!step()) return status = kCancelled, true;
   }
+  status = kDone;
+  if (base && fit.p == *base) return true;  // nothing new: the palette stays as it is
   newGlobal_ = copyPalette(fit.p);
   if (!newGlobal_) {
     showWarning(text(Str::NoMemoryPalettes));

@@ -204,6 +204,19 @@ TEST(MergeAdaptive, ColoursThatFitAreKeptExactly) {
   EXPECT_LE(target->globalPalette->count, 24);
 }
 
+TEST(MergeAdaptive, EqualPalettesChangeNothing) {
+  auto target = greyTarget();
+  const Palette* global = target->globalPalette.get();
+  std::vector<Rgb> same(global->entries.begin(), global->entries.begin() + global->count);
+  auto src = sourceOf({indexedFrame(20, 10, [](int x, int) { return x % 16; })}, same);
+  std::vector<uint8_t> pixels = firstFrame(*src)->dib->data;
+  ASSERT_EQ(mergePalettes(target.get(), *src, merge::Adaptive | merge::Always, nullptr, nullptr),
+            1);
+  EXPECT_EQ(target->globalPalette.get(), global) << "the very same palette";
+  EXPECT_EQ(frameAt(*target, 1)->dib->data, pixels);
+  EXPECT_EQ(frameAt(*target, 1)->palette, global);
+}
+
 TEST(MergeAdaptive, TooManyColoursGoThroughTheOctree) {
   auto target = greyTarget();
   auto src = sourceOf({photoFrame(64, 48, true)});
