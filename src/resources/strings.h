@@ -88,6 +88,21 @@ enum class Str : int {
   ThinIntervalInvalid,
   ThinIntervalCaption,
 
+  // Colour reduction
+  ReducingPalette,        // "正在缩减调色板..."
+  DitheringFrames,        // "正在抖动帧..."
+  RemappingFrames,        // "正在重映帧..."
+  RemappingLocalPalettes, // "正在重映局部调色板..."
+  NonReducibleCaption,
+  NonReducible,
+  NoMemoryReduce,
+  NoMemoryPalettes,
+  NoMemoryDither,
+  NoErrorRows,
+
+  // Palette merge
+  NoResourcesLocalPalette,
+
   Count_
 };
 
