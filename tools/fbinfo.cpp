@@ -29,6 +29,7 @@
 #include "gif/gif_reader.h"
 #include "imaging/frame_count.h"
 #include "imaging/optimizer.h"
+#include "imaging/palette_merge.h"
 #include "imaging/reduce.h"
 #include "imaging/unoptimize.h"
 #include "gif/gif_writer.h"
@@ -301,6 +302,15 @@ int main(int argc, char** argv) {
     result = openFile(path, a, &progress);
   }
   if (result == kReadFailed || !a) return 1;
+  // True-colour frames (video, say) join the document through the palette
+  // merge of frame insertion, with the stored method.
+  bool trueColourOnly = false;
+  for (Frame* f = firstFrame(*a); f && !trueColourOnly; f = nextFrame(f))
+    trueColourOnly = f->hasRgb() && !f->dib;
+  if (trueColourOnly) {
+    StderrProgress progress;
+    if (mergePalettes(nullptr, *a, 0, nullptr, &progress) != 1) return 1;
+  }
 
   for (auto& op : operations)
     if (!op(*a)) return 1;

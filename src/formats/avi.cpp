@@ -8,6 +8,7 @@
 #include <numeric>
 
 #include "gif/gif_reader.h"
+#include "imaging/palette_merge.h"
 #include "imaging/unoptimize.h"
 #include "io/file_ops.h"
 #include "resources/strings.h"
@@ -710,8 +711,15 @@ bool FixForAvi(Animation& a, uint32_t traits, Progress* progress) {
     showWarning(text(Str::NoMemoryFrameImage));
     return false;
   }
-  // One global palette comes with palette merge.
-  if (traits & avitraits::LocalPalettes) return false;
+  if (traits & avitraits::LocalPalettes) {
+    // Every frame onto one adaptive global palette, with the user's dither
+    // choice and colour count.
+    uint32_t word = prefGet(pref::MergeMethod);
+    uint32_t method = (word & (merge::Dither | 0xFF0000u)) | merge::Adaptive | merge::Always;
+    if (mergePalettes(nullptr, *copy, method, nullptr, progress) != 1) return false;
+    for (Frame* f = firstFrame(*copy); f; f = nextFrame(f))
+      if (f->localPalette) return false;
+  }
   if ((traits & avitraits::Transparency) && !unifyTransparentIndex(*copy)) return false;
   // A transparent frame after the first shows the pictures beneath it, which
   // a video can only show when every frame is made the whole picture.
