@@ -57,8 +57,8 @@ bool layoutOf(const std::vector<uint8_t>& dib, DibLayout& l) {
   l.height = std::abs(l.h.height);
   int bits = l.h.bitCount;
   if (bits != 8 && bits != 16 && bits != 24 && bits != 32) return false;
-  l.colours = bits == 8 ? static_cast<int>(std::min<uint32_t>(l.h.clrUsed ? l.h.clrUsed : 256, 256))
-                        : 0;
+  l.colours =
+      bits == 8 ? static_cast<int>(std::min<uint32_t>(l.h.clrUsed ? l.h.clrUsed : 256, 256)) : 0;
   // The rows follow the header, the colour table and, for bit fields, the three masks.
   size_t offset = std::max<size_t>(40, std::min<size_t>(l.h.size, dib.size()));
   l.table = dib.data() + offset;
@@ -91,8 +91,8 @@ int bitCountOf(uint32_t mask) {
 }
 
 // 16- and 32-bit rows into 24-bit colour data (R, G, B, top-down).
-void convertHighColour(const DibLayout& l, const std::vector<uint8_t>& dib, std::vector<uint8_t>& rgb,
-                       int width, int height) {
+void convertHighColour(const DibLayout& l, const std::vector<uint8_t>& dib,
+                       std::vector<uint8_t>& rgb, int width, int height) {
   int bits = l.h.bitCount;
   uint32_t masks[3];
   if (l.h.compression == avi::kBiBitfields) {
@@ -206,8 +206,10 @@ bool unifyTransparentIndex(Animation& a) {
   int t = -1;
   for (Frame* f = firstFrame(a); f; f = nextFrame(f)) {
     if (!f->transparent()) continue;
-    if (t < 0) t = f->transparentIndex;
-    else if (t != f->transparentIndex) return false;
+    if (t < 0)
+      t = f->transparentIndex;
+    else if (t != f->transparentIndex)
+      return false;
   }
   if (t <= 0) return true;
   auto swapEntries = [t](Palette& p) {
@@ -219,8 +221,10 @@ bool unifyTransparentIndex(Animation& a) {
     setGlobalPalette(a, std::move(a.globalPalette));
   }
   // The background keeps its colour.
-  if (a.backgroundIndex == 0) a.backgroundIndex = static_cast<uint8_t>(t);
-  else if (a.backgroundIndex == t) a.backgroundIndex = 0;
+  if (a.backgroundIndex == 0)
+    a.backgroundIndex = static_cast<uint8_t>(t);
+  else if (a.backgroundIndex == t)
+    a.backgroundIndex = 0;
   const auto u = static_cast<uint8_t>(t);
   for (Frame* f = firstFrame(a); f; f = nextFrame(f)) {
     if (f->localPalette) swapEntries(*f->localPalette);
@@ -229,8 +233,10 @@ bool unifyTransparentIndex(Animation& a) {
       for (int y = 0; y < f->dib->height; ++y) {
         uint8_t* row = f->dib->row(y);
         for (int x = 0; x < f->dib->width; ++x) {
-          if (row[x] == 0) row[x] = u;
-          else if (row[x] == u) row[x] = 0;
+          if (row[x] == 0)
+            row[x] = u;
+          else if (row[x] == u)
+            row[x] = 0;
         }
       }
     }
@@ -274,12 +280,15 @@ avi::CompressOptions aviPreset(AviPreset preset) {
   o.keyFrameEvery = 1500;
   o.quality = 10000;
   switch (preset) {
-    case AviPreset::Video1: o.fccHandler = avi::kHandlerVideo1; break;
+    case AviPreset::Video1:
+      o.fccHandler = avi::kHandlerVideo1;
+      break;
     case AviPreset::Rle8:
       o.fccHandler = avi::kHandlerRle8;
       o.flags = avi::compressf::KeyFrames;
       break;
-    default: break;
+    default:
+      break;
   }
   return o;
 }
@@ -300,8 +309,8 @@ std::vector<uint8_t> packAviCompression(const avi::CompressOptions& o) {
 
 bool unpackAviCompression(const std::vector<uint8_t>& b, avi::CompressOptions& o) {
   if (b.size() != kCompressBytes) return false;
-  uint32_t* fields[] = {&o.fccType,        &o.fccHandler, &o.keyFrameEvery, &o.quality,
-                        &o.bytesPerSecond, &o.flags,      &o.format,        &o.formatSize,
+  uint32_t* fields[] = {&o.fccType,        &o.fccHandler, &o.keyFrameEvery,  &o.quality,
+                        &o.bytesPerSecond, &o.flags,      &o.format,         &o.formatSize,
                         &o.parms,          &o.parmsSize,  &o.interleaveEvery};
   for (size_t i = 0; i < 11; ++i) *fields[i] = avi::getU32(b.data() + 4 * i);
   return true;
@@ -332,7 +341,9 @@ AviSaveOptions aviOptionsWithoutPanel(const Animation& a) {
   return o;
 }
 
-void setAviOptionsPanel(AviOptionsPanel* panel) { g_panel = panel; }
+void setAviOptionsPanel(AviOptionsPanel* panel) {
+  g_panel = panel;
+}
 
 bool ChooseCustomAviCompression(avi::CompressOptions& options, AviCodecChooser* chooser) {
   if (!chooser) return false;
@@ -362,8 +373,10 @@ int ReadAviFile(const std::string& path, Progress* progress, std::unique_ptr<Ani
   uint32_t error = 0;
   auto stream = avi::Stream::openFromFile(path, avi::kVideo, error);
   if (!stream) {
-    if (error == avi::err::Memory) showWarning(text(Str::AviNoMemoryMovie));
-    else showWarning(format(Str::AviNoVideoStream, path.c_str()));
+    if (error == avi::err::Memory)
+      showWarning(text(Str::AviNoMemoryMovie));
+    else
+      showWarning(format(Str::AviNoVideoStream, path.c_str()));
     return kReadFailed;
   }
   std::unique_ptr<Animation> a = createAnimation();
@@ -418,7 +431,10 @@ int ReadAviFile(const std::string& path, Progress* progress, std::unique_ptr<Ani
 
   const int64_t ticks = ticksPerSecond();
   const int64_t start = stream->start();
-  const int64_t end = stream->length() + start;
+  // A stream whose header was never finished says it has no samples: it is
+  // read to its last sample instead.
+  const bool lengthKnown = stream->length() > 0;
+  const int64_t end = lengthKnown ? stream->length() + start : INT64_MAX;
   if (progress) {
     progress->setText(text(Str::ReadingAvi));
     progress->setRange(stream->length());
@@ -434,8 +450,8 @@ int ReadAviFile(const std::string& path, Progress* progress, std::unique_ptr<Ani
       showWarning(text(Str::AviReadError));
       return kReadFailed;
     }
-    int64_t bytes = static_cast<int64_t>(l.h.bitCount == 8 ? stride8(width) : stride24(width)) *
-                    height;
+    int64_t bytes =
+        static_cast<int64_t>(l.h.bitCount == 8 ? stride8(width) : stride24(width)) * height;
     used += bytes;
     Frame* f = used > budget ? nullptr : newBlankFrame(width, height);
     if (!f) {
@@ -450,8 +466,7 @@ int ReadAviFile(const std::string& path, Progress* progress, std::unique_ptr<Ani
         auto bitmap = createBitmap(width, height, a->globalPalette.get());
         if (!bitmap) throw std::bad_alloc();
         for (int y = 0; y < height && y < l.height; ++y)
-          std::memcpy(bitmap->row(y), rowOf(l, y),
-                      static_cast<size_t>(std::min(width, l.h.width)));
+          std::memcpy(bitmap->row(y), rowOf(l, y), static_cast<size_t>(std::min(width, l.h.width)));
         f->palette = a->globalPalette.get();
         // A sample with a colour table of its own keeps it as a local palette.
         int n = std::min(l.colours, static_cast<int>(formatTable.size() / 4));
@@ -508,11 +523,11 @@ int ReadAviFile(const std::string& path, Progress* progress, std::unique_ptr<Ani
 
     // The frame lasts until the next sample with data (or the stream's end).
     int64_t next = stream->findNextSample(s + 1);
-    int64_t n = next < 0 ? end : next;
+    int64_t n = next >= 0 ? next : lengthKnown ? end : s + 1;
     const avi::StreamHeader& h = stream->info();
-    int64_t delay = h.rate ? static_cast<int64_t>(static_cast<long double>(ticks) * (n - s) *
-                                                  h.scale / h.rate)
-                           : 0;
+    int64_t delay =
+        h.rate ? static_cast<int64_t>(static_cast<long double>(ticks) * (n - s) * h.scale / h.rate)
+               : 0;
     f->delay = static_cast<int32_t>(std::clamp<int64_t>(delay, 0, 65535));
     if (progress && !progress->setPosition(s)) {
       result = kReadPartial;
@@ -592,7 +607,8 @@ int WriteAviVideoStream(const std::string& path, Animation& a, bool write24Bit,
   if (!write24Bit) bih.clrUsed = pal ? static_cast<uint32_t>(pal->count) : 0;
   avi::appendBitmapInfoHeader(fmt, bih);
   if (!write24Bit && pal)
-    for (int i = 0; i < pal->count; ++i) fmt.insert(fmt.end(), {(*pal)[i].b, (*pal)[i].g, (*pal)[i].r, 0});
+    for (int i = 0; i < pal->count; ++i)
+      fmt.insert(fmt.end(), {(*pal)[i].b, (*pal)[i].g, (*pal)[i].r, 0});
   // An 8-bit stream needs the palette the frames are drawn with.
   if ((!write24Bit && (!pal || pal->count == 0)) || out.setFormat(video, fmt) != 0 ||
       !sizeAcceptable(a.width, a.height)) {
@@ -664,7 +680,8 @@ int RecompressAvi(const std::string& destPath, const std::string& tempPath,
     progress->setText(text(Str::WritingAvi));
     progress->setRange(100);
   }
-  avi::CompressOptions compression = options.compress ? options.compression : avi::CompressOptions{};
+  avi::CompressOptions compression =
+      options.compress ? options.compression : avi::CompressOptions{};
   uint32_t e = avi::saveCompressed(destPath, *video, compression, audio.get(), [&](int percent) {
     return !progress || progress->setPosition(percent);
   });
@@ -691,6 +708,11 @@ int WriteAviFile(const std::string& path, Animation& a, const AviSaveOptions& op
                  Progress* progress) {
   avi::libraryInit();
   std::string temp = path + "1.avi";
+  // A file of that name that is not ours is never written over.
+  if (fileops::exists(temp)) {
+    showWarning(format(Str::AviCannotOpen, temp.c_str(), avi::err::FileOpen));
+    return 0;
+  }
   if (!WriteAviVideoStream(temp, a, options.write24Bit, progress)) return 0;
   if (options.includeAudio || options.compress) return RecompressAvi(path, temp, options, progress);
   fileops::removeFile(path);

@@ -29,7 +29,7 @@ class Progress;
 namespace avitraits {
 constexpr uint32_t ManyFrames = 0x01;
 constexpr uint32_t Selection = 0x02;
-constexpr uint32_t TrueColour = 0x04;     // some frame has 24-bit data
+constexpr uint32_t TrueColour = 0x04;  // some frame has 24-bit data
 constexpr uint32_t LocalPalettes = 0x08;
 constexpr uint32_t Transparency = 0x10;
 constexpr uint32_t PartialFrames = 0x20;  // some frame is not the whole screen at (0, 0)

@@ -36,8 +36,8 @@ const AVCodecTag* const kAudioTags[] = {avformat_get_riff_audio_tags(), nullptr}
 
 // Encoders that accept only a few fixed picture sizes or special input.
 bool unsuitableEncoder(const char* name) {
-  static const char* const kNames[] = {"dvvideo", "dnxhd",   "a64multi", "a64multi5",
-                                       "h261",    "h263",    "rawvideo", "avui"};
+  static const char* const kNames[] = {"dvvideo", "dnxhd", "a64multi", "a64multi5",
+                                       "h261",    "h263",  "rawvideo", "avui"};
   for (const char* n : kNames)
     if (std::strcmp(n, name) == 0) return true;
   return false;
@@ -94,7 +94,9 @@ void appendFrameHeader(std::vector<uint8_t>& out, int width, int height, int bit
   appendBitmapInfoHeader(out, h);
 }
 
-int dibStride(int width, int bits) { return ((width * bits + 31) / 32) * 4; }
+int dibStride(int width, int bits) {
+  return ((width * bits + 31) / 32) * 4;
+}
 
 }  // namespace
 
@@ -185,7 +187,10 @@ struct Stream::Impl {
   bool readMore() {
     if (eof) return false;
     AVPacket* p = av_packet_alloc();
-    if (!p) return eof = true, false;
+    if (!p) {
+      eof = true;
+      return false;
+    }
     for (;;) {
       if (av_read_frame(fmt, p) < 0) {
         av_packet_free(&p);
@@ -330,8 +335,8 @@ struct Stream::Impl {
                         : bits == 24 ? AV_PIX_FMT_BGR24
                                      : AV_PIX_FMT_BGR0;
     sws = sws_getCachedContext(sws, f->width, f->height, static_cast<AVPixelFormat>(f->format), w,
-                               h, out, SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT,
-                               nullptr, nullptr, nullptr);
+                               h, out, SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr,
+                               nullptr, nullptr);
     if (!sws) return false;
     // Converted top-down into a scratch picture, then stored bottom-up.
     std::vector<uint8_t> top;
@@ -512,9 +517,8 @@ std::unique_ptr<Stream> Stream::openFromFile(const std::string& path, uint32_t t
   d.header.type = kAudio;
   d.header.scale = static_cast<uint32_t>(std::max(1, st->time_base.num));
   d.header.rate = static_cast<uint32_t>(std::max(1, st->time_base.den));
-  d.header.length = st->duration > 0 && st->duration < 0xFFFFFFFF
-                        ? static_cast<uint32_t>(st->duration)
-                        : 0;
+  d.header.length =
+      st->duration > 0 && st->duration < 0xFFFFFFFF ? static_cast<uint32_t>(st->duration) : 0;
   WaveFormat w;
   unsigned int tag = 0;
   w.formatTag = av_codec_get_tag2(kAudioTags, par->codec_id, &tag) ? static_cast<uint16_t>(tag) : 0;
@@ -527,10 +531,18 @@ std::unique_ptr<Stream> Stream::openFromFile(const std::string& path, uint32_t t
   return s;
 }
 
-const std::vector<uint8_t>& Stream::format() const { return impl_->format; }
-const StreamHeader& Stream::info() const { return impl_->header; }
-int64_t Stream::start() const { return impl_->header.start; }
-int64_t Stream::length() const { return impl_->header.length; }
+const std::vector<uint8_t>& Stream::format() const {
+  return impl_->format;
+}
+const StreamHeader& Stream::info() const {
+  return impl_->header;
+}
+int64_t Stream::start() const {
+  return impl_->header.start;
+}
+int64_t Stream::length() const {
+  return impl_->header.length;
+}
 
 int64_t Stream::findNextSample(int64_t position) {
   Impl& d = *impl_;
@@ -573,7 +585,9 @@ uint32_t Stream::getFrameOpen(int bits) {
   return 0;
 }
 
-const std::vector<uint8_t>* Stream::getFrame(int64_t sample) { return impl_->pictureAt(sample); }
+const std::vector<uint8_t>* Stream::getFrame(int64_t sample) {
+  return impl_->pictureAt(sample);
+}
 
 void Stream::getFrameClose() {
   Impl& d = *impl_;
@@ -590,8 +604,8 @@ class VideoCoder {
  public:
   virtual ~VideoCoder() = default;
   // Sets up for pictures like `dib`; fills the stream format.
-  virtual uint32_t open(const std::vector<uint8_t>& dib, std::vector<uint8_t>& format,
-                        int& width, int& height) = 0;
+  virtual uint32_t open(const std::vector<uint8_t>& dib, std::vector<uint8_t>& format, int& width,
+                        int& height) = 0;
   // Codes one picture; `emit` takes finished samples (position, bytes, key).
   using Emit = std::function<uint32_t(int64_t, const uint8_t*, size_t, bool)>;
   virtual uint32_t code(const std::vector<uint8_t>* dib, int64_t position, const Emit& emit) = 0;
@@ -725,14 +739,11 @@ class FfmpegCoder : public VideoCoder {
     if (av_frame_get_buffer(frame_, 0) < 0) return err::Memory;
 
     uint32_t colours = enc_->pix_fmt == AV_PIX_FMT_PAL8 ? static_cast<uint32_t>(v.colours) : 0;
-    int bits = enc_->bits_per_coded_sample > 0 ? enc_->bits_per_coded_sample
-               : colours                       ? 8
-                                               : 24;
+    int bits = enc_->bits_per_coded_sample > 0 ? enc_->bits_per_coded_sample : colours ? 8 : 24;
     uint32_t extra = enc_->extradata_size > 0 ? static_cast<uint32_t>(enc_->extradata_size) : 0;
-    appendFrameHeader(format, enc_->width, enc_->height, bits,
-                      compressionFor(options_.fccHandler, id),
-                      static_cast<uint32_t>(enc_->width) * enc_->height * ((bits + 7) / 8),
-                      colours, extra);
+    appendFrameHeader(
+        format, enc_->width, enc_->height, bits, compressionFor(options_.fccHandler, id),
+        static_cast<uint32_t>(enc_->width) * enc_->height * ((bits + 7) / 8), colours, extra);
     if (extra) format.insert(format.end(), enc_->extradata, enc_->extradata + extra);
     if (colours) format.insert(format.end(), v.table, v.table + 4 * colours);
     w = enc_->width;
@@ -912,7 +923,7 @@ class AudioCoder {
           w.extra.assign(par->extradata, par->extradata + par->extradata_size);
         break;
       case AV_CODEC_ID_MP3: {
-        int frameSize = par->frame_size > 0 ? par->frame_size
+        int frameSize = par->frame_size > 0         ? par->frame_size
                         : par->sample_rate >= 32000 ? 1152
                                                     : 576;
         mode_ = Mode::Vbr;
@@ -1035,14 +1046,21 @@ class AudioCoder {
     int idx = planar ? i : i * channels + ch;
     const uint8_t* base = f->extended_data[planar ? ch : 0];
     switch (av_get_packed_sample_fmt(fmt)) {
-      case AV_SAMPLE_FMT_U8: return (base[idx] - 128) / 128.0;
-      case AV_SAMPLE_FMT_S16: return reinterpret_cast<const int16_t*>(base)[idx] / 32768.0;
-      case AV_SAMPLE_FMT_S32: return reinterpret_cast<const int32_t*>(base)[idx] / 2147483648.0;
+      case AV_SAMPLE_FMT_U8:
+        return (base[idx] - 128) / 128.0;
+      case AV_SAMPLE_FMT_S16:
+        return reinterpret_cast<const int16_t*>(base)[idx] / 32768.0;
+      case AV_SAMPLE_FMT_S32:
+        return reinterpret_cast<const int32_t*>(base)[idx] / 2147483648.0;
       case AV_SAMPLE_FMT_S64:
-        return static_cast<double>(reinterpret_cast<const int64_t*>(base)[idx]) / 9.2233720368547758e18;
-      case AV_SAMPLE_FMT_FLT: return reinterpret_cast<const float*>(base)[idx];
-      case AV_SAMPLE_FMT_DBL: return reinterpret_cast<const double*>(base)[idx];
-      default: return 0;
+        return static_cast<double>(reinterpret_cast<const int64_t*>(base)[idx]) /
+               9.2233720368547758e18;
+      case AV_SAMPLE_FMT_FLT:
+        return reinterpret_cast<const float*>(base)[idx];
+      case AV_SAMPLE_FMT_DBL:
+        return reinterpret_cast<const double*>(base)[idx];
+      default:
+        return 0;
     }
   }
 

@@ -28,10 +28,10 @@ struct CompressOptions {
   uint32_t keyFrameEvery = 0;
   uint32_t quality = 0;  // 0..10000
   uint32_t bytesPerSecond = 0;
-  uint32_t flags = 0;  // compressf::
-  uint32_t format = 0;      // a pointer once; meaningless when stored
+  uint32_t flags = 0;   // compressf::
+  uint32_t format = 0;  // a pointer once; meaningless when stored
   uint32_t formatSize = 0;
-  uint32_t parms = 0;       // a pointer once; meaningless when stored
+  uint32_t parms = 0;  // a pointer once; meaningless when stored
   uint32_t parmsSize = 0;
   uint32_t interleaveEvery = 0;
   friend bool operator==(const CompressOptions&, const CompressOptions&) = default;

@@ -191,8 +191,8 @@ uint32_t RiffWriter::setFormat(int stream, const std::vector<uint8_t>& format) {
   }
   if (s.header.type == kVideo) {
     BitmapInfoHeader bih;
-    bool raw = parseBitmapInfoHeader(format.data(), format.size(), bih) &&
-               bih.compression == kBiRgb;
+    bool raw =
+        parseBitmapInfoHeader(format.data(), format.size(), bih) && bih.compression == kBiRgb;
     s.chunkId = chunkIdFor(stream, raw ? "db" : "dc");
   } else if (s.header.type == kAudio) {
     s.chunkId = chunkIdFor(stream, "wb");
@@ -203,8 +203,8 @@ uint32_t RiffWriter::setFormat(int stream, const std::vector<uint8_t>& format) {
 }
 
 bool RiffWriter::fits(uint64_t more) const {
-  uint64_t total = static_cast<uint64_t>(file_->written()) + more +
-                   (index_.size() + 1) * sizeof(IndexEntry) + 8;
+  uint64_t total =
+      static_cast<uint64_t>(file_->written()) + more + (index_.size() + 1) * sizeof(IndexEntry) + 8;
   return total <= kMaxFileSize;
 }
 
@@ -226,7 +226,8 @@ uint32_t RiffWriter::writeHeaders() {
     putU32(strl, kStrl);
     putU32(strl, kStrh);
     putU32(strl, kStreamHeaderSize);
-    s.headerOffset = 12 + 8 + static_cast<int64_t>(hdrl.size()) + 8 + static_cast<int64_t>(strl.size());
+    s.headerOffset =
+        12 + 8 + static_cast<int64_t>(hdrl.size()) + 8 + static_cast<int64_t>(strl.size());
     auto packed = packStreamHeader(s.header);
     strl.insert(strl.end(), packed.begin(), packed.end());
     putU32(strl, kStrf);
@@ -352,18 +353,17 @@ uint32_t RiffWriter::finish() {
   int32_t width = 0, height = 0;
   if (video) {
     if (video->header.rate)
-      usPerFrame = static_cast<uint32_t>(uint64_t{1000000} * video->header.scale /
-                                         video->header.rate);
+      usPerFrame =
+          static_cast<uint32_t>(uint64_t{1000000} * video->header.scale / video->header.rate);
     totalFrames = video->header.length;
     BitmapInfoHeader bih;
     if (parseBitmapInfoHeader(video->format.data(), video->format.size(), bih)) {
       width = bih.width;
       height = bih.height < 0 ? -bih.height : bih.height;
     }
-    double seconds = video->header.rate
-                         ? static_cast<double>(video->header.length) * video->header.scale /
-                               video->header.rate
-                         : 0;
+    double seconds = video->header.rate ? static_cast<double>(video->header.length) *
+                                              video->header.scale / video->header.rate
+                                        : 0;
     if (seconds > 0) {
       double rate = static_cast<double>(moviEnd - moviOffset_) / seconds;
       maxBytes = rate > 4e9 ? 0xFFFFFFFFu : static_cast<uint32_t>(rate);
@@ -469,8 +469,10 @@ bool readFileHeaders(const std::string& path, FileHeaders& out) {
       FileHeaders::Stream s;
       bool haveHeader = false;
       forEachChunk(p + 4, n - 4, [&](uint32_t sid, const uint8_t* q, size_t m) {
-        if (sid == kStrh) haveHeader = parseStreamHeader(q, m, s.header);
-        else if (sid == kStrf) s.format.assign(q, q + m);
+        if (sid == kStrh)
+          haveHeader = parseStreamHeader(q, m, s.header);
+        else if (sid == kStrf)
+          s.format.assign(q, q + m);
         return true;
       });
       // A stream list without a header is no stream (the demuxer skips it too).

@@ -109,7 +109,9 @@ std::vector<uint8_t> packWaveFormat(const WaveFormat& w);
 
 void putU16(std::vector<uint8_t>& out, uint32_t v);
 void putU32(std::vector<uint8_t>& out, uint32_t v);
-inline uint16_t getU16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+inline uint16_t getU16(const uint8_t* p) {
+  return static_cast<uint16_t>(p[0] | p[1] << 8);
+}
 inline uint32_t getU32(const uint8_t* p) {
   return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
          static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;

@@ -66,9 +66,11 @@ constexpr Entry kTable[] = {
     {Str::AviNoAudioIn,
      "No audio stream was found in %s. \n\nEither select another file or export the AVI without "
      "audio."},
-    {Str::AviNoAudioToInterleave, "No audio stream found for interleaving. Export operation aborted."},
+    {Str::AviNoAudioToInterleave,
+     "No audio stream found for interleaving. Export operation aborted."},
     {Str::AviNeedsFix,
-     "该动画无法保存为 AVI 视频，它包含以下一项或多项: 本地调色板、透明度或不完整的帧。所有这些问题可以被自动修复。"},
+     "该动画无法保存为 AVI 视频，它包含以下一项或多项: "
+     "本地调色板、透明度或不完整的帧。所有这些问题可以被自动修复。"},
     {Str::FixForAviStep, "Fix for AVI"},
     {Str::OptimizingFrames, "正在优化帧图像..."},
     {Str::OptimizeNoResources, "Not enough resources to fully optimize animation."},

@@ -98,7 +98,8 @@ std::vector<uint8_t> colours(const Frame& f) {
           out.push_back(f.rgb[static_cast<size_t>(y) * stride24(f.width) + 3 * x + c]);
     return out;
   }
-  for (size_t i = 0; i < rgba.size(); i += 4) out.insert(out.end(), {rgba[i], rgba[i + 1], rgba[i + 2]});
+  for (size_t i = 0; i < rgba.size(); i += 4)
+    out.insert(out.end(), {rgba[i], rgba[i + 1], rgba[i + 2]});
   return out;
 }
 
@@ -115,13 +116,13 @@ std::vector<IndexEntry> indexOf(const std::vector<uint8_t>& b, size_t& movi) {
     std::string id(b.begin() + static_cast<long>(at), b.begin() + static_cast<long>(at) + 4);
     uint32_t n = avi::getU32(&b[at + 4]);
     if (id == "LIST" && std::string(b.begin() + static_cast<long>(at) + 8,
-                                     b.begin() + static_cast<long>(at) + 12) == "movi")
+                                    b.begin() + static_cast<long>(at) + 12) == "movi")
       movi = at + 8;
     if (id == "idx1")
       for (size_t k = 0; k + 16 <= n; k += 16) {
         const uint8_t* e = &b[at + 8 + k];
-        out.push_back({std::string(e, e + 4), avi::getU32(e + 4), avi::getU32(e + 8),
-                       avi::getU32(e + 12)});
+        out.push_back(
+            {std::string(e, e + 4), avi::getU32(e + 4), avi::getU32(e + 8), avi::getU32(e + 12)});
       }
     at += 8 + ((n + 1) & ~1u);
   }
@@ -178,9 +179,30 @@ void writeRawAvi(const std::string& path, int w, int h, int bits,
   avi::appendBitmapInfoHeader(fmt, bih);
   ASSERT_EQ(out.setFormat(s, fmt), 0u);
   for (size_t i = 0; i < samples.size(); ++i)
-    ASSERT_EQ(out.writeSample(s, static_cast<int64_t>(i), samples[i].data(), samples[i].size(), true),
-              0u);
+    ASSERT_EQ(
+        out.writeSample(s, static_cast<int64_t>(i), samples[i].data(), samples[i].size(), true),
+        0u);
   ASSERT_EQ(out.finish(), 0u);
+}
+
+// RIFF chunks by hand, for what our writer never writes.
+std::vector<uint8_t> chunk(const char* id, const std::vector<uint8_t>& data) {
+  std::vector<uint8_t> out(id, id + 4);
+  avi::putU32(out, static_cast<uint32_t>(data.size()));
+  out.insert(out.end(), data.begin(), data.end());
+  if (data.size() & 1) out.push_back(0);
+  return out;
+}
+
+std::vector<uint8_t> list(const char* type, const std::vector<uint8_t>& data) {
+  std::vector<uint8_t> body(type, type + 4);
+  body.insert(body.end(), data.begin(), data.end());
+  return chunk("LIST", body);
+}
+
+std::vector<uint8_t> operator+(std::vector<uint8_t> a, const std::vector<uint8_t>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
 }
 
 class AviTest : public ::testing::Test {
@@ -231,7 +253,8 @@ TEST_F(AviExport, SamplesLieAtTheirTimesWithTheLastPictureRepeated) {
   EXPECT_EQ(sh.frame[2], 6);
   EXPECT_EQ(sh.frame[3], 3);
   avi::BitmapInfoHeader bih;
-  ASSERT_TRUE(avi::parseBitmapInfoHeader(h.streams[0].format.data(), h.streams[0].format.size(), bih));
+  ASSERT_TRUE(
+      avi::parseBitmapInfoHeader(h.streams[0].format.data(), h.streams[0].format.size(), bih));
   EXPECT_EQ(bih.bitCount, 8);
   EXPECT_EQ(bih.height, 3) << "positive: rows bottom-up";
   EXPECT_EQ(bih.clrUsed, 5u);
@@ -319,7 +342,8 @@ TEST_F(AviExport, SavesRoundTripExactlyUncompressedAndRle8) {
     avi::FileHeaders h;
     ASSERT_TRUE(avi::readFileHeaders(path, h));
     avi::BitmapInfoHeader bih;
-    ASSERT_TRUE(avi::parseBitmapInfoHeader(h.streams[0].format.data(), h.streams[0].format.size(), bih));
+    ASSERT_TRUE(
+        avi::parseBitmapInfoHeader(h.streams[0].format.data(), h.streams[0].format.size(), bih));
     EXPECT_EQ(bih.compression, uncompressed ? avi::kBiRgb : avi::kBiRle8);
     EXPECT_EQ(avi::fourccText(h.streams[0].header.handler), uncompressed ? "msvc" : "mrle");
 
@@ -348,7 +372,8 @@ TEST_F(AviExport, Video1IsCloseAndPaddedToWholeBlocks) {
   avi::FileHeaders h;
   ASSERT_TRUE(avi::readFileHeaders(path, h));
   avi::BitmapInfoHeader bih;
-  ASSERT_TRUE(avi::parseBitmapInfoHeader(h.streams[0].format.data(), h.streams[0].format.size(), bih));
+  ASSERT_TRUE(
+      avi::parseBitmapInfoHeader(h.streams[0].format.data(), h.streams[0].format.size(), bih));
   EXPECT_EQ(avi::fourccText(bih.compression), "CRAM");
   EXPECT_EQ(bih.bitCount, 16);
   std::unique_ptr<Animation> b;
@@ -429,9 +454,8 @@ TEST_F(AviExport, AWriteErrorLeavesTheTargetAsItWas) {
   fbtest::writeBytes(path, {'o', 'l', 'd'});
   auto a = makeDoc(64, 64, {10, 10, 10, 10, 10, 10});
   int writes = 0;
-  fileops::setFaultHook([&](fileops::Op op, const std::string&) {
-    return op == fileops::Op::Write && ++writes > 3;
-  });
+  fileops::setFaultHook(
+      [&](fileops::Op op, const std::string&) { return op == fileops::Op::Write && ++writes > 3; });
   EXPECT_FALSE(saveByType(path, *a, saveopt::WholeAnimation, kTypeAvi, nullptr));
   fileops::setFaultHook({});
   ASSERT_EQ(messages.texts().size(), 1u) << "the writer's message only";
@@ -467,9 +491,10 @@ TEST_F(AviExport, ACompressorFailureOffersTheUncompressedVideo) {
   auto q = messages.entries()[0];
   EXPECT_TRUE(q.question);
   EXPECT_EQ(q.caption, "Compression Error");
-  EXPECT_EQ(q.text,
-            "The Video For Windows compressor failed with an Error 0x80044071.\nDo you want to save "
-            "the AVI uncompressed and without audio?");
+  EXPECT_EQ(
+      q.text,
+      "The Video For Windows compressor failed with an Error 0x80044071.\nDo you want to save "
+      "the AVI uncompressed and without audio?");
   EXPECT_TRUE(filesIn(dir.path()).empty());
 
   messages.clear();
@@ -481,6 +506,15 @@ TEST_F(AviExport, ACompressorFailureOffersTheUncompressedVideo) {
   EXPECT_EQ(avi::getU32(h.streams[0].format.data() + 16), avi::kBiRgb);
 }
 
+TEST_F(AviExport, AFileInTheWayOfTheTemporaryOneIsLeftAlone) {
+  auto a = makeDoc(4, 2, {10});
+  std::string path = dir.file("t.avi");
+  fbtest::writeBytes(path + "1.avi", {'m', 'i', 'n', 'e'});
+  EXPECT_EQ(WriteAviFile(path, *a, aviOptionsWithoutPanel(*a), nullptr), 0);
+  EXPECT_EQ(fbtest::readBytes(path + "1.avi"), (std::vector<uint8_t>{'m', 'i', 'n', 'e'}));
+  EXPECT_EQ(messages.texts().size(), 1u);
+}
+
 TEST_F(AviExport, MissingAudioAbortsTheExport) {
   auto a = makeDoc(8, 4, {10});
   AviSaveOptions o = aviOptionsWithoutPanel(*a);
@@ -489,7 +523,8 @@ TEST_F(AviExport, MissingAudioAbortsTheExport) {
   EXPECT_FALSE(aviHasAudioStream(o.audioPath));
   EXPECT_EQ(WriteAviFile(dir.file("t.avi"), *a, o, nullptr), 0);
   EXPECT_EQ(messages.texts(),
-            std::vector<std::string>{"No audio stream found for interleaving. Export operation aborted."});
+            std::vector<std::string>{
+                "No audio stream found for interleaving. Export operation aborted."});
   EXPECT_TRUE(filesIn(dir.path()).empty());
 }
 
@@ -609,7 +644,8 @@ TEST_F(AviImport, WhatIsNotAVideoIsReported) {
 
 TEST_F(AviImport, AMissingCodecIsNamedTwice) {
   std::string path = dir.file("q.avi");
-  writeRawAvi(path, 4, 4, 24, {std::vector<uint8_t>(48, 1)}, avi::fourcc("QQ1Z"), avi::fourcc("QQ1Z"));
+  writeRawAvi(path, 4, 4, 24, {std::vector<uint8_t>(48, 1)}, avi::fourcc("QQ1Z"),
+              avi::fourcc("QQ1Z"));
   std::unique_ptr<Animation> a;
   EXPECT_EQ(ReadAviFile(path, nullptr, a), 0);
   EXPECT_FALSE(a);
@@ -650,6 +686,64 @@ TEST_F(AviImport, HighColourBecomesTrueColour) {
   f = firstFrame(*a);
   EXPECT_EQ(std::vector<uint8_t>(f->rgb.begin(), f->rgb.begin() + 6),
             (std::vector<uint8_t>{3, 2, 1, 6, 5, 4}));
+}
+
+TEST_F(AviImport, ASamplePaletteOfItsOwnBecomesALocalPalette) {
+  // 4 × 2 in two colours (black, red); before the second sample a palette
+  // change makes entry 1 blue. No index: the samples are read in file order.
+  avi::BitmapInfoHeader bih;
+  bih.width = 4;
+  bih.height = 2;
+  bih.bitCount = 8;
+  bih.clrUsed = 2;
+  std::vector<uint8_t> strf;
+  avi::appendBitmapInfoHeader(strf, bih);
+  strf = strf + std::vector<uint8_t>{0, 0, 0, 0, 0, 0, 255, 0};
+  avi::StreamHeader sh;
+  sh.type = avi::kVideo;
+  sh.scale = 1;
+  sh.rate = 10;
+  sh.length = 3;
+  std::vector<uint8_t> avih(56, 0);
+  avih[24] = 1;  // one stream
+  std::vector<uint8_t> frame = {0, 1, 0, 1, 1, 1, 0, 0};
+  std::vector<uint8_t> change = {1, 1, 0, 0, 0, 0, 255, 0};  // entry 1: blue
+  auto body =
+      std::vector<uint8_t>{'A', 'V', 'I', ' '} +
+      list("hdrl", chunk("avih", avih) + list("strl", chunk("strh", avi::packStreamHeader(sh)) +
+                                                          chunk("strf", strf))) +
+      list("movi", chunk("00db", frame) + chunk("00pc", change) + chunk("00db", frame) +
+                       chunk("00db", frame));
+  std::string path = dir.file("pc.avi");
+  fbtest::writeBytes(path, chunk("RIFF", body));
+  std::unique_ptr<Animation> a;
+  ASSERT_EQ(ReadAviFile(path, nullptr, a), 1);
+  ASSERT_EQ(a->frameCount, 3);
+  EXPECT_EQ(a->globalPalette->count, 2);
+  EXPECT_EQ((*a->globalPalette)[1], (Rgb{255, 0, 0}));
+  EXPECT_FALSE(frameAt(*a, 0)->localPalette);
+  for (int i = 1; i < 3; ++i) {
+    const Frame* f = frameAt(*a, i);
+    ASSERT_TRUE(f->localPalette) << i;
+    EXPECT_EQ((*f->localPalette)[1], (Rgb{0, 0, 255}));
+    EXPECT_EQ(f->dib->colours[1], (Rgb{0, 0, 255}));
+    EXPECT_EQ(f->dib->data, frameAt(*a, 0)->dib->data);
+  }
+}
+
+TEST_F(AviImport, AStreamLengthNeverWrittenReadsToTheLastSample) {
+  auto a = makeDoc(4, 2, {10, 10, 20});
+  std::string path = dir.file("t.avi");
+  ASSERT_EQ(WriteAviVideoStream(path, *a, false, nullptr), 1);
+  auto bytes = fbtest::readBytes(path);
+  std::string all(bytes.begin(), bytes.end());
+  size_t strh = all.find("strh");
+  ASSERT_NE(strh, std::string::npos);
+  std::fill_n(bytes.begin() + static_cast<long>(strh) + 8 + 32, 4, 0);  // dwLength
+  fbtest::writeBytes(path, bytes);
+  std::unique_ptr<Animation> b;
+  ASSERT_EQ(ReadAviFile(path, nullptr, b), 1);
+  EXPECT_EQ(delaysOf(*b), (std::vector<int>{10, 10, 10, 10})) << "the last lasts one sample";
 }
 
 TEST_F(AviImport, EscKeepsTheFramesReadSoFar) {
@@ -696,14 +790,15 @@ TEST_F(AviImport, DamagedFilesGiveAMessageNeverACrash) {
   auto a = makeDoc(12, 6, {10, 20, 10, 30});
   std::string good = dir.file("good.avi");
   ASSERT_TRUE(saveByType(good, *a, saveopt::WholeAnimation, kTypeAvi, nullptr));  // RLE8
-  std::vector<std::vector<uint8_t>> sources = {fbtest::readBytes(good),
-                                               fbtest::readBytes(fbtest::dataPath("avi/test_mjpeg.avi"))};
+  std::vector<std::vector<uint8_t>> sources = {
+      fbtest::readBytes(good), fbtest::readBytes(fbtest::dataPath("avi/test_mjpeg.avi"))};
   std::string path = dir.file("bad.avi");
   int failed = 0, read = 0;
   for (const auto& bytes : sources) {
     // Cut short at many lengths.
     for (size_t n = 0; n < bytes.size(); n += std::max<size_t>(1, bytes.size() / 150)) {
-      fbtest::writeBytes(path, std::vector<uint8_t>(bytes.begin(), bytes.begin() + static_cast<long>(n)));
+      fbtest::writeBytes(path,
+                         std::vector<uint8_t>(bytes.begin(), bytes.begin() + static_cast<long>(n)));
       messages.clear();
       std::unique_ptr<Animation> b;
       int r = ReadAviFile(path, nullptr, b);
@@ -726,8 +821,10 @@ TEST_F(AviImport, DamagedFilesGiveAMessageNeverACrash) {
       messages.clear();
       std::unique_ptr<Animation> b;
       int r = ReadAviFile(path, nullptr, b);
-      if (r == 0) EXPECT_EQ(messages.entries().size(), 1u);
-      else EXPECT_TRUE(b && b->frameCount > 0);
+      if (r == 0)
+        EXPECT_EQ(messages.entries().size(), 1u);
+      else
+        EXPECT_TRUE(b && b->frameCount > 0);
     }
   }
   EXPECT_GT(failed, 0);
@@ -768,6 +865,21 @@ TEST_F(AviFix, OneTransparentIndexMovesToEntryZero) {
   EXPECT_EQ((*a->globalPalette)[5], was0);
   EXPECT_EQ(a->backgroundIndex, 0);
   EXPECT_EQ(pictures(*a), before);
+}
+
+TEST_F(AviFix, LocalPalettesJoinOneGlobalPalette) {
+  auto a = makeDoc(6, 4, {10, 10, 10}, 8);
+  std::vector<Rgb> other = {{1, 2, 3}, {200, 100, 50}, {9, 9, 9}, {250, 250, 0}};
+  Frame* f = frameAt(*a, 1);
+  setLocalPalette(*f, makePalette(other.data(), 4));
+  for (int y = 0; y < 4; ++y)
+    for (int x = 0; x < 6; ++x) f->dib->row(y)[x] = static_cast<uint8_t>((x + y) % 4);
+  std::copy(other.begin(), other.end(), f->dib->colours.begin());
+  auto before = pictures(*a);
+  ASSERT_TRUE(FixForAvi(*a, aviExportTraits(*a), nullptr));
+  EXPECT_EQ(aviExportTraits(*a) & avitraits::NeedsFix, 0u);
+  for (Frame* g = firstFrame(*a); g; g = nextFrame(g)) EXPECT_FALSE(g->localPalette);
+  EXPECT_EQ(pictures(*a), before) << "12 colours fit one palette exactly";
 }
 
 TEST_F(AviFix, DifferentTransparentIndexesChangeNothing) {
@@ -833,10 +945,10 @@ TEST_F(AviFix, ASaveWithoutThePanelFixesACopy) {
     for (size_t k = 0; k < before[i].size(); k += 4) {
       if (before[i][k + 3] != 255) continue;
       EXPECT_EQ(std::vector<uint8_t>(after[i].begin() + static_cast<long>(k),
-                                       after[i].begin() + static_cast<long>(k) + 4),
-                  std::vector<uint8_t>(before[i].begin() + static_cast<long>(k),
-                                       before[i].begin() + static_cast<long>(k) + 4))
-            << i << " " << k;
+                                     after[i].begin() + static_cast<long>(k) + 4),
+                std::vector<uint8_t>(before[i].begin() + static_cast<long>(k),
+                                     before[i].begin() + static_cast<long>(k) + 4))
+          << i << " " << k;
     }
 }
 

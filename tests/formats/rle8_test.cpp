@@ -100,8 +100,8 @@ TEST(Rle8, DeltaFramesCodeOnlyTheChanges) {
       size_t at = rng() % b.px.size();
       b.px[at] = static_cast<uint8_t>(b.px[at] + 1);
     }
-    b.px[0] ^= 1;                 // first pixel
-    b.px[b.px.size() - 1] ^= 1;   // last pixel
+    b.px[0] ^= 1;                             // first pixel
+    b.px[b.px.size() - 1] ^= 1;               // last pixel
     b.px[static_cast<size_t>(w) * 290] ^= 2;  // start of a line after a long skip
     expectRoundTrip(b, &a);
     // A change that ends a line, then one left of it on a later line.
