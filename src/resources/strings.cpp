@@ -23,6 +23,24 @@ constexpr Entry kTable[] = {
     {Str::GifUnreadable, "Unable to read file successfully."},
     {Str::NoLocalPalette, "Unable to create a local palette."},
     {Str::NoMemoryFrameImage, "Not enough memory to build frame image."},
+
+    {Str::PngCorrupt, "Error reading PNG data. File appears to be corrupt."},
+    {Str::PngEncodeError,
+     "There was an unexpected error encoding to PNG. Try saving to another format.\n\n"
+     "Please report this problem, with the document if you can, to bugs@norvane.org."},
+    {Str::ApngMixedKinds,
+     "Cannot save an animated PNG (APNG) with mixed resolutions. All the frames need to be "
+     "either 8bit, 24bit, or 32bit."},
+    {Str::ApngLocalPalettes,
+     "Cannot save an animated PNG (APNG) with local palettes. Use Animation>Optimize to "
+     "automatically remove local palettes."},
+    {Str::ApngMixedTransparency,
+     "Cannot save an animated PNG (APNG) with a mix of transparent and non-transparent frames."},
+    {Str::ApngTransparentIndex,
+     "Cannot save an animated PNG (APNG) with transparent frames that do not use the same "
+     "transparent index."},
+    {Str::ApngFirstFrameMemory,
+     "Unable to save the APNG due to memory constraints of filling the first frame."},
 };
 
 constexpr auto kIndex = [] {

@@ -23,6 +23,15 @@ enum class Str : int {
   NoLocalPalette,
   NoMemoryFrameImage,
 
+  // PNG and animated PNG
+  PngCorrupt,          // 40330
+  PngEncodeError,      // 40368
+  ApngMixedKinds,
+  ApngLocalPalettes,
+  ApngMixedTransparency,
+  ApngTransparentIndex,
+  ApngFirstFrameMemory,
+
   Count_
 };
 
