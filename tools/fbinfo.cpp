@@ -2,6 +2,7 @@
 // JSON; can dump the composited pictures and the frames' own images as PNGs.
 //
 //   fbinfo [OPTIONS] FILE
+//     --write OUT    save the document as OUT (the type from its extension)
 //     --frames DIR   every composited picture as DIR/frame-0000.png, ...
 //     --raw DIR      every frame's own image as DIR/frame-0000.png, ...
 //     --quiet        no JSON
@@ -13,9 +14,10 @@
 #include "document/animation.h"
 #include "document/player.h"
 #include "formats/png_rgba.h"
-#include "gif/byte_source.h"
 #include "gif/gif_reader.h"
+#include "gif/gif_writer.h"
 #include "io/file_ops.h"
+#include "io/open_save.h"
 #include "shell/prefs.h"
 #include "shell/progress.h"
 #include "shell/settings_file.h"
@@ -28,6 +30,7 @@ void usage() {
   std::fputs(
       "usage: fbinfo [OPTIONS] FILE\n"
       "Prints the structure of an animation as JSON.\n"
+      "  --write OUT    save the document as OUT (the type from its extension)\n"
       "  --frames DIR   write every composited picture as DIR/frame-NNNN.png\n"
       "  --raw DIR      write every frame's own image as DIR/frame-NNNN.png\n"
       "  --quiet        do not print the JSON\n",
@@ -107,6 +110,7 @@ void printJson(const std::string& path, int result, Animation& a) {
   std::printf("  \"screenFlags\": %d,\n  \"backgroundIndex\": %d,\n  \"aspectRatio\": %d,\n",
               a.screenFlags, a.backgroundIndex, a.aspectRatio);
   std::printf("  \"encodedSize\": %d,\n", a.encodedSize);
+  std::printf("  \"computedEncodedSize\": %d,\n", encodedSize(a, true, nullptr));
   std::printf("  \"totalDelay\": %lld,\n", static_cast<long long>(totalDelay(a)));
   std::printf("  \"globalPalette\": %s,\n", paletteJson(a.globalPalette.get()).c_str());
   std::printf("  \"blocks\": [");
@@ -128,6 +132,9 @@ void printJson(const std::string& path, int result, Animation& a) {
       std::printf("\"blend\": %d, \"hasRgb\": %s, \"hasAlpha\": %s, ", f.blend,
                   f.hasRgb() ? "true" : "false", f.alpha.empty() ? "false" : "true");
       std::printf("\"localPalette\": %s, ", paletteJson(f.localPalette.get()).c_str());
+      ByteSink counter;
+      writeFrameImage(counter, f);
+      std::printf("\"encodedFrameSize\": %lld, ", static_cast<long long>(counter.total()));
       std::printf("\"pixelHash\": \"%016llx\"}", static_cast<unsigned long long>(pixelHash(f)));
     } else {
       std::printf("\"type\": \"extension\", \"tag\": %d, \"payloadSize\": %zu", b->tag,
@@ -169,24 +176,10 @@ bool writeRaw(Animation& a, const std::string& dir) {
   return true;
 }
 
-int readDocument(const std::string& path, std::unique_ptr<Animation>& a) {
-  FileSource src;
-  if (!src.open(path)) {
-    std::fprintf(stderr, "fbinfo: cannot open %s\n", path.c_str());
-    return kReadFailed;
-  }
-  if (!isGifSignature(src)) {
-    std::fprintf(stderr, "fbinfo: %s is not a GIF file\n", path.c_str());
-    return kReadFailed;
-  }
-  StderrProgress progress;
-  return readGif(src, &progress, a);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string framesDir, rawDir, path;
+  std::string framesDir, rawDir, writePath, path;
   bool quiet = false;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
@@ -198,6 +191,7 @@ int main(int argc, char** argv) {
       out = argv[++i];
     };
     if (arg == "--frames") value(framesDir);
+    else if (arg == "--write") value(writePath);
     else if (arg == "--raw") value(rawDir);
     else if (arg == "--quiet") quiet = true;
     else if (arg == "-h" || arg == "--help") {
@@ -224,9 +218,18 @@ int main(int argc, char** argv) {
   loadPreferences();
 
   std::unique_ptr<Animation> a;
-  int result = readDocument(path, a);
+  int result;
+  {
+    StderrProgress progress;
+    result = openFile(path, a, &progress);
+  }
   if (result == kReadFailed || !a) return 1;
 
+  if (!writePath.empty()) {
+    StderrProgress progress;
+    if (!saveByType(writePath, *a, saveopt::WholeAnimation, typeOfPath(writePath), &progress))
+      return 1;
+  }
   if (!quiet) printJson(path, result, *a);
   if (!framesDir.empty() && !writeFrames(*a, framesDir)) {
     std::fprintf(stderr, "fbinfo: cannot write pictures to %s\n", framesDir.c_str());

@@ -4,110 +4,66 @@
 //
 // The pictures are computed here (a ball bouncing over a striped floor, and a
 // colour wheel turning), so the samples belong to the project.
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "document/animation.h"
+#include "gif/gif_writer.h"
+
 namespace {
 
-// A small, self-contained GIF emitter. It writes LZW data that never grows the
-// code width (a clear code every few literals): big files, but trivially right.
-class GifOut {
+using namespace fb;
+
+// A document under construction: a screen, a global palette, frames in order.
+class Builder {
  public:
-  GifOut(int w, int h, const std::vector<uint8_t>& rgbPalette, int loop) : w_(w), h_(h) {
-    put("GIF89a");
-    u16(w);
-    u16(h);
-    int n = static_cast<int>(rgbPalette.size() / 3);
-    bits_ = 1;
-    while ((1 << bits_) < n) ++bits_;
-    out_.push_back(static_cast<uint8_t>(0x80 | ((bits_ - 1) << 4) | (bits_ - 1)));
-    out_.push_back(0);
-    out_.push_back(0);
-    out_.insert(out_.end(), rgbPalette.begin(), rgbPalette.end());
-    out_.resize(out_.size() + static_cast<size_t>(3 * ((1 << bits_) - n)), 0);
-    if (loop >= 0) {
-      put("\x21\xFF\x0BNETSCAPE2.0\x03\x01");
-      u16(loop);
-      out_.push_back(0);
-    }
+  Builder(int w, int h, const std::vector<uint8_t>& rgb, int playCount) {
+    a_ = createAnimation();
+    a_->width = w;
+    a_->height = h;
+    a_->playCount = playCount;
+    std::vector<Rgb> entries;
+    for (size_t i = 0; i + 2 < rgb.size(); i += 3) entries.push_back({rgb[i], rgb[i + 1], rgb[i + 2]});
+    setGlobalPalette(*a_, makePalette(entries.data(), static_cast<int>(entries.size())));
+    tail_ = a_->head;
   }
 
   void comment(const std::string& text) {
-    put("\x21\xFE");
-    out_.push_back(static_cast<uint8_t>(text.size()));
-    put(text);
-    out_.push_back(0);
+    Block* c = newBlock(kCommentTag, 1);
+    setCommentText(c, text);
+    insertAfter(tail_, c);
+    tail_ = c;
   }
 
   void frame(int left, int top, int w, int h, const uint8_t* px, int delay, int disposal,
              int transparent) {
-    put("\x21\xF9\x04");
-    out_.push_back(static_cast<uint8_t>((disposal << 2) | (transparent >= 0 ? 1 : 0)));
-    u16(delay);
-    out_.push_back(static_cast<uint8_t>(transparent >= 0 ? transparent : 0));
-    out_.push_back(0);
-    out_.push_back(0x2C);
-    u16(left);
-    u16(top);
-    u16(w);
-    u16(h);
-    out_.push_back(0);
-    int s = bits_ < 2 ? 2 : bits_;
-    out_.push_back(static_cast<uint8_t>(s));
-    int clear = 1 << s, width = s + 1;
-    int perRun = (1 << width) - clear - 3;  // literals before the width would grow
-    std::vector<uint8_t> data;
-    uint32_t acc = 0;
-    int nbits = 0;
-    auto code = [&](int c) {
-      acc |= static_cast<uint32_t>(c) << nbits;
-      nbits += width;
-      while (nbits >= 8) {
-        data.push_back(static_cast<uint8_t>(acc));
-        acc >>= 8;
-        nbits -= 8;
-      }
-    };
-    int run = 0;
-    code(clear);
-    for (int i = 0; i < w * h; ++i) {
-      if (run == perRun) {
-        code(clear);
-        run = 0;
-      }
-      code(px[i]);
-      ++run;
+    Frame* f = newBlankFrame(w, h);
+    f->left = left;
+    f->top = top;
+    f->delay = delay;
+    f->palette = a_->globalPalette.get();
+    f->setDisposal(disposal);
+    auto dib = createBitmap(w, h, f->palette);
+    for (int y = 0; y < h; ++y) std::copy(px + y * w, px + (y + 1) * w, dib->row(y));
+    if (transparent >= 0) {
+      f->transparentIndex = static_cast<uint8_t>(transparent);
+      f->controlFlags |= 1;
     }
-    code(clear + 1);
-    if (nbits > 0) data.push_back(static_cast<uint8_t>(acc));
-    for (size_t i = 0; i < data.size(); i += 255) {
-      size_t n = std::min<size_t>(255, data.size() - i);
-      out_.push_back(static_cast<uint8_t>(n));
-      out_.insert(out_.end(), data.begin() + static_cast<long>(i),
-                  data.begin() + static_cast<long>(i + n));
-    }
-    out_.push_back(0);
+    setBitmap(*f, std::move(dib));
+    insertAfter(tail_, f);
+    tail_ = f;
+    ++a_->frameCount;
   }
 
-  bool save(const std::string& path) {
-    out_.push_back(0x3B);
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) return false;
-    bool ok = std::fwrite(out_.data(), 1, out_.size(), f) == out_.size();
-    return std::fclose(f) == 0 && ok;
-  }
+  bool save(const std::string& path) { return writeGifFile(path, *a_, nullptr); }
 
  private:
-  void put(const std::string& s) { out_.insert(out_.end(), s.begin(), s.end()); }
-  void u16(int v) {
-    out_.push_back(static_cast<uint8_t>(v));
-    out_.push_back(static_cast<uint8_t>(v >> 8));
-  }
-  int w_, h_, bits_ = 1;
-  std::vector<uint8_t> out_;
+  std::unique_ptr<Animation> a_;
+  Block* tail_ = nullptr;
 };
 
 bool bouncingBall(const std::string& path) {
@@ -122,7 +78,7 @@ bool bouncingBall(const std::string& path) {
       180, 180, 170,  // 6 shadow
       0,   0,   0,    // 7 unused, the transparent index of the moving frames
   };
-  GifOut gif(W, H, pal, 0);
+  Builder gif(W, H, pal, 0);  // loops forever
   gif.comment("Flickbook sample: a bouncing ball");
   // Frame 0: the whole scene without the ball.
   std::vector<uint8_t> bg(W * H, 0);
@@ -172,7 +128,7 @@ bool colourWheel(const std::string& path) {
     pal.push_back(static_cast<uint8_t>(b * 255));
   }
   pal.insert(pal.end(), {255, 255, 255, 30, 30, 30, 128, 128, 128, 200, 200, 200});
-  GifOut gif(S, S, pal, 3);
+  Builder gif(S, S, pal, 4);  // plays four times
   for (int i = 0; i < N; ++i) {
     std::vector<uint8_t> px(S * S, 12);
     for (int y = 0; y < S; ++y) {

@@ -415,9 +415,9 @@ Rgb transparentDisplayColour(const Frame& frame, bool transparencyOn) {
   if (frame.palette && frame.transparentIndex < frame.palette->count)
     own = (*frame.palette)[frame.transparentIndex];
   if (!transparencyOn || (mode >> 24) == 1) return own;
-  if (mode > 0xFFFFFF)
-    return Rgb{static_cast<uint8_t>(mode >> 16), static_cast<uint8_t>(mode >> 8),
-               static_cast<uint8_t>(mode)};
+  if (mode > 0xFFFFFF)  // red in the low byte, then green, then blue
+    return Rgb{static_cast<uint8_t>(mode), static_cast<uint8_t>(mode >> 8),
+               static_cast<uint8_t>(mode >> 16)};
   return Rgb{0xF0, 0xF0, 0xF0};  // the desktop's button-face grey
 }
 

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 
@@ -124,6 +125,11 @@ bool renameFile(const std::string& from, const std::string& to) {
   return ::rename(from.c_str(), to.c_str()) == 0;
 }
 
+bool linkFile(const std::string& from, const std::string& to) {
+  if (injected(Op::Link, to)) return false;
+  return ::link(from.c_str(), to.c_str()) == 0;
+}
+
 bool removeFile(const std::string& path) {
   if (injected(Op::Remove, path)) return false;
   return ::unlink(path.c_str()) == 0;
@@ -135,6 +141,19 @@ bool syncDirectory(const std::string& dir) {
   bool ok = ::fsync(fd) == 0;
   ::close(fd);
   return ok;
+}
+
+void copyPermissions(const std::string& path, const std::string& like) {
+  struct stat st;
+  mode_t mode;
+  if (::stat(like.c_str(), &st) == 0) {
+    mode = st.st_mode & 07777;
+  } else {
+    mode_t mask = ::umask(0);
+    ::umask(mask);
+    mode = 0666 & ~mask;
+  }
+  ::chmod(path.c_str(), mode);
 }
 
 std::string directoryOf(const std::string& path) {
@@ -194,6 +213,14 @@ bool readWholeFile(const std::string& path, std::string& out) {
   }
   ::close(fd);
   return true;
+}
+
+std::string resolvedPath(const std::string& path) {
+  char* real = ::realpath(path.c_str(), nullptr);
+  if (!real) return path;
+  std::string out(real);
+  std::free(real);
+  return out;
 }
 
 }  // namespace fb::fileops

@@ -9,7 +9,7 @@
 
 namespace fb::fileops {
 
-enum class Op { Create, Write, Flush, Close, Rename, Remove };
+enum class Op { Create, Write, Flush, Close, Rename, Link, Remove };
 
 // Returns true when the operation on `path` must fail (errno is set to `error`).
 using FaultHook = std::function<bool(Op op, const std::string& path)>;
@@ -44,8 +44,13 @@ class WriteFile {
 };
 
 bool renameFile(const std::string& from, const std::string& to);
+// A second name for an existing file (fails when `to` exists).
+bool linkFile(const std::string& from, const std::string& to);
 bool removeFile(const std::string& path);
 bool syncDirectory(const std::string& dir);
+// Gives `path` the permissions of `like` when it exists, else those a new file
+// gets (0666 less the umask).
+void copyPermissions(const std::string& path, const std::string& like);
 
 // Small helpers over paths ('/' separated).
 std::string directoryOf(const std::string& path);  // without the trailing '/', "." when none
@@ -55,5 +60,7 @@ bool isRegularFile(const std::string& path);
 bool isDirectory(const std::string& path);
 bool makeDirectories(const std::string& dir);
 bool readWholeFile(const std::string& path, std::string& out);
+// The path with symbolic links resolved; the path itself when it cannot be.
+std::string resolvedPath(const std::string& path);
 
 }  // namespace fb::fileops

@@ -24,6 +24,23 @@ constexpr Entry kTable[] = {
     {Str::NoLocalPalette, "Unable to create a local palette."},
     {Str::NoMemoryFrameImage, "Not enough memory to build frame image."},
 
+    {Str::WritingGif, "正在写入 GIF 动画... (Esc键中止)"},
+    {Str::CannotSaveTemporary, "无法保存到 '%s' (临时文件)。"},
+
+    {Str::CannotOpenFile, "无法打开文件 '%s'."},
+    {Str::NotAGifFile, "%s 不是有效的GIF文件。"},
+    {Str::CannotReadType, "无法读取这个类型的文件。"},
+    {Str::CannotSaveType, "无法保存这个类型的文件。"},
+    {Str::CannotWriteTo, "无法写入到 %s."},
+    {Str::CannotRecover, "Can't overwrite %s and unable to recover that file after failure."},
+    {Str::BackupKeptAs, "The original file is kept as %s."},
+    {Str::CannotDeleteTemporary, "Unable to delete temporary file %s. Please delete it manually."},
+    {Str::ClipCaption, "动画需要剪切"},
+    {Str::ClipQuestion,
+     "This animation has some frames that extend beyond the GIF \"screen\" and should be clipped "
+     "(not a reversible action).\n\nShould the animation be clipped and saved?"},
+    {Str::UntitledName, "无标题.%s"},
+
     {Str::PngCorrupt, "Error reading PNG data. File appears to be corrupt."},
     {Str::PngEncodeError,
      "There was an unexpected error encoding to PNG. Try saving to another format.\n\n"

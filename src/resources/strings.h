@@ -23,6 +23,23 @@ enum class Str : int {
   NoLocalPalette,
   NoMemoryFrameImage,
 
+  // GIF writer
+  WritingGif,
+  CannotSaveTemporary,  // "无法保存到 '%s' (临时文件)。"
+
+  // Open and save
+  CannotOpenFile,
+  NotAGifFile,
+  CannotReadType,
+  CannotSaveType,
+  CannotWriteTo,
+  CannotRecover,
+  BackupKeptAs,
+  CannotDeleteTemporary,
+  ClipCaption,
+  ClipQuestion,
+  UntitledName,
+
   // PNG and animated PNG
   PngCorrupt,          // 40330
   PngEncodeError,      // 40368

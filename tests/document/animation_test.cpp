@@ -229,7 +229,7 @@ TEST(Document, TransparencySettersMaintainTheMask) {
   setTransparent(f, false);
   EXPECT_FALSE(f.mask);
   EXPECT_EQ(f.dib->colours[1], pal[1]);
-  prefSet(pref::TransparencyDisplay, 0x2FF0000);
+  prefSet(pref::TransparencyDisplay, 0x20000FF);
   setTransparent(f, true);
   EXPECT_EQ(f.dib->colours[1], (Rgb{0xFF, 0, 0}));
 

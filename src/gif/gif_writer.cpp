@@ -1,0 +1,465 @@
+#include "gif/gif_writer.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <atomic>
+#include <cstring>
+#include <thread>
+
+#include "io/file_ops.h"
+#include "resources/strings.h"
+#include "shell/prefs.h"
+#include "shell/progress.h"
+#include "shell/reporter.h"
+#include "shell/settings_file.h"
+
+namespace fb {
+
+bool ByteSink::write(const void* data, size_t size) {
+  total_ += static_cast<int64_t>(size);
+  if (file_) return file_->write(data, size);
+  if (memory_) {
+    const auto* p = static_cast<const uint8_t*>(data);
+    memory_->insert(memory_->end(), p, p + size);
+  }
+  return true;
+}
+
+namespace {
+
+constexpr int kHashSize = 5003;
+constexpr int kHashShift = 4;
+constexpr int kMaxBits = 12;
+constexpr int kMaxMaxCode = 1 << kMaxBits;
+
+// Compress-style LZW with open hashing; 254-byte data sub-blocks.
+class LzwEncoder {
+ public:
+  LzwEncoder(ByteSink& sink, int codeSize) : sink_(sink) {
+    initBits_ = codeSize + 1;
+    clear_ = 1 << codeSize;
+    eof_ = clear_ + 1;
+    freeEnt_ = clear_ + 2;
+    nBits_ = initBits_;
+    maxCode_ = (1 << nBits_) - 1;
+    clearHash();
+  }
+
+  bool encode(const uint8_t* pixels, int width, int height, int stride, bool interlaced) {
+    output(clear_);
+    if (width <= 0 || height <= 0) {
+      // Nothing to encode: an empty image still needs its end code.
+      output(eof_);
+      return finish();
+    }
+    bool first = true;
+    int ent = 0;
+    auto row = [&](int y) {
+      const uint8_t* p = pixels + static_cast<size_t>(y) * stride;
+      int x = 0;
+      if (first) {
+        ent = p[0];
+        first = false;
+        x = 1;
+      }
+      for (; x < width; ++x) {
+        const int c = p[x];
+        const int32_t fcode = (c << kMaxBits) + ent;
+        int i = (c << kHashShift) ^ ent;
+        if (htab_[i] == fcode) {
+          ent = codetab_[i];
+          continue;
+        }
+        if (htab_[i] >= 0) {
+          int disp = i == 0 ? 1 : kHashSize - i;
+          bool found = false;
+          do {
+            if ((i -= disp) < 0) i += kHashSize;
+            if (htab_[i] == fcode) {
+              ent = codetab_[i];
+              found = true;
+              break;
+            }
+          } while (htab_[i] > 0);
+          if (found) continue;
+        }
+        output(ent);
+        ent = c;
+        if (freeEnt_ < kMaxMaxCode) {
+          codetab_[i] = static_cast<uint16_t>(freeEnt_++);
+          htab_[i] = fcode;
+        } else {
+          // The table is full: start again, exactly then.
+          clearHash();
+          freeEnt_ = clear_ + 2;
+          clearPending_ = true;
+          output(clear_);
+        }
+      }
+    };
+    if (interlaced) {
+      static const int kStart[4] = {0, 4, 2, 1}, kStep[4] = {8, 8, 4, 2};
+      for (int pass = 0; pass < 4; ++pass)
+        for (int y = kStart[pass]; y < height; y += kStep[pass]) row(y);
+    } else {
+      for (int y = 0; y < height; ++y) row(y);
+    }
+    output(ent);
+    output(eof_);
+    return finish();
+  }
+
+ private:
+  void clearHash() { std::memset(htab_, 0xFF, sizeof htab_); }
+
+  void output(int code) {
+    acc_ |= static_cast<uint64_t>(code) << accBits_;
+    accBits_ += nBits_;
+    while (accBits_ >= 8) {
+      byteOut(static_cast<uint8_t>(acc_));
+      acc_ >>= 8;
+      accBits_ -= 8;
+    }
+    if (freeEnt_ > maxCode_ || clearPending_) {
+      if (clearPending_) {
+        nBits_ = initBits_;
+        maxCode_ = (1 << nBits_) - 1;
+        clearPending_ = false;
+      } else {
+        ++nBits_;
+        maxCode_ = nBits_ == kMaxBits ? kMaxMaxCode : (1 << nBits_) - 1;
+      }
+    }
+  }
+
+  void byteOut(uint8_t b) {
+    packet_[count_++] = b;
+    if (count_ >= 254) flushPacket();
+  }
+
+  void flushPacket() {
+    if (count_ == 0) return;
+    uint8_t len = static_cast<uint8_t>(count_);
+    if (!sink_.write(&len, 1) || !sink_.write(packet_, static_cast<size_t>(count_))) ok_ = false;
+    count_ = 0;
+  }
+
+  bool finish() {
+    while (accBits_ > 0) {
+      byteOut(static_cast<uint8_t>(acc_));
+      acc_ >>= 8;
+      accBits_ -= 8;
+    }
+    accBits_ = 0;
+    acc_ = 0;
+    flushPacket();
+    return ok_ && sink_.put(0);
+  }
+
+  ByteSink& sink_;
+  bool ok_ = true;
+  int initBits_, nBits_, maxCode_, clear_, eof_, freeEnt_;
+  bool clearPending_ = false;
+  uint64_t acc_ = 0;
+  int accBits_ = 0;
+  int count_ = 0;
+  uint8_t packet_[256];
+  int32_t htab_[kHashSize];
+  uint16_t codetab_[kHashSize];
+};
+
+bool put16(ByteSink& s, uint32_t v) {
+  uint8_t b[2] = {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8)};
+  return s.write(b, 2);
+}
+
+// A colour table padded with black to the power of two its header declares.
+bool writeColourTable(ByteSink& s, const Palette& p) {
+  uint8_t table[768] = {};
+  int entries = 1 << colourBits(p.count);
+  for (int i = 0; i < p.count; ++i) {
+    table[3 * i] = p[i].r;
+    table[3 * i + 1] = p[i].g;
+    table[3 * i + 2] = p[i].b;
+  }
+  return s.write(table, static_cast<size_t>(3 * entries));
+}
+
+// The signature comment's text begins with this, whatever version wrote it.
+constexpr const char* kSignaturePrefix = "Built with Flickbook";
+constexpr const char* kDefaultSignature = "Built with Flickbook 4.0";
+
+bool isSignatureComment(const Block* b, const std::string& signature) {
+  std::string text;
+  if (!commentText(b, text)) return false;
+  return text.rfind(kSignaturePrefix, 0) == 0 || (!signature.empty() && text == signature);
+}
+
+// Bytes a kept extension block takes in the stream.
+int64_t extensionSize(const Block* b) {
+  size_t i = 0;
+  const auto& p = b->payload;
+  while (i < p.size() && p[i] != 0) i += p[i] + 1u;
+  return 2 + static_cast<int64_t>(std::min(i, p.size())) + 1;
+}
+
+bool writeExtension(ByteSink& s, const Block* b) {
+  uint8_t head[2] = {0x21, b->tag};
+  if (!s.write(head, 2)) return false;
+  // The stored sub-blocks up to the first zero length, then the terminator.
+  const auto& p = b->payload;
+  size_t i = 0;
+  while (i < p.size() && p[i] != 0) {
+    size_t n = std::min<size_t>(p[i], p.size() - i - 1);
+    uint8_t len = static_cast<uint8_t>(n);
+    if (!s.write(&len, 1) || !s.write(p.data() + i + 1, n)) return false;
+    i += p[i] + 1u;
+  }
+  return s.put(0);
+}
+
+}  // namespace
+
+bool writeLzwImage(ByteSink& sink, const uint8_t* pixels, int width, int height, int stride,
+                   int codeSize, bool interlaced) {
+  if (!sink.put(static_cast<uint8_t>(codeSize))) return false;
+  LzwEncoder enc(sink, codeSize);
+  return enc.encode(pixels, width, height, stride, interlaced);
+}
+
+bool writeFrameImage(ByteSink& sink, const Frame& f) {
+  uint8_t gce[8] = {0x21, 0xF9, 0x04, f.controlFlags, 0, 0, f.transparentIndex, 0};
+  // Delays beyond what the field holds are kept as long as possible, not wrapped.
+  uint32_t delay = std::min<uint32_t>(ticksToGifDelay(f.delay), 0xFFFF);
+  gce[4] = static_cast<uint8_t>(delay);
+  gce[5] = static_cast<uint8_t>(delay >> 8);
+  if (!sink.write(gce, sizeof gce)) return false;
+
+  // The flags always describe the table that is written, so the file decodes.
+  uint8_t flags = f.imageFlags;
+  if (f.localPalette)
+    flags = static_cast<uint8_t>((flags & ~0x07) | 0x80 | (colourBits(f.localPalette->count) - 1));
+  else
+    flags = static_cast<uint8_t>(flags & ~0x87);
+  if (!sink.put(0x2C) || !put16(sink, static_cast<uint32_t>(f.left)) ||
+      !put16(sink, static_cast<uint32_t>(f.top)) || !put16(sink, static_cast<uint32_t>(f.width)) ||
+      !put16(sink, static_cast<uint32_t>(f.height)) || !sink.put(flags))
+    return false;
+  if (f.localPalette && !writeColourTable(sink, *f.localPalette)) return false;
+
+  int codeSize = std::max(2, colourBits(f.palette ? f.palette->count : 256));
+  const uint8_t* px = f.pixels();
+  int w = f.dib ? f.dib->width : 0, h = f.dib ? f.dib->height : 0;
+  if (codeSize < 8 && px) {
+    // Indices beyond the padded table (from damaged files, say) widen the code
+    // size rather than being written as codes that do not fit.
+    int top = 0;
+    for (int y = 0; y < h; ++y) {
+      const uint8_t* row = f.dib->row(y);
+      for (int x = 0; x < w; ++x) top = std::max<int>(top, row[x]);
+    }
+    codeSize = std::max(codeSize, colourBits(top + 1));
+  }
+  return writeLzwImage(sink, px, w, h, f.dib ? f.dib->stride : 0, codeSize, flags & 0x40);
+}
+
+namespace {
+
+// Everything before the first block: signature, screen, global table, loop
+// extension. Raises the stored colour resolution as the stream needs.
+bool writeStreamHead(ByteSink& sink, Animation& a) {
+  if (!sink.write("GIF89a", 6)) return false;
+
+  int res = (a.screenFlags >> 4) & 7;
+  res = std::max(res, colourBits(2 << (a.screenFlags & 7)) - 1);
+  for (Frame* f = firstFrame(a); f && res < 7; f = nextFrame(f))
+    if (f->localPalette) res = std::max(res, colourBits(f->localPalette->count) - 1);
+  a.screenFlags = static_cast<uint8_t>((a.screenFlags & ~0x70) | (res << 4));
+
+  uint8_t flags = a.screenFlags;
+  if (a.globalPalette)
+    flags = static_cast<uint8_t>((flags & ~0x07) | 0x80 | (colourBits(a.globalPalette->count) - 1));
+  else
+    flags = static_cast<uint8_t>(flags & ~0x87);
+  if (!put16(sink, static_cast<uint32_t>(a.width)) || !put16(sink, static_cast<uint32_t>(a.height)) ||
+      !sink.put(flags) || !sink.put(a.backgroundIndex) || !sink.put(a.aspectRatio))
+    return false;
+  if (a.globalPalette && !writeColourTable(sink, *a.globalPalette)) return false;
+
+  if (a.playCount != 1 && a.frameCount > 1) {
+    uint32_t loop = a.playCount == 0 ? 0 : std::min<uint32_t>(a.playCount - 1, 0xFFFF);
+    static const uint8_t app[16] = {0x21, 0xFF, 0x0B, 'N', 'E', 'T', 'S', 'C',
+                                    'A',  'P',  'E',  '2', '.', '0', 0x03, 0x01};
+    if (!sink.write(app, sizeof app) || !put16(sink, loop) || !sink.put(0)) return false;
+  }
+  return true;
+}
+
+bool isKeptExtension(const Block* b) {
+  return b->tag == kPlainTextTag || b->tag == kCommentTag || b->tag == kApplicationTag;
+}
+
+}  // namespace
+
+int writeGifStream(ByteSink& sink, Animation& a, Progress* progress) {
+  if (!writeStreamHead(sink, a)) return kWriteFailed;
+  if (progress) progress->setRange(a.frameCount);
+  for (Block* b = a.head->next; b; b = b->next) {
+    if (b->isFrame()) {
+      if (!writeFrameImage(sink, static_cast<Frame&>(*b))) return kWriteFailed;
+      if (progress && !progress->step()) return kWriteCancelled;
+    } else if (isKeptExtension(b)) {
+      if (!writeExtension(sink, b)) return kWriteFailed;
+    }
+  }
+  return sink.put(0x3B) ? kWriteDone : kWriteFailed;
+}
+
+bool writeGifFile(const std::string& path, Animation& a, Progress* progress) {
+  fileops::WriteFile file;
+  if (!file.create(path)) {
+    showWarning(format(Str::CannotSaveTemporary, path.c_str()));
+    return false;
+  }
+  if (progress) progress->setText(text(Str::WritingGif));
+  ByteSink sink(&file);
+  int result = writeGifStream(sink, a, progress);
+  // Flushed to the disk before anyone renames it over a file that matters.
+  bool ok = result == kWriteDone && file.sync();
+  ok = file.close() && ok;
+  return ok;
+}
+
+bool writeFrameAsGif(const std::string& path, Frame& frame) {
+  auto temp = createAnimation();
+  if (!temp) return false;
+  temp->width = frame.width;
+  temp->height = frame.height;
+  temp->playCount = 1;
+  temp->frameCount = 1;
+  // Borrow the frame's palette as the global table, and the frame itself.
+  std::unique_ptr<Palette> borrowed(frame.palette);
+  setGlobalPalette(*temp, std::move(borrowed), false);
+  Block* prev = frame.prev;
+  Block* next = frame.next;
+  frame.prev = frame.next = nullptr;
+  link(temp->head, &frame);
+
+  fileops::WriteFile file;
+  bool ok = false;
+  if (file.create(path)) {
+    ByteSink sink(&file);
+    ok = writeGifStream(sink, *temp, nullptr) == kWriteDone && file.sync();
+    ok = file.close() && ok;
+  } else {
+    showWarning(format(Str::CannotSaveTemporary, path.c_str()));
+  }
+
+  // Give everything back before the temporary record goes.
+  temp->head->next = nullptr;
+  frame.prev = prev;
+  frame.next = next;
+  temp->globalPalette.release();
+  return ok;
+}
+
+namespace {
+
+// The configured text, whether or not signatures are being added.
+std::string configuredSignature() {
+  std::string sig = settings().getString("Sig").value_or(kDefaultSignature);
+  if (sig.size() > 255) sig.resize(255);
+  return sig;
+}
+
+}  // namespace
+
+std::string signatureText() {
+  if (prefGet(pref::GeneralOptions) & gen::NoSignature) return std::string();
+  return configuredSignature();
+}
+
+void stampSignature(Animation& a) {
+  std::string sig = signatureText();
+  std::string known = configuredSignature();
+  for (Block* b = a.head->next; b;) {
+    Block* next = b->next;
+    if (isSignatureComment(b, known)) removeBlock(a, b);
+    b = next;
+  }
+  if (sig.empty()) return;
+  Block* c = newBlock(kCommentTag, 1);
+  if (!c) return;
+  if (!setCommentText(c, sig)) {
+    destroyBlock(c);
+    return;
+  }
+  insertAfter(a.head, c);
+}
+
+int32_t encodedSize(Animation& a, bool force, Progress* progress) {
+  if (!force && a.encodedSize >= 0) return a.encodedSize;
+  a.encodedSize = -1;
+
+  // Everything but the frames is counted in order; the frames, whose counts
+  // are independent of each other, on several threads when it pays.
+  ByteSink head;
+  writeStreamHead(head, a);
+  int64_t total = head.total() + 1;  // and the trailer
+  std::vector<Frame*> frames;
+  int64_t pixels = 0;
+  for (Block* b = a.head->next; b; b = b->next) {
+    if (b->isFrame()) {
+      frames.push_back(static_cast<Frame*>(b));
+      pixels += static_cast<int64_t>(frames.back()->width) * frames.back()->height;
+    } else if (isKeptExtension(b)) {
+      total += extensionSize(b);
+    }
+  }
+
+  std::vector<int64_t> sizes(frames.size(), 0);
+  std::atomic<size_t> nextIndex{0};
+  std::atomic<size_t> done{0};
+  std::atomic<bool> failed{false};
+  auto work = [&] {
+    for (;;) {
+      size_t i = nextIndex.fetch_add(1);
+      if (i >= frames.size() || failed.load()) return;
+      ByteSink counter;
+      writeFrameImage(counter, *frames[i]);
+      sizes[i] = counter.total();
+      done.fetch_add(1);
+    }
+  };
+  unsigned threads = std::max(1u, std::thread::hardware_concurrency());
+  if (frames.size() < 4 || pixels < (1 << 20)) threads = 1;
+  std::vector<std::thread> pool;
+  for (unsigned t = 1; t < threads; ++t) pool.emplace_back(work);
+  if (progress) progress->setRange(static_cast<int64_t>(frames.size()));
+  // The calling thread counts too, and reports progress between frames.
+  for (;;) {
+    size_t i = nextIndex.fetch_add(1);
+    if (i >= frames.size() || failed.load()) break;
+    ByteSink counter;
+    writeFrameImage(counter, *frames[i]);
+    sizes[i] = counter.total();
+    done.fetch_add(1);
+    if (progress && !progress->setPosition(static_cast<int64_t>(done.load()))) failed = true;
+  }
+  for (auto& t : pool) t.join();
+  if (failed.load()) return -1;
+  for (int64_t s : sizes) total += s;
+
+  // What stamping the signature will change.
+  std::string sig = signatureText();
+  std::string known = configuredSignature();
+  for (Block* b = a.head->next; b; b = b->next)
+    if (isSignatureComment(b, known)) total -= extensionSize(b);
+  if (!sig.empty()) total += static_cast<int64_t>(sig.size()) + 4;
+
+  if (total > INT32_MAX) return -1;
+  a.encodedSize = static_cast<int32_t>(total);
+  return a.encodedSize;
+}
+
+}  // namespace fb

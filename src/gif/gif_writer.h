@@ -1,0 +1,72 @@
+// Writing an Animation as a GIF89a stream: to a file, to memory, or to a
+// counting sink that measures the encoded size without writing anything.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "document/animation.h"
+
+namespace fb {
+
+class Progress;
+namespace fileops {
+class WriteFile;
+}
+
+// Where a stream goes: a file, a memory buffer, or nowhere (counting only).
+// Every write adds its length to the total; counting never fails.
+class ByteSink {
+ public:
+  ByteSink() = default;  // counting only
+  explicit ByteSink(fileops::WriteFile* file) : file_(file) {}
+  explicit ByteSink(std::vector<uint8_t>* memory) : memory_(memory) {}
+
+  bool write(const void* data, size_t size);
+  bool put(uint8_t byte) { return write(&byte, 1); }
+  int64_t total() const { return total_; }
+
+ private:
+  fileops::WriteFile* file_ = nullptr;
+  std::vector<uint8_t>* memory_ = nullptr;
+  int64_t total_ = 0;
+};
+
+// Results of writeGifStream.
+constexpr int kWriteFailed = 0;
+constexpr int kWriteDone = 1;
+constexpr int kWriteCancelled = 2;
+
+// The whole document: 1 written, 0 a write failed, 2 cancelled (no trailer).
+int writeGifStream(ByteSink& sink, Animation& animation, Progress* progress);
+
+// Creates or truncates `path` and writes the document. Shows "无法保存到 '%s'
+// (临时文件)。" when the file cannot be created. True only when all was written.
+bool writeGifFile(const std::string& path, Animation& animation, Progress* progress);
+
+// One frame as a GIF of its own (its size as the screen, its palette as the
+// global table; its position and local table kept).
+bool writeFrameAsGif(const std::string& path, Frame& frame);
+
+// The graphic control extension, descriptor, local table and image data of one
+// frame. With a counting sink: the frame's encoded size.
+bool writeFrameImage(ByteSink& sink, const Frame& frame);
+
+// The cached encoded size, recounted when `force` is set or it is unknown.
+// Includes what `stampSignature` will add or remove. -1 when counting failed.
+int32_t encodedSize(Animation& animation, bool force, Progress* progress);
+
+// Removes signature comments and puts the configured one first.
+void stampSignature(Animation& animation);
+// The signature text ("Sig" setting, default "Built with Flickbook 4.0"), or
+// empty when the user turned signatures off.
+std::string signatureText();
+
+// LZW-encodes `pixels` (rows of `width` bytes at `stride`, in the given row
+// order) with minimum code size `codeSize`, in 254-byte sub-blocks, ended by
+// the zero-length terminator.
+bool writeLzwImage(ByteSink& sink, const uint8_t* pixels, int width, int height, int stride,
+                   int codeSize, bool interlaced);
+
+}  // namespace fb

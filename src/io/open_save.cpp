@@ -1,0 +1,322 @@
+#include "io/open_save.h"
+
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <chrono>
+#include <random>
+#include <thread>
+
+#include "gif/byte_source.h"
+#include "gif/gif_reader.h"
+#include "gif/gif_writer.h"
+#include "io/file_ops.h"
+#include "resources/strings.h"
+#include "shell/prefs.h"
+#include "shell/progress.h"
+#include "shell/reporter.h"
+
+namespace fb {
+namespace {
+
+constexpr FileType kTypes[kTypeCount] = {
+    {"dummy", "dummy", "dummy"},
+    {"gif", "GIF animation/image(s) (.gif)", "*.gif"},
+    {"avi", "AVI animation (.avi)", "*.avi"},
+    {"swf", "Macromedia Flash (SWF) animation (.swf)", "*.swf"},
+    {"bmp", "BMP image(s) (.bmp)", "*.bmp"},
+    {"jpg", "JPEG image(s) (.jpg)", "*.jpg;*.jpe,*.jpeg"},
+    {"psd", "Photoshop PSD image (.psd)", "*.psd"},
+    {"png", "PNG image(s) (.png)", "*.png"},
+    {"cur", "Windows cursor (.cur)", "*.cur"},
+    {"ico", "Windows icon (.ico)", "*.ico"},
+    {"ani", "Windows animated cursor (.ani)", "*.ani"},
+};
+
+std::string lower(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+int readGifFile(const std::string& path, Progress* progress, std::unique_ptr<Animation>& out) {
+  FileSource src;
+  if (!src.open(path)) {
+    showWarning(format(Str::CannotOpenFile, path.c_str()));
+    return kReadFailed;
+  }
+  if (!isGifSignature(src)) {
+    showWarning(format(Str::NotAGifFile, path.c_str()));
+    return kReadFailed;
+  }
+  return readGif(src, progress, out);
+}
+
+// Readers by extension (compared without case). Formats without a reader
+// here answer that the type cannot be read.
+struct ReaderEntry {
+  const char* extension;
+  ReaderFn read;
+};
+const ReaderEntry kReaders[] = {
+    {"gif", readGifFile},
+};
+
+bool writeGifWhole(const std::string& path, Animation& a, uint32_t, Progress* progress) {
+  stampSignature(a);
+  return writeGifFile(path, a, progress);
+}
+
+// Writers of whole documents by type.
+struct WriterEntry {
+  int type;
+  WriterFn write;
+};
+const WriterEntry kWriters[] = {
+    {kTypeGif, writeGifWhole},
+};
+
+// Writers of one frame as a picture of its own, for single-image saves.
+using FrameWriterFn = bool (*)(const std::string& path, Frame& frame, uint32_t options);
+bool writeGifFrame(const std::string& path, Frame& frame, uint32_t) {
+  return writeFrameAsGif(path, frame);
+}
+struct FrameWriterEntry {
+  int type;
+  FrameWriterFn write;
+};
+const FrameWriterEntry kFrameWriters[] = {
+    {kTypeGif, writeGifFrame},
+};
+
+std::string randomSuffix() {
+  static std::mt19937 rng(std::random_device{}() ^ static_cast<unsigned>(::getpid()));
+  static const char kChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  std::string s;
+  for (int i = 0; i < 6; ++i) s += kChars[rng() % (sizeof kChars - 1)];
+  return s;
+}
+
+void transparentOnLoad(Animation& a) {
+  if (!(prefGet(pref::MoreOptions) & more::TransparentOnLoad)) return;
+  uint32_t c = prefGet(pref::TransparentOnLoad);
+  Rgb want{static_cast<uint8_t>(c), static_cast<uint8_t>(c >> 8), static_cast<uint8_t>(c >> 16)};
+  for (Frame* f = firstFrame(a); f; f = nextFrame(f)) {
+    if (f->transparent() || f->hasRgb() || !f->palette) continue;
+    // The nearest entry, taken only when it is the colour exactly.
+    int best = -1;
+    int bestDistance = 0;
+    for (int i = 0; i < f->palette->count; ++i) {
+      const Rgb& p = (*f->palette)[i];
+      int d = (p.r - want.r) * (p.r - want.r) + (p.g - want.g) * (p.g - want.g) +
+              (p.b - want.b) * (p.b - want.b);
+      if (best < 0 || d < bestDistance) {
+        best = i;
+        bestDistance = d;
+        if (d == 0) break;
+      }
+    }
+    if (best >= 0 && bestDistance == 0) {
+      setTransparentIndex(*f, best);
+      setTransparent(*f, true);
+    }
+  }
+}
+
+// Writes with `write` into a fresh temporary file beside `target`, then puts
+// it in place. The target is untouched unless everything succeeded.
+template <typename Write>
+bool writeThenReplace(const std::string& target, int type, Progress* progress, Write write) {
+  std::string dir = fileops::directoryOf(target);
+  std::string temp = dir + "/." + kTypes[type].extension + "-" + "XXXXXX." + kTypes[type].extension;
+  {
+    fileops::WriteFile probe;
+    int suffix = static_cast<int>(std::string(kTypes[type].extension).size()) + 1;
+    if (!probe.createUnique(temp, suffix)) {
+      showWarning(format(Str::CannotSaveTemporary, temp.c_str()));
+      return false;
+    }
+    probe.close();
+  }
+  bool written = write(temp);
+  if (written) fileops::copyPermissions(temp, target);
+  if (!written) {
+    fileops::removeFile(temp);
+    // A cancel is the user's choice; anything else says what failed.
+    if (!(progress && progress->cancelled())) showWarning(format(Str::CannotWriteTo, target.c_str()));
+    return false;
+  }
+  return safeReplace(target, temp);
+}
+
+}  // namespace
+
+const FileType& fileType(int index) {
+  if (index < 0 || index >= kTypeCount) index = 0;
+  return kTypes[index];
+}
+
+std::string extensionOf(const std::string& path) {
+  std::string base = fileops::baseName(path);
+  auto dot = base.rfind('.');
+  return dot == std::string::npos ? std::string() : base.substr(dot + 1);
+}
+
+int typeOfPath(const std::string& path) {
+  std::string ext = lower(extensionOf(path));
+  if (ext == "jpeg" || ext == "jpe") return kTypeJpeg;
+  if (ext == "dib") return kTypeBmp;
+  for (int i = 1; i < kTypeCount; ++i)
+    if (ext == kTypes[i].extension) return i;
+  return kTypeGif;
+}
+
+int openFile(const std::string& path, std::unique_ptr<Animation>& out, Progress* progress) {
+  out.reset();
+  {
+    FileSource probe;
+    if (!probe.open(path)) {
+      showWarning(format(Str::CannotOpenFile, path.c_str()));
+      return kReadFailed;
+    }
+  }
+  std::string ext = lower(extensionOf(path));
+  ReaderFn read = nullptr;
+  for (const auto& r : kReaders)
+    if (ext == r.extension) read = r.read;
+  if (!read) {
+    showWarning(text(Str::CannotReadType));
+    return kReadFailed;
+  }
+  int result = read(path, progress, out);
+  if (result == kReadFailed || !out) {
+    out.reset();
+    return kReadFailed;
+  }
+  Animation& a = *out;
+  nameUnnamedFrames(a, path);
+  transparentOnLoad(a);
+  recountColourUsage(a);
+  if (a.frameCount == 1) {
+    Frame* f = firstFrame(a);
+    if (f && f->transparent()) f->setDisposal(2);
+  }
+  return result;
+}
+
+std::string numberedPath(const std::string& path, int n, int count) {
+  std::string dir = fileops::directoryOf(path);
+  std::string base = fileops::baseName(path);
+  std::string ext = extensionOf(path);
+  std::string stem = ext.empty() ? base : base.substr(0, base.size() - ext.size() - 1);
+  int digits = 3;
+  for (int c = count; c >= 1000; c /= 10) ++digits;
+  char num[16];
+  std::snprintf(num, sizeof num, "%0*d", digits, n);
+  std::string name = stem + "-" + num + (ext.empty() ? "" : "." + ext);
+  return path.find('/') == std::string::npos ? name : dir + "/" + name;
+}
+
+bool saveByType(const std::string& pathIn, Animation& a, uint32_t options, int type,
+                Progress* progress) {
+  if (type < 1 || type >= kTypeCount) type = kTypeGif;
+  // Saving through a symbolic link replaces the file it points to.
+  std::string path = fileops::resolvedPath(pathIn);
+  if (fileops::exists(path) && !fileops::isRegularFile(path)) {
+    showWarning(format(Str::CannotWriteTo, pathIn.c_str()));
+    return false;
+  }
+
+  bool whole = type == kTypeGif ? (options & saveopt::WholeAnimation) != 0
+                                : !(options & (saveopt::Numbered | saveopt::Filmstrip));
+  if (type == kTypeGif && !whole) options |= saveopt::FramesOneByOne;
+
+  WriterFn writer = nullptr;
+  for (const auto& w : kWriters)
+    if (w.type == type) writer = w.write;
+  FrameWriterFn frameWriter = nullptr;
+  for (const auto& w : kFrameWriters)
+    if (w.type == type) frameWriter = w.write;
+
+  if (whole && writer) {
+    return writeThenReplace(path, type, progress, [&](const std::string& temp) {
+      return writer(temp, a, options, progress);
+    });
+  }
+  if (!frameWriter) {
+    showWarning(text(Str::CannotSaveType));
+    return false;
+  }
+  if (!(options & saveopt::Numbered)) {
+    Frame* f = firstFrame(a);
+    if (!f) return false;
+    return writeThenReplace(path, type, progress,
+                            [&](const std::string& temp) { return frameWriter(temp, *f, options); });
+  }
+  int count = a.frameCount, n = 0;
+  if (progress) progress->setRange(count);
+  for (Frame* f = firstFrame(a); f; f = nextFrame(f)) {
+    ++n;
+    std::string target = numberedPath(path, n, count);
+    if (fileops::exists(target) && !fileops::isRegularFile(target)) {
+      showWarning(format(Str::CannotWriteTo, target.c_str()));
+      return false;
+    }
+    if (!writeThenReplace(target, type, progress,
+                          [&](const std::string& temp) { return frameWriter(temp, *f, options); }))
+      return false;
+    if (progress && !progress->step()) return false;
+  }
+  return true;
+}
+
+bool safeReplace(const std::string& target, const std::string& written) {
+  std::string dir = fileops::directoryOf(target);
+  std::string backup;
+  bool linked = false;
+  if (fileops::exists(target)) {
+    // Keep the old file under a second name until the new one is in place. A
+    // hard link leaves the target where it is all along; where links are not
+    // possible the target is moved aside instead.
+    for (int attempt = 0; attempt < 100 && backup.empty(); ++attempt) {
+      std::string name = dir + "/fbk" + randomSuffix();
+      if (fileops::linkFile(target, name)) {
+        backup = name;
+        linked = true;
+      } else if (errno != EEXIST) {
+        if (!fileops::exists(name) && fileops::renameFile(target, name)) backup = name;
+        break;
+      }
+    }
+    if (backup.empty()) {
+      fileops::removeFile(written);
+      showWarning(format(Str::CannotWriteTo, target.c_str()));
+      return false;
+    }
+  }
+  if (!fileops::renameFile(written, target)) {
+    showWarning(format(Str::CannotWriteTo, target.c_str()));
+    fileops::removeFile(written);
+    if (!backup.empty()) {
+      if (linked && fileops::isRegularFile(target)) {
+        fileops::removeFile(backup);
+      } else if (!fileops::renameFile(backup, target)) {
+        showWarning(format(Str::CannotRecover, target.c_str()));
+        showWarning(format(Str::BackupKeptAs, backup.c_str()));
+      }
+    }
+    return false;
+  }
+  fileops::syncDirectory(dir);
+  if (!backup.empty()) {
+    bool removed = fileops::removeFile(backup);
+    for (int retry = 0; retry < 5 && !removed; ++retry) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      removed = fileops::removeFile(backup);
+    }
+    if (!removed) showWarning(format(Str::CannotDeleteTemporary, backup.c_str()));
+  }
+  return true;
+}
+
+}  // namespace fb

@@ -1,0 +1,410 @@
+#include "gif/gif_writer.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "gif/lzw_decoder.h"
+#include "io/file_ops.h"
+#include "shell/prefs.h"
+#include "shell/progress.h"
+#include "shell/reporter.h"
+#include "shell/settings_file.h"
+#include "testutil.h"
+
+using namespace fb;
+
+namespace {
+
+// A document of `frames` frames of w × h, pixels from `fill(frame, x, y)`.
+template <typename Fill>
+std::unique_ptr<Animation> makeDoc(int colours, int frames, int w, int h, Fill fill) {
+  auto a = createAnimation();
+  a->width = w;
+  a->height = h;
+  std::vector<Rgb> pal;
+  for (int i = 0; i < colours; ++i)
+    pal.push_back({static_cast<uint8_t>(i * 37), static_cast<uint8_t>(i * 91), static_cast<uint8_t>(i)});
+  setGlobalPalette(*a, makePalette(pal.data(), colours));
+  Block* tail = a->head;
+  for (int i = 0; i < frames; ++i) {
+    Frame* f = newBlankFrame(w, h);
+    f->palette = a->globalPalette.get();
+    f->dib = createBitmap(w, h, f->palette);
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) f->dib->row(y)[x] = static_cast<uint8_t>(fill(i, x, y));
+    link(tail, f);
+    tail = f;
+    ++a->frameCount;
+  }
+  return a;
+}
+
+std::unique_ptr<Animation> simpleDoc(int colours = 4, int frames = 2) {
+  return makeDoc(colours, frames, 3, 2, [&](int i, int x, int y) { return (i + x + y) % colours; });
+}
+
+std::vector<uint8_t> writeToMemory(Animation& a) {
+  std::vector<uint8_t> out;
+  ByteSink sink(&out);
+  EXPECT_EQ(writeGifStream(sink, a, nullptr), kWriteDone);
+  return out;
+}
+
+// Walks a written stream: the offsets of each image's LZW data.
+struct Layout {
+  std::vector<size_t> gce;        // offset of each graphic control extension
+  std::vector<size_t> imageData;  // offset of each code-size byte
+  bool loop = false;
+  int loopCount = -1;
+};
+
+Layout layoutOf(const std::vector<uint8_t>& d) {
+  Layout l;
+  size_t p = 13;
+  if (d[10] & 0x80) p += 3u * (2u << (d[10] & 7));
+  while (p < d.size() && d[p] != 0x3B) {
+    if (d[p] == 0x21) {
+      if (d[p + 1] == 0xF9) l.gce.push_back(p);
+      if (d[p + 1] == 0xFF && d[p + 2] == 11 && std::memcmp(&d[p + 3], "NETSCAPE2.0", 11) == 0) {
+        l.loop = true;
+        l.loopCount = d[p + 16] | (d[p + 17] << 8);
+      }
+      p += 2;
+      while (d[p]) p += d[p] + 1u;
+      ++p;
+    } else if (d[p] == 0x2C) {
+      uint8_t flags = d[p + 9];
+      p += 10;
+      if (flags & 0x80) p += 3u * (2u << (flags & 7));
+      l.imageData.push_back(p);
+      ++p;
+      while (d[p]) p += d[p] + 1u;
+      ++p;
+    } else {
+      ADD_FAILURE() << "unexpected byte " << int(d[p]) << " at " << p;
+      break;
+    }
+  }
+  return l;
+}
+
+std::vector<uint8_t> subBlockData(const std::vector<uint8_t>& d, size_t codeSizeAt,
+                                  std::vector<int>* lengths = nullptr) {
+  std::vector<uint8_t> out;
+  size_t p = codeSizeAt + 1;
+  while (d[p]) {
+    if (lengths) lengths->push_back(d[p]);
+    out.insert(out.end(), d.begin() + static_cast<long>(p + 1),
+               d.begin() + static_cast<long>(p + 1 + d[p]));
+    p += d[p] + 1u;
+  }
+  return out;
+}
+
+}  // namespace
+
+TEST(GifWriter, StreamLayout) {
+  auto a = simpleDoc();
+  a->screenFlags = 0x91;  // as if read from a file: colour resolution 1
+  a->aspectRatio = 49;
+  a->backgroundIndex = 2;
+  auto out = writeToMemory(*a);
+  EXPECT_EQ(std::string(out.begin(), out.begin() + 6), "GIF89a");
+  EXPECT_EQ(out[6] | (out[7] << 8), 3);
+  EXPECT_EQ(out[8] | (out[9] << 8), 2);
+  EXPECT_EQ(out[10], 0x91);
+  EXPECT_EQ(out[11], 2);
+  EXPECT_EQ(out[12], 49);
+  EXPECT_EQ(out.back(), 0x3B);
+  Layout l = layoutOf(out);
+  EXPECT_EQ(l.gce.size(), 2u) << "every frame gets a graphic control extension";
+  EXPECT_EQ(l.imageData.size(), 2u);
+
+  std::unique_ptr<Animation> back;
+  ASSERT_EQ(fbtest::readGifBytes(out, back), kReadComplete);
+  EXPECT_EQ(back->frameCount, 2);
+  EXPECT_EQ(back->encodedSize, static_cast<int>(out.size()));
+}
+
+TEST(GifWriter, GifFromA87FileIsWrittenAs89a) {
+  fbtest::GifBuilder b;
+  b.header("GIF87a").screen(1, 1, 0x80).colours(2).descriptor(0, 0, 1, 1).image(2, {1}).trailer();
+  std::unique_ptr<Animation> a;
+  ASSERT_EQ(fbtest::readGifBytes(b.bytes, a), kReadComplete);
+  auto out = writeToMemory(*a);
+  EXPECT_EQ(std::string(out.begin(), out.begin() + 6), "GIF89a");
+}
+
+TEST(GifWriter, LoopExtensionRules) {
+  struct Case {
+    int playCount, frames;
+    bool loop;
+    int count;
+  } cases[] = {{1, 3, false, -1}, {0, 1, false, -1}, {0, 3, true, 0}, {3, 3, true, 2},
+               {70000, 2, true, 0xFFFF}};
+  for (auto c : cases) {
+    auto a = simpleDoc(4, c.frames);
+    a->playCount = c.playCount;
+    Layout l = layoutOf(writeToMemory(*a));
+    EXPECT_EQ(l.loop, c.loop) << c.playCount << "/" << c.frames;
+    EXPECT_EQ(l.loopCount, c.count) << c.playCount << "/" << c.frames;
+  }
+}
+
+TEST(GifWriter, ColourTablesArePaddedAndCodeSizesFollowThem) {
+  auto two = simpleDoc(2, 1);
+  auto out = writeToMemory(*two);
+  EXPECT_EQ(out[10] & 7, 0) << "a 2-entry table";
+  Layout l = layoutOf(out);
+  EXPECT_EQ(l.imageData[0], 13u + 6 + 8 + 10);
+  EXPECT_EQ(out[l.imageData[0]], 2) << "code size 2, not 1";
+
+  auto five = simpleDoc(5, 1);
+  out = writeToMemory(*five);
+  EXPECT_EQ(out[10] & 7, 2) << "8 entries";
+  for (int i = 5; i < 8; ++i)
+    EXPECT_EQ(out[13 + 3 * i] | out[14 + 3 * i] | out[15 + 3 * i], 0) << "zero padding";
+  l = layoutOf(out);
+  EXPECT_EQ(out[l.imageData[0]], 3);
+
+  // A local palette gets its own padded table and flags that describe it.
+  Frame* f = firstFrame(*five);
+  Rgb local[17] = {};
+  setLocalPalette(*f, makePalette(local, 17));
+  f->imageFlags = 0x80;  // a stale size code must not reach the file
+  out = writeToMemory(*five);
+  std::unique_ptr<Animation> back;
+  ASSERT_EQ(fbtest::readGifBytes(out, back), kReadComplete);
+  ASSERT_TRUE(firstFrame(*back)->localPalette);
+  EXPECT_EQ(firstFrame(*back)->localPalette->count, 32);
+  EXPECT_EQ((back->screenFlags >> 4) & 7, 4) << "colour resolution raised for the local table";
+}
+
+TEST(GifWriter, IndicesBeyondThePaletteWidenTheCodeSize) {
+  auto a = makeDoc(4, 1, 4, 1, [](int, int x, int) { return x == 3 ? 200 : x; });
+  auto out = writeToMemory(*a);
+  Layout l = layoutOf(out);
+  EXPECT_EQ(out[l.imageData[0]], 8);
+  std::unique_ptr<Animation> back;
+  ASSERT_EQ(fbtest::readGifBytes(out, back), kReadComplete);
+  EXPECT_EQ(firstFrame(*back)->dib->row(0)[3], 200);
+}
+
+TEST(GifWriter, DataSubBlocksAre254BytesExceptTheLast) {
+  std::mt19937 rng(1);
+  auto a = makeDoc(256, 1, 200, 100, [&](int, int, int) { return rng() & 255; });
+  auto out = writeToMemory(*a);
+  std::vector<int> lengths;
+  subBlockData(out, layoutOf(out).imageData[0], &lengths);
+  ASSERT_GT(lengths.size(), 2u);
+  for (size_t i = 0; i + 1 < lengths.size(); ++i) EXPECT_EQ(lengths[i], 254);
+  EXPECT_LE(lengths.back(), 254);
+  EXPECT_GT(lengths.back(), 0);
+}
+
+TEST(GifWriter, TheTableIsClearedExactlyWhenItIsFull) {
+  std::mt19937 rng(2);
+  auto a = makeDoc(256, 1, 300, 300, [&](int, int, int) { return rng() & 255; });
+  auto out = writeToMemory(*a);
+  size_t at = layoutOf(out).imageData[0];
+  auto data = subBlockData(out, at);
+  // Follow the code widths as a decoder does and note where clears come.
+  const int s = out[at], clear = 1 << s;
+  int width = s + 1, next = clear + 2;
+  uint64_t bit = 0;
+  bool first = true;
+  int clears = 0;
+  auto code = [&] {
+    int c = 0;
+    for (int i = 0; i < width; ++i, ++bit)
+      c |= ((data[bit >> 3] >> (bit & 7)) & 1) << i;
+    return c;
+  };
+  for (;;) {
+    int c = code();
+    if (c == clear) {
+      if (!first) {
+        EXPECT_EQ(next, 4096) << "a clear only when the table is full";
+      }
+      ++clears;
+      width = s + 1;
+      next = clear + 2;
+      first = true;
+      continue;
+    }
+    if (c == clear + 1) break;
+    if (!first && next < 4096) {
+      ++next;
+      if (next == (1 << width) && width < 12) ++width;
+    }
+    first = false;
+    ASSERT_LT(bit, data.size() * 8);
+  }
+  EXPECT_GE(clears, 3) << "random pixels fill the table many times";
+  std::unique_ptr<Animation> back;
+  ASSERT_EQ(fbtest::readGifBytes(out, back), kReadComplete);
+  ASSERT_TRUE(firstFrame(*back));
+  EXPECT_EQ(firstFrame(*back)->dib->data, firstFrame(*a)->dib->data);
+}
+
+TEST(GifWriter, SameDocumentSameBytes) {
+  std::mt19937 rng(3);
+  auto a = makeDoc(64, 3, 50, 40, [&](int, int x, int y) { return (x * y + rng() % 3) % 64; });
+  auto one = writeToMemory(*a);
+  auto two = writeToMemory(*a);
+  EXPECT_EQ(one, two);
+}
+
+TEST(GifWriter, DelaysInterlaceAndEmptyImages) {
+  auto a = makeDoc(4, 2, 5, 11, [](int, int x, int y) { return (x + 2 * y) % 4; });
+  Frame* f0 = frameAt(*a, 0);
+  f0->delay = 70000;  // more than the field holds: kept as long as possible
+  f0->imageFlags |= 0x40;
+  f0->controlFlags = 0;
+  prefSet(pref::GeneralOptions, prefGet(pref::GeneralOptions) | gen::KeepInterlace);
+  Frame* f1 = frameAt(*a, 1);
+  f1->width = f1->height = 0;
+  f1->dib = createBitmap(0, 0, f1->palette);
+  auto out = writeToMemory(*a);
+  std::unique_ptr<Animation> back;
+  ASSERT_EQ(fbtest::readGifBytes(out, back), kReadComplete);
+  Frame* g0 = frameAt(*back, 0);
+  EXPECT_EQ(g0->delay, 65535);
+  EXPECT_TRUE(g0->interlaced());
+  for (int y = 0; y < 11; ++y)
+    for (int x = 0; x < 5; ++x) ASSERT_EQ(g0->dib->row(y)[x], (x + 2 * y) % 4);
+  EXPECT_EQ(frameAt(*back, 1)->width, 0);
+}
+
+TEST(GifWriter, TimeBaseScalesDelaysOnTheWayOut) {
+  prefSet(pref::TimeBase, 10);
+  auto a = simpleDoc(4, 1);
+  firstFrame(*a)->delay = 5;
+  auto out = writeToMemory(*a);
+  size_t g = layoutOf(out).gce[0];
+  EXPECT_EQ(out[g + 4] | (out[g + 5] << 8), 50);
+}
+
+TEST(GifWriter, CancelStopsBeforeTheTrailer) {
+  auto a = simpleDoc(4, 5);
+  RecordingProgress p;
+  p.cancelAfter(2);
+  std::vector<uint8_t> out;
+  ByteSink sink(&out);
+  EXPECT_EQ(writeGifStream(sink, *a, &p), kWriteCancelled);
+  EXPECT_NE(out.back(), 0x3B);
+  EXPECT_EQ(layoutOf(out).imageData.size(), 2u);
+}
+
+TEST(GifWriter, SignatureStamp) {
+  auto a = simpleDoc();
+  auto addComment = [&](const std::string& t) {
+    Block* c = newBlock(kCommentTag, 1);
+    setCommentText(c, t);
+    insertAfter(lastBlock(*a), c);
+  };
+  addComment("Built with Flickbook 3.5 by someone");
+  addComment("a note of the author's");
+  addComment("my own signature");
+  settings().setString("Sig", "my own signature");
+
+  int64_t predicted = encodedSize(*a, true, nullptr);
+  stampSignature(*a);
+  std::string first;
+  ASSERT_TRUE(commentText(a->head->next, first));
+  EXPECT_EQ(first, "my own signature");
+  int comments = 0;
+  for (Block* b = a->head->next; b; b = b->next)
+    if (b->tag == kCommentTag) ++comments;
+  EXPECT_EQ(comments, 2) << "old signatures go, other comments stay";
+  EXPECT_EQ(static_cast<int64_t>(writeToMemory(*a).size()), predicted)
+      << "the size counted before the stamp is the size written after it";
+
+  prefSetBits(pref::GeneralOptions, gen::NoSignature, true);
+  predicted = encodedSize(*a, true, nullptr);
+  stampSignature(*a);
+  std::vector<std::string> left;
+  for (Block* b = a->head->next; b; b = b->next) {
+    std::string t;
+    if (commentText(b, t)) left.push_back(t);
+  }
+  EXPECT_EQ(left, std::vector<std::string>{"a note of the author's"})
+      << "with signatures off, the old one goes and none comes";
+  EXPECT_EQ(static_cast<int64_t>(writeToMemory(*a).size()), predicted);
+
+  prefSetBits(pref::GeneralOptions, gen::NoSignature, false);
+  settings().remove("Sig");
+  EXPECT_EQ(signatureText(), "Built with Flickbook 4.0");
+}
+
+TEST(GifWriter, CountingIsExactAndParallelCountingAgrees) {
+  std::mt19937 rng(4);
+  auto a = makeDoc(200, 12, 320, 240, [&](int i, int x, int y) {
+    return (rng() % 7 == 0) ? static_cast<int>(rng() % 200) : (x / 8 + y / 8 + i) % 200;
+  });
+  int32_t counted = encodedSize(*a, true, nullptr);
+  RecordingProgress p;
+  EXPECT_EQ(encodedSize(*a, true, &p), counted);
+  EXPECT_EQ(p.position(), 12);
+  stampSignature(*a);
+  EXPECT_EQ(static_cast<int32_t>(writeToMemory(*a).size()), counted);
+  EXPECT_EQ(encodedSize(*a, false, nullptr), counted) << "cached";
+
+  RecordingProgress cancel;
+  cancel.cancelAfter(1);
+  EXPECT_EQ(encodedSize(*a, true, &cancel), -1);
+  EXPECT_EQ(a->encodedSize, -1);
+
+  int64_t frames = 0;
+  for (Frame* f = firstFrame(*a); f; f = nextFrame(f)) {
+    ByteSink counter;
+    ASSERT_TRUE(writeFrameImage(counter, *f));
+    frames += counter.total();
+  }
+  EXPECT_LT(frames, counted);
+}
+
+TEST(GifWriter, WriteFrameAsGifBorrowsAndGivesBack) {
+  fbtest::TempDir dir;
+  auto a = simpleDoc(4, 3);
+  Frame* f = frameAt(*a, 1);
+  f->left = 7;
+  Block* prev = f->prev;
+  Block* next = f->next;
+  Palette* global = a->globalPalette.get();
+  ASSERT_TRUE(writeFrameAsGif(dir.file("one.gif"), *f));
+  EXPECT_EQ(f->prev, prev);
+  EXPECT_EQ(f->next, next);
+  EXPECT_EQ(a->globalPalette.get(), global);
+  EXPECT_EQ(global->count, 4);
+  std::unique_ptr<Animation> one;
+  ASSERT_EQ(fbtest::readGifPath(dir.file("one.gif"), one), kReadComplete);
+  EXPECT_EQ(one->frameCount, 1);
+  EXPECT_EQ(firstFrame(*one)->left, 7);
+  EXPECT_EQ(one->width, 10) << "the screen grows to hold the frame where it stands";
+
+  RecordingReporter rec;
+  ScopedReporter scope(rec);
+  EXPECT_FALSE(writeFrameAsGif(dir.file("no/such/dir/x.gif"), *f));
+  EXPECT_EQ(rec.texts().size(), 1u);
+  EXPECT_EQ(f->next, next);
+}
+
+TEST(GifWriter, FileCreationAndWriteFailures) {
+  fbtest::TempDir dir;
+  auto a = simpleDoc();
+  RecordingReporter rec;
+  ScopedReporter scope(rec);
+  std::string bad = dir.file("missing/x.gif");
+  EXPECT_FALSE(writeGifFile(bad, *a, nullptr));
+  EXPECT_EQ(rec.texts(), std::vector<std::string>{"无法保存到 '" + bad + "' (临时文件)。"});
+
+  fileops::setFaultHook([](fileops::Op op, const std::string&) { return op == fileops::Op::Write; });
+  EXPECT_FALSE(writeGifFile(dir.file("full.gif"), *a, nullptr));
+  fileops::setFaultHook(nullptr);
+
+  RecordingProgress p;
+  EXPECT_TRUE(writeGifFile(dir.file("ok.gif"), *a, &p));
+  EXPECT_EQ(p.texts(), std::vector<std::string>{"正在写入 GIF 动画... (Esc键中止)"});
+}
