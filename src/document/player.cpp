@@ -95,6 +95,9 @@ void draw(FramePlayer& p, Frame& f, int index) {
     bool transparent = f.transparent();
     uint8_t ti = f.transparentIndex;
     bool has24 = f.hasRgb();
+    // Blend "source" (animated PNG): the frame replaces what it covers, its
+    // transparent pixels included.
+    bool replace = transparent && f.blend == 0;
     bool hasA = !f.alpha.empty();
     int s24 = stride24(c.width), s8 = stride8(c.width);
     int fs24 = stride24(f.width), fs8 = stride8(f.width);
@@ -110,6 +113,7 @@ void draw(FramePlayer& p, Frame& f, int index) {
         int fx = x - f.left;
         uint8_t v = src[fx];
         if (!transparent || v != ti) dst[x] = v;
+        else if (replace) dst[x] = v;
         if (has24) {
           unsigned a = fa ? fa[fx] : 255;
           if (f.blend == 0) {
@@ -124,6 +128,9 @@ void draw(FramePlayer& p, Frame& f, int index) {
           crgb[3 * x + 1] = col.g;
           crgb[3 * x + 2] = col.b;
           ca[x] = 255;
+        } else if (replace) {
+          crgb[3 * x] = crgb[3 * x + 1] = crgb[3 * x + 2] = 0;
+          ca[x] = 0;
         }
       }
     }
@@ -156,6 +163,12 @@ Frame* firstPicture(FramePlayer& p) {
   Animation& a = *p.animation;
   Frame* first = firstFrame(a);
   if (!first) return nullptr;
+  int index = 0;
+  // An animated PNG's default image that is not part of the animation is not shown.
+  if (a.hideFirstFrame && nextFrame(first)) {
+    first = nextFrame(first);
+    index = 1;
+  }
   try {
     auto c = std::make_unique<Frame>();
     c->width = a.width;
@@ -171,9 +184,10 @@ Frame* firstPicture(FramePlayer& p) {
     return nullptr;
   }
   Rect all{0, 0, a.width, a.height};
+  // True-colour documents start from a transparent picture, as animated PNGs do.
   if (first->transparent()) fillRect(p, all, first->transparentIndex, true);
-  else fillRect(p, all, a.backgroundIndex, false);
-  draw(p, *first, 0);
+  else fillRect(p, all, a.backgroundIndex, p.has24Bit);
+  draw(p, *first, index);
   return p.canvas.get();
 }
 

@@ -58,6 +58,7 @@ constexpr Entry kTable[] = {
      "transparent index."},
     {Str::ApngFirstFrameMemory,
      "Unable to save the APNG due to memory constraints of filling the first frame."},
+    {Str::FilmstripNameFormat, " (%dx%d)"},
 };
 
 constexpr auto kIndex = [] {

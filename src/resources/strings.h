@@ -48,6 +48,7 @@ enum class Str : int {
   ApngMixedTransparency,
   ApngTransparentIndex,
   ApngFirstFrameMemory,
+  FilmstripNameFormat,  // " (%dx%d)": columns and rows
 
   Count_
 };
