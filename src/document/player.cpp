@@ -186,7 +186,7 @@ Frame* firstPicture(FramePlayer& p) {
   Rect all{0, 0, a.width, a.height};
   // True-colour documents start from a transparent picture, as animated PNGs do.
   if (first->transparent()) fillRect(p, all, first->transparentIndex, true);
-  else fillRect(p, all, a.backgroundIndex, p.has24Bit);
+  else fillRect(p, all, a.backgroundIndex, p.has24Bit || a.apngRules);
   draw(p, *first, index);
   return p.canvas.get();
 }
@@ -210,9 +210,9 @@ Frame* nextPicture(FramePlayer& p) {
   } else if (d == 2) {
     Frame* last = p.lastFrame;
     Rect r = clipToCanvas(c, last->left, last->top, last->width, last->height);
-    // With true-colour data, restoring to background means a transparent
-    // rectangle (and only the disposed frame's rectangle).
-    bool clear = f->transparent() || p.has24Bit;
+    // With true-colour data, and in animated PNGs, restoring to background
+    // means a transparent rectangle (and only the disposed frame's rectangle).
+    bool clear = f->transparent() || p.has24Bit || p.animation->apngRules;
     fillRect(p, r, f->transparent() ? f->transparentIndex : p.animation->backgroundIndex, clear);
   }
   draw(p, *f, p.index + 1);

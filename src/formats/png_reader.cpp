@@ -457,6 +457,7 @@ int ReadPngStream(ByteSource& source, Progress* progress, std::unique_ptr<Animat
   a->playCount = layout.animated ? static_cast<int32_t>(std::min<uint32_t>(layout.plays, 0x7FFFFFFF)) : 0;
   a->frameCount = 0;
   a->hideFirstFrame = layout.animated && layout.firstFrameHidden ? 1 : 0;
+  a->apngRules = layout.animated ? 1 : 0;
   Block* tail = a->head;
 
   const size_t total = layout.frames.size() + (layout.firstFrameHidden || !layout.animated ? 1 : 0);

@@ -246,7 +246,8 @@ bool writeChunk(ByteSink& sink, uint32_t type, const uint8_t* data, size_t n) {
 }
 
 // A frame covering the whole screen for the first frame of an animation:
-// the frame's pixels at its place, the rest transparent (or index 0, black).
+// the frame's pixels at its place, the rest transparent (indexed frames
+// without transparency: the background index; true colour: black).
 std::unique_ptr<Frame> screenSizedCopy(const Frame& f, const Animation& a) {
   try {
     auto c = std::make_unique<Frame>();
@@ -263,7 +264,9 @@ std::unique_ptr<Frame> screenSizedCopy(const Frame& f, const Animation& a) {
     if (f.dib) {
       c->dib = createBitmap(W, H, f.palette);
       if (!c->dib) return nullptr;
-      std::fill(c->dib->data.begin(), c->dib->data.end(), f.transparent() ? f.transparentIndex : 0);
+      // Opaque frames: the background index, the colour the document shows there.
+      std::fill(c->dib->data.begin(), c->dib->data.end(),
+                f.transparent() ? f.transparentIndex : a.backgroundIndex);
       for (int y = y0; y < y1; ++y)
         std::memcpy(c->dib->row(y) + x0, f.dib->row(y - f.top) + (x0 - f.left),
                     static_cast<size_t>(std::max(0, x1 - x0)));
@@ -427,9 +430,11 @@ int WriteApngFile(const std::string& path, Animation& a, Progress* progress, Byt
   try {
     // One PLTE serves every frame: it covers the largest index any of them uses.
     int largest = 0;
-    if (kind == 8)
-      for (Frame* f = first; f; f = nextFrame(f))
-        largest = std::max(largest, largestIndex(*f, 0, 0, f->dib ? f->width : 0, f->height));
+    if (kind == 8) {
+      largest = largestIndex(*f0, 0, 0, f0->width, f0->height);
+      for (Frame* f = nextFrame(first); f; f = nextFrame(f))
+        largest = std::max(largest, largestIndex(*f, 0, 0, f->width, f->height));
+    }
     const Palette* palette = first->palette;
     std::vector<uint8_t> rowBuffer, encoded;
     ByteSink memory(&encoded);

@@ -64,6 +64,7 @@ struct ReaderEntry {
 const ReaderEntry kReaders[] = {
     {"gif", readGifFile},
     {"png", ReadPngFile},
+    {"apng", ReadPngFile},  // the name animated PNGs often go by
 };
 
 bool writeGifWhole(const std::string& path, Animation& a, uint32_t, Progress* progress) {
