@@ -121,7 +121,10 @@ inline std::string typeName(uint32_t t) {
 // The chunk types in order, space separated.
 inline std::string chunkList(const fb::PngStream& s) {
   std::string out;
-  for (const auto& c : s.chunks) out += (out.empty() ? "" : " ") + typeName(c.type);
+  for (const auto& c : s.chunks) {
+    if (!out.empty()) out.push_back(' ');
+    out.append(typeName(c.type));
+  }
   return out;
 }
 
