@@ -198,9 +198,22 @@ std::unique_ptr<Palette> greyRamp(int bitDepth) {
   return p;
 }
 
+// The nearest of the cube's six levels, times each channel's weight.
+struct CubeLevels {
+  uint8_t red[256], green[256], blue[256];
+  CubeLevels() {
+    for (int v = 0; v < 256; ++v) {
+      int level = (v + 25) / 51;
+      red[v] = static_cast<uint8_t>(level * 36);
+      green[v] = static_cast<uint8_t>(level * 6);
+      blue[v] = static_cast<uint8_t>(level);
+    }
+  }
+};
+const CubeLevels kCube;
+
 uint8_t cubeIndex(const uint8_t* rgb) {
-  auto level = [](uint8_t v) { return (v + 25) / 51; };
-  return static_cast<uint8_t>(level(rgb[0]) * 36 + level(rgb[1]) * 6 + level(rgb[2]));
+  return static_cast<uint8_t>(kCube.red[rgb[0]] + kCube.green[rgb[1]] + kCube.blue[rgb[2]]);
 }
 
 // Index for the transparent parts of a true-colour frame's provisional pixels:
