@@ -2,12 +2,18 @@
 // JSON; can dump the composited pictures and the frames' own images as PNGs.
 //
 //   fbinfo [OPTIONS] FILE
+//     --optimize     optimize with the saved options
+//     --optimize-options WORD   optimize with these option bits (hexadecimal, e.g. 0x46E)
+//     --unoptimize   make every frame a full, opaque picture
+//     --thin N       remove every N-th frame, keeping the running time
 //     --write OUT    save the document as OUT (the type from its extension)
+//   The operations run in the order given, before --write, --frames and --raw.
 //     --frames DIR   every composited picture as DIR/frame-0000.png, ...
 //     --raw DIR      every frame's own image as DIR/frame-0000.png, ...
 //     --quiet        no JSON
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -15,6 +21,9 @@
 #include "document/player.h"
 #include "formats/png_rgba.h"
 #include "gif/gif_reader.h"
+#include "imaging/frame_count.h"
+#include "imaging/optimizer.h"
+#include "imaging/unoptimize.h"
 #include "gif/gif_writer.h"
 #include "io/file_ops.h"
 #include "io/open_save.h"
@@ -30,6 +39,12 @@ void usage() {
   std::fputs(
       "usage: fbinfo [OPTIONS] FILE\n"
       "Prints the structure of an animation as JSON.\n"
+      "  --optimize     optimize with the saved options\n"
+      "  --optimize-options WORD\n"
+      "                 optimize with these option bits (hexadecimal, e.g. 0x46E)\n"
+      "  --unoptimize   make every frame a full, opaque picture\n"
+      "  --thin N       remove every N-th frame, keeping the running time\n"
+      "  (operations run in the order given, before the outputs)\n"
       "  --write OUT    save the document as OUT (the type from its extension)\n"
       "  --frames DIR   write every composited picture as DIR/frame-NNNN.png\n"
       "  --raw DIR      write every frame's own image as DIR/frame-NNNN.png\n"
@@ -181,6 +196,8 @@ bool writeRaw(Animation& a, const std::string& dir) {
 
 int main(int argc, char** argv) {
   std::string framesDir, rawDir, writePath, path;
+  // Operations on the document, in the order given.
+  std::vector<std::function<bool(Animation&)>> operations;
   bool quiet = false;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
@@ -193,6 +210,37 @@ int main(int argc, char** argv) {
     };
     if (arg == "--frames") value(framesDir);
     else if (arg == "--write") value(writePath);
+    else if (arg == "--optimize") {
+      operations.push_back([](Animation& a) { return optimizeWithSavedOptions(a); });
+    } else if (arg == "--optimize-options") {
+      std::string word;
+      value(word);
+      char* end = nullptr;
+      unsigned long bits = std::strtoul(word.c_str(), &end, 16);
+      if (word.empty() || *end) {
+        std::fprintf(stderr, "fbinfo: --optimize-options takes hexadecimal bits, not %s\n",
+                     word.c_str());
+        return 2;
+      }
+      operations.push_back([bits](Animation& a) {
+        OptimizeJob job;
+        job.document = &a;
+        job.options = static_cast<uint32_t>(bits);
+        StderrProgress progress;
+        job.progress = &progress;
+        return runOptimizeJob(job);
+      });
+    } else if (arg == "--unoptimize") {
+      operations.push_back([](Animation& a) {
+        StderrProgress progress;
+        return unoptimize(a, &progress);
+      });
+    } else if (arg == "--thin") {
+      std::string n;
+      value(n);
+      int interval = std::atoi(n.c_str());
+      operations.push_back([interval](Animation& a) { return reduceFrameCount(a, interval); });
+    }
     else if (arg == "--raw") value(rawDir);
     else if (arg == "--quiet") quiet = true;
     else if (arg == "-h" || arg == "--help") {
@@ -225,6 +273,9 @@ int main(int argc, char** argv) {
     result = openFile(path, a, &progress);
   }
   if (result == kReadFailed || !a) return 1;
+
+  for (auto& op : operations)
+    if (!op(*a)) return 1;
 
   if (!writePath.empty()) {
     StderrProgress progress;

@@ -41,6 +41,32 @@ constexpr Entry kTable[] = {
      "(not a reversible action).\n\nShould the animation be clipped and saved?"},
     {Str::UntitledName, "无标题.%s"},
 
+    {Str::OptimizingFrames, "正在优化帧图像..."},
+    {Str::OptimizeNoResources, "Not enough resources to fully optimize animation."},
+    {Str::OptimizeRanOut, "Ran out of resources during optimization."},
+    {Str::OptimizeNoTrialMemory,
+     "There is insufficient memory to experiment with optimization settings.\n\nTo optimize the "
+     "animation, please choose the settings you desire and hit OK."},
+    {Str::CopyingAnimation, "正在复制动画..."},
+    {Str::ComputingSize, "正在计算文件尺寸..."},
+    {Str::RemovingLocalPalettes, "正在移除局部调色板..."},
+    {Str::ShrinkingGlobal, "正在收缩全局调色板..."},
+    {Str::ShrinkingLocal, "正在收缩局部调色板..."},
+    {Str::ByteCount, "%s 字节"},
+    {Str::NoBytes, "无"},
+    {Str::SavingPercent, "(%.1f%%)"},
+
+    {Str::Unoptimizing, "正在反优化动画..."},
+    {Str::UnoptimizeLocalPalettes,
+     "Because of the existence of local palettes in this animation, it cannot be unoptimized."},
+    {Str::UnoptimizeCaption, "Unable to Unoptimize"},
+    {Str::UnoptimizeNoMemory, "Not enough memory for unoptimization."},
+    {Str::UnoptimizeNoMemoryFrame, "Not enough memory to complete the unoptimizing."},
+
+    {Str::ThinIntervalInvalid,
+     "The deletion interval must be in the range between 2 and the total number of frames."},
+    {Str::ThinIntervalCaption, "Invalid Deletion Interval"},
+
     {Str::PngCorrupt, "Error reading PNG data. File appears to be corrupt."},
     {Str::PngEncodeError,
      "There was an unexpected error encoding to PNG. Try saving to another format.\n\n"

@@ -40,6 +40,31 @@ enum class Str : int {
   ClipQuestion,
   UntitledName,
 
+  // Optimizer
+  OptimizingFrames,
+  OptimizeNoResources,
+  OptimizeRanOut,
+  OptimizeNoTrialMemory,
+  CopyingAnimation,
+  ComputingSize,
+  RemovingLocalPalettes,
+  ShrinkingGlobal,
+  ShrinkingLocal,
+  ByteCount,
+  NoBytes,
+  SavingPercent,
+
+  // Unoptimize
+  Unoptimizing,
+  UnoptimizeLocalPalettes,
+  UnoptimizeCaption,
+  UnoptimizeNoMemory,
+  UnoptimizeNoMemoryFrame,
+
+  // Frame count reduction
+  ThinIntervalInvalid,
+  ThinIntervalCaption,
+
   // PNG and animated PNG
   PngCorrupt,          // 40330
   PngEncodeError,      // 40368

@@ -1,0 +1,33 @@
+#include "imaging/frame_count.h"
+
+#include "resources/strings.h"
+#include "shell/reporter.h"
+
+namespace fb {
+
+int reducedFrameCount(int count, int n) {
+  if (n < 2 || n > count) return -1;
+  return count - count / n;
+}
+
+bool validDeletionInterval(const Animation& a, int n) {
+  if (n >= 2 && n <= a.frameCount) return true;
+  reporter().message(text(Str::ThinIntervalCaption), text(Str::ThinIntervalInvalid), Icon::Warning);
+  return false;
+}
+
+bool reduceFrameCount(Animation& a, int n) {
+  if (!validDeletionInterval(a, n)) return false;
+  int c = n - 1;
+  while (a.frameCount > c) {
+    Frame* f = frameAt(a, c);
+    if (Frame* before = prevFrame(f)) before->delay += f->delay;
+    removeBlock(a, f);
+    --a.frameCount;
+    c += n - 1;
+  }
+  a.encodedSize = -1;
+  return true;
+}
+
+}  // namespace fb

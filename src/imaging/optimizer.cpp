@@ -1,0 +1,488 @@
+#include "imaging/optimizer.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include "document/frame_ops.h"
+#include "gif/gif_writer.h"
+#include "imaging/palette_pass.h"
+#include "resources/strings.h"
+#include "shell/number_format.h"
+#include "shell/prefs.h"
+#include "shell/progress.h"
+#include "shell/reporter.h"
+
+namespace fb {
+namespace {
+
+void removeUnwantedExtensions(Animation& a) {
+  // The loop count lives in the document, not in a block; comments stay.
+  for (Block* b = a.head->next; b;) {
+    Block* next = b->next;
+    if (b->tag == kPlainTextTag || b->tag == kApplicationTag) removeBlock(a, b);
+    b = next;
+  }
+}
+
+int64_t frameEncodedSize(const Frame& f) {
+  ByteSink counter;
+  writeFrameImage(counter, f);
+  return counter.total();
+}
+
+// Sets `frame`'s pixels to `pixels` (rows of the frame's stride).
+void takePixels(Frame& frame, const std::vector<uint8_t>& pixels) {
+  std::memcpy(frame.dib->data.data(), pixels.data(), pixels.size());
+}
+
+// The four planes of the frame pass, each of the screen's size.
+struct Planes {
+  std::vector<uint8_t> storage;
+  uint8_t* canvasIndex = nullptr;
+  uint8_t* canvasKnown = nullptr;
+  uint8_t* changedValue = nullptr;
+  uint8_t* changeMask = nullptr;
+  size_t planeSize = 0;
+  int stride = 0;
+
+  bool allocate(int width, int height) {
+    if (!sizeAcceptable(width, height)) return false;
+    stride = stride8(width);
+    planeSize = static_cast<size_t>(stride) * static_cast<size_t>(height);
+    try {
+      storage.assign(4 * planeSize, 0);
+    } catch (const std::bad_alloc&) {
+      return false;
+    }
+    canvasIndex = storage.data();
+    canvasKnown = canvasIndex + planeSize;
+    changedValue = canvasKnown + planeSize;
+    changeMask = changedValue + planeSize;
+    return true;
+  }
+};
+
+}  // namespace
+
+std::unique_ptr<Palette> shrinkPalette(const Palette& palette, const int64_t* usage,
+                                       int* indexMap) {
+  int used = 0;
+  bool unused = false;
+  Palette compact;
+  for (int i = 0; i < palette.count; ++i) {
+    if (usage[i] != 0) {
+      compact[used] = palette[i];
+      indexMap[i] = used++;
+    } else {
+      indexMap[i] = -1;
+      unused = true;
+    }
+  }
+  for (int i = palette.count; i < 256; ++i) indexMap[i] = -1;
+  if (!unused) return nullptr;
+  auto out = makePalette(compact.entries.data(), 1 << colourBits(used));
+  if (!out) return nullptr;
+  for (int i = used; i < out->count; ++i) (*out)[i] = Rgb{0, 0, 0};
+  return out;
+}
+
+void tryTransparency(Frame& frame, const uint8_t* mask, int maskStride) {
+  const int w = frame.width, h = frame.height;
+  if (!frame.dib || w <= 0 || h <= 0) return;
+  const int stride = frame.dib->stride;
+  const uint8_t* px = frame.dib->data.data();
+  auto unchanged = [&](int x, int y) { return mask[static_cast<size_t>(y) * maskStride + x] == 0; };
+
+  // 1. The index to use: the frame's own transparent index, else the highest
+  //    one no kept pixel uses.
+  int f;
+  if (frame.transparent()) {
+    f = frame.transparentIndex;
+  } else {
+    bool usedByKept[256] = {};
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x)
+        if (!unchanged(x, y)) usedByKept[px[static_cast<size_t>(y) * stride + x]] = true;
+    int count = frame.palette ? frame.palette->count : 256;
+    f = -1;
+    for (int i = count - 1; i >= 0; --i) {
+      if (!usedByKept[i]) {
+        f = i;
+        break;
+      }
+    }
+    if (f < 0) return;
+  }
+
+  // 2. Only a smaller encoding is worth it.
+  int64_t best = frameEncodedSize(frame);
+  if (best == 0) return;
+  const std::vector<uint8_t> original(frame.dib->data);
+  std::vector<uint8_t> chosen;
+
+  // 3. Variant A: every unchanged pixel becomes transparent.
+  {
+    std::vector<uint8_t> a = original;
+    bool changed = false;
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x)
+        if (unchanged(x, y)) {
+          a[static_cast<size_t>(y) * stride + x] = static_cast<uint8_t>(f);
+          changed = true;
+        }
+    if (changed) {
+      takePixels(frame, a);
+      int64_t size = frameEncodedSize(frame);
+      if (size != 0 && size < best) {
+        best = size;
+        chosen = std::move(a);
+      }
+    }
+  }
+
+  // 4. Variant B: only runs of unchanged pixels that would not continue a run
+  //    of colour already coming from the left, where long runs compress well.
+  {
+    std::vector<uint8_t> b = original;
+    bool changed = false;
+    for (int y = 0; y < h; ++y) {
+      uint8_t* row = b.data() + static_cast<size_t>(y) * stride;
+      int x = 0;
+      while (x < w) {
+        if (!unchanged(x, y)) {
+          ++x;
+          continue;
+        }
+        int s = x, e = x;
+        while (e < w && unchanged(e, y)) ++e;
+        x = e;
+        if (e - s < 2) continue;  // single pixels are never touched
+        int fill;
+        if (s > 0 && row[s] == row[s - 1]) {
+          fill = s;
+          while (fill < e && row[fill] == row[s]) ++fill;
+        } else {
+          bool oneColour = true;
+          for (int i = s + 1; i < e && oneColour; ++i) oneColour = row[i] == row[s];
+          if (oneColour) continue;
+          fill = s;
+        }
+        for (int i = fill; i < e; ++i) {
+          row[i] = static_cast<uint8_t>(f);
+          changed = true;
+        }
+      }
+    }
+    if (changed) {
+      takePixels(frame, b);
+      int64_t size = frameEncodedSize(frame);
+      if (size != 0 && size < best) {
+        best = size;
+        chosen = std::move(b);
+      }
+    }
+  }
+
+  // 5. Keep the winner (or the original), with `f` as the transparent index.
+  takePixels(frame, chosen.empty() ? original : chosen);
+  if (!chosen.empty()) {
+    setTransparent(frame, false);
+    setTransparentIndex(frame, f);
+    setTransparent(frame, true);
+  }
+}
+
+bool optimizeFrames(Animation& a, uint32_t options, Progress* progress) {
+  if (!(options & opt::CropFrames)) return false;
+  Planes p;
+  if (!p.allocate(a.width, a.height)) {
+    showWarning(text(Str::OptimizeNoResources));
+    return false;
+  }
+  if (progress) {
+    progress->setText(text(Str::OptimizingFrames));
+    progress->setRange(a.frameCount);
+  }
+  const int S = p.stride;
+  bool canvasHasContent = false;
+  bool changed = false;
+
+  for (Frame* f = firstFrame(a); f;) {
+    int d = f->disposal();
+    bool updatesCanvas = d != 2 && d != 3;
+    if (f->localPalette) {
+      // Its indices mean other colours: never compared with the screen.
+      d = 2;
+      updatesCanvas = false;
+    }
+    const int w = f->width, h = f->height, fs = f->dib ? f->dib->stride : 0;
+    const int left = f->left, top = f->top;
+    if (!f->dib || w <= 0 || h <= 0) {
+      f = nextFrame(f);
+      if (progress && !progress->step()) return changed;
+      continue;
+    }
+
+    if (!canvasHasContent && !f->transparent()) {
+      if (updatesCanvas) {
+        for (int y = 0; y < h; ++y) {
+          std::memcpy(p.canvasIndex + static_cast<size_t>(top + y) * S + left, f->dib->row(y),
+                      static_cast<size_t>(w));
+          std::memset(p.canvasKnown + static_cast<size_t>(top + y) * S + left, 1,
+                      static_cast<size_t>(w));
+        }
+        canvasHasContent = true;
+      }
+      f = nextFrame(f);
+      if (progress && !progress->step()) return changed;
+      continue;
+    }
+
+    // Which pixels must be kept; the canvas follows the frame as it goes.
+    const bool transparent = f->transparent();
+    const uint8_t ti = f->transparentIndex;
+    bool anyKept = false;
+    for (int y = 0; y < h; ++y) {
+      const uint8_t* src = f->dib->row(y);
+      uint8_t* known = p.canvasKnown + static_cast<size_t>(top + y) * S + left;
+      uint8_t* index = p.canvasIndex + static_cast<size_t>(top + y) * S + left;
+      uint8_t* mask = p.changeMask + static_cast<size_t>(y) * fs;
+      uint8_t* value = p.changedValue + static_cast<size_t>(y) * fs;
+      for (int x = 0; x < w; ++x) {
+        const uint8_t px = src[x];
+        mask[x] = 0;
+        if (d == 2 && known[x]) {
+          mask[x] = 1;
+          value[x] = px;
+        }
+        if (!transparent || px != ti) {
+          if (!known[x] || px != index[x]) {
+            mask[x] = 1;
+            value[x] = px;
+          }
+          if (updatesCanvas) {
+            index[x] = px;
+            known[x] = 1;
+            canvasHasContent = true;
+          }
+        }
+        if (d == 2) known[x] = 0;
+        anyKept |= mask[x] != 0;
+      }
+    }
+    if (d == 2) {
+      if (left == 0 && top == 0 && w >= a.width && h >= a.height) {
+        canvasHasContent = false;
+      } else {
+        canvasHasContent = std::find(p.canvasKnown, p.canvasKnown + p.planeSize, 1) !=
+                           p.canvasKnown + p.planeSize;
+      }
+    }
+
+    int bx0 = 0, by0 = 0, bx1 = w, by1 = h;  // the box, half-open
+    if (anyKept) {
+      by0 = -1;
+      bx0 = w;
+      bx1 = 0;
+      for (int y = 0; y < h; ++y) {
+        const uint8_t* mask = p.changeMask + static_cast<size_t>(y) * fs;
+        int l = 0;
+        while (l < w && !mask[l]) ++l;
+        if (l == w) continue;
+        int r = w - 1;
+        while (!mask[r]) --r;
+        if (by0 < 0) by0 = y;
+        by1 = y + 1;
+        bx0 = std::min(bx0, l);
+        bx1 = std::max(bx1, r + 1);
+      }
+    } else {
+      Frame* prev = prevFrame(f);
+      if ((options & opt::RemoveFrames) && prev && prev->disposal() != 2) {
+        // Nothing changes: its time goes to the frame before.
+        prev->delay += f->delay;
+        Frame* next = nextFrame(f);
+        removeBlock(a, f);
+        --a.frameCount;
+        changed = true;
+        f = next;
+        continue;
+      }
+      bx0 = 0;
+      by0 = 0;
+      bx1 = 1;
+      by1 = 1;
+    }
+
+    if (bx0 != 0 || by0 != 0 || bx1 != w || by1 != h) {
+      if (!cropFrame(*f, bx0, by0, bx1, by1)) {
+        showWarning(text(Str::OptimizeRanOut));
+        return changed;
+      }
+      changed = true;
+    }
+
+    if (options & opt::Transparency) {
+      const uint8_t* mask = p.changeMask + static_cast<size_t>(by0) * fs + bx0;
+      bool anyUnkept = false;
+      for (int y = 0; y < by1 - by0 && !anyUnkept; ++y)
+        for (int x = 0; x < bx1 - bx0; ++x)
+          if (!mask[static_cast<size_t>(y) * fs + x]) {
+            anyUnkept = true;
+            break;
+          }
+      if (anyUnkept) {
+        tryTransparency(*f, mask, fs);
+        changed = true;
+      }
+    }
+
+    f = nextFrame(f);
+    if (progress && !progress->step()) return changed;
+  }
+  return changed;
+}
+
+bool optimizePalettes(Animation& a, uint32_t options, Progress* progress) {
+  bool changed = false;
+  if (options & opt::RemoveLocalPalettes) changed |= removeLocalPalettes(a, options, progress);
+  if (progress && progress->cancelled()) return changed;
+  if (options & opt::ShrinkPalettes) changed |= shrinkPalettes(a, progress);
+  return changed;
+}
+
+namespace {
+
+// The passes of a job; false when it stopped early.
+bool runPasses(OptimizeJob& job) {
+  Progress* progress = job.progress;
+  auto cancelled = [&] { return progress && progress->cancelled(); };
+  Animation* target = job.document;
+  if (job.hasDialog) {
+    job.documentSize = job.trialSize = job.saving = -1;
+    job.savingPercent = -1;
+    job.trial.reset();
+    job.trialValid = false;
+    if (progress) progress->setText(text(Str::CopyingAnimation));
+    job.trial = duplicateAnimation(*job.document, progress);
+    if (!job.trial) {
+      if (!cancelled()) showWarning(text(Str::OptimizeNoTrialMemory));
+      return false;
+    }
+    if (cancelled()) return false;
+    target = job.trial.get();
+  }
+
+  clipFramesToScreen(*target);
+  removeUnwantedExtensions(*target);
+  if (job.options & (opt::RemoveLocalPalettes | opt::ShrinkPalettes)) {
+    optimizePalettes(*target, job.options, progress);
+    if (cancelled()) return false;
+  }
+  if (job.options & opt::CropFrames) {
+    optimizeFrames(*target, job.options, progress);
+    if (cancelled()) return false;
+  }
+
+  if (!job.hasDialog) {
+    target->encodedSize = -1;
+    return true;
+  }
+  if (progress) progress->setText(text(Str::ComputingSize));
+  int32_t trialSize = encodedSize(*job.trial, true, progress);
+  if (cancelled() || trialSize < 0) return false;
+  job.trialSize = trialSize;
+  int64_t docSize = encodedSize(*job.document, false, nullptr);
+  job.documentSize = docSize;
+  if (docSize > 0 && docSize - trialSize >= 0) {
+    job.saving = docSize - trialSize;
+    job.savingPercent = static_cast<double>(job.saving) * 100.0 / static_cast<double>(docSize);
+  }
+  job.trialValid = true;
+  return true;
+}
+
+}  // namespace
+
+bool runOptimizeJob(OptimizeJob& job) {
+  bool finished = runPasses(job);
+  if (job.progress) {
+    job.progress->resetCancel();
+    job.progress->setText("");
+    job.progress->setRange(0);
+  }
+  return finished;
+}
+
+bool optimizeWithSavedOptions(Animation& animation) {
+  OptimizeJob job;
+  job.document = &animation;
+  job.options = prefGet(pref::OptimizeOptions);
+  return runOptimizeJob(job);
+}
+
+OptimizeWorker::OptimizeWorker(Animation& document) : document_(document) {
+  job_.document = &document_;
+  job_.hasDialog = true;
+  progress_ = std::make_unique<Progress>();
+  job_.progress = progress_.get();
+}
+
+OptimizeWorker::~OptimizeWorker() { cancelAndWait(); }
+
+void OptimizeWorker::start(uint32_t options) {
+  cancelAndWait();
+  job_.options = options;
+  busy_ = true;
+  thread_ = std::thread([this] {
+    runOptimizeJob(job_);
+    busy_ = false;
+  });
+}
+
+void OptimizeWorker::cancelAndWait() {
+  if (thread_.joinable()) {
+    progress_->cancel();
+    thread_.join();
+  }
+  progress_->resetCancel();
+}
+
+void OptimizeWorker::wait() {
+  if (thread_.joinable()) thread_.join();
+}
+
+bool OptimizeWorker::acceptTrial() {
+  wait();
+  if (!job_.trialValid || !job_.trial) return false;
+  // The document keeps its identity: its content is exchanged with the trial's.
+  Animation& d = document_;
+  Animation& t = *job_.trial;
+  std::swap(d.width, t.width);
+  std::swap(d.height, t.height);
+  std::swap(d.playCount, t.playCount);
+  std::swap(d.frameCount, t.frameCount);
+  std::swap(d.hideFirstFrame, t.hideFirstFrame);
+  std::swap(d.head, t.head);
+  std::swap(d.anchorIndex, t.anchorIndex);
+  std::swap(d.selectedCount, t.selectedCount);
+  std::swap(d.globalPalette, t.globalPalette);
+  std::swap(d.screenFlags, t.screenFlags);
+  std::swap(d.backgroundIndex, t.backgroundIndex);
+  std::swap(d.aspectRatio, t.aspectRatio);
+  std::swap(d.encodedSize, t.encodedSize);
+  std::swap(d.colourUsage, t.colourUsage);
+  job_.trial.reset();
+  job_.trialValid = false;
+  return true;
+}
+
+std::string formatByteCount(int64_t bytes) {
+  if (bytes < 0) return std::string();
+  if (bytes == 0) return text(Str::NoBytes);
+  return format(Str::ByteCount, formatThousands(bytes).c_str());
+}
+
+}  // namespace fb

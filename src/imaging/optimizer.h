@@ -1,0 +1,92 @@
+// The optimizer: makes the GIF encoding of a document smaller without changing
+// what a viewer sees. Clean-up, palette pass, frame pass, size report.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "document/animation.h"
+
+namespace fb {
+
+class Progress;
+
+// Option bits (saved as preference word 5, default 0x46E).
+namespace opt {
+constexpr uint32_t CropFrames = 0x002;          // frame pass: crop to what changes
+constexpr uint32_t Transparency = 0x004;        // frame pass: unchanged pixels transparent
+constexpr uint32_t RemoveLocalPalettes = 0x008; // palette pass
+constexpr uint32_t MapToGlobal = 0x010;         // method: map every local frame into the global palette
+constexpr uint32_t ShrinkPalettes = 0x020;      // palette pass: drop unused entries
+constexpr uint32_t RemoveFrames = 0x040;        // frame pass: frames that change nothing go
+constexpr uint32_t AdaptiveGlobal = 0x400;      // method: one adaptive global palette
+constexpr uint32_t Manual = 0x800;              // dialog: compute only on request
+}  // namespace opt
+
+struct OptimizeJob {
+  Animation* document = nullptr;
+  std::unique_ptr<Animation> trial;  // the private copy a dialog works on
+  bool hasDialog = false;            // with a dialog: work on a trial copy
+  Progress* progress = nullptr;
+  uint32_t options = 0;  // the options the trial was computed with
+  bool trialValid = false;
+
+  // The size report (bytes; -1 = not shown).
+  int64_t documentSize = -1;
+  int64_t trialSize = -1;
+  int64_t saving = -1;
+  double savingPercent = -1;  // of the document's size; -1 = not shown
+};
+
+// Runs the passes on a fresh trial copy (with a dialog) or in place.
+// Returns false when it stopped early (cancelled, or out of memory).
+bool runOptimizeJob(OptimizeJob& job);
+
+// The batch entry: in place, no progress, the saved options.
+bool optimizeWithSavedOptions(Animation& animation);
+
+// The two passes; each returns true when it changed something.
+bool optimizePalettes(Animation& animation, uint32_t options, Progress* progress);
+bool optimizeFrames(Animation& animation, uint32_t options, Progress* progress);
+
+// Tries making the frame's unchanged pixels (mask 0) transparent, keeping the
+// variant only when its encoding is smaller.
+void tryTransparency(Frame& frame, const uint8_t* changeMask, int maskStride);
+
+// A compacted copy of `palette` without its unused entries (usage 0), padded
+// to a power of two with black; `indexMap` sends old indices to new ones (-1
+// for dropped entries). Null when every entry is used.
+std::unique_ptr<Palette> shrinkPalette(const Palette& palette, const int64_t* usage,
+                                       int* indexMap);
+
+// Runs optimizations on a worker thread over a private copy, for a dialog: a
+// new request cancels the running one, waits for it and starts again.
+class OptimizeWorker {
+ public:
+  explicit OptimizeWorker(Animation& document);
+  ~OptimizeWorker();
+  void start(uint32_t options);
+  void cancelAndWait();
+  void wait();
+  bool busy() const { return busy_.load(); }
+  // The finished job (only while not busy).
+  OptimizeJob& job() { return job_; }
+  // Moves the trial's content into the document when it is valid; true when swapped.
+  bool acceptTrial();
+
+ private:
+  Animation& document_;
+  OptimizeJob job_;
+  std::unique_ptr<Progress> progress_;
+  std::thread thread_;
+  std::atomic<bool> busy_{false};
+};
+
+// "%s 字节" with the digits grouped in threes; "无" for 0; "" for -1.
+std::string formatByteCount(int64_t bytes);
+
+}  // namespace fb

@@ -1,0 +1,178 @@
+#include "imaging/palette_pass.h"
+
+#include <array>
+
+#include "imaging/optimizer.h"
+#include "resources/strings.h"
+#include "shell/progress.h"
+
+namespace fb {
+namespace {
+
+std::array<int64_t, 256> pixelCounts(const Frame& f) {
+  std::array<int64_t, 256> counts{};
+  if (!f.dib) return counts;
+  for (int y = 0; y < f.dib->height; ++y) {
+    const uint8_t* row = f.dib->row(y);
+    for (int x = 0; x < f.dib->width; ++x) ++counts[row[x]];
+  }
+  return counts;
+}
+
+// Every pixel through `map`; the transparent index follows, or transparency
+// goes when its index is no longer in use.
+void remapThrough(Frame& f, const int* map, Palette* palette) {
+  uint8_t lut[256];
+  for (int i = 0; i < 256; ++i) lut[i] = static_cast<uint8_t>(map[i] < 0 ? 0 : map[i]);
+  if (f.dib) {
+    for (int y = 0; y < f.dib->height; ++y) {
+      uint8_t* row = f.dib->row(y);
+      for (int x = 0; x < f.dib->width; ++x) row[x] = lut[row[x]];
+    }
+    f.dib->colours.fill(Rgb{});
+    std::copy(palette->entries.begin(), palette->entries.begin() + palette->count,
+              f.dib->colours.begin());
+  }
+  f.palette = palette;
+  if (f.transparent()) {
+    int v = map[f.transparentIndex];
+    if (v < 0) {
+      setTransparent(f, false);
+    } else {
+      f.mask.reset();
+      f.transparentIndex = static_cast<uint8_t>(v);
+      setTransparent(f, false);
+      setTransparent(f, true);
+    }
+  }
+}
+
+}  // namespace
+
+bool localColoursFit(const Animation& a, const Frame& frame) {
+  if (!frame.localPalette || !a.globalPalette) return false;
+  std::array<int64_t, 256> usage = a.colourUsage;
+  int globalCount = a.globalPalette->count;
+  Palette global = *a.globalPalette;
+  auto counts = pixelCounts(frame);
+  int cursor = 0;
+  for (int i = 0; i < frame.localPalette->count; ++i) {
+    if (counts[i] == 0) continue;
+    const Rgb c = (*frame.localPalette)[i];
+    int match = -1;
+    for (int g = 0; g < globalCount; ++g)
+      if (global[g] == c) {
+        match = g;
+        break;
+      }
+    if (match >= 0) {
+      usage[match] += counts[i];
+      continue;
+    }
+    while (cursor < globalCount && usage[cursor] != 0) ++cursor;
+    if (cursor < globalCount) {
+      global[cursor] = c;
+      usage[cursor] += counts[i];
+      continue;
+    }
+    if (globalCount >= 256) return false;
+    global[globalCount] = c;
+    usage[globalCount++] = counts[i];
+  }
+  return true;
+}
+
+bool shrinkPalettes(Animation& a, Progress* progress) {
+  bool changed = false;
+  recountColourUsage(a);
+  if (a.globalPalette) {
+    // Entries that show without being a pixel count as used too: the
+    // background colour fills the screen, and a transparent index decides how
+    // the screen is filled and cleared even when no pixel carries it.
+    std::array<int64_t, 256> usage = a.colourUsage;
+    usage[a.backgroundIndex] += 1;
+    for (Frame* f = firstFrame(a); f; f = nextFrame(f))
+      if (!f->localPalette && f->transparent()) usage[f->transparentIndex] += 1;
+    bool outOfRange = false;
+    for (int i = a.globalPalette->count; i < 256; ++i) outOfRange |= usage[i] != 0;
+    int map[256];
+    std::unique_ptr<Palette> smaller =
+        outOfRange ? nullptr : shrinkPalette(*a.globalPalette, usage.data(), map);
+    if (smaller) {
+      if (progress) progress->setText(text(Str::ShrinkingGlobal));
+      for (Frame* f = firstFrame(a); f; f = nextFrame(f)) {
+        if (f->localPalette) continue;
+        int frameMap[256];
+        std::copy(map, map + 256, frameMap);
+        if (f->transparent()) {
+          // The transparent colour must not share its new index with an opaque one.
+          int t = f->transparentIndex, v = map[t];
+          bool shared = false;
+          for (int i = 0; i < 256 && v >= 0; ++i) shared |= i != t && map[i] == v;
+          if (shared) {
+            bool taken[256] = {};
+            for (int i = 0; i < 256; ++i)
+              if (map[i] >= 0) taken[map[i]] = true;
+            for (int n = 0; n < 256; ++n)
+              if (!taken[n]) {
+                frameMap[t] = n;
+                break;
+              }
+          }
+        }
+        remapThrough(*f, frameMap, smaller.get());
+      }
+      a.backgroundIndex = static_cast<uint8_t>(map[a.backgroundIndex]);
+      setGlobalPalette(a, std::move(smaller));
+      for (Frame* f = firstFrame(a); f; f = nextFrame(f))
+        if (!f->localPalette) f->palette = a.globalPalette.get();
+      recountColourUsage(a);
+      changed = true;
+    }
+  }
+
+  bool anyLocal = false;
+  for (Frame* f = firstFrame(a); f && !anyLocal; f = nextFrame(f)) anyLocal = f->localPalette != nullptr;
+  if (!anyLocal) return changed;
+  if (progress) {
+    progress->setText(text(Str::ShrinkingLocal));
+    progress->setRange(a.frameCount);
+  }
+  for (Frame* f = firstFrame(a); f; f = nextFrame(f)) {
+    if (f->localPalette) {
+      auto counts = pixelCounts(*f);
+      if (f->transparent()) counts[f->transparentIndex] += 1;
+      bool outOfRange = false;
+      for (int i = f->localPalette->count; i < 256; ++i) outOfRange |= counts[i] != 0;
+      int map[256];
+      auto smaller = outOfRange ? nullptr : shrinkPalette(*f->localPalette, counts.data(), map);
+      if (smaller) {
+        Palette* p = smaller.get();
+        remapThrough(*f, map, p);
+        setLocalPalette(*f, std::move(smaller));
+        changed = true;
+      }
+    }
+    if (progress && !progress->step()) break;
+  }
+  return changed;
+}
+
+bool removeLocalPalettes(Animation& a, uint32_t options, Progress* progress) {
+  (void)options;
+  (void)progress;
+  bool changed = false;
+  // A document without a global palette takes the first local one as its own.
+  for (Frame* f = firstFrame(a); f; f = nextFrame(f)) {
+    if (!f->localPalette || a.globalPalette) continue;
+    auto counts = pixelCounts(*f);
+    setGlobalPalette(a, setLocalPalette(*f, nullptr));
+    for (Frame* g = firstFrame(a); g; g = nextFrame(g))
+      if (!g->localPalette) g->palette = a.globalPalette.get();
+    a.colourUsage = counts;
+    changed = true;
+  }
+  return changed;
+}
+
+}  // namespace fb

@@ -1,0 +1,14 @@
+// Numbers as the user reads them.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace fb {
+
+// The digits grouped in threes from the right with the user's thousands
+// separator (from the locale; "," when it has none).
+std::string formatThousands(int64_t value);
+std::string thousandsSeparator();
+
+}  // namespace fb

@@ -1,0 +1,129 @@
+// For every GIF of the test data that reads completely, the optimized document
+// shows the same pictures for the same time as the original, under every
+// combination of the options; and so does unoptimize followed by optimize.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "document/player.h"
+#include "formats/png_rgba.h"
+#include "imaging/optimizer.h"
+#include "imaging/unoptimize.h"
+#include "shell/reporter.h"
+#include "testutil.h"
+
+using namespace fb;
+
+namespace {
+
+using Timeline = std::vector<std::pair<std::vector<uint8_t>, int64_t>>;
+
+Timeline timeline(Animation& a) {
+  Timeline out;
+  auto p = startPlayer(a);
+  for (Frame* c = firstPicture(*p); c; c = nextPicture(*p)) {
+    auto pic = canvasToRgba(*c);
+    if (!out.empty() && out.back().first == pic) out.back().second += c->delay;
+    else out.emplace_back(std::move(pic), c->delay);
+  }
+  return out;
+}
+
+// Pictures may differ in colour only where the palette methods that map into
+// one global palette had more colours than one palette holds.
+bool coloursFitOnePalette(Animation& a) {
+  std::vector<uint32_t> seen;
+  for (Frame* f = firstFrame(a); f; f = nextFrame(f)) {
+    if (!f->palette) continue;
+    for (int i = 0; i < f->palette->count; ++i) {
+      const Rgb& c = (*f->palette)[i];
+      seen.push_back((c.r << 16) | (c.g << 8) | c.b);
+    }
+  }
+  std::sort(seen.begin(), seen.end());
+  return std::unique(seen.begin(), seen.end()) - seen.begin() <= 255;
+}
+
+std::vector<std::string> files() {
+  std::vector<std::string> out;
+  for (const char* dir : {"gif-suite", "gif-real"})
+    for (auto& e : std::filesystem::directory_iterator(fbtest::dataPath(dir)))
+      if (e.path().extension() == ".gif") out.push_back(e.path().string());
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+const uint32_t kFramePass[] = {0, 0x002, 0x006, 0x042, 0x046};
+const uint32_t kPalettePass[] = {0, 0x008, 0x018, 0x408, 0x020, 0x028, 0x038, 0x428};
+
+class OptimizeCorpus : public ::testing::TestWithParam<std::string> {};
+
+}  // namespace
+
+TEST_P(OptimizeCorpus, SamePicturesForTheSameTime) {
+  RecordingReporter quiet;
+  ScopedReporter scope(quiet);
+  std::unique_ptr<Animation> original;
+  if (fbtest::readGifPath(GetParam(), original) != kReadComplete || original->frameCount == 0)
+    GTEST_SKIP() << "does not read completely";
+  if (static_cast<int64_t>(original->width) * original->height > 4000000)
+    GTEST_SKIP() << "a screen too large to composite every picture of";
+  const bool big = std::filesystem::file_size(GetParam()) > 200000;
+  const Timeline want = timeline(*original);
+  const bool fits = coloursFitOnePalette(*original);
+
+  for (uint32_t framePass : kFramePass) {
+    for (uint32_t palettePass : kPalettePass) {
+      // The big files get the frame pass with each palette method once.
+      if (big && framePass != 0x046 && palettePass != 0) continue;
+      uint32_t options = framePass | palettePass;
+      auto copy = duplicateAnimation(*original, nullptr);
+      OptimizeJob job;
+      job.document = copy.get();
+      job.options = options;
+      ASSERT_TRUE(runOptimizeJob(job)) << std::hex << options;
+      Timeline got = timeline(*copy);
+      bool mapsColours = (options & 0x008) && (options & 0x410);
+      if (mapsColours && !fits) {
+        int64_t wantTime = 0, gotTime = 0;
+        for (auto& p : want) wantTime += p.second;
+        for (auto& p : got) gotTime += p.second;
+        EXPECT_EQ(gotTime, wantTime) << std::hex << options;
+        continue;
+      }
+      ASSERT_EQ(got.size(), want.size()) << "options 0x" << std::hex << options;
+      for (size_t i = 0; i < want.size(); ++i) {
+        ASSERT_EQ(got[i].first, want[i].first) << "options 0x" << std::hex << options << " picture " << std::dec << i;
+        ASSERT_EQ(got[i].second, want[i].second) << "options 0x" << std::hex << options << " picture " << std::dec << i;
+      }
+    }
+  }
+}
+
+TEST_P(OptimizeCorpus, UnoptimizeThenOptimize) {
+  RecordingReporter quiet;
+  ScopedReporter scope(quiet);
+  std::unique_ptr<Animation> a;
+  if (fbtest::readGifPath(GetParam(), a) != kReadComplete || a->frameCount == 0)
+    GTEST_SKIP() << "does not read completely";
+  if (static_cast<int64_t>(a->width) * a->height > 4000000) GTEST_SKIP() << "too large";
+  const Timeline want = timeline(*a);
+  if (!unoptimize(*a, nullptr)) GTEST_SKIP() << "local palettes";
+  // Unoptimized pictures show the background where the original showed
+  // transparency, so compare against the unoptimized document's own timeline.
+  const Timeline full = timeline(*a);
+  ASSERT_EQ(full.size(), want.size());
+  OptimizeJob job;
+  job.document = a.get();
+  job.options = 0x46E;
+  ASSERT_TRUE(runOptimizeJob(job));
+  EXPECT_EQ(timeline(*a), full);
+}
+
+INSTANTIATE_TEST_SUITE_P(Corpus, OptimizeCorpus, ::testing::ValuesIn(files()),
+                         [](const auto& info) {
+                           std::string n = std::filesystem::path(info.param).stem().string();
+                           for (char& ch : n)
+                             if (!isalnum(static_cast<unsigned char>(ch))) ch = '_';
+                           return n;
+                         });

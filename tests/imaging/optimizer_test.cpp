@@ -1,0 +1,355 @@
+#include "imaging/optimizer.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "document/player.h"
+#include "formats/png_rgba.h"
+#include "gif/gif_writer.h"
+#include "imaging/palette_pass.h"
+#include "shell/number_format.h"
+#include "shell/prefs.h"
+#include "shell/progress.h"
+#include "shell/reporter.h"
+#include "testutil.h"
+
+using namespace fb;
+
+namespace {
+
+struct Doc {
+  std::unique_ptr<Animation> a;
+  Block* tail;
+  explicit Doc(int w, int h, int colours = 8) {
+    a = createAnimation();
+    a->width = w;
+    a->height = h;
+    a->playCount = 0;
+    std::vector<Rgb> pal;
+    for (int i = 0; i < colours; ++i)
+      pal.push_back({static_cast<uint8_t>(i * 30), static_cast<uint8_t>(255 - i * 30),
+                     static_cast<uint8_t>(i * 7)});
+    setGlobalPalette(*a, makePalette(pal.data(), colours));
+    tail = a->head;
+  }
+  // A frame of the given rectangle; `px(x, y)` gives its pixels.
+  template <typename Px>
+  Frame& add(int l, int t, int w, int h, Px px, int disposal = 1, int transparent = -1,
+             int delay = 10) {
+    Frame* f = newBlankFrame(w, h);
+    f->left = l;
+    f->top = t;
+    f->delay = delay;
+    f->palette = a->globalPalette.get();
+    f->setDisposal(disposal);
+    auto dib = createBitmap(w, h, f->palette);
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) dib->row(y)[x] = static_cast<uint8_t>(px(x, y));
+    if (transparent >= 0) {
+      f->transparentIndex = static_cast<uint8_t>(transparent);
+      f->controlFlags |= 1;
+    }
+    setBitmap(*f, std::move(dib));
+    link(tail, f);
+    tail = f;
+    ++a->frameCount;
+    return *f;
+  }
+};
+
+// What a viewer sees: the pictures with how long each stays, consecutive
+// equal pictures joined.
+std::vector<std::pair<std::vector<uint8_t>, int64_t>> timeline(Animation& a) {
+  std::vector<std::pair<std::vector<uint8_t>, int64_t>> out;
+  auto p = startPlayer(a);
+  for (Frame* c = firstPicture(*p); c; c = nextPicture(*p)) {
+    auto pic = canvasToRgba(*c);
+    if (!out.empty() && out.back().first == pic) out.back().second += c->delay;
+    else out.emplace_back(std::move(pic), c->delay);
+  }
+  return out;
+}
+
+OptimizeJob inPlace(Animation& a, uint32_t options) {
+  OptimizeJob job;
+  job.document = &a;
+  job.options = options;
+  return job;
+}
+
+}  // namespace
+
+TEST(Optimizer, FirstOpaqueFrameStaysWholeAndUnchangedPixelsGo) {
+  Doc d(8, 6);
+  d.add(0, 0, 8, 6, [](int x, int y) { return (x + y) % 3; });
+  // The same picture with one 2 × 2 square changed.
+  d.add(0, 0, 8, 6, [](int x, int y) { return (x >= 3 && x < 5 && y >= 2 && y < 4) ? 7 : (x + y) % 3; });
+  auto before = timeline(*d.a);
+  auto job = inPlace(*d.a, opt::CropFrames);
+  ASSERT_TRUE(runOptimizeJob(job));
+  Frame* f0 = frameAt(*d.a, 0);
+  Frame* f1 = frameAt(*d.a, 1);
+  EXPECT_EQ(f0->width, 8);
+  EXPECT_EQ(f0->height, 6);
+  EXPECT_EQ(f1->left, 3);
+  EXPECT_EQ(f1->top, 2);
+  EXPECT_EQ(f1->width, 2);
+  EXPECT_EQ(f1->height, 2);
+  EXPECT_EQ(timeline(*d.a), before);
+  EXPECT_EQ(d.a->encodedSize, -1);
+}
+
+TEST(Optimizer, TransparentFirstFrameIsCroppedToItsOpaquePixels) {
+  Doc d(10, 10);
+  d.add(0, 0, 10, 10, [](int x, int y) { return (x >= 2 && x < 4 && y == 5) ? 1 : 0; }, 1, 0);
+  auto job = inPlace(*d.a, opt::CropFrames);
+  runOptimizeJob(job);
+  Frame* f = firstFrame(*d.a);
+  EXPECT_EQ(f->left, 2);
+  EXPECT_EQ(f->top, 5);
+  EXPECT_EQ(f->width, 2);
+  EXPECT_EQ(f->height, 1);
+}
+
+TEST(Optimizer, FramesThatChangeNothing) {
+  auto make = [] {
+    auto d = std::make_unique<Doc>(4, 4);
+    d->add(0, 0, 4, 4, [](int x, int) { return x; }, 1, -1, 10);
+    d->add(0, 0, 4, 4, [](int x, int) { return x; }, 1, -1, 20);  // identical
+    d->add(0, 0, 4, 4, [](int x, int y) { return x == 0 && y == 0 ? 5 : x; }, 1, -1, 30);
+    return d;
+  };
+  auto kept = make();
+  auto job = inPlace(*kept->a, opt::CropFrames);
+  runOptimizeJob(job);
+  ASSERT_EQ(kept->a->frameCount, 3);
+  Frame* same = frameAt(*kept->a, 1);
+  EXPECT_EQ(same->width, 1) << "a 1 × 1 frame at its own origin";
+  EXPECT_EQ(same->left, 0);
+
+  auto removed = make();
+  auto before = timeline(*removed->a);
+  job = inPlace(*removed->a, opt::CropFrames | opt::RemoveFrames);
+  runOptimizeJob(job);
+  ASSERT_EQ(removed->a->frameCount, 2);
+  EXPECT_EQ(firstFrame(*removed->a)->delay, 30) << "its time goes to the frame before";
+  EXPECT_EQ(timeline(*removed->a), before);
+  EXPECT_EQ(totalDelay(*removed->a), 60);
+
+  // Not after a frame that restores to the background.
+  auto afterClear = make();
+  firstFrame(*afterClear->a)->setDisposal(2);
+  job = inPlace(*afterClear->a, opt::CropFrames | opt::RemoveFrames);
+  runOptimizeJob(job);
+  EXPECT_EQ(afterClear->a->frameCount, 3);
+}
+
+TEST(Optimizer, RestoreToBackgroundKeepsEverythingOverKnownContent) {
+  Doc d(6, 6);
+  d.add(0, 0, 6, 6, [](int, int) { return 1; });
+  // Identical to what is on screen, but it clears its area afterwards.
+  d.add(1, 1, 4, 4, [](int, int) { return 1; }, 2);
+  d.add(0, 0, 6, 6, [](int x, int) { return x % 2 ? 3 : 1; });
+  auto before = timeline(*d.a);
+  auto job = inPlace(*d.a, opt::CropFrames | opt::Transparency | opt::RemoveFrames);
+  runOptimizeJob(job);
+  Frame* clearing = frameAt(*d.a, 1);
+  EXPECT_EQ(clearing->width, 4);
+  EXPECT_EQ(clearing->height, 4) << "its cleared area is not reduced";
+  EXPECT_EQ(timeline(*d.a), before);
+}
+
+TEST(Optimizer, LocalPaletteFramesAreNeverComparedWithTheScreen) {
+  Doc d(4, 4);
+  d.add(0, 0, 4, 4, [](int, int) { return 2; });
+  Frame& local = d.add(0, 0, 4, 4, [](int, int) { return 2; });
+  setLocalPalette(local, copyPalette(*d.a->globalPalette));
+  d.add(0, 0, 4, 4, [](int, int) { return 2; });
+  auto job = inPlace(*d.a, opt::CropFrames | opt::RemoveFrames);
+  runOptimizeJob(job);
+  ASSERT_EQ(d.a->frameCount, 3);
+  EXPECT_EQ(frameAt(*d.a, 1)->width, 4) << "kept whole";
+  EXPECT_EQ(frameAt(*d.a, 2)->width, 4) << "the screen under it is unknown afterwards";
+}
+
+TEST(Optimizer, TransparencyOnlyWhenItShrinksTheFrame) {
+  // A detailed picture where only a stripe changes: the unchanged detail
+  // compresses far better as one transparent colour.
+  std::mt19937 rng(5);
+  std::vector<int> noise(40 * 40);
+  for (auto& n : noise) n = static_cast<int>(rng() % 6);
+  Doc d(40, 40);
+  d.add(0, 0, 40, 40, [&](int x, int y) { return noise[y * 40 + x]; });
+  d.add(0, 0, 40, 40, [&](int x, int y) { return (x == 0 || x == 39) ? 7 : noise[y * 40 + x]; });
+  auto before = timeline(*d.a);
+  ByteSink whole;
+  writeFrameImage(whole, *frameAt(*d.a, 1));
+  auto job = inPlace(*d.a, opt::CropFrames | opt::Transparency);
+  runOptimizeJob(job);
+  Frame* f = frameAt(*d.a, 1);
+  EXPECT_TRUE(f->transparent());
+  EXPECT_EQ(f->transparentIndex, 6) << "the highest index no kept pixel uses";
+  ByteSink now;
+  writeFrameImage(now, *f);
+  EXPECT_LT(now.total(), whole.total());
+  EXPECT_EQ(timeline(*d.a), before);
+
+  // Every index in use by the changes: nothing to make transparent.
+  Doc full(16, 1, 8);
+  full.add(0, 0, 16, 1, [](int, int) { return 0; });
+  full.add(0, 0, 16, 1, [](int x, int) { return x < 8 ? x : 0; });
+  job = inPlace(*full.a, opt::CropFrames | opt::Transparency);
+  runOptimizeJob(job);
+  EXPECT_FALSE(frameAt(*full.a, 1)->transparent());
+}
+
+TEST(Optimizer, TransparencyVariantB) {
+  // Row: A A [A A B C] with the bracketed pixels unchanged: B keeps the run of
+  // A coming from the left and fills from the first other colour.
+  Frame f;
+  Rgb pal[8] = {};
+  auto p = makePalette(pal, 8);
+  f.width = 6;
+  f.height = 1;
+  f.palette = p.get();
+  f.dib = createBitmap(6, 1, p.get());
+  uint8_t row[6] = {1, 1, 1, 1, 2, 3};
+  std::memcpy(f.dib->row(0), row, 6);
+  uint8_t mask[8] = {1, 1, 0, 0, 0, 0};
+  tryTransparency(f, mask, 8);
+  // Whatever variant won, kept pixels are untouched and the unchanged ones are
+  // either their old colour or the transparent index.
+  EXPECT_EQ(f.dib->row(0)[0], 1);
+  EXPECT_EQ(f.dib->row(0)[1], 1);
+  for (int x = 2; x < 6; ++x) {
+    uint8_t v = f.dib->row(0)[x];
+    EXPECT_TRUE(v == row[x] || (f.transparent() && v == f.transparentIndex)) << x;
+  }
+}
+
+TEST(Optimizer, ShrinkPalette) {
+  Palette p;
+  p.count = 16;
+  for (int i = 0; i < 16; ++i) p[i] = Rgb{static_cast<uint8_t>(i), 1, 2};
+  int64_t usage[256] = {};
+  for (int i : {1, 3, 4, 8, 9, 12, 15}) usage[i] = i * 10;
+  int map[256];
+  auto small = shrinkPalette(p, usage, map);
+  ASSERT_TRUE(small);
+  EXPECT_EQ(small->count, 8) << "7 colours in a table of 8";
+  EXPECT_EQ((*small)[7], (Rgb{0, 0, 0}));
+  EXPECT_EQ((*small)[0], p[1]);
+  EXPECT_EQ((*small)[6], p[15]);
+  EXPECT_EQ(map[0], -1);
+  EXPECT_EQ(map[1], 0);
+  EXPECT_EQ(map[15], 6);
+  for (int i = 0; i < 16; ++i) usage[i] = 1;
+  EXPECT_EQ(shrinkPalette(p, usage, map), nullptr) << "a fully used palette is left alone";
+}
+
+TEST(Optimizer, ShrinkingPalettesKeepsThePictures) {
+  Doc d(5, 5, 200);
+  d.add(0, 0, 5, 5, [](int x, int y) { return (x * 40 + y) % 200; });
+  Frame& t = d.add(0, 0, 5, 5, [](int x, int) { return x == 2 ? 199 : 180; }, 1, 199);
+  Frame& local = d.add(1, 1, 2, 2, [](int x, int) { return x ? 9 : 4; });
+  Rgb lp[16] = {};
+  lp[4] = {1, 2, 3};
+  lp[9] = {4, 5, 6};
+  setLocalPalette(local, makePalette(lp, 16));
+  auto before = timeline(*d.a);
+  auto job = inPlace(*d.a, opt::ShrinkPalettes);
+  runOptimizeJob(job);
+  EXPECT_LT(d.a->globalPalette->count, 64);
+  EXPECT_TRUE(t.transparent());
+  EXPECT_EQ(local.localPalette->count, 2);
+  EXPECT_EQ(timeline(*d.a), before);
+}
+
+TEST(Optimizer, CleanUpAlone) {
+  Doc d(4, 4);
+  Block* text = newBlock(kPlainTextTag, 1);
+  Block* app = newBlock(kApplicationTag, 1);
+  Block* comment = newBlock(kCommentTag, 1);
+  setCommentText(comment, "stays");
+  link(d.tail, text);
+  link(text, app);
+  link(app, comment);
+  d.tail = comment;
+  d.add(-2, 0, 4, 4, [](int x, int) { return x; });
+  auto job = inPlace(*d.a, 0);
+  runOptimizeJob(job);
+  int blocks = 0;
+  for (Block* b = d.a->head->next; b; b = b->next) {
+    ++blocks;
+    EXPECT_NE(b->tag, kPlainTextTag);
+    EXPECT_NE(b->tag, kApplicationTag);
+  }
+  EXPECT_EQ(blocks, 2);
+  EXPECT_EQ(firstFrame(*d.a)->left, 0);
+  EXPECT_EQ(firstFrame(*d.a)->width, 2) << "clipped to the screen";
+}
+
+TEST(Optimizer, ATrialReportsTheSavingAndCanBeCancelled) {
+  Doc d(30, 30);
+  for (int i = 0; i < 6; ++i)
+    d.add(0, 0, 30, 30, [i](int x, int y) { return (x / 10 == i % 3 && y < 10) ? 5 : 1; });
+  int64_t size = encodedSize(*d.a, true, nullptr);
+  OptimizeJob job;
+  job.document = d.a.get();
+  job.hasDialog = true;
+  job.options = 0x46E;
+  RecordingProgress p;
+  job.progress = &p;
+  ASSERT_TRUE(runOptimizeJob(job));
+  ASSERT_TRUE(job.trial);
+  EXPECT_TRUE(job.trialValid);
+  EXPECT_EQ(job.documentSize, size);
+  EXPECT_EQ(job.trialSize, encodedSize(*job.trial, false, nullptr));
+  EXPECT_EQ(job.saving, job.documentSize - job.trialSize);
+  EXPECT_GT(job.saving, 0);
+  EXPECT_NEAR(job.savingPercent, 100.0 * job.saving / job.documentSize, 1e-9);
+  EXPECT_EQ(frameAt(*d.a, 1)->width, 30) << "the document itself is untouched";
+  auto texts = p.texts();
+  EXPECT_NE(std::find(texts.begin(), texts.end(), "正在复制动画..."), texts.end());
+  EXPECT_NE(std::find(texts.begin(), texts.end(), "正在计算文件尺寸..."), texts.end());
+
+  RecordingProgress cancel;
+  cancel.cancelAfter(4);
+  job.progress = &cancel;
+  EXPECT_FALSE(runOptimizeJob(job));
+  EXPECT_FALSE(job.trialValid);
+  EXPECT_FALSE(cancel.cancelled()) << "the request is reset afterwards";
+
+  OptimizeWorker worker(*d.a);
+  worker.start(0x46E);
+  worker.start(0x066);  // a new request replaces the running one
+  worker.wait();
+  ASSERT_TRUE(worker.job().trialValid);
+  EXPECT_EQ(worker.job().options, 0x066u);
+  int64_t trialSize = worker.job().trialSize;
+  ASSERT_TRUE(worker.acceptTrial());
+  EXPECT_EQ(encodedSize(*d.a, true, nullptr), trialSize);
+}
+
+TEST(Optimizer, ByteCountsAsShown) {
+  EXPECT_EQ(formatByteCount(-1), "");
+  EXPECT_EQ(formatByteCount(0), "无");
+  std::string sep = thousandsSeparator();
+  EXPECT_EQ(formatByteCount(1234567), "1" + sep + "234" + sep + "567 字节");
+  EXPECT_EQ(formatThousands(999), "999");
+  EXPECT_EQ(formatThousands(-1000), "-1" + sep + "000");
+}
+
+TEST(Optimizer, SavedOptionsDriveTheBatchEntry) {
+  Doc d(6, 6);
+  d.add(0, 0, 6, 6, [](int, int) { return 1; });
+  d.add(0, 0, 6, 6, [](int, int) { return 1; });
+  prefSet(pref::OptimizeOptions, opt::CropFrames | opt::RemoveFrames);
+  ASSERT_TRUE(optimizeWithSavedOptions(*d.a));
+  EXPECT_EQ(d.a->frameCount, 1);
+  prefSet(pref::OptimizeOptions, 0);
+  d.add(0, 0, 6, 6, [](int, int) { return 1; });
+  optimizeWithSavedOptions(*d.a);
+  EXPECT_EQ(d.a->frameCount, 2);
+}
