@@ -22,8 +22,8 @@
 namespace {
 
 struct Sample {
-  std::unique_ptr<fb::Animation> doc;  // frames to write
-  std::vector<uint8_t> apng;           // our animated PNG of them
+  std::unique_ptr<fb::Animation> doc;        // frames to write
+  std::vector<uint8_t> apng;                 // our animated PNG of them
   std::vector<std::vector<uint8_t>> frames;  // each frame's RGBA
   std::vector<std::vector<uint8_t>> pngs;    // each frame as a PNG of its own (libpng)
   std::vector<std::pair<int, int>> sizes;
@@ -84,7 +84,8 @@ void ReadOurs(benchmark::State& state, const std::string& name) {
     fb::ReadPngStream(src, nullptr, a);
     benchmark::DoNotOptimize(a.get());
   }
-  state.counters["MP/s"] = benchmark::Counter(double(s.pixels) / 1e6, benchmark::Counter::kIsIterationInvariantRate);
+  state.counters["MP/s"] =
+      benchmark::Counter(double(s.pixels) / 1e6, benchmark::Counter::kIsIterationInvariantRate);
   state.counters["bytes"] = double(s.apng.size());
 }
 
@@ -104,7 +105,8 @@ void ReadLibpng(benchmark::State& state, const std::string& name) {
   }
   size_t bytes = 0;
   for (const auto& png : s.pngs) bytes += png.size();
-  state.counters["MP/s"] = benchmark::Counter(double(s.pixels) / 1e6, benchmark::Counter::kIsIterationInvariantRate);
+  state.counters["MP/s"] =
+      benchmark::Counter(double(s.pixels) / 1e6, benchmark::Counter::kIsIterationInvariantRate);
   state.counters["bytes"] = double(bytes);
 }
 
@@ -117,7 +119,8 @@ void WriteOurs(benchmark::State& state, const std::string& name) {
     fb::WriteApngFile("", *s.doc, nullptr, &sink);
     benchmark::DoNotOptimize(out.data());
   }
-  state.counters["MP/s"] = benchmark::Counter(double(s.pixels) / 1e6, benchmark::Counter::kIsIterationInvariantRate);
+  state.counters["MP/s"] =
+      benchmark::Counter(double(s.pixels) / 1e6, benchmark::Counter::kIsIterationInvariantRate);
 }
 
 void WriteLibpng(benchmark::State& state, const std::string& name) {
@@ -136,14 +139,17 @@ void WriteLibpng(benchmark::State& state, const std::string& name) {
       benchmark::DoNotOptimize(out.data());
     }
   }
-  state.counters["MP/s"] = benchmark::Counter(double(s.pixels) / 1e6, benchmark::Counter::kIsIterationInvariantRate);
+  state.counters["MP/s"] =
+      benchmark::Counter(double(s.pixels) / 1e6, benchmark::Counter::kIsIterationInvariantRate);
 }
 
 }  // namespace
 
-#define FILES(fn)                                                          \
-  BENCHMARK_CAPTURE(fn, life_im_coalesced, std::string("life-im-coalesced.gif"))->Unit(benchmark::kMillisecond); \
-  BENCHMARK_CAPTURE(fn, mandelbrot_ffmpeg, std::string("mandelbrot-ffmpeg.gif"))->Unit(benchmark::kMillisecond);
+#define FILES(fn)                                                                \
+  BENCHMARK_CAPTURE(fn, life_im_coalesced, std::string("life-im-coalesced.gif")) \
+      ->Unit(benchmark::kMillisecond);                                           \
+  BENCHMARK_CAPTURE(fn, mandelbrot_ffmpeg, std::string("mandelbrot-ffmpeg.gif")) \
+      ->Unit(benchmark::kMillisecond);
 
 FILES(ReadOurs)
 FILES(ReadLibpng)

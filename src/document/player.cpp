@@ -113,7 +113,8 @@ void draw(FramePlayer& p, Frame& f, int index) {
         int fx = x - f.left;
         uint8_t v = src[fx];
         if (!transparent || v != ti) dst[x] = v;
-        else if (replace) dst[x] = v;
+        else if (replace)
+          dst[x] = v;
         if (has24) {
           unsigned a = fa ? fa[fx] : 255;
           if (f.blend == 0) {
@@ -186,7 +187,8 @@ Frame* firstPicture(FramePlayer& p) {
   Rect all{0, 0, a.width, a.height};
   // True-colour documents start from a transparent picture, as animated PNGs do.
   if (first->transparent()) fillRect(p, all, first->transparentIndex, true);
-  else fillRect(p, all, a.backgroundIndex, p.has24Bit || a.apngRules);
+  else
+    fillRect(p, all, a.backgroundIndex, p.has24Bit || a.apngRules);
   draw(p, *first, index);
   return p.canvas.get();
 }

@@ -149,17 +149,17 @@ bool splitFilmstrip(Animation& a, int columns, int rows) {
         if (src->hasRgb()) {
           f->rgb.assign(static_cast<size_t>(stride24(cw)) * ch, 0);
           for (int y = 0; y < ch; ++y)
-            std::memcpy(f->rgb.data() + static_cast<size_t>(y) * stride24(cw),
-                        src->rgb.data() + static_cast<size_t>(y0 + y) * stride24(src->width) +
-                            3 * x0,
-                        3 * static_cast<size_t>(cw));
+            std::memcpy(
+                f->rgb.data() + static_cast<size_t>(y) * stride24(cw),
+                src->rgb.data() + static_cast<size_t>(y0 + y) * stride24(src->width) + 3 * x0,
+                3 * static_cast<size_t>(cw));
           if (!src->alpha.empty()) {
             f->alpha.assign(static_cast<size_t>(stride8(cw)) * ch, 0);
             for (int y = 0; y < ch; ++y)
-              std::memcpy(f->alpha.data() + static_cast<size_t>(y) * stride8(cw),
-                          src->alpha.data() + static_cast<size_t>(y0 + y) * stride8(src->width) +
-                              x0,
-                          static_cast<size_t>(cw));
+              std::memcpy(
+                  f->alpha.data() + static_cast<size_t>(y) * stride8(cw),
+                  src->alpha.data() + static_cast<size_t>(y0 + y) * stride8(src->width) + x0,
+                  static_cast<size_t>(cw));
           }
         }
         if (f->transparent()) {

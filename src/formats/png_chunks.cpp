@@ -14,7 +14,9 @@ uint32_t be32(const uint8_t* p) {
          (static_cast<uint32_t>(p[2]) << 8) | p[3];
 }
 
-uint16_t be16(const uint8_t* p) { return static_cast<uint16_t>((p[0] << 8) | p[1]); }
+uint16_t be16(const uint8_t* p) {
+  return static_cast<uint16_t>((p[0] << 8) | p[1]);
+}
 
 void putBe32(uint8_t* p, uint32_t v) {
   p[0] = static_cast<uint8_t>(v >> 24);
@@ -55,7 +57,9 @@ void appendChunk(std::vector<uint8_t>& out, uint32_t type, const uint8_t* data, 
 
 namespace {
 
-bool isLetter(uint8_t c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+bool isLetter(uint8_t c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
 
 // Reads `n` bytes onto the end of `out` without trusting `n`: when the
 // source's size is unknown the buffer grows only as data actually arrives.

@@ -92,12 +92,12 @@ void encodeAnimationControl(uint8_t out[8], const AnimationControl& ac);
 // The frames of an animated PNG, as the chunk stream lays them out.
 struct ApngFrame {
   FrameControl control;
-  bool isDefaultImage = false;          // its data is the IDAT stream
-  std::vector<size_t> dataChunks;       // indices of its fdAT chunks
+  bool isDefaultImage = false;     // its data is the IDAT stream
+  std::vector<size_t> dataChunks;  // indices of its fdAT chunks
 };
 
 struct ApngLayout {
-  bool animated = false;     // an acTL before the image data, with a usable frame count
+  bool animated = false;  // an acTL before the image data, with a usable frame count
   uint32_t plays = 0;
   bool firstFrameHidden = false;  // the IDAT image is not part of the animation
   std::vector<ApngFrame> frames;  // animation frames in order (without a hidden default image)

@@ -21,8 +21,12 @@
 namespace fb {
 namespace {
 
-void corrupt() { showWarning(text(Str::PngCorrupt)); }
-void outOfMemory() { showWarning(text(Str::NoMemoryFrameImage)); }
+void corrupt() {
+  showWarning(text(Str::PngCorrupt));
+}
+void outOfMemory() {
+  showWarning(text(Str::NoMemoryFrameImage));
+}
 
 // ---- Decoding one ordinary PNG stream with libpng ----
 
@@ -38,15 +42,15 @@ struct DecodeJob {
   const Segment* segments = nullptr;
   size_t segmentCount = 0;
   size_t segment = 0, offset = 0;
-  bool keyToAlpha = false;      // let libpng turn a colour key into an alpha channel
-  uint8_t* pAni = nullptr;      // room for a "pAni" chunk, when one is expected
+  bool keyToAlpha = false;  // let libpng turn a colour key into an alpha channel
+  uint8_t* pAni = nullptr;  // room for a "pAni" chunk, when one is expected
   size_t pAniCapacity = 0;
 
   // Output.
   png_uint_32 width = 0, height = 0;
   int colourType = 0;  // as stored in the file
   int bitDepth = 0;
-  int channels = 0;    // after the transforms: one byte each
+  int channels = 0;  // after the transforms: one byte each
   size_t rowBytes = 0;
   uint8_t* pixels = nullptr;  // malloc'd: rowBytes × height
   png_bytep* rows = nullptr;  // malloc'd
@@ -86,7 +90,9 @@ void readSegments(png_structp png, png_bytep out, size_t n) {
   }
 }
 
-[[noreturn]] void onError(png_structp png, png_const_charp) { png_longjmp(png, 1); }
+[[noreturn]] void onError(png_structp png, png_const_charp) {
+  png_longjmp(png, 1);
+}
 void onWarning(png_structp, png_const_charp) {}
 
 // Runs libpng over the job's stream: header, transforms (bytes per sample,
@@ -179,7 +185,9 @@ bool decodeStream(DecodeJob* job) {
 
 enum class Build { Ok, Corrupt, OutOfMemory };
 
-Build fail(const DecodeJob& job) { return job.outOfMemory ? Build::OutOfMemory : Build::Corrupt; }
+Build fail(const DecodeJob& job) {
+  return job.outOfMemory ? Build::OutOfMemory : Build::Corrupt;
+}
 
 bool isTrueColour(const DecodeJob& job) {
   return job.colourType != PNG_COLOR_TYPE_PALETTE && (job.channels > 1);
@@ -227,7 +235,8 @@ Build fillFrame(Frame& f, const DecodeJob& job, Animation& a) {
   const int w = static_cast<int>(job.width), h = static_cast<int>(job.height);
   if (!a.globalPalette) {
     std::unique_ptr<Palette> p;
-    if (isTrueColour(job)) p = makeCubePalette();
+    if (isTrueColour(job))
+      p = makeCubePalette();
     else if (job.colourType == PNG_COLOR_TYPE_PALETTE) {
       Rgb entries[256];
       for (int i = 0; i < job.paletteCount; ++i)
@@ -257,7 +266,8 @@ Build fillFrame(Frame& f, const DecodeJob& job, Animation& a) {
         for (int y = 0; y < h; ++y) {
           uint8_t* row = dib->row(y);
           for (int x = 0; x < w; ++x)
-            if (row[x] < job.transCount && job.trans[row[x]] != 255) row[x] = static_cast<uint8_t>(t);
+            if (row[x] < job.transCount && job.trans[row[x]] != 255)
+              row[x] = static_cast<uint8_t>(t);
         }
       }
     } else if (job.hasKey && job.key.gray < (1u << std::min(job.bitDepth, 8))) {
@@ -368,12 +378,16 @@ void applyFilmstripChunk(Animation& a, const uint8_t* data, size_t length) {
 
 bool validHeader(int colourType, int depth) {
   switch (colourType) {
-    case 0: return depth == 1 || depth == 2 || depth == 4 || depth == 8 || depth == 16;
-    case 3: return depth == 1 || depth == 2 || depth == 4 || depth == 8;
+    case 0:
+      return depth == 1 || depth == 2 || depth == 4 || depth == 8 || depth == 16;
+    case 3:
+      return depth == 1 || depth == 2 || depth == 4 || depth == 8;
     case 2:
     case 4:
-    case 6: return depth == 8 || depth == 16;
-    default: return false;
+    case 6:
+      return depth == 8 || depth == 16;
+    default:
+      return false;
   }
 }
 
@@ -387,9 +401,8 @@ std::unique_ptr<Palette> makeCubePalette() {
   for (int r = 0; r < 6; ++r)
     for (int g = 0; g < 6; ++g)
       for (int b = 0; b < 6; ++b)
-        (*p)[r * 36 + g * 6 + b] =
-            Rgb{static_cast<uint8_t>(51 * r), static_cast<uint8_t>(51 * g),
-                static_cast<uint8_t>(51 * b)};
+        (*p)[r * 36 + g * 6 + b] = Rgb{static_cast<uint8_t>(51 * r), static_cast<uint8_t>(51 * g),
+                                       static_cast<uint8_t>(51 * b)};
   return p;
 }
 
@@ -408,9 +421,14 @@ int ReadPngStream(ByteSource& source, Progress* progress, std::unique_ptr<Animat
   out.reset();
   PngStream stream;
   switch (readPngChunks(source, stream)) {
-    case ChunkReadResult::Ok: break;
-    case ChunkReadResult::Corrupt: corrupt(); return kReadFailed;
-    case ChunkReadResult::OutOfMemory: outOfMemory(); return kReadFailed;
+    case ChunkReadResult::Ok:
+      break;
+    case ChunkReadResult::Corrupt:
+      corrupt();
+      return kReadFailed;
+    case ChunkReadResult::OutOfMemory:
+      outOfMemory();
+      return kReadFailed;
   }
   const auto& chunks = stream.chunks;
   if (chunks.empty() || chunks[0].type != kIHDR || chunks[0].length != 13 || !chunks[0].crcOk) {
@@ -436,17 +454,13 @@ int ReadPngStream(ByteSource& source, Progress* progress, std::unique_ptr<Animat
 
   // Colour keys: an alpha channel from libpng where the frame would otherwise
   // lose them (true colour; 16-bit grey, whose key an 8-bit ramp cannot name).
-  bool hasTrns = false;
   const PngChunk* plte = nullptr;
   const PngChunk* trns = nullptr;
   size_t pAniLength = 0;
   bool pAniSeen = false;
   for (const PngChunk& c : chunks) {
     if (c.type == kIDAT) break;
-    if (c.type == kTRNS && !trns) {
-      trns = &c;
-      hasTrns = true;
-    }
+    if (c.type == kTRNS && !trns) trns = &c;
     if (c.type == kPLTE && !plte) plte = &c;
   }
   for (const PngChunk& c : chunks)
@@ -455,7 +469,7 @@ int ReadPngStream(ByteSource& source, Progress* progress, std::unique_ptr<Animat
       pAniLength = c.length;
     }
   const int colourType = ihdr[9], depth = ihdr[8];
-  const bool keyToAlpha = hasTrns && (colourType == 2 || (colourType == 0 && depth == 16));
+  const bool keyToAlpha = trns && (colourType == 2 || (colourType == 0 && depth == 16));
 
   std::vector<Segment> segments;
   std::vector<std::array<uint8_t, 12>> heads;  // synthesized chunk headers and CRCs
@@ -467,7 +481,8 @@ int ReadPngStream(ByteSource& source, Progress* progress, std::unique_ptr<Animat
   }
   a->width = static_cast<int32_t>(width);
   a->height = static_cast<int32_t>(height);
-  a->playCount = layout.animated ? static_cast<int32_t>(std::min<uint32_t>(layout.plays, 0x7FFFFFFF)) : 0;
+  a->playCount =
+      layout.animated ? static_cast<int32_t>(std::min<uint32_t>(layout.plays, 0x7FFFFFFF)) : 0;
   a->frameCount = 0;
   a->hideFirstFrame = layout.animated && layout.firstFrameHidden ? 1 : 0;
   a->apngRules = layout.animated ? 1 : 0;
@@ -476,8 +491,10 @@ int ReadPngStream(ByteSource& source, Progress* progress, std::unique_ptr<Animat
   const size_t total = layout.frames.size() + (layout.firstFrameHidden || !layout.animated ? 1 : 0);
   if (progress) progress->setRange(static_cast<int64_t>(total));
   auto finish = [&](Build b) {
-    if (b == Build::Corrupt) corrupt();
-    else outOfMemory();
+    if (b == Build::Corrupt)
+      corrupt();
+    else
+      outOfMemory();
     return kReadFailed;
   };
 
@@ -502,13 +519,14 @@ int ReadPngStream(ByteSource& source, Progress* progress, std::unique_ptr<Animat
       job.pAniCapacity = pAni.size();
     }
     if (!decodeStream(&job)) return finish(fail(job));
-    FrameControl fc = layout.animated && !layout.firstFrameHidden
-                          ? layout.frames.front().control
-                          : stillControl(width, height);
+    FrameControl fc = layout.animated && !layout.firstFrameHidden ? layout.frames.front().control
+                                                                  : stillControl(width, height);
     Build b = appendFrame(*a, tail, job, fc);
     if (b != Build::Ok) return finish(b);
-    if (job.pAniFound) pAni.resize(job.pAniLength);
-    else pAni.clear();
+    if (job.pAniFound)
+      pAni.resize(job.pAniLength);
+    else
+      pAni.clear();
   }
   bool cancelled = progress && !progress->step();
 

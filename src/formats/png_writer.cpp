@@ -50,7 +50,9 @@ void writeToSink(png_structp png, png_bytep data, size_t n) {
   if (!putBytes(static_cast<Output*>(png_get_io_ptr(png)), data, n)) png_error(png, "write failed");
 }
 void flushNothing(png_structp) {}
-[[noreturn]] void onError(png_structp png, png_const_charp) { png_longjmp(png, 1); }
+[[noreturn]] void onError(png_structp png, png_const_charp) {
+  png_longjmp(png, 1);
+}
 void onWarning(png_structp, png_const_charp) {}
 
 // Everything libpng's error handling may jump across is plain data: the
@@ -75,9 +77,12 @@ const png_byte* rowOf(const EncodeJob* job, png_uint_32 y) {
   const Frame& f = *job->frame;
   const size_t fy = static_cast<size_t>(job->y0) + y;
   switch (job->colourType) {
-    case PNG_COLOR_TYPE_PALETTE: return f.dib->row(static_cast<int>(fy)) + job->x0;
-    case PNG_COLOR_TYPE_RGB: return f.rgb.data() + fy * stride24(f.width) + 3 * size_t(job->x0);
-    default: break;
+    case PNG_COLOR_TYPE_PALETTE:
+      return f.dib->row(static_cast<int>(fy)) + job->x0;
+    case PNG_COLOR_TYPE_RGB:
+      return f.rgb.data() + fy * stride24(f.width) + 3 * size_t(job->x0);
+    default:
+      break;
   }
   const uint8_t* rgb = f.rgb.data() + fy * stride24(f.width) + 3 * size_t(job->x0);
   const uint8_t* a = f.alpha.data() + fy * stride8(f.width) + job->x0;
@@ -274,17 +279,17 @@ std::unique_ptr<Frame> screenSizedCopy(const Frame& f, const Animation& a) {
     if (f.hasRgb()) {
       c->rgb.assign(static_cast<size_t>(stride24(W)) * H, 0);
       for (int y = y0; y < y1; ++y)
-        std::memcpy(c->rgb.data() + static_cast<size_t>(y) * stride24(W) + 3 * x0,
-                    f.rgb.data() + static_cast<size_t>(y - f.top) * stride24(f.width) +
-                        3 * (x0 - f.left),
-                    3 * static_cast<size_t>(std::max(0, x1 - x0)));
+        std::memcpy(
+            c->rgb.data() + static_cast<size_t>(y) * stride24(W) + 3 * x0,
+            f.rgb.data() + static_cast<size_t>(y - f.top) * stride24(f.width) + 3 * (x0 - f.left),
+            3 * static_cast<size_t>(std::max(0, x1 - x0)));
       if (!f.alpha.empty()) {
         c->alpha.assign(static_cast<size_t>(stride8(W)) * H, 0);
         for (int y = y0; y < y1; ++y)
-          std::memcpy(c->alpha.data() + static_cast<size_t>(y) * stride8(W) + x0,
-                      f.alpha.data() + static_cast<size_t>(y - f.top) * stride8(f.width) +
-                          (x0 - f.left),
-                      static_cast<size_t>(std::max(0, x1 - x0)));
+          std::memcpy(
+              c->alpha.data() + static_cast<size_t>(y) * stride8(W) + x0,
+              f.alpha.data() + static_cast<size_t>(y - f.top) * stride8(f.width) + (x0 - f.left),
+              static_cast<size_t>(std::max(0, x1 - x0)));
       }
     }
     return c;
@@ -325,8 +330,8 @@ FrameControl controlFor(const Frame& f, int kind, int x, int y, int w, int h) {
   fc.height = static_cast<uint32_t>(h);
   fc.x = static_cast<uint32_t>(x);
   fc.y = static_cast<uint32_t>(y);
-  fc.delayNum = static_cast<uint16_t>(
-      std::min<uint32_t>(ticksToGifDelay(std::max(f.delay, 0)), 65535));
+  fc.delayNum =
+      static_cast<uint16_t>(std::min<uint32_t>(ticksToGifDelay(std::max(f.delay, 0)), 65535));
   fc.delayDen = 100;
   fc.disposeOp = f.disposal() == 2 ? 1 : f.disposal() == 3 ? 2 : 0;
   // "Over" where the frame has see-through pixels that should leave the

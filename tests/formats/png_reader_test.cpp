@@ -40,7 +40,9 @@ std::array<uint8_t, 3> rgbAt(const Frame& f, int x, int y) {
   const uint8_t* p = f.rgb.data() + size_t(y) * stride24(f.width) + 3 * x;
   return {p[0], p[1], p[2]};
 }
-uint8_t alphaAt(const Frame& f, int x, int y) { return f.alpha[size_t(y) * stride8(f.width) + x]; }
+uint8_t alphaAt(const Frame& f, int x, int y) {
+  return f.alpha[size_t(y) * stride8(f.width) + x];
+}
 
 // A 4 x 2 RGBA animation: an opaque red default image that is frame 0, then
 // three frames with the given controls.
@@ -215,14 +217,16 @@ TEST(PngReader, SuiteFilesDecodeToTheirExpectedPixels) {
   // Expected RGBA from the suite's JSON; our palette rule applied (an entry
   // that is not opaque is the transparent index). The 8-bit reductions of
   // 16-bit files round where we keep the high byte: within 1.
-  for (const char* name : {"basn0g02", "basn3p04", "tbbn0g04", "tbbn3p08", "tm3n3p02", "basi4a08",
-                           "s01n3p01", "tbrn2c08", "basn0g16_to8", "basn2c16_to8", "tbwn0g16_to8"}) {
+  for (const char* name :
+       {"basn0g02", "basn3p04", "tbbn0g04", "tbbn3p08", "tm3n3p02", "basi4a08", "s01n3p01",
+        "tbrn2c08", "basn0g16_to8", "basn2c16_to8", "tbwn0g16_to8"}) {
     SCOPED_TRACE(name);
     std::string stem = name;
     bool to8 = stem.size() > 4 && stem.substr(stem.size() - 4) == "_to8";
     if (to8) stem.resize(stem.size() - 4);
     std::unique_ptr<Animation> a;
-    ASSERT_EQ(ReadPngFile(fbtest::dataPath("pngsuite/" + stem + ".png"), nullptr, a), kReadComplete);
+    ASSERT_EQ(ReadPngFile(fbtest::dataPath("pngsuite/" + stem + ".png"), nullptr, a),
+              kReadComplete);
     std::ifstream in(fbtest::dataPath(std::string("pngsuite/json/") + name + ".json"));
     std::stringstream text;
     text << in.rdbuf();
@@ -317,9 +321,13 @@ TEST(PngReader, BrokenAnimationsAreRefusedAsCorrupt) {
   add("sequence gap", base().fctl(2, 2, 2, 0, 0, 1, 10).fdat(3, solid(2, 2, {2})).iend());
   add("sequence repeated", base().fctl(1, 2, 2, 0, 0, 1, 10).fdat(1, solid(2, 2, {2})).iend());
   add("fdAT before its fcTL", base().fdat(1, solid(2, 2, {2})).fctl(2, 2, 2, 0, 0, 1, 10).iend());
-  add("fcTL without data", base().fctl(1, 2, 2, 0, 0, 1, 10).fctl(2, 2, 2, 0, 0, 1, 10)
-                               .fdat(3, solid(2, 2, {2})).iend());
-  add("frame past the right edge", base().fctl(1, 2, 2, 3, 0, 1, 10).fdat(2, solid(2, 2, {2})).iend());
+  add("fcTL without data", base()
+                               .fctl(1, 2, 2, 0, 0, 1, 10)
+                               .fctl(2, 2, 2, 0, 0, 1, 10)
+                               .fdat(3, solid(2, 2, {2}))
+                               .iend());
+  add("frame past the right edge",
+      base().fctl(1, 2, 2, 3, 0, 1, 10).fdat(2, solid(2, 2, {2})).iend());
   add("offset overflowing 32 bits",
       base().fctl(1, 2, 2, 0xFFFFFFFFu, 0, 1, 10).fdat(2, solid(2, 2, {2})).iend());
   add("zero-sized frame", base().fctl(1, 0, 2, 0, 0, 1, 10).fdat(2, solid(0, 2, {})).iend());
@@ -451,8 +459,8 @@ TEST(PngReader, AFilmstripChunkCutsThePictureIntoFrames) {
     EXPECT_EQ(f[i]->dib->row(1)[1], i) << "frame " << i << " holds its own quarter";
   }
   // A chunk that does not fit the picture is ignored.
-  for (auto bad : {le({3, 10, 20}), le({9, 1, 1, 1, 1, 1, 1, 1, 1, 1}), le({0}),
-                   std::vector<uint8_t>{4, 0}}) {
+  for (auto bad :
+       {le({3, 10, 20}), le({9, 1, 1, 1, 1, 1, 1, 1, 1, 1}), le({0}), std::vector<uint8_t>{4, 0}}) {
     ASSERT_EQ(readPng(strip(bad), a), kReadComplete);
     EXPECT_EQ(a->frameCount, 1);
     EXPECT_EQ(a->width, 8);
@@ -470,8 +478,9 @@ TEST(PngReader, ACancelKeepsTheFramesReadSoFar) {
 
 TEST(PngReader, AnimatedCorpusFilesReadAsTheirReferencesShow) {
   // The reference pictures are what the animation shows after each frame.
-  for (const char* name : {"ball.png", "dispose-background-blend-source.png",
-                           "fcTL-blend-source-transparent.png", "fcTL-dispose-in-region-none.png"}) {
+  for (const char* name :
+       {"ball.png", "dispose-background-blend-source.png", "fcTL-blend-source-transparent.png",
+        "fcTL-dispose-in-region-none.png"}) {
     SCOPED_TRACE(name);
     std::unique_ptr<Animation> a;
     ASSERT_EQ(ReadPngFile(fbtest::dataPath(std::string("apng/") + name), nullptr, a),
