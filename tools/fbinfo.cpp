@@ -6,11 +6,14 @@
 //     --optimize-options WORD   optimize with these option bits (hexadecimal, e.g. 0x46E)
 //     --unoptimize   make every frame a full, opaque picture
 //     --thin N       remove every N-th frame, keeping the running time
+//     --reduce N     reduce every palette to N colours (2..256)
+//     --dither       dither when reducing (with --reduce)
 //     --write OUT    save the document as OUT (the type from its extension)
 //   The operations run in the order given, before --write, --frames and --raw.
 //     --frames DIR   every composited picture as DIR/frame-0000.png, ...
 //     --raw DIR      every frame's own image as DIR/frame-0000.png, ...
 //     --quiet        no JSON
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -23,6 +26,7 @@
 #include "gif/gif_reader.h"
 #include "imaging/frame_count.h"
 #include "imaging/optimizer.h"
+#include "imaging/reduce.h"
 #include "imaging/unoptimize.h"
 #include "gif/gif_writer.h"
 #include "io/file_ops.h"
@@ -44,6 +48,8 @@ void usage() {
       "                 optimize with these option bits (hexadecimal, e.g. 0x46E)\n"
       "  --unoptimize   make every frame a full, opaque picture\n"
       "  --thin N       remove every N-th frame, keeping the running time\n"
+      "  --reduce N     reduce every palette to N colours (2..256)\n"
+      "  --dither       dither when reducing (with --reduce)\n"
       "  (operations run in the order given, before the outputs)\n"
       "  --write OUT    save the document as OUT (the type from its extension)\n"
       "  --frames DIR   write every composited picture as DIR/frame-NNNN.png\n"
@@ -199,6 +205,7 @@ int main(int argc, char** argv) {
   // Operations on the document, in the order given.
   std::vector<std::function<bool(Animation&)>> operations;
   bool quiet = false;
+  bool dither = false;  // read when --reduce runs, wherever it stands
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     auto value = [&](std::string& out) {
@@ -240,6 +247,22 @@ int main(int argc, char** argv) {
       value(n);
       int interval = std::atoi(n.c_str());
       operations.push_back([interval](Animation& a) { return reduceFrameCount(a, interval); });
+    } else if (arg == "--reduce") {
+      std::string n;
+      value(n);
+      char* end = nullptr;
+      long colours = std::strtol(n.c_str(), &end, 10);
+      if (n.empty() || *end) {
+        std::fprintf(stderr, "fbinfo: --reduce takes a colour count, not %s\n", n.c_str());
+        return 2;
+      }
+      operations.push_back([colours, &dither](Animation& a) {
+        StderrProgress progress;
+        int n = clampColourCount(static_cast<int>(std::clamp(colours, -1L, 1000L)));
+        return reducePalettes(a, n, dither, {}, &progress) == 1;
+      });
+    } else if (arg == "--dither") {
+      dither = true;
     }
     else if (arg == "--raw") value(rawDir);
     else if (arg == "--quiet") quiet = true;

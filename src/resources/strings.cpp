@@ -67,6 +67,20 @@ constexpr Entry kTable[] = {
      "The deletion interval must be in the range between 2 and the total number of frames."},
     {Str::ThinIntervalCaption, "Invalid Deletion Interval"},
 
+    {Str::ReducingPalette, "正在缩减调色板..."},
+    {Str::DitheringFrames, "正在抖动帧..."},
+    {Str::RemappingFrames, "正在重映帧..."},
+    {Str::RemappingLocalPalettes, "正在重映局部调色板..."},
+    {Str::NonReducibleCaption, "Non-reducible Palette"},
+    {Str::NonReducible,
+     "The animation's palette contains 8 or fewer colors and cannot be further reduced."},
+    {Str::NoMemoryReduce, "Not enough memory to reduce palette(s)."},
+    {Str::NoMemoryPalettes, "Not enough memory to build new palettes."},
+    {Str::NoMemoryDither, "Insufficient memory for dithering."},
+    {Str::NoErrorRows, "Not enough resources for error diffusion of dithering operations."},
+
+    {Str::NoResourcesLocalPalette, "Insufficient resources for removing the local palette."},
+
     {Str::PngCorrupt, "Error reading PNG data. File appears to be corrupt."},
     {Str::PngEncodeError,
      "There was an unexpected error encoding to PNG. Try saving to another format.\n\n"

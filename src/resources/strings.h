@@ -65,6 +65,21 @@ enum class Str : int {
   ThinIntervalInvalid,
   ThinIntervalCaption,
 
+  // Colour reduction
+  ReducingPalette,        // "正在缩减调色板..."
+  DitheringFrames,        // "正在抖动帧..."
+  RemappingFrames,        // "正在重映帧..."
+  RemappingLocalPalettes, // "正在重映局部调色板..."
+  NonReducibleCaption,
+  NonReducible,
+  NoMemoryReduce,
+  NoMemoryPalettes,
+  NoMemoryDither,
+  NoErrorRows,
+
+  // Palette merge
+  NoResourcesLocalPalette,
+
   // PNG and animated PNG
   PngCorrupt,          // 40330
   PngEncodeError,      // 40368

@@ -1,0 +1,30 @@
+// The palette-merge engine behind mergePalettes, mapFrameIntoGlobalPalette and
+// frame insertion (internal to imaging/).
+#pragma once
+
+#include <cstdint>
+
+#include "document/animation.h"
+
+namespace fb {
+
+class MergeChooser;
+class Progress;
+
+struct MergeRequest {
+  Animation* target = nullptr;   // null: the first source receives
+  Animation* sources = nullptr;  // with more queued on its nextAnimation
+  uint32_t method = 0;           // 0: the stored word
+  MergeChooser* chooser = nullptr;
+  Progress* progress = nullptr;
+  // With a target: the block after which the sources' blocks are linked.
+  Block* insertAfter = nullptr;
+};
+
+// Reconciles the palettes and, with a target, moves every source's blocks into
+// it after `insertAfter` (the source records are left empty, frameCount 0, and
+// still queued; the caller destroys them). 1 done, 2 cancelled, 0 failed
+// (message shown); on 0 and 2 nothing has changed.
+int runMerge(MergeRequest& request);
+
+}  // namespace fb

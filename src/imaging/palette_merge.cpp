@@ -1,0 +1,157 @@
+#include "imaging/palette_merge.h"
+
+#include <algorithm>
+#include <new>
+#include <vector>
+
+#include "imaging/colour_match.h"
+#include "imaging/dither.h"
+#include "imaging/fixed_palette.h"
+#include "imaging/frame_update.h"
+#include "imaging/merge_engine.h"
+#include "imaging/octree.h"
+#include "resources/strings.h"
+#include "shell/prefs.h"
+#include "shell/progress.h"
+#include "shell/reporter.h"
+
+namespace fb {
+
+uint32_t methodOf(uint32_t word) {
+  for (uint32_t bit : {merge::Adaptive, merge::MergeGlobal, merge::MapGlobal, merge::Cube,
+                       merge::Fixed, merge::LocalPerFrame})
+    if (word & bit) return bit;
+  return 0;
+}
+
+namespace {
+int countFromCode(uint32_t code) {
+  return code <= 2 || code > 8 ? 256 : 1 << code;
+}
+}  // namespace
+
+int adaptiveColourCount(uint32_t word) {
+  return countFromCode((word >> 16) & 0xF);
+}
+int localColourCount(uint32_t word) {
+  return countFromCode((word >> 20) & 0xF);
+}
+
+std::unique_ptr<Palette> cubePalette() {
+  auto p = makePalette(nullptr, 256);
+  if (!p) return nullptr;
+  for (int r = 0; r < 6; ++r)
+    for (int g = 0; g < 6; ++g)
+      for (int b = 0; b < 6; ++b)
+        (*p)[r * 36 + g * 6 + b] = Rgb{uint8_t(51 * r), uint8_t(51 * g), uint8_t(51 * b)};
+  return p;
+}
+
+uint32_t resolveMergeMethod(uint32_t method, MergeChooser* chooser) {
+  auto decided = [](uint32_t w) { return methodOf(w) != 0 && !(w & merge::Ask); };
+  if (decided(method)) return method;
+  uint32_t stored = prefGet(pref::MergeMethod);
+  if (decided(stored)) return stored | (method & merge::Always);
+  if (chooser) {
+    MergeChooser::MethodChoice c = chooser->chooseMergeMethod(stored);
+    if (!c.accepted || methodOf(c.method) == 0) return 0;
+    uint32_t chosen = c.method & ~merge::Ask;
+    if (c.makeDefault) prefSet(pref::MergeMethod, chosen);
+    return chosen | (method & merge::Always);
+  }
+  // No one to ask: the recommended method, with the stored dither choice and counts.
+  return merge::Adaptive | (stored & (merge::Dither | 0xFF0000u)) | (method & merge::Always);
+}
+
+int mergePalettes(Animation* target, Animation& sources, uint32_t method, MergeChooser* chooser,
+                  Progress* progress) {
+  MergeRequest request;
+  request.target = target;
+  request.sources = &sources;
+  request.method = method;
+  request.chooser = chooser;
+  request.progress = progress;
+  if (target) request.insertAfter = lastBlock(*target);
+  int result = runMerge(request);
+  if (result == 1 && target) sources.nextAnimation.reset();
+  return result;
+}
+
+int mapFrameIntoGlobalPalette(MergeChooser* chooser, Animation& a, Frame& frame) {
+  if (!frame.localPalette) return 1;
+  if (!a.globalPalette) {
+    // The local palette simply becomes the global one.
+    setGlobalPalette(a, setLocalPalette(frame, nullptr));
+    for (Frame* f = firstFrame(a); f; f = nextFrame(f))
+      if (!f->localPalette) refreshFrameColours(*f, a.globalPalette.get());
+    recountColourUsage(a);
+    return 1;
+  }
+  auto temp = createAnimation();
+  if (!temp) {
+    showWarning(text(Str::NoResourcesLocalPalette));
+    return 0;
+  }
+  temp->width = a.width;
+  temp->height = a.height;
+  Block* before = frame.prev;
+  unlinkBlock(&frame);
+  link(temp->head, &frame);
+  temp->frameCount = 1;
+  --a.frameCount;
+  uint8_t imageFlags = frame.imageFlags;
+  setGlobalPalette(*temp, setLocalPalette(frame, nullptr));
+  frame.palette = temp->globalPalette.get();
+
+  uint32_t m = prefGet(pref::MergeMethod);
+  if (methodOf(m) == merge::LocalPerFrame) m = (m & ~merge::MethodBits) | merge::Adaptive;
+  MergeRequest request;
+  request.target = &a;
+  request.sources = temp.get();
+  request.method = methodOf(m) ? m | merge::Always : merge::Always;
+  request.chooser = chooser;
+  request.insertAfter = before;
+  int result = runMerge(request);
+  if (result != 1) {
+    // Put the frame back as it was.
+    unlinkBlock(&frame);
+    insertAfter(before, &frame);
+    ++a.frameCount;
+    setLocalPalette(frame, setGlobalPalette(*temp, nullptr, false));
+    frame.imageFlags = imageFlags;
+    refreshFrameColours(frame, a.globalPalette.get());
+  }
+  return result;
+}
+
+void remapFramePixels(Frame& frame, Palette* palette, const Rgb* entries, int count,
+                      const int* indexMap) {
+  if (indexMap && frame.dib) {
+    for (int y = 0; y < frame.dib->height; ++y) {
+      uint8_t* row = frame.dib->row(y);
+      for (int x = 0; x < frame.dib->width; ++x) {
+        int v = indexMap[row[x]];
+        if (v >= 0) row[x] = static_cast<uint8_t>(v);
+      }
+    }
+  }
+  if (indexMap && frame.transparent()) {
+    int t = indexMap[frame.transparentIndex];
+    if (t < 0)
+      frame.controlFlags &= static_cast<uint8_t>(~1);
+    else
+      frame.transparentIndex = static_cast<uint8_t>(t);
+  }
+  frame.palette = palette;
+  if (frame.dib) {
+    frame.dib->colours.fill(Rgb{});
+    if (entries)
+      std::copy(entries, entries + std::clamp(count, 0, 256), frame.dib->colours.begin());
+    if (frame.transparent())
+      frame.dib->colours[frame.transparentIndex] = transparentDisplayColour(frame, true);
+  }
+  frame.mask.reset();
+  if (frame.transparent() && frame.dib) frame.mask = buildMask(*frame.dib, frame.transparentIndex);
+}
+
+}  // namespace fb
