@@ -89,7 +89,9 @@ void draw(FramePlayer& p, Frame& f, int index) {
     Block* copy = duplicateBlock(&c, c.palette);
     p.saved.reset(static_cast<Frame*>(copy));
   }
-  if (f.dib) {
+  // True-colour frames not yet given indexed pixels show in the true-colour
+  // picture only.
+  if (f.dib || f.hasRgb()) {
     Rect r = clipToCanvas(c, f.left, f.top, f.width, f.height);
     const Palette* pal = f.palette ? f.palette : &defaultSystemPalette();
     bool transparent = f.transparent();
@@ -103,7 +105,7 @@ void draw(FramePlayer& p, Frame& f, int index) {
     int fs24 = stride24(f.width), fs8 = stride8(f.width);
     for (int y = r.y0; y < r.y1; ++y) {
       int fy = y - f.top;
-      const uint8_t* src = f.dib->row(fy);
+      const uint8_t* src = f.dib ? f.dib->row(fy) : nullptr;
       uint8_t* dst = c.dib->row(y);
       uint8_t* crgb = c.rgb.data() + static_cast<size_t>(y) * s24;
       uint8_t* ca = c.alpha.data() + static_cast<size_t>(y) * s8;
@@ -111,10 +113,8 @@ void draw(FramePlayer& p, Frame& f, int index) {
       const uint8_t* fa = hasA ? f.alpha.data() + static_cast<size_t>(fy) * fs8 : nullptr;
       for (int x = r.x0; x < r.x1; ++x) {
         int fx = x - f.left;
-        uint8_t v = src[fx];
-        if (!transparent || v != ti) dst[x] = v;
-        else if (replace)
-          dst[x] = v;
+        uint8_t v = src ? src[fx] : 0;
+        if (src && (!transparent || v != ti || replace)) dst[x] = v;
         if (has24) {
           unsigned a = fa ? fa[fx] : 255;
           if (f.blend == 0) {

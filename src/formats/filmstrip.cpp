@@ -120,7 +120,7 @@ bool splitFilmstrip(Animation& a, int columns, int rows) {
   Frame* src = firstFrame(a);
   if (!src || nextFrame(src) || columns <= 0 || rows <= 0) return false;
   const int cw = src->width / columns, ch = src->height / rows;
-  if (cw <= 0 || ch <= 0 || !src->dib) return false;
+  if (cw <= 0 || ch <= 0 || (!src->dib && !src->hasRgb())) return false;
   std::vector<std::unique_ptr<Frame>> cells;
   try {
     cells.reserve(static_cast<size_t>(columns) * rows);
@@ -140,12 +140,14 @@ bool splitFilmstrip(Animation& a, int columns, int rows) {
         } else {
           f->palette = src->palette;
         }
-        f->dib = createBitmap(cw, ch, f->palette);
-        if (!f->dib) return false;
-        f->dib->colours = src->dib->colours;
         const int x0 = c * cw, y0 = r * ch;
-        for (int y = 0; y < ch; ++y)
-          std::memcpy(f->dib->row(y), src->dib->row(y0 + y) + x0, static_cast<size_t>(cw));
+        if (src->dib) {
+          f->dib = createBitmap(cw, ch, f->palette);
+          if (!f->dib) return false;
+          f->dib->colours = src->dib->colours;
+          for (int y = 0; y < ch; ++y)
+            std::memcpy(f->dib->row(y), src->dib->row(y0 + y) + x0, static_cast<size_t>(cw));
+        }
         if (src->hasRgb()) {
           f->rgb.assign(static_cast<size_t>(stride24(cw)) * ch, 0);
           for (int y = 0; y < ch; ++y)
@@ -162,7 +164,7 @@ bool splitFilmstrip(Animation& a, int columns, int rows) {
                   static_cast<size_t>(cw));
           }
         }
-        if (f->transparent()) {
+        if (f->transparent() && f->dib) {
           f->mask = buildMask(*f->dib, f->transparentIndex);
           if (!f->mask) return false;
         }

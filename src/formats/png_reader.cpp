@@ -206,38 +206,43 @@ std::unique_ptr<Palette> greyRamp(int bitDepth) {
   return p;
 }
 
-// The nearest of the cube's six levels, times each channel's weight.
-struct CubeLevels {
-  uint8_t red[256], green[256], blue[256];
-  CubeLevels() {
-    for (int v = 0; v < 256; ++v) {
-      int level = (v + 25) / 51;
-      red[v] = static_cast<uint8_t>(level * 36);
-      green[v] = static_cast<uint8_t>(level * 6);
-      blue[v] = static_cast<uint8_t>(level);
-    }
-  }
-};
-const CubeLevels kCube;
-
-uint8_t cubeIndex(const uint8_t* rgb) {
-  return static_cast<uint8_t>(kCube.red[rgb[0]] + kCube.green[rgb[1]] + kCube.blue[rgb[2]]);
-}
-
-// Index for the transparent parts of a true-colour frame's provisional pixels:
-// a cube entry no colour maps to.
-constexpr uint8_t kProvisionalTransparent = 255;
-
 // The frame's pixels from a decoded image. Indexed images take the
-// animation's global palette (made from the first frame); true-colour images
-// keep their colours and alpha, with provisional indices in the colour cube.
+// animation's global palette (made from the first frame). True-colour images
+// keep their colours and alpha only: frame insertion makes their indexed
+// pixels and palettes.
 Build fillFrame(Frame& f, const DecodeJob& job, Animation& a) {
   const int w = static_cast<int>(job.width), h = static_cast<int>(job.height);
+  if (isTrueColour(job)) {
+    if (!sizeAcceptable(w, h)) return Build::OutOfMemory;
+    try {
+      const bool hasAlpha = job.channels == 2 || job.channels == 4;
+      const bool grey = job.channels <= 2;
+      const int s24 = stride24(w), s8 = stride8(w);
+      std::vector<uint8_t> rgb(static_cast<size_t>(s24) * h, 0);
+      std::vector<uint8_t> alpha;
+      if (hasAlpha) alpha.assign(static_cast<size_t>(s8) * h, 0);
+      for (int y = 0; y < h; ++y) {
+        const uint8_t* src = job.pixels + job.rowBytes * static_cast<size_t>(y);
+        uint8_t* dst = rgb.data() + static_cast<size_t>(y) * s24;
+        uint8_t* al = hasAlpha ? alpha.data() + static_cast<size_t>(y) * s8 : nullptr;
+        for (int x = 0; x < w; ++x, src += job.channels, dst += 3) {
+          dst[0] = src[0];
+          dst[1] = grey ? src[0] : src[1];
+          dst[2] = grey ? src[0] : src[2];
+          if (al) al[x] = src[job.channels - 1];
+        }
+      }
+      f.rgb = std::move(rgb);
+      f.alpha = std::move(alpha);
+    } catch (const std::bad_alloc&) {
+      return Build::OutOfMemory;
+    }
+    return Build::Ok;
+  }
+
   if (!a.globalPalette) {
     std::unique_ptr<Palette> p;
-    if (isTrueColour(job))
-      p = makeCubePalette();
-    else if (job.colourType == PNG_COLOR_TYPE_PALETTE) {
+    if (job.colourType == PNG_COLOR_TYPE_PALETTE) {
       Rgb entries[256];
       for (int i = 0; i < job.paletteCount; ++i)
         entries[i] = Rgb{job.palette[i].red, job.palette[i].green, job.palette[i].blue};
@@ -251,73 +256,30 @@ Build fillFrame(Frame& f, const DecodeJob& job, Animation& a) {
   f.palette = a.globalPalette.get();
   auto dib = createBitmap(w, h, f.palette);
   if (!dib) return Build::OutOfMemory;
-
-  if (!isTrueColour(job)) {
-    for (int y = 0; y < h; ++y)
-      std::memcpy(dib->row(y), job.pixels + job.rowBytes * static_cast<size_t>(y),
-                  static_cast<size_t>(w));
-    int t = -1;
-    if (job.colourType == PNG_COLOR_TYPE_PALETTE) {
-      // Every entry that is not fully opaque becomes the first such entry:
-      // one transparent index is what a frame can hold.
-      for (int i = 0; i < job.transCount && t < 0; ++i)
-        if (job.trans[i] != 255) t = i;
-      if (t >= 0) {
-        for (int y = 0; y < h; ++y) {
-          uint8_t* row = dib->row(y);
-          for (int x = 0; x < w; ++x)
-            if (row[x] < job.transCount && job.trans[row[x]] != 255)
-              row[x] = static_cast<uint8_t>(t);
-        }
-      }
-    } else if (job.hasKey && job.key.gray < (1u << std::min(job.bitDepth, 8))) {
-      // A grey colour key names one entry of the ramp exactly.
-      t = job.key.gray;
-    }
+  for (int y = 0; y < h; ++y)
+    std::memcpy(dib->row(y), job.pixels + job.rowBytes * static_cast<size_t>(y),
+                static_cast<size_t>(w));
+  int t = -1;
+  if (job.colourType == PNG_COLOR_TYPE_PALETTE) {
+    // Every entry that is not fully opaque becomes the first such entry:
+    // one transparent index is what a frame can hold.
+    for (int i = 0; i < job.transCount && t < 0; ++i)
+      if (job.trans[i] != 255) t = i;
     if (t >= 0) {
-      f.transparentIndex = static_cast<uint8_t>(t);
-      f.controlFlags |= 1;
-    }
-  } else {
-    try {
-      const bool hasAlpha = job.channels == 2 || job.channels == 4;
-      const bool grey = job.channels <= 2;
-      const int s24 = stride24(w), s8 = stride8(w);
-      std::vector<uint8_t> rgb(static_cast<size_t>(s24) * h, 0);
-      std::vector<uint8_t> alpha;
-      if (hasAlpha) alpha.assign(static_cast<size_t>(s8) * h, 0);
-      bool anyClear = false;
       for (int y = 0; y < h; ++y) {
-        const uint8_t* src = job.pixels + job.rowBytes * static_cast<size_t>(y);
-        uint8_t* dst = rgb.data() + static_cast<size_t>(y) * s24;
-        uint8_t* al = hasAlpha ? alpha.data() + static_cast<size_t>(y) * s8 : nullptr;
-        uint8_t* idx = dib->row(y);
-        for (int x = 0; x < w; ++x, src += job.channels) {
-          dst[3 * x] = src[0];
-          dst[3 * x + 1] = grey ? src[0] : src[1];
-          dst[3 * x + 2] = grey ? src[0] : src[2];
-          idx[x] = cubeIndex(dst + 3 * x);
-          if (al) {
-            al[x] = src[job.channels - 1];
-            if (al[x] < 128) {
-              idx[x] = kProvisionalTransparent;
-              anyClear = true;
-            }
-          }
-        }
+        uint8_t* row = dib->row(y);
+        for (int x = 0; x < w; ++x)
+          if (row[x] < job.transCount && job.trans[row[x]] != 255) row[x] = static_cast<uint8_t>(t);
       }
-      f.rgb = std::move(rgb);
-      f.alpha = std::move(alpha);
-      if (anyClear) {
-        f.transparentIndex = kProvisionalTransparent;
-        f.controlFlags |= 1;
-      }
-    } catch (const std::bad_alloc&) {
-      return Build::OutOfMemory;
     }
+  } else if (job.hasKey && job.key.gray < (1u << std::min(job.bitDepth, 8))) {
+    // A grey colour key names one entry of the ramp exactly.
+    t = job.key.gray;
   }
   f.dib = std::move(dib);
-  if (f.transparent()) {
+  if (t >= 0) {
+    f.transparentIndex = static_cast<uint8_t>(t);
+    f.controlFlags |= 1;
     f.mask = buildMask(*f.dib, f.transparentIndex);
     if (!f.mask) return Build::OutOfMemory;
   }
@@ -394,17 +356,6 @@ bool validHeader(int colourType, int depth) {
 const uint8_t kIendChunk[12] = {0, 0, 0, 0, 'I', 'E', 'N', 'D', 0xAE, 0x42, 0x60, 0x82};
 
 }  // namespace
-
-std::unique_ptr<Palette> makeCubePalette() {
-  auto p = makePalette(nullptr, 256);
-  if (!p) return nullptr;
-  for (int r = 0; r < 6; ++r)
-    for (int g = 0; g < 6; ++g)
-      for (int b = 0; b < 6; ++b)
-        (*p)[r * 36 + g * 6 + b] = Rgb{static_cast<uint8_t>(51 * r), static_cast<uint8_t>(51 * g),
-                                       static_cast<uint8_t>(51 * b)};
-  return p;
-}
 
 int ReadPngFile(const std::string& path, Progress* progress, std::unique_ptr<Animation>& out) {
   out.reset();

@@ -1,4 +1,7 @@
-// Reading PNG and animated PNG (APNG) files into an Animation.
+// Reading PNG and animated PNG (APNG) files into an Animation. Palette and
+// grey images give indexed frames on a global palette; true-colour images
+// give frames with 24-bit colour data (and alpha) only, which frame insertion
+// maps into palettes.
 #pragma once
 
 #include <memory>
@@ -18,10 +21,5 @@ int ReadPngFile(const std::string& path, Progress* progress, std::unique_ptr<Ani
 
 // The stream after its signature (icons hand in their embedded images this way).
 int ReadPngStream(ByteSource& source, Progress* progress, std::unique_ptr<Animation>& animation);
-
-// The 216-colour cube (entry r × 36 + g × 6 + b holds 51 r, 51 g, 51 b; the
-// rest black) that true-colour frames are provisionally indexed in until
-// they are mapped into palettes of their own.
-std::unique_ptr<Palette> makeCubePalette();
 
 }  // namespace fb

@@ -272,3 +272,18 @@ TEST(FramePlayer, TrueColourDocumentsStartTransparent) {
   EXPECT_EQ(px(c, 0, 0), (std::array<uint8_t, 4>{0, 0, 255, 128}))
       << "not blended over an opaque background colour";
 }
+
+TEST(FramePlayer, TrueColourFramesWithoutIndexedPixelsShowInTrueColour) {
+  Doc d(2, 1, 1);
+  d.add(0, 0, 2, 1, 2, 1);
+  Frame* f = newBlankFrame(1, 1);  // as read from a true-colour picture, not yet mapped
+  f->left = 1;
+  f->rgb = {10, 20, 30, 0};
+  link(d.tail, f);
+  ++d.a->frameCount;
+  auto p = startPlayer(*d.a);
+  firstPicture(*p);
+  Frame* c = nextPicture(*p);
+  EXPECT_EQ(px(c, 1, 0), (std::array<uint8_t, 4>{10, 20, 30, 255}));
+  EXPECT_EQ(idx(c, 1, 0), 2) << "the indexed canvas keeps what it had";
+}

@@ -10,6 +10,7 @@
 #include "formats/png_builder.h"
 #include "formats/png_rgba.h"
 #include "gif/gif_reader.h"
+#include "imaging/palette_merge.h"
 #include "shell/prefs.h"
 #include "shell/progress.h"
 #include "shell/reporter.h"
@@ -175,7 +176,7 @@ TEST(PngReader, GreyImagesAreIndexedInARamp) {
   EXPECT_EQ(rgbAt(*f, 1, 0), (std::array<uint8_t, 3>{0x12, 0x12, 0x12}));
 }
 
-TEST(PngReader, TrueColourFramesKeepTheirColoursWithProvisionalIndices) {
+TEST(PngReader, TrueColourFramesKeepTheirColoursForFrameInsertion) {
   std::unique_ptr<Animation> a;
   PngBuilder rgb;
   rgb.ihdr(2, 1, 8, 2).idat({{255, 0, 0, 0, 102, 204}}).iend();
@@ -184,12 +185,14 @@ TEST(PngReader, TrueColourFramesKeepTheirColoursWithProvisionalIndices) {
   ASSERT_TRUE(f->hasRgb());
   EXPECT_TRUE(f->alpha.empty());
   EXPECT_EQ(rgbAt(*f, 1, 0), (std::array<uint8_t, 3>{0, 102, 204}));
-  // Until frame insertion maps them into palettes of their own, true-colour
-  // frames are indexed in the colour cube.
-  ASSERT_TRUE(a->globalPalette);
-  EXPECT_EQ(*a->globalPalette, *makeCubePalette());
-  EXPECT_EQ(f->dib->row(0)[0], 5 * 36);
-  EXPECT_EQ(f->dib->row(0)[1], 2 * 6 + 4);
+  // Indexed pixels and palettes are frame insertion's to make.
+  EXPECT_EQ(f->dib, nullptr);
+  EXPECT_EQ(f->palette, nullptr);
+  EXPECT_EQ(a->globalPalette, nullptr);
+  ASSERT_EQ(mergePalettes(nullptr, *a, 0, nullptr, nullptr), 1);
+  ASSERT_TRUE(f->dib);
+  ASSERT_TRUE(f->palette);
+  EXPECT_EQ((*f->palette)[f->dib->row(0)[1]], (Rgb{0, 102, 204})) << "two colours fit exactly";
 
   PngBuilder greyAlpha;
   greyAlpha.ihdr(2, 1, 8, 4).idat({{200, 255, 10, 20}}).iend();
@@ -197,6 +200,7 @@ TEST(PngReader, TrueColourFramesKeepTheirColoursWithProvisionalIndices) {
   f = firstFrame(*a);
   EXPECT_EQ(rgbAt(*f, 0, 0), (std::array<uint8_t, 3>{200, 200, 200}));
   EXPECT_EQ(alphaAt(*f, 1, 0), 20);
+  ASSERT_EQ(mergePalettes(nullptr, *a, 0, nullptr, nullptr), 1);
   EXPECT_TRUE(f->transparent()) << "mostly transparent pixels take a transparent index";
   EXPECT_EQ(f->dib->row(0)[1], f->transparentIndex);
   EXPECT_NE(f->dib->row(0)[0], f->transparentIndex);

@@ -3,6 +3,7 @@
 
 #include "formats/png_builder.h"
 #include "formats/png_writer.h"
+#include "imaging/frame_insert.h"
 #include "io/open_save.h"
 #include "shell/prefs.h"
 #include "shell/reporter.h"
@@ -144,4 +145,27 @@ TEST(PngOpenSave, TheAlways24Or32BitOption) {
   ASSERT_EQ(openFile(dir.file("c.png"), back, nullptr), kReadComplete);
   EXPECT_EQ(back->frameCount, 3);
   EXPECT_EQ(frameAt(*back, 0)->alpha[1], 0) << "the transparent index became alpha 0";
+}
+
+TEST(PngOpenSave, TrueColourFramesJoinADocumentThroughFrameInsertion) {
+  TempDir dir;
+  fbtest::PngBuilder b;
+  b.ihdr(2, 1, 8, 6).idat({{255, 0, 0, 255, 9, 9, 9, 0}}).iend();
+  fbtest::writeBytes(dir.file("red.png"), b.bytes);
+  std::unique_ptr<Animation> picture;
+  ASSERT_EQ(openFile(dir.file("red.png"), picture, nullptr), kReadComplete);
+  EXPECT_EQ(firstFrame(*picture)->dib, nullptr) << "24-bit data only, as read";
+  auto doc = threeFrames();
+  ASSERT_EQ(insertAnimations(*doc, picture, -1, nullptr, nullptr), 1);
+  ASSERT_EQ(doc->frameCount, 4);
+  Frame* f = frameAt(*doc, 3);
+  ASSERT_TRUE(f->dib);
+  ASSERT_TRUE(f->palette);
+  EXPECT_EQ((*f->palette)[f->dib->row(0)[0]], (Rgb{255, 0, 0}));
+  EXPECT_TRUE(f->transparent());
+  EXPECT_EQ(f->dib->row(0)[1], f->transparentIndex);
+  ASSERT_TRUE(saveByType(dir.file("joined.gif"), *doc, saveopt::WholeAnimation, kTypeGif, nullptr));
+  std::unique_ptr<Animation> back;
+  ASSERT_EQ(openFile(dir.file("joined.gif"), back, nullptr), kReadComplete);
+  EXPECT_EQ(back->frameCount, 4);
 }

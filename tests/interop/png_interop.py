@@ -46,8 +46,9 @@ def run(cmd, **kw):
 
 
 def fbinfo(exe, path, *opts):
-    """(returncode, json or None, stderr text)."""
-    r = run([exe, *opts, path])
+    """(returncode, json or None, stderr text). True-colour frames keep their
+    24-bit data when they are mapped into palettes after reading."""
+    r = run([exe, "--keep-24bit", *opts, path])
     doc = json.loads(r.stdout) if r.returncode == 0 and r.stdout.strip() else None
     return r.returncode, doc, r.stderr.decode("utf-8", "replace")
 
