@@ -63,6 +63,15 @@ constexpr Entry kTable[] = {
     {Str::UnoptimizeNoMemory, "Not enough memory for unoptimization."},
     {Str::UnoptimizeNoMemoryFrame, "Not enough memory to complete the unoptimizing."},
 
+    {Str::BatchInputError, "input error: %s"},
+    {Str::BatchUnknownFlag, "Unrecognized flag: %s"},
+    {Str::BatchFileNotFound, "Input file %s not found"},
+    {Str::BatchListReadError, "Error reading file list."},
+    {Str::BatchMergeFailed, "Input merge unsuccessful."},
+    {Str::BatchInputFailed, "Input operation unsuccessful."},
+    {Str::BatchNothingToOutput, "Nothing to output."},
+    {Str::BatchNothingToOptimize, "Nothing to optimize."},
+
     {Str::ThinIntervalInvalid,
      "The deletion interval must be in the range between 2 and the total number of frames."},
     {Str::ThinIntervalCaption, "Invalid Deletion Interval"},

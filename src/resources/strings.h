@@ -61,6 +61,16 @@ enum class Str : int {
   UnoptimizeNoMemory,
   UnoptimizeNoMemoryFrame,
 
+  // Batch mode
+  BatchInputError,
+  BatchUnknownFlag,
+  BatchFileNotFound,
+  BatchListReadError,
+  BatchMergeFailed,
+  BatchInputFailed,
+  BatchNothingToOutput,
+  BatchNothingToOptimize,
+
   // Frame count reduction
   ThinIntervalInvalid,
   ThinIntervalCaption,
