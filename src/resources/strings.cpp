@@ -89,6 +89,25 @@ constexpr Entry kTable[] = {
     {Str::NoErrorRows, "Not enough resources for error diffusion of dithering operations."},
 
     {Str::NoResourcesLocalPalette, "Insufficient resources for removing the local palette."},
+
+    {Str::PngCorrupt, "Error reading PNG data. File appears to be corrupt."},
+    {Str::PngEncodeError,
+     "There was an unexpected error encoding to PNG. Try saving to another format.\n\n"
+     "Please report this problem, with the document if you can, to bugs@norvane.org."},
+    {Str::ApngMixedKinds,
+     "Cannot save an animated PNG (APNG) with mixed resolutions. All the frames need to be "
+     "either 8bit, 24bit, or 32bit."},
+    {Str::ApngLocalPalettes,
+     "Cannot save an animated PNG (APNG) with local palettes. Use Animation>Optimize to "
+     "automatically remove local palettes."},
+    {Str::ApngMixedTransparency,
+     "Cannot save an animated PNG (APNG) with a mix of transparent and non-transparent frames."},
+    {Str::ApngTransparentIndex,
+     "Cannot save an animated PNG (APNG) with transparent frames that do not use the same "
+     "transparent index."},
+    {Str::ApngFirstFrameMemory,
+     "Unable to save the APNG due to memory constraints of filling the first frame."},
+    {Str::FilmstripNameFormat, " (%dx%d)"},
 };
 
 constexpr auto kIndex = [] {

@@ -90,6 +90,16 @@ enum class Str : int {
   // Palette merge
   NoResourcesLocalPalette,
 
+  // PNG and animated PNG
+  PngCorrupt,          // 40330
+  PngEncodeError,      // 40368
+  ApngMixedKinds,
+  ApngLocalPalettes,
+  ApngMixedTransparency,
+  ApngTransparentIndex,
+  ApngFirstFrameMemory,
+  FilmstripNameFormat,  // " (%dx%d)": columns and rows
+
   Count_
 };
 
