@@ -92,9 +92,9 @@ int main(int argc, char** argv) {
     auto bytes = load(f);
     std::string name = std::filesystem::path(f).stem().string();
     benchmark::RegisterBenchmark(("flickbook/" + name).c_str(), ours, bytes)
-        ->Unit(benchmark::kMillisecond);
+        ->Unit(benchmark::kMillisecond)->UseRealTime();
     benchmark::RegisterBenchmark(("giflib/" + name).c_str(), giflib, bytes)
-        ->Unit(benchmark::kMillisecond);
+        ->Unit(benchmark::kMillisecond)->UseRealTime();
   }
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();

@@ -112,9 +112,9 @@ int main(int argc, char** argv) {
     docs.push_back(load(f));
     std::string name = std::filesystem::path(f).stem().string();
     benchmark::RegisterBenchmark(("flickbook/" + name).c_str(), ours, docs.back().get())
-        ->Unit(benchmark::kMillisecond);
+        ->Unit(benchmark::kMillisecond)->UseRealTime();
     benchmark::RegisterBenchmark(("giflib/" + name).c_str(), giflib, docs.back().get())
-        ->Unit(benchmark::kMillisecond);
+        ->Unit(benchmark::kMillisecond)->UseRealTime();
   }
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();

@@ -15,6 +15,10 @@
 //     --frames DIR   every composited picture as DIR/frame-0000.png, ...
 //     --raw DIR      every frame's own image as DIR/frame-0000.png, ...
 //     --quiet        no JSON
+//     --keep-24bit   keep 24-bit colour and alpha data after mapping true-colour
+//                    frames into palettes (the preference, for this run only)
+//   True-colour frames (PNG) are mapped into palettes after reading, as the
+//   editor does when it opens them.
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -27,12 +31,12 @@
 #include "formats/avi.h"
 #include "formats/png_rgba.h"
 #include "gif/gif_reader.h"
+#include "gif/gif_writer.h"
 #include "imaging/frame_count.h"
 #include "imaging/optimizer.h"
 #include "imaging/palette_merge.h"
 #include "imaging/reduce.h"
 #include "imaging/unoptimize.h"
-#include "gif/gif_writer.h"
 #include "io/file_ops.h"
 #include "io/open_save.h"
 #include "shell/prefs.h"
@@ -60,7 +64,8 @@ void usage() {
       "  --avi-audio F  interleave the audio of file F into the AVI written\n"
       "  --frames DIR   write every composited picture as DIR/frame-NNNN.png\n"
       "  --raw DIR      write every frame's own image as DIR/frame-NNNN.png\n"
-      "  --quiet        do not print the JSON\n",
+      "  --quiet        do not print the JSON\n"
+      "  --keep-24bit   keep true-colour frames' 24-bit data when mapping them into palettes\n",
       stderr);
 }
 
@@ -134,6 +139,7 @@ void printJson(const std::string& path, int result, Animation& a) {
   std::printf("  \"width\": %d,\n  \"height\": %d,\n", a.width, a.height);
   std::printf("  \"playCount\": %d,\n  \"frameCount\": %d,\n", a.playCount, a.frameCount);
   std::printf("  \"hideFirstFrame\": %d,\n", a.hideFirstFrame);
+  std::printf("  \"apngRules\": %d,\n", a.apngRules);
   std::printf("  \"screenFlags\": %d,\n  \"backgroundIndex\": %d,\n  \"aspectRatio\": %d,\n",
               a.screenFlags, a.backgroundIndex, a.aspectRatio);
   std::printf("  \"encodedSize\": %d,\n", a.encodedSize);
@@ -210,6 +216,7 @@ int main(int argc, char** argv) {
   // Operations on the document, in the order given.
   std::vector<std::function<bool(Animation&)>> operations;
   bool quiet = false;
+  bool keep24 = false;
   bool dither = false;  // read when --reduce runs, wherever it stands
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
@@ -272,6 +279,8 @@ int main(int argc, char** argv) {
     }
     else if (arg == "--raw") value(rawDir);
     else if (arg == "--quiet") quiet = true;
+    else if (arg == "--keep-24bit")
+      keep24 = true;
     else if (arg == "-h" || arg == "--help") {
       usage();
       return 0;
@@ -294,6 +303,11 @@ int main(int argc, char** argv) {
 
   openSettings();
   loadPreferences();
+  if (keep24) {
+    // For this run only: the settings file is left as it is.
+    closeSettings();
+    prefSetBits(pref::GeneralOptions, gen::Keep24Bit, true);
+  }
 
   std::unique_ptr<Animation> a;
   int result;
@@ -302,12 +316,11 @@ int main(int argc, char** argv) {
     result = openFile(path, a, &progress);
   }
   if (result == kReadFailed || !a) return 1;
-  // True-colour frames (video, say) join the document through the palette
-  // merge of frame insertion, with the stored method.
-  bool trueColourOnly = false;
-  for (Frame* f = firstFrame(*a); f && !trueColourOnly; f = nextFrame(f))
-    trueColourOnly = f->hasRgb() && !f->dib;
-  if (trueColourOnly) {
+  // Frames read from true-colour pictures join the document's palettes.
+  bool trueColour = false;
+  for (Frame* f = firstFrame(*a); f; f = nextFrame(f))
+    if (f->hasRgb() && !f->dib) trueColour = true;
+  if (trueColour) {
     StderrProgress progress;
     if (mergePalettes(nullptr, *a, 0, nullptr, &progress) != 1) return 1;
   }

@@ -57,6 +57,7 @@ std::unique_ptr<Animation> cloneAnimationHeader(const Animation& src) {
   a->playCount = src.playCount;
   a->frameCount = 0;
   a->hideFirstFrame = src.hideFirstFrame;
+  a->apngRules = src.apngRules;
   a->anchorIndex = src.anchorIndex;
   a->selectedCount = src.selectedCount;
   a->screenFlags = src.screenFlags;

@@ -87,6 +87,9 @@ struct Animation {
   int32_t playCount = 0;  // 0 forever, 1 once (no loop extension), n plays
   int32_t frameCount = 0;
   int32_t hideFirstFrame = 0;
+  // Read from an animated PNG: its pictures follow that format's rules (the
+  // canvas starts transparent; disposal to the background clears to transparent).
+  int32_t apngRules = 0;
   Block* head = nullptr;  // the sentinel
   int32_t anchorIndex = -1;
   int32_t selectedCount = 0;

@@ -89,18 +89,23 @@ void draw(FramePlayer& p, Frame& f, int index) {
     Block* copy = duplicateBlock(&c, c.palette);
     p.saved.reset(static_cast<Frame*>(copy));
   }
-  if (f.dib) {
+  // True-colour frames not yet given indexed pixels show in the true-colour
+  // picture only.
+  if (f.dib || f.hasRgb()) {
     Rect r = clipToCanvas(c, f.left, f.top, f.width, f.height);
     const Palette* pal = f.palette ? f.palette : &defaultSystemPalette();
     bool transparent = f.transparent();
     uint8_t ti = f.transparentIndex;
     bool has24 = f.hasRgb();
+    // Blend "source" (animated PNG): the frame replaces what it covers, its
+    // transparent pixels included.
+    bool replace = transparent && f.blend == 0;
     bool hasA = !f.alpha.empty();
     int s24 = stride24(c.width), s8 = stride8(c.width);
     int fs24 = stride24(f.width), fs8 = stride8(f.width);
     for (int y = r.y0; y < r.y1; ++y) {
       int fy = y - f.top;
-      const uint8_t* src = f.dib->row(fy);
+      const uint8_t* src = f.dib ? f.dib->row(fy) : nullptr;
       uint8_t* dst = c.dib->row(y);
       uint8_t* crgb = c.rgb.data() + static_cast<size_t>(y) * s24;
       uint8_t* ca = c.alpha.data() + static_cast<size_t>(y) * s8;
@@ -108,8 +113,8 @@ void draw(FramePlayer& p, Frame& f, int index) {
       const uint8_t* fa = hasA ? f.alpha.data() + static_cast<size_t>(fy) * fs8 : nullptr;
       for (int x = r.x0; x < r.x1; ++x) {
         int fx = x - f.left;
-        uint8_t v = src[fx];
-        if (!transparent || v != ti) dst[x] = v;
+        uint8_t v = src ? src[fx] : 0;
+        if (src && (!transparent || v != ti || replace)) dst[x] = v;
         if (has24) {
           unsigned a = fa ? fa[fx] : 255;
           if (f.blend == 0) {
@@ -124,6 +129,9 @@ void draw(FramePlayer& p, Frame& f, int index) {
           crgb[3 * x + 1] = col.g;
           crgb[3 * x + 2] = col.b;
           ca[x] = 255;
+        } else if (replace) {
+          crgb[3 * x] = crgb[3 * x + 1] = crgb[3 * x + 2] = 0;
+          ca[x] = 0;
         }
       }
     }
@@ -156,6 +164,12 @@ Frame* firstPicture(FramePlayer& p) {
   Animation& a = *p.animation;
   Frame* first = firstFrame(a);
   if (!first) return nullptr;
+  int index = 0;
+  // An animated PNG's default image that is not part of the animation is not shown.
+  if (a.hideFirstFrame && nextFrame(first)) {
+    first = nextFrame(first);
+    index = 1;
+  }
   try {
     auto c = std::make_unique<Frame>();
     c->width = a.width;
@@ -171,9 +185,11 @@ Frame* firstPicture(FramePlayer& p) {
     return nullptr;
   }
   Rect all{0, 0, a.width, a.height};
+  // True-colour documents start from a transparent picture, as animated PNGs do.
   if (first->transparent()) fillRect(p, all, first->transparentIndex, true);
-  else fillRect(p, all, a.backgroundIndex, false);
-  draw(p, *first, 0);
+  else
+    fillRect(p, all, a.backgroundIndex, p.has24Bit || a.apngRules);
+  draw(p, *first, index);
   return p.canvas.get();
 }
 
@@ -196,9 +212,9 @@ Frame* nextPicture(FramePlayer& p) {
   } else if (d == 2) {
     Frame* last = p.lastFrame;
     Rect r = clipToCanvas(c, last->left, last->top, last->width, last->height);
-    // With true-colour data, restoring to background means a transparent
-    // rectangle (and only the disposed frame's rectangle).
-    bool clear = f->transparent() || p.has24Bit;
+    // With true-colour data, and in animated PNGs, restoring to background
+    // means a transparent rectangle (and only the disposed frame's rectangle).
+    bool clear = f->transparent() || p.has24Bit || p.animation->apngRules;
     fillRect(p, r, f->transparent() ? f->transparentIndex : p.animation->backgroundIndex, clear);
   }
   draw(p, *f, p.index + 1);

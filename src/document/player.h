@@ -6,9 +6,12 @@
 //    each frame's palette, transparent index and delay);
 //  - `rgb` + `alpha`: the true-colour picture a viewer shows. Every frame is
 //    drawn through its own palette (so local palettes show right), 24-bit
-//    frames are composited "over" (or replace, for blend 0), and pixels no
-//    frame has covered, or that were restored to a transparent background,
-//    have alpha 0.
+//    frames are composited "over" (or replace, for blend 0, as do indexed
+//    frames' transparent pixels), and pixels no frame has covered, or that
+//    were restored to a transparent background, have alpha 0. Documents with
+//    true-colour data, and animated PNGs (`apngRules`), start from a
+//    transparent picture and restore to a transparent background; an animated
+//    PNG's hidden default image (`hideFirstFrame`) is not one of the pictures.
 #pragma once
 
 #include <memory>

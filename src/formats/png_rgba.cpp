@@ -37,11 +37,11 @@ std::vector<uint8_t> canvasToRgba(const Frame& c) {
 
 std::vector<uint8_t> frameToRgba(const Frame& f) {
   std::vector<uint8_t> out(static_cast<size_t>(f.width) * f.height * 4);
-  if (!f.dib) return out;
+  if (!f.dib && !f.hasRgb()) return out;
   int s24 = stride24(f.width), s8 = stride8(f.width);
   for (int y = 0; y < f.height; ++y) {
     uint8_t* o = out.data() + static_cast<size_t>(y) * f.width * 4;
-    const uint8_t* px = f.dib->row(y);
+    const uint8_t* px = f.dib ? f.dib->row(y) : nullptr;
     for (int x = 0; x < f.width; ++x) {
       if (f.hasRgb()) {
         const uint8_t* rgb = f.rgb.data() + static_cast<size_t>(y) * s24 + 3 * x;

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdint>
 #include <atomic>
+#include <deque>
+#include <future>
 #include <cstring>
 #include <thread>
 
@@ -12,6 +14,7 @@
 #include "shell/progress.h"
 #include "shell/reporter.h"
 #include "shell/settings_file.h"
+#include "shell/task_pool.h"
 
 namespace fb {
 
@@ -54,40 +57,43 @@ class LzwEncoder {
     }
     bool first = true;
     int ent = 0;
+    int32_t* const htab = htab_;
+    uint16_t* const codetab = codetab_;
     auto row = [&](int y) {
       const uint8_t* p = pixels + static_cast<size_t>(y) * stride;
-      int x = 0;
+      const uint8_t* end = p + width;
       if (first) {
-        ent = p[0];
+        ent = *p++;
         first = false;
-        x = 1;
       }
-      for (; x < width; ++x) {
-        const int c = p[x];
+      for (; p < end; ++p) {
+        const int c = *p;
         const int32_t fcode = (c << kMaxBits) + ent;
         int i = (c << kHashShift) ^ ent;
-        if (htab_[i] == fcode) {
-          ent = codetab_[i];
+        int32_t key = htab[i];
+        if (key == fcode) {
+          ent = codetab[i];
           continue;
         }
-        if (htab_[i] >= 0) {
-          int disp = i == 0 ? 1 : kHashSize - i;
+        if (key >= 0) {
+          const int disp = i == 0 ? 1 : kHashSize - i;
           bool found = false;
           do {
             if ((i -= disp) < 0) i += kHashSize;
-            if (htab_[i] == fcode) {
-              ent = codetab_[i];
+            key = htab[i];
+            if (key == fcode) {
+              ent = codetab[i];
               found = true;
               break;
             }
-          } while (htab_[i] > 0);
+          } while (key > 0);
           if (found) continue;
         }
         output(ent);
         ent = c;
         if (freeEnt_ < kMaxMaxCode) {
-          codetab_[i] = static_cast<uint16_t>(freeEnt_++);
-          htab_[i] = fcode;
+          codetab[i] = static_cast<uint16_t>(freeEnt_++);
+          htab[i] = fcode;
         } else {
           // The table is full: start again, exactly then.
           clearHash();
@@ -304,13 +310,60 @@ bool isKeptExtension(const Block* b) {
 int writeGifStream(ByteSink& sink, Animation& a, Progress* progress) {
   if (!writeStreamHead(sink, a)) return kWriteFailed;
   if (progress) progress->setRange(a.frameCount);
+  int64_t pixels = 0;
+  for (Frame* f = firstFrame(a); f; f = nextFrame(f)) pixels += static_cast<int64_t>(f->width) * f->height;
+  unsigned workers = TaskPool::workersFor(static_cast<size_t>(a.frameCount), pixels);
+  if (workers == 0) {
+    for (Block* b = a.head->next; b; b = b->next) {
+      if (b->isFrame()) {
+        if (!writeFrameImage(sink, static_cast<Frame&>(*b))) return kWriteFailed;
+        if (progress && !progress->step()) return kWriteCancelled;
+      } else if (isKeptExtension(b)) {
+        if (!writeExtension(sink, b)) return kWriteFailed;
+      }
+    }
+    return sink.put(0x3B) ? kWriteDone : kWriteFailed;
+  }
+
+  // Frames are encoded ahead on workers, each into its own buffer, and
+  // written in order: the same bytes, sooner.
+  const size_t window = 2 * workers;
+  TaskPool pool(workers, window);
+  using Encoded = std::vector<uint8_t>;
+  std::deque<std::pair<Block*, std::future<Encoded>>> ahead;
+  auto writeFront = [&]() -> int {
+    auto& [b, encoded] = ahead.front();
+    if (b->isFrame()) {
+      Encoded bytes = encoded.get();
+      if (!sink.write(bytes.data(), bytes.size())) return kWriteFailed;
+      if (progress && !progress->step()) return kWriteCancelled;
+    } else if (!writeExtension(sink, b)) {
+      return kWriteFailed;
+    }
+    ahead.pop_front();
+    return kWriteDone;
+  };
   for (Block* b = a.head->next; b; b = b->next) {
     if (b->isFrame()) {
-      if (!writeFrameImage(sink, static_cast<Frame&>(*b))) return kWriteFailed;
-      if (progress && !progress->step()) return kWriteCancelled;
+      auto task = std::make_shared<std::packaged_task<Encoded()>>([f = static_cast<Frame*>(b)] {
+        Encoded out;
+        ByteSink memory(&out);
+        writeFrameImage(memory, *f);
+        return out;
+      });
+      ahead.emplace_back(b, task->get_future());
+      pool.submit([task] { (*task)(); });
     } else if (isKeptExtension(b)) {
-      if (!writeExtension(sink, b)) return kWriteFailed;
+      ahead.emplace_back(b, std::future<Encoded>());
     }
+    while (ahead.size() > window) {
+      int r = writeFront();
+      if (r != kWriteDone) return r;
+    }
+  }
+  while (!ahead.empty()) {
+    int r = writeFront();
+    if (r != kWriteDone) return r;
   }
   return sink.put(0x3B) ? kWriteDone : kWriteFailed;
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <vector>
 
@@ -13,6 +14,7 @@
 #include "shell/prefs.h"
 #include "shell/progress.h"
 #include "shell/reporter.h"
+#include "shell/task_pool.h"
 
 namespace fb {
 namespace {
@@ -208,6 +210,14 @@ bool optimizeFrames(Animation& a, uint32_t options, Progress* progress) {
   const int S = p.stride;
   bool canvasHasContent = false;
   bool changed = false;
+  // The transparency trials only read and change their own frame: they run on
+  // workers while the pass goes on with the next frames.
+  int64_t pixels = 0;
+  for (Frame* f = firstFrame(a); f; f = nextFrame(f)) pixels += static_cast<int64_t>(f->width) * f->height;
+  unsigned workers = (options & opt::Transparency)
+                         ? TaskPool::workersFor(static_cast<size_t>(a.frameCount), pixels)
+                         : 0;
+  TaskPool trials(workers, 2 * workers);
 
   for (Frame* f = firstFrame(a); f;) {
     int d = f->disposal();
@@ -300,6 +310,7 @@ bool optimizeFrames(Animation& a, uint32_t options, Progress* progress) {
       }
     } else {
       Frame* prev = prevFrame(f);
+      trials.drain();  // the frame before may still be on trial
       if ((options & opt::RemoveFrames) && prev && prev->disposal() != 2) {
         // Nothing changes: its time goes to the frame before.
         prev->delay += f->delay;
@@ -334,7 +345,17 @@ bool optimizeFrames(Animation& a, uint32_t options, Progress* progress) {
             break;
           }
       if (anyUnkept) {
-        tryTransparency(*f, mask, fs);
+        if (workers == 0) {
+          tryTransparency(*f, mask, fs);
+        } else {
+          // The mask plane is reused by the next frame: the trial gets a copy.
+          const int bw = bx1 - bx0, bh = by1 - by0;
+          auto copy = std::make_shared<std::vector<uint8_t>>(static_cast<size_t>(bw) * bh);
+          for (int y = 0; y < bh; ++y)
+            std::memcpy(copy->data() + static_cast<size_t>(y) * bw, mask + static_cast<size_t>(y) * fs,
+                        static_cast<size_t>(bw));
+          trials.submit([f, copy, bw] { tryTransparency(*f, copy->data(), bw); });
+        }
         changed = true;
       }
     }

@@ -77,7 +77,8 @@ int mergePalettes(Animation* target, Animation& sources, uint32_t method, MergeC
   return result;
 }
 
-int mapFrameIntoGlobalPalette(MergeChooser* chooser, Animation& a, Frame& frame) {
+int mapFrameIntoGlobalPalette(MergeChooser* chooser, Animation& a, Frame& frame,
+                              uint32_t method) {
   if (!frame.localPalette) return 1;
   if (!a.globalPalette) {
     // The local palette simply becomes the global one.
@@ -103,7 +104,7 @@ int mapFrameIntoGlobalPalette(MergeChooser* chooser, Animation& a, Frame& frame)
   setGlobalPalette(*temp, setLocalPalette(frame, nullptr));
   frame.palette = temp->globalPalette.get();
 
-  uint32_t m = prefGet(pref::MergeMethod);
+  uint32_t m = method ? method : prefGet(pref::MergeMethod);
   if (methodOf(m) == merge::LocalPerFrame) m = (m & ~merge::MethodBits) | merge::Adaptive;
   MergeRequest request;
   request.target = &a;

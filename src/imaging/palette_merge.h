@@ -104,7 +104,10 @@ int mergePalettes(Animation* target, Animation& sources, uint32_t method, MergeC
 // on), the frame keeping its place. Without a global palette the local one
 // simply becomes global. 1 done, 2 cancelled, 0 failed (message shown; the
 // frame keeps its local palette).
-int mapFrameIntoGlobalPalette(MergeChooser* chooser, Animation& animation, Frame& frame);
+// `method` other than 0 is used instead of the stored word (the optimizer's
+// "map to the global palette" merges with method 0x2 this way).
+int mapFrameIntoGlobalPalette(MergeChooser* chooser, Animation& animation, Frame& frame,
+                              uint32_t method = 0);
 
 // Every pixel p becomes indexMap[p] (when a map is given; entries of −1 leave
 // the pixel alone); the frame's colour table becomes `entries` and its palette

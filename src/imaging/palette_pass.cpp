@@ -3,6 +3,8 @@
 #include <array>
 
 #include "imaging/optimizer.h"
+#include "imaging/palette_merge.h"
+#include "shell/prefs.h"
 #include "resources/strings.h"
 #include "shell/progress.h"
 
@@ -19,32 +21,10 @@ std::array<int64_t, 256> pixelCounts(const Frame& f) {
   return counts;
 }
 
-// Every pixel through `map`; the transparent index follows, or transparency
-// goes when its index is no longer in use.
+// Every pixel through `map` onto `palette`; the transparent index follows,
+// or transparency goes when its index is no longer in use.
 void remapThrough(Frame& f, const int* map, Palette* palette) {
-  uint8_t lut[256];
-  for (int i = 0; i < 256; ++i) lut[i] = static_cast<uint8_t>(map[i] < 0 ? 0 : map[i]);
-  if (f.dib) {
-    for (int y = 0; y < f.dib->height; ++y) {
-      uint8_t* row = f.dib->row(y);
-      for (int x = 0; x < f.dib->width; ++x) row[x] = lut[row[x]];
-    }
-    f.dib->colours.fill(Rgb{});
-    std::copy(palette->entries.begin(), palette->entries.begin() + palette->count,
-              f.dib->colours.begin());
-  }
-  f.palette = palette;
-  if (f.transparent()) {
-    int v = map[f.transparentIndex];
-    if (v < 0) {
-      setTransparent(f, false);
-    } else {
-      f.mask.reset();
-      f.transparentIndex = static_cast<uint8_t>(v);
-      setTransparent(f, false);
-      setTransparent(f, true);
-    }
-  }
+  remapFramePixels(f, palette, palette->entries.data(), palette->count, map);
 }
 
 }  // namespace
@@ -159,18 +139,37 @@ bool shrinkPalettes(Animation& a, Progress* progress) {
 }
 
 bool removeLocalPalettes(Animation& a, uint32_t options, Progress* progress) {
-  (void)options;
-  (void)progress;
+  const uint32_t m = prefGet(pref::MergeMethod);
+  if (options & opt::AdaptiveGlobal) {
+    // One adaptive global palette for every frame, local ones included; the
+    // dither bit and colour counts of the stored word are kept.
+    return mergePalettes(nullptr, a, (m & 0xFFFF1101) | 0x1001, nullptr, progress) == 1;
+  }
+  if (progress) {
+    progress->setText(text(Str::RemovingLocalPalettes));
+    progress->setRange(a.frameCount);
+  }
+  recountColourUsage(a);
   bool changed = false;
-  // A document without a global palette takes the first local one as its own.
   for (Frame* f = firstFrame(a); f; f = nextFrame(f)) {
-    if (!f->localPalette || a.globalPalette) continue;
-    auto counts = pixelCounts(*f);
-    setGlobalPalette(a, setLocalPalette(*f, nullptr));
-    for (Frame* g = firstFrame(a); g; g = nextFrame(g))
-      if (!g->localPalette) g->palette = a.globalPalette.get();
-    a.colourUsage = counts;
-    changed = true;
+    if (f->localPalette) {
+      if (!a.globalPalette) {
+        // The first local palette becomes the global one.
+        auto counts = pixelCounts(*f);
+        setGlobalPalette(a, setLocalPalette(*f, nullptr));
+        for (Frame* g = firstFrame(a); g; g = nextFrame(g))
+          if (!g->localPalette) g->palette = a.globalPalette.get();
+        a.colourUsage = counts;
+        changed = true;
+      } else if ((options & opt::MapToGlobal) || localColoursFit(a, *f)) {
+        // Merged into the global palette (the dither bit of the stored word kept).
+        if (mapFrameIntoGlobalPalette(nullptr, a, *f, (m & merge::Dither) | merge::MergeGlobal) == 1) {
+          recountColourUsage(a);
+          changed = true;
+        }
+      }
+    }
+    if (progress && !progress->step()) break;
   }
   return changed;
 }

@@ -9,6 +9,9 @@
 #include <thread>
 
 #include "formats/avi.h"
+#include "formats/filmstrip.h"
+#include "formats/png_reader.h"
+#include "formats/png_writer.h"
 #include "gif/byte_source.h"
 #include "gif/gif_reader.h"
 #include "gif/gif_writer.h"
@@ -61,12 +64,22 @@ struct ReaderEntry {
 };
 const ReaderEntry kReaders[] = {
     {"gif", readGifFile},
+    {"png", ReadPngFile},
+    {"apng", ReadPngFile},  // the name animated PNGs often go by
     {"avi", ReadAviFile},
 };
 
 bool writeGifWhole(const std::string& path, Animation& a, uint32_t, Progress* progress) {
   stampSignature(a);
   return writeGifFile(path, a, progress);
+}
+
+// A PNG of a multi-frame document is an animated PNG; one frame is a picture.
+bool writePngWhole(const std::string& path, Animation& a, uint32_t, Progress* progress) {
+  Frame* f = firstFrame(a);
+  if (!f) return false;
+  if (a.frameCount > 1) return WriteApngFile(path, a, progress) != 0;
+  return WritePngFrame(path, *f, nullptr) != 0;
 }
 
 // Writers of whole documents by type. A writer that shows its own message
@@ -79,12 +92,18 @@ struct WriterEntry {
 const WriterEntry kWriters[] = {
     {kTypeGif, writeGifWhole},
     {kTypeAvi, writeAviForSave, true},
+    {kTypePng, writePngWhole},
 };
 
-// Writers of one frame as a picture of its own, for single-image saves.
-using FrameWriterFn = bool (*)(const std::string& path, Frame& frame, uint32_t options);
-bool writeGifFrame(const std::string& path, Frame& frame, uint32_t) {
+// Writers of one frame as a picture of its own, for single-image saves. A
+// filmstrip picture comes with the animation it shows as `source`.
+using FrameWriterFn = bool (*)(const std::string& path, Frame& frame, uint32_t options,
+                               const Animation* source);
+bool writeGifFrame(const std::string& path, Frame& frame, uint32_t, const Animation*) {
   return writeFrameAsGif(path, frame);
+}
+bool writePngFrame(const std::string& path, Frame& frame, uint32_t, const Animation* source) {
+  return WritePngFrame(path, frame, source) != 0;
 }
 struct FrameWriterEntry {
   int type;
@@ -92,6 +111,7 @@ struct FrameWriterEntry {
 };
 const FrameWriterEntry kFrameWriters[] = {
     {kTypeGif, writeGifFrame},
+    {kTypePng, writePngFrame},
 };
 
 std::string randomSuffix() {
@@ -238,6 +258,18 @@ bool saveByType(const std::string& pathIn, Animation& a, uint32_t options, int t
                                 : !(options & (saveopt::Numbered | saveopt::Filmstrip));
   if (type == kTypeGif && !whole) options |= saveopt::FramesOneByOne;
 
+  // "Always 24- or 32-bit" PNG: the frames are written from true-colour copies.
+  std::unique_ptr<Animation> converted;
+  if (type == kTypePng && (options & saveopt::TrueColour) &&
+      (prefGet(pref::MoreOptions) & more::PngAlways24)) {
+    converted = trueColourCopy(a, nullptr);
+    if (!converted) {
+      showWarning(text(Str::NoMemoryFrameImage));
+      return false;
+    }
+  }
+  Animation& doc = converted ? *converted : a;
+
   WriterFn writer = nullptr;
   bool reportsFailures = false;
   for (const auto& w : kWriters)
@@ -250,36 +282,70 @@ bool saveByType(const std::string& pathIn, Animation& a, uint32_t options, int t
     if (w.type == type) frameWriter = w.write;
 
   if (whole && writer) {
+    // A refusal is said before anything is written, and is the only message.
+    if (type == kTypePng && doc.frameCount > 1 && !CheckApngWritable(doc)) return false;
     return writeThenReplace(
         path, type, progress,
-        [&](const std::string& temp) { return writer(temp, a, options, progress); },
+        [&](const std::string& temp) { return writer(temp, doc, options, progress); },
         reportsFailures);
   }
   if (!frameWriter) {
     showWarning(text(Str::CannotSaveType));
     return false;
   }
-  if (!(options & saveopt::Numbered)) {
-    Frame* f = firstFrame(a);
-    if (!f) return false;
-    return writeThenReplace(path, type, progress,
-                            [&](const std::string& temp) { return frameWriter(temp, *f, options); });
+  if ((options & saveopt::Filmstrip) && type == kTypePng && !(options & saveopt::Numbered)) {
+    bool vertical = options & saveopt::FilmstripVertical;
+    int pictures = doc.frameCount - (doc.hideFirstFrame && doc.frameCount > 1 ? 1 : 0);
+    FilmstripLayout layout = filmstripLayout(pictures, options);
+    auto strip = makeFilmstrip(doc, layout, vertical, progress);
+    if (!strip) {
+      if (!(progress && progress->cancelled())) showWarning(text(Str::NoMemoryFrameImage));
+      return false;
+    }
+    std::string target = path;
+    if (prefGet(pref::MoreOptions) & more::FilmstripSizeInName)
+      target = filmstripPath(path, layout.columns, layout.rows);
+    if (fileops::exists(target) && !fileops::isRegularFile(target)) {
+      showWarning(format(Str::CannotWriteTo, target.c_str()));
+      return false;
+    }
+    // Read back, the "pAni" chunk cuts the picture into one row of frames:
+    // it is only true of a one-row strip.
+    const Animation* source = layout.rows == 1 ? &doc : nullptr;
+    return writeThenReplace(target, type, progress, [&](const std::string& temp) {
+      return frameWriter(temp, *strip, options, source);
+    });
   }
-  int count = a.frameCount, n = 0;
+  if (!(options & saveopt::Numbered)) {
+    Frame* f = firstFrame(doc);
+    if (!f) return false;
+    return writeThenReplace(path, type, progress, [&](const std::string& temp) {
+      return frameWriter(temp, *f, options, nullptr);
+    });
+  }
+  int count = doc.frameCount, n = 0;
   if (progress) progress->setRange(count);
-  for (Frame* f = firstFrame(a); f; f = nextFrame(f)) {
+  for (Frame* f = firstFrame(doc); f; f = nextFrame(f)) {
     ++n;
     std::string target = numberedPath(path, n, count);
     if (fileops::exists(target) && !fileops::isRegularFile(target)) {
       showWarning(format(Str::CannotWriteTo, target.c_str()));
       return false;
     }
-    if (!writeThenReplace(target, type, progress,
-                          [&](const std::string& temp) { return frameWriter(temp, *f, options); }))
+    if (!writeThenReplace(target, type, progress, [&](const std::string& temp) {
+          return frameWriter(temp, *f, options, nullptr);
+        }))
       return false;
     if (progress && !progress->step()) return false;
   }
   return true;
+}
+
+std::string filmstripPath(const std::string& path, int columns, int rows) {
+  std::string base = fileops::baseName(path);
+  auto dot = base.rfind('.');
+  size_t at = dot == std::string::npos ? path.size() : path.size() - (base.size() - dot);
+  return path.substr(0, at) + format(Str::FilmstripNameFormat, columns, rows) + path.substr(at);
 }
 
 bool safeReplace(const std::string& target, const std::string& written) {

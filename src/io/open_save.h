@@ -87,4 +87,7 @@ bool safeReplace(const std::string& target, const std::string& written);
 // The name of the n-th (1-based) numbered file for `path`: "dir/name-001.ext".
 std::string numberedPath(const std::string& path, int n, int count);
 
+// A filmstrip picture's name with its grid: "dir/name (4x2).ext".
+std::string filmstripPath(const std::string& path, int columns, int rows);
+
 }  // namespace fb

@@ -94,6 +94,15 @@ constexpr Entry kTable[] = {
     {Str::UnoptimizeNoMemory, "Not enough memory for unoptimization."},
     {Str::UnoptimizeNoMemoryFrame, "Not enough memory to complete the unoptimizing."},
 
+    {Str::BatchInputError, "input error: %s"},
+    {Str::BatchUnknownFlag, "Unrecognized flag: %s"},
+    {Str::BatchFileNotFound, "Input file %s not found"},
+    {Str::BatchListReadError, "Error reading file list."},
+    {Str::BatchMergeFailed, "Input merge unsuccessful."},
+    {Str::BatchInputFailed, "Input operation unsuccessful."},
+    {Str::BatchNothingToOutput, "Nothing to output."},
+    {Str::BatchNothingToOptimize, "Nothing to optimize."},
+
     {Str::ThinIntervalInvalid,
      "The deletion interval must be in the range between 2 and the total number of frames."},
     {Str::ThinIntervalCaption, "Invalid Deletion Interval"},
@@ -111,6 +120,25 @@ constexpr Entry kTable[] = {
     {Str::NoErrorRows, "Not enough resources for error diffusion of dithering operations."},
 
     {Str::NoResourcesLocalPalette, "Insufficient resources for removing the local palette."},
+
+    {Str::PngCorrupt, "Error reading PNG data. File appears to be corrupt."},
+    {Str::PngEncodeError,
+     "There was an unexpected error encoding to PNG. Try saving to another format.\n\n"
+     "Please report this problem, with the document if you can, to bugs@norvane.org."},
+    {Str::ApngMixedKinds,
+     "Cannot save an animated PNG (APNG) with mixed resolutions. All the frames need to be "
+     "either 8bit, 24bit, or 32bit."},
+    {Str::ApngLocalPalettes,
+     "Cannot save an animated PNG (APNG) with local palettes. Use Animation>Optimize to "
+     "automatically remove local palettes."},
+    {Str::ApngMixedTransparency,
+     "Cannot save an animated PNG (APNG) with a mix of transparent and non-transparent frames."},
+    {Str::ApngTransparentIndex,
+     "Cannot save an animated PNG (APNG) with transparent frames that do not use the same "
+     "transparent index."},
+    {Str::ApngFirstFrameMemory,
+     "Unable to save the APNG due to memory constraints of filling the first frame."},
+    {Str::FilmstripNameFormat, " (%dx%d)"},
 };
 
 constexpr auto kIndex = [] {

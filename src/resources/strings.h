@@ -84,6 +84,16 @@ enum class Str : int {
   UnoptimizeNoMemory,
   UnoptimizeNoMemoryFrame,
 
+  // Batch mode
+  BatchInputError,
+  BatchUnknownFlag,
+  BatchFileNotFound,
+  BatchListReadError,
+  BatchMergeFailed,
+  BatchInputFailed,
+  BatchNothingToOutput,
+  BatchNothingToOptimize,
+
   // Frame count reduction
   ThinIntervalInvalid,
   ThinIntervalCaption,
@@ -102,6 +112,16 @@ enum class Str : int {
 
   // Palette merge
   NoResourcesLocalPalette,
+
+  // PNG and animated PNG
+  PngCorrupt,          // 40330
+  PngEncodeError,      // 40368
+  ApngMixedKinds,
+  ApngLocalPalettes,
+  ApngMixedTransparency,
+  ApngTransparentIndex,
+  ApngFirstFrameMemory,
+  FilmstripNameFormat,  // " (%dx%d)": columns and rows
 
   Count_
 };

@@ -192,3 +192,98 @@ TEST(FramePlayer, FramesBeyondTheScreenAreClipped) {
   auto q = startPlayer(*empty);
   EXPECT_EQ(firstPicture(*q), nullptr);
 }
+
+TEST(FramePlayer, AnimatedPngsComposeByTheirOwnRules) {
+  // Opaque indexed frames restored to the background: transparent in an
+  // animated PNG (only the frame's rectangle), the background colour in a GIF.
+  for (int apng = 0; apng < 2; ++apng) {
+    Doc d(3, 1, 3);
+    d.a->apngRules = apng;
+    d.add(0, 0, 3, 1, 1, 1);
+    d.add(1, 0, 1, 1, 2, 2);
+    d.add(0, 0, 1, 1, 3, 1);
+    auto p = startPlayer(*d.a);
+    firstPicture(*p);
+    nextPicture(*p);
+    Frame* c = nextPicture(*p);
+    EXPECT_EQ(idx(c, 1, 0), 3) << "the indexed canvas holds the background index either way";
+    if (apng) EXPECT_EQ(px(c, 1, 0), (std::array<uint8_t, 4>{0, 0, 0, 0}));
+    else EXPECT_EQ(px(c, 1, 0), (std::array<uint8_t, 4>{0, 0, 255, 255}));
+    EXPECT_EQ(px(c, 2, 0), (std::array<uint8_t, 4>{255, 0, 0, 255})) << "outside: untouched";
+  }
+
+  // The canvas starts transparent; restoring the first frame to "previous"
+  // brings that back.
+  Doc first(2, 1, 1);
+  first.a->apngRules = 1;
+  first.add(0, 0, 1, 1, 2, 3);
+  first.add(1, 0, 1, 1, 3, 1);
+  auto p = startPlayer(*first.a);
+  Frame* c = firstPicture(*p);
+  EXPECT_EQ(px(c, 1, 0)[3], 0);
+  c = nextPicture(*p);
+  EXPECT_EQ(px(c, 0, 0)[3], 0);
+  EXPECT_EQ(px(c, 1, 0), (std::array<uint8_t, 4>{0, 0, 255, 255}));
+}
+
+TEST(FramePlayer, TheHiddenDefaultImageIsNotAPicture) {
+  Doc d(2, 1);
+  d.a->hideFirstFrame = 1;
+  d.add(0, 0, 2, 1, 3, 1);
+  d.add(0, 0, 1, 1, 1, 1);
+  d.add(1, 0, 1, 1, 2, 1);
+  auto p = startPlayer(*d.a);
+  Frame* c = firstPicture(*p);
+  EXPECT_EQ(p->index, 1);
+  EXPECT_EQ(px(c, 0, 0), (std::array<uint8_t, 4>{255, 0, 0, 255}));
+  EXPECT_EQ(idx(c, 1, 0), 0) << "the default image was never drawn";
+  c = nextPicture(*p);
+  EXPECT_EQ(idx(c, 1, 0), 2);
+  EXPECT_EQ(nextPicture(*p), nullptr);
+  // With nothing after it, the default image is all there is to show.
+  Doc one(2, 1);
+  one.a->hideFirstFrame = 1;
+  one.add(0, 0, 2, 1, 3, 1);
+  auto q = startPlayer(*one.a);
+  EXPECT_EQ(idx(firstPicture(*q), 0, 0), 3);
+}
+
+TEST(FramePlayer, BlendSourceLetsTransparentIndexedPixelsClear) {
+  Doc d(2, 1);
+  d.add(0, 0, 2, 1, 1, 1);
+  Frame& f = d.add(0, 0, 2, 1, 2, 1, 0);
+  f.dib->row(0)[1] = 0;
+  f.blend = 0;
+  auto p = startPlayer(*d.a);
+  firstPicture(*p);
+  Frame* c = nextPicture(*p);
+  EXPECT_EQ(px(c, 0, 0), (std::array<uint8_t, 4>{0, 255, 0, 255}));
+  EXPECT_EQ(px(c, 1, 0)[3], 0) << "replaced by the frame's transparent pixel";
+  EXPECT_EQ(idx(c, 1, 0), 0);
+}
+
+TEST(FramePlayer, TrueColourDocumentsStartTransparent) {
+  Doc d(1, 1, 1);
+  Frame& f = d.add(0, 0, 1, 1, 1, 1);
+  f.rgb = {0, 0, 255, 0};
+  f.alpha = {128, 0, 0, 0};
+  auto p = startPlayer(*d.a);
+  Frame* c = firstPicture(*p);
+  EXPECT_EQ(px(c, 0, 0), (std::array<uint8_t, 4>{0, 0, 255, 128}))
+      << "not blended over an opaque background colour";
+}
+
+TEST(FramePlayer, TrueColourFramesWithoutIndexedPixelsShowInTrueColour) {
+  Doc d(2, 1, 1);
+  d.add(0, 0, 2, 1, 2, 1);
+  Frame* f = newBlankFrame(1, 1);  // as read from a true-colour picture, not yet mapped
+  f->left = 1;
+  f->rgb = {10, 20, 30, 0};
+  link(d.tail, f);
+  ++d.a->frameCount;
+  auto p = startPlayer(*d.a);
+  firstPicture(*p);
+  Frame* c = nextPicture(*p);
+  EXPECT_EQ(px(c, 1, 0), (std::array<uint8_t, 4>{10, 20, 30, 255}));
+  EXPECT_EQ(idx(c, 1, 0), 2) << "the indexed canvas keeps what it had";
+}

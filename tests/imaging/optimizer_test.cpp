@@ -51,6 +51,8 @@ struct Doc {
       f->controlFlags |= 1;
     }
     setBitmap(*f, std::move(dib));
+    // After an optimization the last frame may be gone: find the end afresh.
+    tail = lastBlock(*a);
     link(tail, f);
     tail = f;
     ++a->frameCount;

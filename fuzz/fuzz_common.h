@@ -1,0 +1,28 @@
+// What every harness shares: messages go nowhere, documents are walked.
+#pragma once
+
+#include <memory>
+
+#include "document/player.h"
+#include "shell/reporter.h"
+
+namespace fbfuzz {
+
+inline void quiet() {
+  static fb::RecordingReporter* sink = [] {
+    auto* r = new fb::RecordingReporter;
+    fb::setGlobalReporter(r);
+    return r;
+  }();
+  sink->clear();
+}
+
+// Every picture of the document, as a viewer would show it.
+inline void composite(fb::Animation& a) {
+  auto p = fb::startPlayer(a);
+  if (!p) return;
+  int n = 0;
+  for (fb::Frame* c = fb::firstPicture(*p); c && n < 256; c = fb::nextPicture(*p)) ++n;
+}
+
+}  // namespace fbfuzz

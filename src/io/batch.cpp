@@ -1,0 +1,266 @@
+#include "io/batch.h"
+
+#include <glob.h>
+
+#include <cctype>
+#include <cstdlib>
+#include <memory>
+
+#include "gif/gif_reader.h"
+#include "imaging/frame_insert.h"
+#include "imaging/palette_merge.h"
+#include "imaging/optimizer.h"
+#include "io/file_ops.h"
+#include "io/open_save.h"
+#include "resources/strings.h"
+#include "shell/prefs.h"
+#include "shell/progress.h"
+#include "shell/reporter.h"
+
+namespace fb {
+namespace {
+
+bool lessNoCase(const std::string& a, const std::string& b) {
+  size_t n = std::min(a.size(), b.size());
+  for (size_t i = 0; i < n; ++i) {
+    int x = std::tolower(static_cast<unsigned char>(a[i]));
+    int y = std::tolower(static_cast<unsigned char>(b[i]));
+    if (x != y) return x < y;
+  }
+  return a.size() < b.size();
+}
+
+bool isFlag(const std::string& arg) { return arg.size() >= 2 && arg[0] == '-'; }
+
+// Reads `paths` in order, stopping at the first one that does not read
+// completely; the documents read so far are queued behind the first.
+// `failed` is set when a file could not be read completely.
+std::unique_ptr<Animation> readInputs(const std::vector<std::string>& paths, int& count,
+                                      bool& failed) {
+  std::unique_ptr<Animation> head;
+  Animation* tail = nullptr;
+  count = 0;
+  for (const std::string& path : paths) {
+    std::unique_ptr<Animation> a;
+    int result;
+    {
+      StderrProgress progress;
+      result = openFile(path, a, &progress);
+    }
+    if (result != kReadComplete) {
+      failed = true;
+      break;  // a partial read is not merged either: what came before stays
+    }
+    ++count;
+    if (!head) {
+      head = std::move(a);
+      tail = head.get();
+    } else {
+      tail->nextAnimation = std::move(a);
+      tail = tail->nextAnimation.get();
+    }
+  }
+  return head;
+}
+
+// The documents read (the first, with the others queued behind it) join the
+// open document at its end, or, without one, become it: merged into the first,
+// palettes reconciled, untitled, with the default play count.
+bool mergeReadDocuments(OpenDocument& doc, std::unique_ptr<Animation> head, Progress* progress) {
+  if (doc.animation) {
+    if (insertAnimations(*doc.animation, head, -1, nullptr, progress) != 1) return false;
+  } else {
+    std::unique_ptr<Animation> rest = std::move(head->nextAnimation);
+    int result = rest ? insertAnimations(*head, rest, -1, nullptr, progress)
+                      : mergePalettes(nullptr, *head, 0, nullptr, progress);
+    if (result != 1) return false;
+    head->playCount = static_cast<int32_t>(prefGet(pref::DefaultPlayCount));
+    doc.animation = std::move(head);
+    doc.path.clear();
+  }
+  doc.animation->encodedSize = -1;
+  doc.modified = true;
+  return true;
+}
+
+// Reads and merges; false when this step failed. `endBatch` is set when
+// nothing was read.
+bool inputStep(const std::vector<std::string>& paths, OpenDocument& doc, bool& endBatch) {
+  int count = 0;
+  bool failed = false;
+  std::unique_ptr<Animation> head = readInputs(paths, count, failed);
+  if (!head) {
+    showWarning(text(Str::BatchInputFailed));
+    endBatch = true;
+    return false;
+  }
+  StderrProgress progress;
+  if (!mergeReadDocuments(doc, std::move(head), &progress)) {
+    showWarning(text(Str::BatchMergeFailed));
+    return false;
+  }
+  return !failed;
+}
+
+}  // namespace
+
+std::vector<std::string> expandInput(const std::string& argument) {
+  if (argument.find_first_of("*?[") == std::string::npos) return {argument};
+  glob_t g{};
+  std::vector<std::string> names;
+  if (::glob(argument.c_str(), 0, nullptr, &g) == 0) {
+    for (size_t i = 0; i < g.gl_pathc; ++i)
+      if (fileops::isRegularFile(g.gl_pathv[i])) names.emplace_back(g.gl_pathv[i]);
+  }
+  ::globfree(&g);
+  // By file name without regard to case; an insertion sort keeps equal names
+  // in the order they came.
+  for (size_t i = 1; i < names.size(); ++i) {
+    std::string item = std::move(names[i]);
+    std::string key = fileops::baseName(item);
+    size_t j = i;
+    while (j > 0 && lessNoCase(key, fileops::baseName(names[j - 1]))) {
+      names[j] = std::move(names[j - 1]);
+      --j;
+    }
+    names[j] = std::move(item);
+  }
+  return names;
+}
+
+std::vector<std::string> parseFileList(const std::string& text) {
+  std::vector<std::string> out;
+  std::string line;
+  size_t i = 0;
+  while (i < text.size() && text[i] != '\0') {
+    char c = text[i++];
+    if (c == '\r' || c == '\n') {
+      if (i < text.size() && text[i] == '\n') ++i;
+      out.push_back(std::move(line));
+      line.clear();
+      continue;
+    }
+    line += c;
+  }
+  if (!line.empty()) out.push_back(std::move(line));
+  return out;
+}
+
+bool runBatch(const std::vector<std::string>& args, OpenDocument& doc) {
+  bool ok = true;
+  size_t i = 0;
+  while (i < args.size()) {
+    const std::string& arg = args[i];
+    if (!isFlag(arg)) {
+      showWarning(format(Str::BatchInputError, arg.c_str()));
+      return false;
+    }
+    char letter = static_cast<char>(std::tolower(static_cast<unsigned char>(arg[1])));
+    // The flag's own arguments: text joined to the letter ("-t10", "-o=x"),
+    // then every argument up to the next flag.
+    std::vector<std::string> values;
+    if (arg.size() > 2) values.push_back(arg.substr(arg[2] == '=' ? 3 : 2));
+    size_t next = i + 1;
+    while (next < args.size() && !isFlag(args[next])) values.push_back(args[next++]);
+    i = next;
+
+    auto strayAfter = [&](size_t allowed) {
+      if (values.size() <= allowed) return false;
+      showWarning(format(Str::BatchInputError, values[allowed].c_str()));
+      return true;
+    };
+
+    switch (letter) {
+      case 'i': {
+        if (values.empty()) {
+          showWarning(text(Str::BatchInputFailed));
+          return false;
+        }
+        std::vector<std::string> paths;
+        for (const std::string& v : values) {
+          auto matched = expandInput(v);
+          if (matched.empty()) {
+            showWarning(format(Str::BatchFileNotFound, v.c_str()));
+            ok = false;
+          }
+          paths.insert(paths.end(), matched.begin(), matched.end());
+        }
+        bool endBatch = false;
+        if (!inputStep(paths, doc, endBatch)) ok = false;
+        if (endBatch) return false;
+        break;
+      }
+      case 'l': {
+        if (strayAfter(1)) return false;
+        if (values.empty()) {
+          showWarning(text(Str::BatchInputFailed));
+          return false;
+        }
+        std::string listText;
+        if (!fileops::exists(values[0])) {
+          showWarning(format(Str::BatchFileNotFound, values[0].c_str()));
+          showWarning(text(Str::BatchInputFailed));
+          return false;
+        }
+        if (!fileops::readWholeFile(values[0], listText)) {
+          showWarning(text(Str::BatchListReadError));
+          showWarning(text(Str::BatchInputFailed));
+          return false;
+        }
+        bool endBatch = false;
+        if (!inputStep(parseFileList(listText), doc, endBatch)) ok = false;
+        if (endBatch) return false;
+        break;
+      }
+      case 'o': {
+        if (strayAfter(1)) return false;
+        if (!doc.animation) {
+          showWarning(text(Str::BatchNothingToOutput));
+          ok = false;
+          break;
+        }
+        if (values.empty() || values[0].empty()) {
+          showWarning(format(Str::BatchInputError, arg.c_str()));
+          return false;
+        }
+        doc.path = values[0];
+        StderrProgress progress;
+        if (!saveDocument(doc, &progress, nullptr)) ok = false;
+        break;
+      }
+      case 't': {
+        if (strayAfter(1)) return false;
+        char* end = nullptr;
+        long ticks = values.empty() ? -1 : std::strtol(values[0].c_str(), &end, 10);
+        if (values.empty() || values[0].empty() || *end || ticks < 0 || ticks > 0x7FFFFFFF) {
+          showWarning(format(Str::BatchInputError, values.empty() ? arg.c_str() : values[0].c_str()));
+          return false;
+        }
+        if (doc.animation) {
+          for (Frame* f = firstFrame(*doc.animation); f; f = nextFrame(f))
+            f->delay = static_cast<int32_t>(ticks);
+          doc.animation->encodedSize = -1;
+          doc.modified = true;
+        }
+        break;
+      }
+      case 'z': {
+        if (strayAfter(0)) return false;
+        if (!doc.animation) {
+          showWarning(text(Str::BatchNothingToOptimize));
+          ok = false;
+          break;
+        }
+        if (!optimizeWithSavedOptions(*doc.animation)) ok = false;
+        doc.modified = true;
+        break;
+      }
+      default:
+        showWarning(format(Str::BatchUnknownFlag, std::string(1, arg[1]).c_str()));
+        return false;
+    }
+  }
+  return ok;
+}
+
+}  // namespace fb

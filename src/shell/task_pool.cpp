@@ -1,0 +1,64 @@
+#include "shell/task_pool.h"
+
+#include <algorithm>
+
+namespace fb {
+
+TaskPool::TaskPool(unsigned threads, size_t maxPending) : maxPending_(std::max<size_t>(1, maxPending)) {
+  for (unsigned i = 0; i < threads; ++i) threads_.emplace_back([this] { run(); });
+}
+
+TaskPool::~TaskPool() {
+  drain();
+  {
+    std::lock_guard lock(mu_);
+    stop_ = true;
+  }
+  changed_.notify_all();
+  for (auto& t : threads_) t.join();
+}
+
+unsigned TaskPool::workersFor(size_t pieces, int64_t pixels) {
+  // Small pieces cost more to hand over than to do.
+  if (pieces < 2 || pixels < (1 << 20) || pixels / static_cast<int64_t>(pieces) < 16384) return 0;
+  unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+  return std::min<unsigned>(cores, 8);
+}
+
+void TaskPool::submit(std::function<void()> task) {
+  if (threads_.empty()) {
+    task();
+    return;
+  }
+  std::unique_lock lock(mu_);
+  changed_.wait(lock, [&] { return pending_ < maxPending_; });
+  queue_.push_back(std::move(task));
+  ++pending_;
+  changed_.notify_all();
+}
+
+void TaskPool::drain() {
+  std::unique_lock lock(mu_);
+  changed_.wait(lock, [&] { return pending_ == 0; });
+}
+
+void TaskPool::run() {
+  for (;;) {
+    std::function<void()> task;
+    {
+      std::unique_lock lock(mu_);
+      changed_.wait(lock, [&] { return stop_ || !queue_.empty(); });
+      if (queue_.empty()) return;
+      task = std::move(queue_.front());
+      queue_.pop_front();
+    }
+    task();
+    {
+      std::lock_guard lock(mu_);
+      --pending_;
+    }
+    changed_.notify_all();
+  }
+}
+
+}  // namespace fb

@@ -1,0 +1,44 @@
+// A few worker threads for work that splits into independent pieces (frames
+// encoded or tried on their own). Results never depend on how many there are.
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <functional>
+#include <future>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace fb {
+
+class TaskPool {
+ public:
+  // `threads` workers; submit() waits while `maxPending` tasks are queued or running.
+  TaskPool(unsigned threads, size_t maxPending);
+  ~TaskPool();
+  TaskPool(const TaskPool&) = delete;
+  TaskPool& operator=(const TaskPool&) = delete;
+
+  void submit(std::function<void()> task);
+  // Waits until every submitted task has finished.
+  void drain();
+
+  // Worker threads worth starting for work of this many pieces and pixels on
+  // this machine (0: do it on the calling thread).
+  static unsigned workersFor(size_t pieces, int64_t pixels);
+
+ private:
+  void run();
+  std::mutex mu_;
+  std::condition_variable changed_;
+  std::deque<std::function<void()>> queue_;
+  size_t pending_ = 0;  // queued or running
+  size_t maxPending_;
+  bool stop_ = false;
+  std::vector<std::thread> threads_;
+};
+
+}  // namespace fb

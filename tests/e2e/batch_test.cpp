@@ -1,0 +1,286 @@
+// The flickbook command run as a user runs it: a separate process, real files
+// in a temporary folder, a settings folder of its own.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "gif/gif_writer.h"
+#include "shell/settings_file.h"
+#include "testutil.h"
+
+extern char** environ;
+
+using namespace fb;
+using fbtest::TempDir;
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Result {
+  int status = -1;
+  std::string out, err;
+};
+
+std::string slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Runs flickbook with `args` (no shell: patterns reach it as typed), with
+// XDG_CONFIG_HOME set to `config`.
+Result flickbook(const std::vector<std::string>& args, const std::string& config,
+              const std::string& cwd = "") {
+  TempDir io;
+  std::string outPath = io.file("out"), errPath = io.file("err");
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (!cwd.empty()) posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
+  std::vector<std::string> envStrings;
+  for (char** e = environ; *e; ++e)
+    if (std::strncmp(*e, "XDG_CONFIG_HOME=", 16) != 0) envStrings.emplace_back(*e);
+  envStrings.push_back("XDG_CONFIG_HOME=" + config);
+  std::vector<char*> envp;
+  for (auto& s : envStrings) envp.push_back(s.data());
+  envp.push_back(nullptr);
+  std::vector<std::string> argStrings = {FB_FLICKBOOK};
+  argStrings.insert(argStrings.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (auto& s : argStrings) argv.push_back(s.data());
+  argv.push_back(nullptr);
+  pid_t pid;
+  Result r;
+  if (posix_spawn(&pid, FB_FLICKBOOK, &actions, nullptr, argv.data(), envp.data()) == 0) {
+    int st = 0;
+    waitpid(pid, &st, 0);
+    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+  }
+  posix_spawn_file_actions_destroy(&actions);
+  r.out = slurp(outPath);
+  r.err = slurp(errPath);
+  return r;
+}
+
+// A small GIF: `frames` frames of w × h, every pixel `colour`, delay 5.
+void makeGif(const std::string& path, int w, int h, int frames, int colour) {
+  fbtest::GifBuilder b;
+  b.header().screen(w, h, 0x81).colours(4).loop(0);
+  for (int i = 0; i < frames; ++i) {
+    b.gce(0x04, 5, 0).descriptor(0, 0, w, h);
+    std::vector<uint8_t> px(static_cast<size_t>(w * h), static_cast<uint8_t>(colour));
+    if (i % 2) px[0] = static_cast<uint8_t>((colour + 1) % 4);
+    b.image(2, px);
+  }
+  fbtest::writeBytes(path, b.trailer().bytes);
+}
+
+std::unique_ptr<Animation> readBack(const std::string& path) {
+  std::unique_ptr<Animation> a;
+  EXPECT_EQ(fbtest::readGifPath(path, a), kReadComplete) << path;
+  return a;
+}
+
+std::vector<int> widths(Animation& a) {
+  std::vector<int> w;
+  for (Frame* f = firstFrame(a); f; f = nextFrame(f)) w.push_back(f->width);
+  return w;
+}
+
+class Batch : public ::testing::Test {
+ protected:
+  TempDir dir;
+  TempDir config;
+  std::string in(const std::string& name) { return dir.file(name); }
+};
+
+}  // namespace
+
+TEST_F(Batch, WildcardInputDelaysOptimizeOutput) {
+  fs::create_directory(in("in"));
+  makeGif(in("in/b.gif"), 20, 10, 3, 1);
+  makeGif(in("in/A.gif"), 30, 10, 2, 2);
+  makeGif(in("in/c.gif"), 10, 10, 4, 3);
+  makeGif(in("in/skip.png"), 10, 10, 1, 3);
+
+  Result plain = flickbook({"-i", in("in/*.gif"), "-t", "10", "-o", in("plain.gif")}, config.path());
+  ASSERT_EQ(plain.status, 0) << plain.err;
+  EXPECT_EQ(plain.err, "") << "nothing extra on a stderr that is not a terminal";
+  Result r = flickbook({"-i", in("in/*.gif"), "-t", "10", "-z", "-o", in("all.gif")}, config.path());
+  ASSERT_EQ(r.status, 0) << r.err;
+
+  auto a = readBack(in("all.gif"));
+  ASSERT_EQ(a->frameCount, 9);
+  for (Frame* f = firstFrame(*a); f; f = nextFrame(f)) EXPECT_EQ(f->delay, 10);
+  EXPECT_EQ(a->width, 30) << "the screen grows to the largest input";
+  EXPECT_EQ(a->playCount, 0);
+  // Sorted by name without case: A, b, c. Optimized: unchanged frames shrink.
+  auto plainDoc = readBack(in("plain.gif"));
+  EXPECT_EQ(widths(*plainDoc), (std::vector<int>{30, 30, 20, 20, 20, 10, 10, 10, 10}));
+  EXPECT_LT(fs::file_size(in("all.gif")), fs::file_size(in("plain.gif")));
+  EXPECT_LT(widths(*a)[1], 30);
+}
+
+TEST_F(Batch, FlagsAreCaseInsensitiveAndDashesInsidePathsStayThere) {
+  fs::create_directory(in("my-dir"));
+  makeGif(in("my-dir/first-part.gif"), 8, 8, 2, 1);
+  Result r = flickbook({"-I", in("my-dir/first-part.gif"), "-T", "7", "-Z", "-O",
+                     in("my-dir/out-put.gif")},
+                    config.path());
+  ASSERT_EQ(r.status, 0) << r.err;
+  auto a = readBack(in("my-dir/out-put.gif"));
+  EXPECT_EQ(firstFrame(*a)->delay, 7);
+  // Joined forms work too.
+  r = flickbook({"-i", in("my-dir/first-part.gif"), "-t12", "-o=" + in("joined.gif")}, config.path());
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(firstFrame(*readBack(in("joined.gif")))->delay, 12);
+}
+
+TEST_F(Batch, ListFilesWithEveryLineEnding) {
+  makeGif(in("one.gif"), 4, 4, 1, 1);
+  makeGif(in("two.gif"), 6, 4, 1, 2);
+  makeGif(in("three.gif"), 8, 4, 1, 3);
+  std::string a = in("one.gif"), b = in("two.gif"), c = in("three.gif");
+  struct Case {
+    std::string text;
+    std::vector<int> widths;
+    int status;
+  } cases[] = {
+      {a + "\n" + b + "\n" + c + "\n", {4, 6, 8}, 0},
+      {a + "\r" + b + "\r" + c, {4, 6, 8}, 0},
+      {a + "\r\n" + b + "\r\n" + c + "\r\n", {4, 6, 8}, 0},
+      {a + "\n\n" + b + "\n\n" + c, {4, 6, 8}, 0},  // LF LF ends one line
+      {a + "\n" + b + std::string(1, '\0') + c + "\n", {4, 6}, 0},  // the list ends at NUL
+      {a + "\r\n\r\n" + b + "\n", {4}, 1},  // an empty line is an empty path: reading stops
+  };
+  int n = 0;
+  for (const auto& cs : cases) {
+    std::string list = in("list" + std::to_string(n) + ".txt");
+    fbtest::writeBytes(list, std::vector<uint8_t>(cs.text.begin(), cs.text.end()));
+    std::string out = in("list-out" + std::to_string(n++) + ".gif");
+    Result r = flickbook({"-l", list, "-o", out}, config.path());
+    EXPECT_EQ(r.status, cs.status) << r.err;
+    auto doc = readBack(out);
+    EXPECT_EQ(widths(*doc), cs.widths) << n;
+  }
+  Result missing = flickbook({"-l", in("nope.txt"), "-o", in("x.gif")}, config.path());
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_NE(missing.err.find("Input file " + in("nope.txt") + " not found"), std::string::npos);
+  EXPECT_NE(missing.err.find("Input operation unsuccessful."), std::string::npos);
+  EXPECT_FALSE(fs::exists(in("x.gif"))) << "nothing after a failed input runs";
+}
+
+TEST_F(Batch, ACorruptSecondInputKeepsTheFirstFilesFrames) {
+  makeGif(in("good.gif"), 5, 5, 2, 1);
+  auto bytes = fbtest::readBytes(in("good.gif"));
+  bytes.resize(bytes.size() - 12);
+  fbtest::writeBytes(in("bad.gif"), bytes);
+  makeGif(in("later.gif"), 5, 5, 3, 2);
+  Result r = flickbook({"-i", in("good.gif"), in("bad.gif"), in("later.gif"), "-o", in("out.gif")},
+                    config.path());
+  EXPECT_EQ(r.status, 1) << "a failed step is not success";
+  EXPECT_NE(r.err.find("Only part of the animation was read."), std::string::npos) << r.err;
+  auto a = readBack(in("out.gif"));
+  EXPECT_EQ(a->frameCount, 2);
+}
+
+TEST_F(Batch, MistakesAreReportedAndStopTheRun) {
+  makeGif(in("a.gif"), 4, 4, 1, 1);
+  Result unknown = flickbook({"-i", in("a.gif"), "-x", "-o", in("out.gif")}, config.path());
+  EXPECT_EQ(unknown.status, 1);
+  EXPECT_NE(unknown.err.find("Unrecognized flag: x"), std::string::npos) << unknown.err;
+  EXPECT_FALSE(fs::exists(in("out.gif")));
+
+  Result stray = flickbook({"-i", in("a.gif"), "-z", "extra", "-o", in("out.gif")}, config.path());
+  EXPECT_EQ(stray.status, 1);
+  EXPECT_NE(stray.err.find("input error: extra"), std::string::npos) << stray.err;
+  EXPECT_FALSE(fs::exists(in("out.gif")));
+
+  Result badNumber = flickbook({"-i", in("a.gif"), "-t", "ten"}, config.path());
+  EXPECT_EQ(badNumber.status, 1);
+  EXPECT_NE(badNumber.err.find("input error: ten"), std::string::npos);
+
+  Result noMatch = flickbook({"-i", in("*.none"), "-o", in("out.gif")}, config.path());
+  EXPECT_EQ(noMatch.status, 1);
+  EXPECT_NE(noMatch.err.find("Input file " + in("*.none") + " not found"), std::string::npos);
+  EXPECT_NE(noMatch.err.find("Input operation unsuccessful."), std::string::npos);
+
+  Result nothing = flickbook({"-t", "5", "-z", "-o", in("out.gif")}, config.path());
+  EXPECT_EQ(nothing.status, 1);
+  EXPECT_NE(nothing.err.find("Nothing to optimize."), std::string::npos);
+  EXPECT_NE(nothing.err.find("Nothing to output."), std::string::npos);
+  EXPECT_EQ(nothing.err.find("-t"), std::string::npos) << "-t without a document does nothing";
+
+  Result words = flickbook({"picture.gif"}, config.path());
+  EXPECT_EQ(words.status, 1);
+  EXPECT_NE(words.err.find("usage: flickbook"), std::string::npos);
+
+  Result help = flickbook({"--help"}, config.path());
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.out.find("Example:"), std::string::npos);
+  Result version = flickbook({"--version"}, config.path());
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out.rfind("flickbook ", 0), 0u);
+}
+
+TEST_F(Batch, AnOutputThatCannotBeWrittenLeavesNothingBehind) {
+  makeGif(in("a.gif"), 4, 4, 2, 1);
+  fs::create_directory(in("taken.gif"));
+  Result folder = flickbook({"-i", in("a.gif"), "-o", in("taken.gif")}, config.path());
+  EXPECT_EQ(folder.status, 1);
+  EXPECT_NE(folder.err.find("无法写入到 " + in("taken.gif") + "."), std::string::npos) << folder.err;
+  EXPECT_TRUE(fs::is_directory(in("taken.gif")));
+
+  Result missingDir = flickbook({"-i", in("a.gif"), "-o", in("no/such/dir/out.gif"), "-o",
+                              in("second.gif")},
+                             config.path());
+  EXPECT_EQ(missingDir.status, 1);
+  EXPECT_TRUE(fs::exists(in("second.gif"))) << "a failed save lets the batch go on";
+  std::vector<std::string> names;
+  for (auto& e : fs::directory_iterator(dir.path())) names.push_back(e.path().filename());
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"a.gif", "second.gif", "taken.gif"}));
+}
+
+TEST_F(Batch, SettingsComeFromTheUsersSettingsFile) {
+  makeGif(in("a.gif"), 16, 16, 3, 1);
+  // Optimizer options 0 (nothing but clean-up), and three plays for new animations.
+  std::vector<uint8_t> pref(76, 0);
+  auto word = [&](int i, uint32_t v) {
+    for (int b = 0; b < 4; ++b) pref[static_cast<size_t>(i * 4 + b)] = static_cast<uint8_t>(v >> (8 * b));
+  };
+  word(0, 10);
+  word(1, 3);
+  word(5, 0);
+  word(6, 0x800008);  // and no signature comment
+  word(10, 0x880001);
+  word(12, 20);
+  word(14, 100);
+  word(16, 1);
+  std::string settingsPath = config.path() + "/norvane/Flickbook/2.0/settings";
+  fs::create_directories(fs::path(settingsPath).parent_path());
+  std::string text = SettingsStore::serialize(
+      {{"Pref", SettingValue::ofBinary(pref)}, {"NPref", SettingValue::ofDword(19)}});
+  fbtest::writeBytes(settingsPath, std::vector<uint8_t>(text.begin(), text.end()));
+
+  Result r = flickbook({"-i", in("a.gif"), "-z", "-o", in("out.gif")}, config.path());
+  ASSERT_EQ(r.status, 0) << r.err;
+  auto a = readBack(in("out.gif"));
+  EXPECT_EQ(frameAt(*a, 1)->width, 16) << "the stored options did not crop";
+  EXPECT_EQ(a->playCount, 3);
+  for (Block* b = a->head->next; b; b = b->next) EXPECT_NE(b->tag, kCommentTag);
+
+  word(5, 0x46E);
+  text = SettingsStore::serialize(
+      {{"Pref", SettingValue::ofBinary(pref)}, {"NPref", SettingValue::ofDword(19)}});
+  fbtest::writeBytes(settingsPath, std::vector<uint8_t>(text.begin(), text.end()));
+  r = flickbook({"-i", in("a.gif"), "-z", "-o", in("out2.gif")}, config.path());
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_LT(frameAt(*readBack(in("out2.gif")), 1)->width, 16);
+  EXPECT_EQ(slurp(settingsPath), text) << "batch mode only reads the settings";
+}
