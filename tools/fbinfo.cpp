@@ -338,20 +338,17 @@ int main(int argc, char** argv) {
         return 1;
       }
     }
-    // The options the save dialog's panel would give, with the audio added.
-    struct AudioPanel : AviOptionsPanel {
-      std::string audio;
-      bool chooseOptions(Animation& animation, AviSaveOptions& options) override {
-        options = aviOptionsWithoutPanel(animation);
-        options.includeAudio = true;
-        options.audioPath = audio;
-        return true;
-      }
-    } panel;
-    panel.audio = aviAudio;
-    if (!aviAudio.empty()) setAviOptionsPanel(&panel);
-    bool saved = saveByType(writePath, *a, saveopt::WholeAnimation, typeOfPath(writePath), &progress);
-    setAviOptionsPanel(nullptr);
+    // The options the save dialog's panel gives with an audio file chosen.
+    std::unique_ptr<ScopedAviSaveOptions> withAudio;
+    if (!aviAudio.empty()) {
+      AviPanelState panel = openAviPanel(aviExportTraits(*a));
+      setAviAudioPath(panel, aviAudio);
+      AviSaveOptions options;
+      if (!confirmAviPanel(panel, aviExportTraits(*a), options)) return 1;
+      withAudio = std::make_unique<ScopedAviSaveOptions>(options);
+    }
+    bool saved =
+        saveByType(writePath, *a, saveopt::WholeAnimation, typeOfPath(writePath), &progress);
     if (!saved) return 1;
   }
   if (!quiet) printJson(path, result, *a);

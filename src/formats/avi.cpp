@@ -20,7 +20,7 @@
 namespace fb {
 namespace {
 
-AviOptionsPanel* g_panel = nullptr;
+thread_local const AviSaveOptions* t_panelOptions = nullptr;
 
 constexpr const char* kCompressValue = "AVICompress";
 constexpr size_t kCompressBytes = 44;
@@ -341,8 +341,68 @@ AviSaveOptions aviOptionsWithoutPanel(const Animation& a) {
   return o;
 }
 
-void setAviOptionsPanel(AviOptionsPanel* panel) {
-  g_panel = panel;
+ScopedAviSaveOptions::ScopedAviSaveOptions(const AviSaveOptions& options)
+    : options_(options), previous_(t_panelOptions) {
+  t_panelOptions = &options_;
+}
+
+ScopedAviSaveOptions::~ScopedAviSaveOptions() {
+  t_panelOptions = previous_;
+}
+
+AviPanelState openAviPanel(uint32_t traits) {
+  AviPanelState st;
+  LoadAviCompression(st.custom);
+  if (prefGet(pref::GeneralOptions) & gen::AviUncompressed) {
+    st.choice = AviPreset::None;
+  } else {
+    st.choice = recogniseAviPreset(st.custom);
+  }
+  if (traits & avitraits::TrueColour) {
+    st.show24Bit = true;
+    st.rle8Enabled = false;
+    if (st.choice == AviPreset::Rle8) st.choice = AviPreset::Video1;
+  }
+  return st;
+}
+
+void setAviAudioPath(AviPanelState& st, const std::string& path) {
+  st.audioPath = path;
+  st.includeAudio = st.audioEnabled = !path.empty();
+}
+
+void chooseAviPreset(AviPanelState& st, AviPreset preset, AviCodecChooser* chooser) {
+  if (preset == AviPreset::Rle8 && !st.rle8Enabled) return;
+  if (preset == AviPreset::Custom) {
+    if (!ChooseCustomAviCompression(st.custom, chooser)) {
+      st.choice = st.show24Bit ? AviPreset::Video1 : AviPreset::Rle8;
+      return;
+    }
+  }
+  st.choice = preset;
+}
+
+bool confirmAviPanel(const AviPanelState& st, uint32_t traits, AviSaveOptions& out) {
+  if (st.includeAudio && !aviHasAudioStream(st.audioPath)) {
+    showWarning(format(Str::AviNoAudioIn, st.audioPath.c_str()));
+    return false;
+  }
+  out = AviSaveOptions();
+  out.traits = traits;
+  out.includeAudio = st.includeAudio;
+  out.audioPath = st.includeAudio ? st.audioPath : std::string();
+  out.write24Bit = (traits & avitraits::TrueColour) != 0;
+  if (st.choice == AviPreset::None) {
+    out.compress = false;
+    prefSetBits(pref::GeneralOptions, gen::AviUncompressed, true);
+    out.compression = aviPreset(AviPreset::None);
+  } else {
+    out.compress = true;
+    prefSetBits(pref::GeneralOptions, gen::AviUncompressed, false);
+    out.compression = st.choice == AviPreset::Custom ? st.custom : aviPreset(st.choice);
+    StoreAviCompression(out.compression);
+  }
+  return true;
 }
 
 bool ChooseCustomAviCompression(avi::CompressOptions& options, AviCodecChooser* chooser) {
@@ -758,17 +818,9 @@ bool FixForAvi(Animation& a, uint32_t traits, Progress* progress) {
 // ---- The save table's writer ----
 
 bool writeAviForSave(const std::string& path, Animation& a, uint32_t, Progress* progress) {
-  AviSaveOptions options;
-  if (g_panel) {
-    if (!g_panel->chooseOptions(a, options)) {
-      if (progress) progress->cancel();
-      return false;
-    }
-  } else {
-    options = aviOptionsWithoutPanel(a);
-  }
-  // Without the panel's "修复" the fixes are made on a copy: the document
-  // itself is not changed by saving it.
+  AviSaveOptions options = t_panelOptions ? *t_panelOptions : aviOptionsWithoutPanel(a);
+  // The panel's "修复" fixes the document itself; without it the fixes are
+  // made on a copy, and saving does not change the document.
   std::unique_ptr<Animation> fixed;
   uint32_t traits = aviExportTraits(a);
   if (traits & avitraits::NeedsFix) {

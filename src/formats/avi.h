@@ -67,16 +67,21 @@ bool StoreAviCompression(const avi::CompressOptions& in);
 // choice unless "无压缩" was chosen (RLE8 becomes Video 1 for 24-bit frames).
 AviSaveOptions aviOptionsWithoutPanel(const Animation& animation);
 
-// The editor's AVI options panel inside the save dialog. It offers "修复"
-// (FixForAvi on the document) when the traits need it, and fills the options;
-// false when the user cancelled the save. Without a panel the save takes
-// aviOptionsWithoutPanel and fixes a copy of the document when it must.
-class AviOptionsPanel {
+// The options the save dialog's AVI panel chose, for the saves made on this
+// thread while it lives (the Save As command wraps its save in one). Saves
+// without one (batch and quick save) take aviOptionsWithoutPanel and fix a
+// copy of the document when it needs "Fix for AVI".
+class ScopedAviSaveOptions {
  public:
-  virtual ~AviOptionsPanel() = default;
-  virtual bool chooseOptions(Animation& animation, AviSaveOptions& options) = 0;
+  explicit ScopedAviSaveOptions(const AviSaveOptions& options);
+  ~ScopedAviSaveOptions();
+  ScopedAviSaveOptions(const ScopedAviSaveOptions&) = delete;
+  ScopedAviSaveOptions& operator=(const ScopedAviSaveOptions&) = delete;
+
+ private:
+  AviSaveOptions options_;
+  const AviSaveOptions* previous_;
 };
-void setAviOptionsPanel(AviOptionsPanel* panel);  // null: no panel (batch, tests)
 
 // The codec chooser behind "自定义参数 ( 高级)": picks one of `encoders` and
 // sets the handler, key-frame interval, quality, data rate and flags.
@@ -92,6 +97,32 @@ bool ChooseCustomAviCompression(avi::CompressOptions& options, AviCodecChooser* 
 
 // True when `path` has an audio stream to interleave.
 bool aviHasAudioStream(const std::string& path);
+
+// What the AVI options panel (283 in the save dialog, 193 "AVI 设置") shows
+// and lets the user choose, without its widgets.
+struct AviPanelState {
+  AviPreset choice =
+      AviPreset::Rle8;  // "无压缩", "Video 1 ( CRAM ) 压缩", "RLE8 压缩 ( 推荐)", custom
+  avi::CompressOptions custom;  // the codec chooser's record for the custom choice
+  bool show24Bit = false;       // "保存为 24-位色" shown (and ticked) for 24-bit data
+  bool rle8Enabled = true;
+  bool includeAudio = false;  // "包含音频流"
+  bool audioEnabled = false;
+  std::string audioPath;
+};
+// The panel as it opens for an animation of these traits: "无压缩" when the
+// option bit says so, else the stored record's preset; 24-bit data ticks the
+// 24-bit box and disables RLE8 (an RLE8 choice becomes Video 1).
+AviPanelState openAviPanel(uint32_t traits);
+// Typing a path ticks and enables the audio box; clearing it unticks it.
+void setAviAudioPath(AviPanelState& state, const std::string& path);
+// Choosing a preset; custom runs the codec chooser, and a cancel there falls
+// back to Video 1 (24-bit) or RLE8.
+void chooseAviPreset(AviPanelState& state, AviPreset preset, AviCodecChooser* chooser);
+// Confirmation: an audio file without audio is refused with its message (the
+// save does not go ahead). Otherwise fills `out`, sets or clears the
+// "无压缩" option bit and stores the chosen record.
+bool confirmAviPanel(const AviPanelState& state, uint32_t traits, AviSaveOptions& out);
 
 // ---- Import and export ----
 
@@ -124,8 +155,8 @@ int FrameStepForAvi(const Animation& animation);
 bool FixForAvi(Animation& animation, uint32_t traits, Progress* progress);
 
 // The save table's writer for AVI: the panel's options (or those of a save
-// without a panel), a fixed copy of the document when it needs one, then
-// WriteAviFile. Shows its own messages.
+// without the panel), a fixed copy of the document when it still needs one,
+// then WriteAviFile. Shows its own messages.
 bool writeAviForSave(const std::string& path, Animation& animation, uint32_t options,
                      Progress* progress);
 

@@ -954,30 +954,90 @@ TEST_F(AviFix, ASaveWithoutThePanelFixesACopy) {
 
 // ---- The panel ----
 
-TEST_F(AviExport, ThePanelChoosesAndCanCancel) {
-  struct Panel : AviOptionsPanel {
-    bool chooseOptions(Animation& a, AviSaveOptions& o) override {
-      ++calls;
-      if (cancel) return false;
-      o = aviOptionsWithoutPanel(a);
-      o.compress = false;
-      return true;
-    }
-    int calls = 0;
-    bool cancel = false;
-  } panel;
-  setAviOptionsPanel(&panel);
+TEST_F(AviExport, ThePanelsOptionsHoldForTheSavesTheyCover) {
   auto a = makeDoc(4, 4, {10});
   std::string path = dir.file("p.avi");
-  EXPECT_TRUE(saveByType(path, *a, saveopt::WholeAnimation, kTypeAvi, nullptr));
-  avi::FileHeaders h;
-  ASSERT_TRUE(avi::readFileHeaders(path, h));
-  EXPECT_EQ(avi::getU32(h.streams[0].format.data() + 16), avi::kBiRgb);
-  panel.cancel = true;
-  fs::remove(path);
-  EXPECT_FALSE(saveByType(path, *a, saveopt::WholeAnimation, kTypeAvi, nullptr));
-  setAviOptionsPanel(nullptr);
-  EXPECT_EQ(panel.calls, 2);
+  auto compressionOf = [&] {
+    avi::FileHeaders h;
+    EXPECT_TRUE(avi::readFileHeaders(path, h));
+    return avi::getU32(h.streams[0].format.data() + 16);
+  };
+  {
+    AviSaveOptions o = aviOptionsWithoutPanel(*a);
+    o.compress = false;
+    ScopedAviSaveOptions chosen(o);
+    ASSERT_TRUE(saveByType(path, *a, saveopt::WholeAnimation, kTypeAvi, nullptr));
+    EXPECT_EQ(compressionOf(), avi::kBiRgb);
+  }
+  ASSERT_TRUE(saveByType(path, *a, saveopt::WholeAnimation, kTypeAvi, nullptr));
+  EXPECT_EQ(compressionOf(), avi::kBiRle8) << "a quick save takes the stored choice";
   EXPECT_TRUE(messages.entries().empty());
-  EXPECT_TRUE(filesIn(dir.path()).empty());
+}
+
+TEST_F(AviExport, ThePanelOpensWithTheStoredChoice) {
+  AviPanelState st = openAviPanel(0);
+  EXPECT_EQ(st.choice, AviPreset::Rle8);
+  EXPECT_FALSE(st.show24Bit);
+  StoreAviCompression(aviPreset(AviPreset::Video1));
+  EXPECT_EQ(openAviPanel(0).choice, AviPreset::Video1);
+  avi::CompressOptions custom = aviPreset(AviPreset::None);
+  custom.fccHandler = avi::fourcc("MJPG");
+  StoreAviCompression(custom);
+  EXPECT_EQ(openAviPanel(0).choice, AviPreset::Custom);
+  prefSetBits(pref::GeneralOptions, gen::AviUncompressed, true);
+  EXPECT_EQ(openAviPanel(0).choice, AviPreset::None);
+
+  prefSetBits(pref::GeneralOptions, gen::AviUncompressed, false);
+  StoreAviCompression(aviPreset(AviPreset::Rle8));
+  st = openAviPanel(avitraits::TrueColour);
+  EXPECT_TRUE(st.show24Bit);
+  EXPECT_FALSE(st.rle8Enabled);
+  EXPECT_EQ(st.choice, AviPreset::Video1) << "no RLE8 for 24-bit frames";
+  chooseAviPreset(st, AviPreset::Rle8, nullptr);
+  EXPECT_EQ(st.choice, AviPreset::Video1);
+  // The codec chooser cancelled: back to Video 1 for 24 bits, RLE8 otherwise.
+  chooseAviPreset(st, AviPreset::Custom, nullptr);
+  EXPECT_EQ(st.choice, AviPreset::Video1);
+  st = openAviPanel(0);
+  chooseAviPreset(st, AviPreset::None, nullptr);
+  chooseAviPreset(st, AviPreset::Custom, nullptr);
+  EXPECT_EQ(st.choice, AviPreset::Rle8);
+
+  setAviAudioPath(st, "x.wav");
+  EXPECT_TRUE(st.includeAudio && st.audioEnabled);
+  setAviAudioPath(st, "");
+  EXPECT_FALSE(st.includeAudio || st.audioEnabled);
+}
+
+TEST_F(AviExport, ThePanelConfirmsStoresAndChecksTheAudio) {
+  AviPanelState st = openAviPanel(0);
+  AviSaveOptions o;
+  chooseAviPreset(st, AviPreset::None, nullptr);
+  ASSERT_TRUE(confirmAviPanel(st, avitraits::ManyFrames, o));
+  EXPECT_FALSE(o.compress);
+  EXPECT_TRUE(prefGet(pref::GeneralOptions) & gen::AviUncompressed);
+
+  chooseAviPreset(st, AviPreset::Video1, nullptr);
+  ASSERT_TRUE(confirmAviPanel(st, avitraits::TrueColour, o));
+  EXPECT_TRUE(o.compress);
+  EXPECT_TRUE(o.write24Bit);
+  EXPECT_FALSE(prefGet(pref::GeneralOptions) & gen::AviUncompressed);
+  avi::CompressOptions stored;
+  LoadAviCompression(stored);
+  EXPECT_EQ(recogniseAviPreset(stored), AviPreset::Video1);
+
+  std::string silent = dir.file("silent.txt");
+  fbtest::writeBytes(silent, {'n', 'o'});
+  setAviAudioPath(st, silent);
+  EXPECT_FALSE(confirmAviPanel(st, 0, o));
+  EXPECT_EQ(messages.texts(),
+            std::vector<std::string>{"No audio stream was found in " + silent +
+                                     ". \n\nEither select another file or export the AVI "
+                                     "without audio."});
+  std::string wav = dir.file("tone.wav");
+  writeWav(wav, 8000, 800);
+  setAviAudioPath(st, wav);
+  ASSERT_TRUE(confirmAviPanel(st, 0, o));
+  EXPECT_TRUE(o.includeAudio);
+  EXPECT_EQ(o.audioPath, wav);
 }
