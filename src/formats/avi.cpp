@@ -91,8 +91,7 @@ int bitCountOf(uint32_t mask) {
 }
 
 // 16- and 32-bit rows into 24-bit colour data (R, G, B, top-down).
-void convertHighColour(const DibLayout& l, const std::vector<uint8_t>& dib,
-                       std::vector<uint8_t>& rgb, int width, int height) {
+void convertHighColour(const DibLayout& l, std::vector<uint8_t>& rgb, int width, int height) {
   int bits = l.h.bitCount;
   uint32_t masks[3];
   if (l.h.compression == avi::kBiBitfields) {
@@ -140,7 +139,6 @@ void convertHighColour(const DibLayout& l, const std::vector<uint8_t>& dib,
   // Some codecs leave a marker in the last pixel of 32-bit pictures.
   if (bits == 32 && last && beforeLast && last[2] == 'J' && last[1] == 'U' && last[0] == 'N')
     std::memcpy(last, beforeLast, 3);
-  (void)dib;
 }
 
 // ---- Writing helpers ----
@@ -444,9 +442,10 @@ int ReadAviFile(const std::string& path, Progress* progress, std::unique_ptr<Ani
     showWarning(text(Str::AviNoMemoryMovie));
     return kReadFailed;
   }
-  const std::vector<uint8_t>& format = stream->format();
+  const std::vector<uint8_t>& streamFormat = stream->format();
   avi::BitmapInfoHeader fh;
-  if (format.empty() || !avi::parseBitmapInfoHeader(format.data(), format.size(), fh)) {
+  if (streamFormat.empty() ||
+      !avi::parseBitmapInfoHeader(streamFormat.data(), streamFormat.size(), fh)) {
     showWarning(text(Str::AviBadStreamFormat));
     return kReadFailed;
   }
@@ -473,10 +472,10 @@ int ReadAviFile(const std::string& path, Progress* progress, std::unique_ptr<Ani
   std::vector<uint8_t> formatTable;
   if (bits == 8) {
     int count = static_cast<int>(std::min<uint32_t>(fh.clrUsed ? fh.clrUsed : 256, 256));
-    size_t at = std::max<size_t>(40, std::min<size_t>(fh.size, format.size()));
+    size_t at = std::max<size_t>(40, std::min<size_t>(fh.size, streamFormat.size()));
     formatTable.assign(4 * static_cast<size_t>(count), 0);
-    for (size_t i = 0; i < formatTable.size() && at + i < format.size(); ++i)
-      formatTable[i] = format[at + i];
+    for (size_t i = 0; i < formatTable.size() && at + i < streamFormat.size(); ++i)
+      formatTable[i] = streamFormat[at + i];
     std::vector<Rgb> entries(static_cast<size_t>(count));
     for (int i = 0; i < count; ++i)
       entries[static_cast<size_t>(i)] = {formatTable[4 * i + 2], formatTable[4 * i + 1],
@@ -558,7 +557,7 @@ int ReadAviFile(const std::string& path, Progress* progress, std::unique_ptr<Ani
             }
           }
         } else if (l.h.bitCount == 16 || l.h.bitCount == 32) {
-          convertHighColour(l, *dib, rgb, std::min(width, l.h.width), height);
+          convertHighColour(l, rgb, std::min(width, l.h.width), height);
         } else {
           // An indexed picture in a video that is not 8-bit: its colours.
           for (int y = 0; y < height && y < l.height; ++y) {
