@@ -14,6 +14,7 @@
 #include "gif/byte_source.h"
 #include "gif/gif_reader.h"
 #include "gif/gif_writer.h"
+#include "imaging/palette_merge.h"
 #include "io/file_ops.h"
 #include "resources/strings.h"
 #include "shell/prefs.h"
@@ -158,12 +159,18 @@ bool writeThenReplace(const std::string& target, int type, Progress* progress, W
     }
     probe.close();
   }
-  bool written = write(temp);
+  CountingReporter said(reporter());
+  bool written;
+  {
+    ScopedReporter scope(said);
+    written = write(temp);
+  }
   if (written) fileops::copyPermissions(temp, target);
   if (!written) {
     fileops::removeFile(temp);
-    // A cancel is the user's choice; anything else says what failed.
-    if (!(progress && progress->cancelled())) showWarning(format(Str::CannotWriteTo, target.c_str()));
+    // A cancel is the user's choice; any other failure is told once.
+    if (!(progress && progress->cancelled()) && said.count() == 0)
+      showWarning(format(Str::CannotWriteTo, target.c_str()));
     return false;
   }
   return safeReplace(target, temp);
@@ -262,6 +269,14 @@ bool saveByType(const std::string& pathIn, Animation& a, uint32_t options, int t
     }
   }
   Animation& doc = converted ? *converted : a;
+
+  // Indexed output needs every frame's colours in a palette: true-colour
+  // frames that never got one are mapped now (as joining a document would).
+  if (type == kTypeGif) {
+    bool unmapped = false;
+    for (Frame* f = firstFrame(a); f && !unmapped; f = nextFrame(f)) unmapped = f->hasRgb() && !f->dib;
+    if (unmapped && mergePalettes(nullptr, a, 0, nullptr, progress) != 1) return false;
+  }
 
   WriterFn writer = nullptr;
   for (const auto& w : kWriters)
