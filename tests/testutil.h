@@ -66,7 +66,7 @@ class TempDir {
 class GifBuilder {
  public:
   GifBuilder& header(const char* sig = "GIF89a") {
-    bytes.insert(bytes.end(), sig, sig + 6);
+    for (int i = 0; i < 6; ++i) bytes.push_back(static_cast<uint8_t>(sig[i]));
     return *this;
   }
   GifBuilder& screen(int w, int h, int packed, int bg = 0, int aspect = 0) {
@@ -150,8 +150,9 @@ class GifBuilder {
     return *this;
   }
   GifBuilder& loop(int count) {
-    const char* app = "\x21\xFF\x0BNETSCAPE2.0\x03\x01";
-    bytes.insert(bytes.end(), app, app + 16);
+    static const uint8_t kApp[16] = {0x21, 0xFF, 0x0B, 'N', 'E', 'T', 'S', 'C',
+                                     'A',  'P',  'E',  '2', '.', '0', 0x03, 0x01};
+    bytes.insert(bytes.end(), kApp, kApp + 16);
     u16(count);
     bytes.push_back(0);
     return *this;

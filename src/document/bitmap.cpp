@@ -43,6 +43,18 @@ bool sizeAcceptable(int width, int height) {
   return static_cast<int64_t>(width) * height <= kMaxImagePixels;
 }
 
+PixelBudget::PixelBudget(int64_t fileSize) {
+  constexpr int64_t kFloor = int64_t{1} << 26;
+  constexpr int64_t kPerByte = 256;
+  left_ = fileSize > kFloor / kPerByte ? fileSize * kPerByte : kFloor;
+}
+
+bool PixelBudget::take(int64_t pixels) {
+  if (pixels < 0 || pixels > left_) return false;
+  left_ -= pixels;
+  return true;
+}
+
 std::unique_ptr<Bitmap> createBitmap(int width, int height, const Palette* palette) {
   if (!sizeAcceptable(width, height)) return nullptr;
   try {

@@ -20,6 +20,22 @@ inline int stride24(int width) { return (width * 3 + 3) & ~3; }
 constexpr int64_t kMaxImagePixels = 89478485;
 bool sizeAcceptable(int width, int height);
 
+// How many pixels one file may make a document hold. Highly compressible
+// data, or image data cut short on purpose, lets a small file declare frame
+// after frame of pixels that are never sent; this keeps a hostile file of a
+// few megabytes to a few hundred megabytes of memory. Within 256 pixels per
+// byte of the file (with a floor of 64 million pixels) every real animation fits.
+class PixelBudget {
+ public:
+  explicit PixelBudget(int64_t fileSize);
+  // False (and nothing taken) when `pixels` more would go past the budget.
+  bool take(int64_t pixels);
+  int64_t left() const { return left_; }
+
+ private:
+  int64_t left_;
+};
+
 struct Bitmap {
   int width = 0;
   int height = 0;

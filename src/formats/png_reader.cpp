@@ -451,6 +451,8 @@ int ReadPngStream(ByteSource& source, Progress* progress, std::unique_ptr<Animat
 
   // The default image: libpng reads the stream as it is, without the
   // animation chunks.
+  PixelBudget budget(source.size() > 0 ? source.size() : 0);
+  if (!budget.take(static_cast<int64_t>(width) * height)) return finish(Build::OutOfMemory);
   try {
     segments.push_back({kPngSignature, 8});
     for (const PngChunk& c : chunks)
@@ -486,6 +488,8 @@ int ReadPngStream(ByteSource& source, Progress* progress, std::unique_ptr<Animat
   for (const ApngFrame& frame : layout.frames) {
     if (cancelled) break;
     if (frame.isDefaultImage) continue;
+    if (!budget.take(static_cast<int64_t>(frame.control.width) * frame.control.height))
+      return finish(Build::OutOfMemory);
     std::vector<uint8_t> ihdrChunk;
     try {
       segments.clear();

@@ -100,7 +100,7 @@ bool isGifSignature(ByteSource& file) {
   return std::memcmp(sig, "GIF8", 4) == 0 && (sig[4] == '7' || sig[4] == '9') && sig[5] == 'a';
 }
 
-int readImage(ByteSource& file, Frame& frame, Animation& a) {
+int readImage(ByteSource& file, Frame& frame, Animation& a, PixelBudget* budget) {
   uint8_t d[9];
   if (!file.read(d, 9)) {
     corrupt();
@@ -131,6 +131,10 @@ int readImage(ByteSource& file, Frame& frame, Animation& a) {
     frame.palette = a.globalPalette.get();
   }
 
+  if (budget && !budget->take(static_cast<int64_t>(frame.width) * frame.height)) {
+    showWarning(text(Str::NoMemoryFrameImage));
+    return 0;
+  }
   frame.dib = createBitmap(frame.width, frame.height, frame.palette);
   if (!frame.dib) {
     showWarning(text(Str::NoMemoryFrameImage));
@@ -226,6 +230,7 @@ int readGif(ByteSource& file, Progress* progress, std::unique_ptr<Animation>& ou
 
   Block* tail = a->head;
   std::unique_ptr<Frame> pending;
+  PixelBudget budget(file.size() > 0 ? file.size() : 0);
   bool error = false;
   bool cancelled = false;
   bool complete = false;
@@ -286,7 +291,7 @@ int readGif(ByteSource& file, Progress* progress, std::unique_ptr<Animation>& ou
           error = true;
           break;
         }
-        if (!readImage(file, *frame, *a)) {
+        if (!readImage(file, *frame, *a, &budget)) {
           error = true;
           break;
         }

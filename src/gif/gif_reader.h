@@ -9,6 +9,7 @@
 namespace fb {
 
 class ByteSource;
+class PixelBudget;
 class Progress;
 
 // Result codes of readers.
@@ -25,6 +26,7 @@ int readGif(ByteSource& file, Progress* progress, std::unique_ptr<Animation>& an
 
 // Reads one image descriptor (after its 0x2C) and its data into `frame`.
 // 1 on success, 0 on failure (message already shown).
-int readImage(ByteSource& file, Frame& frame, Animation& animation);
+// `budget`, when given, must hold the frame's pixels (else: out of memory).
+int readImage(ByteSource& file, Frame& frame, Animation& animation, PixelBudget* budget = nullptr);
 
 }  // namespace fb

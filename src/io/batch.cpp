@@ -251,7 +251,13 @@ bool runBatch(const std::vector<std::string>& args, OpenDocument& doc) {
           ok = false;
           break;
         }
-        if (!optimizeWithSavedOptions(*doc.animation)) ok = false;
+        // The saved options, as the batch entry takes them, with a progress line.
+        OptimizeJob job;
+        job.document = doc.animation.get();
+        job.options = prefGet(pref::OptimizeOptions);
+        StderrProgress progress;
+        job.progress = &progress;
+        if (!runOptimizeJob(job)) ok = false;
         doc.modified = true;
         break;
       }

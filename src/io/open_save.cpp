@@ -15,6 +15,7 @@
 #include "gif/byte_source.h"
 #include "gif/gif_reader.h"
 #include "gif/gif_writer.h"
+#include "imaging/palette_merge.h"
 #include "io/file_ops.h"
 #include "resources/strings.h"
 #include "shell/prefs.h"
@@ -82,16 +83,14 @@ bool writePngWhole(const std::string& path, Animation& a, uint32_t, Progress* pr
   return WritePngFrame(path, *f, nullptr) != 0;
 }
 
-// Writers of whole documents by type. A writer that shows its own message
-// for every failure is not followed by the general one.
+// Writers of whole documents by type.
 struct WriterEntry {
   int type;
   WriterFn write;
-  bool reportsFailures = false;
 };
 const WriterEntry kWriters[] = {
     {kTypeGif, writeGifWhole},
-    {kTypeAvi, writeAviForSave, true},
+    {kTypeAvi, writeAviForSave},
     {kTypePng, writePngWhole},
 };
 
@@ -151,8 +150,7 @@ void transparentOnLoad(Animation& a) {
 // Writes with `write` into a fresh temporary file beside `target`, then puts
 // it in place. The target is untouched unless everything succeeded.
 template <typename Write>
-bool writeThenReplace(const std::string& target, int type, Progress* progress, Write write,
-                      bool reportsFailures = false) {
+bool writeThenReplace(const std::string& target, int type, Progress* progress, Write write) {
   std::string dir = fileops::directoryOf(target);
   std::string temp = dir + "/." + kTypes[type].extension + "-" + "XXXXXX." + kTypes[type].extension;
   {
@@ -164,12 +162,17 @@ bool writeThenReplace(const std::string& target, int type, Progress* progress, W
     }
     probe.close();
   }
-  bool written = write(temp);
+  CountingReporter said(reporter());
+  bool written;
+  {
+    ScopedReporter scope(said);
+    written = write(temp);
+  }
   if (written) fileops::copyPermissions(temp, target);
   if (!written) {
     fileops::removeFile(temp);
-    // A cancel is the user's choice; anything else says what failed.
-    if (!reportsFailures && !(progress && progress->cancelled()))
+    // A cancel is the user's choice; any other failure is told once.
+    if (!(progress && progress->cancelled()) && said.count() == 0)
       showWarning(format(Str::CannotWriteTo, target.c_str()));
     return false;
   }
@@ -270,13 +273,17 @@ bool saveByType(const std::string& pathIn, Animation& a, uint32_t options, int t
   }
   Animation& doc = converted ? *converted : a;
 
+  // Indexed output needs every frame's colours in a palette: true-colour
+  // frames that never got one are mapped now (as joining a document would).
+  if (type == kTypeGif) {
+    bool unmapped = false;
+    for (Frame* f = firstFrame(a); f && !unmapped; f = nextFrame(f)) unmapped = f->hasRgb() && !f->dib;
+    if (unmapped && mergePalettes(nullptr, a, 0, nullptr, progress) != 1) return false;
+  }
+
   WriterFn writer = nullptr;
-  bool reportsFailures = false;
   for (const auto& w : kWriters)
-    if (w.type == type) {
-      writer = w.write;
-      reportsFailures = w.reportsFailures;
-    }
+    if (w.type == type) writer = w.write;
   FrameWriterFn frameWriter = nullptr;
   for (const auto& w : kFrameWriters)
     if (w.type == type) frameWriter = w.write;
@@ -284,10 +291,9 @@ bool saveByType(const std::string& pathIn, Animation& a, uint32_t options, int t
   if (whole && writer) {
     // A refusal is said before anything is written, and is the only message.
     if (type == kTypePng && doc.frameCount > 1 && !CheckApngWritable(doc)) return false;
-    return writeThenReplace(
-        path, type, progress,
-        [&](const std::string& temp) { return writer(temp, doc, options, progress); },
-        reportsFailures);
+    return writeThenReplace(path, type, progress, [&](const std::string& temp) {
+      return writer(temp, doc, options, progress);
+    });
   }
   if (!frameWriter) {
     showWarning(text(Str::CannotSaveType));

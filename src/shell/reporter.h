@@ -62,6 +62,27 @@ class RecordingReporter : public Reporter {
   bool window_ = false;
 };
 
+// Passes everything on to another reporter, counting what went by.
+class CountingReporter : public Reporter {
+ public:
+  explicit CountingReporter(Reporter& inner) : inner_(inner) {}
+  void message(std::string_view caption, std::string_view text, Icon icon) override {
+    ++count_;
+    inner_.message(caption, text, icon);
+  }
+  Answer ask(std::string_view caption, std::string_view text, Icon icon, Buttons buttons,
+             Answer noWindowAnswer) override {
+    ++count_;
+    return inner_.ask(caption, text, icon, buttons, noWindowAnswer);
+  }
+  bool hasWindow() const override { return inner_.hasWindow(); }
+  int count() const { return count_; }
+
+ private:
+  Reporter& inner_;
+  int count_ = 0;
+};
+
 // The reporter in effect on this thread: a scoped override if one is active
 // on this thread, else the process-wide one (stderr by default).
 Reporter& reporter();

@@ -240,6 +240,40 @@ TEST(SaveByType, EveryFailurePointLeavesTheTargetWhole) {
   }
 }
 
+TEST(SaveByType, AFailureIsToldOnce) {
+  TempDir dir;
+  auto a = docFromBytes(gifBytes());
+  RecordingReporter rec;
+  ScopedReporter scope(rec);
+  // The writer's own file cannot be made: its message is the only one.
+  fileops::setFaultHook([](fileops::Op op, const std::string& p) {
+    return op == fileops::Op::Create && p.find("XXXXXX") == std::string::npos;
+  });
+  EXPECT_FALSE(saveByType(dir.file("x.gif"), *a, 1, kTypeGif, nullptr));
+  fileops::setFaultHook(nullptr);
+  ASSERT_EQ(rec.texts().size(), 1u);
+  EXPECT_EQ(rec.texts()[0].find("无法保存到 '"), 0u);
+  EXPECT_EQ(entries(dir.path()), std::vector<std::string>{});
+}
+
+TEST(SaveByType, TrueColourFramesGetAPaletteBeforeAGifIsWritten) {
+  TempDir dir;
+  auto a = createAnimation();
+  a->width = 2;
+  a->height = 1;
+  Frame* f = newBlankFrame(2, 1);
+  f->rgb = {250, 10, 10, 10, 250, 10, 0, 0};
+  link(a->head, f);
+  a->frameCount = 1;
+  ASSERT_TRUE(saveByType(dir.file("rgb.gif"), *a, 1, kTypeGif, nullptr));
+  std::unique_ptr<Animation> back;
+  ASSERT_EQ(fbtest::readGifPath(dir.file("rgb.gif"), back), kReadComplete);
+  Frame* g = firstFrame(*back);
+  ASSERT_TRUE(g && g->palette);
+  EXPECT_EQ((*g->palette)[g->dib->row(0)[0]], (Rgb{250, 10, 10}));
+  EXPECT_EQ((*g->palette)[g->dib->row(0)[1]], (Rgb{10, 250, 10}));
+}
+
 TEST(SaveByType, ABackupThatCannotBeMadeOrPutBackIsNeverLost) {
   TempDir dir;
   auto a = docFromBytes(gifBytes());
