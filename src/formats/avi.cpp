@@ -615,9 +615,14 @@ int FrameStepForAvi(const Animation& a) {
   return std::max(step, 1);
 }
 
-int WriteAviVideoStream(const std::string& path, Animation& a, bool write24Bit,
-                        Progress* progress) {
-  avi::RiffWriter out;
+// Removes a temporary file of ours; one that stays is named to the user.
+static void removeTemporary(const std::string& path) {
+  if (fileops::exists(path) && !fileops::removeFile(path))
+    showWarning(format(Str::CannotDeleteTemporary, path.c_str()));
+}
+
+static int writeVideoStream(avi::RiffWriter& out, const std::string& path, Animation& a,
+                            bool write24Bit, Progress* progress) {
   if (uint32_t e = out.create(path)) {
     showWarning(format(Str::AviCannotOpen, path.c_str(), e));
     return 0;
@@ -712,13 +717,21 @@ int WriteAviVideoStream(const std::string& path, Animation& a, bool write24Bit,
   return 1;
 }
 
+int WriteAviVideoStream(const std::string& path, Animation& a, bool write24Bit,
+                        Progress* progress) {
+  avi::RiffWriter out;
+  if (writeVideoStream(out, path, a, write24Bit, progress)) return 1;
+  if (!out.discard()) showWarning(format(Str::CannotDeleteTemporary, path.c_str()));
+  return 0;
+}
+
 int RecompressAvi(const std::string& destPath, const std::string& tempPath,
                   const AviSaveOptions& options, Progress* progress) {
   struct TempFile {
     std::string path;
     bool keep = false;
     ~TempFile() {
-      if (!keep) fileops::removeFile(path);
+      if (!keep) removeTemporary(path);
     }
   } temp{tempPath};
   uint32_t error = 0;
@@ -751,9 +764,10 @@ int RecompressAvi(const std::string& destPath, const std::string& tempPath,
   if (e == avi::err::UserAbort) return 0;
   std::string reason = e == avi::err::Memory ? std::string(text(Str::AviOutOfMemoryReason))
                                              : format(Str::AviErrorReason, e);
+  // Without anyone to ask, nothing but what was asked for is written.
   Answer answer = reporter().ask(text(Str::AviCompressionCaption),
                                  format(Str::AviCompressorFailed, reason.c_str()), Icon::Warning,
-                                 Buttons::YesNo, Answer::Yes);
+                                 Buttons::YesNo, Answer::No);
   if (answer != Answer::Yes) return 0;
   if (!fileops::renameFile(tempPath, destPath)) {
     showWarning(format(Str::CannotWriteTo, destPath.c_str()));
@@ -776,8 +790,8 @@ int WriteAviFile(const std::string& path, Animation& a, const AviSaveOptions& op
   if (options.includeAudio || options.compress) return RecompressAvi(path, temp, options, progress);
   fileops::removeFile(path);
   if (!fileops::renameFile(temp, path)) {
-    fileops::removeFile(temp);
     showWarning(format(Str::CannotWriteTo, path.c_str()));
+    removeTemporary(temp);
     return 0;
   }
   return 1;

@@ -393,12 +393,13 @@ uint32_t RiffWriter::finish() {
   return 0;
 }
 
-void RiffWriter::discard() {
-  if (!file_) return;
+bool RiffWriter::discard() {
+  if (!file_) return true;
   file_->close();
-  fileops::removeFile(path_);
+  bool removed = fileops::removeFile(path_);
   file_.reset();
   finished_ = true;
+  return removed;
 }
 
 // ---- Header reader ----

@@ -143,8 +143,8 @@ class RiffWriter {
   uint32_t appendSamples(int stream, const void* data, size_t size);
   // Writes the index and the final header values and closes the file.
   uint32_t finish();
-  // Closes and deletes the file.
-  void discard();
+  // Closes and deletes the file. False when it could not be deleted.
+  bool discard();
 
   // The next position of a stream (its length so far).
   int64_t length(int stream) const;

@@ -498,7 +498,10 @@ TEST_F(AviExport, ACompressorFailureOffersTheUncompressedVideo) {
   EXPECT_TRUE(filesIn(dir.path()).empty());
 
   messages.clear();
-  EXPECT_EQ(WriteAviFile(path, *a, o, nullptr), 1);  // no window: yes
+  EXPECT_EQ(WriteAviFile(path, *a, o, nullptr), 0) << "no one to ask: no";
+  EXPECT_TRUE(filesIn(dir.path()).empty());
+  messages.queueAnswer(Answer::Yes);
+  EXPECT_EQ(WriteAviFile(path, *a, o, nullptr), 1);
   EXPECT_EQ(filesIn(dir.path()), std::vector<std::string>{"c.avi"});
   avi::FileHeaders h;
   ASSERT_TRUE(avi::readFileHeaders(path, h));

@@ -8,6 +8,7 @@
 #include "gif/gif_writer.h"
 #include "io/file_ops.h"
 #include "io/open_save.h"
+#include "shell/prefs.h"
 #include "shell/reporter.h"
 #include "shell/settings_file.h"
 #include "testutil.h"
@@ -114,6 +115,15 @@ TEST(FaultWalk, GifNumberedFrames) {
 }
 
 TEST(FaultWalk, AnimatedPngSave) { walk(kTypePng, 0, "anim.png", {"anim.png"}); }
+
+// AVI: the uncompressed video first, then its recompression (RLE8, the
+// stored default) into the file that replaces the target.
+TEST(FaultWalk, AviSave) { walk(kTypeAvi, 1, "anim.avi", {"anim.avi"}); }
+
+TEST(FaultWalk, AviSaveUncompressed) {
+  prefSetBits(pref::GeneralOptions, gen::AviUncompressed, true);
+  walk(kTypeAvi, 1, "anim.avi", {"anim.avi"});
+}
 
 TEST(FaultWalk, SettingsFile) {
   fbtest::TempDir dir;
