@@ -118,7 +118,9 @@ TEST(FaultWalk, AnimatedPngSave) { walk(kTypePng, 0, "anim.png", {"anim.png"}); 
 
 // AVI: the uncompressed video first, then its recompression (RLE8, the
 // stored default) into the file that replaces the target.
-TEST(FaultWalk, AviSave) { walk(kTypeAvi, 1, "anim.avi", {"anim.avi"}); }
+TEST(FaultWalk, AviSave) {
+  walk(kTypeAvi, 1, "anim.avi", {"anim.avi"});
+}
 
 TEST(FaultWalk, AviSaveUncompressed) {
   prefSetBits(pref::GeneralOptions, gen::AviUncompressed, true);
