@@ -43,6 +43,7 @@ Rect clipToCanvas(const Frame& canvas, int left, int top, int width, int height)
 // Fills a rectangle of the canvas with index `value`; in true colour with the
 // colour of that index, or transparent when `clear` is set.
 void fillRect(FramePlayer& p, const Rect& r, uint8_t value, bool clear) {
+  if (r.x1 <= r.x0 || r.y1 <= r.y0) return;
   Frame& c = *p.canvas;
   const Palette* pal = p.animation->globalPalette ? p.animation->globalPalette.get()
                                                   : &defaultSystemPalette();

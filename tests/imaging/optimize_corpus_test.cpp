@@ -11,23 +11,14 @@
 #include "imaging/unoptimize.h"
 #include "shell/reporter.h"
 #include "testutil.h"
+#include "timeline.h"
 
 using namespace fb;
 
 namespace {
 
-using Timeline = std::vector<std::pair<std::vector<uint8_t>, int64_t>>;
-
-Timeline timeline(Animation& a) {
-  Timeline out;
-  auto p = startPlayer(a);
-  for (Frame* c = firstPicture(*p); c; c = nextPicture(*p)) {
-    auto pic = canvasToRgba(*c);
-    if (!out.empty() && out.back().first == pic) out.back().second += c->delay;
-    else out.emplace_back(std::move(pic), c->delay);
-  }
-  return out;
-}
+using fbtest::Timeline;
+using fbtest::timeline;
 
 // Pictures may differ in colour only where the palette methods that map into
 // one global palette had more colours than one palette holds.

@@ -13,8 +13,11 @@
 #include "shell/progress.h"
 #include "shell/reporter.h"
 #include "testutil.h"
+#include "timeline.h"
 
 using namespace fb;
+
+using fbtest::timeline;
 
 namespace {
 
@@ -60,18 +63,6 @@ struct Doc {
   }
 };
 
-// What a viewer sees: the pictures with how long each stays, consecutive
-// equal pictures joined.
-std::vector<std::pair<std::vector<uint8_t>, int64_t>> timeline(Animation& a) {
-  std::vector<std::pair<std::vector<uint8_t>, int64_t>> out;
-  auto p = startPlayer(a);
-  for (Frame* c = firstPicture(*p); c; c = nextPicture(*p)) {
-    auto pic = canvasToRgba(*c);
-    if (!out.empty() && out.back().first == pic) out.back().second += c->delay;
-    else out.emplace_back(std::move(pic), c->delay);
-  }
-  return out;
-}
 
 OptimizeJob inPlace(Animation& a, uint32_t options) {
   OptimizeJob job;
