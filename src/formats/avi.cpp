@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <cstring>
 #include <new>
 #include <numeric>
@@ -499,6 +500,11 @@ int ReadAviFile(const std::string& path, Progress* progress, std::unique_ptr<Ani
     progress->setRange(stream->length());
   }
   int64_t budget = memoryBudget(), used = 0;
+  // And no more pictures than a file of this size can honestly hold (a tiny
+  // file of empty samples could otherwise ask for frame after frame).
+  std::error_code sizeError;
+  auto fileSize = std::filesystem::file_size(path, sizeError);
+  PixelBudget pixels(sizeError ? 0 : static_cast<int64_t>(fileSize));
   int result = kReadComplete;
   Block* last = a->head;
   for (int64_t s = 0; s < end;) {
@@ -512,7 +518,8 @@ int ReadAviFile(const std::string& path, Progress* progress, std::unique_ptr<Ani
     int64_t bytes =
         static_cast<int64_t>(l.h.bitCount == 8 ? stride8(width) : stride24(width)) * height;
     used += bytes;
-    Frame* f = used > budget ? nullptr : newBlankFrame(width, height);
+    bool fits = used <= budget && pixels.take(static_cast<int64_t>(width) * height);
+    Frame* f = fits ? newBlankFrame(width, height) : nullptr;
     if (!f) {
       showWarning(text(Str::AviNoMemoryVideo));
       return kReadFailed;
