@@ -198,6 +198,7 @@ void tryTransparency(Frame& frame, const uint8_t* mask, int maskStride) {
 
 bool optimizeFrames(Animation& a, uint32_t options, Progress* progress) {
   if (!(options & opt::CropFrames)) return false;
+  if (a.width <= 0 || a.height <= 0) return false;  // an empty screen shows nothing to compare
   Planes p;
   if (!p.allocate(a.width, a.height)) {
     showWarning(text(Str::OptimizeNoResources));
@@ -230,6 +231,16 @@ bool optimizeFrames(Animation& a, uint32_t options, Progress* progress) {
     const int w = f->width, h = f->height, fs = f->dib ? f->dib->stride : 0;
     const int left = f->left, top = f->top;
     if (!f->dib || w <= 0 || h <= 0) {
+      f = nextFrame(f);
+      if (progress && !progress->step()) return changed;
+      continue;
+    }
+    if (left < 0 || top < 0 || left + w > a.width || top + h > a.height) {
+      // Not clipped to the screen (the driver clips first): left whole, and
+      // what it covers of the screen is no longer known.
+      for (int y = std::max(0, top); y < std::min(a.height, top + h); ++y)
+        for (int x = std::max(0, left); x < std::min(a.width, left + w); ++x)
+          p.canvasKnown[static_cast<size_t>(y) * S + x] = 0;
       f = nextFrame(f);
       if (progress && !progress->step()) return changed;
       continue;
