@@ -14,6 +14,7 @@ void drawOnto(Bitmap& b, const Frame& f) {
   if (!f.dib) return;
   int x0 = std::max(0, f.left), y0 = std::max(0, f.top);
   int x1 = std::min(b.width, f.left + f.width), y1 = std::min(b.height, f.top + f.height);
+  if (x1 <= x0 || y1 <= y0) return;
   for (int y = y0; y < y1; ++y) {
     const uint8_t* src = f.dib->row(y - f.top) - f.left;
     uint8_t* dst = b.row(y);
@@ -29,6 +30,7 @@ void drawOnto(Bitmap& b, const Frame& f) {
 void fillRect(Bitmap& b, int left, int top, int w, int h, uint8_t value) {
   int x0 = std::max(0, left), y0 = std::max(0, top);
   int x1 = std::min(b.width, left + w), y1 = std::min(b.height, top + h);
+  if (x1 <= x0 || y1 <= y0) return;
   for (int y = y0; y < y1; ++y)
     std::memset(b.row(y) + x0, value, static_cast<size_t>(std::max(0, x1 - x0)));
 }
