@@ -21,6 +21,13 @@
 namespace fb {
 namespace {
 
+// FFmpeg is loaded on first use; without it AVI work stops with the reason.
+bool librariesLoaded() {
+  if (avi::libraryInit()) return true;
+  showWarning(format(Str::AviLibrariesMissing, avi::libraryError().c_str()));
+  return false;
+}
+
 thread_local const AviSaveOptions* t_panelOptions = nullptr;
 
 constexpr const char* kCompressValue = "AVICompress";
@@ -428,7 +435,7 @@ bool aviHasAudioStream(const std::string& path) {
 
 int ReadAviFile(const std::string& path, Progress* progress, std::unique_ptr<Animation>& out) {
   out.reset();
-  avi::libraryInit();
+  if (!librariesLoaded()) return kReadFailed;
   uint32_t error = 0;
   auto stream = avi::Stream::openFromFile(path, avi::kVideo, error);
   if (!stream) {
@@ -741,6 +748,7 @@ int RecompressAvi(const std::string& destPath, const std::string& tempPath,
       if (!keep) removeTemporary(path);
     }
   } temp{tempPath};
+  if (!librariesLoaded()) return 0;
   uint32_t error = 0;
   auto video = avi::Stream::openFromFile(tempPath, avi::kVideo, error);
   if (!video) {
@@ -786,7 +794,8 @@ int RecompressAvi(const std::string& destPath, const std::string& tempPath,
 
 int WriteAviFile(const std::string& path, Animation& a, const AviSaveOptions& options,
                  Progress* progress) {
-  avi::libraryInit();
+  // Plain frames are written by us; recompressing and audio need FFmpeg.
+  if ((options.includeAudio || options.compress) && !librariesLoaded()) return 0;
   std::string temp = path + "1.avi";
   // A file of that name that is not ours is never written over.
   if (fileops::exists(temp)) {

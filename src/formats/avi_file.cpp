@@ -1,22 +1,15 @@
 #include "formats/avi_file.h"
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-#include <libavutil/imgutils.h>
-#include <libavutil/opt.h>
-#include <libswscale/swscale.h>
-}
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <deque>
-#include <mutex>
 #include <new>
 #include <set>
 
 #include "document/bitmap.h"
+#include "formats/ffmpeg_api.h"
 #include "formats/rle8.h"
 
 namespace fb::avi {
@@ -31,8 +24,15 @@ constexpr const char* kAudioFormats =
 // Preload of audio ahead of the video it goes with, in seconds.
 constexpr double kAudioPreload = 0.5;
 
-const AVCodecTag* const kVideoTags[] = {avformat_get_riff_video_tags(), nullptr};
-const AVCodecTag* const kAudioTags[] = {avformat_get_riff_audio_tags(), nullptr};
+// FFmpeg's tables of AVI codes; only valid once the libraries are loaded.
+const AVCodecTag* const* videoTags() {
+  static const AVCodecTag* const tags[] = {ff::avformat_get_riff_video_tags(), nullptr};
+  return tags;
+}
+const AVCodecTag* const* audioTags() {
+  static const AVCodecTag* const tags[] = {ff::avformat_get_riff_audio_tags(), nullptr};
+  return tags;
+}
 
 // Encoders that accept only a few fixed picture sizes or special input.
 bool unsuitableEncoder(const char* name) {
@@ -59,7 +59,7 @@ bool isRle8(uint32_t handler) {
 
 AVCodecID videoCodecFor(uint32_t handler) {
   if (toUpper4(handler) == toUpper4(kHandlerVideo1)) return AV_CODEC_ID_MSVIDEO1;
-  return av_codec_get_id(kVideoTags, handler);
+  return ff::av_codec_get_id(videoTags(), handler);
 }
 
 // The compression code written into the format for an encoder chosen by
@@ -69,9 +69,9 @@ AVCodecID videoCodecFor(uint32_t handler) {
 uint32_t compressionFor(uint32_t handler, AVCodecID id) {
   if (id == AV_CODEC_ID_MSVIDEO1) return fourcc("CRAM");
   unsigned int tag = 0;
-  bool known = av_codec_get_tag2(kVideoTags, id, &tag) && tag;
+  bool known = ff::av_codec_get_tag2(videoTags(), id, &tag) && tag;
   if (known && toUpper4(tag) == toUpper4(handler)) return tag;
-  if (av_codec_get_id(kVideoTags, handler) == id) return handler;
+  if (ff::av_codec_get_id(videoTags(), handler) == id) return handler;
   return known ? tag : handler;
 }
 
@@ -100,28 +100,31 @@ int dibStride(int width, int bits) {
 
 }  // namespace
 
-void libraryInit() {
-  static std::once_flag once;
-  std::call_once(once, [] { av_log_set_level(AV_LOG_QUIET); });
+bool libraryInit() {
+  return ff::load();
+}
+
+const std::string& libraryError() {
+  return ff::loadError();
 }
 
 // ---- Encoders ----
 
 std::vector<EncoderInfo> availableEncoders() {
-  libraryInit();
   std::vector<EncoderInfo> out;
+  if (!libraryInit()) return out;
   out.push_back({kHandlerRle8, "msrle", "Microsoft RLE (8-bit)"});
   std::set<int> seen;
   void* it = nullptr;
-  while (const AVCodec* c = av_codec_iterate(&it)) {
-    if (!av_codec_is_encoder(c) || c->type != AVMEDIA_TYPE_VIDEO) continue;
+  while (const AVCodec* c = ff::av_codec_iterate(&it)) {
+    if (!ff::av_codec_is_encoder(c) || c->type != AVMEDIA_TYPE_VIDEO) continue;
     if (seen.count(c->id)) continue;
-    if (avcodec_find_encoder(c->id) != c) continue;  // the default encoder of each codec
+    if (ff::avcodec_find_encoder(c->id) != c) continue;  // the default encoder of each codec
     seen.insert(c->id);
     if (c->capabilities & (AV_CODEC_CAP_EXPERIMENTAL | AV_CODEC_CAP_HARDWARE)) continue;
     if (unsuitableEncoder(c->name)) continue;
     unsigned int tag = 0;
-    if (!av_codec_get_tag2(kVideoTags, c->id, &tag) || tag == 0) continue;
+    if (!ff::av_codec_get_tag2(videoTags(), c->id, &tag) || tag == 0) continue;
     uint32_t handler = c->id == AV_CODEC_ID_MSVIDEO1 ? kHandlerVideo1 : tag;
     out.push_back({handler, c->name, c->long_name ? c->long_name : c->name});
   }
@@ -129,10 +132,10 @@ std::vector<EncoderInfo> availableEncoders() {
 }
 
 bool encoderAvailable(uint32_t handler) {
-  libraryInit();
+  if (!libraryInit()) return false;
   if (handler == 0 || isRle8(handler)) return true;
   AVCodecID id = videoCodecFor(handler);
-  return id != AV_CODEC_ID_NONE && avcodec_find_encoder(id) != nullptr;
+  return id != AV_CODEC_ID_NONE && ff::avcodec_find_encoder(id) != nullptr;
 }
 
 // ---- Reading streams ----
@@ -168,17 +171,17 @@ struct Stream::Impl {
 
   ~Impl() {
     clearDecoding();
-    for (auto& p : pending) av_packet_free(&p.packet);
-    if (dec) avcodec_free_context(&dec);
-    if (sws) sws_freeContext(sws);
-    if (fmt) avformat_close_input(&fmt);
+    for (auto& p : pending) ff::av_packet_free(&p.packet);
+    if (dec) ff::avcodec_free_context(&dec);
+    if (sws) ff::sws_freeContext(sws);
+    if (fmt) ff::avformat_close_input(&fmt);
   }
 
   void clearDecoding() {
-    for (auto& d : decoded) av_frame_free(&d.second);
+    for (auto& d : decoded) ff::av_frame_free(&d.second);
     decoded.clear();
     fed.clear();
-    if (current) av_frame_free(&current);
+    if (current) ff::av_frame_free(&current);
     currentPos = -1;
     dibPos = -1;
   }
@@ -186,21 +189,21 @@ struct Stream::Impl {
   // Reads the next packet of the stream into `pending`. False at the end.
   bool readMore() {
     if (eof) return false;
-    AVPacket* p = av_packet_alloc();
+    AVPacket* p = ff::av_packet_alloc();
     if (!p) {
       eof = true;
       return false;
     }
     for (;;) {
-      if (av_read_frame(fmt, p) < 0) {
-        av_packet_free(&p);
+      if (ff::av_read_frame(fmt, p) < 0) {
+        ff::av_packet_free(&p);
         eof = true;
         return false;
       }
       // Empty samples carry no picture; a chunk cut off by the end of the
       // file is not a sample.
       if (p->stream_index != index || p->size <= 0 || (p->flags & AV_PKT_FLAG_CORRUPT)) {
-        av_packet_unref(p);
+        ff::av_packet_unref(p);
         continue;
       }
       break;
@@ -215,11 +218,11 @@ struct Stream::Impl {
 
   void receiveAll() {
     for (;;) {
-      AVFrame* f = av_frame_alloc();
+      AVFrame* f = ff::av_frame_alloc();
       if (!f) return;
-      int r = avcodec_receive_frame(dec, f);
+      int r = ff::avcodec_receive_frame(dec, f);
       if (r < 0) {
-        av_frame_free(&f);
+        ff::av_frame_free(&f);
         if (r != AVERROR(EAGAIN) && r != AVERROR_EOF && !fed.empty()) {
           failed.insert(fed.front());
           fed.pop_front();
@@ -242,7 +245,7 @@ struct Stream::Impl {
     if (pending.empty() && !readMore()) {
       if (drained) return false;
       drained = true;
-      avcodec_send_packet(dec, nullptr);
+      ff::avcodec_send_packet(dec, nullptr);
       receiveAll();
       return true;
     }
@@ -250,12 +253,12 @@ struct Stream::Impl {
     pending.pop_front();
     fed.push_back(p.position);
     lastFed = p.position;
-    int r = avcodec_send_packet(dec, p.packet);
+    int r = ff::avcodec_send_packet(dec, p.packet);
     if (r == AVERROR(EAGAIN)) {
       receiveAll();
-      r = avcodec_send_packet(dec, p.packet);
+      r = ff::avcodec_send_packet(dec, p.packet);
     }
-    av_packet_free(&p.packet);
+    ff::av_packet_free(&p.packet);
     if (r < 0) {
       // The packet was refused: its picture will not come.
       fed.pop_back();
@@ -266,13 +269,13 @@ struct Stream::Impl {
   }
 
   bool seekTo(int64_t position) {
-    if (av_seek_frame(fmt, index, position, AVSEEK_FLAG_BACKWARD) < 0 &&
-        av_seek_frame(fmt, index, 0, AVSEEK_FLAG_BACKWARD) < 0)
+    if (ff::av_seek_frame(fmt, index, position, AVSEEK_FLAG_BACKWARD) < 0 &&
+        ff::av_seek_frame(fmt, index, 0, AVSEEK_FLAG_BACKWARD) < 0)
       return false;
-    for (auto& p : pending) av_packet_free(&p.packet);
+    for (auto& p : pending) ff::av_packet_free(&p.packet);
     pending.clear();
     clearDecoding();
-    avcodec_flush_buffers(dec);
+    ff::avcodec_flush_buffers(dec);
     eof = false;
     drained = false;
     lastRead = -1;
@@ -334,7 +337,7 @@ struct Stream::Impl {
     AVPixelFormat out = bits == 16   ? AV_PIX_FMT_RGB555LE
                         : bits == 24 ? AV_PIX_FMT_BGR24
                                      : AV_PIX_FMT_BGR0;
-    sws = sws_getCachedContext(sws, f->width, f->height, static_cast<AVPixelFormat>(f->format), w,
+    sws = ff::sws_getCachedContext(sws, f->width, f->height, static_cast<AVPixelFormat>(f->format), w,
                                h, out, SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr,
                                nullptr, nullptr);
     if (!sws) return false;
@@ -347,7 +350,7 @@ struct Stream::Impl {
     }
     uint8_t* dst[4] = {top.data(), nullptr, nullptr, nullptr};
     int dstStride[4] = {stride, 0, 0, 0};
-    if (sws_scale(sws, f->data, f->linesize, 0, f->height, dst, dstStride) <= 0) return false;
+    if (ff::sws_scale(sws, f->data, f->linesize, 0, f->height, dst, dstStride) <= 0) return false;
     uint8_t* rows = dib.data() + 40;
     for (int y = 0; y < h; ++y)
       std::memcpy(rows + static_cast<size_t>(h - 1 - y) * stride,
@@ -370,7 +373,7 @@ struct Stream::Impl {
       if (passed && !seekTo(target)) return nullptr;
       for (;;) {
         while (!decoded.empty() && decoded.front().first <= target) {
-          if (current) av_frame_free(&current);
+          if (current) ff::av_frame_free(&current);
           current = decoded.front().second;
           currentPos = decoded.front().first;
           decoded.pop_front();
@@ -405,8 +408,11 @@ Stream::~Stream() = default;
 
 std::unique_ptr<Stream> Stream::openFromFile(const std::string& path, uint32_t type,
                                              uint32_t& error) {
-  libraryInit();
   error = 0;
+  if (!libraryInit()) {
+    error = err::Unsupported;
+    return nullptr;
+  }
   std::unique_ptr<Stream> s;
   try {
     s.reset(new Stream());
@@ -416,14 +422,14 @@ std::unique_ptr<Stream> Stream::openFromFile(const std::string& path, uint32_t t
   }
   Impl& d = *s->impl_;
   AVDictionary* opts = nullptr;
-  av_dict_set(&opts, "protocol_whitelist", "file", 0);
+  ff::av_dict_set(&opts, "protocol_whitelist", "file", 0);
   std::string url = "file:" + path;
 
   if (type == kVideo) {
     FileHeaders headers;
     if (!readFileHeaders(path, headers)) {
       error = err::FileRead;
-      av_dict_free(&opts);
+      ff::av_dict_free(&opts);
       return nullptr;
     }
     int wanted = -1;
@@ -434,12 +440,12 @@ std::unique_ptr<Stream> Stream::openFromFile(const std::string& path, uint32_t t
       }
     if (wanted < 0) {
       error = err::NoData;
-      av_dict_free(&opts);
+      ff::av_dict_free(&opts);
       return nullptr;
     }
     // Video comes from AVI files only, whatever else the bytes might look like.
-    int r = avformat_open_input(&d.fmt, url.c_str(), av_find_input_format("avi"), &opts);
-    av_dict_free(&opts);
+    int r = ff::avformat_open_input(&d.fmt, url.c_str(), ff::av_find_input_format("avi"), &opts);
+    ff::av_dict_free(&opts);
     if (r < 0) {
       error = err::FileRead;
       return nullptr;
@@ -487,14 +493,14 @@ std::unique_ptr<Stream> Stream::openFromFile(const std::string& path, uint32_t t
   }
 
   // Audio of any common audio or video file.
-  av_dict_set(&opts, "format_whitelist", kAudioFormats, 0);
-  int r = avformat_open_input(&d.fmt, url.c_str(), nullptr, &opts);
-  av_dict_free(&opts);
+  ff::av_dict_set(&opts, "format_whitelist", kAudioFormats, 0);
+  int r = ff::avformat_open_input(&d.fmt, url.c_str(), nullptr, &opts);
+  ff::av_dict_free(&opts);
   if (r < 0) {
     error = err::FileRead;
     return nullptr;
   }
-  if (avformat_find_stream_info(d.fmt, nullptr) < 0) {
+  if (ff::avformat_find_stream_info(d.fmt, nullptr) < 0) {
     error = err::FileRead;
     return nullptr;
   }
@@ -521,7 +527,7 @@ std::unique_ptr<Stream> Stream::openFromFile(const std::string& path, uint32_t t
       st->duration > 0 && st->duration < 0xFFFFFFFF ? static_cast<uint32_t>(st->duration) : 0;
   WaveFormat w;
   unsigned int tag = 0;
-  w.formatTag = av_codec_get_tag2(kAudioTags, par->codec_id, &tag) ? static_cast<uint16_t>(tag) : 0;
+  w.formatTag = ff::av_codec_get_tag2(audioTags(), par->codec_id, &tag) ? static_cast<uint16_t>(tag) : 0;
   w.channels = static_cast<uint16_t>(par->ch_layout.nb_channels);
   w.samplesPerSec = static_cast<uint32_t>(par->sample_rate);
   w.avgBytesPerSec = static_cast<uint32_t>(par->bit_rate / 8);
@@ -569,16 +575,16 @@ uint32_t Stream::getFrameOpen(int bits) {
   Impl& d = *impl_;
   if (d.dec) return 0;
   AVCodecParameters* par = d.fmt->streams[d.index]->codecpar;
-  const AVCodec* codec = avcodec_find_decoder(par->codec_id);
+  const AVCodec* codec = ff::avcodec_find_decoder(par->codec_id);
   if (!codec) return err::NoCompressor;
-  d.dec = avcodec_alloc_context3(codec);
+  d.dec = ff::avcodec_alloc_context3(codec);
   if (!d.dec) return err::Memory;
-  if (avcodec_parameters_to_context(d.dec, par) < 0) return err::Memory;
+  if (ff::avcodec_parameters_to_context(d.dec, par) < 0) return err::Memory;
   d.dec->max_pixels = kMaxImagePixels;
   d.dec->thread_count = 0;
   d.dec->thread_type = FF_THREAD_SLICE;
-  if (avcodec_open2(d.dec, codec, nullptr) < 0) {
-    avcodec_free_context(&d.dec);
+  if (ff::avcodec_open2(d.dec, codec, nullptr) < 0) {
+    ff::avcodec_free_context(&d.dec);
     return err::NoCompressor;
   }
   d.bitCount = (bits == 8 || bits == 16 || bits == 32) ? bits : 24;
@@ -592,7 +598,7 @@ const std::vector<uint8_t>* Stream::getFrame(int64_t sample) {
 void Stream::getFrameClose() {
   Impl& d = *impl_;
   d.clearDecoding();
-  if (d.dec) avcodec_free_context(&d.dec);
+  if (d.dec) ff::avcodec_free_context(&d.dec);
 }
 
 // ---- Compressed re-save ----
@@ -695,10 +701,10 @@ class FfmpegCoder : public VideoCoder {
  public:
   FfmpegCoder(const CompressOptions& o, const StreamHeader& h) : options_(o), header_(h) {}
   ~FfmpegCoder() override {
-    if (enc_) avcodec_free_context(&enc_);
-    if (frame_) av_frame_free(&frame_);
-    if (packet_) av_packet_free(&packet_);
-    if (sws_) sws_freeContext(sws_);
+    if (enc_) ff::avcodec_free_context(&enc_);
+    if (frame_) ff::av_frame_free(&frame_);
+    if (packet_) ff::av_packet_free(&packet_);
+    if (sws_) ff::sws_freeContext(sws_);
   }
 
   uint32_t open(const std::vector<uint8_t>& dib, std::vector<uint8_t>& format, int& w,
@@ -706,12 +712,12 @@ class FfmpegCoder : public VideoCoder {
     DibView v;
     if (!v.parse(dib) || (v.h.bitCount != 8 && v.h.bitCount != 24)) return err::BadFormat;
     AVCodecID id = videoCodecFor(options_.fccHandler);
-    const AVCodec* codec = id == AV_CODEC_ID_NONE ? nullptr : avcodec_find_encoder(id);
+    const AVCodec* codec = id == AV_CODEC_ID_NONE ? nullptr : ff::avcodec_find_encoder(id);
     if (!codec) return err::NoCompressor;
     srcFormat_ = v.h.bitCount == 8 ? AV_PIX_FMT_PAL8 : AV_PIX_FMT_BGR24;
     AVPixelFormat pix = srcFormat_;
     if (codec->pix_fmts) {
-      pix = avcodec_find_best_pix_fmt_of_list(codec->pix_fmts, srcFormat_, 0, nullptr);
+      pix = ff::avcodec_find_best_pix_fmt_of_list(codec->pix_fmts, srcFormat_, 0, nullptr);
       if (pix == AV_PIX_FMT_NONE) pix = codec->pix_fmts[0];
     }
     int sw = v.h.width, sh = v.height;
@@ -730,13 +736,13 @@ class FfmpegCoder : public VideoCoder {
     if (!opened) return err::CantCompress;
     srcWidth_ = sw;
     srcHeight_ = sh;
-    frame_ = av_frame_alloc();
-    packet_ = av_packet_alloc();
+    frame_ = ff::av_frame_alloc();
+    packet_ = ff::av_packet_alloc();
     if (!frame_ || !packet_) return err::Memory;
     frame_->format = enc_->pix_fmt;
     frame_->width = enc_->width;
     frame_->height = enc_->height;
-    if (av_frame_get_buffer(frame_, 0) < 0) return err::Memory;
+    if (ff::av_frame_get_buffer(frame_, 0) < 0) return err::Memory;
 
     uint32_t colours = enc_->pix_fmt == AV_PIX_FMT_PAL8 ? static_cast<uint32_t>(v.colours) : 0;
     int bits = enc_->bits_per_coded_sample > 0 ? enc_->bits_per_coded_sample : colours ? 8 : 24;
@@ -759,12 +765,12 @@ class FfmpegCoder : public VideoCoder {
       frame_->pts = position;
       frame_->pict_type = AV_PICTURE_TYPE_NONE;
       positions_.push_back(position);
-      if (avcodec_send_frame(enc_, frame_) < 0) return err::Compressor;
+      if (ff::avcodec_send_frame(enc_, frame_) < 0) return err::Compressor;
     } else {
-      avcodec_send_frame(enc_, nullptr);
+      ff::avcodec_send_frame(enc_, nullptr);
     }
     for (;;) {
-      int r = avcodec_receive_packet(enc_, packet_);
+      int r = ff::avcodec_receive_packet(enc_, packet_);
       if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return 0;
       if (r < 0) return r == AVERROR(ENOMEM) ? err::Memory : err::Compressor;
       // Without reordering, packets come out in the order of the pictures.
@@ -772,22 +778,22 @@ class FfmpegCoder : public VideoCoder {
       if (!positions_.empty()) positions_.pop_front();
       uint32_t e = emit(at, packet_->data, static_cast<size_t>(packet_->size),
                         packet_->flags & AV_PKT_FLAG_KEY);
-      av_packet_unref(packet_);
+      ff::av_packet_unref(packet_);
       if (e) return e;
     }
   }
 
  private:
   bool tryOpen(const AVCodec* codec, AVPixelFormat pix, int w, int h) {
-    if (enc_) avcodec_free_context(&enc_);
-    enc_ = avcodec_alloc_context3(codec);
+    if (enc_) ff::avcodec_free_context(&enc_);
+    enc_ = ff::avcodec_alloc_context3(codec);
     if (!enc_) return false;
     enc_->width = w;
     enc_->height = h;
     enc_->pix_fmt = pix;
     AVRational tb{static_cast<int>(std::min<uint32_t>(header_.scale, INT32_MAX)),
                   static_cast<int>(std::min<uint32_t>(header_.rate, INT32_MAX))};
-    av_reduce(&tb.num, &tb.den, tb.num, tb.den, 65535);
+    ff::av_reduce(&tb.num, &tb.den, tb.num, tb.den, 65535);
     if (tb.num <= 0 || tb.den <= 0) tb = {1, 25};
     enc_->time_base = tb;
     enc_->framerate = {tb.den, tb.num};
@@ -803,11 +809,11 @@ class FfmpegCoder : public VideoCoder {
       // Quality 10000 is the finest quantiser, 0 the coarsest.
       enc_->flags |= AV_CODEC_FLAG_QSCALE;
       enc_->global_quality = FF_QP2LAMBDA * static_cast<int>(2 + (10000 - q) * 29 / 10000);
-      av_opt_set_int(enc_->priv_data, "crf", static_cast<int64_t>(18 + (10000 - q) * 33 / 10000),
+      ff::av_opt_set_int(enc_->priv_data, "crf", static_cast<int64_t>(18 + (10000 - q) * 33 / 10000),
                      0);
     }
-    if (avcodec_open2(enc_, codec, nullptr) < 0) {
-      avcodec_free_context(&enc_);
+    if (ff::avcodec_open2(enc_, codec, nullptr) < 0) {
+      ff::avcodec_free_context(&enc_);
       return false;
     }
     return true;
@@ -835,7 +841,7 @@ class FfmpegCoder : public VideoCoder {
     for (int i = 0; i < v.colours && i < 256; ++i)
       palette[i] = 0xFF000000u | static_cast<uint32_t>(v.table[4 * i + 2]) << 16 |
                    static_cast<uint32_t>(v.table[4 * i + 1]) << 8 | v.table[4 * i];
-    if (av_frame_make_writable(frame_) < 0) return err::Memory;
+    if (ff::av_frame_make_writable(frame_) < 0) return err::Memory;
     if (enc_->pix_fmt == srcFormat_) {
       for (int y = 0; y < ph; ++y)
         std::memcpy(frame_->data[0] + static_cast<ptrdiff_t>(y) * frame_->linesize[0],
@@ -844,14 +850,14 @@ class FfmpegCoder : public VideoCoder {
       if (srcFormat_ == AV_PIX_FMT_PAL8) std::memcpy(frame_->data[1], palette, sizeof palette);
       return 0;
     }
-    sws_ = sws_getCachedContext(sws_, pw, ph, srcFormat_, pw, ph, enc_->pix_fmt,
+    sws_ = ff::sws_getCachedContext(sws_, pw, ph, srcFormat_, pw, ph, enc_->pix_fmt,
                                 SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr,
                                 nullptr, nullptr);
     if (!sws_) return err::Compressor;
     const uint8_t* src[4] = {scratch_.data(), reinterpret_cast<const uint8_t*>(palette), nullptr,
                              nullptr};
     int srcStride[4] = {stride, 0, 0, 0};
-    if (sws_scale(sws_, src, srcStride, 0, ph, frame_->data, frame_->linesize) <= 0)
+    if (ff::sws_scale(sws_, src, srcStride, 0, ph, frame_->data, frame_->linesize) <= 0)
       return err::Compressor;
     return 0;
   }
@@ -873,8 +879,8 @@ class FfmpegCoder : public VideoCoder {
 class AudioCoder {
  public:
   ~AudioCoder() {
-    if (dec_) avcodec_free_context(&dec_);
-    if (frame_) av_frame_free(&frame_);
+    if (dec_) ff::avcodec_free_context(&dec_);
+    if (frame_) ff::av_frame_free(&frame_);
   }
 
   uint32_t open(Stream::Impl& src, StreamHeader& header, std::vector<uint8_t>& format) {
@@ -882,7 +888,7 @@ class AudioCoder {
     AVCodecParameters* par = src.fmt->streams[src.index]->codecpar;
     int channels = par->ch_layout.nb_channels;
     unsigned int tag = 0;
-    bool tagged = av_codec_get_tag2(kAudioTags, par->codec_id, &tag) && tag != 0;
+    bool tagged = ff::av_codec_get_tag2(audioTags(), par->codec_id, &tag) && tag != 0;
     header = StreamHeader();
     header.type = kAudio;
     header.quality = 0xFFFFFFFF;
@@ -898,7 +904,7 @@ class AudioCoder {
       case AV_CODEC_ID_PCM_F64LE:
       case AV_CODEC_ID_PCM_ALAW:
       case AV_CODEC_ID_PCM_MULAW: {
-        int bits = av_get_bits_per_sample(par->codec_id);
+        int bits = ff::av_get_bits_per_sample(par->codec_id);
         int align = bits / 8 * channels;
         if (!tagged || align <= 0 || align > 0xFFFF) break;
         mode_ = Mode::Cbr;
@@ -945,12 +951,12 @@ class AudioCoder {
         break;
     }
     if (mode_ == Mode::Pcm) {
-      const AVCodec* codec = avcodec_find_decoder(par->codec_id);
+      const AVCodec* codec = ff::avcodec_find_decoder(par->codec_id);
       if (!codec) return err::NoCompressor;
-      dec_ = avcodec_alloc_context3(codec);
-      if (!dec_ || avcodec_parameters_to_context(dec_, par) < 0) return err::Memory;
-      if (avcodec_open2(dec_, codec, nullptr) < 0) return err::NoCompressor;
-      frame_ = av_frame_alloc();
+      dec_ = ff::avcodec_alloc_context3(codec);
+      if (!dec_ || ff::avcodec_parameters_to_context(dec_, par) < 0) return err::Memory;
+      if (ff::avcodec_open2(dec_, codec, nullptr) < 0) return err::NoCompressor;
+      frame_ = ff::av_frame_alloc();
       if (!frame_) return err::Memory;
       w.formatTag = 1;
       w.blockAlign = static_cast<uint16_t>(2 * channels);
@@ -994,7 +1000,7 @@ class AudioCoder {
       if (whole) e = w.appendSamples(stream, p->data, whole);
       units_ += static_cast<int64_t>(whole / blockAlign());
     }
-    av_packet_free(&p);
+    ff::av_packet_free(&p);
     return e;
   }
 
@@ -1012,10 +1018,10 @@ class AudioCoder {
 
   uint32_t decodeNext(RiffWriter& w, int stream, bool& done) {
     for (;;) {
-      int r = avcodec_receive_frame(dec_, frame_);
+      int r = ff::avcodec_receive_frame(dec_, frame_);
       if (r == 0) {
         uint32_t e = writePcm(w, stream);
-        av_frame_unref(frame_);
+        ff::av_frame_unref(frame_);
         return e;
       }
       if (r == AVERROR_EOF) {
@@ -1029,12 +1035,12 @@ class AudioCoder {
       }
       AVPacket* p = src_->nextPacket();
       if (!p) {
-        avcodec_send_packet(dec_, nullptr);
+        ff::avcodec_send_packet(dec_, nullptr);
         flushed_ = true;
         continue;
       }
-      int s = avcodec_send_packet(dec_, p);
-      av_packet_free(&p);
+      int s = ff::avcodec_send_packet(dec_, p);
+      ff::av_packet_free(&p);
       if (s < 0 && s != AVERROR_INVALIDDATA) return err::FileRead;  // damaged packets are skipped
     }
   }
@@ -1042,10 +1048,10 @@ class AudioCoder {
   static double sampleAt(const AVFrame* f, int ch, int i) {
     int channels = f->ch_layout.nb_channels;
     auto fmt = static_cast<AVSampleFormat>(f->format);
-    bool planar = av_sample_fmt_is_planar(fmt);
+    bool planar = ff::av_sample_fmt_is_planar(fmt);
     int idx = planar ? i : i * channels + ch;
     const uint8_t* base = f->extended_data[planar ? ch : 0];
-    switch (av_get_packed_sample_fmt(fmt)) {
+    switch (ff::av_get_packed_sample_fmt(fmt)) {
       case AV_SAMPLE_FMT_U8:
         return (base[idx] - 128) / 128.0;
       case AV_SAMPLE_FMT_S16:
@@ -1099,8 +1105,7 @@ class AudioCoder {
 
 uint32_t saveCompressed(const std::string& dest, Stream& video, const CompressOptions& options,
                         Stream* audio, const std::function<bool(int)>& percent) {
-  libraryInit();
-  Stream::Impl& v = *video.impl_;
+  Stream::Impl& v = *video.impl_;  // a stream exists only once the libraries are loaded
   BitmapInfoHeader source;
   if (!parseBitmapInfoHeader(v.format.data(), v.format.size(), source)) return err::BadFormat;
   if (uint32_t e = video.getFrameOpen(source.bitCount == 8 ? 8 : 24)) return e;

@@ -18,8 +18,10 @@
 
 namespace fb::avi {
 
-// Sets up the decoders and silences the library's own log (AVIFileInit).
-void libraryInit();
+// Loads FFmpeg on first use and silences its own log (AVIFileInit); false
+// when it cannot be loaded, with the reason in `libraryError`.
+bool libraryInit();
+const std::string& libraryError();
 
 // The compression record (AVICOMPRESSOPTIONS): eleven little-endian words.
 struct CompressOptions {

@@ -72,6 +72,8 @@ constexpr Entry kTable[] = {
      "该动画无法保存为 AVI 视频，它包含以下一项或多项: "
      "本地调色板、透明度或不完整的帧。所有这些问题可以被自动修复。"},
     {Str::FixForAviStep, "Fix for AVI"},
+    {Str::AviLibrariesMissing,
+     "AVI files need the FFmpeg libraries, which could not be loaded:\n%s"},
     {Str::OptimizingFrames, "正在优化帧图像..."},
     {Str::OptimizeNoResources, "Not enough resources to fully optimize animation."},
     {Str::OptimizeRanOut, "Ran out of resources during optimization."},

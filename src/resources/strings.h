@@ -63,6 +63,7 @@ enum class Str : int {
   AviNoAudioToInterleave,  // 40328
   AviNeedsFix,             // panel 311
   FixForAviStep,           // undo step name
+  AviLibrariesMissing,     // ours: FFmpeg could not be loaded
   // Optimizer
   OptimizingFrames,
   OptimizeNoResources,

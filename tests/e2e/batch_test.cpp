@@ -32,9 +32,9 @@ std::string slurp(const std::string& path) {
 }
 
 // Runs flickbook with `args` (no shell: patterns reach it as typed), with
-// XDG_CONFIG_HOME set to `config`.
+// XDG_CONFIG_HOME set to `config` and `extraEnv` added to the environment.
 Result flickbook(const std::vector<std::string>& args, const std::string& config,
-              const std::string& cwd = "") {
+                 const std::string& cwd = "", const std::vector<std::string>& extraEnv = {}) {
   TempDir io;
   std::string outPath = io.file("out"), errPath = io.file("err");
   posix_spawn_file_actions_t actions;
@@ -46,6 +46,7 @@ Result flickbook(const std::vector<std::string>& args, const std::string& config
   for (char** e = environ; *e; ++e)
     if (std::strncmp(*e, "XDG_CONFIG_HOME=", 16) != 0) envStrings.emplace_back(*e);
   envStrings.push_back("XDG_CONFIG_HOME=" + config);
+  envStrings.insert(envStrings.end(), extraEnv.begin(), extraEnv.end());
   std::vector<char*> envp;
   for (auto& s : envStrings) envp.push_back(s.data());
   envp.push_back(nullptr);
@@ -283,4 +284,23 @@ TEST_F(Batch, SettingsComeFromTheUsersSettingsFile) {
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_LT(frameAt(*readBack(in("out2.gif")), 1)->width, 16);
   EXPECT_EQ(slurp(settingsPath), text) << "batch mode only reads the settings";
+}
+
+// FFmpeg is loaded only when AVI work needs it: GIF runs start quickly, and an
+// AVI input still converts in a fresh process. The loader's own trace tells.
+TEST_F(Batch, VideoLibrariesAreLoadedOnlyForAvi) {
+  makeGif(in("a.gif"), 8, 8, 2, 1);
+  Result gif = flickbook({"-i", in("a.gif"), "-z", "-o", in("out.gif")}, config.path(), "",
+                         {"LD_DEBUG=files"});
+  EXPECT_EQ(gif.status, 0) << gif.err;
+  EXPECT_NE(gif.err.find("libpng"), std::string::npos) << "the trace is missing";
+  EXPECT_EQ(gif.err.find("libavcodec"), std::string::npos);
+
+  Result avi = flickbook({"-i", fbtest::dataPath("avi/test_cinepak.avi"), "-o", in("avi.gif")},
+                         config.path(), "", {"LD_DEBUG=files"});
+  EXPECT_EQ(avi.status, 0) << avi.err;
+  EXPECT_NE(avi.err.find("libavcodec"), std::string::npos);
+  auto a = readBack(in("avi.gif"));
+  ASSERT_TRUE(a);
+  EXPECT_GT(a->frameCount, 1);
 }
