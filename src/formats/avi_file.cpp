@@ -94,6 +94,13 @@ void appendFrameHeader(std::vector<uint8_t>& out, int width, int height, int bit
   appendBitmapInfoHeader(out, h);
 }
 
+// The first stream of `type`; -1 when there is none.
+int firstStream(const AVFormatContext* fmt, AVMediaType type) {
+  for (unsigned i = 0; i < fmt->nb_streams; ++i)
+    if (fmt->streams[i]->codecpar->codec_type == type) return static_cast<int>(i);
+  return -1;
+}
+
 int dibStride(int width, int bits) {
   return ((width * bits + 31) / 32) * 4;
 }
@@ -454,11 +461,7 @@ std::unique_ptr<Stream> Stream::openFromFile(const std::string& path, uint32_t t
         d.fmt->streams[wanted]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) {
       d.index = wanted;
     } else {
-      for (unsigned i = 0; i < d.fmt->nb_streams; ++i)
-        if (d.fmt->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) {
-          d.index = static_cast<int>(i);
-          break;
-        }
+      d.index = firstStream(d.fmt, AVMEDIA_TYPE_VIDEO);
     }
     if (d.index < 0) {
       error = err::NoData;
@@ -504,11 +507,7 @@ std::unique_ptr<Stream> Stream::openFromFile(const std::string& path, uint32_t t
     error = err::FileRead;
     return nullptr;
   }
-  for (unsigned i = 0; i < d.fmt->nb_streams; ++i)
-    if (d.fmt->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) {
-      d.index = static_cast<int>(i);
-      break;
-    }
+  d.index = firstStream(d.fmt, AVMEDIA_TYPE_AUDIO);
   if (d.index < 0) {
     error = err::NoData;
     return nullptr;

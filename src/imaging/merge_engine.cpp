@@ -126,6 +126,25 @@ class Fitter {
   ExactColourTable table_;
 };
 
+// Places every colour a true-colour frame shows (pixels under the alpha
+// threshold do not count); false as soon as one does not fit.
+bool placeVisibleColours(Fitter& fit, const Frame& f) {
+  const uint8_t* a = usableAlpha(f);
+  int s24 = stride24(f.width), s8 = stride8(f.width);
+  for (int y = 0; y < f.height; ++y) {
+    const uint8_t* px = f.rgb.data() + size_t(y) * s24;
+    uint32_t last = 0xFFFFFFFF;
+    for (int x = 0; x < f.width; ++x, px += 3) {
+      if (a && a[size_t(y) * s8 + x] < kAlphaThreshold) continue;
+      uint32_t c = packRgb(px[0], px[1], px[2]);
+      if (c == last) continue;  // runs of one colour are placed once
+      last = c;
+      if (fit.place(Rgb{px[0], px[1], px[2]}) < 0) return false;
+    }
+  }
+  return true;
+}
+
 // An entry of `p` that no nearest-colour match can return (a later duplicate
 // of an earlier colour), else one made in the table's padding (or, with
 // `grow`, anywhere below 256) as a black entry. -1 when there is none.
@@ -391,19 +410,7 @@ bool Engine::tryExact(const std::vector<Item*>& subjects, const Palette* base, i
     const Frame& f = *it.frame;
     needTransparent |= it.needsTransparency;
     if (it.fromRgb) {
-      const uint8_t* a = usableAlpha(f);
-      int s24 = stride24(f.width), s8 = stride8(f.width);
-      for (int y = 0; y < f.height; ++y) {
-        const uint8_t* px = f.rgb.data() + size_t(y) * s24;
-        uint32_t last = 0xFFFFFFFF;
-        for (int x = 0; x < f.width; ++x, px += 3) {
-          if (a && a[size_t(y) * s8 + x] < kAlphaThreshold) continue;
-          uint32_t c = packRgb(px[0], px[1], px[2]);
-          if (c == last) continue;
-          last = c;
-          if (fit.place(Rgb{px[0], px[1], px[2]}) < 0) return false;
-        }
-      }
+      if (!placeVisibleColours(fit, f)) return false;
     } else {
       int64_t counts[256] = {};
       countPixels(f, counts, it.oldTransparent);
@@ -595,23 +602,7 @@ int Engine::mergeIntoGlobal(uint32_t word) {
       // The frame's own palette first: its exact colours when at most 256.
       Fitter own(nullptr, 256);
       const uint8_t* a = usableAlpha(f);
-      bool exact = true;
-      int s24 = stride24(f.width), s8 = stride8(f.width);
-      for (int y = 0; y < f.height && exact; ++y) {
-        const uint8_t* px = f.rgb.data() + size_t(y) * s24;
-        uint32_t last = 0xFFFFFFFF;
-        for (int x = 0; x < f.width; ++x, px += 3) {
-          if (a && a[size_t(y) * s8 + x] < kAlphaThreshold) continue;
-          uint32_t c = packRgb(px[0], px[1], px[2]);
-          if (c == last) continue;
-          last = c;
-          if (own.place(Rgb{px[0], px[1], px[2]}) < 0) {
-            exact = false;
-            break;
-          }
-        }
-      }
-      if (exact) {
+      if (placeVisibleColours(own, f)) {
         pl.ownPalette = own.p;
         for (int i = 0; i < own.p.count; ++i)
           if (fit.place(own.p[i]) < 0) pl.fits = false;
