@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "gif/byte_source.h"
+#include "base/byte_source.h"
 #include "gif/gif_reader.h"
-#include "shell/reporter.h"
+#include "base/reporter.h"
 
 namespace {
 

@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "gif/byte_source.h"
+#include "base/byte_source.h"
 #include "gif/gif_reader.h"
 #include "gif/gif_writer.h"
-#include "shell/reporter.h"
+#include "base/reporter.h"
 
 namespace {
 

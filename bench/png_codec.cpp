@@ -14,10 +14,10 @@
 
 #include "formats/png_reader.h"
 #include "formats/png_writer.h"
-#include "gif/byte_source.h"
+#include "base/byte_source.h"
 #include "gif/gif_reader.h"
 #include "gif/gif_writer.h"
-#include "shell/reporter.h"
+#include "base/reporter.h"
 
 namespace {
 

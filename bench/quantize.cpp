@@ -40,7 +40,7 @@
 #include "document/animation.h"
 #include "imaging/palette_merge.h"
 #include "imaging/reduce.h"
-#include "shell/reporter.h"
+#include "base/reporter.h"
 
 namespace {
 

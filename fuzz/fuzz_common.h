@@ -4,7 +4,7 @@
 #include <memory>
 
 #include "document/player.h"
-#include "shell/reporter.h"
+#include "base/reporter.h"
 
 namespace fbfuzz {
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "fuzz_common.h"
-#include "gif/byte_source.h"
+#include "base/byte_source.h"
 #include "gif/gif_reader.h"
 #include "gif/gif_writer.h"
 #include "imaging/optimizer.h"

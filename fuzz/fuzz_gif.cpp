@@ -4,7 +4,7 @@
 
 #include "document/player.h"
 #include "fuzz_common.h"
-#include "gif/byte_source.h"
+#include "base/byte_source.h"
 #include "gif/gif_reader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

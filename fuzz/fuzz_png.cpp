@@ -5,7 +5,7 @@
 
 #include "formats/png_reader.h"
 #include "fuzz_common.h"
-#include "gif/byte_source.h"
+#include "base/byte_source.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fbfuzz::quiet();

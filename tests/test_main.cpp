@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "shell/prefs.h"
-#include "shell/settings_file.h"
+#include "base/prefs.h"
+#include "base/settings_file.h"
 
 // Every test starts from default preferences and an in-memory settings store,
 // so nothing a test sets reaches the user's settings file.

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "document/animation.h"
-#include "gif/byte_source.h"
+#include "base/byte_source.h"
 #include "gif/gif_reader.h"
 
 namespace fbtest {

@@ -37,11 +37,11 @@
 #include "imaging/palette_merge.h"
 #include "imaging/reduce.h"
 #include "imaging/unoptimize.h"
-#include "io/file_ops.h"
+#include "base/file_ops.h"
 #include "io/open_save.h"
-#include "shell/prefs.h"
-#include "shell/progress.h"
-#include "shell/settings_file.h"
+#include "base/prefs.h"
+#include "base/progress.h"
+#include "base/settings_file.h"
 
 using namespace fb;
 

@@ -5,9 +5,9 @@
 #include <new>
 
 #include "resources/strings.h"
-#include "shell/prefs.h"
-#include "shell/progress.h"
-#include "shell/reporter.h"
+#include "base/prefs.h"
+#include "base/progress.h"
+#include "base/reporter.h"
 
 namespace fb {
 

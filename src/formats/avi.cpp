@@ -11,12 +11,12 @@
 #include "gif/gif_reader.h"
 #include "imaging/palette_merge.h"
 #include "imaging/unoptimize.h"
-#include "io/file_ops.h"
+#include "base/file_ops.h"
 #include "resources/strings.h"
-#include "shell/prefs.h"
-#include "shell/progress.h"
-#include "shell/reporter.h"
-#include "shell/settings_file.h"
+#include "base/prefs.h"
+#include "base/progress.h"
+#include "base/reporter.h"
+#include "base/settings_file.h"
 
 namespace fb {
 namespace {

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <new>
 
-#include "io/file_ops.h"
+#include "base/file_ops.h"
 
 namespace fb::avi {
 namespace {

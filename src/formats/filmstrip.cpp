@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "document/player.h"
-#include "shell/progress.h"
+#include "base/progress.h"
 
 namespace fb {
 

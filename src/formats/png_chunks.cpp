@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <new>
 
-#include "gif/byte_source.h"
+#include "base/byte_source.h"
 
 namespace fb {
 

@@ -12,11 +12,11 @@
 
 #include "formats/filmstrip.h"
 #include "formats/png_chunks.h"
-#include "gif/byte_source.h"
+#include "base/byte_source.h"
 #include "gif/gif_reader.h"
 #include "resources/strings.h"
-#include "shell/progress.h"
-#include "shell/reporter.h"
+#include "base/progress.h"
+#include "base/reporter.h"
 
 namespace fb {
 namespace {

@@ -10,12 +10,12 @@
 #include <vector>
 
 #include "formats/png_chunks.h"
-#include "gif/byte_source.h"
+#include "base/byte_source.h"
 #include "gif/gif_writer.h"
-#include "io/file_ops.h"
+#include "base/file_ops.h"
 #include "resources/strings.h"
-#include "shell/progress.h"
-#include "shell/reporter.h"
+#include "base/progress.h"
+#include "base/reporter.h"
 
 namespace fb {
 

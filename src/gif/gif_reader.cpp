@@ -4,12 +4,12 @@
 #include <cstring>
 #include <new>
 
-#include "gif/byte_source.h"
+#include "base/byte_source.h"
 #include "gif/lzw_decoder.h"
 #include "resources/strings.h"
-#include "shell/prefs.h"
-#include "shell/progress.h"
-#include "shell/reporter.h"
+#include "base/prefs.h"
+#include "base/progress.h"
+#include "base/reporter.h"
 
 namespace fb {
 namespace {

@@ -8,13 +8,13 @@
 #include <cstring>
 #include <thread>
 
-#include "io/file_ops.h"
+#include "base/file_ops.h"
 #include "resources/strings.h"
-#include "shell/prefs.h"
-#include "shell/progress.h"
-#include "shell/reporter.h"
-#include "shell/settings_file.h"
-#include "shell/task_pool.h"
+#include "base/prefs.h"
+#include "base/progress.h"
+#include "base/reporter.h"
+#include "base/settings_file.h"
+#include "base/task_pool.h"
 
 namespace fb {
 

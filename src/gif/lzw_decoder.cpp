@@ -4,7 +4,7 @@
 #include <cstring>
 #include <new>
 
-#include "gif/byte_source.h"
+#include "base/byte_source.h"
 
 namespace fb {
 

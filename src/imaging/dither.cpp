@@ -7,8 +7,8 @@
 
 #include "imaging/frame_update.h"
 #include "resources/strings.h"
-#include "shell/progress.h"
-#include "shell/reporter.h"
+#include "base/progress.h"
+#include "base/reporter.h"
 
 namespace fb {
 namespace {

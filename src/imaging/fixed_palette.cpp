@@ -1,6 +1,6 @@
 #include "imaging/fixed_palette.h"
 
-#include "shell/settings_file.h"
+#include "base/settings_file.h"
 
 namespace fb {
 

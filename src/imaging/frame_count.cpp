@@ -1,7 +1,7 @@
 #include "imaging/frame_count.h"
 
 #include "resources/strings.h"
-#include "shell/reporter.h"
+#include "base/reporter.h"
 
 namespace fb {
 

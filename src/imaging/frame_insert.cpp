@@ -7,8 +7,8 @@
 #include "imaging/frame_update.h"
 #include "imaging/merge_engine.h"
 #include "resources/strings.h"
-#include "shell/prefs.h"
-#include "shell/reporter.h"
+#include "base/prefs.h"
+#include "base/reporter.h"
 
 namespace fb {
 

@@ -4,7 +4,7 @@
 #include <array>
 #include <vector>
 
-#include "shell/progress.h"
+#include "base/progress.h"
 
 namespace fb {
 namespace {

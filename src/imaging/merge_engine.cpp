@@ -46,9 +46,9 @@
 #include "imaging/octree.h"
 #include "imaging/palette_merge.h"
 #include "resources/strings.h"
-#include "shell/prefs.h"
-#include "shell/progress.h"
-#include "shell/reporter.h"
+#include "base/prefs.h"
+#include "base/progress.h"
+#include "base/reporter.h"
 
 namespace fb {
 namespace {

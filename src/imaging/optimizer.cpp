@@ -10,11 +10,10 @@
 #include "gif/gif_writer.h"
 #include "imaging/palette_pass.h"
 #include "resources/strings.h"
-#include "shell/number_format.h"
-#include "shell/prefs.h"
-#include "shell/progress.h"
-#include "shell/reporter.h"
-#include "shell/task_pool.h"
+#include "base/prefs.h"
+#include "base/progress.h"
+#include "base/reporter.h"
+#include "base/task_pool.h"
 
 namespace fb {
 namespace {
@@ -509,12 +508,6 @@ bool OptimizeWorker::acceptTrial() {
   job_.trial.reset();
   job_.trialValid = false;
   return true;
-}
-
-std::string formatByteCount(int64_t bytes) {
-  if (bytes < 0) return std::string();
-  if (bytes == 0) return text(Str::NoBytes);
-  return format(Str::ByteCount, formatThousands(bytes).c_str());
 }
 
 }  // namespace fb

@@ -86,7 +86,4 @@ class OptimizeWorker {
   std::atomic<bool> busy_{false};
 };
 
-// "%s 字节" with the digits grouped in threes; "无" for 0; "" for -1.
-std::string formatByteCount(int64_t bytes);
-
 }  // namespace fb

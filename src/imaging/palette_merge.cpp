@@ -11,9 +11,9 @@
 #include "imaging/merge_engine.h"
 #include "imaging/octree.h"
 #include "resources/strings.h"
-#include "shell/prefs.h"
-#include "shell/progress.h"
-#include "shell/reporter.h"
+#include "base/prefs.h"
+#include "base/progress.h"
+#include "base/reporter.h"
 
 namespace fb {
 

@@ -4,9 +4,9 @@
 
 #include "imaging/optimizer.h"
 #include "imaging/palette_merge.h"
-#include "shell/prefs.h"
+#include "base/prefs.h"
 #include "resources/strings.h"
-#include "shell/progress.h"
+#include "base/progress.h"
 
 namespace fb {
 namespace {

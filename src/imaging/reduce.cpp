@@ -9,8 +9,8 @@
 #include "imaging/median_cut.h"
 #include "imaging/octree.h"
 #include "resources/strings.h"
-#include "shell/progress.h"
-#include "shell/reporter.h"
+#include "base/progress.h"
+#include "base/reporter.h"
 
 namespace fb {
 namespace {

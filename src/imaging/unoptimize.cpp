@@ -4,8 +4,8 @@
 #include <cstring>
 
 #include "resources/strings.h"
-#include "shell/progress.h"
-#include "shell/reporter.h"
+#include "base/progress.h"
+#include "base/reporter.h"
 
 namespace fb {
 namespace {

@@ -12,15 +12,15 @@
 #include "formats/filmstrip.h"
 #include "formats/png_reader.h"
 #include "formats/png_writer.h"
-#include "gif/byte_source.h"
+#include "base/byte_source.h"
 #include "gif/gif_reader.h"
 #include "gif/gif_writer.h"
 #include "imaging/palette_merge.h"
-#include "io/file_ops.h"
+#include "base/file_ops.h"
 #include "resources/strings.h"
-#include "shell/prefs.h"
-#include "shell/progress.h"
-#include "shell/reporter.h"
+#include "base/prefs.h"
+#include "base/progress.h"
+#include "base/reporter.h"
 
 namespace fb {
 namespace {

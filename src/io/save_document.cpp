@@ -1,12 +1,12 @@
 #include "io/save_document.h"
 
 #include "document/frame_ops.h"
-#include "io/file_ops.h"
+#include "base/file_ops.h"
 #include "io/open_save.h"
 #include "resources/strings.h"
-#include "shell/prefs.h"
-#include "shell/reporter.h"
-#include "shell/settings_file.h"
+#include "base/prefs.h"
+#include "base/reporter.h"
+#include "base/settings_file.h"
 
 namespace fb {
 namespace {

@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "io/batch.h"
-#include "shell/prefs.h"
-#include "shell/settings_file.h"
+#include "shell/batch.h"
+#include "base/prefs.h"
+#include "base/settings_file.h"
 
 namespace {
 

@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "shell/prefs.h"
-#include "shell/progress.h"
+#include "base/prefs.h"
+#include "base/progress.h"
 #include "testutil.h"
 
 using namespace fb;

@@ -10,7 +10,7 @@
 #include <fstream>
 
 #include "gif/gif_writer.h"
-#include "shell/settings_file.h"
+#include "base/settings_file.h"
 #include "testutil.h"
 
 extern char** environ;

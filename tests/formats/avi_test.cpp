@@ -9,12 +9,12 @@
 #include "document/player.h"
 #include "formats/avi_riff.h"
 #include "formats/png_rgba.h"
-#include "io/file_ops.h"
+#include "base/file_ops.h"
 #include "io/open_save.h"
-#include "shell/prefs.h"
-#include "shell/progress.h"
-#include "shell/reporter.h"
-#include "shell/settings_file.h"
+#include "base/prefs.h"
+#include "base/progress.h"
+#include "base/reporter.h"
+#include "base/settings_file.h"
 #include "testutil.h"
 
 using namespace fb;

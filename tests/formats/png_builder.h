@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "formats/png_chunks.h"
-#include "gif/byte_source.h"
+#include "base/byte_source.h"
 
 namespace fbtest {
 

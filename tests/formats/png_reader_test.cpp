@@ -11,9 +11,9 @@
 #include "formats/png_rgba.h"
 #include "gif/gif_reader.h"
 #include "imaging/palette_merge.h"
-#include "shell/prefs.h"
-#include "shell/progress.h"
-#include "shell/reporter.h"
+#include "base/prefs.h"
+#include "base/progress.h"
+#include "base/reporter.h"
 #include "testutil.h"
 
 using namespace fb;

@@ -5,8 +5,8 @@
 #include "formats/png_writer.h"
 #include "imaging/frame_insert.h"
 #include "io/open_save.h"
-#include "shell/prefs.h"
-#include "shell/reporter.h"
+#include "base/prefs.h"
+#include "base/reporter.h"
 #include "testutil.h"
 
 using namespace fb;

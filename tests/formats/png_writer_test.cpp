@@ -8,8 +8,8 @@
 #include "formats/png_rgba.h"
 #include "gif/gif_reader.h"
 #include "gif/gif_writer.h"
-#include "io/file_ops.h"
-#include "shell/reporter.h"
+#include "base/file_ops.h"
+#include "base/reporter.h"
 #include "testutil.h"
 
 using namespace fb;

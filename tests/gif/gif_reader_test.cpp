@@ -2,9 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include "shell/prefs.h"
-#include "shell/progress.h"
-#include "shell/reporter.h"
+#include "base/prefs.h"
+#include "base/progress.h"
+#include "base/reporter.h"
 #include "testutil.h"
 
 using namespace fb;

@@ -16,7 +16,7 @@
 
 #include "document/player.h"
 #include "formats/png_rgba.h"
-#include "shell/reporter.h"
+#include "base/reporter.h"
 #include "testutil.h"
 
 using namespace fb;

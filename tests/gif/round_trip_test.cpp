@@ -8,7 +8,7 @@
 #include "formats/png_rgba.h"
 #include "gif/gif_writer.h"
 #include "io/open_save.h"
-#include "shell/reporter.h"
+#include "base/reporter.h"
 #include "testutil.h"
 
 using namespace fb;

@@ -9,7 +9,7 @@
 
 #include "formats/png_reader.h"
 #include "gif/gif_reader.h"
-#include "shell/reporter.h"
+#include "base/reporter.h"
 #include "testutil.h"
 
 using namespace fb;

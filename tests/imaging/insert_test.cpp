@@ -3,9 +3,9 @@
 
 #include "imaging/frame_insert.h"
 #include "imaging/imaging_util.h"
-#include "shell/prefs.h"
-#include "shell/progress.h"
-#include "shell/reporter.h"
+#include "base/prefs.h"
+#include "base/progress.h"
+#include "base/reporter.h"
 
 using namespace fb;
 using namespace fbtest;

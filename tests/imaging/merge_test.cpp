@@ -7,10 +7,10 @@
 #include "imaging/fixed_palette.h"
 #include "imaging/imaging_util.h"
 #include "imaging/palette_merge.h"
-#include "shell/prefs.h"
-#include "shell/progress.h"
-#include "shell/reporter.h"
-#include "shell/settings_file.h"
+#include "base/prefs.h"
+#include "base/progress.h"
+#include "base/reporter.h"
+#include "base/settings_file.h"
 
 using namespace fb;
 using namespace fbtest;

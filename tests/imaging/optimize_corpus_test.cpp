@@ -9,7 +9,7 @@
 #include "formats/png_rgba.h"
 #include "imaging/optimizer.h"
 #include "imaging/unoptimize.h"
-#include "shell/reporter.h"
+#include "base/reporter.h"
 #include "testutil.h"
 #include "timeline.h"
 

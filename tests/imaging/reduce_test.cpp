@@ -5,8 +5,8 @@
 
 #include "imaging/dither.h"
 #include "imaging/imaging_util.h"
-#include "shell/progress.h"
-#include "shell/reporter.h"
+#include "base/progress.h"
+#include "base/reporter.h"
 
 using namespace fb;
 using namespace fbtest;

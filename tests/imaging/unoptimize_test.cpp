@@ -5,8 +5,8 @@
 #include "document/player.h"
 #include "formats/png_rgba.h"
 #include "imaging/frame_count.h"
-#include "shell/progress.h"
-#include "shell/reporter.h"
+#include "base/progress.h"
+#include "base/reporter.h"
 #include "testutil.h"
 
 using namespace fb;

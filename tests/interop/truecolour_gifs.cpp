@@ -23,9 +23,9 @@
 #include "imaging/frame_insert.h"
 #include "imaging/frame_update.h"
 #include "imaging/palette_merge.h"
-#include "shell/prefs.h"
-#include "shell/reporter.h"
-#include "shell/settings_file.h"
+#include "base/prefs.h"
+#include "base/reporter.h"
+#include "base/settings_file.h"
 
 using namespace fb;
 

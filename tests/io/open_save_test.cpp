@@ -8,12 +8,12 @@
 #include <filesystem>
 
 #include "gif/gif_writer.h"
-#include "io/file_ops.h"
+#include "base/file_ops.h"
 #include "io/save_document.h"
-#include "shell/prefs.h"
-#include "shell/progress.h"
-#include "shell/reporter.h"
-#include "shell/settings_file.h"
+#include "base/prefs.h"
+#include "base/progress.h"
+#include "base/reporter.h"
+#include "base/settings_file.h"
 #include "testutil.h"
 
 using namespace fb;

@@ -1,4 +1,4 @@
-#include "shell/task_pool.h"
+#include "base/task_pool.h"
 
 #include <algorithm>
 

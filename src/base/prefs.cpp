@@ -1,10 +1,10 @@
-#include "shell/prefs.h"
+#include "base/prefs.h"
 
 #include <array>
 #include <atomic>
 #include <vector>
 
-#include "shell/settings_file.h"
+#include "base/settings_file.h"
 
 namespace fb {
 namespace {

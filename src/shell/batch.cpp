@@ -1,4 +1,4 @@
-#include "io/batch.h"
+#include "shell/batch.h"
 
 #include <glob.h>
 
@@ -10,12 +10,12 @@
 #include "imaging/frame_insert.h"
 #include "imaging/palette_merge.h"
 #include "imaging/optimizer.h"
-#include "io/file_ops.h"
+#include "base/file_ops.h"
 #include "io/open_save.h"
 #include "resources/strings.h"
-#include "shell/prefs.h"
-#include "shell/progress.h"
-#include "shell/reporter.h"
+#include "base/prefs.h"
+#include "base/progress.h"
+#include "base/reporter.h"
 
 namespace fb {
 namespace {

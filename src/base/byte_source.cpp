@@ -1,4 +1,4 @@
-#include "gif/byte_source.h"
+#include "base/byte_source.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,4 +1,4 @@
-#include "shell/settings_file.h"
+#include "base/settings_file.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -7,8 +7,8 @@
 #include <filesystem>
 #include <thread>
 
-#include "io/file_ops.h"
-#include "shell/prefs.h"
+#include "base/file_ops.h"
+#include "base/prefs.h"
 #include "testutil.h"
 
 using namespace fb;

@@ -1,8 +1,8 @@
-#include "shell/progress.h"
+#include "base/progress.h"
 
 #include <gtest/gtest.h>
 
-#include "shell/reporter.h"
+#include "base/reporter.h"
 
 using namespace fb;
 

@@ -1,4 +1,4 @@
-#include "shell/reporter.h"
+#include "base/reporter.h"
 
 #include <atomic>
 #include <cstdio>

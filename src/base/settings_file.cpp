@@ -1,9 +1,9 @@
-#include "shell/settings_file.h"
+#include "base/settings_file.h"
 
 #include <cerrno>
 #include <cstdlib>
 
-#include "io/file_ops.h"
+#include "base/file_ops.h"
 
 namespace fb {
 namespace {

@@ -1,4 +1,4 @@
-#include "io/file_ops.h"
+#include "base/file_ops.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,7 +1,9 @@
-#include "shell/number_format.h"
+#include "base/number_format.h"
 
 #include <langinfo.h>
 #include <locale.h>
+
+#include "resources/strings.h"
 
 namespace fb {
 
@@ -33,6 +35,12 @@ std::string formatThousands(int64_t value) {
     if (left > 0 && left % 3 == 0) out += sep;
   }
   return negative ? "-" + out : out;
+}
+
+std::string formatByteCount(int64_t bytes) {
+  if (bytes < 0) return std::string();
+  if (bytes == 0) return text(Str::NoBytes);
+  return format(Str::ByteCount, formatThousands(bytes).c_str());
 }
 
 }  // namespace fb

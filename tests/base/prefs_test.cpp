@@ -1,11 +1,11 @@
-#include "shell/prefs.h"
+#include "base/prefs.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <thread>
 
-#include "shell/settings_file.h"
+#include "base/settings_file.h"
 #include "testutil.h"
 
 using namespace fb;

@@ -1,4 +1,4 @@
-#include "shell/progress.h"
+#include "base/progress.h"
 
 #include <unistd.h>
 

@@ -11,4 +11,7 @@ namespace fb {
 std::string formatThousands(int64_t value);
 std::string thousandsSeparator();
 
+// "%s 字节" with the digits grouped in threes; "无" for 0; "" for -1.
+std::string formatByteCount(int64_t bytes);
+
 }  // namespace fb

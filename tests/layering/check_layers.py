@@ -1,0 +1,52 @@
+#!/usr/bin/env python3
+"""Fails when a source file includes a header of a layer above its own.
+
+The layers, lowest first; a folder may include its own layer and those below.
+The Qt editor (shell/ui) sits on top of everything; nothing below may include
+it or any Qt header."""
+import pathlib
+import re
+import sys
+
+LAYERS = [("base", "resources"), ("document",), ("gif",), ("imaging",), ("formats",), ("io",),
+          ("shell",), ("shell/ui",)]
+RANK = {folder: rank for rank, folders in enumerate(LAYERS) for folder in folders}
+INCLUDE = re.compile(r'^\s*#\s*include\s*[<"]([^">]+)[">]')
+
+
+def layer_of(rel):
+    parts = rel.split("/")
+    if len(parts) > 2 and "/".join(parts[:2]) in RANK:
+        return "/".join(parts[:2])
+    return parts[0] if parts[0] in RANK else None
+
+
+def main(src):
+    src = pathlib.Path(src)
+    faults = []
+    for path in sorted(src.rglob("*")):
+        if path.suffix not in (".h", ".cpp") or not path.is_file():
+            continue
+        rel = path.relative_to(src).as_posix()
+        own = layer_of(rel)
+        if own is None:
+            continue
+        for number, line in enumerate(path.read_text(errors="replace").splitlines(), 1):
+            m = INCLUDE.match(line)
+            if not m:
+                continue
+            target = m.group(1)
+            if target.startswith("Q") and RANK[own] < RANK["shell/ui"]:
+                faults.append(f"{rel}:{number}: {own} includes the Qt header {target}")
+                continue
+            other = layer_of(target)
+            if other is not None and RANK[other] > RANK[own]:
+                faults.append(f"{rel}:{number}: {own} includes {target} of the layer {other} above it")
+    for f in faults:
+        print(f)
+    print(f"{len(faults)} upward include(s)")
+    return 1 if faults else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1]))
