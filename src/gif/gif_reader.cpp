@@ -5,6 +5,7 @@
 #include <new>
 
 #include "base/byte_source.h"
+#include "gif/gif_limits.h"
 #include "gif/lzw_decoder.h"
 #include "resources/strings.h"
 #include "base/prefs.h"
@@ -199,8 +200,14 @@ int readGif(ByteSource& file, Progress* progress, std::unique_ptr<Animation>& ou
   out.reset();
   auto a = createAnimation();
   if (!a) return kReadFailed;
+  // A file cut short before its first block is damaged like any other.
+  auto unreadable = [](Str why) {
+    showWarning(text(why));
+    showWarning(text(Str::GifUnreadable));
+    return kReadFailed;
+  };
   uint8_t sd[7];
-  if (!file.read(sd, 7)) return kReadFailed;
+  if (!file.read(sd, 7)) return unreadable(Str::GifCorrupt);
   a->width = le16(sd);
   a->height = le16(sd + 2);
   a->playCount = 1;
@@ -218,7 +225,8 @@ int readGif(ByteSource& file, Progress* progress, std::unique_ptr<Animation>& ou
     a->backgroundIndex = sd[5] > n ? 0 : sd[5];
     bool readOk = true;
     a->globalPalette = readPalette(file, n, readOk);
-    if (!a->globalPalette) return kReadFailed;
+    if (!readOk) return unreadable(Str::GifCorrupt);
+    if (!a->globalPalette) return unreadable(Str::NoMemoryFrameImage);
   } else {
     a->backgroundIndex = 0;
   }
@@ -337,9 +345,11 @@ int readGif(ByteSource& file, Progress* progress, std::unique_ptr<Animation>& ou
   if (result == kReadComplete) {
     if (!cleared && file.size() >= 0 && file.size() <= INT32_MAX)
       a->encodedSize = static_cast<int32_t>(file.size());
-    Extent e = frameExtent(*a);
-    if (e.width > a->width) a->width = e.width;
-    if (e.height > a->height) a->height = e.height;
+    // The screen covers every frame that shows something, as far as a GIF
+    // can say (a frame without pixels covers nothing).
+    Extent e = gifScreenFor(*a);
+    a->width = e.width;
+    a->height = e.height;
   }
   out = std::move(a);
   return result;

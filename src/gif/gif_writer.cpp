@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "base/file_ops.h"
+#include "gif/gif_limits.h"
 #include "resources/strings.h"
 #include "base/prefs.h"
 #include "base/progress.h"
@@ -272,23 +273,25 @@ bool writeFrameImage(ByteSink& sink, const Frame& f) {
 namespace {
 
 // Everything before the first block: signature, screen, global table, loop
-// extension. Raises the stored colour resolution as the stream needs.
-bool writeStreamHead(ByteSink& sink, Animation& a) {
+// extension. The colour resolution written is raised as the stream needs; the
+// document itself is only read (sizes are counted while others read it too).
+bool writeStreamHead(ByteSink& sink, const Animation& a) {
   if (!sink.write("GIF89a", 6)) return false;
 
   int res = (a.screenFlags >> 4) & 7;
   res = std::max(res, colourBits(2 << (a.screenFlags & 7)) - 1);
   for (Frame* f = firstFrame(a); f && res < 7; f = nextFrame(f))
     if (f->localPalette) res = std::max(res, colourBits(f->localPalette->count) - 1);
-  a.screenFlags = static_cast<uint8_t>((a.screenFlags & ~0x70) | (res << 4));
-
-  uint8_t flags = a.screenFlags;
+  uint8_t flags = static_cast<uint8_t>((a.screenFlags & ~0x70) | (res << 4));
   if (a.globalPalette)
     flags = static_cast<uint8_t>((flags & ~0x07) | 0x80 | (colourBits(a.globalPalette->count) - 1));
   else
     flags = static_cast<uint8_t>(flags & ~0x87);
-  if (!put16(sink, static_cast<uint32_t>(a.width)) || !put16(sink, static_cast<uint32_t>(a.height)) ||
-      !sink.put(flags) || !sink.put(a.backgroundIndex) || !sink.put(a.aspectRatio))
+  // The screen a reader will take from the file: no frame reaches past it.
+  Extent screen = gifScreenFor(a);
+  if (!put16(sink, static_cast<uint32_t>(screen.width)) ||
+      !put16(sink, static_cast<uint32_t>(screen.height)) || !sink.put(flags) ||
+      !sink.put(a.backgroundIndex) || !sink.put(a.aspectRatio))
     return false;
   if (a.globalPalette && !writeColourTable(sink, *a.globalPalette)) return false;
 
@@ -308,6 +311,8 @@ bool isKeptExtension(const Block* b) {
 }  // namespace
 
 int writeGifStream(ByteSink& sink, Animation& a, Progress* progress) {
+  // Numbers a GIF cannot hold are never written cut down to 16 bits.
+  if (!gifGeometryFits(a)) return kWriteFailed;
   if (!writeStreamHead(sink, a)) return kWriteFailed;
   if (progress) progress->setRange(a.frameCount);
   int64_t pixels = 0;
@@ -369,6 +374,10 @@ int writeGifStream(ByteSink& sink, Animation& a, Progress* progress) {
 }
 
 bool writeGifFile(const std::string& path, Animation& a, Progress* progress) {
+  if (!gifGeometryFits(a)) {
+    showWarning(text(Str::GifTooLarge));
+    return false;
+  }
   fileops::WriteFile file;
   if (!file.create(path)) {
     showWarning(format(Str::CannotSaveTemporary, path.c_str()));
@@ -400,7 +409,9 @@ bool writeFrameAsGif(const std::string& path, Frame& frame) {
 
   fileops::WriteFile file;
   bool ok = false;
-  if (file.create(path)) {
+  if (!gifGeometryFits(*temp)) {
+    showWarning(text(Str::GifTooLarge));
+  } else if (file.create(path)) {
     ByteSink sink(&file);
     ok = writeGifStream(sink, *temp, nullptr) == kWriteDone && file.sync();
     ok = file.close() && ok;
@@ -450,10 +461,8 @@ void stampSignature(Animation& a) {
   insertAfter(a.head, c);
 }
 
-int32_t encodedSize(Animation& a, bool force, Progress* progress) {
-  if (!force && a.encodedSize >= 0) return a.encodedSize;
-  a.encodedSize = -1;
-
+int64_t countEncodedSize(const Animation& a, Progress* progress) {
+  if (!gifGeometryFits(a)) return -1;
   // Everything but the frames is counted in order; the frames, whose counts
   // are independent of each other, on several threads when it pays.
   ByteSink head;
@@ -474,31 +483,34 @@ int32_t encodedSize(Animation& a, bool force, Progress* progress) {
   std::atomic<size_t> nextIndex{0};
   std::atomic<size_t> done{0};
   std::atomic<bool> failed{false};
-  auto work = [&] {
-    for (;;) {
-      size_t i = nextIndex.fetch_add(1);
-      if (i >= frames.size() || failed.load()) return;
-      ByteSink counter;
-      writeFrameImage(counter, *frames[i]);
-      sizes[i] = counter.total();
-      done.fetch_add(1);
+  // Takes frames until none is left; false when it could not count one.
+  auto countSome = [&](bool report) {
+    try {
+      for (;;) {
+        size_t i = nextIndex.fetch_add(1);
+        if (i >= frames.size() || failed.load()) return;
+        ByteSink counter;
+        writeFrameImage(counter, *frames[i]);
+        sizes[i] = counter.total();
+        done.fetch_add(1);
+        if (report && progress && !progress->setPosition(static_cast<int64_t>(done.load())))
+          failed = true;
+      }
+    } catch (...) {
+      failed = true;  // nothing thrown leaves a thread
     }
   };
   unsigned threads = std::max(1u, std::thread::hardware_concurrency());
   if (frames.size() < 4 || pixels < (1 << 20)) threads = 1;
   std::vector<std::thread> pool;
-  for (unsigned t = 1; t < threads; ++t) pool.emplace_back(work);
+  try {
+    for (unsigned t = 1; t < threads; ++t) pool.emplace_back(countSome, false);
+  } catch (...) {
+    // Fewer helpers than hoped: the calling thread counts what they would have.
+  }
   if (progress) progress->setRange(static_cast<int64_t>(frames.size()));
   // The calling thread counts too, and reports progress between frames.
-  for (;;) {
-    size_t i = nextIndex.fetch_add(1);
-    if (i >= frames.size() || failed.load()) break;
-    ByteSink counter;
-    writeFrameImage(counter, *frames[i]);
-    sizes[i] = counter.total();
-    done.fetch_add(1);
-    if (progress && !progress->setPosition(static_cast<int64_t>(done.load()))) failed = true;
-  }
+  countSome(true);
   for (auto& t : pool) t.join();
   if (failed.load()) return -1;
   for (int64_t s : sizes) total += s;
@@ -509,8 +521,14 @@ int32_t encodedSize(Animation& a, bool force, Progress* progress) {
   for (Block* b = a.head->next; b; b = b->next)
     if (isSignatureComment(b, known)) total -= extensionSize(b);
   if (!sig.empty()) total += static_cast<int64_t>(sig.size()) + 4;
+  return total;
+}
 
-  if (total > INT32_MAX) return -1;
+int32_t encodedSize(Animation& a, bool force, Progress* progress) {
+  if (!force && a.encodedSize >= 0) return a.encodedSize;
+  a.encodedSize = -1;
+  int64_t total = countEncodedSize(a, progress);
+  if (total < 0 || total > INT32_MAX) return -1;
   a.encodedSize = static_cast<int32_t>(total);
   return a.encodedSize;
 }

@@ -26,6 +26,9 @@ constexpr Entry kTable[] = {
 
     {Str::WritingGif, "正在写入 GIF 动画... (Esc键中止)"},
     {Str::CannotSaveTemporary, "无法保存到 '%s' (临时文件)。"},
+    {Str::GifTooLarge,
+     "A GIF cannot hold this animation: its screen, or a frame's size or position, goes beyond "
+     "65535 pixels. Crop the animation first. Nothing was written."},
 
     {Str::CannotOpenFile, "无法打开文件 '%s'."},
     {Str::NotAGifFile, "%s 不是有效的GIF文件。"},

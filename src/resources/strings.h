@@ -26,6 +26,7 @@ enum class Str : int {
   // GIF writer
   WritingGif,
   CannotSaveTemporary,  // "无法保存到 '%s' (临时文件)。"
+  GifTooLarge,          // ours: a size or position beyond 65535
 
   // Open and save
   CannotOpenFile,
