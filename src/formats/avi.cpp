@@ -829,16 +829,26 @@ bool FixForAvi(Animation& a, uint32_t traits, Progress* progress) {
     uint32_t method = (word & (merge::Dither | 0xFF0000u)) | merge::Adaptive | merge::Always;
     if (mergePalettes(nullptr, *copy, method, nullptr, progress) != 1) return false;
     for (Frame* f = firstFrame(*copy); f; f = nextFrame(f))
-      if (f->localPalette) return false;
+      if (f->localPalette) {
+        showWarning(text(Str::NoResourcesLocalPalette));
+        return false;
+      }
   }
-  if ((traits & avitraits::Transparency) && !unifyTransparentIndex(*copy)) return false;
+  bool whole = false;  // every frame made the full, opaque picture a viewer sees
+  if ((traits & avitraits::Transparency) && !unifyTransparentIndex(*copy)) {
+    // Frames that use different transparent indexes: as whole opaque
+    // pictures none is transparent any more.
+    if (!unoptimize(*copy, progress)) return false;
+    whole = true;
+    if (!unifyTransparentIndex(*copy)) return false;
+  }
   // A transparent frame after the first shows the pictures beneath it, which
   // a video can only show when every frame is made the whole picture.
   bool seeThrough = false;
   if (traits & avitraits::Transparency)
     for (Frame* f = nextFrame(firstFrame(*copy)); f && !seeThrough; f = nextFrame(f))
       seeThrough = f->transparent();
-  if (((traits & avitraits::PartialFrames) || seeThrough) && !unoptimize(*copy, progress))
+  if (!whole && ((traits & avitraits::PartialFrames) || seeThrough) && !unoptimize(*copy, progress))
     return false;
   adoptContent(a, *copy);
   return true;
@@ -858,14 +868,11 @@ bool writeAviForSave(const std::string& path, Animation& a, uint32_t, Progress* 
       showWarning(text(Str::NoMemoryFrameImage));
       return false;
     }
-    // Where the fix cannot make one transparent index, whole opaque
-    // pictures of every frame serve as well.
-    bool ok = FixForAvi(*fixed, traits, progress);
-    if (!ok && !(traits & avitraits::LocalPalettes)) ok = unoptimize(*fixed, progress);
-    if (!ok) {
-      showWarning(text(Str::AviNeedsFix));
-      return false;
-    }
+    // Failures say why themselves.
+    if (!FixForAvi(*fixed, traits, progress)) return false;
+    // No one can press "修复" without a window: the fix is made, and said.
+    Reporter& r = reporter();
+    if (!r.hasWindow()) r.message(text(Str::FixForAviStep), text(Str::AviFixedForSave), Icon::Information);
   }
   Animation& doc = fixed ? *fixed : a;
   options.write24Bit = (aviExportTraits(doc) & avitraits::TrueColour) != 0;

@@ -64,6 +64,7 @@ enum class Str : int {
   AviNoAudioToInterleave,  // 40328
   AviNeedsFix,             // panel 311
   FixForAviStep,           // undo step name
+  AviFixedForSave,         // ours: a save without the panel made the fixes
   AviLibrariesMissing,     // ours: FFmpeg could not be loaded
   // Optimizer
   OptimizingFrames,

@@ -10,6 +10,7 @@
 #include <fstream>
 
 #include "gif/gif_writer.h"
+#include "io/open_save.h"
 #include "base/settings_file.h"
 #include "testutil.h"
 
@@ -303,4 +304,20 @@ TEST_F(Batch, VideoLibrariesAreLoadedOnlyForAvi) {
   auto a = readBack(in("avi.gif"));
   ASSERT_TRUE(a);
   EXPECT_GT(a->frameCount, 1);
+}
+
+// Without a window no one can press "修复": the fixes are made on the way out,
+// and stderr says so.
+TEST_F(Batch, AnAviOutputThatNeedsFixingIsFixed) {
+  Result r = flickbook({"-i", fbtest::dataPath("gif-real/life-ffmpeg.gif"), "-o", in("life.avi")},
+                       config.path());
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err,
+            "Fix for AVI: The video was saved from a fixed copy: one global palette, no "
+            "transparency and whole frames. The animation itself is unchanged.\n");
+  std::unique_ptr<Animation> gif, avi;
+  ASSERT_EQ(fbtest::readGifPath(fbtest::dataPath("gif-real/life-ffmpeg.gif"), gif), kReadComplete);
+  ASSERT_EQ(openFile(in("life.avi"), avi, nullptr), kReadComplete);
+  EXPECT_EQ(avi->width, gif->width);
+  EXPECT_GE(avi->frameCount, 2);
 }

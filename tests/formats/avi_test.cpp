@@ -885,20 +885,61 @@ TEST_F(AviFix, LocalPalettesJoinOneGlobalPalette) {
   EXPECT_EQ(pictures(*a), before) << "12 colours fit one palette exactly";
 }
 
-TEST_F(AviFix, DifferentTransparentIndexesChangeNothing) {
+namespace {
+
+// Where a viewer saw a pixel (alpha 255), `after` shows the same colour.
+void expectSameWhereShown(const std::vector<std::vector<uint8_t>>& before,
+                          const std::vector<std::vector<uint8_t>>& after) {
+  ASSERT_EQ(after.size(), before.size());
+  for (size_t i = 0; i < before.size(); ++i)
+    for (size_t k = 0; k < before[i].size(); k += 4) {
+      if (before[i][k + 3] != 255) continue;
+      ASSERT_EQ(std::vector<uint8_t>(after[i].begin() + static_cast<long>(k),
+                                     after[i].begin() + static_cast<long>(k) + 4),
+                std::vector<uint8_t>(before[i].begin() + static_cast<long>(k),
+                                     before[i].begin() + static_cast<long>(k) + 4))
+          << "picture " << i << " byte " << k;
+    }
+}
+
+}  // namespace
+
+TEST_F(AviFix, DifferentTransparentIndexesBecomeWholeOpaquePictures) {
   auto a = makeDoc(6, 4, {10, 10}, 8);
   setTransparentIndex(*frameAt(*a, 0), 2);
   setTransparent(*frameAt(*a, 0), true);
   setTransparentIndex(*frameAt(*a, 1), 3);
   setTransparent(*frameAt(*a, 1), true);
-  frameAt(*a, 1)->left = 1;  // would be unoptimized too
+  frameAt(*a, 1)->left = 1;
+  frameAt(*a, 1)->width = 5;
   auto before = pictures(*a);
-  Frame* first = firstFrame(*a);
-  EXPECT_FALSE(FixForAvi(*a, aviExportTraits(*a), nullptr));
-  EXPECT_EQ(firstFrame(*a), first);
-  EXPECT_EQ(frameAt(*a, 1)->left, 1);
-  EXPECT_EQ(frameAt(*a, 0)->transparentIndex, 2);
-  EXPECT_EQ(pictures(*a), before);
+  ASSERT_TRUE(FixForAvi(*a, aviExportTraits(*a), nullptr));
+  EXPECT_EQ(aviExportTraits(*a) & avitraits::NeedsFix, 0u);
+  expectSameWhereShown(before, pictures(*a));
+
+  // All or nothing: when the whole pictures cannot be made, nothing changes.
+  auto b = makeDoc(6, 4, {10, 10}, 8);
+  setTransparentIndex(*frameAt(*b, 0), 2);
+  setTransparent(*frameAt(*b, 0), true);
+  setTransparentIndex(*frameAt(*b, 1), 3);
+  setTransparent(*frameAt(*b, 1), true);
+  setLocalPalette(*frameAt(*b, 1), copyPalette(*b->globalPalette));
+  Frame* first = firstFrame(*b);
+  EXPECT_FALSE(FixForAvi(*b, avitraits::Transparency, nullptr)) << "unoptimize refuses local palettes";
+  EXPECT_EQ(firstFrame(*b), first);
+  EXPECT_EQ(frameAt(*b, 0)->transparentIndex, 2);
+  EXPECT_EQ(frameAt(*b, 1)->transparentIndex, 3);
+}
+
+TEST_F(AviFix, EveryRealAnimationCanBeFixed) {
+  for (auto& e : fs::directory_iterator(fbtest::dataPath("gif-real"))) {
+    std::unique_ptr<Animation> a;
+    ASSERT_EQ(openFile(e.path().string(), a, nullptr), kReadComplete) << e.path();
+    int frames = a->frameCount;
+    ASSERT_TRUE(FixForAvi(*a, aviExportTraits(*a), nullptr)) << e.path();
+    EXPECT_EQ(aviExportTraits(*a) & avitraits::NeedsFix, 0u) << e.path();
+    EXPECT_EQ(a->frameCount, frames);
+  }
 }
 
 TEST_F(AviFix, PartialAndSeeThroughFramesBecomeWholePictures) {
@@ -941,18 +982,8 @@ TEST_F(AviFix, ASaveWithoutThePanelFixesACopy) {
   EXPECT_EQ(frameAt(*a, 1)->transparentIndex, 3) << "the document is not changed";
   std::unique_ptr<Animation> b;
   ASSERT_EQ(openFile(path, b, nullptr), 1);
-  auto after = pictures(*b);
-  ASSERT_EQ(after.size(), 2u);
   // Wherever the viewer saw a pixel, the video shows the same.
-  for (size_t i = 0; i < 2; ++i)
-    for (size_t k = 0; k < before[i].size(); k += 4) {
-      if (before[i][k + 3] != 255) continue;
-      EXPECT_EQ(std::vector<uint8_t>(after[i].begin() + static_cast<long>(k),
-                                     after[i].begin() + static_cast<long>(k) + 4),
-                std::vector<uint8_t>(before[i].begin() + static_cast<long>(k),
-                                     before[i].begin() + static_cast<long>(k) + 4))
-          << i << " " << k;
-    }
+  expectSameWhereShown(before, pictures(*b));
 }
 
 // ---- The panel ----
