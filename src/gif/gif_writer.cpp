@@ -5,6 +5,7 @@
 #include <atomic>
 #include <deque>
 #include <future>
+#include <new>
 #include <cstring>
 #include <thread>
 
@@ -310,9 +311,9 @@ bool isKeptExtension(const Block* b) {
 
 }  // namespace
 
-int writeGifStream(ByteSink& sink, Animation& a, Progress* progress) {
-  // Numbers a GIF cannot hold are never written cut down to 16 bits.
-  if (!gifGeometryFits(a)) return kWriteFailed;
+namespace {
+
+int writeStream(ByteSink& sink, Animation& a, Progress* progress) {
   if (!writeStreamHead(sink, a)) return kWriteFailed;
   if (progress) progress->setRange(a.frameCount);
   int64_t pixels = 0;
@@ -333,14 +334,15 @@ int writeGifStream(ByteSink& sink, Animation& a, Progress* progress) {
   // Frames are encoded ahead on workers, each into its own buffer, and
   // written in order: the same bytes, sooner.
   const size_t window = 2 * workers;
-  TaskPool pool(workers, window);
+  TaskPool pool(workers, window, reporter());
   using Encoded = std::vector<uint8_t>;
   std::deque<std::pair<Block*, std::future<Encoded>>> ahead;
   auto writeFront = [&]() -> int {
     auto& [b, encoded] = ahead.front();
     if (b->isFrame()) {
+      // Empty: the worker could not encode it (a frame is never 0 bytes).
       Encoded bytes = encoded.get();
-      if (!sink.write(bytes.data(), bytes.size())) return kWriteFailed;
+      if (bytes.empty() || !sink.write(bytes.data(), bytes.size())) return kWriteFailed;
       if (progress && !progress->step()) return kWriteCancelled;
     } else if (!writeExtension(sink, b)) {
       return kWriteFailed;
@@ -352,8 +354,12 @@ int writeGifStream(ByteSink& sink, Animation& a, Progress* progress) {
     if (b->isFrame()) {
       auto task = std::make_shared<std::packaged_task<Encoded()>>([f = static_cast<Frame*>(b)] {
         Encoded out;
-        ByteSink memory(&out);
-        writeFrameImage(memory, *f);
+        try {
+          ByteSink memory(&out);
+          if (!writeFrameImage(memory, *f)) out.clear();
+        } catch (...) {
+          out.clear();  // out of memory: told to the owner by the empty result
+        }
         return out;
       });
       ahead.emplace_back(b, task->get_future());
@@ -371,6 +377,18 @@ int writeGifStream(ByteSink& sink, Animation& a, Progress* progress) {
     if (r != kWriteDone) return r;
   }
   return sink.put(0x3B) ? kWriteDone : kWriteFailed;
+}
+
+}  // namespace
+
+int writeGifStream(ByteSink& sink, Animation& a, Progress* progress) {
+  // Numbers a GIF cannot hold are never written cut down to 16 bits.
+  if (!gifGeometryFits(a)) return kWriteFailed;
+  try {
+    return writeStream(sink, a, progress);
+  } catch (const std::bad_alloc&) {
+    return kWriteFailed;  // memory for the encoded frames ran out: a failed write
+  }
 }
 
 bool writeGifFile(const std::string& path, Animation& a, Progress* progress) {

@@ -14,6 +14,7 @@
 namespace fb {
 
 class Progress;
+class Reporter;
 
 // Option bits (saved as preference word 5, default 0x46E).
 namespace opt {
@@ -34,6 +35,9 @@ struct OptimizeJob {
   Progress* progress = nullptr;
   uint32_t options = 0;  // the options the trial was computed with
   bool trialValid = false;
+  // The document's encoded size when its owner knew it (-1: counted when
+  // needed, without touching the document).
+  int64_t knownDocumentSize = -1;
 
   // The size report (bytes; -1 = not shown).
   int64_t documentSize = -1;
@@ -43,15 +47,19 @@ struct OptimizeJob {
 };
 
 // Runs the passes on a fresh trial copy (with a dialog) or in place.
-// Returns false when it stopped early (cancelled, or out of memory).
+// Returns false when it stopped early: cancelled, or a pass ended with its
+// resource message (then what was done stays done; a dialog's trial is dropped).
 bool runOptimizeJob(OptimizeJob& job);
 
 // The batch entry: in place, no progress, the saved options.
 bool optimizeWithSavedOptions(Animation& animation);
 
-// The two passes; each returns true when it changed something.
-bool optimizePalettes(Animation& animation, uint32_t options, Progress* progress);
-bool optimizeFrames(Animation& animation, uint32_t options, Progress* progress);
+// The two passes; each returns true when it changed something. `failed`
+// (when given) is set when the pass ended with its resource message.
+bool optimizePalettes(Animation& animation, uint32_t options, Progress* progress,
+                      bool* failed = nullptr);
+bool optimizeFrames(Animation& animation, uint32_t options, Progress* progress,
+                    bool* failed = nullptr);
 
 // Tries making the frame's unchanged pixels (mask 0) transparent, keeping the
 // variant only when its encoding is smaller.
@@ -64,10 +72,12 @@ std::unique_ptr<Palette> shrinkPalette(const Palette& palette, const int64_t* us
                                        int* indexMap);
 
 // Runs optimizations on a worker thread over a private copy, for a dialog: a
-// new request cancels the running one, waits for it and starts again.
+// new request cancels the running one, waits for it and starts again. The
+// worker only reads the document; its messages go to `reporter` (the
+// owner's, which must take messages from any thread).
 class OptimizeWorker {
  public:
-  explicit OptimizeWorker(Animation& document);
+  OptimizeWorker(Animation& document, Reporter& reporter);
   ~OptimizeWorker();
   void start(uint32_t options);
   void cancelAndWait();
@@ -80,6 +90,7 @@ class OptimizeWorker {
 
  private:
   Animation& document_;
+  Reporter& reporter_;
   OptimizeJob job_;
   std::unique_ptr<Progress> progress_;
   std::thread thread_;

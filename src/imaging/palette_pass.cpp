@@ -138,12 +138,16 @@ bool shrinkPalettes(Animation& a, Progress* progress) {
   return changed;
 }
 
-bool removeLocalPalettes(Animation& a, uint32_t options, Progress* progress) {
+bool removeLocalPalettes(Animation& a, uint32_t options, Progress* progress, bool* failed) {
   const uint32_t m = prefGet(pref::MergeMethod);
+  auto merged = [&](int result) {
+    if (result == 0 && failed) *failed = true;
+    return result == 1;
+  };
   if (options & opt::AdaptiveGlobal) {
     // One adaptive global palette for every frame, local ones included; the
     // dither bit and colour counts of the stored word are kept.
-    return mergePalettes(nullptr, a, (m & 0xFFFF1101) | 0x1001, nullptr, progress) == 1;
+    return merged(mergePalettes(nullptr, a, (m & 0xFFFF1101) | 0x1001, nullptr, progress));
   }
   if (progress) {
     progress->setText(text(Str::RemovingLocalPalettes));
@@ -163,9 +167,12 @@ bool removeLocalPalettes(Animation& a, uint32_t options, Progress* progress) {
         changed = true;
       } else if ((options & opt::MapToGlobal) || localColoursFit(a, *f)) {
         // Merged into the global palette (the dither bit of the stored word kept).
-        if (mapFrameIntoGlobalPalette(nullptr, a, *f, (m & merge::Dither) | merge::MergeGlobal) == 1) {
+        if (merged(mapFrameIntoGlobalPalette(nullptr, a, *f,
+                                             (m & merge::Dither) | merge::MergeGlobal))) {
           recountColourUsage(a);
           changed = true;
+        } else if (failed && *failed) {
+          break;
         }
       }
     }

@@ -5,7 +5,6 @@
 #include <cctype>
 #include <cerrno>
 #include <chrono>
-#include <random>
 #include <thread>
 
 #include "formats/avi.h"
@@ -112,14 +111,6 @@ const FrameWriterEntry kFrameWriters[] = {
     {kTypeGif, writeGifFrame},
     {kTypePng, writePngFrame},
 };
-
-std::string randomSuffix() {
-  static std::mt19937 rng(std::random_device{}() ^ static_cast<unsigned>(::getpid()));
-  static const char kChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-  std::string s;
-  for (int i = 0; i < 6; ++i) s += kChars[rng() % (sizeof kChars - 1)];
-  return s;
-}
 
 void transparentOnLoad(Animation& a) {
   if (!(prefGet(pref::MoreOptions) & more::TransparentOnLoad)) return;
@@ -363,7 +354,7 @@ bool safeReplace(const std::string& target, const std::string& written) {
     // hard link leaves the target where it is all along; where links are not
     // possible the target is moved aside instead.
     for (int attempt = 0; attempt < 100 && backup.empty(); ++attempt) {
-      std::string name = dir + "/fbk" + randomSuffix();
+      std::string name = dir + "/fbk" + fileops::randomName(6);
       if (fileops::linkFile(target, name)) {
         backup = name;
         linked = true;

@@ -321,3 +321,15 @@ TEST_F(Batch, AnAviOutputThatNeedsFixingIsFixed) {
   EXPECT_EQ(avi->width, gif->width);
   EXPECT_GE(avi->frameCount, 2);
 }
+
+// A failed step is a failed run, the optimizer's too; the steps after it still run.
+TEST_F(Batch, AnOptimizationThatRunsOutOfResourcesFailsTheRun) {
+  fbtest::GifBuilder b;
+  b.header().screen(10000, 10000, 0x81).colours(4);
+  b.descriptor(0, 0, 2, 2).image(2, {1, 1, 1, 1}).descriptor(0, 0, 2, 2).image(2, {1, 2, 1, 1});
+  fbtest::writeBytes(in("huge-screen.gif"), b.trailer().bytes);
+  Result r = flickbook({"-i", in("huge-screen.gif"), "-z", "-o", in("out.gif")}, config.path());
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "错误: Not enough resources to fully optimize animation.\n");
+  EXPECT_TRUE(fs::exists(in("out.gif")));
+}

@@ -483,3 +483,16 @@ TEST(GifWriter, WhatIsWrittenReadsBackAsWritten) {
   beyond.descriptor(0, 0, 1, 1).raw({2, 1});
   cycle(beyond.bytes, "frame beyond the screen");
 }
+
+TEST(GifWriter, WritingAndCountingOnlyReadTheDocument) {
+  // The colour resolution a local palette needs is raised in what is written,
+  // not in the document (sizes are counted while others read it).
+  auto a = simpleDoc();
+  a->screenFlags = 0x80;
+  setLocalPalette(*firstFrame(*a), makePalette(nullptr, 256));
+  auto bytes = writeToMemory(*a);
+  EXPECT_EQ((bytes[10] >> 4) & 7, 7);
+  EXPECT_GT(countEncodedSize(*a, nullptr), 0);
+  EXPECT_EQ(a->screenFlags, 0x80);
+  EXPECT_EQ(a->encodedSize, -1) << "counting alone keeps no cache";
+}

@@ -149,8 +149,9 @@ TEST(Reduce, ColoursThatAlreadyFitAreKeptExactlyByEveryEngine) {
       for (int x = 0; x < 16; ++x) {
         Shown now = shownAt(*f, x, y), was = shown[size_t(y * 16 + x)];
         ASSERT_EQ(now.opaque, was.opaque) << c.used << " in " << c.n;
-        if (was.opaque)
+        if (was.opaque) {
           ASSERT_EQ(now.rgb, was.rgb) << c.used << " in " << c.n << (c.dither ? " dithered" : "");
+        }
       }
     if (c.locked) {
       bool found = false;
