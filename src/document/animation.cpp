@@ -245,6 +245,23 @@ bool reverseFrames(Animation& animation) {
   return true;
 }
 
+namespace {
+
+// A frame drawn with a global palette that moves to `animation` is drawn with
+// that animation's from now on (the one it came from goes with its document).
+void useGlobalPaletteOf(const Animation& animation, Frame& f) {
+  if (f.localPalette) return;
+  f.palette = animation.globalPalette.get();
+  if (!f.dib) return;
+  f.dib->colours.fill(Rgb{});
+  if (f.palette)
+    std::copy(f.palette->entries.begin(), f.palette->entries.begin() + f.palette->count,
+              f.dib->colours.begin());
+  if (f.transparent()) f.dib->colours[f.transparentIndex] = transparentDisplayColour(f, true);
+}
+
+}  // namespace
+
 void mergeQueuedAnimations(Animation& animation) {
   std::unique_ptr<Animation> queued = std::move(animation.nextAnimation);
   Block* tail = lastBlock(animation);
@@ -253,7 +270,10 @@ void mergeQueuedAnimations(Animation& animation) {
     if (first) {
       link(tail, first);
       queued->head->next = nullptr;
-      tail = lastBlock(animation);
+      for (Block* b = first; b; b = b->next) {
+        if (b->isFrame()) useGlobalPaletteOf(animation, static_cast<Frame&>(*b));
+        tail = b;
+      }
     }
     animation.frameCount += queued->frameCount;
     queued = std::move(queued->nextAnimation);

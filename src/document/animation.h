@@ -134,6 +134,9 @@ Block* removeBlock(Animation& animation, Block* block);
 // Unlinks without destroying; returns the block.
 Block* unlinkBlock(Block* block);
 bool reverseFrames(Animation& animation);
+// Moves the chains of the queued documents to the end of this one; their
+// frames drawn with a global palette take this document's (palettes are
+// reconciled before, by the palette merge).
 void mergeQueuedAnimations(Animation& animation);
 
 // ---- Navigation (null in, null out) ----
