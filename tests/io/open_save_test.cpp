@@ -274,6 +274,27 @@ TEST(SaveByType, TrueColourFramesGetAPaletteBeforeAGifIsWritten) {
   EXPECT_EQ((*g->palette)[g->dib->row(0)[1]], (Rgb{10, 250, 10}));
 }
 
+TEST(SaveDocument, TrueColourFramesClippedToTheScreenKeepTheirColours) {
+  TempDir dir;
+  OpenDocument doc;
+  doc.animation = createAnimation();
+  doc.animation->width = 2;
+  doc.animation->height = 1;
+  Frame* f = newBlankFrame(3, 1);
+  f->left = -1;
+  f->rgb = {1, 1, 1, 250, 10, 10, 10, 250, 10, 0, 0, 0};
+  link(doc.animation->head, f);
+  doc.animation->frameCount = 1;
+  doc.path = dir.file("clipped.gif");
+  ASSERT_TRUE(saveDocument(doc, nullptr, nullptr));
+  std::unique_ptr<Animation> back;
+  ASSERT_EQ(fbtest::readGifPath(doc.path, back), kReadComplete);
+  Frame* g = firstFrame(*back);
+  ASSERT_TRUE(g && g->palette);
+  EXPECT_EQ((*g->palette)[g->dib->row(0)[0]], (Rgb{250, 10, 10})) << "not index 0";
+  EXPECT_EQ((*g->palette)[g->dib->row(0)[1]], (Rgb{10, 250, 10}));
+}
+
 TEST(SaveByType, ABackupThatCannotBeMadeOrPutBackIsNeverLost) {
   TempDir dir;
   auto a = docFromBytes(gifBytes());
