@@ -68,6 +68,13 @@ bool isRegularFile(const std::string& path);
 bool isDirectory(const std::string& path);
 bool makeDirectories(const std::string& dir);
 bool readWholeFile(const std::string& path, std::string& out);
+// A descriptor for reading `path`, or -1. Anything but a regular file (a named
+// pipe, a device, a folder) is refused without being opened, so that nothing
+// waits for a writer that never comes (errno EINVAL, or EISDIR for a folder).
+int openForReading(const std::string& path);
+// Whether `path` (an existing file) could be opened for writing by this
+// process: a file the user may not write is not replaced behind its back.
+bool openableForWriting(const std::string& path);
 // The path with symbolic links resolved; the path itself when it cannot be.
 std::string resolvedPath(const std::string& path);
 
