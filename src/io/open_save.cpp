@@ -142,6 +142,12 @@ void transparentOnLoad(Animation& a) {
 // it in place. The target is untouched unless everything succeeded.
 template <typename Write>
 bool writeThenReplace(const std::string& target, int type, Progress* progress, Write write) {
+  // The rename needs only the folder: a file the user may not write (a locked
+  // file, read-only or another's) would be replaced behind its back.
+  if (fileops::exists(target) && !fileops::openableForWriting(target)) {
+    showWarning(format(Str::CannotWriteTo, target.c_str()));
+    return false;
+  }
   std::string dir = fileops::directoryOf(target);
   std::string temp = dir + "/." + kTypes[type].extension + "-" + "XXXXXX." + kTypes[type].extension;
   {
@@ -187,6 +193,7 @@ int typeOfPath(const std::string& path) {
   std::string ext = lower(extensionOf(path));
   if (ext == "jpeg" || ext == "jpe") return kTypeJpeg;
   if (ext == "dib") return kTypeBmp;
+  if (ext == "apng") return kTypePng;  // read as PNG, so written as one (animated)
   for (int i = 1; i < kTypeCount; ++i)
     if (ext == kTypes[i].extension) return i;
   return kTypeGif;
