@@ -41,6 +41,7 @@
 #include "io/open_save.h"
 #include "base/prefs.h"
 #include "base/progress.h"
+#include "base/reporter.h"
 #include "base/settings_file.h"
 
 using namespace fb;
@@ -312,6 +313,8 @@ int main(int argc, char** argv) {
   std::unique_ptr<Animation> a;
   int result;
   {
+    InputNoteReporter note(reporter(), path);  // messages say which file
+    ScopedReporter scope(note);
     StderrProgress progress;
     result = openFile(path, a, &progress);
   }

@@ -84,6 +84,27 @@ class CountingReporter : public Reporter {
   std::atomic<int> count_{0};
 };
 
+// Passes everything on, each text followed by the path of the input being
+// read, for batch runs and tools that read many inputs one after another.
+// (A text that names the path already is passed as it is.)
+class InputNoteReporter : public Reporter {
+ public:
+  InputNoteReporter(Reporter& inner, std::string path) : inner_(inner), path_(std::move(path)) {}
+  void message(std::string_view caption, std::string_view text, Icon icon) override {
+    inner_.message(caption, noted(text), icon);
+  }
+  Answer ask(std::string_view caption, std::string_view text, Icon icon, Buttons buttons,
+             Answer noWindowAnswer) override {
+    return inner_.ask(caption, noted(text), icon, buttons, noWindowAnswer);
+  }
+  bool hasWindow() const override { return inner_.hasWindow(); }
+
+ private:
+  std::string noted(std::string_view text) const;
+  Reporter& inner_;
+  std::string path_;
+};
+
 // The reporter in effect on this thread: a scoped override if one is active
 // on this thread, else the process-wide one (stderr by default).
 Reporter& reporter();

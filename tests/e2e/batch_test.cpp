@@ -1,8 +1,11 @@
 // The flickbook command run as a user runs it: a separate process, real files
 // in a temporary folder, a settings folder of its own.
 #include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
 #include <gtest/gtest.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -32,6 +35,23 @@ std::string slurp(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
+// The exit status; a run that has not ended after two minutes (waiting on
+// something that never comes) is killed and gives -1.
+int waitOrKill(pid_t pid) {
+  for (int waited = 0;; ++waited) {
+    int st = 0;
+    pid_t done = waitpid(pid, &st, WNOHANG);
+    if (done == pid) return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    if (done < 0) return -1;
+    if (waited == 12000) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &st, 0);
+      return -1;
+    }
+    usleep(10000);
+  }
+}
+
 // Runs flickbook with `args` (no shell: patterns reach it as typed), with
 // XDG_CONFIG_HOME set to `config` and `extraEnv` added to the environment.
 Result flickbook(const std::vector<std::string>& args, const std::string& config,
@@ -58,11 +78,8 @@ Result flickbook(const std::vector<std::string>& args, const std::string& config
   argv.push_back(nullptr);
   pid_t pid;
   Result r;
-  if (posix_spawn(&pid, FB_FLICKBOOK, &actions, nullptr, argv.data(), envp.data()) == 0) {
-    int st = 0;
-    waitpid(pid, &st, 0);
-    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-  }
+  if (posix_spawn(&pid, FB_FLICKBOOK, &actions, nullptr, argv.data(), envp.data()) == 0)
+    r.status = waitOrKill(pid);
   posix_spawn_file_actions_destroy(&actions);
   r.out = slurp(outPath);
   r.err = slurp(errPath);
@@ -332,4 +349,117 @@ TEST_F(Batch, AnOptimizationThatRunsOutOfResourcesFailsTheRun) {
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "错误: Not enough resources to fully optimize animation.\n");
   EXPECT_TRUE(fs::exists(in("out.gif")));
+}
+
+// A named pipe (or device) is no file to read: refused at once, as any input
+// that cannot be opened, never waited on.
+TEST_F(Batch, APipeIsRefusedNotWaitedOn) {
+  makeGif(in("a.gif"), 4, 4, 2, 1);
+  ASSERT_EQ(mkfifo(in("pipe.gif").c_str(), 0644), 0);
+  Result alone = flickbook({"-i", in("pipe.gif"), "-o", in("x.gif")}, config.path());
+  EXPECT_EQ(alone.status, 1);
+  EXPECT_EQ(alone.err, "错误: 无法打开文件 '" + in("pipe.gif") + "'.\n错误: Input operation unsuccessful.\n");
+  Result after = flickbook({"-i", in("a.gif"), in("pipe.gif"), "-o", in("y.gif")}, config.path());
+  EXPECT_EQ(after.status, 1);
+  EXPECT_EQ(readBack(in("y.gif"))->frameCount, 2) << "what was read before still counts";
+  Result list = flickbook({"-l", in("pipe.gif"), "-o", in("z.gif")}, config.path());
+  EXPECT_EQ(list.status, 1);
+  EXPECT_EQ(list.err, "错误: Error reading file list.\n错误: Input operation unsuccessful.\n");
+  Result device = flickbook({"-i", "/dev/zero", "-o", in("z.gif")}, config.path());
+  EXPECT_EQ(device.status, 1);
+  EXPECT_FALSE(fs::exists(in("z.gif")));
+}
+
+// A named input that does not exist is not found, as a pattern that matches nothing.
+TEST_F(Batch, AMissingInputIsNotFound) {
+  Result r = flickbook({"-i", in("some/missing.gif"), "-o", in("x.gif")}, config.path());
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "错误: Input file " + in("some/missing.gif") +
+                       " not found\n错误: Input operation unsuccessful.\n");
+}
+
+// ".apng" is read as PNG, and written as one: animated for several frames.
+TEST_F(Batch, AnApngOutputIsAnAnimatedPng) {
+  makeGif(in("a.gif"), 6, 4, 3, 1);
+  Result r = flickbook({"-i", in("a.gif"), "-o", in("out.apng")}, config.path());
+  ASSERT_EQ(r.status, 0) << r.err;
+  auto bytes = fbtest::readBytes(in("out.apng"));
+  ASSERT_GT(bytes.size(), 8u);
+  EXPECT_EQ(std::string(bytes.begin() + 1, bytes.begin() + 4), "PNG");
+  std::unique_ptr<Animation> back;
+  ASSERT_EQ(openFile(in("out.apng"), back, nullptr), kReadComplete);
+  EXPECT_EQ(back->frameCount, 3);
+}
+
+// Among many inputs, a message says which one it is about.
+TEST_F(Batch, AMessageAboutAnInputNamesIt) {
+  fs::create_directory(in("in"));
+  makeGif(in("in/a.gif"), 4, 4, 2, 1);
+  auto bytes = fbtest::readBytes(in("in/a.gif"));
+  bytes.resize(bytes.size() - 12);
+  fbtest::writeBytes(in("in/b.gif"), bytes);
+  Result r = flickbook({"-i", in("in/*.gif"), "-o", in("out.gif")}, config.path());
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "错误: Error encountered when reading file. The GIF file appears to be corrupt. (" +
+                       in("in/b.gif") + ")\n错误: Only part of the animation was read. (" +
+                       in("in/b.gif") + ")\n");
+}
+
+namespace {
+
+// Runs flickbook with stderr on a terminal (a pseudo-terminal), returning
+// what it printed there.
+std::string stderrOnTerminal(const std::vector<std::string>& args, const std::string& config,
+                             int& status) {
+  int master = posix_openpt(O_RDWR | O_NOCTTY);
+  if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return "no terminal";
+  std::string slave = ptsname(master);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, slave.c_str(), O_RDWR | O_NOCTTY, 0);
+  std::vector<std::string> envStrings = {"XDG_CONFIG_HOME=" + config, "TERM=xterm"};
+  std::vector<char*> envp;
+  for (auto& e : envStrings) envp.push_back(e.data());
+  envp.push_back(nullptr);
+  std::vector<std::string> argStrings = {FB_FLICKBOOK};
+  argStrings.insert(argStrings.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (auto& a : argStrings) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_t pid;
+  std::string out;
+  if (posix_spawn(&pid, FB_FLICKBOOK, &actions, nullptr, argv.data(), envp.data()) == 0) {
+    char buf[4096];
+    for (;;) {
+      pollfd p{master, POLLIN, 0};
+      if (poll(&p, 1, 120000) <= 0) break;
+      ssize_t n = read(master, buf, sizeof buf);
+      if (n <= 0) break;  // the program ended and closed its side
+      out.append(buf, static_cast<size_t>(n));
+    }
+    status = waitOrKill(pid);
+  }
+  posix_spawn_file_actions_destroy(&actions);
+  close(master);
+  return out;
+}
+
+}  // namespace
+
+// On a terminal a progress bar shows while a file is read; a message starts
+// on a line of its own, not after the bar.
+TEST_F(Batch, AMessageDuringTheProgressBarStartsOnAFreshLine) {
+  makeGif(in("a.gif"), 40, 40, 3, 1);
+  auto bytes = fbtest::readBytes(in("a.gif"));
+  bytes.resize(bytes.size() - 30);
+  fbtest::writeBytes(in("cut.gif"), bytes);
+  int status = -1;
+  std::string err = stderrOnTerminal({"-i", in("cut.gif"), "-o", in("out.gif")}, config.path(), status);
+  EXPECT_EQ(status, 1);
+  size_t at = err.find("错误: Error encountered");
+  ASSERT_NE(at, std::string::npos) << err;
+  EXPECT_NE(err.find("正在读取GIF文件"), std::string::npos) << "the bar was drawn: " << err;
+  ASSERT_GT(at, 0u);
+  EXPECT_EQ(err[at - 1], '\n') << err;
 }
