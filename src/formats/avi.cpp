@@ -12,6 +12,7 @@
 #include "imaging/palette_merge.h"
 #include "imaging/unoptimize.h"
 #include "base/file_ops.h"
+#include "base/interrupt.h"
 #include "resources/strings.h"
 #include "base/prefs.h"
 #include "base/progress.h"
@@ -802,6 +803,7 @@ int WriteAviFile(const std::string& path, Animation& a, const AviSaveOptions& op
     showWarning(format(Str::AviCannotOpen, temp.c_str(), avi::err::FileOpen));
     return 0;
   }
+  LiveTemporary live(temp);  // removed if the program is interrupted meanwhile
   if (!WriteAviVideoStream(temp, a, options.write24Bit, progress)) return 0;
   if (options.includeAudio || options.compress) return RecompressAvi(path, temp, options, progress);
   fileops::removeFile(path);

@@ -16,6 +16,7 @@
 #include "gif/gif_writer.h"
 #include "imaging/palette_merge.h"
 #include "base/file_ops.h"
+#include "base/interrupt.h"
 #include "resources/strings.h"
 #include "base/prefs.h"
 #include "base/progress.h"
@@ -150,6 +151,7 @@ bool writeThenReplace(const std::string& target, int type, Progress* progress, W
   }
   std::string dir = fileops::directoryOf(target);
   std::string temp = dir + "/." + kTypes[type].extension + "-" + "XXXXXX." + kTypes[type].extension;
+  LiveTemporary live;  // removed if the program is interrupted meanwhile
   {
     fileops::WriteFile probe;
     int suffix = static_cast<int>(std::string(kTypes[type].extension).size()) + 1;
@@ -157,6 +159,7 @@ bool writeThenReplace(const std::string& target, int type, Progress* progress, W
       showWarning(format(Str::CannotSaveTemporary, temp.c_str()));
       return false;
     }
+    live.track(temp);
     probe.close();
   }
   CountingReporter said(reporter());
@@ -356,6 +359,7 @@ bool safeReplace(const std::string& target, const std::string& written) {
   std::string dir = fileops::directoryOf(target);
   std::string backup;
   bool linked = false;
+  LiveTemporary liveBackup;
   if (fileops::exists(target)) {
     // Keep the old file under a second name until the new one is in place. A
     // hard link leaves the target where it is all along; where links are not
@@ -365,8 +369,12 @@ bool safeReplace(const std::string& target, const std::string& written) {
       if (fileops::linkFile(target, name)) {
         backup = name;
         linked = true;
+        liveBackup.track(backup);
       } else if (errno != EEXIST) {
+        // Interrupted while moved aside, the target is moved back.
+        liveBackup.track(name, target);
         if (!fileops::exists(name) && fileops::renameFile(target, name)) backup = name;
+        else liveBackup.release();
         break;
       }
     }
@@ -389,6 +397,8 @@ bool safeReplace(const std::string& target, const std::string& written) {
     }
     return false;
   }
+  // The new file is the target now: an interrupt only removes the backup.
+  if (!linked) liveBackup.track(backup);
   fileops::syncDirectory(dir);
   if (!backup.empty()) {
     bool removed = fileops::removeFile(backup);

@@ -463,3 +463,91 @@ TEST_F(Batch, AMessageDuringTheProgressBarStartsOnAFreshLine) {
   ASSERT_GT(at, 0u);
   EXPECT_EQ(err[at - 1], '\n') << err;
 }
+
+namespace {
+
+// A large GIF of noise (slow to save), written here rather than kept.
+void makeNoiseGif(const std::string& path, int frames, int side) {
+  auto a = createAnimation();
+  a->width = a->height = side;
+  std::vector<Rgb> pal(256);
+  for (int i = 0; i < 256; ++i) pal[size_t(i)] = {uint8_t(i), uint8_t(i * 3), uint8_t(i * 7)};
+  setGlobalPalette(*a, makePalette(pal.data(), 256));
+  uint32_t x = 12345;
+  for (int k = 0; k < frames; ++k) {
+    Frame* f = newBlankFrame(side, side);
+    f->palette = a->globalPalette.get();
+    auto dib = createBitmap(side, side, f->palette);
+    for (auto& p : dib->data) {
+      x = x * 1664525u + 1013904223u;
+      p = uint8_t(x >> 24);
+    }
+    setBitmap(*f, std::move(dib));
+    insertAfter(lastBlock(*a), f);
+    ++a->frameCount;
+  }
+  ASSERT_TRUE(writeGifFile(path, *a, nullptr));
+}
+
+// Starts flickbook and sends `sig` as soon as a save's temporary file (a name
+// beginning with `prefix`) appears in `dir`; the exit status, or -1.
+int interruptSave(const std::vector<std::string>& args, const std::string& config,
+                  const std::string& dir, const std::string& prefix, int sig) {
+  std::vector<std::string> envStrings = {"XDG_CONFIG_HOME=" + config};
+  std::vector<char*> envp;
+  for (auto& e : envStrings) envp.push_back(e.data());
+  envp.push_back(nullptr);
+  std::vector<std::string> argStrings = {FB_FLICKBOOK};
+  argStrings.insert(argStrings.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (auto& a : argStrings) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  pid_t pid;
+  int result = -1;
+  if (posix_spawn(&pid, FB_FLICKBOOK, &actions, nullptr, argv.data(), envp.data()) == 0) {
+    bool sent = false;
+    for (int i = 0; i < 60000 && !sent; ++i) {
+      for (auto& e : fs::directory_iterator(dir))
+        if (e.path().filename().string().rfind(prefix, 0) == 0) sent = true;
+      if (sent) {
+        kill(pid, sig);
+      } else {
+        int st;
+        if (waitpid(pid, &st, WNOHANG) == pid) return -2;  // ended before it was interrupted
+        usleep(1000);
+      }
+    }
+    int st = 0;
+    waitpid(pid, &st, 0);
+    result = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+  }
+  posix_spawn_file_actions_destroy(&actions);
+  return result;
+}
+
+}  // namespace
+
+// Ctrl-C or a polite kill while a GIF or AVI is written: the temporary files
+// go, the target stays as it was, and the status says which signal it was.
+TEST_F(Batch, AnInterruptedSaveLeavesNothingBehind) {
+  TempDir input;
+  makeNoiseGif(input.file("noise.gif"), 12, 2000);
+  const std::vector<uint8_t> old = {'o', 'l', 'd'};
+  fbtest::writeBytes(in("out.gif"), old);
+  fbtest::writeBytes(in("out.avi"), old);
+  EXPECT_EQ(interruptSave({"-i", input.file("noise.gif"), "-o", in("out.gif")}, config.path(),
+                          dir.path(), ".gif-", SIGTERM),
+            128 + SIGTERM);
+  EXPECT_EQ(interruptSave({"-i", input.file("noise.gif"), "-o", in("out.avi")}, config.path(),
+                          dir.path(), ".avi-", SIGINT),
+            128 + SIGINT);
+  std::vector<std::string> names;
+  for (auto& e : fs::directory_iterator(dir.path())) names.push_back(e.path().filename());
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"out.avi", "out.gif"}));
+  EXPECT_EQ(fbtest::readBytes(in("out.gif")), old);
+  EXPECT_EQ(fbtest::readBytes(in("out.avi")), old);
+}
