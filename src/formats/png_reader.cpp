@@ -472,8 +472,10 @@ int ReadPngStream(ByteSource& source, Progress* progress, std::unique_ptr<Animat
       job.pAniCapacity = pAni.size();
     }
     if (!decodeStream(&job)) return finish(fail(job));
-    FrameControl fc = layout.animated && !layout.firstFrameHidden ? layout.frames.front().control
-                                                                  : stillControl(width, height);
+    // An animation of one frame reads no frame control, as a still picture.
+    const bool ownControl =
+        layout.animated && !layout.firstFrameHidden && layout.frames.size() > 1;
+    FrameControl fc = ownControl ? layout.frames.front().control : stillControl(width, height);
     Build b = appendFrame(*a, tail, job, fc);
     if (b != Build::Ok) return finish(b);
     if (job.pAniFound)
