@@ -160,7 +160,7 @@ void writeWav(const std::string& path, int rate, int samples) {
 // A raw (BI_RGB) video of `bits` bits per pixel holding the given samples.
 void writeRawAvi(const std::string& path, int w, int h, int bits,
                  const std::vector<std::vector<uint8_t>>& samples, uint32_t compression = 0,
-                 uint32_t handler = 0) {
+                 uint32_t handler = 0, const std::vector<uint32_t>& masks = {}) {
   avi::RiffWriter out;
   ASSERT_EQ(out.create(path), 0u);
   avi::StreamHeader sh;
@@ -177,6 +177,7 @@ void writeRawAvi(const std::string& path, int w, int h, int bits,
   bih.bitCount = static_cast<uint16_t>(bits);
   bih.compression = compression;
   avi::appendBitmapInfoHeader(fmt, bih);
+  for (uint32_t m : masks) avi::putU32(fmt, m);  // BI_BITFIELDS: red, green, blue
   ASSERT_EQ(out.setFormat(s, fmt), 0u);
   for (size_t i = 0; i < samples.size(); ++i)
     ASSERT_EQ(
@@ -681,6 +682,17 @@ TEST_F(AviImport, HighColourBecomesTrueColour) {
             (std::vector<uint8_t>{248, 248, 248, 0, 0, 248}));
   EXPECT_EQ(std::vector<uint8_t>(f->rgb.begin(), f->rgb.begin() + 6),
             (std::vector<uint8_t>{248, 0, 0, 0, 248, 0}));
+
+  // 16-bit 5-6-5, as its masks say: green keeps its sixth bit.
+  std::vector<uint8_t> s565 = {0xFF, 0xFF, 0xE0, 0x07,   // bottom: white, green
+                               0x00, 0xF8, 0x1F, 0x00};  // top: red, blue
+  writeRawAvi(path, 2, 2, 16, {s565}, 3, 0, {0xF800, 0x07E0, 0x001F});
+  ASSERT_EQ(ReadAviFile(path, nullptr, a), 1);
+  f = firstFrame(*a);
+  EXPECT_EQ(std::vector<uint8_t>(f->rgb.begin() + s, f->rgb.begin() + s + 6),
+            (std::vector<uint8_t>{248, 252, 248, 0, 252, 0}));
+  EXPECT_EQ(std::vector<uint8_t>(f->rgb.begin(), f->rgb.begin() + 6),
+            (std::vector<uint8_t>{248, 0, 0, 0, 0, 248}));
 
   // 32-bit: blue, green, red, unused.
   std::vector<uint8_t> s32 = {1, 2, 3, 0, 4, 5, 6, 0};
