@@ -39,14 +39,6 @@ int ticksPerSecond() {
   return t == 0 ? 100 : static_cast<int>(std::min<uint32_t>(t, 1000000));
 }
 
-// Frames of video beyond what memory can hold are refused before the
-// system would have to kill us.
-int64_t memoryBudget() {
-  long pages = ::sysconf(_SC_PHYS_PAGES), size = ::sysconf(_SC_PAGESIZE);
-  if (pages <= 0 || size <= 0) return int64_t{1} << 32;
-  return static_cast<int64_t>(pages) * size / 4 * 3;
-}
-
 // ---- Reading helpers ----
 
 struct DibLayout {
@@ -507,12 +499,12 @@ int ReadAviFile(const std::string& path, Progress* progress, std::unique_ptr<Ani
     progress->setText(text(Str::ReadingAvi));
     progress->setRange(stream->length());
   }
-  int64_t budget = memoryBudget(), used = 0;
-  // And no more pictures than a file of this size can honestly hold (a tiny
-  // file of empty samples could otherwise ask for frame after frame).
+  // Every picture comes from a sample with data (empty samples are passed
+  // over); frames of video beyond what memory can hold are refused before the
+  // system would have to kill us.
   std::error_code sizeError;
   auto fileSize = std::filesystem::file_size(path, sizeError);
-  PixelBudget pixels(sizeError ? 0 : static_cast<int64_t>(fileSize));
+  PixelBudget budget(sizeError ? 0 : static_cast<int64_t>(fileSize));
   int result = kReadComplete;
   Block* last = a->head;
   for (int64_t s = 0; s < end;) {
@@ -525,8 +517,8 @@ int ReadAviFile(const std::string& path, Progress* progress, std::unique_ptr<Ani
     }
     int64_t bytes =
         static_cast<int64_t>(l.h.bitCount == 8 ? stride8(width) : stride24(width)) * height;
-    used += bytes;
-    bool fits = used <= budget && pixels.take(static_cast<int64_t>(width) * height);
+    const int64_t area = static_cast<int64_t>(width) * height;
+    bool fits = budget.take(area, area, bytes);
     Frame* f = fits ? newBlankFrame(width, height) : nullptr;
     if (!f) {
       showWarning(text(Str::AviNoMemoryVideo));

@@ -132,12 +132,14 @@ int readImage(ByteSource& file, Frame& frame, Animation& a, PixelBudget* budget)
     frame.palette = a.globalPalette.get();
   }
 
-  if (budget && !budget->take(static_cast<int64_t>(frame.width) * frame.height)) {
-    showWarning(text(Str::NoMemoryFrameImage));
-    return 0;
-  }
-  frame.dib = createBitmap(frame.width, frame.height, frame.palette);
-  if (!frame.dib) {
+  // What the frame will cost: its pixels and, when transparent, its mask;
+  // decoding needs as much again for a while.
+  const int w = frame.width, h = frame.height;
+  const size_t count = static_cast<size_t>(w) * static_cast<size_t>(h);
+  const int64_t bytes = static_cast<int64_t>(stride8(w)) * h +
+                        (frame.transparent() ? static_cast<int64_t>((w + 31) / 32 * 4) * h : 0);
+  if (!sizeAcceptable(w, h) ||
+      (budget && !budget->fits(bytes + static_cast<int64_t>(count)))) {
     showWarning(text(Str::NoMemoryFrameImage));
     return 0;
   }
@@ -157,8 +159,6 @@ int readImage(ByteSource& file, Frame& frame, Animation& a, PixelBudget* budget)
 
   // The whole image is decoded into one buffer, then laid out in rows (in
   // stream order: straight down, or the four interlace passes).
-  const int w = frame.width, h = frame.height;
-  const size_t count = static_cast<size_t>(w) * static_cast<size_t>(h);
   static thread_local std::vector<uint8_t> scratch;
   try {
     scratch.resize(count + LzwDecoder::kSlack);
@@ -174,6 +174,16 @@ int readImage(ByteSource& file, Frame& frame, Animation& a, PixelBudget* budget)
       return 0;
     }
     std::memset(scratch.data() + got, 0, count - got);
+  }
+  // Pixels the data never sent are charged to the file's size as well.
+  if (budget && !budget->take(static_cast<int64_t>(count), static_cast<int64_t>(got), bytes)) {
+    showWarning(text(Str::NoMemoryFrameImage));
+    return 0;
+  }
+  frame.dib = createBitmap(w, h, frame.palette);
+  if (!frame.dib) {
+    showWarning(text(Str::NoMemoryFrameImage));
+    return 0;
   }
   const uint8_t* src = scratch.data();
   auto putRow = [&](int y) {
