@@ -38,7 +38,9 @@ LiveTemporary::LiveTemporary(const std::string& path, const std::string& restore
   track(path, restoreTo);
 }
 
-LiveTemporary::~LiveTemporary() { release(); }
+LiveTemporary::~LiveTemporary() {
+  release();
+}
 
 void LiveTemporary::track(const std::string& path, const std::string& restoreTo) {
   release();

@@ -44,8 +44,12 @@ void* operator new(std::size_t n) {
   if (void* p = std::malloc(n ? n : 1)) return p;
   throw std::bad_alloc();
 }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete(void* p) noexcept {
+  std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+  std::free(p);
+}
 #pragma GCC diagnostic pop
 
 extern "C" mode_t umask(mode_t mask) {
@@ -83,8 +87,9 @@ std::unique_ptr<Animation> document(int frames, int w, int h, bool noisy) {
     for (int y = 0; y < h; ++y)
       for (int x = 0; x < w; ++x) {
         bool block = (x < 20 && y < 20) || (x >= w - 20 && y >= h - 20);
-        dib->row(y)[x] =
-            static_cast<uint8_t>(block ? 200 + k : noisy ? rng() % 256 : (x / 100 + y / 100) % 4);
+        dib->row(y)[x] = static_cast<uint8_t>(block   ? 200 + k
+                                              : noisy ? rng() % 256
+                                                      : (x / 100 + y / 100) % 4);
       }
     setBitmap(*f, std::move(dib));
     insertAfter(lastBlock(*a), f);
@@ -190,8 +195,8 @@ TEST_F(Threads, SavesOnSeveralThreadsKeepTheirNamesAndModesApart) {
       ScopedReporter scope(quiet);
       auto copy = duplicateAnimation(*a, nullptr);
       for (int i = t; i < 16; i += 4)
-        if (saveByType(dir.file("out" + std::to_string(i) + ".gif"), *copy,
-                       saveopt::WholeAnimation, kTypeGif, nullptr))
+        if (saveByType(dir.file("out" + std::to_string(i) + ".gif"), *copy, saveopt::WholeAnimation,
+                       kTypeGif, nullptr))
           ++saved;
     });
   for (auto& t : threads) t.join();
