@@ -26,6 +26,11 @@
 #include <string>
 #include <vector>
 
+#include "base/file_ops.h"
+#include "base/prefs.h"
+#include "base/progress.h"
+#include "base/reporter.h"
+#include "base/settings_file.h"
 #include "document/animation.h"
 #include "document/player.h"
 #include "formats/avi.h"
@@ -37,12 +42,7 @@
 #include "imaging/palette_merge.h"
 #include "imaging/reduce.h"
 #include "imaging/unoptimize.h"
-#include "base/file_ops.h"
 #include "io/open_save.h"
-#include "base/prefs.h"
-#include "base/progress.h"
-#include "base/reporter.h"
-#include "base/settings_file.h"
 
 using namespace fb;
 

@@ -4,10 +4,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <algorithm>
 #include <cstring>
 #include <ctime>
 #include <mutex>
@@ -63,8 +63,8 @@ bool WriteFile::createUnique(std::string& pathTemplate, int suffixLength) {
   failed_ = false;
   buffer_.clear();
   if (injected(Op::Create, pathTemplate)) return false;
-  const size_t end = pathTemplate.size() - std::min<size_t>(pathTemplate.size(),
-                                                            static_cast<size_t>(suffixLength));
+  const size_t end = pathTemplate.size() -
+                     std::min<size_t>(pathTemplate.size(), static_cast<size_t>(suffixLength));
   if (end < 6 || pathTemplate.compare(end - 6, 6, "XXXXXX") != 0) {
     errno = EINVAL;
     return false;
@@ -193,8 +193,7 @@ void copyPermissions(const std::string& path, const std::string& like) {
 
 std::string randomName(int length) {
   static std::mutex mu;
-  static std::mt19937_64 rng(std::random_device{}() ^
-                             (static_cast<uint64_t>(::getpid()) << 32) ^
+  static std::mt19937_64 rng(std::random_device{}() ^ (static_cast<uint64_t>(::getpid()) << 32) ^
                              static_cast<uint64_t>(::time(nullptr)));
   static const char kChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
   std::string s(static_cast<size_t>(std::max(0, length)), 'x');

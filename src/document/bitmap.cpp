@@ -55,7 +55,8 @@ PixelBudget::PixelBudget(int64_t fileSize) {
 
 bool PixelBudget::take(int64_t pixels, int64_t delivered, int64_t bytes) {
   int64_t undelivered = pixels - std::clamp<int64_t>(delivered, 0, pixels);
-  if (pixels < 0 || bytes < 0 || undelivered > undeliveredLeft_ || bytes > memoryLeft_) return false;
+  if (pixels < 0 || bytes < 0 || undelivered > undeliveredLeft_ || bytes > memoryLeft_)
+    return false;
   undeliveredLeft_ -= undelivered;
   memoryLeft_ -= bytes;
   return true;

@@ -3,21 +3,21 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <filesystem>
 #include <cstring>
+#include <filesystem>
 #include <new>
 #include <numeric>
 
-#include "gif/gif_reader.h"
-#include "imaging/palette_merge.h"
-#include "imaging/unoptimize.h"
 #include "base/file_ops.h"
 #include "base/interrupt.h"
-#include "resources/strings.h"
 #include "base/prefs.h"
 #include "base/progress.h"
 #include "base/reporter.h"
 #include "base/settings_file.h"
+#include "gif/gif_reader.h"
+#include "imaging/palette_merge.h"
+#include "imaging/unoptimize.h"
+#include "resources/strings.h"
 
 namespace fb {
 namespace {
@@ -866,7 +866,8 @@ bool writeAviForSave(const std::string& path, Animation& a, uint32_t, Progress* 
     if (!FixForAvi(*fixed, traits, progress)) return false;
     // No one can press "修复" without a window: the fix is made, and said.
     Reporter& r = reporter();
-    if (!r.hasWindow()) r.message(text(Str::FixForAviStep), text(Str::AviFixedForSave), Icon::Information);
+    if (!r.hasWindow())
+      r.message(text(Str::FixForAviStep), text(Str::AviFixedForSave), Icon::Information);
   }
   Animation& doc = fixed ? *fixed : a;
   options.write24Bit = (aviExportTraits(doc) & avitraits::TrueColour) != 0;

@@ -350,9 +350,7 @@ struct Stream::Impl {
       return true;
     }
     dib.resize(size, 0);
-    AVPixelFormat out = bits == 16   ? in
-                        : bits == 24 ? AV_PIX_FMT_BGR24
-                                     : AV_PIX_FMT_BGR0;
+    AVPixelFormat out = bits == 16 ? in : bits == 24 ? AV_PIX_FMT_BGR24 : AV_PIX_FMT_BGR0;
     sws = ff::sws_getCachedContext(sws, f->width, f->height, static_cast<AVPixelFormat>(f->format), w,
                                h, out, SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr,
                                nullptr, nullptr);

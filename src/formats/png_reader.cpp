@@ -452,7 +452,10 @@ int ReadPngStream(ByteSource& source, Progress* progress, std::unique_ptr<Animat
   // Every frame is delivered whole by its data: the memory it takes (and its
   // decoding takes for a while) is what must fit.
   PixelBudget budget(source.size() > 0 ? source.size() : 0);
-  const int channels = (colourType == 2 ? 3 : colourType == 4 ? 2 : colourType == 6 ? 4 : 1) +
+  const int channels = (colourType == 2   ? 3
+                        : colourType == 4 ? 2
+                        : colourType == 6 ? 4
+                                          : 1) +
                        (keyToAlpha ? 1 : 0);
   const bool trueColour = colourType != 3 && channels > 1;
   auto frameBytes = [&](uint32_t w, uint32_t h) {
@@ -493,8 +496,7 @@ int ReadPngStream(ByteSource& source, Progress* progress, std::unique_ptr<Animat
     if (!decodeStream(&job)) return finish(fail(job));
     if (!charge(width, height)) return finish(Build::OutOfMemory);
     // An animation of one frame reads no frame control, as a still picture.
-    const bool ownControl =
-        layout.animated && !layout.firstFrameHidden && layout.frames.size() > 1;
+    const bool ownControl = layout.animated && !layout.firstFrameHidden && layout.frames.size() > 1;
     FrameControl fc = ownControl ? layout.frames.front().control : stillControl(width, height);
     Build b = appendFrame(*a, tail, job, fc);
     if (b != Build::Ok) return finish(b);

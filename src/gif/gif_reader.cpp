@@ -5,12 +5,12 @@
 #include <new>
 
 #include "base/byte_source.h"
-#include "gif/gif_limits.h"
-#include "gif/lzw_decoder.h"
-#include "resources/strings.h"
 #include "base/prefs.h"
 #include "base/progress.h"
 #include "base/reporter.h"
+#include "gif/gif_limits.h"
+#include "gif/lzw_decoder.h"
+#include "resources/strings.h"
 
 namespace fb {
 namespace {
@@ -138,8 +138,7 @@ int readImage(ByteSource& file, Frame& frame, Animation& a, PixelBudget* budget)
   const size_t count = static_cast<size_t>(w) * static_cast<size_t>(h);
   const int64_t bytes = static_cast<int64_t>(stride8(w)) * h +
                         (frame.transparent() ? static_cast<int64_t>((w + 31) / 32 * 4) * h : 0);
-  if (!sizeAcceptable(w, h) ||
-      (budget && !budget->fits(bytes + static_cast<int64_t>(count)))) {
+  if (!sizeAcceptable(w, h) || (budget && !budget->fits(bytes + static_cast<int64_t>(count)))) {
     showWarning(text(Str::NoMemoryFrameImage));
     return 0;
   }

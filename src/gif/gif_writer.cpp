@@ -1,22 +1,22 @@
 #include "gif/gif_writer.h"
 
 #include <algorithm>
-#include <cstdint>
 #include <atomic>
+#include <cstdint>
+#include <cstring>
 #include <deque>
 #include <future>
 #include <new>
-#include <cstring>
 #include <thread>
 
 #include "base/file_ops.h"
-#include "gif/gif_limits.h"
-#include "resources/strings.h"
 #include "base/prefs.h"
 #include "base/progress.h"
 #include "base/reporter.h"
 #include "base/settings_file.h"
 #include "base/task_pool.h"
+#include "gif/gif_limits.h"
+#include "resources/strings.h"
 
 namespace fb {
 

@@ -7,14 +7,14 @@
 #include <system_error>
 #include <vector>
 
-#include "document/frame_ops.h"
-#include "gif/gif_writer.h"
-#include "imaging/palette_pass.h"
-#include "resources/strings.h"
 #include "base/prefs.h"
 #include "base/progress.h"
 #include "base/reporter.h"
 #include "base/task_pool.h"
+#include "document/frame_ops.h"
+#include "gif/gif_writer.h"
+#include "imaging/palette_pass.h"
+#include "resources/strings.h"
 
 namespace fb {
 namespace {
@@ -463,8 +463,8 @@ bool runPasses(OptimizeJob& job) {
   job.trialSize = trialSize;
   // The document is only read here (this may run on a worker while its
   // owner reads it too): its size as the owner knew it, else counted.
-  int64_t docSize = job.knownDocumentSize >= 0 ? job.knownDocumentSize
-                                               : countEncodedSize(*job.document, nullptr);
+  int64_t docSize =
+      job.knownDocumentSize >= 0 ? job.knownDocumentSize : countEncodedSize(*job.document, nullptr);
   job.documentSize = docSize;
   if (docSize > 0 && docSize - trialSize >= 0) {
     job.saving = docSize - trialSize;

@@ -57,8 +57,8 @@ void nearestMap(const Palette& from, const Palette& to, int* map) {
 // The distinct colours that pixels show (a nonzero count), in index order,
 // then the `extra` ones not among them; false when there are more than
 // `limit`. When they fit, no engine is needed: every colour stays exactly.
-bool exactColours(const Palette& p, const int64_t* counts, const std::vector<Rgb>& extra,
-                  int limit, Palette& out) {
+bool exactColours(const Palette& p, const int64_t* counts, const std::vector<Rgb>& extra, int limit,
+                  Palette& out) {
   out.count = 0;
   ExactColourTable seen;
   auto add = [&](Rgb c) {
@@ -182,7 +182,8 @@ int reducePalettes(Animation& a, int colours, bool dither, const std::vector<Rgb
       newGlobal = std::move(quantised);
       // The black entry, for transparent frames; exact colours take its place
       // when they fill the palette and no frame is transparent.
-      if (newGlobal->count <= k) newGlobal->entries[static_cast<size_t>(newGlobal->count++)] = Rgb{};
+      if (newGlobal->count <= k)
+        newGlobal->entries[static_cast<size_t>(newGlobal->count++)] = Rgb{};
       newBackground =
           std::max(0, nearestColour(*newGlobal, paletteColour(&old, a.backgroundIndex)));
     }

@@ -7,20 +7,20 @@
 #include <chrono>
 #include <thread>
 
+#include "base/byte_source.h"
+#include "base/file_ops.h"
+#include "base/interrupt.h"
+#include "base/prefs.h"
+#include "base/progress.h"
+#include "base/reporter.h"
 #include "formats/avi.h"
 #include "formats/filmstrip.h"
 #include "formats/png_reader.h"
 #include "formats/png_writer.h"
-#include "base/byte_source.h"
 #include "gif/gif_reader.h"
 #include "gif/gif_writer.h"
 #include "imaging/palette_merge.h"
-#include "base/file_ops.h"
-#include "base/interrupt.h"
 #include "resources/strings.h"
-#include "base/prefs.h"
-#include "base/progress.h"
-#include "base/reporter.h"
 
 namespace fb {
 namespace {
@@ -374,7 +374,8 @@ bool safeReplace(const std::string& target, const std::string& written) {
         // Interrupted while moved aside, the target is moved back.
         liveBackup.track(name, target);
         if (!fileops::exists(name) && fileops::renameFile(target, name)) backup = name;
-        else liveBackup.release();
+        else
+          liveBackup.release();
         break;
       }
     }

@@ -5,9 +5,9 @@
 #include <vector>
 
 #include "base/interrupt.h"
-#include "shell/batch.h"
 #include "base/prefs.h"
 #include "base/settings_file.h"
+#include "shell/batch.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "base/prefs.h"
-#include "document/frame_ops.h"
 #include "base/progress.h"
+#include "document/frame_ops.h"
 #include "testutil.h"
 
 using namespace fb;
@@ -396,7 +396,8 @@ TEST(Document, CroppingATrueColourFrameKeepsItUnmapped) {
     f->left = left;
     std::vector<uint8_t> rgb(static_cast<size_t>(stride24(3)) * 2, 0);
     for (int y = 0; y < 2; ++y)
-      for (int x = 0; x < 3; ++x) rgb[static_cast<size_t>(y) * stride24(3) + 3 * x] = uint8_t(100 + x);
+      for (int x = 0; x < 3; ++x)
+        rgb[static_cast<size_t>(y) * stride24(3) + 3 * x] = uint8_t(100 + x);
     setRgb(*f, std::move(rgb));
     insertAfter(lastBlock(*a), f);
     ++a->frameCount;

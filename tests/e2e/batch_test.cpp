@@ -1,9 +1,9 @@
 // The flickbook command run as a user runs it: a separate process, real files
 // in a temporary folder, a settings folder of its own.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
-#include <gtest/gtest.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -12,9 +12,9 @@
 #include <filesystem>
 #include <fstream>
 
+#include "base/settings_file.h"
 #include "gif/gif_writer.h"
 #include "io/open_save.h"
-#include "base/settings_file.h"
 #include "testutil.h"
 
 extern char** environ;
@@ -358,7 +358,8 @@ TEST_F(Batch, APipeIsRefusedNotWaitedOn) {
   ASSERT_EQ(mkfifo(in("pipe.gif").c_str(), 0644), 0);
   Result alone = flickbook({"-i", in("pipe.gif"), "-o", in("x.gif")}, config.path());
   EXPECT_EQ(alone.status, 1);
-  EXPECT_EQ(alone.err, "错误: 无法打开文件 '" + in("pipe.gif") + "'.\n错误: Input operation unsuccessful.\n");
+  EXPECT_EQ(alone.err,
+            "错误: 无法打开文件 '" + in("pipe.gif") + "'.\n错误: Input operation unsuccessful.\n");
   Result after = flickbook({"-i", in("a.gif"), in("pipe.gif"), "-o", in("y.gif")}, config.path());
   EXPECT_EQ(after.status, 1);
   EXPECT_EQ(readBack(in("y.gif"))->frameCount, 2) << "what was read before still counts";
@@ -400,9 +401,10 @@ TEST_F(Batch, AMessageAboutAnInputNamesIt) {
   fbtest::writeBytes(in("in/b.gif"), bytes);
   Result r = flickbook({"-i", in("in/*.gif"), "-o", in("out.gif")}, config.path());
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "错误: Error encountered when reading file. The GIF file appears to be corrupt. (" +
-                       in("in/b.gif") + ")\n错误: Only part of the animation was read. (" +
-                       in("in/b.gif") + ")\n");
+  EXPECT_EQ(r.err,
+            "错误: Error encountered when reading file. The GIF file appears to be corrupt. (" +
+                in("in/b.gif") + ")\n错误: Only part of the animation was read. (" +
+                in("in/b.gif") + ")\n");
 }
 
 namespace {
@@ -455,7 +457,8 @@ TEST_F(Batch, AMessageDuringTheProgressBarStartsOnAFreshLine) {
   bytes.resize(bytes.size() - 30);
   fbtest::writeBytes(in("cut.gif"), bytes);
   int status = -1;
-  std::string err = stderrOnTerminal({"-i", in("cut.gif"), "-o", in("out.gif")}, config.path(), status);
+  std::string err =
+      stderrOnTerminal({"-i", in("cut.gif"), "-o", in("out.gif")}, config.path(), status);
   EXPECT_EQ(status, 1);
   size_t at = err.find("错误: Error encountered");
   ASSERT_NE(at, std::string::npos) << err;

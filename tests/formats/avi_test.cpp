@@ -937,7 +937,8 @@ TEST_F(AviFix, DifferentTransparentIndexesBecomeWholeOpaquePictures) {
   setTransparent(*frameAt(*b, 1), true);
   setLocalPalette(*frameAt(*b, 1), copyPalette(*b->globalPalette));
   Frame* first = firstFrame(*b);
-  EXPECT_FALSE(FixForAvi(*b, avitraits::Transparency, nullptr)) << "unoptimize refuses local palettes";
+  EXPECT_FALSE(FixForAvi(*b, avitraits::Transparency, nullptr))
+      << "unoptimize refuses local palettes";
   EXPECT_EQ(firstFrame(*b), first);
   EXPECT_EQ(frameAt(*b, 0)->transparentIndex, 2);
   EXPECT_EQ(frameAt(*b, 1)->transparentIndex, 3);

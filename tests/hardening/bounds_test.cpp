@@ -7,11 +7,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "base/reporter.h"
 #include "formats/png_builder.h"
 #include "formats/png_reader.h"
 #include "gif/gif_reader.h"
 #include "gif/gif_writer.h"
-#include "base/reporter.h"
 #include "testutil.h"
 
 using namespace fb;

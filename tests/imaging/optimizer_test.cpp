@@ -356,7 +356,8 @@ TEST(Optimizer, APassThatEndsWithItsResourceMessageFailsTheJob) {
   ScopedReporter scope(rec);
   OptimizeJob job = inPlace(*d.a, opt::CropFrames);
   EXPECT_FALSE(runOptimizeJob(job));
-  EXPECT_EQ(rec.texts(), std::vector<std::string>{"Not enough resources to fully optimize animation."});
+  EXPECT_EQ(rec.texts(),
+            std::vector<std::string>{"Not enough resources to fully optimize animation."});
   bool failed = false;
   optimizeFrames(*d.a, opt::CropFrames, nullptr, &failed);
   EXPECT_TRUE(failed);

@@ -132,8 +132,9 @@ TEST(Reduce, ColoursThatAlreadyFitAreKeptExactlyByEveryEngine) {
   struct Case {
     int used, n;
     bool dither, transparent, locked;
-  } cases[] = {{4, 64, true, false, false}, {4, 64, false, false, false}, {8, 8, true, false, false},
-               {7, 8, true, true, false},   {4, 16, true, false, true},   {8, 8, false, false, false}};
+  } cases[] = {{4, 64, true, false, false}, {4, 64, false, false, false},
+               {8, 8, true, false, false},  {7, 8, true, true, false},
+               {4, 16, true, false, true},  {8, 8, false, false, false}};
   for (const Case& c : cases) {
     auto a = recording(c.used, c.transparent);
     auto before = firstFrame(*a);
@@ -155,7 +156,8 @@ TEST(Reduce, ColoursThatAlreadyFitAreKeptExactlyByEveryEngine) {
       }
     if (c.locked) {
       bool found = false;
-      for (int i = 0; i < a->globalPalette->count; ++i) found |= (*a->globalPalette)[i] == locked[0];
+      for (int i = 0; i < a->globalPalette->count; ++i)
+        found |= (*a->globalPalette)[i] == locked[0];
       EXPECT_TRUE(found) << "a locked colour is kept too";
     }
   }

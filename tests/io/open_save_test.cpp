@@ -86,13 +86,13 @@ TEST(FileTypes, TypeOfPath) {
   struct Case {
     const char* path;
     int type;
-  } cases[] = {{"a.gif", kTypeGif},    {"A.GIF", kTypeGif},     {"movie.Avi", kTypeAvi},
-               {"x.jpg", kTypeJpeg},   {"x.jpeg", kTypeJpeg},   {"x.JPE", kTypeJpeg},
-               {"x.png", kTypePng},    {"x.bmp", kTypeBmp},     {"x.dib", kTypeBmp},
-               {"x.ani", kTypeAni},    {"x.ico", kTypeIco},     {"x.cur", kTypeCur},
-               {"x.psd", kTypePsd},    {"x.swf", kTypeSwf},     {"noext", kTypeGif},
-               {"x.txt", kTypeGif},    {"dir.png/file", kTypeGif}, {"/a/b.c/d.png", kTypePng},
-               {"x.apng", kTypePng},   {"X.APNG", kTypePng}};
+  } cases[] = {{"a.gif", kTypeGif},  {"A.GIF", kTypeGif},        {"movie.Avi", kTypeAvi},
+               {"x.jpg", kTypeJpeg}, {"x.jpeg", kTypeJpeg},      {"x.JPE", kTypeJpeg},
+               {"x.png", kTypePng},  {"x.bmp", kTypeBmp},        {"x.dib", kTypeBmp},
+               {"x.ani", kTypeAni},  {"x.ico", kTypeIco},        {"x.cur", kTypeCur},
+               {"x.psd", kTypePsd},  {"x.swf", kTypeSwf},        {"noext", kTypeGif},
+               {"x.txt", kTypeGif},  {"dir.png/file", kTypeGif}, {"/a/b.c/d.png", kTypePng},
+               {"x.apng", kTypePng}, {"X.APNG", kTypePng}};
   for (auto c : cases) EXPECT_EQ(typeOfPath(c.path), c.type) << c.path;
   EXPECT_STREQ(fileType(kTypeJpeg).pattern, "*.jpg;*.jpe,*.jpeg");
   EXPECT_STREQ(fileType(kTypeGif).filterText, "GIF animation/image(s) (.gif)");
