@@ -26,6 +26,10 @@
 #include <string>
 #include <vector>
 
+#include "base/file_ops.h"
+#include "base/prefs.h"
+#include "base/progress.h"
+#include "base/settings_file.h"
 #include "document/animation.h"
 #include "document/player.h"
 #include "formats/avi.h"
@@ -37,11 +41,8 @@
 #include "imaging/palette_merge.h"
 #include "imaging/reduce.h"
 #include "imaging/unoptimize.h"
-#include "base/file_ops.h"
 #include "io/open_save.h"
-#include "base/prefs.h"
-#include "base/progress.h"
-#include "base/settings_file.h"
+#include "io/options.h"
 
 using namespace fb;
 
@@ -73,11 +74,21 @@ std::string jsonString(const std::string& s) {
   std::string out = "\"";
   for (unsigned char c : s) {
     switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
       default:
         if (c < 0x20) {
           char buf[8];
@@ -227,11 +238,16 @@ int main(int argc, char** argv) {
       }
       out = argv[++i];
     };
-    if (arg == "--frames") value(framesDir);
-    else if (arg == "--write") value(writePath);
-    else if (arg == "--avi-audio") value(aviAudio);
+    if (arg == "--frames")
+      value(framesDir);
+    else if (arg == "--write")
+      value(writePath);
+    else if (arg == "--avi-audio")
+      value(aviAudio);
     else if (arg == "--optimize") {
-      operations.push_back([](Animation& a) { return optimizeWithSavedOptions(a); });
+      operations.push_back([](Animation& a) {
+        return optimizeInPlace(a, optimizeOptionsFromPreferences(), mergeOptionsFromPreferences());
+      });
     } else if (arg == "--optimize-options") {
       std::string word;
       value(word);
@@ -246,6 +262,7 @@ int main(int argc, char** argv) {
         OptimizeJob job;
         job.document = &a;
         job.options = static_cast<uint32_t>(bits);
+        job.merge = mergeOptionsFromPreferences();
         StderrProgress progress;
         job.progress = &progress;
         return runOptimizeJob(job);
@@ -276,9 +293,10 @@ int main(int argc, char** argv) {
       });
     } else if (arg == "--dither") {
       dither = true;
-    }
-    else if (arg == "--raw") value(rawDir);
-    else if (arg == "--quiet") quiet = true;
+    } else if (arg == "--raw")
+      value(rawDir);
+    else if (arg == "--quiet")
+      quiet = true;
     else if (arg == "--keep-24bit")
       keep24 = true;
     else if (arg == "-h" || arg == "--help") {
@@ -313,7 +331,7 @@ int main(int argc, char** argv) {
   int result;
   {
     StderrProgress progress;
-    result = openFile(path, a, &progress);
+    result = openFile(path, a, &progress, openOptionsFromPreferences());
   }
   if (result == kReadFailed || !a) return 1;
   // Frames read from true-colour pictures join the document's palettes.
@@ -322,7 +340,8 @@ int main(int argc, char** argv) {
     if (f->hasRgb() && !f->dib) trueColour = true;
   if (trueColour) {
     StderrProgress progress;
-    if (mergePalettes(nullptr, *a, 0, nullptr, &progress) != 1) return 1;
+    if (mergePalettes(nullptr, *a, 0, nullptr, &progress, mergeOptionsFromPreferences()) != 1)
+      return 1;
   }
 
   for (auto& op : operations)
@@ -330,25 +349,26 @@ int main(int argc, char** argv) {
 
   if (!writePath.empty()) {
     StderrProgress progress;
+    SaveOptions saveOptions = saveOptionsFromPreferences();
     // An AVI is written the way the editor writes it after "修复".
     if (typeOfPath(writePath) == kTypeAvi) {
       uint32_t traits = aviExportTraits(*a);
-      if ((traits & avitraits::NeedsFix) && !FixForAvi(*a, traits, &progress)) {
+      if ((traits & avitraits::NeedsFix) && !FixForAvi(*a, traits, &progress, saveOptions.merge)) {
         std::fprintf(stderr, "fbinfo: the animation cannot be fixed for AVI\n");
         return 1;
       }
     }
     // The options the save dialog's panel gives with an audio file chosen.
-    std::unique_ptr<ScopedAviSaveOptions> withAudio;
+    AviSaveOptions withAudio;
     if (!aviAudio.empty()) {
-      AviPanelState panel = openAviPanel(aviExportTraits(*a));
+      AviPanelState panel = openAviPanel(aviExportTraits(*a), saveOptions.avi);
       setAviAudioPath(panel, aviAudio);
-      AviSaveOptions options;
-      if (!confirmAviPanel(panel, aviExportTraits(*a), options)) return 1;
-      withAudio = std::make_unique<ScopedAviSaveOptions>(options);
+      AviSettings chosen = saveOptions.avi;  // this run's choice only: nothing is stored
+      if (!confirmAviPanel(panel, aviExportTraits(*a), withAudio, chosen)) return 1;
+      saveOptions.aviPanel = &withAudio;
     }
-    bool saved =
-        saveByType(writePath, *a, saveopt::WholeAnimation, typeOfPath(writePath), &progress);
+    bool saved = saveByType(writePath, *a, saveopt::WholeAnimation, typeOfPath(writePath),
+                            &progress, saveOptions);
     if (!saved) return 1;
   }
   if (!quiet) printJson(path, result, *a);

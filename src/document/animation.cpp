@@ -4,10 +4,10 @@
 #include <climits>
 #include <new>
 
-#include "resources/strings.h"
 #include "base/prefs.h"
 #include "base/progress.h"
 #include "base/reporter.h"
+#include "resources/strings.h"
 
 namespace fb {
 
@@ -143,7 +143,8 @@ void Animation::insertAt(size_t position, std::vector<BlockPtr> blocks) {
   }
   compact();  // adopting may have taken blocks from a queue, never from here
   blocks_.insert(blocks_.begin() + static_cast<std::ptrdiff_t>(position),
-                 std::make_move_iterator(incoming.begin()), std::make_move_iterator(incoming.end()));
+                 std::make_move_iterator(incoming.begin()),
+                 std::make_move_iterator(incoming.end()));
   relink();
 }
 
@@ -199,13 +200,13 @@ std::unique_ptr<Animation> createAnimation() {
   return std::unique_ptr<Animation>(new (std::nothrow) Animation);
 }
 
-std::unique_ptr<Animation> newAnimation(int width, int height) {
+std::unique_ptr<Animation> newAnimation(int width, int height, const DocumentDefaults& d) {
   auto a = createAnimation();
   if (!a) return nullptr;
   a->width = width;
   a->height = height;
-  a->playCount = static_cast<int32_t>(prefGet(pref::DefaultPlayCount));
-  auto f = newBlankFrame(width, height);
+  a->playCount = d.playCount;
+  auto f = newBlankFrame(width, height, d);
   if (!f) return nullptr;
   appendFrame(*a, std::move(f));
   return a;
@@ -246,7 +247,9 @@ std::unique_ptr<Animation> duplicateAnimation(const Animation& src, Progress* pr
   return a;
 }
 
-void destroyAnimation(Animation* animation) { delete animation; }
+void destroyAnimation(Animation* animation) {
+  delete animation;
+}
 
 std::unique_ptr<Block> newBlock(uint8_t tag, size_t payloadSize) {
   if (tag == kFrameTag) return std::unique_ptr<Block>(new (std::nothrow) Frame);
@@ -261,23 +264,23 @@ std::unique_ptr<Block> newBlock(uint8_t tag, size_t payloadSize) {
   return b;
 }
 
-std::unique_ptr<Frame> newFrame(const uint8_t* controlBytes) {
+std::unique_ptr<Frame> newFrame(const uint8_t* controlBytes, const DocumentDefaults& d) {
   auto f = std::unique_ptr<Frame>(new (std::nothrow) Frame);
   if (!f) return nullptr;
   if (controlBytes) {
     // controlBytes[0] is the block size; then packed byte, delay (LE), index.
-    unsigned d = controlBytes[2] | (controlBytes[3] << 8);
-    f->delay = gifDelayToTicks(d);
+    unsigned delay = controlBytes[2] | (controlBytes[3] << 8);
+    f->delay = gifDelayToTicks(delay, d.timeBase);
     f->controlFlags = controlBytes[1];
     f->transparentIndex = controlBytes[4];
   } else {
-    f->delay = static_cast<int32_t>(prefGet(pref::DefaultDelay));
+    f->delay = d.delay;
   }
   return f;
 }
 
-std::unique_ptr<Frame> newBlankFrame(int width, int height) {
-  auto f = newFrame(nullptr);
+std::unique_ptr<Frame> newBlankFrame(int width, int height, const DocumentDefaults& d) {
+  auto f = newFrame(nullptr, d);
   if (!f) return nullptr;
   f->width = width;
   f->height = height;
@@ -377,8 +380,10 @@ int moveFrames(Animation& animation, std::vector<int> indices, int before) {
   std::vector<BlockPtr> taken;
   for (Frame* f : moving) taken.push_back(animation.take(f));
   Frame* first = moving.front();
-  if (anchor) animation.insertAt(animation.positionOf(anchor), std::move(taken));
-  else animation.insertAt(SIZE_MAX, std::move(taken));
+  if (anchor)
+    animation.insertAt(animation.positionOf(anchor), std::move(taken));
+  else
+    animation.insertAt(SIZE_MAX, std::move(taken));
   return animation.indexOf(first);
 }
 
@@ -411,8 +416,12 @@ void swapContents(Animation& a, Animation& b) {
 
 // ---- Navigation ----
 
-Block* nextBlock(const Block* b) { return b ? b->next : nullptr; }
-Block* prevBlock(const Block* b) { return b ? b->prev : nullptr; }
+Block* nextBlock(const Block* b) {
+  return b ? b->next : nullptr;
+}
+Block* prevBlock(const Block* b) {
+  return b ? b->prev : nullptr;
+}
 
 Frame* nextFrame(const Block* b) {
   if (!b) return nullptr;
@@ -428,7 +437,9 @@ Frame* prevFrame(const Block* b) {
   return nullptr;
 }
 
-Frame* firstFrame(const Animation& animation) { return nextFrame(animation.head); }
+Frame* firstFrame(const Animation& animation) {
+  return nextFrame(animation.head);
+}
 
 Block* lastBlock(const Animation& animation) {
   Block* b = animation.head;
@@ -442,7 +453,9 @@ Frame* nextSelectedFrame(const Block* b) {
   return nullptr;
 }
 
-Frame* firstSelectedFrame(const Animation& animation) { return nextSelectedFrame(animation.head); }
+Frame* firstSelectedFrame(const Animation& animation) {
+  return nextSelectedFrame(animation.head);
+}
 
 // ---- Counts and summaries ----
 
@@ -492,8 +505,8 @@ Bounds frameBounds(const Animation& animation) {
   return b;
 }
 
-void rescaleDelays(Animation& animation, int newTicks) {
-  int64_t current = prefGet(pref::TimeBase);
+void rescaleDelays(Animation& animation, int newTicks, int currentTicks) {
+  int64_t current = currentTicks;
   if (current <= 0) current = 100;
   for (Frame* f = firstFrame(animation); f; f = nextFrame(f))
     f->delay = static_cast<int32_t>(static_cast<int64_t>(newTicks) * f->delay / current);
@@ -544,8 +557,7 @@ std::unique_ptr<Palette> setLocalPalette(Frame& frame, std::unique_ptr<Palette> 
   return old;
 }
 
-Rgb transparentDisplayColour(const Frame& frame, bool transparencyOn) {
-  uint32_t mode = prefGet(pref::TransparencyDisplay);
+Rgb transparentDisplayColour(const Frame& frame, bool transparencyOn, uint32_t mode) {
   Rgb own{};
   const Palette* pal = frame.palette();
   if (pal && frame.transparentIndex < pal->count) own = (*pal)[frame.transparentIndex];
@@ -563,18 +575,15 @@ void refreshMask(Frame& frame) {
   if (frame.transparent() && frame.dib) frame.mask = buildMask(*frame.dib, frame.transparentIndex);
 }
 
-void showTransparentColour(Frame& frame, bool on) {
-  if (frame.dib) frame.dib->colours[frame.transparentIndex] = transparentDisplayColour(frame, on);
-}
-
 }  // namespace
 
 bool setTransparent(Frame& frame, bool on) {
   if (frame.transparent() == on) return false;
   frame.mask.reset();
-  if (on) frame.controlFlags |= 1;
-  else frame.controlFlags &= static_cast<uint8_t>(~1);
-  showTransparentColour(frame, on);
+  if (on)
+    frame.controlFlags |= 1;
+  else
+    frame.controlFlags &= static_cast<uint8_t>(~1);
   refreshMask(frame);
   return true;
 }
@@ -582,12 +591,8 @@ bool setTransparent(Frame& frame, bool on) {
 void setTransparentIndex(Frame& frame, int index) {
   if (frame.transparentIndex == index) return;
   frame.mask.reset();
-  if (frame.transparent()) showTransparentColour(frame, false);
   frame.transparentIndex = static_cast<uint8_t>(index);
-  if (frame.transparent()) {
-    showTransparentColour(frame, true);
-    refreshMask(frame);
-  }
+  refreshMask(frame);
 }
 
 void setBitmap(Frame& frame, std::unique_ptr<Bitmap> dib) {
@@ -691,8 +696,7 @@ bool commentText(const Block* block, std::string& out) {
 
 // ---- Delay time base ----
 
-int32_t gifDelayToTicks(uint32_t hundredths) {
-  uint32_t ticks = prefRaw(pref::TimeBase);
+int32_t gifDelayToTicks(uint32_t hundredths, uint32_t ticks) {
   if (ticks == 0) ticks = 100;
   if (ticks <= 100) return static_cast<int32_t>(hundredths / (100 / ticks));
   // Finer than hundredths (not a setting the program offers): scale up instead
@@ -700,8 +704,7 @@ int32_t gifDelayToTicks(uint32_t hundredths) {
   return static_cast<int32_t>(static_cast<uint64_t>(hundredths) * ticks / 100);
 }
 
-uint32_t ticksToGifDelay(int32_t ticks) {
-  uint32_t base = prefRaw(pref::TimeBase);
+uint32_t ticksToGifDelay(int32_t ticks, uint32_t base) {
   if (base == 0) base = 100;
   if (base <= 100) return static_cast<uint32_t>((100 / base) * static_cast<uint32_t>(ticks));
   return static_cast<uint32_t>(static_cast<uint64_t>(static_cast<uint32_t>(ticks)) * 100 / base);

@@ -102,6 +102,14 @@ struct Frame : Block {
 
 using BlockPtr = std::shared_ptr<Block>;
 
+// The unit of frame delays and what new documents and frames start with. The
+// program fills it from the user's settings; these are the stored defaults.
+struct DocumentDefaults {
+  int32_t delay = 10;       // new frames, in ticks
+  int32_t playCount = 0;    // new animations; 0 = loop for ever
+  uint32_t timeBase = 100;  // delay ticks per second
+};
+
 // The header and its chain. The chain is the animation's own: blocks join and
 // leave it only through the operations below, which keep the links, the
 // frame count, the frame positions and every frame's palette reference right.
@@ -170,7 +178,8 @@ struct Animation {
 
 std::unique_ptr<Animation> createAnimation();
 // One blank frame of the given size; play count from the preferences.
-std::unique_ptr<Animation> newAnimation(int width, int height);
+std::unique_ptr<Animation> newAnimation(int width, int height,
+                                        const DocumentDefaults& defaults = {});
 std::unique_ptr<Animation> cloneAnimationHeader(const Animation& animation);
 std::unique_ptr<Animation> duplicateAnimation(const Animation& animation, Progress* progress);
 void destroyAnimation(Animation* animation);
@@ -178,8 +187,9 @@ void destroyAnimation(Animation* animation);
 // A frame for tag ','; otherwise an extension block with `payloadSize` zero bytes.
 std::unique_ptr<Block> newBlock(uint8_t tag, size_t payloadSize);
 // `controlBytes`: the size byte and 4 data bytes of a graphic control extension, or null.
-std::unique_ptr<Frame> newFrame(const uint8_t* controlBytes);
-std::unique_ptr<Frame> newBlankFrame(int width, int height);
+// Its delay is the graphic control's (in ticks of the time base), else the default.
+std::unique_ptr<Frame> newFrame(const uint8_t* controlBytes, const DocumentDefaults& defaults = {});
+std::unique_ptr<Frame> newBlankFrame(int width, int height, const DocumentDefaults& defaults = {});
 // A copy outside any animation (a frame's global palette is its new owner's).
 std::unique_ptr<Block> duplicateBlock(const Block* block);
 
@@ -211,7 +221,9 @@ Frame* nextFrame(const Block* b);
 Frame* prevFrame(const Block* b);
 Frame* firstFrame(const Animation& animation);
 Block* lastBlock(const Animation& animation);
-inline Frame* frameAt(const Animation& animation, int index) { return animation.frame(index); }
+inline Frame* frameAt(const Animation& animation, int index) {
+  return animation.frame(index);
+}
 Frame* nextSelectedFrame(const Block* b);
 Frame* firstSelectedFrame(const Animation& animation);
 // 0-based position of a frame in the chain, -1 when absent.
@@ -232,7 +244,8 @@ struct Bounds {
   int left = 0, top = 0, right = 0, bottom = 0;
 };
 Bounds frameBounds(const Animation& animation);
-void rescaleDelays(Animation& animation, int newTicks);
+// Every delay from `currentTicks` to `newTicks` per second.
+void rescaleDelays(Animation& animation, int newTicks, int currentTicks);
 // Recounts colourUsage over the frames drawn with the global palette.
 void recountColourUsage(Animation& animation);
 
@@ -250,7 +263,11 @@ void setBitmap(Frame& frame, std::unique_ptr<Bitmap> dib);
 void setRgb(Frame& frame, std::vector<uint8_t> rgb);  // empty frees rgb, alpha and display
 void setAlpha(Frame& frame, std::vector<uint8_t> alpha);
 // The colour the frame's colour table shows at its transparent index.
-Rgb transparentDisplayColour(const Frame& frame, bool transparencyOn);
+// How a viewer shows a frame's transparent pixels, by the display word (low 24
+// bits a colour, red first; top byte 0 the window background, 1 the frame's
+// own colour, 2 the custom colour). The frame's colour table itself always
+// holds its palette's colours.
+Rgb transparentDisplayColour(const Frame& frame, bool transparencyOn, uint32_t displayWord);
 
 // ---- Names and comments ----
 
@@ -265,8 +282,8 @@ bool commentText(const Block* block, std::string& out);
 // ---- Delay time base ----
 
 // A GIF delay (hundredths of a second) in ticks of the time base, and back.
-int32_t gifDelayToTicks(uint32_t hundredths);
-uint32_t ticksToGifDelay(int32_t ticks);
+int32_t gifDelayToTicks(uint32_t hundredths, uint32_t timeBase);
+uint32_t ticksToGifDelay(int32_t ticks, uint32_t timeBase);
 
 template <class Pred>
 int removeFramesIf(Animation& animation, Pred remove) {

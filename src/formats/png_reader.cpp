@@ -10,13 +10,13 @@
 #include <new>
 #include <vector>
 
-#include "formats/filmstrip.h"
-#include "formats/png_chunks.h"
 #include "base/byte_source.h"
-#include "gif/gif_reader.h"
-#include "resources/strings.h"
 #include "base/progress.h"
 #include "base/reporter.h"
+#include "formats/filmstrip.h"
+#include "formats/png_chunks.h"
+#include "gif/gif_reader.h"
+#include "resources/strings.h"
 
 namespace fb {
 namespace {
@@ -286,13 +286,13 @@ Build fillFrame(Frame& f, const DecodeJob& job, Animation& a) {
   return Build::Ok;
 }
 
-void applyControl(Frame& f, const FrameControl& fc) {
+void applyControl(Frame& f, const FrameControl& fc, uint32_t timeBase) {
   f.width = static_cast<int32_t>(fc.width);
   f.height = static_cast<int32_t>(fc.height);
   f.left = static_cast<int32_t>(fc.x);
   f.top = static_cast<int32_t>(fc.y);
   unsigned den = fc.delayDen ? fc.delayDen : 100;
-  f.delay = gifDelayToTicks(static_cast<uint32_t>(fc.delayNum) * 100 / den);
+  f.delay = gifDelayToTicks(static_cast<uint32_t>(fc.delayNum) * 100 / den, timeBase);
   f.setDisposal(fc.disposeOp + 1);
   f.blend = fc.blendOp == 1 ? 1 : 0;
 }
@@ -305,11 +305,12 @@ FrameControl stillControl(uint32_t width, uint32_t height) {
   return fc;
 }
 
-Build addDecodedFrame(Animation& a, const DecodeJob& job, const FrameControl& fc) {
+Build addDecodedFrame(Animation& a, const DecodeJob& job, const FrameControl& fc,
+                      const DocumentDefaults& defaults) {
   if (job.width != fc.width || job.height != fc.height) return Build::Corrupt;
-  std::unique_ptr<Frame> f = newFrame(nullptr);
+  std::unique_ptr<Frame> f = newFrame(nullptr, defaults);
   if (!f) return Build::OutOfMemory;
-  applyControl(*f, fc);
+  applyControl(*f, fc, defaults.timeBase);
   Build b = fillFrame(*f, job, a);
   if (b != Build::Ok) return b;
   appendFrame(a, std::move(f));
@@ -354,7 +355,8 @@ const uint8_t kIendChunk[12] = {0, 0, 0, 0, 'I', 'E', 'N', 'D', 0xAE, 0x42, 0x60
 
 }  // namespace
 
-int ReadPngFile(const std::string& path, Progress* progress, std::unique_ptr<Animation>& out) {
+int ReadPngFile(const std::string& path, Progress* progress, std::unique_ptr<Animation>& out,
+                const DocumentDefaults& defaults) {
   out.reset();
   FileSource source;
   uint8_t sig[8];
@@ -362,10 +364,11 @@ int ReadPngFile(const std::string& path, Progress* progress, std::unique_ptr<Ani
     corrupt();
     return kReadFailed;
   }
-  return ReadPngStream(source, progress, out);
+  return ReadPngStream(source, progress, out, defaults);
 }
 
-int ReadPngStream(ByteSource& source, Progress* progress, std::unique_ptr<Animation>& out) {
+int ReadPngStream(ByteSource& source, Progress* progress, std::unique_ptr<Animation>& out,
+                  const DocumentDefaults& defaults) {
   out.reset();
   PngStream stream;
   switch (readPngChunks(source, stream)) {
@@ -469,7 +472,7 @@ int ReadPngStream(ByteSource& source, Progress* progress, std::unique_ptr<Animat
     if (!decodeStream(&job)) return finish(fail(job));
     FrameControl fc = layout.animated && !layout.firstFrameHidden ? layout.frames.front().control
                                                                   : stillControl(width, height);
-    Build b = addDecodedFrame(*a, job, fc);
+    Build b = addDecodedFrame(*a, job, fc, defaults);
     if (b != Build::Ok) return finish(b);
     if (job.pAniFound)
       pAni.resize(job.pAniLength);
@@ -519,7 +522,7 @@ int ReadPngStream(ByteSource& source, Progress* progress, std::unique_ptr<Animat
     job.segmentCount = segments.size();
     job.keyToAlpha = keyToAlpha;
     if (!decodeStream(&job)) return finish(fail(job));
-    Build b = addDecodedFrame(*a, job, frame.control);
+    Build b = addDecodedFrame(*a, job, frame.control, defaults);
     if (b != Build::Ok) return finish(b);
     if (progress && !progress->step()) cancelled = true;
   }

@@ -9,13 +9,13 @@
 #include <new>
 #include <vector>
 
-#include "formats/png_chunks.h"
 #include "base/byte_source.h"
-#include "gif/gif_writer.h"
 #include "base/file_ops.h"
-#include "resources/strings.h"
 #include "base/progress.h"
 #include "base/reporter.h"
+#include "formats/png_chunks.h"
+#include "gif/gif_writer.h"
+#include "resources/strings.h"
 
 namespace fb {
 
@@ -324,14 +324,14 @@ std::unique_ptr<Frame> placeholderFrame(const Frame& f, int kind) {
   }
 }
 
-FrameControl controlFor(const Frame& f, int kind, int x, int y, int w, int h) {
+FrameControl controlFor(const Frame& f, int kind, int x, int y, int w, int h, uint32_t timeBase) {
   FrameControl fc;
   fc.width = static_cast<uint32_t>(w);
   fc.height = static_cast<uint32_t>(h);
   fc.x = static_cast<uint32_t>(x);
   fc.y = static_cast<uint32_t>(y);
-  fc.delayNum =
-      static_cast<uint16_t>(std::min<uint32_t>(ticksToGifDelay(std::max(f.delay, 0)), 65535));
+  fc.delayNum = static_cast<uint16_t>(
+      std::min<uint32_t>(ticksToGifDelay(std::max(f.delay, 0), timeBase), 65535));
   fc.delayDen = 100;
   fc.disposeOp = f.disposal() == 2 ? 1 : f.disposal() == 3 ? 2 : 0;
   // "Over" where the frame has see-through pixels that should leave the
@@ -402,7 +402,8 @@ bool CheckApngWritable(const Animation& a) {
   return true;
 }
 
-int WriteApngFile(const std::string& path, Animation& a, Progress* progress, ByteSink* sink) {
+int WriteApngFile(const std::string& path, Animation& a, Progress* progress, ByteSink* sink,
+                  uint32_t timeBase) {
   Frame* first = firstFrame(a);
   if (!first) return 0;
   if (a.frameCount() <= 1 || !nextFrame(first)) return WritePngFrame(path, *first, &a, sink);
@@ -482,7 +483,7 @@ int WriteApngFile(const std::string& path, Animation& a, Progress* progress, Byt
             ac, AnimationControl{static_cast<uint32_t>(a.frameCount() - (hidden ? 1 : 0)),
                                  static_cast<uint32_t>(std::max(a.playCount, 0))});
         ok = writeChunk(*sink, kACTL, ac, 8);
-        if (ok && !hidden) ok = writeFrameControl(controlFor(*f0, kind, 0, 0, W, H));
+        if (ok && !hidden) ok = writeFrameControl(controlFor(*f0, kind, 0, 0, W, H, timeBase));
         animationControlWritten = true;
       }
       if (c.type == kIHDR || c.type == kPLTE || c.type == kTRNS || c.type == kIDAT)
@@ -501,10 +502,10 @@ int WriteApngFile(const std::string& path, Animation& a, Progress* progress, Byt
         stand = placeholderFrame(*f, kind);
         if (!stand) throw std::bad_alloc();
         src = stand.get();
-        fc = controlFor(*src, kind, 0, 0, 1, 1);
+        fc = controlFor(*src, kind, 0, 0, 1, 1, timeBase);
         ok = encode(*src, 0, 0, 1, 1);
       } else {
-        fc = controlFor(*f, kind, x0, y0, x1 - x0, y1 - y0);
+        fc = controlFor(*f, kind, x0, y0, x1 - x0, y1 - y0, timeBase);
         ok = encode(*f, x0 - f->left, y0 - f->top, x1 - x0, y1 - y0);
       }
       ok = ok && writeFrameControl(fc);

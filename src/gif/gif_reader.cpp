@@ -5,18 +5,21 @@
 #include <new>
 
 #include "base/byte_source.h"
-#include "gif/lzw_decoder.h"
-#include "resources/strings.h"
-#include "base/prefs.h"
 #include "base/progress.h"
 #include "base/reporter.h"
+#include "gif/lzw_decoder.h"
+#include "resources/strings.h"
 
 namespace fb {
 namespace {
 
-void corrupt() { showWarning(text(Str::GifCorrupt)); }
+void corrupt() {
+  showWarning(text(Str::GifCorrupt));
+}
 
-uint16_t le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+uint16_t le16(const uint8_t* p) {
+  return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
 
 std::unique_ptr<Palette> readPalette(ByteSource& file, int n, bool& readOk) {
   uint8_t raw[768];
@@ -32,7 +35,8 @@ enum class ExtResult { Ok, Failed };
 
 // Reads an extension with label 0x01, 0xFE or 0xFF. `stored` receives a block
 // to keep (or stays null). Loop counts go into the animation.
-ExtResult readExtension(ByteSource& file, uint8_t label, Animation& a, std::unique_ptr<Block>& stored) {
+ExtResult readExtension(ByteSource& file, uint8_t label, Animation& a,
+                        std::unique_ptr<Block>& stored) {
   stored = nullptr;
   std::vector<uint8_t> payload;
   int len = file.readByte();
@@ -195,7 +199,8 @@ int readImage(ByteSource& file, Frame& frame, Animation& a, PixelBudget* budget)
   return 1;
 }
 
-int readGif(ByteSource& file, Progress* progress, std::unique_ptr<Animation>& out) {
+int readGif(ByteSource& file, Progress* progress, std::unique_ptr<Animation>& out,
+            const GifReadOptions& options) {
   out.reset();
   auto a = createAnimation();
   if (!a) return kReadFailed;
@@ -264,7 +269,7 @@ int readGif(ByteSource& file, Progress* progress, std::unique_ptr<Animation>& ou
             error = true;
             break;
           }
-          pending = newFrame(gce);
+          pending = newFrame(gce, options.defaults);
           if (!pending) error = true;
         } else if (label >= 0) {
           // An extension this program does not know: well-formed GIF lets
@@ -281,7 +286,7 @@ int readGif(ByteSource& file, Progress* progress, std::unique_ptr<Animation>& ou
       }
       case 0x2C: {
         std::unique_ptr<Frame> frame = std::move(pending);
-        if (!frame) frame = newFrame(nullptr);
+        if (!frame) frame = newFrame(nullptr, options.defaults);
         if (!frame) {
           error = true;
           break;
@@ -318,7 +323,7 @@ int readGif(ByteSource& file, Progress* progress, std::unique_ptr<Animation>& ou
   // Interlacing is dropped unless the user keeps it; the file size then no
   // longer tells the encoded size.
   bool cleared = false;
-  if (!(prefGet(pref::GeneralOptions) & gen::KeepInterlace)) {
+  if (!options.keepInterlace) {
     for (Frame* f = firstFrame(*a); f; f = nextFrame(f)) {
       if (f->imageFlags & 0x40) {
         f->imageFlags &= static_cast<uint8_t>(~0x40);

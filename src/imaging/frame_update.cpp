@@ -48,7 +48,6 @@ void refreshFrameColours(Frame& f, Palette* global) {
   if (f.palette())
     std::copy(f.palette()->entries.begin(), f.palette()->entries.begin() + f.palette()->count,
               f.dib->colours.begin());
-  if (f.transparent()) f.dib->colours[f.transparentIndex] = transparentDisplayColour(f, true);
   f.mask.reset();
   if (f.transparent()) f.mask = buildMask(*f.dib, f.transparentIndex);
 }

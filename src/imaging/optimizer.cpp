@@ -6,14 +6,13 @@
 #include <new>
 #include <vector>
 
+#include "base/progress.h"
+#include "base/reporter.h"
+#include "base/task_pool.h"
 #include "document/frame_ops.h"
 #include "gif/gif_writer.h"
 #include "imaging/palette_pass.h"
 #include "resources/strings.h"
-#include "base/prefs.h"
-#include "base/progress.h"
-#include "base/reporter.h"
-#include "base/task_pool.h"
 
 namespace fb {
 namespace {
@@ -213,7 +212,8 @@ bool optimizeFrames(Animation& a, uint32_t options, Progress* progress) {
   // The transparency trials only read and change their own frame: they run on
   // workers while the pass goes on with the next frames.
   int64_t pixels = 0;
-  for (Frame* f = firstFrame(a); f; f = nextFrame(f)) pixels += static_cast<int64_t>(f->width) * f->height;
+  for (Frame* f = firstFrame(a); f; f = nextFrame(f))
+    pixels += static_cast<int64_t>(f->width) * f->height;
   unsigned workers = (options & opt::Transparency)
                          ? TaskPool::workersFor(static_cast<size_t>(a.frameCount()), pixels)
                          : 0;
@@ -296,8 +296,8 @@ bool optimizeFrames(Animation& a, uint32_t options, Progress* progress) {
       if (left == 0 && top == 0 && w >= a.width && h >= a.height) {
         canvasHasContent = false;
       } else {
-        canvasHasContent = std::find(p.canvasKnown, p.canvasKnown + p.planeSize, 1) !=
-                           p.canvasKnown + p.planeSize;
+        canvasHasContent =
+            std::find(p.canvasKnown, p.canvasKnown + p.planeSize, 1) != p.canvasKnown + p.planeSize;
       }
     }
 
@@ -361,8 +361,8 @@ bool optimizeFrames(Animation& a, uint32_t options, Progress* progress) {
           const int bw = bx1 - bx0, bh = by1 - by0;
           auto copy = std::make_shared<std::vector<uint8_t>>(static_cast<size_t>(bw) * bh);
           for (int y = 0; y < bh; ++y)
-            std::memcpy(copy->data() + static_cast<size_t>(y) * bw, mask + static_cast<size_t>(y) * fs,
-                        static_cast<size_t>(bw));
+            std::memcpy(copy->data() + static_cast<size_t>(y) * bw,
+                        mask + static_cast<size_t>(y) * fs, static_cast<size_t>(bw));
           trials.submit([f, copy, bw] { tryTransparency(*f, copy->data(), bw); });
         }
         changed = true;
@@ -375,9 +375,11 @@ bool optimizeFrames(Animation& a, uint32_t options, Progress* progress) {
   return changed;
 }
 
-bool optimizePalettes(Animation& a, uint32_t options, Progress* progress) {
+bool optimizePalettes(Animation& a, uint32_t options, Progress* progress,
+                      const MergeOptions& mergeOptions) {
   bool changed = false;
-  if (options & opt::RemoveLocalPalettes) changed |= removeLocalPalettes(a, options, progress);
+  if (options & opt::RemoveLocalPalettes)
+    changed |= removeLocalPalettes(a, options, progress, mergeOptions);
   if (progress && progress->cancelled()) return changed;
   if (options & opt::ShrinkPalettes) changed |= shrinkPalettes(a, progress);
   return changed;
@@ -408,7 +410,7 @@ bool runPasses(OptimizeJob& job) {
   clipFramesToScreen(*target);
   removeUnwantedExtensions(*target);
   if (job.options & (opt::RemoveLocalPalettes | opt::ShrinkPalettes)) {
-    optimizePalettes(*target, job.options, progress);
+    optimizePalettes(*target, job.options, progress, job.merge);
     if (cancelled()) return false;
   }
   if (job.options & opt::CropFrames) {
@@ -421,10 +423,10 @@ bool runPasses(OptimizeJob& job) {
     return true;
   }
   if (progress) progress->setText(text(Str::ComputingSize));
-  int32_t trialSize = encodedSize(*job.trial, true, progress);
+  int32_t trialSize = encodedSize(*job.trial, true, progress, job.gif);
   if (cancelled() || trialSize < 0) return false;
   job.trialSize = trialSize;
-  int64_t docSize = encodedSize(*job.document, false, nullptr);
+  int64_t docSize = encodedSize(*job.document, false, nullptr, job.gif);
   job.documentSize = docSize;
   if (docSize > 0 && docSize - trialSize >= 0) {
     job.saving = docSize - trialSize;
@@ -446,21 +448,30 @@ bool runOptimizeJob(OptimizeJob& job) {
   return finished;
 }
 
-bool optimizeWithSavedOptions(Animation& animation) {
+bool optimizeInPlace(Animation& animation, uint32_t options, const MergeOptions& mergeOptions,
+                     Progress* progress) {
   OptimizeJob job;
   job.document = &animation;
-  job.options = prefGet(pref::OptimizeOptions);
+  job.options = options;
+  job.merge = mergeOptions;
+  job.progress = progress;
   return runOptimizeJob(job);
 }
 
-OptimizeWorker::OptimizeWorker(Animation& document) : document_(document) {
+OptimizeWorker::OptimizeWorker(Animation& document, const MergeOptions& mergeOptions,
+                               const GifWriteOptions& gif)
+    : document_(document) {
   job_.document = &document_;
+  job_.merge = mergeOptions;
+  job_.gif = gif;
   job_.hasDialog = true;
   progress_ = std::make_unique<Progress>();
   job_.progress = progress_.get();
 }
 
-OptimizeWorker::~OptimizeWorker() { cancelAndWait(); }
+OptimizeWorker::~OptimizeWorker() {
+  cancelAndWait();
+}
 
 void OptimizeWorker::start(uint32_t options) {
   cancelAndWait();

@@ -2,11 +2,10 @@
 
 #include <array>
 
+#include "base/progress.h"
 #include "imaging/optimizer.h"
 #include "imaging/palette_merge.h"
-#include "base/prefs.h"
 #include "resources/strings.h"
-#include "base/progress.h"
 
 namespace fb {
 namespace {
@@ -110,7 +109,8 @@ bool shrinkPalettes(Animation& a, Progress* progress) {
   }
 
   bool anyLocal = false;
-  for (Frame* f = firstFrame(a); f && !anyLocal; f = nextFrame(f)) anyLocal = f->localPalette != nullptr;
+  for (Frame* f = firstFrame(a); f && !anyLocal; f = nextFrame(f))
+    anyLocal = f->localPalette != nullptr;
   if (!anyLocal) return changed;
   if (progress) {
     progress->setText(text(Str::ShrinkingLocal));
@@ -136,12 +136,14 @@ bool shrinkPalettes(Animation& a, Progress* progress) {
   return changed;
 }
 
-bool removeLocalPalettes(Animation& a, uint32_t options, Progress* progress) {
-  const uint32_t m = prefGet(pref::MergeMethod);
+bool removeLocalPalettes(Animation& a, uint32_t options, Progress* progress,
+                         const MergeOptions& mergeOptions) {
+  const uint32_t m = mergeOptions.storedMethod;
   if (options & opt::AdaptiveGlobal) {
     // One adaptive global palette for every frame, local ones included; the
     // dither bit and colour counts of the stored word are kept.
-    return mergePalettes(nullptr, a, (m & 0xFFFF1101) | 0x1001, nullptr, progress) == 1;
+    return mergePalettes(nullptr, a, (m & 0xFFFF1101) | 0x1001, nullptr, progress, mergeOptions) ==
+           1;
   }
   if (progress) {
     progress->setText(text(Str::RemovingLocalPalettes));
@@ -159,7 +161,8 @@ bool removeLocalPalettes(Animation& a, uint32_t options, Progress* progress) {
         changed = true;
       } else if ((options & opt::MapToGlobal) || localColoursFit(a, *f)) {
         // Merged into the global palette (the dither bit of the stored word kept).
-        if (mapFrameIntoGlobalPalette(nullptr, a, *f, (m & merge::Dither) | merge::MergeGlobal) == 1) {
+        if (mapFrameIntoGlobalPalette(nullptr, a, *f, (m & merge::Dither) | merge::MergeGlobal,
+                                      mergeOptions) == 1) {
           recountColourUsage(a);
           changed = true;
         }

@@ -40,9 +40,10 @@ Block* addComment(Animation& a, Block* after, const std::string& text) {
 }  // namespace
 
 TEST(Document, NewAnimationHasOneBlankFrameAndThePreferredPlayCount) {
-  prefSet(pref::DefaultPlayCount, 4);
-  prefSet(pref::DefaultDelay, 7);
-  auto a = newAnimation(30, 20);
+  DocumentDefaults d;
+  d.playCount = 4;
+  d.delay = 7;
+  auto a = newAnimation(30, 20, d);
   ASSERT_TRUE(a);
   EXPECT_EQ(a->frameCount(), 1);
   EXPECT_EQ(a->encodedSize, -1);
@@ -205,7 +206,8 @@ TEST(Document, AFramesPaletteIsAlwaysItsOwnersGlobalPalette) {
   a->nextAnimation = std::move(b);
   mergeQueuedAnimations(*a);
   EXPECT_EQ(a->frameCount(), 3);
-  for (Frame* g = firstFrame(*a); g; g = nextFrame(g)) EXPECT_EQ(g->palette(), a->globalPalette.get());
+  for (Frame* g = firstFrame(*a); g; g = nextFrame(g))
+    EXPECT_EQ(g->palette(), a->globalPalette.get());
   // A frame that outlives its document shows nothing rather than a freed palette.
   BlockPtr kept = a->take(frameAt(*a, 0));
   a.reset();
@@ -328,14 +330,16 @@ TEST(Document, TransparencySettersMaintainTheMask) {
   EXPECT_FALSE(f.mask->transparentAt(0, 0));
   EXPECT_TRUE(f.mask->transparentAt(8, 0));
   EXPECT_TRUE(f.mask->transparentAt(0, 1));
-  // The colour table shows the transparent colour as the button face unless asked otherwise.
-  EXPECT_EQ(f.dib->colours[1], (Rgb{0xF0, 0xF0, 0xF0}));
+  // The colour table keeps the palette's colour; a viewer shows transparent
+  // pixels as the button face, the frame's own colour or a custom colour.
+  EXPECT_EQ(f.dib->colours[1], pal[1]);
+  EXPECT_EQ(transparentDisplayColour(f, true, 0), (Rgb{0xF0, 0xF0, 0xF0}));
+  EXPECT_EQ(transparentDisplayColour(f, true, 0x1000000), pal[1]);
+  EXPECT_EQ(transparentDisplayColour(f, true, 0x20000FF), (Rgb{0xFF, 0, 0}));
+  EXPECT_EQ(transparentDisplayColour(f, false, 0x20000FF), pal[1]);
   setTransparent(f, false);
   EXPECT_FALSE(f.mask);
-  EXPECT_EQ(f.dib->colours[1], pal[1]);
-  prefSet(pref::TransparencyDisplay, 0x20000FF);
   setTransparent(f, true);
-  EXPECT_EQ(f.dib->colours[1], (Rgb{0xFF, 0, 0}));
 
   setBitmap(f, createBitmap(9, 2, p.get()));
   ASSERT_TRUE(f.mask) << "a new bitmap of a transparent frame gets its mask";
@@ -394,25 +398,25 @@ TEST(Document, NamesAndComments) {
 }
 
 TEST(Document, ColourBits) {
-  int expect[][2] = {{0, 1},  {1, 1},  {2, 1},  {3, 2},   {4, 2},   {5, 3},   {8, 3},
-                     {9, 4},  {16, 4}, {17, 5}, {33, 6},  {64, 6},  {65, 7},  {128, 7},
-                     {129, 8}, {256, 8}};
+  int expect[][2] = {{0, 1},  {1, 1},  {2, 1},  {3, 2},  {4, 2},  {5, 3},   {8, 3},   {9, 4},
+                     {16, 4}, {17, 5}, {33, 6}, {64, 6}, {65, 7}, {128, 7}, {129, 8}, {256, 8}};
   for (auto& e : expect) EXPECT_EQ(colourBits(e[0]), e[1]) << e[0];
 }
 
 TEST(Document, DelayTimeBase) {
-  EXPECT_EQ(gifDelayToTicks(50), 50);
-  EXPECT_EQ(ticksToGifDelay(50), 50u);
-  prefSet(pref::TimeBase, 10);
-  EXPECT_EQ(gifDelayToTicks(50), 5);
-  EXPECT_EQ(ticksToGifDelay(5), 50u);
-  EXPECT_EQ(gifDelayToTicks(65535), 6553);
-  prefSet(pref::TimeBase, 1000);  // finer than the GIF unit: no division by zero
-  EXPECT_EQ(gifDelayToTicks(50), 500);
-  EXPECT_EQ(ticksToGifDelay(500), 50u);
+  EXPECT_EQ(gifDelayToTicks(50, 100), 50);
+  EXPECT_EQ(ticksToGifDelay(50, 100), 50u);
+  EXPECT_EQ(gifDelayToTicks(50, 10), 5);
+  EXPECT_EQ(ticksToGifDelay(5, 10), 50u);
+  EXPECT_EQ(gifDelayToTicks(65535, 10), 6553);
+  // Finer than the GIF unit: no division by zero.
+  EXPECT_EQ(gifDelayToTicks(50, 1000), 500);
+  EXPECT_EQ(ticksToGifDelay(500, 1000), 50u);
 
   uint8_t gce[5] = {4, 0x09, 0xFF, 0xFF, 7};
-  prefSet(pref::TimeBase, 100);
+  DocumentDefaults tenths;
+  tenths.timeBase = 10;
+  EXPECT_EQ(newFrame(gce, tenths)->delay, 6553);
   std::unique_ptr<Frame> f(newFrame(gce));
   EXPECT_EQ(f->delay, 65535) << "delays are unsigned";
   EXPECT_EQ(f->controlFlags, 0x09);
@@ -443,7 +447,7 @@ TEST(Document, CountsAndSummaries) {
   EXPECT_EQ(frameExtent(*empty).width, 0);
   EXPECT_EQ(frameBounds(*empty).right, 0);
 
-  rescaleDelays(*a, 10);
+  rescaleDelays(*a, 10, 100);
   EXPECT_EQ(frameAt(*a, 0)->delay, 1);
   EXPECT_EQ(frameAt(*a, 2)->delay, 3);
 

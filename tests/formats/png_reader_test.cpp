@@ -6,14 +6,14 @@
 #include <random>
 #include <sstream>
 
+#include "base/prefs.h"
+#include "base/progress.h"
+#include "base/reporter.h"
 #include "document/player.h"
 #include "formats/png_builder.h"
 #include "formats/png_rgba.h"
 #include "gif/gif_reader.h"
 #include "imaging/palette_merge.h"
-#include "base/prefs.h"
-#include "base/progress.h"
-#include "base/reporter.h"
 #include "testutil.h"
 
 using namespace fb;
@@ -26,9 +26,9 @@ namespace {
 const char* kCorrupt = "Error reading PNG data. File appears to be corrupt.";
 
 int readPng(const std::vector<uint8_t>& bytes, std::unique_ptr<Animation>& a,
-            Progress* progress = nullptr) {
+            Progress* progress = nullptr, const DocumentDefaults& defaults = {}) {
   MemorySource src(bytes.data() + 8, bytes.size() - 8);
-  return ReadPngStream(src, progress, a);
+  return ReadPngStream(src, progress, a, defaults);
 }
 
 std::vector<Frame*> framesOf(const Animation& a) {
@@ -114,8 +114,9 @@ TEST(PngReader, FrameControlsMapOntoFrames) {
   EXPECT_EQ(alphaAt(*f[1], 1, 0), 128);
 
   // Delays count in ticks of the time base: 1/10 s is one tick of 10 per second.
-  prefSet(pref::TimeBase, 10);
-  ASSERT_EQ(readPng(fourFrames(), a), kReadComplete);
+  DocumentDefaults tenths;
+  tenths.timeBase = 10;
+  ASSERT_EQ(readPng(fourFrames(), a, nullptr, tenths), kReadComplete);
   EXPECT_EQ(firstFrame(*a)->delay, 1);
 }
 

@@ -1,12 +1,12 @@
 // PNG through the open and save entry points.
 #include <gtest/gtest.h>
 
+#include "base/prefs.h"
+#include "base/reporter.h"
 #include "formats/png_builder.h"
 #include "formats/png_writer.h"
 #include "imaging/frame_insert.h"
 #include "io/open_save.h"
-#include "base/prefs.h"
-#include "base/reporter.h"
 #include "testutil.h"
 
 using namespace fb;
@@ -84,8 +84,9 @@ TEST(PngOpenSave, SavesPicturesAnimationsAndNumberedFiles) {
 TEST(PngOpenSave, AFilmstripPictureReadsBackAsTheAnimation) {
   TempDir dir;
   auto a = threeFrames();
-  prefSet(pref::MoreOptions, more::FilmstripSizeInName);
-  ASSERT_TRUE(saveByType(dir.file("strip.png"), *a, saveopt::Filmstrip, kTypePng, nullptr));
+  SaveOptions named;
+  named.filmstripSizeInName = true;
+  ASSERT_TRUE(saveByType(dir.file("strip.png"), *a, saveopt::Filmstrip, kTypePng, nullptr, named));
   std::string name = dir.file("strip (3x1).png");
   EXPECT_EQ(chunkList(chunksOf(readBytes(name))), "IHDR PLTE IDAT pAni IEND");
   std::unique_ptr<Animation> back;
@@ -99,12 +100,11 @@ TEST(PngOpenSave, AFilmstripPictureReadsBackAsTheAnimation) {
 
   // Two to a row: the grid is 2 x 2, which "pAni" cannot describe.
   uint32_t options = saveopt::Filmstrip | (2u << 16);
-  ASSERT_TRUE(saveByType(dir.file("grid.png"), *a, options, kTypePng, nullptr));
+  ASSERT_TRUE(saveByType(dir.file("grid.png"), *a, options, kTypePng, nullptr, named));
   auto s = chunksOf(readBytes(dir.file("grid (2x2).png")));
   EXPECT_EQ(chunkList(s), "IHDR PLTE IDAT IEND");
   EXPECT_EQ(be32(s.data(s.chunks[0])), 4u);
   // Vertical, and without the size in the name.
-  prefSet(pref::MoreOptions, 0);
   ASSERT_TRUE(saveByType(dir.file("tall.png"), *a, saveopt::Filmstrip | saveopt::FilmstripVertical,
                          kTypePng, nullptr));
   s = chunksOf(readBytes(dir.file("tall.png")));
@@ -133,12 +133,13 @@ TEST(PngOpenSave, TheAlways24Or32BitOption) {
   auto a = threeFrames();
   ASSERT_TRUE(saveByType(dir.file("a.png"), *a, saveopt::TrueColour, kTypePng, nullptr));
   EXPECT_EQ(colourType(dir.file("a.png")), 3) << "the option needs the preference";
-  prefSet(pref::MoreOptions, more::PngAlways24);
-  ASSERT_TRUE(saveByType(dir.file("b.png"), *a, saveopt::TrueColour, kTypePng, nullptr));
+  SaveOptions always24;
+  always24.pngAlways24 = true;
+  ASSERT_TRUE(saveByType(dir.file("b.png"), *a, saveopt::TrueColour, kTypePng, nullptr, always24));
   EXPECT_EQ(colourType(dir.file("b.png")), 2);
   EXPECT_FALSE(firstFrame(*a)->hasRgb()) << "the document keeps its indexed frames";
   auto t = threeFrames(true);
-  ASSERT_TRUE(saveByType(dir.file("c.png"), *t, saveopt::TrueColour, kTypePng, nullptr));
+  ASSERT_TRUE(saveByType(dir.file("c.png"), *t, saveopt::TrueColour, kTypePng, nullptr, always24));
   EXPECT_EQ(colourType(dir.file("c.png")), 6);
   std::unique_ptr<Animation> back;
   ASSERT_EQ(openFile(dir.file("c.png"), back, nullptr), kReadComplete);

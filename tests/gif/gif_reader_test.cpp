@@ -152,14 +152,15 @@ TEST(GifReader, ExtraPixelsDoNotDerailTheNextBlock) {
 }
 
 TEST(GifReader, InterlacedRowsFollowTheFourPasses) {
-  prefSet(pref::GeneralOptions, prefGet(pref::GeneralOptions) | gen::KeepInterlace);
+  GifReadOptions keep;
+  keep.keepInterlace = true;
   GifBuilder b = base(1, 10);
   b.descriptor(0, 0, 1, 1, 0x40).image(2, {1});
   // 10 rows arrive in the order 0 8 | 4 | 2 6 | 1 3 5 7 9.
   b.descriptor(0, 0, 1, 10, 0x40).image(4, {0, 8, 4, 2, 6, 1, 3, 5, 7, 9});
   b.descriptor(0, 0, 1, 3, 0x40).image(2, {0, 2, 1}).trailer();
   std::unique_ptr<Animation> a;
-  ASSERT_EQ(readGifBytes(b.bytes, a), kReadComplete);
+  ASSERT_EQ(readGifBytes(b.bytes, a, nullptr, keep), kReadComplete);
   EXPECT_EQ(pixelsOf(*frameAt(*a, 0)), std::vector<uint8_t>{1});
   EXPECT_EQ(pixelsOf(*frameAt(*a, 1)), (std::vector<uint8_t>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9}));
   EXPECT_EQ(pixelsOf(*frameAt(*a, 2)), (std::vector<uint8_t>{0, 1, 2}));

@@ -4,13 +4,13 @@
 #include <cmath>
 #include <set>
 
-#include "imaging/fixed_palette.h"
-#include "imaging/imaging_util.h"
-#include "imaging/palette_merge.h"
 #include "base/prefs.h"
 #include "base/progress.h"
 #include "base/reporter.h"
 #include "base/settings_file.h"
+#include "imaging/fixed_palette.h"
+#include "imaging/imaging_util.h"
+#include "imaging/palette_merge.h"
 
 using namespace fb;
 using namespace fbtest;
@@ -134,26 +134,21 @@ TEST(MergeWord, MethodBitsCountsAndCube) {
 TEST(MergeWord, ResolvingAsksOnlyWhenTheWordSays) {
   Chooser chooser;
   chooser.method = {true, merge::Cube | merge::Dither, false};
-  EXPECT_EQ(resolveMergeMethod(merge::MapGlobal, &chooser), merge::MapGlobal);
-  EXPECT_EQ(resolveMergeMethod(0, &chooser), 0x880001u);  // stored default, no question
+  MergeOptions stored;
+  EXPECT_EQ(resolveMergeMethod(merge::MapGlobal, stored, &chooser), merge::MapGlobal);
+  EXPECT_EQ(resolveMergeMethod(0, stored, &chooser), 0x880001u);  // stored default, no question
   EXPECT_EQ(chooser.methodAsked, 0);
 
-  prefSet(pref::MergeMethod, 0x460000 | merge::Ask | merge::Dither | merge::MergeGlobal);
-  EXPECT_EQ(resolveMergeMethod(0, &chooser), merge::Cube | merge::Dither);
+  stored.storedMethod = 0x460000 | merge::Ask | merge::Dither | merge::MergeGlobal;
+  EXPECT_EQ(resolveMergeMethod(0, stored, &chooser), merge::Cube | merge::Dither);
   EXPECT_EQ(chooser.methodAsked, 1);
-  EXPECT_EQ(chooser.suggested, prefGet(pref::MergeMethod));
+  EXPECT_EQ(chooser.suggested, stored.storedMethod);
   // Without a window: the recommended adaptive method, stored dither and counts kept.
-  EXPECT_EQ(resolveMergeMethod(0, nullptr), 0x460000u | merge::Dither | merge::Adaptive);
-  // "Make this the default" stores the choice and stops the questions.
-  chooser.method.makeDefault = true;
-  EXPECT_EQ(resolveMergeMethod(0, &chooser), merge::Cube | merge::Dither);
-  EXPECT_EQ(prefGet(pref::MergeMethod), merge::Cube | merge::Dither);
-  EXPECT_EQ(resolveMergeMethod(0, &chooser), merge::Cube | merge::Dither);
-  EXPECT_EQ(chooser.methodAsked, 2);
+  EXPECT_EQ(resolveMergeMethod(0, stored, nullptr), 0x460000u | merge::Dither | merge::Adaptive);
   // Cancel.
-  prefSet(pref::MergeMethod, merge::Ask);
+  stored.storedMethod = merge::Ask;
   chooser.method.accepted = false;
-  EXPECT_EQ(resolveMergeMethod(0, &chooser), 0u);
+  EXPECT_EQ(resolveMergeMethod(0, stored, &chooser), 0u);
 }
 
 TEST(MergeWord, FixedPaletteRecordLayout) {
@@ -162,9 +157,7 @@ TEST(MergeWord, FixedPaletteRecordLayout) {
   p[0] = {1, 2, 3};
   p[1] = {250, 251, 252};
   p[2] = {9, 8, 7};
-  ASSERT_TRUE(storeFixedPalette(p));
-  auto bytes = settings().getBinary("FixedPal");
-  ASSERT_TRUE(bytes);
+  auto bytes = std::optional<std::vector<uint8_t>>(fixedPaletteRecord(p));
   ASSERT_EQ(bytes->size(), 1028u);
   EXPECT_EQ((*bytes)[0], 0x00);
   EXPECT_EQ((*bytes)[1], 0x03);
@@ -172,7 +165,7 @@ TEST(MergeWord, FixedPaletteRecordLayout) {
   EXPECT_EQ((*bytes)[3], 0);
   EXPECT_EQ((*bytes)[8], 250);
   EXPECT_EQ((*bytes)[11], 0);  // flags
-  auto back = loadFixedPalette();
+  auto back = parseFixedPaletteRecord(*bytes);
   ASSERT_TRUE(back);
   EXPECT_TRUE(*back == p);
   EXPECT_FALSE(parseFixedPaletteRecord({0, 3, 5, 0, 1, 2, 3, 0}));  // 5 entries promised, 1 held
@@ -459,10 +452,11 @@ TEST(MergeFixed, UsesTheStoredPaletteOrFallsBackToAdaptive) {
   fixed[1] = {255, 255, 255};
   fixed[2] = {0, 200, 0};
   fixed[3] = {200, 0, 200};
-  storeFixedPalette(fixed);
+  MergeOptions withFixed;
+  withFixed.fixedPalette = copyPalette(fixed);
   auto t2 = createAnimation();
   auto s2 = sourceOf({bandsFrame()});
-  ASSERT_EQ(mergePalettes(t2.get(), *s2, merge::Fixed, nullptr, nullptr), 1);
+  ASSERT_EQ(mergePalettes(t2.get(), *s2, merge::Fixed, nullptr, nullptr, withFixed), 1);
   const Palette& g = *t2->globalPalette;
   ASSERT_EQ(g.count, 5) << "the four colours and a transparent entry";
   for (int i = 0; i < 4; ++i) EXPECT_EQ(g[i], fixed[i]);
@@ -546,12 +540,14 @@ TEST_P(EveryMethod, TransparencyAndOpaquePixelsSurvive) {
   Palette fixed;
   fixed.count = 8;
   for (int i = 0; i < 8; ++i) fixed[i] = Rgb{uint8_t(i * 36), uint8_t(255 - i * 36), 128};
-  storeFixedPalette(fixed);
+  MergeOptions withFixed;
+  withFixed.fixedPalette = copyPalette(fixed);
   for (uint32_t dither : {0u, merge::Dither}) {
     auto target = greyTarget();
     makeTransparent(*firstFrame(*target), 5);
     auto src = sourceOf({photoFrame(64, 48, true), bandsFrame()});
-    ASSERT_EQ(mergePalettes(target.get(), *src, GetParam() | dither, nullptr, nullptr), 1);
+    ASSERT_EQ(mergePalettes(target.get(), *src, GetParam() | dither, nullptr, nullptr, withFixed),
+              1);
     ASSERT_EQ(target->frameCount(), 3);
     Frame* old = firstFrame(*target);
     Frame* photo = frameAt(*target, 1);
@@ -566,7 +562,8 @@ TEST_P(EveryMethod, TransparencyAndOpaquePixelsSurvive) {
     for (Frame* f : {old, photo, bands}) {
       ASSERT_TRUE(f->palette());
       ASSERT_TRUE(f->dib);
-      EXPECT_EQ(f->palette(), f->localPalette ? f->localPalette.get() : target->globalPalette.get());
+      EXPECT_EQ(f->palette(),
+                f->localPalette ? f->localPalette.get() : target->globalPalette.get());
       EXPECT_TRUE(f->mask);
     }
   }
@@ -577,10 +574,11 @@ INSTANTIATE_TEST_SUITE_P(Methods, EveryMethod,
                                            merge::Cube, merge::Fixed, merge::LocalPerFrame));
 
 TEST(MergeData, TwentyFourBitDataIsKeptOnlyWhenAsked) {
-  prefSetBits(pref::GeneralOptions, gen::Keep24Bit, true);
+  MergeOptions keep;
+  keep.keep24Bit = true;
   auto target = createAnimation();
   auto src = sourceOf({bandsFrame()});
-  ASSERT_EQ(mergePalettes(target.get(), *src, 0, nullptr, nullptr), 1);
+  ASSERT_EQ(mergePalettes(target.get(), *src, 0, nullptr, nullptr, keep), 1);
   EXPECT_TRUE(firstFrame(*target)->hasRgb());
   EXPECT_EQ(firstFrame(*target)->alpha.size(), size_t(stride8(20)) * 10);
 }
@@ -599,10 +597,11 @@ TEST(MergeData, ACancelOrFailureChangesNothing) {
   EXPECT_FALSE(firstFrame(*src)->dib);
 
   // The chooser cancels dialog 201.
-  prefSet(pref::MergeMethod, merge::Ask);
+  MergeOptions ask;
+  ask.storedMethod = merge::Ask;
   Chooser chooser;
   chooser.method.accepted = false;
-  EXPECT_EQ(mergePalettes(target.get(), *src, 0, &chooser, nullptr), 2);
+  EXPECT_EQ(mergePalettes(target.get(), *src, 0, &chooser, nullptr, ask), 2);
   EXPECT_EQ(chooser.methodAsked, 1);
   EXPECT_EQ(target->frameCount(), 1);
 }

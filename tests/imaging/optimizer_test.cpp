@@ -4,14 +4,14 @@
 
 #include <random>
 
-#include "document/player.h"
-#include "formats/png_rgba.h"
-#include "gif/gif_writer.h"
-#include "imaging/palette_pass.h"
 #include "base/number_format.h"
 #include "base/prefs.h"
 #include "base/progress.h"
 #include "base/reporter.h"
+#include "document/player.h"
+#include "formats/png_rgba.h"
+#include "gif/gif_writer.h"
+#include "imaging/palette_pass.h"
 #include "testutil.h"
 #include "timeline.h"
 
@@ -57,7 +57,6 @@ struct Doc {
   }
 };
 
-
 OptimizeJob inPlace(Animation& a, uint32_t options) {
   OptimizeJob job;
   job.document = &a;
@@ -71,7 +70,8 @@ TEST(Optimizer, FirstOpaqueFrameStaysWholeAndUnchangedPixelsGo) {
   Doc d(8, 6);
   d.add(0, 0, 8, 6, [](int x, int y) { return (x + y) % 3; });
   // The same picture with one 2 × 2 square changed.
-  d.add(0, 0, 8, 6, [](int x, int y) { return (x >= 3 && x < 5 && y >= 2 && y < 4) ? 7 : (x + y) % 3; });
+  d.add(0, 0, 8, 6,
+        [](int x, int y) { return (x >= 3 && x < 5 && y >= 2 && y < 4) ? 7 : (x + y) % 3; });
   auto before = timeline(*d.a);
   auto job = inPlace(*d.a, opt::CropFrames);
   ASSERT_TRUE(runOptimizeJob(job));
@@ -89,7 +89,8 @@ TEST(Optimizer, FirstOpaqueFrameStaysWholeAndUnchangedPixelsGo) {
 
 TEST(Optimizer, TransparentFirstFrameIsCroppedToItsOpaquePixels) {
   Doc d(10, 10);
-  d.add(0, 0, 10, 10, [](int x, int y) { return (x >= 2 && x < 4 && y == 5) ? 1 : 0; }, 1, 0);
+  d.add(
+      0, 0, 10, 10, [](int x, int y) { return (x >= 2 && x < 4 && y == 5) ? 1 : 0; }, 1, 0);
   auto job = inPlace(*d.a, opt::CropFrames);
   runOptimizeJob(job);
   Frame* f = firstFrame(*d.a);
@@ -102,9 +103,12 @@ TEST(Optimizer, TransparentFirstFrameIsCroppedToItsOpaquePixels) {
 TEST(Optimizer, FramesThatChangeNothing) {
   auto make = [] {
     auto d = std::make_unique<Doc>(4, 4);
-    d->add(0, 0, 4, 4, [](int x, int) { return x; }, 1, -1, 10);
-    d->add(0, 0, 4, 4, [](int x, int) { return x; }, 1, -1, 20);  // identical
-    d->add(0, 0, 4, 4, [](int x, int y) { return x == 0 && y == 0 ? 5 : x; }, 1, -1, 30);
+    d->add(
+        0, 0, 4, 4, [](int x, int) { return x; }, 1, -1, 10);
+    d->add(
+        0, 0, 4, 4, [](int x, int) { return x; }, 1, -1, 20);  // identical
+    d->add(
+        0, 0, 4, 4, [](int x, int y) { return x == 0 && y == 0 ? 5 : x; }, 1, -1, 30);
     return d;
   };
   auto kept = make();
@@ -136,7 +140,8 @@ TEST(Optimizer, RestoreToBackgroundKeepsEverythingOverKnownContent) {
   Doc d(6, 6);
   d.add(0, 0, 6, 6, [](int, int) { return 1; });
   // Identical to what is on screen, but it clears its area afterwards.
-  d.add(1, 1, 4, 4, [](int, int) { return 1; }, 2);
+  d.add(
+      1, 1, 4, 4, [](int, int) { return 1; }, 2);
   d.add(0, 0, 6, 6, [](int x, int) { return x % 2 ? 3 : 1; });
   auto before = timeline(*d.a);
   auto job = inPlace(*d.a, opt::CropFrames | opt::Transparency | opt::RemoveFrames);
@@ -238,7 +243,8 @@ TEST(Optimizer, ShrinkPalette) {
 TEST(Optimizer, ShrinkingPalettesKeepsThePictures) {
   Doc d(5, 5, 200);
   d.add(0, 0, 5, 5, [](int x, int y) { return (x * 40 + y) % 200; });
-  Frame& t = d.add(0, 0, 5, 5, [](int x, int) { return x == 2 ? 199 : 180; }, 1, 199);
+  Frame& t = d.add(
+      0, 0, 5, 5, [](int x, int) { return x == 2 ? 199 : 180; }, 1, 199);
   Frame& local = d.add(1, 1, 2, 2, [](int x, int) { return x ? 9 : 4; });
   Rgb lp[16] = {};
   lp[4] = {1, 2, 3};
@@ -307,7 +313,7 @@ TEST(Optimizer, ATrialReportsTheSavingAndCanBeCancelled) {
   EXPECT_FALSE(job.trialValid);
   EXPECT_FALSE(cancel.cancelled()) << "the request is reset afterwards";
 
-  OptimizeWorker worker(*d.a);
+  OptimizeWorker worker(*d.a, MergeOptions(), GifWriteOptions());
   worker.start(0x46E);
   worker.start(0x066);  // a new request replaces the running one
   worker.wait();
@@ -327,15 +333,13 @@ TEST(Optimizer, ByteCountsAsShown) {
   EXPECT_EQ(formatThousands(-1000), "-1" + sep + "000");
 }
 
-TEST(Optimizer, SavedOptionsDriveTheBatchEntry) {
+TEST(Optimizer, TheOptionBitsDriveTheInPlaceEntry) {
   Doc d(6, 6);
   d.add(0, 0, 6, 6, [](int, int) { return 1; });
   d.add(0, 0, 6, 6, [](int, int) { return 1; });
-  prefSet(pref::OptimizeOptions, opt::CropFrames | opt::RemoveFrames);
-  ASSERT_TRUE(optimizeWithSavedOptions(*d.a));
+  ASSERT_TRUE(optimizeInPlace(*d.a, opt::CropFrames | opt::RemoveFrames));
   EXPECT_EQ(d.a->frameCount(), 1);
-  prefSet(pref::OptimizeOptions, 0);
   d.add(0, 0, 6, 6, [](int, int) { return 1; });
-  optimizeWithSavedOptions(*d.a);
+  optimizeInPlace(*d.a, 0);
   EXPECT_EQ(d.a->frameCount(), 2);
 }

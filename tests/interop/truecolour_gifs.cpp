@@ -15,6 +15,9 @@
 #include <string>
 #include <vector>
 
+#include "base/prefs.h"
+#include "base/reporter.h"
+#include "base/settings_file.h"
 #include "document/animation.h"
 #include "document/player.h"
 #include "formats/png_rgba.h"
@@ -23,9 +26,6 @@
 #include "imaging/frame_insert.h"
 #include "imaging/frame_update.h"
 #include "imaging/palette_merge.h"
-#include "base/prefs.h"
-#include "base/reporter.h"
-#include "base/settings_file.h"
 
 using namespace fb;
 
@@ -135,7 +135,8 @@ int main(int argc, char** argv) {
     for (int g = 0; g < 4; ++g)
       for (int b = 0; b < 4; ++b)
         fixed[fixed.count++] = Rgb{uint8_t(r * 85), uint8_t(g * 85), uint8_t(b * 85)};
-  storeFixedPalette(fixed);
+  MergeOptions options;
+  options.fixedPalette = copyPalette(fixed);
 
   struct Method {
     const char* name;
@@ -151,7 +152,7 @@ int main(int argc, char** argv) {
         std::string name =
             std::string(m.name) + (dither ? "-dither" : "") + (withPhoto ? "-photo" : "");
         // The stored word decides, as it does for the editor and batch mode.
-        prefSet(pref::MergeMethod, 0x880000 | m.word | (dither ? merge::Dither : 0));
+        options.storedMethod = 0x880000 | m.word | (dither ? merge::Dither : 0);
         auto doc = baseDocument();
         auto sources = createAnimation();
         sources->width = W;
@@ -165,7 +166,7 @@ int main(int argc, char** argv) {
           sources->nextAnimation = std::move(more);
         }
         // Between the two grey frames.
-        if (insertAnimations(*doc, sources, 1, nullptr, nullptr) != 1) {
+        if (insertAnimations(*doc, sources, 1, nullptr, nullptr, options) != 1) {
           std::fprintf(stderr, "%s: insertion failed\n", name.c_str());
           return 1;
         }

@@ -1,0 +1,60 @@
+// The user's settings as the values the engine's operations take. This is the
+// one place where preference words and stored settings become options: the
+// batch driver, the editor and the tools fill their options here and pass
+// them down, so nothing below reads or writes a preference.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "document/animation.h"
+#include "formats/avi.h"
+#include "gif/gif_reader.h"
+#include "gif/gif_writer.h"
+#include "imaging/palette_merge.h"
+
+namespace fb {
+
+// How files are opened.
+struct OpenOptions {
+  DocumentDefaults defaults;
+  bool keepInterlace = false;
+  MergeOptions merge;
+  // Make this colour transparent in indexed pictures (where a palette entry is exactly it).
+  bool transparentOnLoad = false;
+  Rgb transparentColour{};
+};
+
+// How documents are saved.
+struct SaveOptions {
+  GifWriteOptions gif;
+  MergeOptions merge;  // for true-colour frames that must be mapped before an indexed save
+  bool pngAlways24 = false;
+  bool filmstripSizeInName = false;
+  AviSettings avi;
+  // The Save As panel's AVI choice for this save; null: the stored settings.
+  const AviSaveOptions* aviPanel = nullptr;
+  // Clip frames beyond the screen without asking.
+  bool clipWithoutAsking = false;
+};
+
+DocumentDefaults documentDefaultsFromPreferences();
+MergeOptions mergeOptionsFromPreferences();
+GifWriteOptions gifWriteOptionsFromPreferences();
+AviSettings aviSettingsFromPreferences();
+OpenOptions openOptionsFromPreferences();
+SaveOptions saveOptionsFromPreferences();
+// The stored optimizer option bits (word 5).
+uint32_t optimizeOptionsFromPreferences();
+
+// Stores what the AVI panel chose ("无压缩" and the "AVICompress" record).
+void storeAviSettings(const AviSettings& settings);
+// The stored "AVICompress" record; the RLE8 preset when none (or a damaged one) is stored.
+avi::CompressOptions loadAviCompression();
+
+// The user's fixed palette ("FixedPal"); null when none is stored or it is unusable.
+std::unique_ptr<Palette> loadFixedPalette();
+// Writes all 256 entries. False when the settings file could not be written.
+bool storeFixedPalette(const Palette& palette);
+
+}  // namespace fb
