@@ -43,8 +43,11 @@ constexpr uint32_t AviUncompressed = 0x80000;
 
 // More option bits (word 15).
 namespace more {
+constexpr uint32_t PsdLayerMask = 0x1;
 constexpr uint32_t AviFixedRate = 0x4;
 constexpr uint32_t TransparentOnLoad = 0x20;
+constexpr uint32_t IconNoPng256 = 0x80;
+constexpr uint32_t IconNoXpOrder = 0x100;
 constexpr uint32_t FilmstripSizeInName = 0x200;
 constexpr uint32_t PngAlways24 = 0x400;
 }  // namespace more

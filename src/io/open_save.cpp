@@ -10,6 +10,7 @@
 
 #include "formats/avi.h"
 #include "formats/filmstrip.h"
+#include "formats/image_files.h"
 #include "formats/png_reader.h"
 #include "formats/png_writer.h"
 #include "base/byte_source.h"
@@ -68,19 +69,61 @@ const ReaderEntry kReaders[] = {
     {"png", ReadPngFile},
     {"apng", ReadPngFile},  // the name animated PNGs often go by
     {"avi", ReadAviFile},
+    {"bmp", ReadBmpFile},
+    {"dib", ReadBmpFile},
+    {"jpg", ReadJpegFile},
+    {"jpe", ReadJpegFile},
+    {"jpeg", ReadJpegFile},
+    {"psd", ReadPsdFile},
+    {"ico", ReadIconFile},
+    {"cur", ReadIconFile},
+    {"ani", ReadAniFile},
 };
 
-bool writeGifWhole(const std::string& path, Animation& a, uint32_t, Progress* progress) {
+bool writeGifWhole(const std::string& path, Animation& a, uint32_t, const FormatOptions&,
+                   Progress* progress) {
   stampSignature(a);
   return writeGifFile(path, a, progress);
 }
 
 // A PNG of a multi-frame document is an animated PNG; one frame is a picture.
-bool writePngWhole(const std::string& path, Animation& a, uint32_t, Progress* progress) {
+bool writePngWhole(const std::string& path, Animation& a, uint32_t, const FormatOptions&,
+                   Progress* progress) {
   Frame* f = firstFrame(a);
   if (!f) return false;
   if (a.frameCount > 1) return WriteApngFile(path, a, progress) != 0;
   return WritePngFrame(path, *f, nullptr) != 0;
+}
+
+bool writeAviWhole(const std::string& path, Animation& a, uint32_t options, const FormatOptions&,
+                   Progress* progress) {
+  return writeAviForSave(path, a, options, progress);
+}
+
+bool writeSwfWhole(const std::string& path, Animation& a, uint32_t, const FormatOptions&,
+                   Progress* progress) {
+  return WriteSwfFile(path, a, progress);
+}
+
+bool writePsdWhole(const std::string& path, Animation& a, uint32_t, const FormatOptions& formats,
+                   Progress* progress) {
+  return WritePsdFile(path, a, formats.psdLayerMask, progress);
+}
+
+IconWriteOptions iconOptions(const FormatOptions& formats) {
+  return IconWriteOptions{formats.iconXpOrder, formats.iconPng256};
+}
+bool writeIcoWhole(const std::string& path, Animation& a, uint32_t, const FormatOptions& formats,
+                   Progress* progress) {
+  return WriteIconFile(path, a, false, iconOptions(formats), progress);
+}
+bool writeCurWhole(const std::string& path, Animation& a, uint32_t, const FormatOptions& formats,
+                   Progress* progress) {
+  return WriteIconFile(path, a, true, iconOptions(formats), progress);
+}
+bool writeAniWhole(const std::string& path, Animation& a, uint32_t, const FormatOptions& formats,
+                   Progress* progress) {
+  return WriteAniFile(path, a, iconOptions(formats), progress);
 }
 
 // Writers of whole documents by type.
@@ -90,19 +133,34 @@ struct WriterEntry {
 };
 const WriterEntry kWriters[] = {
     {kTypeGif, writeGifWhole},
-    {kTypeAvi, writeAviForSave},
+    {kTypeAvi, writeAviWhole},
     {kTypePng, writePngWhole},
+    {kTypeSwf, writeSwfWhole},
+    {kTypePsd, writePsdWhole},
+    {kTypeIco, writeIcoWhole},
+    {kTypeCur, writeCurWhole},
+    {kTypeAni, writeAniWhole},
 };
 
 // Writers of one frame as a picture of its own, for single-image saves. A
 // filmstrip picture comes with the animation it shows as `source`.
 using FrameWriterFn = bool (*)(const std::string& path, Frame& frame, uint32_t options,
-                               const Animation* source);
-bool writeGifFrame(const std::string& path, Frame& frame, uint32_t, const Animation*) {
+                               const FormatOptions& formats, const Animation* source);
+bool writeGifFrame(const std::string& path, Frame& frame, uint32_t, const FormatOptions&,
+                   const Animation*) {
   return writeFrameAsGif(path, frame);
 }
-bool writePngFrame(const std::string& path, Frame& frame, uint32_t, const Animation* source) {
+bool writePngFrame(const std::string& path, Frame& frame, uint32_t, const FormatOptions&,
+                   const Animation* source) {
   return WritePngFrame(path, frame, source) != 0;
+}
+bool writeBmpFrame(const std::string& path, Frame& frame, uint32_t options, const FormatOptions&,
+                   const Animation*) {
+  return WriteBmpFrame(path, frame, (options & saveopt::TrueColour) != 0);
+}
+bool writeJpegFrame(const std::string& path, Frame& frame, uint32_t, const FormatOptions& formats,
+                    const Animation*) {
+  return WriteJpegFrame(path, frame, formats.jpegQuality);
 }
 struct FrameWriterEntry {
   int type;
@@ -111,6 +169,8 @@ struct FrameWriterEntry {
 const FrameWriterEntry kFrameWriters[] = {
     {kTypeGif, writeGifFrame},
     {kTypePng, writePngFrame},
+    {kTypeBmp, writeBmpFrame},
+    {kTypeJpeg, writeJpegFrame},
 };
 
 std::string randomSuffix() {
@@ -247,8 +307,28 @@ std::string numberedPath(const std::string& path, int n, int count) {
   return path.find('/') == std::string::npos ? name : dir + "/" + name;
 }
 
-bool saveByType(const std::string& pathIn, Animation& a, uint32_t options, int type,
+int jpegQualityForStep(int step) {
+  if (step <= 0 || step > 10) step = 6;
+  return step * 5 + 45;
+}
+
+FormatOptions formatOptionsFromPreferences() {
+  const uint32_t more = prefGet(pref::MoreOptions);
+  FormatOptions o;
+  o.jpegQuality = jpegQualityForStep(static_cast<int>((prefGet(pref::SaveType) >> 8) & 0xFF));
+  o.psdLayerMask = more & more::PsdLayerMask;
+  o.iconXpOrder = !(more & more::IconNoXpOrder);
+  o.iconPng256 = !(more & more::IconNoPng256);
+  return o;
+}
+
+bool saveByType(const std::string& path, Animation& a, uint32_t options, int type,
                 Progress* progress) {
+  return saveByType(path, a, options, type, formatOptionsFromPreferences(), progress);
+}
+
+bool saveByType(const std::string& pathIn, Animation& a, uint32_t options, int type,
+                const FormatOptions& formats, Progress* progress) {
   if (type < 1 || type >= kTypeCount) type = kTypeGif;
   // Saving through a symbolic link replaces the file it points to.
   std::string path = fileops::resolvedPath(pathIn);
@@ -292,14 +372,14 @@ bool saveByType(const std::string& pathIn, Animation& a, uint32_t options, int t
     // A refusal is said before anything is written, and is the only message.
     if (type == kTypePng && doc.frameCount > 1 && !CheckApngWritable(doc)) return false;
     return writeThenReplace(path, type, progress, [&](const std::string& temp) {
-      return writer(temp, doc, options, progress);
+      return writer(temp, doc, options, formats, progress);
     });
   }
   if (!frameWriter) {
     showWarning(text(Str::CannotSaveType));
     return false;
   }
-  if ((options & saveopt::Filmstrip) && type == kTypePng && !(options & saveopt::Numbered)) {
+  if ((options & saveopt::Filmstrip) && type != kTypeGif && !(options & saveopt::Numbered)) {
     bool vertical = options & saveopt::FilmstripVertical;
     int pictures = doc.frameCount - (doc.hideFirstFrame && doc.frameCount > 1 ? 1 : 0);
     FilmstripLayout layout = filmstripLayout(pictures, options);
@@ -319,14 +399,14 @@ bool saveByType(const std::string& pathIn, Animation& a, uint32_t options, int t
     // it is only true of a one-row strip.
     const Animation* source = layout.rows == 1 ? &doc : nullptr;
     return writeThenReplace(target, type, progress, [&](const std::string& temp) {
-      return frameWriter(temp, *strip, options, source);
+      return frameWriter(temp, *strip, options, formats, source);
     });
   }
   if (!(options & saveopt::Numbered)) {
     Frame* f = firstFrame(doc);
     if (!f) return false;
     return writeThenReplace(path, type, progress, [&](const std::string& temp) {
-      return frameWriter(temp, *f, options, nullptr);
+      return frameWriter(temp, *f, options, formats, nullptr);
     });
   }
   int count = doc.frameCount, n = 0;
@@ -339,7 +419,7 @@ bool saveByType(const std::string& pathIn, Animation& a, uint32_t options, int t
       return false;
     }
     if (!writeThenReplace(target, type, progress, [&](const std::string& temp) {
-          return frameWriter(temp, *f, options, nullptr);
+          return frameWriter(temp, *f, options, formats, nullptr);
         }))
       return false;
     if (progress && !progress->step()) return false;

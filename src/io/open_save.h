@@ -54,6 +54,21 @@ constexpr uint32_t FilmstripVertical = 0x100;
 inline int framesPerRow(uint32_t options) { return static_cast<int>(options >> 16); }
 }  // namespace saveopt
 
+// ---- Options of the further formats ----
+
+// What the writers of the further formats take besides the save options
+// word, read from the preferences by the save (or set by a caller).
+struct FormatOptions {
+  int jpegQuality = 75;        // 1..100
+  bool psdLayerMask = false;   // a layer mask instead of a transparency channel
+  bool iconXpOrder = true;     // PNG images after all the others
+  bool iconPng256 = true;      // 256-pixel images as PNG
+};
+// The JPEG quality for a slider step of 1..10 (0 means 6): step × 5 + 45.
+int jpegQualityForStep(int step);
+// From preference words 15 (PSD and icon bits) and 16 (bits 8..15 the JPEG step).
+FormatOptions formatOptionsFromPreferences();
+
 // ---- Readers and writers plugged in by format ----
 
 // A reader: result 0 (failed, message shown), 1 (complete) or 2 (partial).
@@ -62,7 +77,7 @@ using ReaderFn = int (*)(const std::string& path, Progress* progress,
 // A writer of a whole document to `path` (a temporary file beside the target).
 // True on success; failures show their own message.
 using WriterFn = bool (*)(const std::string& path, Animation& animation, uint32_t options,
-                          Progress* progress);
+                          const FormatOptions& formats, Progress* progress);
 
 // ---- Opening ----
 
@@ -77,8 +92,11 @@ int openFile(const std::string& path, std::unique_ptr<Animation>& animation, Pro
 // Writes the document to `path` in the given type, through a temporary file
 // in the target's folder that then replaces the target. A failed or cancelled
 // write leaves the target as it was. True on success.
+// The further formats' options come from the preferences, or from `formats`.
 bool saveByType(const std::string& path, Animation& animation, uint32_t options, int typeIndex,
                 Progress* progress);
+bool saveByType(const std::string& path, Animation& animation, uint32_t options, int typeIndex,
+                const FormatOptions& formats, Progress* progress);
 
 // Moves the freshly written file over the target, keeping a backup of the
 // target until the move has succeeded. True on success.

@@ -1,0 +1,65 @@
+// Between the codecs' pictures and the document: pictures become frames of a
+// new animation, frames and composited screens become pictures, and codec
+// failures become the messages the user sees.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "document/animation.h"
+#include "formats/picture.h"
+
+namespace fb {
+
+class Progress;
+
+// A new animation of the given screen size holding one frame per picture, in
+// order, with the disposal given. Indexed pictures share the first indexed
+// picture's palette as the global palette when theirs is the same, else keep
+// their own as a local one; true-colour pictures become frames with 24-bit
+// colour data (and alpha, when any pixel has some) for frame insertion to map.
+// The pictures' pixels are moved out. Null when memory runs out.
+std::unique_ptr<Animation> animationFromPictures(std::vector<Picture>& pictures, int width,
+                                                 int height, int disposal);
+
+// One picture as an unlinked frame of its size at (0, 0), its palette a local
+// one. Null when memory runs out.
+std::unique_ptr<Frame> frameFromPicture(const Picture& picture);
+
+// A frame's own image: indexed (its pixels, its palette in effect and its
+// transparent index) when it has indexed pixels and no 24-bit data and
+// `trueColour` is false; else R, G, B, A. False when memory runs out.
+bool pictureFromFrame(const Frame& frame, bool trueColour, Picture& out);
+
+// Every picture a viewer sees (screen-sized, R, G, B, A), each with its
+// delay in hundredths of a second. False when memory runs out or the user
+// cancelled.
+bool composedPictures(Animation& animation, std::vector<Picture>& out, Progress* progress);
+
+// The whole file. False (and the "cannot open" message shown) when it cannot be read.
+bool readFileBytes(const std::string& path, std::string& out);
+
+// Creates `path` and writes `bytes`. False without a message: the save that
+// called says that the file could not be written.
+bool writeFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
+
+class PixelBudget;
+
+// A one-picture file read with `decode` (budgeted by the file's size) as a
+// one-frame animation. 0 with the message shown, or 1.
+using PictureDecoder = CodecStatus (*)(const uint8_t* data, size_t size, PixelBudget* budget,
+                                       Picture& out);
+int readOnePicture(const std::string& path, PictureDecoder decode, const char* format,
+                   std::unique_ptr<Animation>& out);
+
+// Writes what an encoder made, or shows why it made nothing.
+bool finishWrite(const std::string& path, CodecStatus status, const std::vector<uint8_t>& bytes,
+                 const char* format);
+
+// The message for a codec's failure; `format` names the format ("BMP").
+void reportReadFailure(CodecStatus status, const char* format);
+void reportWriteFailure(CodecStatus status, const char* format);
+
+}  // namespace fb
