@@ -14,7 +14,6 @@ using avi::putU32;
 namespace {
 
 constexpr uint32_t kIconFlag = 0x1;      // frames are icon or cursor files
-constexpr uint32_t kSequenceFlag = 0x2;  // a "seq " chunk orders the steps
 constexpr int kMaxJiffies = 1 << 20;
 
 struct Header {
@@ -29,11 +28,34 @@ std::string zeroEnded(const uint8_t* p, size_t n) {
   return std::string(reinterpret_cast<const char*>(p), k);
 }
 
+bool knownChunk(uint32_t id) {
+  for (const char* k : {"anih", "rate", "seq ", "LIST", "icon", "INAM", "IART"})
+    if (id == getU32(reinterpret_cast<const uint8_t*>(k))) return true;
+  return false;
+}
+
+bool printable(uint32_t id) {
+  for (int i = 0; i < 4; ++i, id >>= 8)
+    if ((id & 0xFF) < 0x20 || (id & 0xFF) > 0x7E) return false;
+  return true;
+}
+
 // Walks the chunks in [at, end): calls `visit(id, data, length)` for each.
-// False when a chunk reaches past the end.
+// False when a chunk reaches past the end. Some writers count padding
+// wrongly: where no chunk name stands, a known one up to 3 bytes away is taken.
 template <typename Visit>
 bool walkChunks(const uint8_t* data, size_t at, size_t end, Visit visit) {
+  const size_t start = at;
   while (end - at >= 8) {
+    if (!printable(getU32(data + at))) {
+      for (int k : {-1, 1, -2, 2, -3, 3}) {
+        const size_t near = at + static_cast<size_t>(k);
+        if (near >= start && near + 8 <= end && knownChunk(getU32(data + near))) {
+          at = near;
+          break;
+        }
+      }
+    }
     const uint32_t id = getU32(data + at), length = getU32(data + at + 4);
     at += 8;
     if (length > end - at) return false;
@@ -49,7 +71,8 @@ bool walkChunks(const uint8_t* data, size_t at, size_t end, Visit visit) {
 CodecStatus decodeAni(const uint8_t* data, size_t size, PixelBudget* budget, AniFile& out) {
   if (size < 12 || getU32(data) != fourcc("RIFF") || getU32(data + 8) != fourcc("ACON"))
     return CodecStatus::Corrupt;
-  const size_t end = std::min<uint64_t>(size, uint64_t{getU32(data + 4)} + 8);
+  // The RIFF size is not trusted: some writers leave chunks they add out of it.
+  const size_t end = size;
   Header h;
   std::vector<uint32_t> rates, sequence;
   CodecStatus status = CodecStatus::Ok;
@@ -106,7 +129,8 @@ CodecStatus decodeAni(const uint8_t* data, size_t size, PixelBudget* budget, Ani
   // Steps: as many as the header says (the sequence, when there is one,
   // cannot name more than it holds).
   size_t steps = h.steps ? h.steps : out.frames.size();
-  const bool ordered = (h.flags & kSequenceFlag) && !sequence.empty();
+  // A "seq " chunk orders the steps even where the header's flag forgets to say so.
+  const bool ordered = !sequence.empty();
   if (ordered) steps = std::min(steps, sequence.size());
   else steps = std::min(steps, out.frames.size());
   try {

@@ -31,6 +31,7 @@ struct DibHeader {
   uint32_t masks[4] = {0, 0, 0, 0};  // red, green, blue, alpha
   size_t entrySize = 4;              // bytes per palette entry
   size_t length = 0;                 // the header and any masks after it
+  uint64_t profileAt = 0, profileSize = 0;  // an embedded colour profile, from the header
 };
 
 bool validHeaderSize(uint32_t n) {
@@ -71,6 +72,10 @@ CodecStatus parseHeader(const uint8_t* p, size_t avail, DibHeader& h) {
     }
   }
   h.length = h.size;
+  if (h.size >= 124) {
+    h.profileAt = getU32(p + 112);
+    h.profileSize = getU32(p + 116);
+  }
   if (h.height < 0) {
     h.topDown = true;
     h.height = -h.height;
@@ -166,7 +171,7 @@ CodecStatus readRows(const DibHeader& h, const uint8_t* src, size_t avail, int p
   const uint64_t rowBytes = (static_cast<uint64_t>(w) * h.bits + 31) / 32 * 4;
   if (rowBytes * static_cast<uint64_t>(ht) > avail) return CodecStatus::Corrupt;
   Channel ch[4];
-  if (h.bits >= 16) {
+  if (h.bits == 16 || h.bits == 32) {
     DibHeader masks = h;
     if (alphaFromPixels && h.bits == 32 && h.compression == kRgb) masks.masks[3] = 0xFF000000;
     if (!makeChannels(masks, ch)) return CodecStatus::Corrupt;
@@ -322,7 +327,13 @@ CodecStatus decodeDib(const uint8_t* data, size_t size, size_t header, size_t pi
   }
   const uint64_t xorBytes = (static_cast<uint64_t>(out.width) * h.bits + 31) / 32 * 4 * out.height;
   const uint64_t maskRow = (static_cast<uint64_t>(out.width) + 31) / 32 * 4;
-  if (xorBytes + maskRow * out.height > avail) {
+  const uint64_t maskEnd = xorBytes + maskRow * out.height;
+  // A colour profile (placed from the header's start) where the mask would
+  // be: the image has no mask.
+  const uint64_t base = pixelsAt - header;
+  if (h.profileSize && h.profileAt < base + maskEnd && h.profileAt + h.profileSize > base + xorBytes)
+    return CodecStatus::Ok;
+  if (maskEnd > avail) {
     // Some writers leave the mask out of 32-bit images.
     return h.bits == 32 ? CodecStatus::Ok : CodecStatus::Corrupt;
   }

@@ -96,14 +96,19 @@ std::unique_ptr<Animation> animationFromPictures(std::vector<Picture>& pictures,
   a->height = height;
   a->frameCount = 0;
   Block* tail = a->head;
+  // Beside true-colour pictures, indexed ones keep palettes of their own:
+  // mapping the true colour then leaves their colours alone.
+  const bool allIndexed =
+      std::all_of(pictures.begin(), pictures.end(), [](const Picture& p) { return p.indexed; });
   for (Picture& p : pictures) {
-    if (p.indexed && !a->globalPalette) {
+    if (p.indexed && allIndexed && !a->globalPalette) {
       auto global = makePalette(p.palette.data(), static_cast<int>(p.palette.size()));
       if (!global) return nullptr;
       setGlobalPalette(*a, std::move(global));
     }
-    Palette* shared =
-        p.indexed && samePalette(*a->globalPalette, p.palette) ? a->globalPalette.get() : nullptr;
+    Palette* shared = p.indexed && a->globalPalette && samePalette(*a->globalPalette, p.palette)
+                          ? a->globalPalette.get()
+                          : nullptr;
     std::unique_ptr<Frame> f(newFrame(nullptr));
     if (!f) return nullptr;
     f->setDisposal(disposal);
