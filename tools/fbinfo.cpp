@@ -176,6 +176,7 @@ void printJson(const std::string& path, int result, Animation& a) {
                   jsonString(frameName(f)).c_str());
       std::printf("\"left\": %d, \"top\": %d, \"width\": %d, \"height\": %d, ", f.left, f.top,
                   f.width, f.height);
+      std::printf("\"hotspotX\": %d, \"hotspotY\": %d, ", f.hotspotX, f.hotspotY);
       std::printf("\"delay\": %d, \"disposal\": %d, \"transparent\": %s, ", f.delay, f.disposal(),
                   f.transparent() ? "true" : "false");
       std::printf("\"transparentIndex\": %d, \"controlFlags\": %d, \"imageFlags\": %d, ",

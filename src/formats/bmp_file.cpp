@@ -5,8 +5,12 @@
 
 namespace fb {
 
+int ReadBmpBytes(const uint8_t* data, size_t size, std::unique_ptr<Animation>& out) {
+  return readOnePicture(data, size, decodeBmp, "BMP", out);
+}
+
 int ReadBmpFile(const std::string& path, Progress*, std::unique_ptr<Animation>& out) {
-  return readOnePicture(path, decodeBmp, "BMP", out);
+  return readFileWith(path, ReadBmpBytes, out);
 }
 
 bool WriteBmpFrame(const std::string& path, const Frame& frame, bool trueColour) {

@@ -81,14 +81,11 @@ CodecStatus makeEntry(const Picture& p, const Frame* frame, bool png256, IconEnt
 
 }  // namespace
 
-int ReadIconFile(const std::string& path, Progress*, std::unique_ptr<Animation>& out) {
+int ReadIconBytes(const uint8_t* data, size_t size, std::unique_ptr<Animation>& out) {
   out.reset();
-  std::string bytes;
-  if (!readFileBytes(path, bytes)) return 0;
-  PixelBudget budget(static_cast<int64_t>(bytes.size()));
+  PixelBudget budget(static_cast<int64_t>(size));
   IconFile icon;
-  CodecStatus s =
-      decodeIcon(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), &budget, icon);
+  CodecStatus s = decodeIcon(data, size, &budget, icon);
   std::vector<Picture> pictures;
   bool shown = false;
   const char* name = icon.cursor ? "cursor" : "icon";
@@ -102,14 +99,15 @@ int ReadIconFile(const std::string& path, Progress*, std::unique_ptr<Animation>&
   return finishRead(pictures, s, shown, name, out);
 }
 
-int ReadAniFile(const std::string& path, Progress*, std::unique_ptr<Animation>& out) {
+int ReadIconFile(const std::string& path, Progress*, std::unique_ptr<Animation>& out) {
+  return readFileWith(path, ReadIconBytes, out);
+}
+
+int ReadAniBytes(const uint8_t* data, size_t size, std::unique_ptr<Animation>& out) {
   out.reset();
-  std::string bytes;
-  if (!readFileBytes(path, bytes)) return 0;
-  PixelBudget budget(static_cast<int64_t>(bytes.size()));
+  PixelBudget budget(static_cast<int64_t>(size));
   AniFile ani;
-  CodecStatus s =
-      decodeAni(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), &budget, ani);
+  CodecStatus s = decodeAni(data, size, &budget, ani);
   std::vector<Picture> frames, pictures;
   bool shown = false;
   try {
@@ -133,6 +131,10 @@ int ReadAniFile(const std::string& path, Progress*, std::unique_ptr<Animation>& 
     s = CodecStatus::NoMemory;
   }
   return finishRead(pictures, s, shown, "animated cursor", out);
+}
+
+int ReadAniFile(const std::string& path, Progress*, std::unique_ptr<Animation>& out) {
+  return readFileWith(path, ReadAniBytes, out);
 }
 
 bool WriteIconFile(const std::string& path, const Animation& a, bool cursor,

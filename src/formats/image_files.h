@@ -10,6 +10,8 @@
 // nothing (the save names it), every other failure is shown.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -27,6 +29,15 @@ int ReadPsdFile(const std::string& path, Progress* progress, std::unique_ptr<Ani
 int ReadIconFile(const std::string& path, Progress* progress, std::unique_ptr<Animation>& out);
 // Every step a frame, its rate as the delay.
 int ReadAniFile(const std::string& path, Progress* progress, std::unique_ptr<Animation>& out);
+
+// The same from bytes in memory (the pixel budget taken from their size).
+using ImageBytesReader = int (*)(const uint8_t* data, size_t size,
+                                 std::unique_ptr<Animation>& out);
+int ReadBmpBytes(const uint8_t* data, size_t size, std::unique_ptr<Animation>& out);
+int ReadJpegBytes(const uint8_t* data, size_t size, std::unique_ptr<Animation>& out);
+int ReadPsdBytes(const uint8_t* data, size_t size, std::unique_ptr<Animation>& out);
+int ReadIconBytes(const uint8_t* data, size_t size, std::unique_ptr<Animation>& out);
+int ReadAniBytes(const uint8_t* data, size_t size, std::unique_ptr<Animation>& out);
 
 // One frame's own image: 8 bits with its palette, or 24 bits when
 // `trueColour` is set or the frame has only 24-bit colour data.

@@ -117,10 +117,11 @@ bool runDecoder(DecodeJob* job) {
       dst[4 * x + 3] = 255;
     }
   }
-  jpeg_finish_decompress(&cinfo);
+  // Saved markers live in the image's memory, which finishing frees.
   int orientation = 0;
   for (jpeg_saved_marker_ptr m = cinfo.marker_list; m && !orientation; m = m->next)
     if (m->marker == JPEG_APP0 + 1) orientation = exifOrientation(m->data, m->data_length);
+  jpeg_finish_decompress(&cinfo);
   jpeg_destroy_decompress(&cinfo);
   if (orientation && !applyOrientation(*job->out, orientation)) {
     job->status = CodecStatus::NoMemory;

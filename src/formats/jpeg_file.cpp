@@ -5,8 +5,12 @@
 
 namespace fb {
 
+int ReadJpegBytes(const uint8_t* data, size_t size, std::unique_ptr<Animation>& out) {
+  return readOnePicture(data, size, decodeJpeg, "JPEG", out);
+}
+
 int ReadJpegFile(const std::string& path, Progress*, std::unique_ptr<Animation>& out) {
-  return readOnePicture(path, decodeJpeg, "JPEG", out);
+  return readFileWith(path, ReadJpegBytes, out);
 }
 
 bool WriteJpegFrame(const std::string& path, const Frame& frame, int quality) {

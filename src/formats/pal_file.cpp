@@ -1,4 +1,5 @@
 // Palette files.
+#include "base/file_ops.h"
 #include "base/reporter.h"
 #include "formats/image_files.h"
 #include "formats/pal_codec.h"
@@ -10,7 +11,10 @@ namespace fb {
 bool ReadPaletteFile(const std::string& path, std::unique_ptr<Palette>& out) {
   out.reset();
   std::string bytes;
-  if (!readFileBytes(path, bytes)) return false;
+  if (!fileops::readWholeFile(path, bytes)) {
+    showWarning(format(Str::CannotOpenFile, path.c_str()));
+    return false;
+  }
   std::vector<Rgb> colours;
   CodecStatus s = decodePaletteFile(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(),
                                     colours);

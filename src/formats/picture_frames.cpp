@@ -182,17 +182,23 @@ bool composedPictures(Animation& a, std::vector<Picture>& out, Progress* progres
   return !out.empty();
 }
 
-bool readFileBytes(const std::string& path, std::string& out) {
+int readFileWith(const std::string& path,
+                 int (*read)(const uint8_t*, size_t, std::unique_ptr<Animation>&),
+                 std::unique_ptr<Animation>& out) {
+  out.reset();
+  std::string bytes;
   bool ok;
   try {
-    ok = fileops::readWholeFile(path, out);
+    ok = fileops::readWholeFile(path, bytes);
   } catch (const std::bad_alloc&) {
-    out.clear();
     showWarning(text(Str::NoMemoryFrameImage));
-    return false;
+    return 0;
   }
-  if (!ok) showWarning(format(Str::CannotOpenFile, path.c_str()));
-  return ok;
+  if (!ok) {
+    showWarning(format(Str::CannotOpenFile, path.c_str()));
+    return 0;
+  }
+  return read(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), out);
 }
 
 bool writeFileBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
@@ -204,15 +210,12 @@ bool writeFileBytes(const std::string& path, const std::vector<uint8_t>& bytes) 
   return ok;
 }
 
-int readOnePicture(const std::string& path, PictureDecoder decode, const char* name,
+int readOnePicture(const uint8_t* data, size_t size, PictureDecoder decode, const char* name,
                    std::unique_ptr<Animation>& out) {
   out.reset();
-  std::string bytes;
-  if (!readFileBytes(path, bytes)) return 0;
-  PixelBudget budget(static_cast<int64_t>(bytes.size()));
+  PixelBudget budget(static_cast<int64_t>(size));
   std::vector<Picture> pictures(1);
-  CodecStatus s =
-      decode(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), &budget, pictures[0]);
+  CodecStatus s = decode(data, size, &budget, pictures[0]);
   if (s == CodecStatus::Ok) {
     const int w = pictures[0].width, h = pictures[0].height;
     out = animationFromPictures(pictures, w, h, 1);

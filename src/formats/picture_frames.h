@@ -38,9 +38,6 @@ bool pictureFromFrame(const Frame& frame, bool trueColour, Picture& out);
 // cancelled.
 bool composedPictures(Animation& animation, std::vector<Picture>& out, Progress* progress);
 
-// The whole file. False (and the "cannot open" message shown) when it cannot be read.
-bool readFileBytes(const std::string& path, std::string& out);
-
 // Creates `path` and writes `bytes`. False without a message: the save that
 // called says that the file could not be written.
 bool writeFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
@@ -51,8 +48,14 @@ class PixelBudget;
 // one-frame animation. 0 with the message shown, or 1.
 using PictureDecoder = CodecStatus (*)(const uint8_t* data, size_t size, PixelBudget* budget,
                                        Picture& out);
-int readOnePicture(const std::string& path, PictureDecoder decode, const char* format,
+int readOnePicture(const uint8_t* data, size_t size, PictureDecoder decode, const char* format,
                    std::unique_ptr<Animation>& out);
+
+// Reads the file and hands its bytes to `read`. 0 with the message shown when
+// it cannot be read.
+int readFileWith(const std::string& path,
+                 int (*read)(const uint8_t*, size_t, std::unique_ptr<Animation>&),
+                 std::unique_ptr<Animation>& out);
 
 // Writes what an encoder made, or shows why it made nothing.
 bool finishWrite(const std::string& path, CodecStatus status, const std::vector<uint8_t>& bytes,

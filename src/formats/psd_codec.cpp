@@ -409,7 +409,8 @@ void appendLayerRecord(std::vector<uint8_t>& out, const Picture& p, bool layerMa
   put32be(out, static_cast<uint32_t>(p.top + p.height));
   put32be(out, static_cast<uint32_t>(p.left + p.width));
   put16be(out, 4);
-  const int ids[4] = {layerMask ? kUserMask : kTransparency, 0, 1, 2};
+  // Colour first, as readers that go by position rather than by id expect.
+  const int ids[4] = {0, 1, 2, layerMask ? kUserMask : kTransparency};
   for (int id : ids) {
     put16be(out, static_cast<uint32_t>(id) & 0xFFFF);
     put32be(out, 0);  // the channel's length, known once it is compressed
@@ -620,15 +621,17 @@ CodecStatus encodePsd(const std::vector<Picture>& layers, int width, int height,
       const Picture& p = layers[k];
       const size_t n = static_cast<size_t>(p.width) * p.height;
       plane.resize(n);
-      const int sources[4] = {3, 0, 1, 2};
       for (int ch = 0; ch < 4; ++ch) {
         const size_t start = out.size();
         for (size_t i = 0; i < n; ++i) {
-          const uint8_t a = p.pixels[4 * i + 3];
+          const uint8_t v = p.pixels[4 * i + static_cast<size_t>(ch)];
           // Under a mask, hidden pixels are masked out completely.
-          plane[i] = ch == 0 && layerMask ? (a ? 255 : 0) : p.pixels[4 * i + sources[ch]];
+          plane[i] = ch == 3 && layerMask ? (v ? 255 : 0) : v;
         }
         appendChannel(out, plane, p.width, p.height);
+        // Even lengths keep every channel on an even offset, where some
+        // readers look for it.
+        if ((out.size() - start) % 2) out.push_back(0);
         putBe32(out.data() + recordAt[k] + 18 + 6 * static_cast<size_t>(ch) + 2,
                 static_cast<uint32_t>(out.size() - start));
       }

@@ -11,14 +11,11 @@ namespace {
 constexpr const char* kName = "PSD";
 }
 
-int ReadPsdFile(const std::string& path, Progress*, std::unique_ptr<Animation>& out) {
+int ReadPsdBytes(const uint8_t* data, size_t size, std::unique_ptr<Animation>& out) {
   out.reset();
-  std::string bytes;
-  if (!readFileBytes(path, bytes)) return 0;
-  PixelBudget budget(static_cast<int64_t>(bytes.size()));
+  PixelBudget budget(static_cast<int64_t>(size));
   PsdImage image;
-  CodecStatus s = decodePsd(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), &budget,
-                            image);
+  CodecStatus s = decodePsd(data, size, &budget, image);
   if (s == CodecStatus::Ok) {
     // Layers stack up: each stays when the next is drawn.
     out = animationFromPictures(image.pictures, image.width, image.height, 1);
@@ -26,6 +23,10 @@ int ReadPsdFile(const std::string& path, Progress*, std::unique_ptr<Animation>& 
   }
   reportReadFailure(s, kName);
   return s == CodecStatus::Ok ? 1 : 0;
+}
+
+int ReadPsdFile(const std::string& path, Progress*, std::unique_ptr<Animation>& out) {
+  return readFileWith(path, ReadPsdBytes, out);
 }
 
 bool WritePsdFile(const std::string& path, const Animation& a, bool layerMask,
