@@ -385,14 +385,21 @@ void appendPalette(std::vector<uint8_t>& out, const std::vector<Rgb>& pal) {
   }
 }
 
-// Rows bottom-up: 8-bit indices, or B, G, R (and A) from R, G, B, A pixels.
+// Rows bottom-up: 1-, 4- or 8-bit indices, or B, G, R (and A) from R, G, B, A pixels.
 void appendRows(std::vector<uint8_t>& out, const Picture& p, int bits) {
   const size_t rowBytes = (static_cast<size_t>(p.width) * bits + 31) / 32 * 4;
   for (int y = p.height - 1; y >= 0; --y) {
     const size_t start = out.size();
     const uint8_t* s = p.row(y);
-    if (bits == 8) {
-      out.insert(out.end(), s, s + p.width);
+    if (bits <= 8) {
+      // Indices packed from the high bits, first pixel first.
+      const int perByte = 8 / bits;
+      for (int x = 0; x < p.width; x += perByte) {
+        uint8_t byte = 0;
+        for (int k = 0; k < perByte; ++k)
+          byte = static_cast<uint8_t>(byte << bits | (x + k < p.width ? s[x + k] : 0));
+        out.push_back(byte);
+      }
     } else {
       for (int x = 0; x < p.width; ++x, s += 4) {
         out.push_back(s[2]);
@@ -430,8 +437,9 @@ CodecStatus encodeBmp(const Picture& picture, bool trueColour, std::vector<uint8
       if (!expandToRgba(rgba)) return CodecStatus::NoMemory;
       p = &rgba;
     }
-    const int bits = p->indexed ? 8 : 24;
     const std::vector<Rgb> pal = p->indexed ? coveringPalette(*p) : std::vector<Rgb>{};
+    // The fewest bits that hold every index.
+    const int bits = !p->indexed ? 24 : pal.size() <= 2 ? 1 : pal.size() <= 16 ? 4 : 8;
     const uint64_t rowBytes = (static_cast<uint64_t>(p->width) * bits + 31) / 32 * 4;
     const uint64_t imageBytes = rowBytes * static_cast<uint64_t>(p->height);
     const uint64_t offset = 14 + 40 + 4 * pal.size();

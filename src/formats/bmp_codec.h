@@ -6,7 +6,8 @@
 // and 32 bits (bit-field masks, default 5-5-5 and 8-8-8), bottom-up and
 // top-down rows, the OS/2 1.x and 2.x and Windows 3 to 5 headers. Pixels an
 // RLE image leaves unpainted are transparent.
-// Write: 8 bits with the picture's palette, or 24 bits.
+// Write: indices with the picture's palette (in 1, 4 or 8 bits, the fewest
+// that hold its colours), or 24 bits.
 #pragma once
 
 #include <cstddef>
@@ -27,7 +28,7 @@ CodecStatus decodeBmp(const uint8_t* data, size_t size, PixelBudget* budget, Pic
 // pixel has some) or else from the AND mask.
 CodecStatus decodeIconDib(const uint8_t* data, size_t size, PixelBudget* budget, Picture& out);
 
-// A .bmp file: an indexed picture as 8 bits with its palette, unless
+// A .bmp file: an indexed picture with its palette, unless
 // `trueColour`; true colour as 24 bits (alpha is dropped).
 CodecStatus encodeBmp(const Picture& picture, bool trueColour, std::vector<uint8_t>& out);
 

@@ -39,7 +39,7 @@ int ReadPsdBytes(const uint8_t* data, size_t size, std::unique_ptr<Animation>& o
 int ReadIconBytes(const uint8_t* data, size_t size, std::unique_ptr<Animation>& out);
 int ReadAniBytes(const uint8_t* data, size_t size, std::unique_ptr<Animation>& out);
 
-// One frame's own image: 8 bits with its palette, or 24 bits when
+// One frame's own image: indices with its palette (1, 4 or 8 bits), or 24 bits when
 // `trueColour` is set or the frame has only 24-bit colour data.
 bool WriteBmpFrame(const std::string& path, const Frame& frame, bool trueColour);
 // One frame's own image at a quality of 1..100.

@@ -160,6 +160,10 @@ bool runEncoder(EncodeJob* job) {
   cinfo.in_color_space = JCS_RGB;
   jpeg_set_defaults(&cinfo);
   jpeg_set_quality(&cinfo, std::clamp(job->quality, 1, 100), TRUE);
+  // Full-resolution colour: animation frames are mostly flat colours with
+  // sharp edges, which halved colour smears.
+  for (int c = 0; c < cinfo.num_components; ++c)
+    cinfo.comp_info[c].h_samp_factor = cinfo.comp_info[c].v_samp_factor = 1;
   jpeg_start_compress(&cinfo, TRUE);
   while (cinfo.next_scanline < cinfo.image_height) {
     const uint8_t* s = p.row(static_cast<int>(cinfo.next_scanline));

@@ -2,7 +2,7 @@
 //
 // Read: baseline and progressive; grey, RGB/YCbCr, CMYK and YCCK (Adobe's
 // inverted CMYK included) into true colour; the EXIF orientation is applied.
-// Write: 24-bit colour (YCbCr, 4:2:0) at a quality of 1..100.
+// Write: 24-bit colour (YCbCr, colour at full resolution) at a quality of 1..100.
 #pragma once
 
 #include <cstddef>

@@ -1,5 +1,7 @@
 #include "formats/psd_codec.h"
 
+#include <zlib.h>
+
 #include <algorithm>
 #include <limits>
 #include <new>
@@ -12,7 +14,7 @@ namespace fb {
 namespace {
 
 constexpr int kModeGrey = 1, kModeIndexed = 2, kModeRgb = 3;
-constexpr int kRaw = 0, kPackBits = 1;
+constexpr int kRaw = 0, kPackBits = 1, kZip = 2, kZipPredicted = 3;
 constexpr int kTransparency = -1, kUserMask = -2;
 // The format's own limit on each side.
 constexpr int kMaxSide = 30000;
@@ -66,14 +68,41 @@ class Cursor {
   bool ok_ = true;
 };
 
-// One channel's rows (compression code, then raw or PackBits data with a
-// table of row lengths) into `out`, `w` × `h` bytes.
+// Inflates a zlib stream into exactly `size` bytes.
+bool inflateExactly(const uint8_t* data, size_t n, uint8_t* out, size_t size) {
+  z_stream z{};
+  if (inflateInit(&z) != Z_OK) return false;
+  z.next_in = const_cast<Bytef*>(data);
+  z.avail_in = static_cast<uInt>(std::min<size_t>(n, 0xFFFFFFFFu));
+  z.next_out = out;
+  z.avail_out = static_cast<uInt>(size);
+  const int r = inflate(&z, Z_FINISH);
+  const bool ok = (r == Z_STREAM_END || r == Z_BUF_ERROR || r == Z_OK) && z.avail_out == 0;
+  inflateEnd(&z);
+  return ok;
+}
+
+// One channel's rows (compression code, then raw, PackBits data with a
+// table of row lengths, or zlib data) into `out`, `w` × `h` bytes. The
+// cursor holds at least the channel.
 CodecStatus readChannel(Cursor& c, int compression, int w, int h, uint8_t* out) {
   const size_t plane = static_cast<size_t>(w) * h;
   if (compression == kRaw) {
     if (c.left() < plane) return CodecStatus::Corrupt;
     std::copy(c.here(), c.here() + plane, out);
     c.skip(plane);
+    return CodecStatus::Ok;
+  }
+  if (compression == kZip || compression == kZipPredicted) {
+    // The channel's remaining bytes are one zlib stream.
+    if (!inflateExactly(c.here(), c.left(), out, plane)) return CodecStatus::Corrupt;
+    c.skip(c.left());
+    if (compression == kZipPredicted)
+      for (int y = 0; y < h; ++y)
+        for (int x = 1; x < w; ++x) {
+          uint8_t* row = out + static_cast<size_t>(y) * w;
+          row[x] = static_cast<uint8_t>(row[x] + row[x - 1]);
+        }
     return CodecStatus::Ok;
   }
   if (compression != kPackBits) return CodecStatus::Unsupported;

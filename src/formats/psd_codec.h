@@ -1,6 +1,7 @@
 // Photoshop PSD files, 8 bits per channel.
 //
-// Read: RGB, grey and indexed images, raw or PackBits (RLE) compressed. Each
+// Read: RGB, grey and indexed images, raw or PackBits (RLE) compressed (layers
+// also zlib, with or without prediction). Each
 // visible layer becomes a picture at its offset, with its transparency (the
 // transparency channel, an enabled layer mask and the layer's opacity
 // together); a file without layers gives its composite image.
