@@ -71,6 +71,7 @@ bool walkChunks(const uint8_t* data, size_t at, size_t end, Visit visit) {
 CodecStatus decodeAni(const uint8_t* data, size_t size, PixelBudget* budget, AniFile& out) {
   if (size < 12 || getU32(data) != fourcc("RIFF") || getU32(data + 8) != fourcc("ACON"))
     return CodecStatus::Corrupt;
+  out = AniFile{};
   // The RIFF size is not trusted: some writers leave chunks they add out of it.
   const size_t end = size;
   Header h;

@@ -270,6 +270,7 @@ CodecStatus readRle(const DibHeader& h, const uint8_t* src, size_t avail, int pa
 // start (from the file header), or 0 for right after the colour table.
 CodecStatus decodeDib(const uint8_t* data, size_t size, size_t header, size_t pixelsAt, bool icon,
                       PixelBudget* budget, Picture& out) {
+  out = Picture{};
   DibHeader h;
   if (header > size) return CodecStatus::Corrupt;
   CodecStatus s = parseHeader(data + header, size - header, h);

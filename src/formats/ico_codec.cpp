@@ -26,6 +26,7 @@ bool isPng(const uint8_t* p, size_t n) {
 }  // namespace
 
 CodecStatus decodeIcon(const uint8_t* data, size_t size, PixelBudget* budget, IconFile& out) {
+  out = IconFile{};
   if (size < 6 || getU16(data) != 0) return CodecStatus::Corrupt;
   const int type = getU16(data + 2);
   if (type != kIconType && type != kCursorType) return CodecStatus::Corrupt;

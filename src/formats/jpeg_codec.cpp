@@ -220,6 +220,7 @@ int exifOrientation(const uint8_t* d, size_t n) {
 }
 
 CodecStatus decodeJpeg(const uint8_t* data, size_t size, PixelBudget* budget, Picture& out) {
+  out = Picture{};
   if (size < 4 || data[0] != 0xFF || data[1] != 0xD8) return CodecStatus::Corrupt;
   DecodeJob job;
   job.data = data;

@@ -98,6 +98,7 @@ CodecStatus decodeJasc(const uint8_t* data, size_t size, std::vector<Rgb>& out) 
 
 CodecStatus decodePaletteFile(const uint8_t* data, size_t size, std::vector<Rgb>& out,
                               PaletteFileKind* kind) {
+  out.clear();
   if (size >= 12 && getU32(data) == fourcc("RIFF") && getU32(data + 8) == fourcc("PAL ")) {
     if (kind) *kind = PaletteFileKind::Riff;
     return decodeRiff(data, size, out);

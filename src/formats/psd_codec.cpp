@@ -552,6 +552,7 @@ bool unpackBits(const uint8_t* d, size_t n, uint8_t* out, size_t outSize) {
 }
 
 CodecStatus decodePsd(const uint8_t* data, size_t size, PixelBudget* budget, PsdImage& out) {
+  out = PsdImage{};
   Cursor c(data, size);
   if (c.u32() != 0x38425053) return CodecStatus::Corrupt;  // "8BPS"
   const uint32_t version = c.u16();
