@@ -150,7 +150,7 @@ bool WriteIconFile(const std::string& path, const Animation& a, bool cursor,
       if (!pictureFromFrame(*f, false, p)) throw std::bad_alloc();
       icon.entries.emplace_back();
       s = makeEntry(p, f, options.png256, icon.entries.back());
-      if (progress && !progress->step()) return false;
+      if (progress && !progress->step()) s = CodecStatus::Cancelled;
     }
     // Programs that cannot read PNG images find the others first.
     if (options.xpOrder)
@@ -168,11 +168,7 @@ bool WriteAniFile(const std::string& path, Animation& a, const IconWriteOptions&
   AniFile ani;
   std::vector<Picture> pictures;
   std::vector<uint8_t> bytes;
-  CodecStatus s = CodecStatus::Ok;
-  if (!composedPictures(a, pictures, progress)) {
-    if (progress && progress->cancelled()) return false;
-    s = CodecStatus::NoMemory;
-  }
+  CodecStatus s = composedPictures(a, pictures, progress);
   try {
     const Frame* f = firstFrame(a);
     if (a.hideFirstFrame && a.frameCount > 1) f = nextFrame(f);

@@ -46,6 +46,7 @@ enum class CodecStatus {
   TooLarge,     // beyond the pixel limit or the file's pixel budget
   NoMemory,
   WriteFailed,  // the sink refused bytes
+  Cancelled,    // the user stopped it
 };
 
 // Makes room for the picture's pixels after checking its size against the

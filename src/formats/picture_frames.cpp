@@ -160,10 +160,10 @@ bool pictureFromFrame(const Frame& f, bool trueColour, Picture& out) {
   return true;
 }
 
-bool composedPictures(Animation& a, std::vector<Picture>& out, Progress* progress) {
+CodecStatus composedPictures(Animation& a, std::vector<Picture>& out, Progress* progress) {
   out.clear();
   auto player = startPlayer(a);
-  if (!player) return false;
+  if (!player) return CodecStatus::NoMemory;
   if (progress) progress->setRange(a.frameCount);
   try {
     for (Frame* c = firstPicture(*player); c; c = nextPicture(*player)) {
@@ -174,12 +174,12 @@ bool composedPictures(Animation& a, std::vector<Picture>& out, Progress* progres
       p.hasAlpha = true;
       p.delay = static_cast<int>(std::min<uint32_t>(ticksToGifDelay(std::max(c->delay, 0)), 0xFFFFFF));
       out.push_back(std::move(p));
-      if (progress && !progress->step()) return false;
+      if (progress && !progress->step()) return CodecStatus::Cancelled;
     }
   } catch (const std::bad_alloc&) {
-    return false;
+    return CodecStatus::NoMemory;
   }
-  return !out.empty();
+  return out.empty() ? CodecStatus::NoMemory : CodecStatus::Ok;
 }
 
 int readFileWith(const std::string& path,
@@ -254,6 +254,7 @@ void reportWriteFailure(CodecStatus status, const char* name) {
   switch (status) {
     case CodecStatus::Ok:
     case CodecStatus::WriteFailed:  // the save names the file it could not write
+    case CodecStatus::Cancelled:
       return;
     case CodecStatus::TooLarge:
       showWarning(format(Str::ImageTooLarge, name));

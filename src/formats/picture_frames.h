@@ -34,9 +34,8 @@ std::unique_ptr<Frame> frameFromPicture(const Picture& picture);
 bool pictureFromFrame(const Frame& frame, bool trueColour, Picture& out);
 
 // Every picture a viewer sees (screen-sized, R, G, B, A), each with its
-// delay in hundredths of a second. False when memory runs out or the user
-// cancelled.
-bool composedPictures(Animation& animation, std::vector<Picture>& out, Progress* progress);
+// delay in hundredths of a second. NoMemory or Cancelled on failure.
+CodecStatus composedPictures(Animation& animation, std::vector<Picture>& out, Progress* progress);
 
 // Creates `path` and writes `bytes`. False without a message: the save that
 // called says that the file could not be written.
@@ -57,7 +56,7 @@ int readFileWith(const std::string& path,
                  int (*read)(const uint8_t*, size_t, std::unique_ptr<Animation>&),
                  std::unique_ptr<Animation>& out);
 
-// Writes what an encoder made, or shows why it made nothing.
+// Writes what an encoder made, or shows why it made nothing (a cancel says nothing).
 bool finishWrite(const std::string& path, CodecStatus status, const std::vector<uint8_t>& bytes,
                  const char* format);
 

@@ -39,7 +39,10 @@ bool WritePsdFile(const std::string& path, const Animation& a, bool layerMask,
     for (const Frame* f = firstFrame(a); f; f = nextFrame(f)) {
       layers.emplace_back();
       if (!pictureFromFrame(*f, true, layers.back())) throw std::bad_alloc();
-      if (progress && !progress->step()) return false;
+      if (progress && !progress->step()) {
+        s = CodecStatus::Cancelled;
+        break;
+      }
     }
   } catch (const std::bad_alloc&) {
     s = CodecStatus::NoMemory;

@@ -1,5 +1,4 @@
 // Flash movies from documents: every picture a viewer sees, at its timing.
-#include "base/progress.h"
 #include "formats/image_files.h"
 #include "formats/picture_frames.h"
 #include "formats/swf_codec.h"
@@ -9,11 +8,7 @@ namespace fb {
 bool WriteSwfFile(const std::string& path, Animation& a, Progress* progress) {
   std::vector<Picture> pictures;
   std::vector<uint8_t> bytes;
-  CodecStatus s = CodecStatus::Ok;
-  if (!composedPictures(a, pictures, progress)) {
-    if (progress && progress->cancelled()) return false;
-    s = CodecStatus::NoMemory;
-  }
+  CodecStatus s = composedPictures(a, pictures, progress);
   if (s == CodecStatus::Ok) {
     // A picture that repeats the one before only lengthens it.
     std::vector<int> delays;
