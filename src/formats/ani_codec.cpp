@@ -13,7 +13,7 @@ using avi::putU32;
 
 namespace {
 
-constexpr uint32_t kIconFlag = 0x1;      // frames are icon or cursor files
+constexpr uint32_t kIconFlag = 0x1;  // frames are icon or cursor files
 constexpr int kMaxJiffies = 1 << 20;
 
 struct Header {
@@ -132,8 +132,10 @@ CodecStatus decodeAni(const uint8_t* data, size_t size, PixelBudget* budget, Ani
   size_t steps = h.steps ? h.steps : out.frames.size();
   // A "seq " chunk orders the steps even where the header's flag forgets to say so.
   const bool ordered = !sequence.empty();
-  if (ordered) steps = std::min(steps, sequence.size());
-  else steps = std::min(steps, out.frames.size());
+  if (ordered)
+    steps = std::min(steps, sequence.size());
+  else
+    steps = std::min(steps, out.frames.size());
   try {
     out.steps.resize(steps);
   } catch (const std::bad_alloc&) {

@@ -32,7 +32,11 @@ CodecStatus decodeAni(const uint8_t* data, size_t size, PixelBudget* budget, Ani
 CodecStatus encodeAni(const AniFile& ani, std::vector<uint8_t>& out);
 
 // Jiffies (1/60 s) and hundredths of a second, each rounded to the nearest.
-inline int jiffiesToHundredths(int jiffies) { return (jiffies * 100 + 30) / 60; }
-inline int hundredthsToJiffies(int hundredths) { return (hundredths * 60 + 50) / 100; }
+inline int jiffiesToHundredths(int jiffies) {
+  return (jiffies * 100 + 30) / 60;
+}
+inline int hundredthsToJiffies(int hundredths) {
+  return (hundredths * 60 + 50) / 100;
+}
 
 }  // namespace fb

@@ -28,15 +28,22 @@ struct DibHeader {
   uint32_t compression = kRgb;
   uint32_t sizeImage = 0;
   uint32_t clrUsed = 0;
-  uint32_t masks[4] = {0, 0, 0, 0};  // red, green, blue, alpha
-  size_t entrySize = 4;              // bytes per palette entry
-  size_t length = 0;                 // the header and any masks after it
+  uint32_t masks[4] = {0, 0, 0, 0};         // red, green, blue, alpha
+  size_t entrySize = 4;                     // bytes per palette entry
+  size_t length = 0;                        // the header and any masks after it
   uint64_t profileAt = 0, profileSize = 0;  // an embedded colour profile, from the header
 };
 
 bool validHeaderSize(uint32_t n) {
   switch (n) {
-    case 12: case 16: case 40: case 52: case 56: case 64: case 108: case 124:
+    case 12:
+    case 16:
+    case 40:
+    case 52:
+    case 56:
+    case 64:
+    case 108:
+    case 124:
       return true;
     default:
       return false;
@@ -98,8 +105,8 @@ CodecStatus parseHeader(const uint8_t* p, size_t avail, DibHeader& h) {
       break;
     case kBitfields:
     case kAlphaBitfields:
-      if (h.bits != 16 && h.bits != 32) return h.bits == 24 ? CodecStatus::Unsupported
-                                                            : CodecStatus::Corrupt;
+      if (h.bits != 16 && h.bits != 32)
+        return h.bits == 24 ? CodecStatus::Unsupported : CodecStatus::Corrupt;
       break;
     case kJpeg:
     case kPng:
@@ -332,7 +339,8 @@ CodecStatus decodeDib(const uint8_t* data, size_t size, size_t header, size_t pi
   // A colour profile (placed from the header's start) where the mask would
   // be: the image has no mask.
   const uint64_t base = pixelsAt - header;
-  if (h.profileSize && h.profileAt < base + maskEnd && h.profileAt + h.profileSize > base + xorBytes)
+  if (h.profileSize && h.profileAt < base + maskEnd &&
+      h.profileAt + h.profileSize > base + xorBytes)
     return CodecStatus::Ok;
   if (maskEnd > avail) {
     // Some writers leave the mask out of 32-bit images.
@@ -468,7 +476,8 @@ CodecStatus encodeIconDib(const Picture& p, std::vector<uint8_t>& out) {
     const int bits = p.indexed ? 8 : 32;
     std::vector<Rgb> pal = p.indexed ? coveringPalette(p) : std::vector<Rgb>{};
     // Hidden pixels draw black, so that the AND mask leaves the screen as it is.
-    if (p.indexed && p.transparentIndex >= 0 && static_cast<size_t>(p.transparentIndex) < pal.size())
+    if (p.indexed && p.transparentIndex >= 0 &&
+        static_cast<size_t>(p.transparentIndex) < pal.size())
       pal[static_cast<size_t>(p.transparentIndex)] = Rgb{};
     const size_t rowBytes = (static_cast<size_t>(p.width) * bits + 31) / 32 * 4;
     const size_t maskRow = (static_cast<size_t>(p.width) + 31) / 32 * 4;

@@ -111,8 +111,8 @@ CodecStatus encodeIcon(const IconFile& icon, std::vector<uint8_t>& out) {
       if (offset > 0xFFFFFFFFu) return CodecStatus::TooLarge;
     }
     for (size_t i = 0; i < count; ++i) {
-      const std::vector<uint8_t>& bytes = icon.entries[i].png.empty() ? images[i]
-                                                                      : icon.entries[i].png;
+      const std::vector<uint8_t>& bytes =
+          icon.entries[i].png.empty() ? images[i] : icon.entries[i].png;
       out.insert(out.end(), bytes.begin(), bytes.end());
     }
   } catch (const std::bad_alloc&) {

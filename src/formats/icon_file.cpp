@@ -59,7 +59,8 @@ int finishRead(std::vector<Picture>& pictures, CodecStatus s, bool shown, const 
 
 // An icon entry for a picture: PNG bytes for 256-pixel pictures when asked.
 CodecStatus makeEntry(const Picture& p, const Frame* frame, bool png256, IconEntry& e) {
-  if (p.width > 256 || p.height > 256 || p.width <= 0 || p.height <= 0) return CodecStatus::TooLarge;
+  if (p.width > 256 || p.height > 256 || p.width <= 0 || p.height <= 0)
+    return CodecStatus::TooLarge;
   e.width = p.width;
   e.height = p.height;
   e.hotspotX = p.hotspotX;
@@ -76,7 +77,7 @@ CodecStatus makeEntry(const Picture& p, const Frame* frame, bool png256, IconEnt
   }
   ByteSink sink(&e.png);
   return WritePngFrame(std::string(), *frame, nullptr, &sink) ? CodecStatus::Ok
-                                                               : CodecStatus::Corrupt;
+                                                              : CodecStatus::Corrupt;
 }
 
 }  // namespace

@@ -31,8 +31,7 @@ int ReadIconFile(const std::string& path, Progress* progress, std::unique_ptr<An
 int ReadAniFile(const std::string& path, Progress* progress, std::unique_ptr<Animation>& out);
 
 // The same from bytes in memory (the pixel budget taken from their size).
-using ImageBytesReader = int (*)(const uint8_t* data, size_t size,
-                                 std::unique_ptr<Animation>& out);
+using ImageBytesReader = int (*)(const uint8_t* data, size_t size, std::unique_ptr<Animation>& out);
 int ReadBmpBytes(const uint8_t* data, size_t size, std::unique_ptr<Animation>& out);
 int ReadJpegBytes(const uint8_t* data, size_t size, std::unique_ptr<Animation>& out);
 int ReadPsdBytes(const uint8_t* data, size_t size, std::unique_ptr<Animation>& out);

@@ -7,8 +7,8 @@
 #include <new>
 
 // jpeglib.h needs size_t and FILE declared first.
-#include <jpeglib.h>
 #include <jerror.h>
+#include <jpeglib.h>
 
 #include "document/bitmap.h"
 
@@ -85,8 +85,8 @@ bool runDecoder(DecodeJob* job) {
     job->status = CodecStatus::TooLarge;
     std::longjmp(err.jump, 1);
   }
-  job->status = allocatePixels(*job->out, static_cast<int>(w), static_cast<int>(h), false,
-                               job->budget);
+  job->status =
+      allocatePixels(*job->out, static_cast<int>(w), static_cast<int>(h), false, job->budget);
   if (job->status != CodecStatus::Ok) std::longjmp(err.jump, 1);
   if (cmyk) {
     job->row = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(w) * 4));
@@ -194,9 +194,12 @@ int exifOrientation(const uint8_t* d, size_t n) {
   const uint8_t* t = d + 6;  // the TIFF header
   const size_t size = n - 6;
   bool little;
-  if (t[0] == 'I' && t[1] == 'I') little = true;
-  else if (t[0] == 'M' && t[1] == 'M') little = false;
-  else return 0;
+  if (t[0] == 'I' && t[1] == 'I')
+    little = true;
+  else if (t[0] == 'M' && t[1] == 'M')
+    little = false;
+  else
+    return 0;
   auto u16 = [&](size_t at) -> uint32_t {
     return little ? t[at] | t[at + 1] << 8 : t[at] << 8 | t[at + 1];
   };
@@ -239,8 +242,7 @@ CodecStatus decodeJpeg(const uint8_t* data, size_t size, PixelBudget* budget, Pi
 
 CodecStatus encodeJpeg(const Picture& picture, int quality, std::vector<uint8_t>& out) {
   // The format's own limit on each side.
-  if (picture.width <= 0 || picture.height <= 0 || picture.width > 65500 ||
-      picture.height > 65500)
+  if (picture.width <= 0 || picture.height <= 0 || picture.width > 65500 || picture.height > 65500)
     return CodecStatus::TooLarge;
   EncodeJob job;
   job.picture = &picture;
@@ -249,8 +251,9 @@ CodecStatus encodeJpeg(const Picture& picture, int quality, std::vector<uint8_t>
   if (!job.row) return CodecStatus::NoMemory;
   const bool ok = runEncoder(&job);
   std::free(job.row);
-  CodecStatus status = ok ? CodecStatus::Ok
-                          : job.outOfMemory ? CodecStatus::NoMemory : CodecStatus::Corrupt;
+  CodecStatus status = ok                ? CodecStatus::Ok
+                       : job.outOfMemory ? CodecStatus::NoMemory
+                                         : CodecStatus::Corrupt;
   if (ok) {
     try {
       out.assign(job.buffer, job.buffer + job.length);

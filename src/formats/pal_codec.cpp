@@ -88,8 +88,8 @@ CodecStatus decodeJasc(const uint8_t* data, size_t size, std::vector<Rgb>& out) 
     if (!nextLine(data, size, at, line) || !numbers(line, v) || v.size() != 3 || v[0] > 255 ||
         v[1] > 255 || v[2] > 255)
       return CodecStatus::Corrupt;
-    out.push_back(Rgb{static_cast<uint8_t>(v[0]), static_cast<uint8_t>(v[1]),
-                      static_cast<uint8_t>(v[2])});
+    out.push_back(
+        Rgb{static_cast<uint8_t>(v[0]), static_cast<uint8_t>(v[1]), static_cast<uint8_t>(v[2])});
   }
   return CodecStatus::Ok;
 }

@@ -16,8 +16,8 @@ bool ReadPaletteFile(const std::string& path, std::unique_ptr<Palette>& out) {
     return false;
   }
   std::vector<Rgb> colours;
-  CodecStatus s = decodePaletteFile(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(),
-                                    colours);
+  CodecStatus s =
+      decodePaletteFile(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), colours);
   if (s == CodecStatus::Ok) {
     out = makePalette(colours.data(), static_cast<int>(colours.size()));
     if (!out) s = CodecStatus::NoMemory;
@@ -28,8 +28,8 @@ bool ReadPaletteFile(const std::string& path, std::unique_ptr<Palette>& out) {
 
 bool WritePaletteFile(const std::string& path, const Palette& palette) {
   std::vector<uint8_t> bytes;
-  encodeRiffPalette(std::vector<Rgb>(palette.entries.begin(), palette.entries.begin() + palette.count),
-                    bytes);
+  encodeRiffPalette(
+      std::vector<Rgb>(palette.entries.begin(), palette.entries.begin() + palette.count), bytes);
   if (writeFileBytes(path, bytes)) return true;
   showWarning(format(Str::CannotWriteTo, path.c_str()));
   return false;

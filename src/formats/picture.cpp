@@ -99,13 +99,32 @@ bool applyOrientation(Picture& p, int orientation) {
         // The source pixel shown at (x, y).
         int sx = x, sy = y;
         switch (orientation) {
-          case 2: sx = w - 1 - x; break;
-          case 3: sx = w - 1 - x; sy = h - 1 - y; break;
-          case 4: sy = h - 1 - y; break;
-          case 5: sx = y; sy = x; break;
-          case 6: sx = y; sy = h - 1 - x; break;
-          case 7: sx = w - 1 - y; sy = h - 1 - x; break;
-          case 8: sx = w - 1 - y; sy = x; break;
+          case 2:
+            sx = w - 1 - x;
+            break;
+          case 3:
+            sx = w - 1 - x;
+            sy = h - 1 - y;
+            break;
+          case 4:
+            sy = h - 1 - y;
+            break;
+          case 5:
+            sx = y;
+            sy = x;
+            break;
+          case 6:
+            sx = y;
+            sy = h - 1 - x;
+            break;
+          case 7:
+            sx = w - 1 - y;
+            sy = h - 1 - x;
+            break;
+          case 8:
+            sx = w - 1 - y;
+            sy = x;
+            break;
         }
         const uint8_t* s = p.pixels.data() + (static_cast<size_t>(sy) * w + sx) * bpp;
         std::copy(s, s + bpp, out.data() + (static_cast<size_t>(y) * ow + x) * bpp);

@@ -22,7 +22,7 @@ struct Picture {
   // Rows are top-down and tightly packed.
   bool indexed = false;
   std::vector<uint8_t> pixels;
-  std::vector<Rgb> palette;  // indexed only; up to 256 entries
+  std::vector<Rgb> palette;   // indexed only; up to 256 entries
   int transparentIndex = -1;  // indexed only; -1 none
   bool hasAlpha = false;      // true colour: whether A says anything (else all 255)
   int hotspotX = -1, hotspotY = -1;

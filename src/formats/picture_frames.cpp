@@ -148,7 +148,8 @@ bool pictureFromFrame(const Frame& f, bool trueColour, Picture& out) {
       for (int y = 0; y < f.height; ++y)
         std::memcpy(out.row(y), f.dib->row(y), static_cast<size_t>(f.width));
       if (f.palette)
-        out.palette.assign(f.palette->entries.begin(), f.palette->entries.begin() + f.palette->count);
+        out.palette.assign(f.palette->entries.begin(),
+                           f.palette->entries.begin() + f.palette->count);
       if (f.transparent()) out.transparentIndex = f.transparentIndex;
       return true;
     }
@@ -172,7 +173,8 @@ CodecStatus composedPictures(Animation& a, std::vector<Picture>& out, Progress* 
       p.height = c->height;
       p.pixels = canvasToRgba(*c);
       p.hasAlpha = true;
-      p.delay = static_cast<int>(std::min<uint32_t>(ticksToGifDelay(std::max(c->delay, 0)), 0xFFFFFF));
+      p.delay =
+          static_cast<int>(std::min<uint32_t>(ticksToGifDelay(std::max(c->delay, 0)), 0xFFFFFF));
       out.push_back(std::move(p));
       if (progress && !progress->step()) return CodecStatus::Cancelled;
     }

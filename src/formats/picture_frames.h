@@ -18,8 +18,8 @@ class Progress;
 // A new animation of the given screen size holding one frame per picture, in
 // order, with the disposal given. When all pictures are indexed, they share
 // the first one's palette as the global palette when theirs is the same, else
-// keep their own as a local one (as they always do beside true colour); true-colour pictures become frames with 24-bit
-// colour data (and alpha, when any pixel has some) for frame insertion to map.
+// keep their own as a local one (as they always do beside true colour); true-colour pictures become
+// frames with 24-bit colour data (and alpha, when any pixel has some) for frame insertion to map.
 // The pictures' pixels are moved out. Null when memory runs out.
 std::unique_ptr<Animation> animationFromPictures(std::vector<Picture>& pictures, int width,
                                                  int height, int disposal);

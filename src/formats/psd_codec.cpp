@@ -179,7 +179,7 @@ CodecStatus readLayerRecord(Cursor& c, int maxChannels, LayerRecord& r) {
   }
   Cursor blend = c.part(4);
   if (!c.ok() || blend.u32() != 0x3842494D) return CodecStatus::Corrupt;  // "8BIM"
-  c.skip(4);  // blend mode key
+  c.skip(4);                                                              // blend mode key
   r.opacity = static_cast<int>(c.u8());
   c.skip(1);  // clipping
   const uint32_t flags = c.u8();
@@ -261,8 +261,7 @@ CodecStatus readLayers(Cursor& section, int mode, int maxChannels, PixelBudget* 
       if (!info.ok()) return CodecStatus::Corrupt;
     }
     const bool shown = r.visible && w > 0 && h > 0 && r.left >= -kMaxSide * 10 &&
-                       r.top >= -kMaxSide * 10 && r.left <= kMaxSide * 10 &&
-                       r.top <= kMaxSide * 10;
+                       r.top >= -kMaxSide * 10 && r.left <= kMaxSide * 10 && r.top <= kMaxSide * 10;
     if (!shown) continue;
     Picture p;
     CodecStatus s = allocatePixels(p, w, h, false, budget);
@@ -372,9 +371,8 @@ CodecStatus readComposite(Cursor& c, int mode, int channels, const std::vector<R
     } else {
       for (int y = 0; y < h; ++y) {
         const uint32_t k = counts.u16();
-        if (k > c.left() ||
-            !unpackBits(c.here(), k, plane.data() + static_cast<size_t>(y) * w,
-                        static_cast<size_t>(w)))
+        if (k > c.left() || !unpackBits(c.here(), k, plane.data() + static_cast<size_t>(y) * w,
+                                        static_cast<size_t>(w)))
           return CodecStatus::Corrupt;
         c.skip(k);
       }
@@ -447,7 +445,7 @@ void appendLayerRecord(std::vector<uint8_t>& out, const Picture& p, bool layerMa
   for (char c : std::string("8BIMnorm")) out.push_back(static_cast<uint8_t>(c));
   out.push_back(255);  // opacity
   out.push_back(0);    // clipping
-  out.push_back(0);  // flags: visible
+  out.push_back(0);    // flags: visible
   out.push_back(0);
   const size_t extraAt = out.size();
   put32be(out, 0);
@@ -468,8 +466,10 @@ void appendLayerRecord(std::vector<uint8_t>& out, const Picture& p, bool layerMa
   // The name as a Pascal string (ASCII, others as '?'), padded to 4 bytes.
   std::string ascii;
   for (unsigned char c : p.name)
-    if (c < 0x80) ascii += static_cast<char>(c);
-    else if ((c & 0xC0) != 0x80) ascii += '?';
+    if (c < 0x80)
+      ascii += static_cast<char>(c);
+    else if ((c & 0xC0) != 0x80)
+      ascii += '?';
   if (ascii.size() > 255) ascii.resize(255);
   out.push_back(static_cast<uint8_t>(ascii.size()));
   out.insert(out.end(), ascii.begin(), ascii.end());
@@ -577,7 +577,8 @@ CodecStatus decodePsd(const uint8_t* data, size_t size, PixelBudget* budget, Psd
     if (colourData.left() < 768) return CodecStatus::Corrupt;
     palette.resize(256);
     const uint8_t* t = colourData.here();
-    for (int i = 0; i < 256; ++i) palette[static_cast<size_t>(i)] = Rgb{t[i], t[256 + i], t[512 + i]};
+    for (int i = 0; i < 256; ++i)
+      palette[static_cast<size_t>(i)] = Rgb{t[i], t[256 + i], t[512 + i]};
   }
   Cursor resources = c.part(c.u32());
   if (!c.ok()) return CodecStatus::Corrupt;
@@ -611,8 +612,8 @@ CodecStatus decodePsd(const uint8_t* data, size_t size, PixelBudget* budget, Psd
   } catch (const std::bad_alloc&) {
     return CodecStatus::NoMemory;
   }
-  return readComposite(c, static_cast<int>(mode), channels, palette, transparentIndex,
-                       out.width, out.height, budget, out.pictures.back());
+  return readComposite(c, static_cast<int>(mode), channels, palette, transparentIndex, out.width,
+                       out.height, budget, out.pictures.back());
 }
 
 CodecStatus encodePsd(const std::vector<Picture>& layers, int width, int height, bool layerMask,

@@ -29,8 +29,7 @@ int ReadPsdFile(const std::string& path, Progress*, std::unique_ptr<Animation>& 
   return readFileWith(path, ReadPsdBytes, out);
 }
 
-bool WritePsdFile(const std::string& path, const Animation& a, bool layerMask,
-                  Progress* progress) {
+bool WritePsdFile(const std::string& path, const Animation& a, bool layerMask, Progress* progress) {
   std::vector<Picture> layers;
   std::vector<uint8_t> bytes;
   CodecStatus s = CodecStatus::Ok;

@@ -200,7 +200,8 @@ CodecStatus encodeSwf(const SwfMovie& m, std::vector<uint8_t>& out) {
     appendTag(body, kTagSetBackground, {255, 255, 255});
     int64_t shown = 0;
     for (size_t i = 0; i < m.shots.size(); ++i) {
-      const uint16_t bitmap = static_cast<uint16_t>(2 * i + 1), shape = static_cast<uint16_t>(2 * i + 2);
+      const uint16_t bitmap = static_cast<uint16_t>(2 * i + 1),
+                     shape = static_cast<uint16_t>(2 * i + 2);
       if (!appendBitmap(body, bitmap, *m.shots[i].picture)) return CodecStatus::NoMemory;
       appendShape(body, shape, bitmap, m.width, m.height);
       // Place the shape at depth 1, replacing the one before.

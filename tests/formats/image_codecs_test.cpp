@@ -58,7 +58,7 @@ TEST(BmpCodec, Rle8RunsDeltasAndUnpaintedPixelsTransparent) {
   Picture p;
   ASSERT_EQ(decode(bmpFile(4, 3, 8, 1, kFour, rle), p), CodecStatus::Ok);
   ASSERT_TRUE(p.indexed);
-  ASSERT_EQ(p.transparentIndex, 4);  // a new entry: the palette had room
+  ASSERT_EQ(p.transparentIndex, 4);                // a new entry: the palette had room
   const std::vector<uint8_t> want = {4, 4, 4, 4,   // top row: never painted
                                      4, 3, 4, 4,   // row 1: the delta skipped column 0
                                      1, 1, 2, 3};  // bottom row
@@ -99,8 +99,8 @@ TEST(BmpCodec, TopDownRowsAndBitfieldScaling) {
   Picture p;
   ASSERT_EQ(decode(file, p), CodecStatus::Ok);
   ASSERT_FALSE(p.indexed);
-  const std::vector<uint8_t> want = {255, 0, 0, 255, 0, 4, 0, 255,     // top row as stored first
-                                     0, 0, 255, 255, 8, 8, 8, 255};    // 1*255/31, 2*255/63
+  const std::vector<uint8_t> want = {255, 0, 0,   255, 0, 4, 0, 255,   // top row as stored first
+                                     0,   0, 255, 255, 8, 8, 8, 255};  // 1*255/31, 2*255/63
   EXPECT_EQ(p.pixels, want);
   // A colour channel without bits is damage.
   EXPECT_EQ(decode(bmpFile(2, -2, 16, 3, {}, px, {0xF800, 0x07E0, 0}), p), CodecStatus::Corrupt);
@@ -123,7 +123,8 @@ TEST(BmpCodec, WritesTheFewestIndexBitsAndReadsBack) {
     ASSERT_EQ(allocatePixels(p, 7, 3, true, nullptr), CodecStatus::Ok);
     for (int i = 0; i < colours; ++i)
       p.palette.push_back(Rgb{static_cast<uint8_t>(i), 1, static_cast<uint8_t>(255 - i)});
-    for (size_t i = 0; i < p.pixels.size(); ++i) p.pixels[i] = static_cast<uint8_t>((i * 5) % colours);
+    for (size_t i = 0; i < p.pixels.size(); ++i)
+      p.pixels[i] = static_cast<uint8_t>((i * 5) % colours);
     std::vector<uint8_t> file;
     ASSERT_EQ(encodeBmp(p, false, file), CodecStatus::Ok);
     const int bits = avi::getU16(file.data() + 28);
@@ -180,7 +181,8 @@ TEST(IconCodec, MasksBecomeTransparencyAndAFullPaletteTurnsTrueColour) {
   Picture full;
   ASSERT_EQ(allocatePixels(full, 16, 17, true, nullptr), CodecStatus::Ok);
   full.palette.assign(256, Rgb{});
-  for (int i = 0; i < 256; ++i) full.palette[static_cast<size_t>(i)] = Rgb{static_cast<uint8_t>(i), 0, 0};
+  for (int i = 0; i < 256; ++i)
+    full.palette[static_cast<size_t>(i)] = Rgb{static_cast<uint8_t>(i), 0, 0};
   for (size_t i = 0; i < full.pixels.size(); ++i) full.pixels[i] = static_cast<uint8_t>(i);
   std::vector<uint8_t> hidden(full.pixels.size(), 0);
   hidden.back() = 1;  // pixel 271 (index 15), which also shows at pixel 15
@@ -362,8 +364,8 @@ TEST(PsdCodec, DamagedSizesAreRefused) {
 
 TEST(JpegCodec, ExifOrientationAndTurning) {
   // "Exif\0\0", a big-endian TIFF header, one entry: orientation 6.
-  std::vector<uint8_t> exif = {'E', 'x', 'i', 'f', 0, 0, 'M', 'M', 0, 42, 0, 0, 0, 8, 0, 1,
-                               0x01, 0x12, 0, 3, 0, 0, 0, 1, 0, 6, 0, 0};
+  std::vector<uint8_t> exif = {'E', 'x', 'i',  'f',  0, 0, 'M', 'M', 0, 42, 0, 0, 0, 8,
+                               0,   1,   0x01, 0x12, 0, 3, 0,   0,   0, 1,  0, 6, 0, 0};
   EXPECT_EQ(exifOrientation(exif.data(), exif.size()), 6);
   EXPECT_EQ(exifOrientation(exif.data(), 20), 0);  // the entry cut off
   exif[25] = 9;

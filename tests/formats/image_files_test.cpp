@@ -1,5 +1,7 @@
 // The further formats as documents: pictures into frames, the open and save
 // dispatch, the options taken from the preferences, and hostile files.
+#include "formats/image_files.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -10,7 +12,6 @@
 #include "formats/ani_codec.h"
 #include "formats/avi_riff.h"
 #include "formats/bmp_codec.h"
-#include "formats/image_files.h"
 #include "formats/picture_frames.h"
 #include "io/open_save.h"
 #include "testutil.h"
@@ -65,7 +66,8 @@ TEST(PictureFrames, PalettesAreSharedOnlyAmongIndexedPictures) {
 
   // Beside true colour, indexed pictures keep their palettes to themselves:
   // mapping the true colour into a global palette leaves them alone.
-  std::vector<Picture> mixed = {indexedPicture(2, 2, a), rgbaPicture(2, 2, 255), rgbaPicture(2, 2, 7)};
+  std::vector<Picture> mixed = {indexedPicture(2, 2, a), rgbaPicture(2, 2, 255),
+                                rgbaPicture(2, 2, 7)};
   doc = animationFromPictures(mixed, 2, 2, 1);
   ASSERT_TRUE(doc);
   EXPECT_FALSE(doc->globalPalette);
@@ -158,7 +160,8 @@ TEST(OpenSave, ExtensionsReachTheirReadersAndWriters) {
   RecordingReporter said;
   ScopedReporter scope(said);
   for (const char* name : {"a.bmp", "a.jpg", "a.psd", "a.ico", "a.cur", "a.ani"}) {
-    ASSERT_TRUE(saveByType(dir.file(name), *doc, saveopt::WholeAnimation, typeOfPath(name), nullptr))
+    ASSERT_TRUE(
+        saveByType(dir.file(name), *doc, saveopt::WholeAnimation, typeOfPath(name), nullptr))
         << name << " " << (said.texts().empty() ? "" : said.texts()[0]);
     std::unique_ptr<Animation> back;
     EXPECT_EQ(openFile(dir.file(name), back, nullptr), kReadComplete) << name;
@@ -211,8 +214,8 @@ TEST(OpenSave, SingleImagesNumberedFilesAndFilmstrips) {
     EXPECT_EQ(bytes[28], 24) << "the 24-bit option";
   }
   // One JPEG filmstrip of every picture, two to a row.
-  ASSERT_TRUE(saveByType(dir.file("s.jpg"), *doc, saveopt::Filmstrip | (2u << 16), kTypeJpeg,
-                         nullptr));
+  ASSERT_TRUE(
+      saveByType(dir.file("s.jpg"), *doc, saveopt::Filmstrip | (2u << 16), kTypeJpeg, nullptr));
   std::unique_ptr<Animation> strip;
   ASSERT_EQ(openFile(dir.file("s.jpg"), strip, nullptr), kReadComplete);
   EXPECT_EQ(strip->width, 2 * doc->width);
