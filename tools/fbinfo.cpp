@@ -155,7 +155,7 @@ void printJson(const std::string& path, int result, Animation& a) {
   std::printf("  \"file\": %s,\n", jsonString(path).c_str());
   std::printf("  \"result\": %d,\n", result);
   std::printf("  \"width\": %d,\n  \"height\": %d,\n", a.width, a.height);
-  std::printf("  \"playCount\": %d,\n  \"frameCount\": %d,\n", a.playCount, a.frameCount);
+  std::printf("  \"playCount\": %d,\n  \"frameCount\": %d,\n", a.playCount, a.frameCount());
   std::printf("  \"hideFirstFrame\": %d,\n", a.hideFirstFrame);
   std::printf("  \"apngRules\": %d,\n", a.apngRules);
   std::printf("  \"screenFlags\": %d,\n  \"backgroundIndex\": %d,\n  \"aspectRatio\": %d,\n",

@@ -159,7 +159,7 @@ bool fillImage(const Animation& a, const Frame& f, bool write24Bit, std::vector<
   // drawn at their place over the background.
   uint8_t fill = a.backgroundIndex;
   std::fill(image.begin(), image.end(), uint8_t{0});
-  const Palette* pal = f.palette ? f.palette : a.globalPalette.get();
+  const Palette* pal = f.palette() ? f.palette() : a.globalPalette.get();
   Rgb bg = pal && fill < pal->count ? (*pal)[fill] : Rgb{};
   for (int y = 0; y < h; ++y) {
     uint8_t* dst = image.data() + static_cast<size_t>(h - 1 - y) * stride;
@@ -194,15 +194,12 @@ bool fillImage(const Animation& a, const Frame& f, bool write24Bit, std::vector<
 
 // Moves the fixed copy's content into the document, which keeps its identity.
 void adoptContent(Animation& into, Animation& from) {
-  std::swap(into.head, from.head);
-  std::swap(into.globalPalette, from.globalPalette);
-  std::swap(into.frameCount, from.frameCount);
-  std::swap(into.width, from.width);
-  std::swap(into.height, from.height);
-  std::swap(into.screenFlags, from.screenFlags);
-  std::swap(into.backgroundIndex, from.backgroundIndex);
-  std::swap(into.selectedCount, from.selectedCount);
-  std::swap(into.anchorIndex, from.anchorIndex);
+  // Only the picture: the play count, hidden first frame and aspect stay the document's.
+  std::swap(into.playCount, from.playCount);
+  std::swap(into.hideFirstFrame, from.hideFirstFrame);
+  std::swap(into.apngRules, from.apngRules);
+  std::swap(into.aspectRatio, from.aspectRatio);
+  swapContents(into, from);
   into.encodedSize = -1;
   recountColourUsage(into);
 }
@@ -267,7 +264,7 @@ void showCodecMissing(uint32_t handler) {
 
 uint32_t aviExportTraits(const Animation& a) {
   uint32_t t = 0;
-  if (a.frameCount > 1) t |= avitraits::ManyFrames;
+  if (a.frameCount() > 1) t |= avitraits::ManyFrames;
   if (a.selectedCount > 0) t |= avitraits::Selection;
   for (Frame* f = firstFrame(a); f; f = nextFrame(f)) {
     if (f->hasRgb()) t |= avitraits::TrueColour;
@@ -513,7 +510,6 @@ int ReadAviFile(const std::string& path, Progress* progress, std::unique_ptr<Ani
   auto fileSize = std::filesystem::file_size(path, sizeError);
   PixelBudget pixels(sizeError ? 0 : static_cast<int64_t>(fileSize));
   int result = kReadComplete;
-  Block* last = a->head;
   for (int64_t s = 0; s < end;) {
     const std::vector<uint8_t>* dib = stream->getFrame(s);
     if (!dib) dib = stream->getFrame(stream->timeToSample(stream->sampleToTime(s)));
@@ -526,21 +522,18 @@ int ReadAviFile(const std::string& path, Progress* progress, std::unique_ptr<Ani
         static_cast<int64_t>(l.h.bitCount == 8 ? stride8(width) : stride24(width)) * height;
     used += bytes;
     bool fits = used <= budget && pixels.take(static_cast<int64_t>(width) * height);
-    Frame* f = fits ? newBlankFrame(width, height) : nullptr;
-    if (!f) {
+    auto made = fits ? newBlankFrame(width, height) : nullptr;
+    if (!made) {
       showWarning(text(Str::AviNoMemoryVideo));
       return kReadFailed;
     }
-    insertAfter(last, f);
-    last = f;
-    ++a->frameCount;
+    Frame* f = appendFrame(*a, std::move(made));
     try {
       if (l.h.bitCount == 8 && a->globalPalette) {
         auto bitmap = createBitmap(width, height, a->globalPalette.get());
         if (!bitmap) throw std::bad_alloc();
         for (int y = 0; y < height && y < l.height; ++y)
           std::memcpy(bitmap->row(y), rowOf(l, y), static_cast<size_t>(std::min(width, l.h.width)));
-        f->palette = a->globalPalette.get();
         // A sample with a colour table of its own keeps it as a local palette.
         int n = std::min(l.colours, static_cast<int>(formatTable.size() / 4));
         bool differs = l.colours != static_cast<int>(formatTable.size() / 4);
@@ -609,7 +602,7 @@ int ReadAviFile(const std::string& path, Progress* progress, std::unique_ptr<Ani
     if (next < 0) break;
     s = next;
   }
-  if (a->frameCount == 0) {
+  if (a->frameCount() == 0) {
     showWarning(text(Str::AviReadError));
     return kReadFailed;
   }

@@ -253,8 +253,8 @@ Build fillFrame(Frame& f, const DecodeJob& job, Animation& a) {
     if (!p) return Build::OutOfMemory;
     setGlobalPalette(a, std::move(p));
   }
-  f.palette = a.globalPalette.get();
-  auto dib = createBitmap(w, h, f.palette);
+  f.lendPalette(a.globalPalette.get());
+  auto dib = createBitmap(w, h, f.palette());
   if (!dib) return Build::OutOfMemory;
   for (int y = 0; y < h; ++y)
     std::memcpy(dib->row(y), job.pixels + job.rowBytes * static_cast<size_t>(y),
@@ -305,17 +305,14 @@ FrameControl stillControl(uint32_t width, uint32_t height) {
   return fc;
 }
 
-Build appendFrame(Animation& a, Block*& tail, const DecodeJob& job, const FrameControl& fc) {
+Build addDecodedFrame(Animation& a, const DecodeJob& job, const FrameControl& fc) {
   if (job.width != fc.width || job.height != fc.height) return Build::Corrupt;
-  std::unique_ptr<Frame> f(newFrame(nullptr));
+  std::unique_ptr<Frame> f = newFrame(nullptr);
   if (!f) return Build::OutOfMemory;
   applyControl(*f, fc);
   Build b = fillFrame(*f, job, a);
   if (b != Build::Ok) return b;
-  Frame* raw = f.release();
-  link(tail, raw);
-  tail = raw;
-  ++a.frameCount;
+  appendFrame(a, std::move(f));
   return Build::Ok;
 }
 
@@ -323,7 +320,7 @@ Build appendFrame(Animation& a, Block*& tail, const DecodeJob& job, const FrameC
 // little-endian) to a one-picture animation: the picture is a filmstrip of
 // that many frames side by side.
 void applyFilmstripChunk(Animation& a, const uint8_t* data, size_t length) {
-  if (length < 4 || a.frameCount != 1) return;
+  if (length < 4 || a.frameCount() != 1) return;
   auto le32 = [](const uint8_t* p) {
     return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
            (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
@@ -434,10 +431,8 @@ int ReadPngStream(ByteSource& source, Progress* progress, std::unique_ptr<Animat
   a->height = static_cast<int32_t>(height);
   a->playCount =
       layout.animated ? static_cast<int32_t>(std::min<uint32_t>(layout.plays, 0x7FFFFFFF)) : 0;
-  a->frameCount = 0;
   a->hideFirstFrame = layout.animated && layout.firstFrameHidden ? 1 : 0;
   a->apngRules = layout.animated ? 1 : 0;
-  Block* tail = a->head;
 
   const size_t total = layout.frames.size() + (layout.firstFrameHidden || !layout.animated ? 1 : 0);
   if (progress) progress->setRange(static_cast<int64_t>(total));
@@ -474,7 +469,7 @@ int ReadPngStream(ByteSource& source, Progress* progress, std::unique_ptr<Animat
     if (!decodeStream(&job)) return finish(fail(job));
     FrameControl fc = layout.animated && !layout.firstFrameHidden ? layout.frames.front().control
                                                                   : stillControl(width, height);
-    Build b = appendFrame(*a, tail, job, fc);
+    Build b = addDecodedFrame(*a, job, fc);
     if (b != Build::Ok) return finish(b);
     if (job.pAniFound)
       pAni.resize(job.pAniLength);
@@ -524,7 +519,7 @@ int ReadPngStream(ByteSource& source, Progress* progress, std::unique_ptr<Animat
     job.segmentCount = segments.size();
     job.keyToAlpha = keyToAlpha;
     if (!decodeStream(&job)) return finish(fail(job));
-    Build b = appendFrame(*a, tail, job, frame.control);
+    Build b = addDecodedFrame(*a, job, frame.control);
     if (b != Build::Ok) return finish(b);
     if (progress && !progress->step()) cancelled = true;
   }

@@ -32,7 +32,7 @@ enum class ExtResult { Ok, Failed };
 
 // Reads an extension with label 0x01, 0xFE or 0xFF. `stored` receives a block
 // to keep (or stays null). Loop counts go into the animation.
-ExtResult readExtension(ByteSource& file, uint8_t label, Animation& a, Block*& stored) {
+ExtResult readExtension(ByteSource& file, uint8_t label, Animation& a, std::unique_ptr<Block>& stored) {
   stored = nullptr;
   std::vector<uint8_t> payload;
   int len = file.readByte();
@@ -128,14 +128,14 @@ int readImage(ByteSource& file, Frame& frame, Animation& a, PixelBudget* budget)
     setLocalPalette(frame, std::move(local));
     frame.imageFlags = flags;
   } else {
-    frame.palette = a.globalPalette.get();
+    frame.lendPalette(a.globalPalette.get());
   }
 
   if (budget && !budget->take(static_cast<int64_t>(frame.width) * frame.height)) {
     showWarning(text(Str::NoMemoryFrameImage));
     return 0;
   }
-  frame.dib = createBitmap(frame.width, frame.height, frame.palette);
+  frame.dib = createBitmap(frame.width, frame.height, frame.palette());
   if (!frame.dib) {
     showWarning(text(Str::NoMemoryFrameImage));
     return 0;
@@ -204,7 +204,6 @@ int readGif(ByteSource& file, Progress* progress, std::unique_ptr<Animation>& ou
   a->width = le16(sd);
   a->height = le16(sd + 2);
   a->playCount = 1;
-  a->frameCount = 0;
   a->hideFirstFrame = 0;
   a->screenFlags = sd[4];
   a->aspectRatio = sd[6];
@@ -228,7 +227,6 @@ int readGif(ByteSource& file, Progress* progress, std::unique_ptr<Animation>& ou
     progress->setRange(file.size() > 0 ? file.size() : 0);
   }
 
-  Block* tail = a->head;
   std::unique_ptr<Frame> pending;
   PixelBudget budget(file.size() > 0 ? file.size() : 0);
   bool error = false;
@@ -251,16 +249,13 @@ int readGif(ByteSource& file, Progress* progress, std::unique_ptr<Animation>& ou
       case 0x21: {
         int label = file.readByte();
         if (label == kPlainTextTag || label == kCommentTag || label == kApplicationTag) {
-          Block* stored = nullptr;
+          std::unique_ptr<Block> stored;
           if (readExtension(file, static_cast<uint8_t>(label), *a, stored) != ExtResult::Ok) {
             corrupt();
             error = true;
             break;
           }
-          if (stored) {
-            link(tail, stored);
-            tail = stored;
-          }
+          if (stored) appendBlock(*a, std::move(stored));
           advance();
         } else if (label == 0xF9) {
           uint8_t gce[6];
@@ -269,7 +264,7 @@ int readGif(ByteSource& file, Progress* progress, std::unique_ptr<Animation>& ou
             error = true;
             break;
           }
-          pending.reset(newFrame(gce));
+          pending = newFrame(gce);
           if (!pending) error = true;
         } else if (label >= 0) {
           // An extension this program does not know: well-formed GIF lets
@@ -286,7 +281,7 @@ int readGif(ByteSource& file, Progress* progress, std::unique_ptr<Animation>& ou
       }
       case 0x2C: {
         std::unique_ptr<Frame> frame = std::move(pending);
-        if (!frame) frame.reset(newFrame(nullptr));
+        if (!frame) frame = newFrame(nullptr);
         if (!frame) {
           error = true;
           break;
@@ -295,10 +290,7 @@ int readGif(ByteSource& file, Progress* progress, std::unique_ptr<Animation>& ou
           error = true;
           break;
         }
-        ++a->frameCount;
-        Frame* f = frame.release();
-        link(tail, f);
-        tail = f;
+        appendFrame(*a, std::move(frame));
         advance();
         break;
       }
@@ -314,13 +306,13 @@ int readGif(ByteSource& file, Progress* progress, std::unique_ptr<Animation>& ou
   pending.reset();
 
   if (error) {
-    if (a->frameCount == 0) {
+    if (a->frameCount() == 0) {
       showWarning(text(Str::GifUnreadable));
       return kReadFailed;
     }
     showWarning(text(Str::GifPartial));
   }
-  if (cancelled && a->frameCount == 0) return kReadFailed;  // nothing to keep
+  if (cancelled && a->frameCount() == 0) return kReadFailed;  // nothing to keep
   int result = complete ? kReadComplete : kReadPartial;
 
   // Interlacing is dropped unless the user keeps it; the file size then no

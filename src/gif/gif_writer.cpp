@@ -253,7 +253,7 @@ bool writeFrameImage(ByteSink& sink, const Frame& f) {
     return false;
   if (f.localPalette && !writeColourTable(sink, *f.localPalette)) return false;
 
-  int codeSize = std::max(2, colourBits(f.palette ? f.palette->count : 256));
+  int codeSize = std::max(2, colourBits(f.palette() ? f.palette()->count : 256));
   const uint8_t* px = f.pixels();
   int w = f.dib ? f.dib->width : 0, h = f.dib ? f.dib->height : 0;
   if (codeSize < 8 && px) {
@@ -292,7 +292,7 @@ bool writeStreamHead(ByteSink& sink, Animation& a) {
     return false;
   if (a.globalPalette && !writeColourTable(sink, *a.globalPalette)) return false;
 
-  if (a.playCount != 1 && a.frameCount > 1) {
+  if (a.playCount != 1 && a.frameCount() > 1) {
     uint32_t loop = a.playCount == 0 ? 0 : std::min<uint32_t>(a.playCount - 1, 0xFFFF);
     static const uint8_t app[16] = {0x21, 0xFF, 0x0B, 'N', 'E', 'T', 'S', 'C',
                                     'A',  'P',  'E',  '2', '.', '0', 0x03, 0x01};
@@ -309,10 +309,10 @@ bool isKeptExtension(const Block* b) {
 
 int writeGifStream(ByteSink& sink, Animation& a, Progress* progress) {
   if (!writeStreamHead(sink, a)) return kWriteFailed;
-  if (progress) progress->setRange(a.frameCount);
+  if (progress) progress->setRange(a.frameCount());
   int64_t pixels = 0;
   for (Frame* f = firstFrame(a); f; f = nextFrame(f)) pixels += static_cast<int64_t>(f->width) * f->height;
-  unsigned workers = TaskPool::workersFor(static_cast<size_t>(a.frameCount), pixels);
+  unsigned workers = TaskPool::workersFor(static_cast<size_t>(a.frameCount()), pixels);
   if (workers == 0) {
     for (Block* b = a.head->next; b; b = b->next) {
       if (b->isFrame()) {
@@ -384,19 +384,20 @@ bool writeGifFile(const std::string& path, Animation& a, Progress* progress) {
 }
 
 bool writeFrameAsGif(const std::string& path, Frame& frame) {
+  // A one-frame document of its own: a copy of the frame, its palette as the
+  // global table.
   auto temp = createAnimation();
-  if (!temp) return false;
+  auto copy = duplicateBlock(&frame);
+  if (!temp || !copy) {
+    showWarning(text(Str::NoMemoryFrameImage));
+    return false;
+  }
   temp->width = frame.width;
   temp->height = frame.height;
   temp->playCount = 1;
-  temp->frameCount = 1;
-  // Borrow the frame's palette as the global table, and the frame itself.
-  std::unique_ptr<Palette> borrowed(frame.palette);
-  setGlobalPalette(*temp, std::move(borrowed), false);
-  Block* prev = frame.prev;
-  Block* next = frame.next;
-  frame.prev = frame.next = nullptr;
-  link(temp->head, &frame);
+  if (const Palette* p = frame.palette())
+    setGlobalPalette(*temp, copyPalette(*p));
+  appendBlock(*temp, std::move(copy));
 
   fileops::WriteFile file;
   bool ok = false;
@@ -407,12 +408,6 @@ bool writeFrameAsGif(const std::string& path, Frame& frame) {
   } else {
     showWarning(format(Str::CannotSaveTemporary, path.c_str()));
   }
-
-  // Give everything back before the temporary record goes.
-  temp->head->next = nullptr;
-  frame.prev = prev;
-  frame.next = next;
-  temp->globalPalette.release();
   return ok;
 }
 
@@ -441,13 +436,9 @@ void stampSignature(Animation& a) {
     b = next;
   }
   if (sig.empty()) return;
-  Block* c = newBlock(kCommentTag, 1);
-  if (!c) return;
-  if (!setCommentText(c, sig)) {
-    destroyBlock(c);
-    return;
-  }
-  insertAfter(a.head, c);
+  auto c = newBlock(kCommentTag, 1);
+  if (!c || !setCommentText(c.get(), sig)) return;
+  a.insertAfterBlock(a.head, BlockPtr(std::move(c)));
 }
 
 int32_t encodedSize(Animation& a, bool force, Progress* progress) {

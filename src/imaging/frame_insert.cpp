@@ -81,7 +81,7 @@ bool clipFrameToScreen(Frame& f, int width, int height) {
     showWarning(text(Str::NoMemoryFrameImage));
     return false;
   }
-  refreshFrameColours(f, f.localPalette ? nullptr : f.palette);
+  refreshFrameColours(f, f.localPalette ? nullptr : f.palette());
   return true;
 }
 
@@ -99,7 +99,7 @@ int insertAnimations(Animation& target, std::unique_ptr<Animation>& sources, int
     newHeight = std::max({newHeight, s->height, e.height});
   }
   const int oldWidth = target.width, oldHeight = target.height;
-  const int oldCount = target.frameCount;
+  const int oldCount = target.frameCount();
   if (!firstFrame(target)) {
     target.width = std::max(target.width, newWidth);
     target.height = std::max(target.height, newHeight);
@@ -140,7 +140,7 @@ int insertAnimations(Animation& target, std::unique_ptr<Animation>& sources, int
     return result;
   }
   sources.reset();
-  if (oldCount == 1 && target.frameCount > 1)
+  if (oldCount == 1 && target.frameCount() > 1)
     target.playCount = static_cast<int32_t>(prefGet(pref::DefaultPlayCount));
   target.encodedSize = -1;
   return 1;

@@ -885,21 +885,16 @@ int Engine::commit() {
   for (Update& u : updates_) applyFrameUpdate(u.update, globalOf(u.owner));
 
   if (req_.target) {
-    Block* cursor = req_.insertAfter ? req_.insertAfter : lastBlock(*req_.target);
-    Block* after = cursor->next;
+    Animation& t = *req_.target;
+    size_t position = !req_.insertAfter              ? SIZE_MAX
+                      : req_.insertAfter == t.head ? 0
+                                                   : t.positionOf(req_.insertAfter) + 1;
+    std::vector<BlockPtr> moving;
     for (Animation* s : animations_) {
       if (s == req_.target) continue;
-      Block* first = s->head->next;
-      if (first) {
-        link(cursor, first);
-        cursor = lastBlock(*s);
-        s->head->next = nullptr;
-      }
-      req_.target->frameCount += s->frameCount;
-      s->frameCount = 0;
+      for (auto& b : s->takeAll()) moving.push_back(std::move(b));
     }
-    cursor->next = after;
-    if (after) after->prev = cursor;
+    t.insertAt(position, std::move(moving));
   }
   std::vector<Animation*> homes = req_.target ? std::vector<Animation*>{req_.target} : animations_;
   for (Animation* a : homes) {

@@ -106,7 +106,7 @@ void tryTransparency(Frame& frame, const uint8_t* mask, int maskStride) {
     for (int y = 0; y < h; ++y)
       for (int x = 0; x < w; ++x)
         if (!unchanged(x, y)) usedByKept[px[static_cast<size_t>(y) * stride + x]] = true;
-    int count = frame.palette ? frame.palette->count : 256;
+    int count = frame.palette() ? frame.palette()->count : 256;
     f = -1;
     for (int i = count - 1; i >= 0; --i) {
       if (!usedByKept[i]) {
@@ -205,7 +205,7 @@ bool optimizeFrames(Animation& a, uint32_t options, Progress* progress) {
   }
   if (progress) {
     progress->setText(text(Str::OptimizingFrames));
-    progress->setRange(a.frameCount);
+    progress->setRange(a.frameCount());
   }
   const int S = p.stride;
   bool canvasHasContent = false;
@@ -215,7 +215,7 @@ bool optimizeFrames(Animation& a, uint32_t options, Progress* progress) {
   int64_t pixels = 0;
   for (Frame* f = firstFrame(a); f; f = nextFrame(f)) pixels += static_cast<int64_t>(f->width) * f->height;
   unsigned workers = (options & opt::Transparency)
-                         ? TaskPool::workersFor(static_cast<size_t>(a.frameCount), pixels)
+                         ? TaskPool::workersFor(static_cast<size_t>(a.frameCount()), pixels)
                          : 0;
   TaskPool trials(workers, 2 * workers);
 
@@ -326,7 +326,6 @@ bool optimizeFrames(Animation& a, uint32_t options, Progress* progress) {
         prev->delay += f->delay;
         Frame* next = nextFrame(f);
         removeBlock(a, f);
-        --a.frameCount;
         changed = true;
         f = next;
         continue;
@@ -489,22 +488,7 @@ bool OptimizeWorker::acceptTrial() {
   wait();
   if (!job_.trialValid || !job_.trial) return false;
   // The document keeps its identity: its content is exchanged with the trial's.
-  Animation& d = document_;
-  Animation& t = *job_.trial;
-  std::swap(d.width, t.width);
-  std::swap(d.height, t.height);
-  std::swap(d.playCount, t.playCount);
-  std::swap(d.frameCount, t.frameCount);
-  std::swap(d.hideFirstFrame, t.hideFirstFrame);
-  std::swap(d.head, t.head);
-  std::swap(d.anchorIndex, t.anchorIndex);
-  std::swap(d.selectedCount, t.selectedCount);
-  std::swap(d.globalPalette, t.globalPalette);
-  std::swap(d.screenFlags, t.screenFlags);
-  std::swap(d.backgroundIndex, t.backgroundIndex);
-  std::swap(d.aspectRatio, t.aspectRatio);
-  std::swap(d.encodedSize, t.encodedSize);
-  std::swap(d.colourUsage, t.colourUsage);
+  swapContents(document_, *job_.trial);
   job_.trial.reset();
   job_.trialValid = false;
   return true;

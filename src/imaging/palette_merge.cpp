@@ -96,13 +96,10 @@ int mapFrameIntoGlobalPalette(MergeChooser* chooser, Animation& a, Frame& frame,
   temp->width = a.width;
   temp->height = a.height;
   Block* before = frame.prev;
-  unlinkBlock(&frame);
-  link(temp->head, &frame);
-  temp->frameCount = 1;
-  --a.frameCount;
+  const size_t position = a.positionOf(&frame);
+  temp->append(a.take(&frame));
   uint8_t imageFlags = frame.imageFlags;
   setGlobalPalette(*temp, setLocalPalette(frame, nullptr));
-  frame.palette = temp->globalPalette.get();
 
   uint32_t m = method ? method : prefGet(pref::MergeMethod);
   if (methodOf(m) == merge::LocalPerFrame) m = (m & ~merge::MethodBits) | merge::Adaptive;
@@ -115,9 +112,7 @@ int mapFrameIntoGlobalPalette(MergeChooser* chooser, Animation& a, Frame& frame,
   int result = runMerge(request);
   if (result != 1) {
     // Put the frame back as it was.
-    unlinkBlock(&frame);
-    insertAfter(before, &frame);
-    ++a.frameCount;
+    a.insertAt(position, {temp->take(&frame)});
     setLocalPalette(frame, setGlobalPalette(*temp, nullptr, false));
     frame.imageFlags = imageFlags;
     refreshFrameColours(frame, a.globalPalette.get());
@@ -143,7 +138,7 @@ void remapFramePixels(Frame& frame, Palette* palette, const Rgb* entries, int co
     else
       frame.transparentIndex = static_cast<uint8_t>(t);
   }
-  frame.palette = palette;
+  if (!frame.owner) frame.lendPalette(palette);
   if (frame.dib) {
     frame.dib->colours.fill(Rgb{});
     if (entries)

@@ -110,8 +110,8 @@ int mapFrameIntoGlobalPalette(MergeChooser* chooser, Animation& animation, Frame
                               uint32_t method = 0);
 
 // Every pixel p becomes indexMap[p] (when a map is given; entries of −1 leave
-// the pixel alone); the frame's colour table becomes `entries` and its palette
-// `palette`. A transparent index that maps to −1 switches transparency off,
+// the pixel alone); the frame's colour table becomes `entries`, and a frame
+// outside any animation shows `palette`. A transparent index that maps to −1 switches transparency off,
 // otherwise it moves to its mapped value.
 void remapFramePixels(Frame& frame, Palette* palette, const Rgb* entries, int count,
                       const int* indexMap);

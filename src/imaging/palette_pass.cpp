@@ -104,8 +104,6 @@ bool shrinkPalettes(Animation& a, Progress* progress) {
       }
       a.backgroundIndex = static_cast<uint8_t>(map[a.backgroundIndex]);
       setGlobalPalette(a, std::move(smaller));
-      for (Frame* f = firstFrame(a); f; f = nextFrame(f))
-        if (!f->localPalette) f->palette = a.globalPalette.get();
       recountColourUsage(a);
       changed = true;
     }
@@ -116,7 +114,7 @@ bool shrinkPalettes(Animation& a, Progress* progress) {
   if (!anyLocal) return changed;
   if (progress) {
     progress->setText(text(Str::ShrinkingLocal));
-    progress->setRange(a.frameCount);
+    progress->setRange(a.frameCount());
   }
   for (Frame* f = firstFrame(a); f; f = nextFrame(f)) {
     if (f->localPalette) {
@@ -147,7 +145,7 @@ bool removeLocalPalettes(Animation& a, uint32_t options, Progress* progress) {
   }
   if (progress) {
     progress->setText(text(Str::RemovingLocalPalettes));
-    progress->setRange(a.frameCount);
+    progress->setRange(a.frameCount());
   }
   recountColourUsage(a);
   bool changed = false;
@@ -157,8 +155,6 @@ bool removeLocalPalettes(Animation& a, uint32_t options, Progress* progress) {
         // The first local palette becomes the global one.
         auto counts = pixelCounts(*f);
         setGlobalPalette(a, setLocalPalette(*f, nullptr));
-        for (Frame* g = firstFrame(a); g; g = nextFrame(g))
-          if (!g->localPalette) g->palette = a.globalPalette.get();
         a.colourUsage = counts;
         changed = true;
       } else if ((options & opt::MapToGlobal) || localColoursFit(a, *f)) {

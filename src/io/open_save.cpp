@@ -91,7 +91,7 @@ bool writePngWhole(const std::string& path, Animation& a, uint32_t, const Format
                    Progress* progress) {
   Frame* f = firstFrame(a);
   if (!f) return false;
-  if (a.frameCount > 1) return WriteApngFile(path, a, progress) != 0;
+  if (a.frameCount() > 1) return WriteApngFile(path, a, progress) != 0;
   return WritePngFrame(path, *f, nullptr) != 0;
 }
 
@@ -186,12 +186,12 @@ void transparentOnLoad(Animation& a) {
   uint32_t c = prefGet(pref::TransparentOnLoad);
   Rgb want{static_cast<uint8_t>(c), static_cast<uint8_t>(c >> 8), static_cast<uint8_t>(c >> 16)};
   for (Frame* f = firstFrame(a); f; f = nextFrame(f)) {
-    if (f->transparent() || f->hasRgb() || !f->palette) continue;
+    if (f->transparent() || f->hasRgb() || !f->palette()) continue;
     // The nearest entry, taken only when it is the colour exactly.
     int best = -1;
     int bestDistance = 0;
-    for (int i = 0; i < f->palette->count; ++i) {
-      const Rgb& p = (*f->palette)[i];
+    for (int i = 0; i < f->palette()->count; ++i) {
+      const Rgb& p = (*f->palette())[i];
       int d = (p.r - want.r) * (p.r - want.r) + (p.g - want.g) * (p.g - want.g) +
               (p.b - want.b) * (p.b - want.b);
       if (best < 0 || d < bestDistance) {
@@ -287,7 +287,7 @@ int openFile(const std::string& path, std::unique_ptr<Animation>& out, Progress*
   nameUnnamedFrames(a, path);
   transparentOnLoad(a);
   recountColourUsage(a);
-  if (a.frameCount == 1) {
+  if (a.frameCount() == 1) {
     Frame* f = firstFrame(a);
     if (f && f->transparent()) f->setDisposal(2);
   }
@@ -370,7 +370,7 @@ bool saveByType(const std::string& pathIn, Animation& a, uint32_t options, int t
 
   if (whole && writer) {
     // A refusal is said before anything is written, and is the only message.
-    if (type == kTypePng && doc.frameCount > 1 && !CheckApngWritable(doc)) return false;
+    if (type == kTypePng && doc.frameCount() > 1 && !CheckApngWritable(doc)) return false;
     return writeThenReplace(path, type, progress, [&](const std::string& temp) {
       return writer(temp, doc, options, formats, progress);
     });
@@ -381,7 +381,7 @@ bool saveByType(const std::string& pathIn, Animation& a, uint32_t options, int t
   }
   if ((options & saveopt::Filmstrip) && type != kTypeGif && !(options & saveopt::Numbered)) {
     bool vertical = options & saveopt::FilmstripVertical;
-    int pictures = doc.frameCount - (doc.hideFirstFrame && doc.frameCount > 1 ? 1 : 0);
+    int pictures = doc.frameCount() - (doc.hideFirstFrame && doc.frameCount() > 1 ? 1 : 0);
     FilmstripLayout layout = filmstripLayout(pictures, options);
     auto strip = makeFilmstrip(doc, layout, vertical, progress);
     if (!strip) {
@@ -409,7 +409,7 @@ bool saveByType(const std::string& pathIn, Animation& a, uint32_t options, int t
       return frameWriter(temp, *f, options, formats, nullptr);
     });
   }
-  int count = doc.frameCount, n = 0;
+  int count = doc.frameCount(), n = 0;
   if (progress) progress->setRange(count);
   for (Frame* f = firstFrame(doc); f; f = nextFrame(f)) {
     ++n;

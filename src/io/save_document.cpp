@@ -65,7 +65,7 @@ bool saveAs(OpenDocument& doc, int typeIndex, Progress* progress, SaveAsDialog* 
                                 (options << 16));
   if (!saveByType(chosen, *doc.animation, options, chosenType, progress)) return false;
   settings().setString("SaveDir", fileops::directoryOf(chosen));
-  bool singleImages = doc.animation->frameCount > 1 &&
+  bool singleImages = doc.animation->frameCount() > 1 &&
                       ((chosenType == kTypeGif && !(options & saveopt::WholeAnimation)) ||
                        chosenType == kTypeBmp || chosenType == kTypeJpeg ||
                        (chosenType == kTypePng && (options & (saveopt::Numbered | saveopt::Filmstrip))));

@@ -17,26 +17,24 @@ std::unique_ptr<Animation> makeAnimation(int frames, int w = 4, int h = 3) {
   a->height = h;
   Rgb ramp[4] = {{0, 0, 0}, {80, 80, 80}, {160, 160, 160}, {255, 255, 255}};
   setGlobalPalette(*a, makePalette(ramp, 4));
-  Block* tail = a->head;
   for (int i = 0; i < frames; ++i) {
-    Frame* f = newBlankFrame(w, h);
-    f->palette = a->globalPalette.get();
-    f->dib = createBitmap(w, h, f->palette);
+    Frame* f = newBlankFrame(w, h).release();
+    f->lendPalette(a->globalPalette.get());
+    f->dib = createBitmap(w, h, f->palette());
     for (int y = 0; y < h; ++y)
       for (int x = 0; x < w; ++x) f->dib->row(y)[x] = static_cast<uint8_t>(i & 3);
     f->delay = 10 * (i + 1);
-    link(tail, f);
-    tail = f;
-    ++a->frameCount;
+    fb::appendBlock(*a, std::unique_ptr<fb::Block>(f));
   }
   return a;
 }
 
 Block* addComment(Animation& a, Block* after, const std::string& text) {
-  Block* c = newBlock(kCommentTag, 1);
-  setCommentText(c, text);
-  insertAfter(after, c);
-  return c;
+  auto c = newBlock(kCommentTag, 1);
+  setCommentText(c.get(), text);
+  Block* raw = c.get();
+  a.insertAfterBlock(after, std::move(c));
+  return raw;
 }
 
 }  // namespace
@@ -46,7 +44,7 @@ TEST(Document, NewAnimationHasOneBlankFrameAndThePreferredPlayCount) {
   prefSet(pref::DefaultDelay, 7);
   auto a = newAnimation(30, 20);
   ASSERT_TRUE(a);
-  EXPECT_EQ(a->frameCount, 1);
+  EXPECT_EQ(a->frameCount(), 1);
   EXPECT_EQ(a->encodedSize, -1);
   EXPECT_EQ(a->playCount, 4);
   EXPECT_EQ(a->anchorIndex, -1);
@@ -112,16 +110,122 @@ TEST(Document, ChainEditing) {
   auto a = makeAnimation(3);
   Frame* f1 = frameAt(*a, 1);
   Block* after = removeBlock(*a, f1);
-  --a->frameCount;
   EXPECT_EQ(after, frameAt(*a, 1));
   EXPECT_EQ(frameAt(*a, 0)->next, after);
   EXPECT_EQ(after->prev, frameAt(*a, 0));
-  Block* c = newBlock(kCommentTag, 10);
+  Block* c = newBlock(kCommentTag, 10).release();
   ASSERT_EQ(c->payload.size(), 10u);
   EXPECT_EQ(c->payload[0], 0) << "an empty sub-block chain";
-  insertAfter(a->head, c);
+  a->insertAfterBlock(a->head, BlockPtr(c));
   EXPECT_EQ(c->next, frameAt(*a, 0));
   EXPECT_EQ(frameAt(*a, 0)->prev, c);
+}
+
+// The model keeps the links, positions and count right through every chain
+// operation; checked against a walk of the links after each one.
+void expectConsistent(const Animation& a) {
+  int n = 0;
+  const Block* prev = a.head;
+  for (const Block* b = a.head->next; b; prev = b, b = b->next) {
+    EXPECT_EQ(b->prev, prev);
+    EXPECT_EQ(b->owner, &a);
+    if (b->isFrame()) {
+      EXPECT_EQ(frameAt(a, n), b);
+      EXPECT_EQ(frameIndex(a, static_cast<const Frame*>(b)), n);
+      ++n;
+    }
+  }
+  EXPECT_EQ(a.frameCount(), n);
+  EXPECT_EQ(frameAt(a, n), nullptr);
+}
+
+std::vector<int> delaysOf(const Animation& a) {
+  std::vector<int> out;
+  for (Frame* f = firstFrame(a); f; f = nextFrame(f)) out.push_back(f->delay);
+  return out;
+}
+
+TEST(Document, TheModelKeepsItsIndexThroughEveryChainOperation) {
+  auto a = makeAnimation(6);  // delays 10..60
+  addComment(*a, frameAt(*a, 2), "between");
+  expectConsistent(*a);
+
+  removeFramesIf(*a, [](Frame& f) { return f.delay % 20 == 0; });
+  EXPECT_EQ(delaysOf(*a), (std::vector<int>{10, 30, 50}));
+  expectConsistent(*a);
+
+  auto more = makeAnimation(2);
+  frameAt(*more, 0)->delay = 7;
+  frameAt(*more, 1)->delay = 8;
+  a->insertBeforeFrame(1, more->takeAll());
+  EXPECT_EQ(more->frameCount(), 0);
+  EXPECT_EQ(delaysOf(*a), (std::vector<int>{10, 7, 8, 30, 50}));
+  expectConsistent(*a);
+
+  // Frames 0 and 3 move before the frame that was at 2, in their old order.
+  int first = moveFrames(*a, {3, 0}, 2);
+  EXPECT_EQ(delaysOf(*a), (std::vector<int>{7, 10, 30, 8, 50}));
+  EXPECT_EQ(first, 1);
+  expectConsistent(*a);
+  EXPECT_EQ(moveFrames(*a, {0}, -1), 4) << "to the end";
+  EXPECT_EQ(delaysOf(*a), (std::vector<int>{10, 30, 8, 50, 7}));
+  expectConsistent(*a);
+
+  // A block taken out is no longer the animation's; taking it twice does nothing.
+  Frame* last = frameAt(*a, 4);
+  BlockPtr held = a->take(last);
+  ASSERT_TRUE(held);
+  EXPECT_EQ(held->owner, nullptr);
+  EXPECT_EQ(a->take(last), nullptr);
+  expectConsistent(*a);
+  // A block moved into another animation leaves the first one.
+  auto other = createAnimation();
+  other->append(held);
+  Frame* f0 = frameAt(*a, 0);
+  other->append(a->take(f0));
+  expectConsistent(*a);
+  expectConsistent(*other);
+  EXPECT_EQ(delaysOf(*other), (std::vector<int>{7, 10}));
+}
+
+TEST(Document, AFramesPaletteIsAlwaysItsOwnersGlobalPalette) {
+  auto a = makeAnimation(2);
+  auto b = makeAnimation(1);
+  Rgb other[2] = {{1, 2, 3}, {4, 5, 6}};
+  setGlobalPalette(*b, makePalette(other, 2));
+  Frame* f = frameAt(*a, 1);
+  EXPECT_EQ(f->palette(), a->globalPalette.get());
+  b->append(a->take(f));
+  EXPECT_EQ(f->palette(), b->globalPalette.get()) << "it follows the frame to its new owner";
+  // Replacing the global palette needs no re-pointing.
+  setGlobalPalette(*b, makePalette(other, 1));
+  EXPECT_EQ(f->palette(), b->globalPalette.get());
+  // Queued documents merged: their frames show the receiver's palette, not the
+  // palette of a record that is gone.
+  a->nextAnimation = std::move(b);
+  mergeQueuedAnimations(*a);
+  EXPECT_EQ(a->frameCount(), 3);
+  for (Frame* g = firstFrame(*a); g; g = nextFrame(g)) EXPECT_EQ(g->palette(), a->globalPalette.get());
+  // A frame that outlives its document shows nothing rather than a freed palette.
+  BlockPtr kept = a->take(frameAt(*a, 0));
+  a.reset();
+  EXPECT_EQ(static_cast<Frame&>(*kept).palette(), nullptr);
+}
+
+TEST(Document, SwapContentsExchangesEverythingButIdentity) {
+  auto a = makeAnimation(3, 4, 3);
+  auto b = makeAnimation(1, 9, 9);
+  Palette* aGlobal = a->globalPalette.get();
+  Frame* aFirst = frameAt(*a, 0);
+  swapContents(*a, *b);
+  EXPECT_EQ(a->width, 9);
+  EXPECT_EQ(a->frameCount(), 1);
+  EXPECT_EQ(b->frameCount(), 3);
+  EXPECT_EQ(b->globalPalette.get(), aGlobal);
+  EXPECT_EQ(frameAt(*b, 0), aFirst);
+  EXPECT_EQ(aFirst->palette(), aGlobal);
+  expectConsistent(*a);
+  expectConsistent(*b);
 }
 
 TEST(Document, MergeQueuedAnimationsAppendsEveryChainInOrder) {
@@ -133,7 +237,7 @@ TEST(Document, MergeQueuedAnimationsAppendsEveryChainInOrder) {
   b->nextAnimation = std::move(c);
   a->nextAnimation = std::move(b);
   mergeQueuedAnimations(*a);
-  EXPECT_EQ(a->frameCount, 6);
+  EXPECT_EQ(a->frameCount(), 6);
   EXPECT_EQ(a->nextAnimation, nullptr);
   EXPECT_EQ(frameAt(*a, 2), b0);
   EXPECT_EQ(frameAt(*a, 5), c2);
@@ -157,14 +261,14 @@ TEST(Document, DuplicateIsDeepAndIndependent) {
   auto d = duplicateAnimation(*a, &progress);
   ASSERT_TRUE(d);
   EXPECT_EQ(progress.position(), 3);
-  EXPECT_EQ(d->frameCount, 2);
+  EXPECT_EQ(d->frameCount(), 2);
   EXPECT_NE(d->globalPalette.get(), a->globalPalette.get());
   EXPECT_EQ(*d->globalPalette, *a->globalPalette);
   Frame* g0 = frameAt(*d, 0);
   Frame* g1 = frameAt(*d, 1);
-  EXPECT_EQ(g0->palette, d->globalPalette.get()) << "a copy uses the new document's palette";
+  EXPECT_EQ(g0->palette(), d->globalPalette.get()) << "a copy uses the new document's palette";
   EXPECT_NE(g1->localPalette.get(), f1->localPalette.get());
-  EXPECT_EQ(g1->palette, g1->localPalette.get());
+  EXPECT_EQ(g1->palette(), g1->localPalette.get());
   EXPECT_EQ(g1->imageFlags, f1->imageFlags);
   EXPECT_EQ(g1->rgb, f1->rgb);
   EXPECT_TRUE(g1->mask) << "a transparent copy has its mask";
@@ -197,7 +301,7 @@ TEST(Document, PaletteSettersKeepTheFlagsInStep) {
   auto none = setLocalPalette(f, makePalette(nullptr, 17));
   EXPECT_EQ(none, nullptr);
   EXPECT_EQ(f.imageFlags, 0x80 | 0x40 | 4);
-  EXPECT_EQ(f.palette, f.localPalette.get());
+  EXPECT_EQ(f.palette(), f.localPalette.get());
   auto prev = setLocalPalette(f, nullptr);
   EXPECT_EQ(prev->count, 17);
   EXPECT_EQ(f.imageFlags, 0x40);
@@ -209,7 +313,7 @@ TEST(Document, TransparencySettersMaintainTheMask) {
   Frame f;
   f.width = 9;
   f.height = 2;
-  f.palette = p.get();
+  f.lendPalette(p.get());
   f.dib = createBitmap(9, 2, p.get());
   f.dib->row(0)[8] = 1;
   f.dib->row(1)[0] = 1;
@@ -270,14 +374,14 @@ TEST(Document, NamesAndComments) {
   EXPECT_TRUE(setFrameName(*f, nullptr));
   EXPECT_EQ(frameName(*f), "[未命名]");
 
-  Block* app = newBlock(kApplicationTag, 1);
+  Block* app = newBlock(kApplicationTag, 1).release();
   EXPECT_EQ(setCommentText(app, "x"), nullptr);
   EXPECT_EQ(app->payload, std::vector<uint8_t>{0});
   std::string t;
   EXPECT_FALSE(commentText(app, t));
-  destroyBlock(app);
+  delete app;
 
-  Block* c = newBlock(kCommentTag, 1);
+  Block* c = newBlock(kCommentTag, 1).release();
   ASSERT_EQ(setCommentText(c, "hi"), c);
   EXPECT_EQ(c->payload, (std::vector<uint8_t>{2, 'h', 'i', 0}));
   std::string longText(600, 'x');
@@ -286,7 +390,7 @@ TEST(Document, NamesAndComments) {
   EXPECT_EQ(c->payload[0], 255);
   ASSERT_TRUE(commentText(c, t));
   EXPECT_EQ(t, longText);
-  destroyBlock(c);
+  delete c;
 }
 
 TEST(Document, ColourBits) {

@@ -35,16 +35,15 @@ std::unique_ptr<Animation> makeDoc(int w, int h, std::vector<int> delays, int co
   setGlobalPalette(*a, makePalette(pal.data(), colours));
   int k = 0;
   for (int d : delays) {
-    Frame* f = newBlankFrame(w, h);
+    Frame* f = newBlankFrame(w, h).release();
     f->delay = d;
-    f->palette = a->globalPalette.get();
-    auto dib = createBitmap(w, h, f->palette);
+    f->lendPalette(a->globalPalette.get());
+    auto dib = createBitmap(w, h, f->palette());
     for (int y = 0; y < h; ++y)
       for (int x = 0; x < w; ++x)
         dib->row(y)[x] = static_cast<uint8_t>((x / 3 + 2 * y + 5 * k) % colours);
     setBitmap(*f, std::move(dib));
-    insertAfter(lastBlock(*a), f);
-    ++a->frameCount;
+    appendBlock(*a, std::unique_ptr<Block>(f));
     ++k;
   }
   return a;
@@ -56,7 +55,7 @@ std::unique_ptr<Animation> makeTrueColourDoc(int w, int h, int frames) {
   a->width = w;
   a->height = h;
   for (int k = 0; k < frames; ++k) {
-    Frame* f = newBlankFrame(w, h);
+    Frame* f = newBlankFrame(w, h).release();
     f->delay = 10;
     std::vector<uint8_t> rgb(static_cast<size_t>(stride24(w)) * h);
     for (int y = 0; y < h; ++y)
@@ -67,8 +66,7 @@ std::unique_ptr<Animation> makeTrueColourDoc(int w, int h, int frames) {
         p[2] = static_cast<uint8_t>((x + y) * 5);
       }
     setRgb(*f, std::move(rgb));
-    insertAfter(lastBlock(*a), f);
-    ++a->frameCount;
+    appendBlock(*a, std::unique_ptr<Block>(f));
   }
   return a;
 }
@@ -350,7 +348,7 @@ TEST_F(AviExport, SavesRoundTripExactlyUncompressedAndRle8) {
     std::unique_ptr<Animation> b;
     ASSERT_EQ(openFile(path, b, nullptr), 1);
     // The repeat of the last picture falls on its own sample (its delay is the step).
-    ASSERT_EQ(b->frameCount, 4);
+    ASSERT_EQ(b->frameCount(), 4);
     EXPECT_EQ(delaysOf(*b), (std::vector<int>{10, 10, 20, 10}));
     EXPECT_EQ(*b->globalPalette, *a->globalPalette);
     for (int i = 0; i < 4; ++i) {
@@ -378,7 +376,7 @@ TEST_F(AviExport, Video1IsCloseAndPaddedToWholeBlocks) {
   EXPECT_EQ(bih.bitCount, 16);
   std::unique_ptr<Animation> b;
   ASSERT_EQ(ReadAviFile(path, nullptr, b), 1);
-  ASSERT_EQ(b->frameCount, 2);
+  ASSERT_EQ(b->frameCount(), 2);
   for (int i = 0; i < 2; ++i) {
     auto want = colours(*frameAt(*a, i));
     auto got = colours(*frameAt(*b, i));
@@ -402,7 +400,7 @@ TEST_F(AviExport, TrueColourFramesWrite24BitsAndRle8BecomesVideo1) {
   ASSERT_TRUE(saveByType(path, *a, saveopt::WholeAnimation, kTypeAvi, nullptr));
   std::unique_ptr<Animation> b;
   ASSERT_EQ(ReadAviFile(path, nullptr, b), 1);
-  ASSERT_EQ(b->frameCount, 2);
+  ASSERT_EQ(b->frameCount(), 2);
   for (int i = 0; i < 2; ++i) {
     const Frame* f = frameAt(*b, i);
     EXPECT_FALSE(f->dib);
@@ -621,7 +619,7 @@ TEST_F(AviExport, ACustomCodecCompressesWithFfmpeg) {
   EXPECT_EQ(avi::fourccText(avi::getU32(h.streams[0].format.data() + 16)), "MJPG");
   std::unique_ptr<Animation> b;
   ASSERT_EQ(ReadAviFile(path, nullptr, b), 1);
-  EXPECT_EQ(b->frameCount, 3);
+  EXPECT_EQ(b->frameCount(), 3);
   EXPECT_EQ(b->width, 20);
 }
 
@@ -721,7 +719,7 @@ TEST_F(AviImport, ASamplePaletteOfItsOwnBecomesALocalPalette) {
   fbtest::writeBytes(path, chunk("RIFF", body));
   std::unique_ptr<Animation> a;
   ASSERT_EQ(ReadAviFile(path, nullptr, a), 1);
-  ASSERT_EQ(a->frameCount, 3);
+  ASSERT_EQ(a->frameCount(), 3);
   EXPECT_EQ(a->globalPalette->count, 2);
   EXPECT_EQ((*a->globalPalette)[1], (Rgb{255, 0, 0}));
   EXPECT_FALSE(frameAt(*a, 0)->localPalette);
@@ -758,11 +756,11 @@ TEST_F(AviImport, EscKeepsTheFramesReadSoFar) {
   std::unique_ptr<Animation> b;
   EXPECT_EQ(ReadAviFile(path, &p, b), 2);
   ASSERT_TRUE(b);
-  EXPECT_GT(b->frameCount, 0);
-  EXPECT_LT(b->frameCount, 20);
+  EXPECT_GT(b->frameCount(), 0);
+  EXPECT_LT(b->frameCount(), 20);
   EXPECT_EQ(b->width, 8);
   EXPECT_EQ(p.texts(), std::vector<std::string>{"正在读取AVI文件... (Esc键中止)"});
-  for (int i = 0; i < b->frameCount; ++i)
+  for (int i = 0; i < b->frameCount(); ++i)
     EXPECT_EQ(frameAt(*b, i)->dib->data, frameAt(*a, i)->dib->data);
 }
 
@@ -777,7 +775,7 @@ TEST_F(AviImport, RealFilesOfOtherCodecs) {
                  Case{"avi/test_mp3.avi", 50, 8, 4}}) {
     std::unique_ptr<Animation> a;
     ASSERT_EQ(openFile(fbtest::dataPath(c.file), a, nullptr), 1) << c.file;
-    EXPECT_EQ(a->frameCount, c.frames) << c.file;
+    EXPECT_EQ(a->frameCount(), c.frames) << c.file;
     EXPECT_EQ(a->width, 128);
     EXPECT_EQ(a->height, 96);
     auto d = delaysOf(*a);
@@ -812,7 +810,7 @@ TEST_F(AviImport, DamagedFilesGiveAMessageNeverACrash) {
       } else {
         ++read;
         ASSERT_TRUE(b);
-        EXPECT_GT(b->frameCount, 0);
+        EXPECT_GT(b->frameCount(), 0);
       }
     }
     // Bytes overwritten here and there.
@@ -827,7 +825,7 @@ TEST_F(AviImport, DamagedFilesGiveAMessageNeverACrash) {
       if (r == 0)
         EXPECT_EQ(messages.entries().size(), 1u);
       else
-        EXPECT_TRUE(b && b->frameCount > 0);
+        EXPECT_TRUE(b && b->frameCount() > 0);
     }
   }
   EXPECT_GT(failed, 0);

@@ -26,16 +26,13 @@ std::unique_ptr<Animation> makeDoc(int colours, int frames, int w, int h, Fill f
   for (int i = 0; i < colours; ++i)
     pal.push_back({static_cast<uint8_t>(i * 37), static_cast<uint8_t>(i * 91), static_cast<uint8_t>(i)});
   setGlobalPalette(*a, makePalette(pal.data(), colours));
-  Block* tail = a->head;
   for (int i = 0; i < frames; ++i) {
-    Frame* f = newBlankFrame(w, h);
-    f->palette = a->globalPalette.get();
-    f->dib = createBitmap(w, h, f->palette);
+    Frame* f = newBlankFrame(w, h).release();
+    f->lendPalette(a->globalPalette.get());
+    f->dib = createBitmap(w, h, f->palette());
     for (int y = 0; y < h; ++y)
       for (int x = 0; x < w; ++x) f->dib->row(y)[x] = static_cast<uint8_t>(fill(i, x, y));
-    link(tail, f);
-    tail = f;
-    ++a->frameCount;
+    fb::appendBlock(*a, std::unique_ptr<fb::Block>(f));
   }
   return a;
 }
@@ -123,7 +120,7 @@ TEST(GifWriter, StreamLayout) {
 
   std::unique_ptr<Animation> back;
   ASSERT_EQ(fbtest::readGifBytes(out, back), kReadComplete);
-  EXPECT_EQ(back->frameCount, 2);
+  EXPECT_EQ(back->frameCount(), 2);
   EXPECT_EQ(back->encodedSize, static_cast<int>(out.size()));
 }
 
@@ -265,7 +262,7 @@ TEST(GifWriter, DelaysInterlaceAndEmptyImages) {
   prefSet(pref::GeneralOptions, prefGet(pref::GeneralOptions) | gen::KeepInterlace);
   Frame* f1 = frameAt(*a, 1);
   f1->width = f1->height = 0;
-  f1->dib = createBitmap(0, 0, f1->palette);
+  f1->dib = createBitmap(0, 0, f1->palette());
   auto out = writeToMemory(*a);
   std::unique_ptr<Animation> back;
   ASSERT_EQ(fbtest::readGifBytes(out, back), kReadComplete);
@@ -300,9 +297,9 @@ TEST(GifWriter, CancelStopsBeforeTheTrailer) {
 TEST(GifWriter, SignatureStamp) {
   auto a = simpleDoc();
   auto addComment = [&](const std::string& t) {
-    Block* c = newBlock(kCommentTag, 1);
+    Block* c = newBlock(kCommentTag, 1).release();
     setCommentText(c, t);
-    insertAfter(lastBlock(*a), c);
+    appendBlock(*a, std::unique_ptr<Block>(c));
   };
   addComment("Built with Flickbook 3.5 by someone");
   addComment("a note of the author's");
@@ -380,7 +377,7 @@ TEST(GifWriter, WriteFrameAsGifBorrowsAndGivesBack) {
   EXPECT_EQ(global->count, 4);
   std::unique_ptr<Animation> one;
   ASSERT_EQ(fbtest::readGifPath(dir.file("one.gif"), one), kReadComplete);
-  EXPECT_EQ(one->frameCount, 1);
+  EXPECT_EQ(one->frameCount(), 1);
   EXPECT_EQ(firstFrame(*one)->left, 7);
   EXPECT_EQ(one->width, 10) << "the screen grows to hold the frame where it stands";
 

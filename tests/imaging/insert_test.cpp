@@ -65,10 +65,10 @@ TEST(Insert, FramesGoBeforeThePosition) {
     ASSERT_EQ(insertAnimations(*target, src, c.position, nullptr, nullptr), 1);
     EXPECT_FALSE(src);
     EXPECT_EQ(names(*target), c.expected) << c.position;
-    EXPECT_EQ(target->frameCount, 5);
+    EXPECT_EQ(target->frameCount(), 5);
     // Same palette: the new frames share the global one.
     for (Frame* f = firstFrame(*target); f; f = nextFrame(f))
-      EXPECT_EQ(f->palette, target->globalPalette.get());
+      EXPECT_EQ(f->palette(), target->globalPalette.get());
     // Chain links both ways.
     for (Block* b = target->head; b->next; b = b->next) EXPECT_EQ(b->next->prev, b);
   }
@@ -77,14 +77,14 @@ TEST(Insert, FramesGoBeforeThePosition) {
 TEST(Insert, QueuedDocumentsComeInOrderWithTheirExtensionBlocks) {
   auto target = frames(1, 8, 8, "old");
   auto s1 = frames(1, 8, 8, "a");
-  Block* comment = newBlock(kCommentTag, 0);
+  Block* comment = newBlock(kCommentTag, 0).release();
   setCommentText(comment, "hello");
-  link(lastBlock(*s1), comment);
+  appendBlock(*s1, std::unique_ptr<Block>(comment));
   auto s2 = frames(2, 8, 8, "b");
   s1->nextAnimation = std::move(s2);
   ASSERT_EQ(insertAnimations(*target, s1, 0, nullptr, nullptr), 1);
   EXPECT_EQ(names(*target), (std::vector<std::string>{"a 0", "b 0", "b 1", "old 0"}));
-  EXPECT_EQ(target->frameCount, 4);
+  EXPECT_EQ(target->frameCount(), 4);
   std::string text;
   EXPECT_TRUE(commentText(frameAt(*target, 0)->next, text));
   EXPECT_EQ(text, "hello");
@@ -153,15 +153,14 @@ TEST(Insert, ClipRuleCropsTheNewFrames) {
       [](int x, int) { return x == 7 ? 0 : 255; });
   b->left = 6;
   b->top = 8;
-  insertAfter(lastBlock(*src), b);
-  ++src->frameCount;
+  appendBlock(*src, std::unique_ptr<Block>(b));
   // A frame wholly outside.
   Frame* gone = frameAt(*src, 1);
   gone->left = 40;
   ASSERT_EQ(insertAnimations(*target, src, -1, nullptr, nullptr), 1);
   EXPECT_EQ(target->width, 10);
   EXPECT_EQ(target->height, 10);
-  ASSERT_EQ(target->frameCount, 4);
+  ASSERT_EQ(target->frameCount(), 4);
   EXPECT_EQ(a->left, 4);
   EXPECT_EQ(a->top, 0);
   EXPECT_EQ(a->width, 6);
@@ -222,21 +221,20 @@ TEST(Insert, CancellingKeepsTheDocumentAsItWas) {
   auto src = frames(1, 20, 20, "new");
   EXPECT_EQ(insertAnimations(*target, src, 1, &chooser, nullptr), 2);
   ASSERT_TRUE(src);
-  EXPECT_EQ(target->frameCount, 2);
+  EXPECT_EQ(target->frameCount(), 2);
   EXPECT_EQ(target->width, 10);
 
   // The palette question cancelled after the screen grew: the size goes back.
   chooser.size = {MergeChooser::Size::Grow, false};
   prefSet(pref::MergeMethod, merge::Ask);
   Frame* rgb = rgbFrame(20, 20, [](int x, int y) { return Rgb{uint8_t(x), uint8_t(y), 0}; });
-  insertAfter(lastBlock(*src), rgb);
-  ++src->frameCount;
+  appendBlock(*src, std::unique_ptr<Block>(rgb));
   EXPECT_EQ(insertAnimations(*target, src, 1, &chooser, nullptr), 2);
   EXPECT_EQ(target->width, 10);
   EXPECT_EQ(target->height, 10);
   EXPECT_EQ(names(*target), (std::vector<std::string>{"old 0", "old 1"}));
   ASSERT_TRUE(src);
-  EXPECT_EQ(src->frameCount, 2);
+  EXPECT_EQ(src->frameCount(), 2);
 }
 
 TEST(Insert, AnEmptyDocumentTakesTheNewSize) {
@@ -246,7 +244,7 @@ TEST(Insert, AnEmptyDocumentTakesTheNewSize) {
   ASSERT_EQ(insertAnimations(*target, src, -1, nullptr, nullptr), 1);
   EXPECT_EQ(target->width, 24);
   EXPECT_EQ(target->height, 12);
-  EXPECT_EQ(target->frameCount, 2);
+  EXPECT_EQ(target->frameCount(), 2);
   ASSERT_TRUE(target->globalPalette);
 }
 

@@ -188,16 +188,16 @@ TEST(MergeAdaptive, ColoursThatFitAreKeptExactly) {
   std::vector<uint8_t> oldIndices = old->dib->data;
   auto src = sourceOf({bandsFrame()});
   ASSERT_EQ(mergePalettes(target.get(), *src, 0, nullptr, nullptr), 1);
-  ASSERT_EQ(target->frameCount, 2);
+  ASSERT_EQ(target->frameCount(), 2);
   Frame* added = frameAt(*target, 1);
   EXPECT_TRUE(samePicture(picture(*added), bandsPicture()));
   EXPECT_TRUE(added->transparent());
   // The target's frame keeps its colours and even its indices.
   EXPECT_TRUE(samePicture(picture(*old), before));
   EXPECT_EQ(old->dib->data, oldIndices);
-  EXPECT_EQ(added->palette, target->globalPalette.get());
+  EXPECT_EQ(added->palette(), target->globalPalette.get());
   EXPECT_FALSE(added->hasRgb()) << "24-bit data goes once mapped";
-  EXPECT_EQ(src->frameCount, 0);
+  EXPECT_EQ(src->frameCount(), 0);
   EXPECT_EQ(firstFrame(*src), nullptr);
   // 4 greys used + 19 opaque band colours + transparent entry: reused free
   // grey entries, then appended.
@@ -214,7 +214,7 @@ TEST(MergeAdaptive, EqualPalettesChangeNothing) {
             1);
   EXPECT_EQ(target->globalPalette.get(), global) << "the very same palette";
   EXPECT_EQ(frameAt(*target, 1)->dib->data, pixels);
-  EXPECT_EQ(frameAt(*target, 1)->palette, global);
+  EXPECT_EQ(frameAt(*target, 1)->palette(), global);
 }
 
 TEST(MergeAdaptive, TooManyColoursGoThroughTheOctree) {
@@ -267,9 +267,8 @@ TEST(MergeAdaptive, OptimizerStyleForcedMergeOfLocalPalettes) {
   setLocalPalette(*f1, makePalette(p1.data(), 4));
   setLocalPalette(*f2, makePalette(p2.data(), 4));
   makeTransparent(*f2, 1);
-  link(a->head, f1);
-  link(f1, f2);
-  a->frameCount = 2;
+  appendBlock(*a, std::unique_ptr<Block>(f1));
+  appendBlock(*a, std::unique_ptr<Block>(f2));
   refreshFrameColours(*f1, nullptr);
   refreshFrameColours(*f2, nullptr);
   auto before1 = picture(*f1), before2 = picture(*f2);
@@ -491,7 +490,7 @@ TEST(MergeLocal, EachTrueColourFrameGetsItsOwnPalette) {
   EXPECT_EQ(bands->transparentIndex, bands->localPalette->count - 1);
   EXPECT_LE(photo->localPalette->count, 16);
   EXPECT_FALSE(photo->transparent());
-  EXPECT_EQ(photo->palette, photo->localPalette.get());
+  EXPECT_EQ(photo->palette(), photo->localPalette.get());
   EXPECT_TRUE(photo->imageFlags & 0x80);
 
   auto t2 = greyTarget();
@@ -515,12 +514,12 @@ TEST(MergeKeep, EightBitFramesKeepTheirColours) {
   auto p1 = picture(*firstFrame(*s1)), p2 = picture(*firstFrame(*s2));
   s1->nextAnimation = std::move(s2);
   ASSERT_EQ(mergePalettes(target.get(), *s1, 0, nullptr, nullptr), 1);
-  EXPECT_EQ(target->frameCount, 3);
+  EXPECT_EQ(target->frameCount(), 3);
   EXPECT_TRUE(*target->globalPalette == before);
   Frame* a = frameAt(*target, 1);
   Frame* b = frameAt(*target, 2);
   EXPECT_FALSE(a->localPalette);
-  EXPECT_EQ(a->palette, target->globalPalette.get());
+  EXPECT_EQ(a->palette(), target->globalPalette.get());
   ASSERT_TRUE(b->localPalette);
   EXPECT_EQ(b->localPalette->count, 3);
   EXPECT_TRUE(samePicture(picture(*a), p1));
@@ -535,7 +534,7 @@ TEST(MergeKeep, AnAnimationWithoutGlobalPaletteTakesTheFirst) {
   ASSERT_EQ(mergePalettes(target.get(), *src, 0, nullptr, nullptr), 1);
   ASSERT_TRUE(target->globalPalette);
   EXPECT_EQ(target->globalPalette->count, 3);
-  EXPECT_EQ(firstFrame(*target)->palette, target->globalPalette.get());
+  EXPECT_EQ(firstFrame(*target)->palette(), target->globalPalette.get());
   EXPECT_EQ(target->screenFlags & 0x80, 0x80);
 }
 
@@ -553,7 +552,7 @@ TEST_P(EveryMethod, TransparencyAndOpaquePixelsSurvive) {
     makeTransparent(*firstFrame(*target), 5);
     auto src = sourceOf({photoFrame(64, 48, true), bandsFrame()});
     ASSERT_EQ(mergePalettes(target.get(), *src, GetParam() | dither, nullptr, nullptr), 1);
-    ASSERT_EQ(target->frameCount, 3);
+    ASSERT_EQ(target->frameCount(), 3);
     Frame* old = firstFrame(*target);
     Frame* photo = frameAt(*target, 1);
     Frame* bands = frameAt(*target, 2);
@@ -565,9 +564,9 @@ TEST_P(EveryMethod, TransparencyAndOpaquePixelsSurvive) {
     for (int y = 0; y < 48; ++y)
       for (int x = 0; x < 64; ++x) ASSERT_EQ(shownAt(*photo, x, y).opaque, x + y >= 6);
     for (Frame* f : {old, photo, bands}) {
-      ASSERT_TRUE(f->palette);
+      ASSERT_TRUE(f->palette());
       ASSERT_TRUE(f->dib);
-      EXPECT_EQ(f->palette, f->localPalette ? f->localPalette.get() : target->globalPalette.get());
+      EXPECT_EQ(f->palette(), f->localPalette ? f->localPalette.get() : target->globalPalette.get());
       EXPECT_TRUE(f->mask);
     }
   }
@@ -593,9 +592,9 @@ TEST(MergeData, ACancelOrFailureChangesNothing) {
   RecordingProgress progress;
   progress.cancelAfter(2);
   EXPECT_EQ(mergePalettes(target.get(), *src, 0, nullptr, &progress), 2);
-  EXPECT_EQ(target->frameCount, 1);
+  EXPECT_EQ(target->frameCount(), 1);
   EXPECT_TRUE(*target->globalPalette == before);
-  EXPECT_EQ(src->frameCount, 2);
+  EXPECT_EQ(src->frameCount(), 2);
   EXPECT_TRUE(firstFrame(*src)->hasRgb());
   EXPECT_FALSE(firstFrame(*src)->dib);
 
@@ -605,7 +604,7 @@ TEST(MergeData, ACancelOrFailureChangesNothing) {
   chooser.method.accepted = false;
   EXPECT_EQ(mergePalettes(target.get(), *src, 0, &chooser, nullptr), 2);
   EXPECT_EQ(chooser.methodAsked, 1);
-  EXPECT_EQ(target->frameCount, 1);
+  EXPECT_EQ(target->frameCount(), 1);
 }
 
 // ---- Moving one local-palette frame onto the global palette ----
@@ -616,16 +615,15 @@ TEST(MapFrame, LocalPaletteFrameJoinsTheGlobalPaletteInPlace) {
   std::vector<Rgb> local = {{200, 10, 10}, {10, 200, 10}};
   setLocalPalette(*second, makePalette(local.data(), 2));
   Frame* third = indexedFrame(20, 10, [](int, int) { return 3; });
-  insertAfter(firstFrame(*a), second);
-  insertAfter(second, third);
-  a->frameCount = 3;
+  appendBlock(*a, std::unique_ptr<Block>(second));
+  appendBlock(*a, std::unique_ptr<Block>(third));
   refreshFrameColours(*second, nullptr);
   refreshFrameColours(*third, a->globalPalette.get());
   auto before = picture(*second);
   ASSERT_EQ(mapFrameIntoGlobalPalette(nullptr, *a, *second), 1);
   EXPECT_EQ(frameAt(*a, 1), second);
   EXPECT_EQ(frameAt(*a, 2), third);
-  EXPECT_EQ(a->frameCount, 3);
+  EXPECT_EQ(a->frameCount(), 3);
   EXPECT_FALSE(second->localPalette);
   EXPECT_EQ(second->imageFlags & 0x87, 0);
   EXPECT_TRUE(samePicture(picture(*second), before));
@@ -637,7 +635,7 @@ TEST(MapFrame, LocalPaletteFrameJoinsTheGlobalPaletteInPlace) {
   ASSERT_EQ(mapFrameIntoGlobalPalette(nullptr, *b, *f), 1);
   ASSERT_TRUE(b->globalPalette);
   EXPECT_EQ((*b->globalPalette)[0], local[0]);
-  EXPECT_EQ(f->palette, b->globalPalette.get());
+  EXPECT_EQ(f->palette(), b->globalPalette.get());
 }
 
 TEST(MapFrame, RemapFramePixels) {
@@ -650,7 +648,6 @@ TEST(MapFrame, RemapFramePixels) {
   Palette p = *makePalette(entries.data(), 4);
   remapFramePixels(*f, &p, entries.data(), 4, map);
   EXPECT_FALSE(f->transparent()) << "its index mapped to -1";
-  EXPECT_EQ(f->palette, &p);
   EXPECT_EQ(f->dib->row(0)[0], 0);
   EXPECT_EQ(f->dib->row(0)[1], 1);
   EXPECT_EQ(f->dib->row(0)[2], 10) << "-1 leaves the pixel alone";

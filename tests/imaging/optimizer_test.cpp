@@ -23,7 +23,6 @@ namespace {
 
 struct Doc {
   std::unique_ptr<Animation> a;
-  Block* tail;
   explicit Doc(int w, int h, int colours = 8) {
     a = createAnimation();
     a->width = w;
@@ -34,19 +33,18 @@ struct Doc {
       pal.push_back({static_cast<uint8_t>(i * 30), static_cast<uint8_t>(255 - i * 30),
                      static_cast<uint8_t>(i * 7)});
     setGlobalPalette(*a, makePalette(pal.data(), colours));
-    tail = a->head;
   }
   // A frame of the given rectangle; `px(x, y)` gives its pixels.
   template <typename Px>
   Frame& add(int l, int t, int w, int h, Px px, int disposal = 1, int transparent = -1,
              int delay = 10) {
-    Frame* f = newBlankFrame(w, h);
+    Frame* f = newBlankFrame(w, h).release();
     f->left = l;
     f->top = t;
     f->delay = delay;
-    f->palette = a->globalPalette.get();
+    f->lendPalette(a->globalPalette.get());
     f->setDisposal(disposal);
-    auto dib = createBitmap(w, h, f->palette);
+    auto dib = createBitmap(w, h, f->palette());
     for (int y = 0; y < h; ++y)
       for (int x = 0; x < w; ++x) dib->row(y)[x] = static_cast<uint8_t>(px(x, y));
     if (transparent >= 0) {
@@ -54,11 +52,7 @@ struct Doc {
       f->controlFlags |= 1;
     }
     setBitmap(*f, std::move(dib));
-    // After an optimization the last frame may be gone: find the end afresh.
-    tail = lastBlock(*a);
-    link(tail, f);
-    tail = f;
-    ++a->frameCount;
+    fb::appendBlock(*a, std::unique_ptr<fb::Block>(f));
     return *f;
   }
 };
@@ -116,7 +110,7 @@ TEST(Optimizer, FramesThatChangeNothing) {
   auto kept = make();
   auto job = inPlace(*kept->a, opt::CropFrames);
   runOptimizeJob(job);
-  ASSERT_EQ(kept->a->frameCount, 3);
+  ASSERT_EQ(kept->a->frameCount(), 3);
   Frame* same = frameAt(*kept->a, 1);
   EXPECT_EQ(same->width, 1) << "a 1 × 1 frame at its own origin";
   EXPECT_EQ(same->left, 0);
@@ -125,7 +119,7 @@ TEST(Optimizer, FramesThatChangeNothing) {
   auto before = timeline(*removed->a);
   job = inPlace(*removed->a, opt::CropFrames | opt::RemoveFrames);
   runOptimizeJob(job);
-  ASSERT_EQ(removed->a->frameCount, 2);
+  ASSERT_EQ(removed->a->frameCount(), 2);
   EXPECT_EQ(firstFrame(*removed->a)->delay, 30) << "its time goes to the frame before";
   EXPECT_EQ(timeline(*removed->a), before);
   EXPECT_EQ(totalDelay(*removed->a), 60);
@@ -135,7 +129,7 @@ TEST(Optimizer, FramesThatChangeNothing) {
   firstFrame(*afterClear->a)->setDisposal(2);
   job = inPlace(*afterClear->a, opt::CropFrames | opt::RemoveFrames);
   runOptimizeJob(job);
-  EXPECT_EQ(afterClear->a->frameCount, 3);
+  EXPECT_EQ(afterClear->a->frameCount(), 3);
 }
 
 TEST(Optimizer, RestoreToBackgroundKeepsEverythingOverKnownContent) {
@@ -161,7 +155,7 @@ TEST(Optimizer, LocalPaletteFramesAreNeverComparedWithTheScreen) {
   d.add(0, 0, 4, 4, [](int, int) { return 2; });
   auto job = inPlace(*d.a, opt::CropFrames | opt::RemoveFrames);
   runOptimizeJob(job);
-  ASSERT_EQ(d.a->frameCount, 3);
+  ASSERT_EQ(d.a->frameCount(), 3);
   EXPECT_EQ(frameAt(*d.a, 1)->width, 4) << "kept whole";
   EXPECT_EQ(frameAt(*d.a, 2)->width, 4) << "the screen under it is unknown afterwards";
 }
@@ -205,7 +199,7 @@ TEST(Optimizer, TransparencyVariantB) {
   auto p = makePalette(pal, 8);
   f.width = 6;
   f.height = 1;
-  f.palette = p.get();
+  f.lendPalette(p.get());
   f.dib = createBitmap(6, 1, p.get());
   uint8_t row[6] = {1, 1, 1, 1, 2, 3};
   std::memcpy(f.dib->row(0), row, 6);
@@ -261,14 +255,13 @@ TEST(Optimizer, ShrinkingPalettesKeepsThePictures) {
 
 TEST(Optimizer, CleanUpAlone) {
   Doc d(4, 4);
-  Block* text = newBlock(kPlainTextTag, 1);
-  Block* app = newBlock(kApplicationTag, 1);
-  Block* comment = newBlock(kCommentTag, 1);
+  Block* text = newBlock(kPlainTextTag, 1).release();
+  Block* app = newBlock(kApplicationTag, 1).release();
+  Block* comment = newBlock(kCommentTag, 1).release();
   setCommentText(comment, "stays");
-  link(d.tail, text);
-  link(text, app);
-  link(app, comment);
-  d.tail = comment;
+  fb::appendBlock(*d.a, std::unique_ptr<fb::Block>(text));
+  fb::appendBlock(*d.a, std::unique_ptr<fb::Block>(app));
+  fb::appendBlock(*d.a, std::unique_ptr<fb::Block>(comment));
   d.add(-2, 0, 4, 4, [](int x, int) { return x; });
   auto job = inPlace(*d.a, 0);
   runOptimizeJob(job);
@@ -340,9 +333,9 @@ TEST(Optimizer, SavedOptionsDriveTheBatchEntry) {
   d.add(0, 0, 6, 6, [](int, int) { return 1; });
   prefSet(pref::OptimizeOptions, opt::CropFrames | opt::RemoveFrames);
   ASSERT_TRUE(optimizeWithSavedOptions(*d.a));
-  EXPECT_EQ(d.a->frameCount, 1);
+  EXPECT_EQ(d.a->frameCount(), 1);
   prefSet(pref::OptimizeOptions, 0);
   d.add(0, 0, 6, 6, [](int, int) { return 1; });
   optimizeWithSavedOptions(*d.a);
-  EXPECT_EQ(d.a->frameCount, 2);
+  EXPECT_EQ(d.a->frameCount(), 2);
 }

@@ -74,7 +74,7 @@ Picture photo() {
 }
 
 Frame* frameOf(const Picture& p) {
-  Frame* f = newBlankFrame(W, H);
+  Frame* f = newBlankFrame(W, H).release();
   std::vector<uint8_t> rgb(size_t(stride24(W)) * H), alpha(size_t(stride8(W)) * H);
   for (int y = 0; y < H; ++y)
     for (int x = 0; x < W; ++x) {
@@ -97,16 +97,13 @@ std::unique_ptr<Animation> baseDocument() {
   for (int i = 0; i < 16; ++i)
     greys.push_back(Rgb{uint8_t(i * 17), uint8_t(i * 17), uint8_t(i * 17)});
   setGlobalPalette(*a, makePalette(greys.data(), 16));
-  Block* tail = a->head;
   for (int k = 0; k < 2; ++k) {
-    Frame* f = newBlankFrame(W, H);
+    Frame* f = newBlankFrame(W, H).release();
     f->dib = createBitmap(W, H, nullptr);
     for (int y = 0; y < H; ++y)
       for (int x = 0; x < W; ++x) f->dib->row(y)[x] = uint8_t((x / 8 + y / 8 + k * 5) % 16);
     f->setDisposal(1);
-    link(tail, f);
-    tail = f;
-    ++a->frameCount;
+    fb::appendBlock(*a, std::unique_ptr<fb::Block>(f));
     refreshFrameColours(*f, a->globalPalette.get());
   }
   return a;
@@ -159,14 +156,12 @@ int main(int argc, char** argv) {
         auto sources = createAnimation();
         sources->width = W;
         sources->height = H;
-        link(sources->head, frameOf(flat));
-        sources->frameCount = 1;
+        appendBlock(*sources, std::unique_ptr<Block>(frameOf(flat)));
         if (withPhoto) {
           auto more = createAnimation();
           more->width = W;
           more->height = H;
-          link(more->head, frameOf(shot));
-          more->frameCount = 1;
+          appendBlock(*more, std::unique_ptr<Block>(frameOf(shot)));
           sources->nextAnimation = std::move(more);
         }
         // Between the two grey frames.

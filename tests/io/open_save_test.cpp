@@ -114,7 +114,7 @@ TEST(OpenFile, ChoosesTheReaderByExtensionAndSaysWhyItCannot) {
   fbtest::writeBytes(dir.file("PICTURE.GIF"), gifBytes());
   EXPECT_EQ(openFile(dir.file("PICTURE.GIF"), a, nullptr), kReadComplete);
   ASSERT_TRUE(a);
-  EXPECT_EQ(a->frameCount, 2);
+  EXPECT_EQ(a->frameCount(), 2);
 
   fbtest::writeBytes(dir.file("picture.gif"), {0x89, 'P', 'N', 'G', 13, 10, 26, 10, 0, 0});
   EXPECT_EQ(openFile(dir.file("picture.gif"), a, nullptr), kReadFailed);
@@ -261,17 +261,16 @@ TEST(SaveByType, TrueColourFramesGetAPaletteBeforeAGifIsWritten) {
   auto a = createAnimation();
   a->width = 2;
   a->height = 1;
-  Frame* f = newBlankFrame(2, 1);
+  Frame* f = newBlankFrame(2, 1).release();
   f->rgb = {250, 10, 10, 10, 250, 10, 0, 0};
-  link(a->head, f);
-  a->frameCount = 1;
+  appendBlock(*a, std::unique_ptr<Block>(f));
   ASSERT_TRUE(saveByType(dir.file("rgb.gif"), *a, 1, kTypeGif, nullptr));
   std::unique_ptr<Animation> back;
   ASSERT_EQ(fbtest::readGifPath(dir.file("rgb.gif"), back), kReadComplete);
   Frame* g = firstFrame(*back);
-  ASSERT_TRUE(g && g->palette);
-  EXPECT_EQ((*g->palette)[g->dib->row(0)[0]], (Rgb{250, 10, 10}));
-  EXPECT_EQ((*g->palette)[g->dib->row(0)[1]], (Rgb{10, 250, 10}));
+  ASSERT_TRUE(g && g->palette());
+  EXPECT_EQ((*g->palette())[g->dib->row(0)[0]], (Rgb{250, 10, 10}));
+  EXPECT_EQ((*g->palette())[g->dib->row(0)[1]], (Rgb{10, 250, 10}));
 }
 
 TEST(SaveByType, ABackupThatCannotBeMadeOrPutBackIsNeverLost) {
@@ -360,7 +359,7 @@ TEST(SaveByType, SingleFramesAndNumberedFiles) {
   ASSERT_TRUE(saveByType(dir.file("first.gif"), *a, 0, kTypeGif, nullptr));
   std::unique_ptr<Animation> one;
   ASSERT_EQ(fbtest::readGifPath(dir.file("first.gif"), one), kReadComplete);
-  EXPECT_EQ(one->frameCount, 1);
+  EXPECT_EQ(one->frameCount(), 1);
   ASSERT_TRUE(saveByType(dir.file("n.gif"), *a, saveopt::Numbered, kTypeGif, nullptr));
   EXPECT_EQ(entries(dir.path()),
             (std::vector<std::string>{"first.gif", "n-001.gif", "n-002.gif", "n-003.gif"}));
@@ -405,7 +404,7 @@ TEST(SaveDocument, ClipsFramesBeyondTheScreen) {
   EXPECT_TRUE(gone->transparent()) << "a frame wholly outside keeps its time, invisibly";
   std::unique_ptr<Animation> back;
   ASSERT_EQ(fbtest::readGifPath(doc.path, back), kReadComplete);
-  EXPECT_EQ(back->frameCount, 2);
+  EXPECT_EQ(back->frameCount(), 2);
 }
 
 TEST(SaveDocument, SaveAsChoosesAndRemembers) {
