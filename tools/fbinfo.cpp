@@ -417,7 +417,7 @@ int main(int argc, char** argv) {
     bool saved;
     if (lower(extensionOf(writePath)) == "pal") {
       const Frame* f = firstFrame(*a);
-      const Palette* p = a->globalPalette ? a->globalPalette.get() : f ? f->palette : nullptr;
+      const Palette* p = a->globalPalette ? a->globalPalette.get() : f ? f->palette() : nullptr;
       saved = p && WritePaletteFile(writePath, *p);
     } else {
       saved = saveByType(writePath, *a, saveOptions, typeOfPath(writePath), formats, &progress);

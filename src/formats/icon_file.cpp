@@ -144,7 +144,7 @@ bool WriteIconFile(const std::string& path, const Animation& a, bool cursor,
   icon.cursor = cursor;
   std::vector<uint8_t> bytes;
   CodecStatus s = CodecStatus::Ok;
-  if (progress) progress->setRange(a.frameCount);
+  if (progress) progress->setRange(a.frameCount());
   try {
     for (const Frame* f = firstFrame(a); f && s == CodecStatus::Ok; f = nextFrame(f)) {
       Picture p;
@@ -172,7 +172,7 @@ bool WriteAniFile(const std::string& path, Animation& a, const IconWriteOptions&
   CodecStatus s = composedPictures(a, pictures, progress);
   try {
     const Frame* f = firstFrame(a);
-    if (a.hideFirstFrame && a.frameCount > 1) f = nextFrame(f);
+    if (a.hideFirstFrame && a.frameCount() > 1) f = nextFrame(f);
     for (size_t i = 0; i < pictures.size() && s == CodecStatus::Ok; ++i, f = nextFrame(f)) {
       Picture& p = pictures[i];
       if (f && f->hotspotX >= 0 && f->hotspotX < p.width && f->hotspotY >= 0 &&

@@ -21,9 +21,9 @@ bool samePalette(const Palette& p, const std::vector<Rgb>& colours) {
 }
 
 // The frame's pixels and colours from the picture. `global`: the animation's
-// palette when the picture's colours are that palette (borrowed), else null
-// and the frame gets a local palette of its own.
-bool fillFrame(Frame& f, Picture& p, Palette* global) {
+// palette when the picture's colours are that palette (the frame, once in the
+// animation, shows it), else null and the frame gets a local palette of its own.
+bool fillFrame(Frame& f, Picture& p, const Palette* global) {
   f.width = p.width;
   f.height = p.height;
   f.left = p.left;
@@ -59,14 +59,14 @@ bool fillFrame(Frame& f, Picture& p, Palette* global) {
   } catch (const std::bad_alloc&) {
     return false;
   }
-  if (global) {
-    f.palette = global;
-  } else {
+  const Palette* colours = global;
+  if (!global) {
     auto local = makePalette(p.palette.data(), static_cast<int>(p.palette.size()));
     if (!local) return false;
+    colours = local.get();
     setLocalPalette(f, std::move(local));
   }
-  auto dib = createBitmap(w, h, f.palette);
+  auto dib = createBitmap(w, h, colours);
   if (!dib) return false;
   for (int y = 0; y < h; ++y) std::memcpy(dib->row(y), p.row(y), static_cast<size_t>(w));
   std::vector<uint8_t>().swap(p.pixels);
@@ -78,14 +78,6 @@ bool fillFrame(Frame& f, Picture& p, Palette* global) {
   return !f.transparent() || f.mask;
 }
 
-// Adds a frame at the end of the chain (the one place this file links blocks).
-void appendFrame(Animation& a, Block*& tail, std::unique_ptr<Frame> f) {
-  Frame* raw = f.release();
-  link(tail, raw);
-  tail = raw;
-  ++a.frameCount;
-}
-
 }  // namespace
 
 std::unique_ptr<Animation> animationFromPictures(std::vector<Picture>& pictures, int width,
@@ -94,8 +86,6 @@ std::unique_ptr<Animation> animationFromPictures(std::vector<Picture>& pictures,
   if (!a) return nullptr;
   a->width = width;
   a->height = height;
-  a->frameCount = 0;
-  Block* tail = a->head;
   // Beside true-colour pictures, indexed ones keep palettes of their own:
   // mapping the true colour then leaves their colours alone.
   const bool allIndexed =
@@ -106,14 +96,15 @@ std::unique_ptr<Animation> animationFromPictures(std::vector<Picture>& pictures,
       if (!global) return nullptr;
       setGlobalPalette(*a, std::move(global));
     }
-    Palette* shared = p.indexed && a->globalPalette && samePalette(*a->globalPalette, p.palette)
-                          ? a->globalPalette.get()
-                          : nullptr;
-    std::unique_ptr<Frame> f(newFrame(nullptr));
+    const Palette* shared =
+        p.indexed && a->globalPalette && samePalette(*a->globalPalette, p.palette)
+            ? a->globalPalette.get()
+            : nullptr;
+    std::unique_ptr<Frame> f = newFrame(nullptr);
     if (!f) return nullptr;
     f->setDisposal(disposal);
     if (!fillFrame(*f, p, shared)) return nullptr;
-    appendFrame(*a, tail, std::move(f));
+    appendFrame(*a, std::move(f));
   }
   return a;
 }
@@ -125,7 +116,7 @@ std::unique_ptr<Frame> frameFromPicture(const Picture& picture) {
   } catch (const std::bad_alloc&) {
     return nullptr;
   }
-  std::unique_ptr<Frame> f(newFrame(nullptr));
+  std::unique_ptr<Frame> f = newFrame(nullptr);
   if (!f || !fillFrame(*f, copy, nullptr)) return nullptr;
   f->left = f->top = 0;
   return f;
@@ -147,9 +138,8 @@ bool pictureFromFrame(const Frame& f, bool trueColour, Picture& out) {
       out.pixels.resize(static_cast<size_t>(f.width) * f.height);
       for (int y = 0; y < f.height; ++y)
         std::memcpy(out.row(y), f.dib->row(y), static_cast<size_t>(f.width));
-      if (f.palette)
-        out.palette.assign(f.palette->entries.begin(),
-                           f.palette->entries.begin() + f.palette->count);
+      if (const Palette* pal = f.palette())
+        out.palette.assign(pal->entries.begin(), pal->entries.begin() + pal->count);
       if (f.transparent()) out.transparentIndex = f.transparentIndex;
       return true;
     }
@@ -165,7 +155,7 @@ CodecStatus composedPictures(Animation& a, std::vector<Picture>& out, Progress* 
   out.clear();
   auto player = startPlayer(a);
   if (!player) return CodecStatus::NoMemory;
-  if (progress) progress->setRange(a.frameCount);
+  if (progress) progress->setRange(a.frameCount());
   try {
     for (Frame* c = firstPicture(*player); c; c = nextPicture(*player)) {
       Picture p;

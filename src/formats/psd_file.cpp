@@ -33,7 +33,7 @@ bool WritePsdFile(const std::string& path, const Animation& a, bool layerMask, P
   std::vector<Picture> layers;
   std::vector<uint8_t> bytes;
   CodecStatus s = CodecStatus::Ok;
-  if (progress) progress->setRange(a.frameCount);
+  if (progress) progress->setRange(a.frameCount());
   try {
     for (const Frame* f = firstFrame(a); f; f = nextFrame(f)) {
       layers.emplace_back();

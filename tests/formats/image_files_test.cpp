@@ -49,13 +49,13 @@ TEST(PictureFrames, PalettesAreSharedOnlyAmongIndexedPictures) {
   pictures[1].name = "second";
   auto doc = animationFromPictures(pictures, 2, 2, 2);
   ASSERT_TRUE(doc);
-  ASSERT_EQ(doc->frameCount, 3);
+  ASSERT_EQ(doc->frameCount(), 3);
   Frame* f0 = frameAt(*doc, 0);
   Frame* f1 = frameAt(*doc, 1);
   Frame* f2 = frameAt(*doc, 2);
   ASSERT_TRUE(doc->globalPalette);
-  EXPECT_EQ(f0->palette, doc->globalPalette.get());
-  EXPECT_EQ(f1->palette, doc->globalPalette.get()) << "the same colours share the global palette";
+  EXPECT_EQ(f0->palette(), doc->globalPalette.get());
+  EXPECT_EQ(f1->palette(), doc->globalPalette.get()) << "the same colours share the global palette";
   ASSERT_TRUE(f2->localPalette) << "other colours keep their own";
   EXPECT_EQ((*f2->localPalette)[0], (Rgb{3, 3, 3}));
   EXPECT_TRUE(f1->transparent());
@@ -125,7 +125,7 @@ TEST(HostileFiles, PixelBudgetsRefuseRepeatedSteps) {
   said.clear();
   EXPECT_EQ(ReadAniBytes(bytes.data(), bytes.size(), doc), 1);
   ASSERT_TRUE(doc);
-  EXPECT_EQ(doc->frameCount, 10);
+  EXPECT_EQ(doc->frameCount(), 10);
 }
 
 TEST(HostileFiles, EveryReaderRefusesNonsenseWithItsMessage) {
@@ -203,7 +203,7 @@ TEST(OpenSave, SingleImagesNumberedFilesAndFilmstrips) {
   TempDir dir;
   std::unique_ptr<Animation> doc;
   ASSERT_EQ(openFile(fbtest::dataPath("gif-suite/animation.gif"), doc, nullptr), kReadComplete);
-  const int frames = doc->frameCount;
+  const int frames = doc->frameCount();
   ASSERT_GT(frames, 1);
   // Numbered 24-bit BMPs, one per frame.
   ASSERT_TRUE(saveByType(dir.file("n.bmp"), *doc, saveopt::Numbered | saveopt::TrueColour, kTypeBmp,
@@ -224,7 +224,7 @@ TEST(OpenSave, SingleImagesNumberedFilesAndFilmstrips) {
   ASSERT_TRUE(saveByType(dir.file("one.bmp"), *doc, 0, kTypeBmp, nullptr));
   std::unique_ptr<Animation> one;
   ASSERT_EQ(openFile(dir.file("one.bmp"), one, nullptr), kReadComplete);
-  EXPECT_EQ(one->frameCount, 1);
+  EXPECT_EQ(one->frameCount(), 1);
 }
 
 TEST(OpenSave, IconsRefuseLargePicturesAndKeepTheTargetAlone) {
