@@ -11,6 +11,14 @@
 //     --write OUT    save the document as OUT (the type from its extension; an AVI
 //                    with the stored compression, after "Fix for AVI" when needed)
 //     --avi-audio F  interleave the audio of file F into the AVI written
+//     --save-options WORD  the save options word (hexadecimal; default 0x3, the
+//                    whole animation): 0x8 24-bit, 0x10 filmstrip, 0x20 numbered files
+//     --jpeg-quality Q     JPEG quality 1..100 (default: from the preferences)
+//     --psd-layer-mask     PSD layers hide pixels with a layer mask
+//     --icon-order-as-is   icon images in frame order (not PNG images last)
+//     --icon-no-png        256-pixel icon images as bitmaps, not PNG
+//   A FILE or OUT ending in .pal is a palette file: reading one prints its
+//   colours; writing one saves the global palette (else the first frame's).
 //   The operations run in the order given, before --write, --frames and --raw.
 //     --frames DIR   every composited picture as DIR/frame-0000.png, ...
 //     --raw DIR      every frame's own image as DIR/frame-0000.png, ...
@@ -20,6 +28,7 @@
 //   True-colour frames (PNG) are mapped into palettes after reading, as the
 //   editor does when it opens them.
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -33,6 +42,7 @@
 #include "document/animation.h"
 #include "document/player.h"
 #include "formats/avi.h"
+#include "formats/image_files.h"
 #include "formats/png_rgba.h"
 #include "gif/gif_reader.h"
 #include "gif/gif_writer.h"
@@ -63,6 +73,14 @@ void usage() {
       "  --write OUT    save the document as OUT (the type from its extension; an AVI\n"
       "                 with the stored compression, after \"Fix for AVI\" when needed)\n"
       "  --avi-audio F  interleave the audio of file F into the AVI written\n"
+      "  --save-options WORD\n"
+      "                 the save options word (hexadecimal; default 0x3): 0x8 24-bit,\n"
+      "                 0x10 filmstrip, 0x20 numbered files\n"
+      "  --jpeg-quality Q      JPEG quality 1..100\n"
+      "  --psd-layer-mask      PSD layers hide pixels with a layer mask\n"
+      "  --icon-order-as-is    icon images in frame order\n"
+      "  --icon-no-png         256-pixel icon images as bitmaps, not PNG\n"
+      "  a FILE or OUT ending in .pal is a palette file\n"
       "  --frames DIR   write every composited picture as DIR/frame-NNNN.png\n"
       "  --raw DIR      write every frame's own image as DIR/frame-NNNN.png\n"
       "  --quiet        do not print the JSON\n"
@@ -169,6 +187,7 @@ void printJson(const std::string& path, int result, Animation& a) {
                   jsonString(frameName(f)).c_str());
       std::printf("\"left\": %d, \"top\": %d, \"width\": %d, \"height\": %d, ", f.left, f.top,
                   f.width, f.height);
+      std::printf("\"hotspotX\": %d, \"hotspotY\": %d, ", f.hotspotX, f.hotspotY);
       std::printf("\"delay\": %d, \"disposal\": %d, \"transparent\": %s, ", f.delay, f.disposal(),
                   f.transparent() ? "true" : "false");
       std::printf("\"transparentIndex\": %d, \"controlFlags\": %d, \"imageFlags\": %d, ",
@@ -220,6 +239,19 @@ bool writeRaw(Animation& a, const std::string& dir) {
   return true;
 }
 
+std::string lower(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+int printPaletteFile(const std::string& path) {
+  std::unique_ptr<Palette> p;
+  if (!ReadPaletteFile(path, p)) return 1;
+  std::printf("{\n  \"file\": %s,\n  \"palette\": %s\n}\n", jsonString(path).c_str(),
+              paletteJson(p.get()).c_str());
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -229,6 +261,15 @@ int main(int argc, char** argv) {
   bool quiet = false;
   bool keep24 = false;
   bool dither = false;  // read when --reduce runs, wherever it stands
+  uint32_t saveWord = saveopt::WholeAnimation;
+  int jpegQuality = 0;
+  bool psdLayerMask = false, iconAsIs = false, iconNoPng = false;
+  auto hexWord = [](const std::string& word, uint32_t& out) {
+    char* end = nullptr;
+    unsigned long bits = std::strtoul(word.c_str(), &end, 16);
+    out = static_cast<uint32_t>(bits);
+    return !word.empty() && !*end;
+  };
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     auto value = [&](std::string& out) {
@@ -293,7 +334,29 @@ int main(int argc, char** argv) {
       });
     } else if (arg == "--dither") {
       dither = true;
-    } else if (arg == "--raw")
+    } else if (arg == "--save-options") {
+      std::string word;
+      value(word);
+      if (!hexWord(word, saveWord)) {
+        std::fprintf(stderr, "fbinfo: --save-options takes hexadecimal bits, not %s\n",
+                     word.c_str());
+        return 2;
+      }
+    } else if (arg == "--jpeg-quality") {
+      std::string q;
+      value(q);
+      jpegQuality = std::atoi(q.c_str());
+      if (jpegQuality < 1 || jpegQuality > 100) {
+        std::fprintf(stderr, "fbinfo: --jpeg-quality takes 1..100, not %s\n", q.c_str());
+        return 2;
+      }
+    } else if (arg == "--psd-layer-mask")
+      psdLayerMask = true;
+    else if (arg == "--icon-order-as-is")
+      iconAsIs = true;
+    else if (arg == "--icon-no-png")
+      iconNoPng = true;
+    else if (arg == "--raw")
       value(rawDir);
     else if (arg == "--quiet")
       quiet = true;
@@ -326,6 +389,8 @@ int main(int argc, char** argv) {
     closeSettings();
     prefSetBits(pref::GeneralOptions, gen::Keep24Bit, true);
   }
+
+  if (lower(extensionOf(path)) == "pal") return printPaletteFile(path);
 
   std::unique_ptr<Animation> a;
   int result;
@@ -367,8 +432,19 @@ int main(int argc, char** argv) {
       if (!confirmAviPanel(panel, aviExportTraits(*a), withAudio, chosen)) return 1;
       saveOptions.aviPanel = &withAudio;
     }
-    bool saved = saveByType(writePath, *a, saveopt::WholeAnimation, typeOfPath(writePath),
-                            &progress, saveOptions);
+    SaveOptions& settings = saveOptions;
+    if (jpegQuality) settings.formats.jpegQuality = jpegQuality;
+    if (psdLayerMask) settings.formats.psdLayerMask = true;
+    if (iconAsIs) settings.formats.iconXpOrder = false;
+    if (iconNoPng) settings.formats.iconPng256 = false;
+    bool saved;
+    if (lower(extensionOf(writePath)) == "pal") {
+      const Frame* f = firstFrame(*a);
+      const Palette* p = a->globalPalette ? a->globalPalette.get() : f ? f->palette() : nullptr;
+      saved = p && WritePaletteFile(writePath, *p);
+    } else {
+      saved = saveByType(writePath, *a, saveWord, typeOfPath(writePath), &progress, settings);
+    }
     if (!saved) return 1;
   }
   if (!quiet) printJson(path, result, *a);

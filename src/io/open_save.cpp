@@ -14,6 +14,7 @@
 #include "base/reporter.h"
 #include "formats/avi.h"
 #include "formats/filmstrip.h"
+#include "formats/image_files.h"
 #include "formats/png_reader.h"
 #include "formats/png_writer.h"
 #include "gif/gif_reader.h"
@@ -72,6 +73,14 @@ int readAviFile(const std::string& path, Progress* progress, std::unique_ptr<Ani
   return ReadAviFile(path, progress, out, read);
 }
 
+// The further formats' readers, given the user's document defaults.
+template <int (*Read)(const std::string&, Progress*, std::unique_ptr<Animation>&,
+                      const DocumentDefaults&)>
+int readWith(const std::string& path, Progress* progress, std::unique_ptr<Animation>& out,
+             const OpenOptions& options) {
+  return Read(path, progress, out, options.defaults);
+}
+
 // Readers by extension (compared without case). Formats without a reader
 // here answer that the type cannot be read.
 struct ReaderEntry {
@@ -83,6 +92,15 @@ const ReaderEntry kReaders[] = {
     {"png", readPngFile},
     {"apng", readPngFile},  // the name animated PNGs often go by
     {"avi", readAviFile},
+    {"bmp", readWith<ReadBmpFile>},
+    {"dib", readWith<ReadBmpFile>},
+    {"jpg", readWith<ReadJpegFile>},
+    {"jpe", readWith<ReadJpegFile>},
+    {"jpeg", readWith<ReadJpegFile>},
+    {"psd", readWith<ReadPsdFile>},
+    {"ico", readWith<ReadIconFile>},
+    {"cur", readWith<ReadIconFile>},
+    {"ani", readWith<ReadAniFile>},
 };
 
 bool writeGifWhole(const std::string& path, Animation& a, uint32_t, Progress* progress,
@@ -107,15 +125,41 @@ bool writeAviWhole(const std::string& path, Animation& a, uint32_t, Progress* pr
                          options.merge);
 }
 
+bool writeSwfWhole(const std::string& path, Animation& a, uint32_t, Progress* progress,
+                   const SaveOptions& options) {
+  return WriteSwfFile(path, a, progress, options.gif.timeBase);
+}
+
+bool writePsdWhole(const std::string& path, Animation& a, uint32_t, Progress* progress,
+                   const SaveOptions& options) {
+  return WritePsdFile(path, a, options.formats.psdLayerMask, progress);
+}
+
+IconWriteOptions iconOptions(const FormatOptions& formats) {
+  return IconWriteOptions{formats.iconXpOrder, formats.iconPng256};
+}
+bool writeIcoWhole(const std::string& path, Animation& a, uint32_t, Progress* progress,
+                   const SaveOptions& options) {
+  return WriteIconFile(path, a, false, iconOptions(options.formats), progress);
+}
+bool writeCurWhole(const std::string& path, Animation& a, uint32_t, Progress* progress,
+                   const SaveOptions& options) {
+  return WriteIconFile(path, a, true, iconOptions(options.formats), progress);
+}
+bool writeAniWhole(const std::string& path, Animation& a, uint32_t, Progress* progress,
+                   const SaveOptions& options) {
+  return WriteAniFile(path, a, iconOptions(options.formats), progress, options.gif.timeBase);
+}
+
 // Writers of whole documents by type.
 struct WriterEntry {
   int type;
   WriterFn write;
 };
 const WriterEntry kWriters[] = {
-    {kTypeGif, writeGifWhole},
-    {kTypeAvi, writeAviWhole},
-    {kTypePng, writePngWhole},
+    {kTypeGif, writeGifWhole}, {kTypeAvi, writeAviWhole}, {kTypePng, writePngWhole},
+    {kTypeSwf, writeSwfWhole}, {kTypePsd, writePsdWhole}, {kTypeIco, writeIcoWhole},
+    {kTypeCur, writeCurWhole}, {kTypeAni, writeAniWhole},
 };
 
 // Writers of one frame as a picture of its own, for single-image saves. A
@@ -130,6 +174,14 @@ bool writePngFrame(const std::string& path, Frame& frame, uint32_t, const Animat
                    const SaveOptions&) {
   return WritePngFrame(path, frame, source) != 0;
 }
+bool writeBmpFrame(const std::string& path, Frame& frame, uint32_t options, const Animation*,
+                   const SaveOptions&) {
+  return WriteBmpFrame(path, frame, (options & saveopt::TrueColour) != 0);
+}
+bool writeJpegFrame(const std::string& path, Frame& frame, uint32_t, const Animation*,
+                    const SaveOptions& options) {
+  return WriteJpegFrame(path, frame, options.formats.jpegQuality);
+}
 struct FrameWriterEntry {
   int type;
   FrameWriterFn write;
@@ -137,6 +189,8 @@ struct FrameWriterEntry {
 const FrameWriterEntry kFrameWriters[] = {
     {kTypeGif, writeGifFrame},
     {kTypePng, writePngFrame},
+    {kTypeBmp, writeBmpFrame},
+    {kTypeJpeg, writeJpegFrame},
 };
 
 std::string randomSuffix() {
@@ -326,7 +380,7 @@ bool saveByType(const std::string& pathIn, Animation& a, uint32_t options, int t
     showWarning(text(Str::CannotSaveType));
     return false;
   }
-  if ((options & saveopt::Filmstrip) && type == kTypePng && !(options & saveopt::Numbered)) {
+  if ((options & saveopt::Filmstrip) && type != kTypeGif && !(options & saveopt::Numbered)) {
     bool vertical = options & saveopt::FilmstripVertical;
     int pictures = doc.frameCount() - (doc.hideFirstFrame && doc.frameCount() > 1 ? 1 : 0);
     FilmstripLayout layout = filmstripLayout(pictures, options);

@@ -81,7 +81,23 @@ SaveOptions saveOptionsFromPreferences() {
   s.filmstripSizeInName = (prefGet(pref::MoreOptions) & more::FilmstripSizeInName) != 0;
   s.avi = aviSettingsFromPreferences();
   s.clipWithoutAsking = (prefGet(pref::GeneralOptions) & gen::ClipWithoutAsking) != 0;
+  s.formats = formatOptionsFromPreferences();
   return s;
+}
+
+int jpegQualityForStep(int step) {
+  if (step <= 0 || step > 10) step = 6;
+  return step * 5 + 45;
+}
+
+FormatOptions formatOptionsFromPreferences() {
+  const uint32_t more = prefGet(pref::MoreOptions);
+  FormatOptions o;
+  o.jpegQuality = jpegQualityForStep(static_cast<int>((prefGet(pref::SaveType) >> 8) & 0xFF));
+  o.psdLayerMask = more & more::PsdLayerMask;
+  o.iconXpOrder = !(more & more::IconNoXpOrder);
+  o.iconPng256 = !(more & more::IconNoPng256);
+  return o;
 }
 
 uint32_t optimizeOptionsFromPreferences() {

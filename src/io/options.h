@@ -25,6 +25,16 @@ struct OpenOptions {
   Rgb transparentColour{};
 };
 
+// What the writers of the further formats take besides the save options word.
+struct FormatOptions {
+  int jpegQuality = 75;       // 1..100
+  bool psdLayerMask = false;  // a layer mask instead of a transparency channel
+  bool iconXpOrder = true;    // PNG images after all the others
+  bool iconPng256 = true;     // 256-pixel images as PNG
+};
+// The JPEG quality for a slider step of 1..10 (0 means 6): step × 5 + 45.
+int jpegQualityForStep(int step);
+
 // How documents are saved.
 struct SaveOptions {
   GifWriteOptions gif;
@@ -36,6 +46,7 @@ struct SaveOptions {
   const AviSaveOptions* aviPanel = nullptr;
   // Clip frames beyond the screen without asking.
   bool clipWithoutAsking = false;
+  FormatOptions formats;
 };
 
 DocumentDefaults documentDefaultsFromPreferences();
@@ -44,6 +55,8 @@ GifWriteOptions gifWriteOptionsFromPreferences();
 AviSettings aviSettingsFromPreferences();
 OpenOptions openOptionsFromPreferences();
 SaveOptions saveOptionsFromPreferences();
+// From words 15 (PSD and icon bits) and 16 (bits 8..15 the JPEG step).
+FormatOptions formatOptionsFromPreferences();
 // The stored optimizer option bits (word 5).
 uint32_t optimizeOptionsFromPreferences();
 

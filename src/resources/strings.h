@@ -100,10 +100,10 @@ enum class Str : int {
   ThinIntervalCaption,
 
   // Colour reduction
-  ReducingPalette,        // "正在缩减调色板..."
-  DitheringFrames,        // "正在抖动帧..."
-  RemappingFrames,        // "正在重映帧..."
-  RemappingLocalPalettes, // "正在重映局部调色板..."
+  ReducingPalette,         // "正在缩减调色板..."
+  DitheringFrames,         // "正在抖动帧..."
+  RemappingFrames,         // "正在重映帧..."
+  RemappingLocalPalettes,  // "正在重映局部调色板..."
   NonReducibleCaption,
   NonReducible,
   NoMemoryReduce,
@@ -115,14 +115,20 @@ enum class Str : int {
   NoResourcesLocalPalette,
 
   // PNG and animated PNG
-  PngCorrupt,          // 40330
-  PngEncodeError,      // 40368
+  PngCorrupt,      // 40330
+  PngEncodeError,  // 40368
   ApngMixedKinds,
   ApngLocalPalettes,
   ApngMixedTransparency,
   ApngTransparentIndex,
   ApngFirstFrameMemory,
   FilmstripNameFormat,  // " (%dx%d)": columns and rows
+
+  // Further picture formats ("%s" names the format: "BMP", "JPEG", ...)
+  ImageCorrupt,
+  ImageUnsupported,
+  ImageEncodeError,
+  ImageTooLarge,
 
   Count_
 };

@@ -371,7 +371,8 @@ TEST(SaveByType, SingleFramesAndNumberedFiles) {
 
   RecordingReporter rec;
   ScopedReporter scope(rec);
-  EXPECT_FALSE(saveByType(dir.file("x.psd"), *a, 0, kTypePsd, nullptr));
+  // Formats of whole documents have no one-picture form.
+  EXPECT_FALSE(saveByType(dir.file("x.psd"), *a, saveopt::Numbered, kTypePsd, nullptr));
   EXPECT_EQ(rec.texts(), std::vector<std::string>{"无法保存这个类型的文件。"});
 }
 
