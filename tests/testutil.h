@@ -12,13 +12,15 @@
 #include <string>
 #include <vector>
 
-#include "document/animation.h"
 #include "base/byte_source.h"
+#include "document/animation.h"
 #include "gif/gif_reader.h"
 
 namespace fbtest {
 
-inline std::string dataPath(const std::string& rel) { return std::string(FB_TEST_DATA) + "/" + rel; }
+inline std::string dataPath(const std::string& rel) {
+  return std::string(FB_TEST_DATA) + "/" + rel;
+}
 
 inline std::vector<uint8_t> readBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -27,15 +29,16 @@ inline std::vector<uint8_t> readBytes(const std::string& path) {
 
 inline void writeBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
   std::ofstream out(path, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
 }
 
 // Reads GIF bytes from memory; returns the reader's result.
 inline int readGifBytes(const std::vector<uint8_t>& bytes, std::unique_ptr<fb::Animation>& a,
-                        fb::Progress* progress = nullptr) {
+                        fb::Progress* progress = nullptr, const fb::GifReadOptions& options = {}) {
   fb::MemorySource src(bytes.data(), bytes.size());
   if (!fb::isGifSignature(src)) return -1;
-  return fb::readGif(src, progress, a);
+  return fb::readGif(src, progress, a, options);
 }
 
 inline int readGifPath(const std::string& path, std::unique_ptr<fb::Animation>& a) {
@@ -150,7 +153,7 @@ class GifBuilder {
     return *this;
   }
   GifBuilder& loop(int count) {
-    static const uint8_t kApp[16] = {0x21, 0xFF, 0x0B, 'N', 'E', 'T', 'S', 'C',
+    static const uint8_t kApp[16] = {0x21, 0xFF, 0x0B, 'N', 'E', 'T', 'S',  'C',
                                      'A',  'P',  'E',  '2', '.', '0', 0x03, 0x01};
     bytes.insert(bytes.end(), kApp, kApp + 16);
     u16(count);

@@ -19,7 +19,7 @@ bool cropFrame(Frame& f, int x0, int y0, int x1, int y1) {
   // a zero-filled indexed image would count as mapped (every pixel index 0).
   std::unique_ptr<Bitmap> dib;
   if (f.dib || !f.hasRgb()) {
-    dib = createBitmap(w, h, f.palette);
+    dib = createBitmap(w, h, f.palette());
     if (!dib) return false;
   }
   if (f.dib) {
@@ -75,7 +75,7 @@ bool clipFramesToScreen(Animation& a) {
     if (f->width > 0 && f->height > 0) {
       if (!cropFrame(*f, px, py, px + 1, py + 1)) return false;
     } else {
-      auto dib = createBitmap(1, 1, f->palette);
+      auto dib = createBitmap(1, 1, f->palette());
       if (!dib) return false;
       f->width = f->height = 1;
       setBitmap(*f, std::move(dib));

@@ -87,14 +87,13 @@ inline void over(uint8_t* dst, uint8_t& dstA, const uint8_t* src, unsigned srcA)
 void draw(FramePlayer& p, Frame& f, int index) {
   Frame& c = *p.canvas;
   if (f.disposal() == 3) {
-    Block* copy = duplicateBlock(&c, c.palette);
-    p.saved.reset(static_cast<Frame*>(copy));
+    p.saved.reset(static_cast<Frame*>(duplicateBlock(&c).release()));
   }
   // True-colour frames not yet given indexed pixels show in the true-colour
   // picture only.
   if (f.dib || f.hasRgb()) {
     Rect r = clipToCanvas(c, f.left, f.top, f.width, f.height);
-    const Palette* pal = f.palette ? f.palette : &defaultSystemPalette();
+    const Palette* pal = f.palette() ? f.palette() : &defaultSystemPalette();
     bool transparent = f.transparent();
     uint8_t ti = f.transparentIndex;
     bool has24 = f.hasRgb();
@@ -137,7 +136,7 @@ void draw(FramePlayer& p, Frame& f, int index) {
       }
     }
   }
-  c.palette = f.palette;
+  c.lendPalette(f.palette());
   c.transparentIndex = f.transparentIndex;
   c.controlFlags = static_cast<uint8_t>((c.controlFlags & ~1) | (f.controlFlags & 1));
   c.setDisposal(f.disposal());
@@ -178,7 +177,7 @@ Frame* firstPicture(FramePlayer& p) {
     const Palette* pal = a.globalPalette ? a.globalPalette.get() : &defaultSystemPalette();
     c->dib = createBitmap(a.width, a.height, pal);
     if (!c->dib) return nullptr;
-    c->palette = a.globalPalette.get();
+    c->lendPalette(a.globalPalette.get());
     c->rgb.assign(static_cast<size_t>(stride24(a.width)) * a.height, 0);
     c->alpha.assign(static_cast<size_t>(stride8(a.width)) * a.height, 0);
     p.canvas = std::move(c);

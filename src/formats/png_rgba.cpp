@@ -53,7 +53,7 @@ std::vector<uint8_t> frameToRgba(const Frame& f) {
       }
       uint8_t v = px[x];
       if (f.transparent() && v == f.transparentIndex) continue;  // stays 0,0,0,0
-      Rgb c = f.palette && v < f.palette->count ? (*f.palette)[v] : Rgb{};
+      Rgb c = f.palette() && v < f.palette()->count ? (*f.palette())[v] : Rgb{};
       o[4 * x] = c.r;
       o[4 * x + 1] = c.g;
       o[4 * x + 2] = c.b;

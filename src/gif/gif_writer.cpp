@@ -10,10 +10,8 @@
 #include <thread>
 
 #include "base/file_ops.h"
-#include "base/prefs.h"
 #include "base/progress.h"
 #include "base/reporter.h"
-#include "base/settings_file.h"
 #include "base/task_pool.h"
 #include "gif/gif_limits.h"
 #include "resources/strings.h"
@@ -195,7 +193,6 @@ bool writeColourTable(ByteSink& s, const Palette& p) {
 
 // The signature comment's text begins with this, whatever version wrote it.
 constexpr const char* kSignaturePrefix = "Built with Flickbook";
-constexpr const char* kDefaultSignature = "Built with Flickbook 4.0";
 
 bool isSignatureComment(const Block* b, const std::string& signature) {
   std::string text;
@@ -235,10 +232,10 @@ bool writeLzwImage(ByteSink& sink, const uint8_t* pixels, int width, int height,
   return enc.encode(pixels, width, height, stride, interlaced);
 }
 
-bool writeFrameImage(ByteSink& sink, const Frame& f) {
+bool writeFrameImage(ByteSink& sink, const Frame& f, uint32_t timeBase) {
   uint8_t gce[8] = {0x21, 0xF9, 0x04, f.controlFlags, 0, 0, f.transparentIndex, 0};
   // Delays beyond what the field holds are kept as long as possible, not wrapped.
-  uint32_t delay = std::min<uint32_t>(ticksToGifDelay(f.delay), 0xFFFF);
+  uint32_t delay = std::min<uint32_t>(ticksToGifDelay(f.delay, timeBase), 0xFFFF);
   gce[4] = static_cast<uint8_t>(delay);
   gce[5] = static_cast<uint8_t>(delay >> 8);
   if (!sink.write(gce, sizeof gce)) return false;
@@ -255,7 +252,7 @@ bool writeFrameImage(ByteSink& sink, const Frame& f) {
     return false;
   if (f.localPalette && !writeColourTable(sink, *f.localPalette)) return false;
 
-  int codeSize = std::max(2, colourBits(f.palette ? f.palette->count : 256));
+  int codeSize = std::max(2, colourBits(f.palette() ? f.palette()->count : 256));
   const uint8_t* px = f.pixels();
   int w = f.dib ? f.dib->width : 0, h = f.dib ? f.dib->height : 0;
   if (codeSize < 8 && px) {
@@ -296,9 +293,9 @@ bool writeStreamHead(ByteSink& sink, const Animation& a) {
     return false;
   if (a.globalPalette && !writeColourTable(sink, *a.globalPalette)) return false;
 
-  if (a.playCount != 1 && a.frameCount > 1) {
+  if (a.playCount != 1 && a.frameCount() > 1) {
     uint32_t loop = a.playCount == 0 ? 0 : std::min<uint32_t>(a.playCount - 1, 0xFFFF);
-    static const uint8_t app[16] = {0x21, 0xFF, 0x0B, 'N', 'E', 'T', 'S', 'C',
+    static const uint8_t app[16] = {0x21, 0xFF, 0x0B, 'N', 'E', 'T', 'S',  'C',
                                     'A',  'P',  'E',  '2', '.', '0', 0x03, 0x01};
     if (!sink.write(app, sizeof app) || !put16(sink, loop) || !sink.put(0)) return false;
   }
@@ -313,16 +310,17 @@ bool isKeptExtension(const Block* b) {
 
 namespace {
 
-int writeStream(ByteSink& sink, Animation& a, Progress* progress) {
+int writeStream(ByteSink& sink, Animation& a, Progress* progress, const GifWriteOptions& options) {
   if (!writeStreamHead(sink, a)) return kWriteFailed;
-  if (progress) progress->setRange(a.frameCount);
+  if (progress) progress->setRange(a.frameCount());
   int64_t pixels = 0;
-  for (Frame* f = firstFrame(a); f; f = nextFrame(f)) pixels += static_cast<int64_t>(f->width) * f->height;
-  unsigned workers = TaskPool::workersFor(static_cast<size_t>(a.frameCount), pixels);
+  for (Frame* f = firstFrame(a); f; f = nextFrame(f))
+    pixels += static_cast<int64_t>(f->width) * f->height;
+  unsigned workers = TaskPool::workersFor(static_cast<size_t>(a.frameCount()), pixels);
   if (workers == 0) {
     for (Block* b = a.head->next; b; b = b->next) {
       if (b->isFrame()) {
-        if (!writeFrameImage(sink, static_cast<Frame&>(*b))) return kWriteFailed;
+        if (!writeFrameImage(sink, static_cast<Frame&>(*b), options.timeBase)) return kWriteFailed;
         if (progress && !progress->step()) return kWriteCancelled;
       } else if (isKeptExtension(b)) {
         if (!writeExtension(sink, b)) return kWriteFailed;
@@ -352,16 +350,17 @@ int writeStream(ByteSink& sink, Animation& a, Progress* progress) {
   };
   for (Block* b = a.head->next; b; b = b->next) {
     if (b->isFrame()) {
-      auto task = std::make_shared<std::packaged_task<Encoded()>>([f = static_cast<Frame*>(b)] {
-        Encoded out;
-        try {
-          ByteSink memory(&out);
-          if (!writeFrameImage(memory, *f)) out.clear();
-        } catch (...) {
-          out.clear();  // out of memory: told to the owner by the empty result
-        }
-        return out;
-      });
+      auto task = std::make_shared<std::packaged_task<Encoded()>>(
+          [f = static_cast<Frame*>(b), tb = options.timeBase] {
+            Encoded out;
+            try {
+              ByteSink memory(&out);
+              if (!writeFrameImage(memory, *f, tb)) out.clear();
+            } catch (...) {
+              out.clear();  // out of memory: told to the owner by the empty result
+            }
+            return out;
+          });
       ahead.emplace_back(b, task->get_future());
       pool.submit([task] { (*task)(); });
     } else if (isKeptExtension(b)) {
@@ -381,17 +380,19 @@ int writeStream(ByteSink& sink, Animation& a, Progress* progress) {
 
 }  // namespace
 
-int writeGifStream(ByteSink& sink, Animation& a, Progress* progress) {
+int writeGifStream(ByteSink& sink, Animation& a, Progress* progress,
+                   const GifWriteOptions& options) {
   // Numbers a GIF cannot hold are never written cut down to 16 bits.
   if (!gifGeometryFits(a)) return kWriteFailed;
   try {
-    return writeStream(sink, a, progress);
+    return writeStream(sink, a, progress, options);
   } catch (const std::bad_alloc&) {
     return kWriteFailed;  // memory for the encoded frames ran out: a failed write
   }
 }
 
-bool writeGifFile(const std::string& path, Animation& a, Progress* progress) {
+bool writeGifFile(const std::string& path, Animation& a, Progress* progress,
+                  const GifWriteOptions& options) {
   if (!gifGeometryFits(a)) {
     showWarning(text(Str::GifTooLarge));
     return false;
@@ -403,27 +404,27 @@ bool writeGifFile(const std::string& path, Animation& a, Progress* progress) {
   }
   if (progress) progress->setText(text(Str::WritingGif));
   ByteSink sink(&file);
-  int result = writeGifStream(sink, a, progress);
+  int result = writeGifStream(sink, a, progress, options);
   // Flushed to the disk before anyone renames it over a file that matters.
   bool ok = result == kWriteDone && file.sync();
   ok = file.close() && ok;
   return ok;
 }
 
-bool writeFrameAsGif(const std::string& path, Frame& frame) {
+bool writeFrameAsGif(const std::string& path, Frame& frame, const GifWriteOptions& options) {
+  // A one-frame document of its own: a copy of the frame, its palette as the
+  // global table.
   auto temp = createAnimation();
-  if (!temp) return false;
+  auto copy = duplicateBlock(&frame);
+  if (!temp || !copy) {
+    showWarning(text(Str::NoMemoryFrameImage));
+    return false;
+  }
   temp->width = frame.width;
   temp->height = frame.height;
   temp->playCount = 1;
-  temp->frameCount = 1;
-  // Borrow the frame's palette as the global table, and the frame itself.
-  std::unique_ptr<Palette> borrowed(frame.palette);
-  setGlobalPalette(*temp, std::move(borrowed), false);
-  Block* prev = frame.prev;
-  Block* next = frame.next;
-  frame.prev = frame.next = nullptr;
-  link(temp->head, &frame);
+  if (const Palette* p = frame.palette()) setGlobalPalette(*temp, copyPalette(*p));
+  appendBlock(*temp, std::move(copy));
 
   fileops::WriteFile file;
   bool ok = false;
@@ -431,55 +432,28 @@ bool writeFrameAsGif(const std::string& path, Frame& frame) {
     showWarning(text(Str::GifTooLarge));
   } else if (file.create(path)) {
     ByteSink sink(&file);
-    ok = writeGifStream(sink, *temp, nullptr) == kWriteDone && file.sync();
+    ok = writeGifStream(sink, *temp, nullptr, options) == kWriteDone && file.sync();
     ok = file.close() && ok;
   } else {
     showWarning(format(Str::CannotSaveTemporary, path.c_str()));
   }
-
-  // Give everything back before the temporary record goes.
-  temp->head->next = nullptr;
-  frame.prev = prev;
-  frame.next = next;
-  temp->globalPalette.release();
   return ok;
 }
 
-namespace {
-
-// The configured text, whether or not signatures are being added.
-std::string configuredSignature() {
-  std::string sig = settings().getString("Sig").value_or(kDefaultSignature);
-  if (sig.size() > 255) sig.resize(255);
-  return sig;
-}
-
-}  // namespace
-
-std::string signatureText() {
-  if (prefGet(pref::GeneralOptions) & gen::NoSignature) return std::string();
-  return configuredSignature();
-}
-
-void stampSignature(Animation& a) {
-  std::string sig = signatureText();
-  std::string known = configuredSignature();
+void stampSignature(Animation& a, const GifWriteOptions& options) {
+  const std::string known = options.signature.substr(0, 255);
   for (Block* b = a.head->next; b;) {
     Block* next = b->next;
     if (isSignatureComment(b, known)) removeBlock(a, b);
     b = next;
   }
-  if (sig.empty()) return;
-  Block* c = newBlock(kCommentTag, 1);
-  if (!c) return;
-  if (!setCommentText(c, sig)) {
-    destroyBlock(c);
-    return;
-  }
-  insertAfter(a.head, c);
+  if (!options.sign || known.empty()) return;
+  auto c = newBlock(kCommentTag, 1);
+  if (!c || !setCommentText(c.get(), known)) return;
+  a.insertAfterBlock(a.head, BlockPtr(std::move(c)));
 }
 
-int64_t countEncodedSize(const Animation& a, Progress* progress) {
+int64_t countEncodedSize(const Animation& a, Progress* progress, const GifWriteOptions& options) {
   if (!gifGeometryFits(a)) return -1;
   // Everything but the frames is counted in order; the frames, whose counts
   // are independent of each other, on several threads when it pays.
@@ -508,7 +482,7 @@ int64_t countEncodedSize(const Animation& a, Progress* progress) {
         size_t i = nextIndex.fetch_add(1);
         if (i >= frames.size() || failed.load()) return;
         ByteSink counter;
-        writeFrameImage(counter, *frames[i]);
+        writeFrameImage(counter, *frames[i], options.timeBase);
         sizes[i] = counter.total();
         done.fetch_add(1);
         if (report && progress && !progress->setPosition(static_cast<int64_t>(done.load())))
@@ -534,18 +508,17 @@ int64_t countEncodedSize(const Animation& a, Progress* progress) {
   for (int64_t s : sizes) total += s;
 
   // What stamping the signature will change.
-  std::string sig = signatureText();
-  std::string known = configuredSignature();
+  const std::string known = options.signature.substr(0, 255);
   for (Block* b = a.head->next; b; b = b->next)
     if (isSignatureComment(b, known)) total -= extensionSize(b);
-  if (!sig.empty()) total += static_cast<int64_t>(sig.size()) + 4;
+  if (options.sign && !known.empty()) total += static_cast<int64_t>(known.size()) + 4;
   return total;
 }
 
-int32_t encodedSize(Animation& a, bool force, Progress* progress) {
+int32_t encodedSize(Animation& a, bool force, Progress* progress, const GifWriteOptions& options) {
   if (!force && a.encodedSize >= 0) return a.encodedSize;
   a.encodedSize = -1;
-  int64_t total = countEncodedSize(a, progress);
+  int64_t total = countEncodedSize(a, progress, options);
   if (total < 0 || total > INT32_MAX) return -1;
   a.encodedSize = static_cast<int32_t>(total);
   return a.encodedSize;

@@ -33,6 +33,15 @@ class ByteSink {
   int64_t total_ = 0;
 };
 
+// How a document is written. The program fills it from the user's settings.
+struct GifWriteOptions {
+  uint32_t timeBase = 100;  // delay ticks per second
+  // The signature comment: the configured text (earlier copies of it are
+  // replaced on every save) and whether one is added at all.
+  std::string signature = "Built with Flickbook 4.0";
+  bool sign = true;
+};
+
 // Results of writeGifStream.
 constexpr int kWriteFailed = 0;
 constexpr int kWriteDone = 1;
@@ -41,35 +50,36 @@ constexpr int kWriteCancelled = 2;
 // The whole document: 1 written, 0 a write failed or the document holds a
 // size or place beyond what a GIF can say (nothing written then), 2 cancelled
 // (no trailer). The logical screen written covers every frame.
-int writeGifStream(ByteSink& sink, Animation& animation, Progress* progress);
+int writeGifStream(ByteSink& sink, Animation& animation, Progress* progress,
+                   const GifWriteOptions& options = {});
 
 // Creates or truncates `path` and writes the document. Shows "无法保存到 '%s'
 // (临时文件)。" when the file cannot be created, and refuses (with a message,
 // before creating anything) a document a GIF cannot hold. True only when all
 // was written.
-bool writeGifFile(const std::string& path, Animation& animation, Progress* progress);
+bool writeGifFile(const std::string& path, Animation& animation, Progress* progress,
+                  const GifWriteOptions& options = {});
 
 // One frame as a GIF of its own (its size as the screen, its palette as the
 // global table; its position and local table kept).
-bool writeFrameAsGif(const std::string& path, Frame& frame);
+bool writeFrameAsGif(const std::string& path, Frame& frame, const GifWriteOptions& options = {});
 
 // The graphic control extension, descriptor, local table and image data of one
 // frame. With a counting sink: the frame's encoded size.
-bool writeFrameImage(ByteSink& sink, const Frame& frame);
+bool writeFrameImage(ByteSink& sink, const Frame& frame, uint32_t timeBase = 100);
 
 // The cached encoded size, recounted when `force` is set or it is unknown.
 // Includes what `stampSignature` will add or remove. -1 when counting failed.
-int32_t encodedSize(Animation& animation, bool force, Progress* progress);
+int32_t encodedSize(Animation& animation, bool force, Progress* progress,
+                    const GifWriteOptions& options = {});
 // The same count without the cache: the document is only read, so a worker
 // may count a document others read at the same time. -1 when counting failed
 // or was cancelled.
-int64_t countEncodedSize(const Animation& animation, Progress* progress);
+int64_t countEncodedSize(const Animation& animation, Progress* progress,
+                         const GifWriteOptions& options = {});
 
-// Removes signature comments and puts the configured one first.
-void stampSignature(Animation& animation);
-// The signature text ("Sig" setting, default "Built with Flickbook 4.0"), or
-// empty when the user turned signatures off.
-std::string signatureText();
+// Removes signature comments and puts the configured one first (when signing).
+void stampSignature(Animation& animation, const GifWriteOptions& options);
 
 // LZW-encodes `pixels` (rows of `width` bytes at `stride`, in the given row
 // order) with minimum code size `codeSize`, in 254-byte sub-blocks, ended by

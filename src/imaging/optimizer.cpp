@@ -7,7 +7,6 @@
 #include <system_error>
 #include <vector>
 
-#include "base/prefs.h"
 #include "base/progress.h"
 #include "base/reporter.h"
 #include "base/task_pool.h"
@@ -107,7 +106,7 @@ void tryTransparency(Frame& frame, const uint8_t* mask, int maskStride) {
     for (int y = 0; y < h; ++y)
       for (int x = 0; x < w; ++x)
         if (!unchanged(x, y)) usedByKept[px[static_cast<size_t>(y) * stride + x]] = true;
-    int count = frame.palette ? frame.palette->count : 256;
+    int count = frame.palette() ? frame.palette()->count : 256;
     f = -1;
     for (int i = count - 1; i >= 0; --i) {
       if (!usedByKept[i]) {
@@ -211,7 +210,7 @@ bool framePass(Animation& a, uint32_t options, Progress* progress, bool& failed)
   }
   if (progress) {
     progress->setText(text(Str::OptimizingFrames));
-    progress->setRange(a.frameCount);
+    progress->setRange(a.frameCount());
   }
   const int S = p.stride;
   bool canvasHasContent = false;
@@ -219,9 +218,10 @@ bool framePass(Animation& a, uint32_t options, Progress* progress, bool& failed)
   // The transparency trials only read and change their own frame: they run on
   // workers while the pass goes on with the next frames.
   int64_t pixels = 0;
-  for (Frame* f = firstFrame(a); f; f = nextFrame(f)) pixels += static_cast<int64_t>(f->width) * f->height;
+  for (Frame* f = firstFrame(a); f; f = nextFrame(f))
+    pixels += static_cast<int64_t>(f->width) * f->height;
   unsigned workers = (options & opt::Transparency)
-                         ? TaskPool::workersFor(static_cast<size_t>(a.frameCount), pixels)
+                         ? TaskPool::workersFor(static_cast<size_t>(a.frameCount()), pixels)
                          : 0;
   TaskPool trials(workers, 2 * workers, reporter());
   // A trial that ran out of memory left its frame as it was; the pass says so once.
@@ -309,8 +309,8 @@ bool framePass(Animation& a, uint32_t options, Progress* progress, bool& failed)
       if (left == 0 && top == 0 && w >= a.width && h >= a.height) {
         canvasHasContent = false;
       } else {
-        canvasHasContent = std::find(p.canvasKnown, p.canvasKnown + p.planeSize, 1) !=
-                           p.canvasKnown + p.planeSize;
+        canvasHasContent =
+            std::find(p.canvasKnown, p.canvasKnown + p.planeSize, 1) != p.canvasKnown + p.planeSize;
       }
     }
 
@@ -340,7 +340,6 @@ bool framePass(Animation& a, uint32_t options, Progress* progress, bool& failed)
         prev->delay += f->delay;
         Frame* next = nextFrame(f);
         removeBlock(a, f);
-        --a.frameCount;
         changed = true;
         f = next;
         continue;
@@ -377,8 +376,8 @@ bool framePass(Animation& a, uint32_t options, Progress* progress, bool& failed)
           const int bw = bx1 - bx0, bh = by1 - by0;
           auto copy = std::make_shared<std::vector<uint8_t>>(static_cast<size_t>(bw) * bh);
           for (int y = 0; y < bh; ++y)
-            std::memcpy(copy->data() + static_cast<size_t>(y) * bw, mask + static_cast<size_t>(y) * fs,
-                        static_cast<size_t>(bw));
+            std::memcpy(copy->data() + static_cast<size_t>(y) * bw,
+                        mask + static_cast<size_t>(y) * fs, static_cast<size_t>(bw));
           trials.submit([f, copy, bw] { tryTransparency(*f, copy->data(), bw); });
         }
         changed = true;
@@ -393,10 +392,11 @@ bool framePass(Animation& a, uint32_t options, Progress* progress, bool& failed)
   return changed;
 }
 
-bool palettePass(Animation& a, uint32_t options, Progress* progress, bool& failed) {
+bool palettePass(Animation& a, uint32_t options, Progress* progress,
+                 const MergeOptions& mergeOptions, bool& failed) {
   bool changed = false;
   if (options & opt::RemoveLocalPalettes)
-    changed |= removeLocalPalettes(a, options, progress, &failed);
+    changed |= removeLocalPalettes(a, options, progress, mergeOptions, &failed);
   if (progress && progress->cancelled()) return changed;
   if (options & opt::ShrinkPalettes) changed |= shrinkPalettes(a, progress);
   return changed;
@@ -409,9 +409,10 @@ bool optimizeFrames(Animation& a, uint32_t options, Progress* progress, bool* fa
   return framePass(a, options, progress, failed ? *failed : ignored);
 }
 
-bool optimizePalettes(Animation& a, uint32_t options, Progress* progress, bool* failed) {
+bool optimizePalettes(Animation& a, uint32_t options, Progress* progress,
+                      const MergeOptions& mergeOptions, bool* failed) {
   bool ignored = false;
-  return palettePass(a, options, progress, failed ? *failed : ignored);
+  return palettePass(a, options, progress, mergeOptions, failed ? *failed : ignored);
 }
 
 namespace {
@@ -445,7 +446,7 @@ bool runPasses(OptimizeJob& job) {
   // stays done).
   bool failed = false;
   if (job.options & (opt::RemoveLocalPalettes | opt::ShrinkPalettes)) {
-    palettePass(*target, job.options, progress, failed);
+    palettePass(*target, job.options, progress, job.merge, failed);
     if (cancelled() || failed) return false;
   }
   if (job.options & opt::CropFrames) {
@@ -458,13 +459,13 @@ bool runPasses(OptimizeJob& job) {
     return true;
   }
   if (progress) progress->setText(text(Str::ComputingSize));
-  int32_t trialSize = encodedSize(*job.trial, true, progress);
+  int32_t trialSize = encodedSize(*job.trial, true, progress, job.gif);
   if (cancelled() || trialSize < 0) return false;
   job.trialSize = trialSize;
   // The document is only read here (this may run on a worker while its
   // owner reads it too): its size as the owner knew it, else counted.
-  int64_t docSize =
-      job.knownDocumentSize >= 0 ? job.knownDocumentSize : countEncodedSize(*job.document, nullptr);
+  int64_t docSize = job.knownDocumentSize >= 0 ? job.knownDocumentSize
+                                               : countEncodedSize(*job.document, nullptr, job.gif);
   job.documentSize = docSize;
   if (docSize > 0 && docSize - trialSize >= 0) {
     job.saving = docSize - trialSize;
@@ -497,22 +498,30 @@ bool runOptimizeJob(OptimizeJob& job) {
   return finished;
 }
 
-bool optimizeWithSavedOptions(Animation& animation) {
+bool optimizeInPlace(Animation& animation, uint32_t options, const MergeOptions& mergeOptions,
+                     Progress* progress) {
   OptimizeJob job;
   job.document = &animation;
-  job.options = prefGet(pref::OptimizeOptions);
+  job.options = options;
+  job.merge = mergeOptions;
+  job.progress = progress;
   return runOptimizeJob(job);
 }
 
-OptimizeWorker::OptimizeWorker(Animation& document, Reporter& reporter)
+OptimizeWorker::OptimizeWorker(Animation& document, Reporter& reporter,
+                               const MergeOptions& mergeOptions, const GifWriteOptions& gif)
     : document_(document), reporter_(reporter) {
   job_.document = &document_;
+  job_.merge = mergeOptions;
+  job_.gif = gif;
   job_.hasDialog = true;
   progress_ = std::make_unique<Progress>();
   job_.progress = progress_.get();
 }
 
-OptimizeWorker::~OptimizeWorker() { cancelAndWait(); }
+OptimizeWorker::~OptimizeWorker() {
+  cancelAndWait();
+}
 
 void OptimizeWorker::start(uint32_t options) {
   cancelAndWait();
@@ -556,22 +565,7 @@ bool OptimizeWorker::acceptTrial() {
   wait();
   if (!job_.trialValid || !job_.trial) return false;
   // The document keeps its identity: its content is exchanged with the trial's.
-  Animation& d = document_;
-  Animation& t = *job_.trial;
-  std::swap(d.width, t.width);
-  std::swap(d.height, t.height);
-  std::swap(d.playCount, t.playCount);
-  std::swap(d.frameCount, t.frameCount);
-  std::swap(d.hideFirstFrame, t.hideFirstFrame);
-  std::swap(d.head, t.head);
-  std::swap(d.anchorIndex, t.anchorIndex);
-  std::swap(d.selectedCount, t.selectedCount);
-  std::swap(d.globalPalette, t.globalPalette);
-  std::swap(d.screenFlags, t.screenFlags);
-  std::swap(d.backgroundIndex, t.backgroundIndex);
-  std::swap(d.aspectRatio, t.aspectRatio);
-  std::swap(d.encodedSize, t.encodedSize);
-  std::swap(d.colourUsage, t.colourUsage);
+  swapContents(document_, *job_.trial);
   job_.trial.reset();
   job_.trialValid = false;
   return true;

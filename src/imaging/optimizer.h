@@ -10,6 +10,8 @@
 #include <thread>
 
 #include "document/animation.h"
+#include "gif/gif_writer.h"
+#include "imaging/palette_merge.h"
 
 namespace fb {
 
@@ -18,14 +20,14 @@ class Reporter;
 
 // Option bits (saved as preference word 5, default 0x46E).
 namespace opt {
-constexpr uint32_t CropFrames = 0x002;          // frame pass: crop to what changes
-constexpr uint32_t Transparency = 0x004;        // frame pass: unchanged pixels transparent
-constexpr uint32_t RemoveLocalPalettes = 0x008; // palette pass
-constexpr uint32_t MapToGlobal = 0x010;         // method: map every local frame into the global palette
-constexpr uint32_t ShrinkPalettes = 0x020;      // palette pass: drop unused entries
-constexpr uint32_t RemoveFrames = 0x040;        // frame pass: frames that change nothing go
-constexpr uint32_t AdaptiveGlobal = 0x400;      // method: one adaptive global palette
-constexpr uint32_t Manual = 0x800;              // dialog: compute only on request
+constexpr uint32_t CropFrames = 0x002;           // frame pass: crop to what changes
+constexpr uint32_t Transparency = 0x004;         // frame pass: unchanged pixels transparent
+constexpr uint32_t RemoveLocalPalettes = 0x008;  // palette pass
+constexpr uint32_t MapToGlobal = 0x010;     // method: map every local frame into the global palette
+constexpr uint32_t ShrinkPalettes = 0x020;  // palette pass: drop unused entries
+constexpr uint32_t RemoveFrames = 0x040;    // frame pass: frames that change nothing go
+constexpr uint32_t AdaptiveGlobal = 0x400;  // method: one adaptive global palette
+constexpr uint32_t Manual = 0x800;          // dialog: compute only on request
 }  // namespace opt
 
 struct OptimizeJob {
@@ -34,6 +36,8 @@ struct OptimizeJob {
   bool hasDialog = false;            // with a dialog: work on a trial copy
   Progress* progress = nullptr;
   uint32_t options = 0;  // the options the trial was computed with
+  MergeOptions merge;    // the user's merge settings, for the palette pass
+  GifWriteOptions gif;   // sizes are measured as the document will be saved
   bool trialValid = false;
   // The document's encoded size when its owner knew it (-1: counted when
   // needed, without touching the document).
@@ -51,13 +55,14 @@ struct OptimizeJob {
 // resource message (then what was done stays done; a dialog's trial is dropped).
 bool runOptimizeJob(OptimizeJob& job);
 
-// The batch entry: in place, no progress, the saved options.
-bool optimizeWithSavedOptions(Animation& animation);
+// In place with the given option bits (the saved ones for batch mode).
+bool optimizeInPlace(Animation& animation, uint32_t options, const MergeOptions& mergeOptions = {},
+                     Progress* progress = nullptr);
 
 // The two passes; each returns true when it changed something. `failed`
 // (when given) is set when the pass ended with its resource message.
 bool optimizePalettes(Animation& animation, uint32_t options, Progress* progress,
-                      bool* failed = nullptr);
+                      const MergeOptions& mergeOptions = {}, bool* failed = nullptr);
 bool optimizeFrames(Animation& animation, uint32_t options, Progress* progress,
                     bool* failed = nullptr);
 
@@ -68,8 +73,7 @@ void tryTransparency(Frame& frame, const uint8_t* changeMask, int maskStride);
 // A compacted copy of `palette` without its unused entries (usage 0), padded
 // to a power of two with black; `indexMap` sends old indices to new ones (-1
 // for dropped entries). Null when every entry is used.
-std::unique_ptr<Palette> shrinkPalette(const Palette& palette, const int64_t* usage,
-                                       int* indexMap);
+std::unique_ptr<Palette> shrinkPalette(const Palette& palette, const int64_t* usage, int* indexMap);
 
 // Runs optimizations on a worker thread over a private copy, for a dialog: a
 // new request cancels the running one, waits for it and starts again. The
@@ -77,7 +81,8 @@ std::unique_ptr<Palette> shrinkPalette(const Palette& palette, const int64_t* us
 // owner's, which must take messages from any thread).
 class OptimizeWorker {
  public:
-  OptimizeWorker(Animation& document, Reporter& reporter);
+  OptimizeWorker(Animation& document, Reporter& reporter, const MergeOptions& mergeOptions,
+                 const GifWriteOptions& gif);
   ~OptimizeWorker();
   void start(uint32_t options);
   void cancelAndWait();

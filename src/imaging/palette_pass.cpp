@@ -2,11 +2,10 @@
 
 #include <array>
 
+#include "base/progress.h"
 #include "imaging/optimizer.h"
 #include "imaging/palette_merge.h"
-#include "base/prefs.h"
 #include "resources/strings.h"
-#include "base/progress.h"
 
 namespace fb {
 namespace {
@@ -104,19 +103,18 @@ bool shrinkPalettes(Animation& a, Progress* progress) {
       }
       a.backgroundIndex = static_cast<uint8_t>(map[a.backgroundIndex]);
       setGlobalPalette(a, std::move(smaller));
-      for (Frame* f = firstFrame(a); f; f = nextFrame(f))
-        if (!f->localPalette) f->palette = a.globalPalette.get();
       recountColourUsage(a);
       changed = true;
     }
   }
 
   bool anyLocal = false;
-  for (Frame* f = firstFrame(a); f && !anyLocal; f = nextFrame(f)) anyLocal = f->localPalette != nullptr;
+  for (Frame* f = firstFrame(a); f && !anyLocal; f = nextFrame(f))
+    anyLocal = f->localPalette != nullptr;
   if (!anyLocal) return changed;
   if (progress) {
     progress->setText(text(Str::ShrinkingLocal));
-    progress->setRange(a.frameCount);
+    progress->setRange(a.frameCount());
   }
   for (Frame* f = firstFrame(a); f; f = nextFrame(f)) {
     if (f->localPalette) {
@@ -138,8 +136,9 @@ bool shrinkPalettes(Animation& a, Progress* progress) {
   return changed;
 }
 
-bool removeLocalPalettes(Animation& a, uint32_t options, Progress* progress, bool* failed) {
-  const uint32_t m = prefGet(pref::MergeMethod);
+bool removeLocalPalettes(Animation& a, uint32_t options, Progress* progress,
+                         const MergeOptions& mergeOptions, bool* failed) {
+  const uint32_t m = mergeOptions.storedMethod;
   auto merged = [&](int result) {
     if (result == 0 && failed) *failed = true;
     return result == 1;
@@ -147,11 +146,12 @@ bool removeLocalPalettes(Animation& a, uint32_t options, Progress* progress, boo
   if (options & opt::AdaptiveGlobal) {
     // One adaptive global palette for every frame, local ones included; the
     // dither bit and colour counts of the stored word are kept.
-    return merged(mergePalettes(nullptr, a, (m & 0xFFFF1101) | 0x1001, nullptr, progress));
+    return merged(
+        mergePalettes(nullptr, a, (m & 0xFFFF1101) | 0x1001, nullptr, progress, mergeOptions));
   }
   if (progress) {
     progress->setText(text(Str::RemovingLocalPalettes));
-    progress->setRange(a.frameCount);
+    progress->setRange(a.frameCount());
   }
   recountColourUsage(a);
   bool changed = false;
@@ -161,14 +161,13 @@ bool removeLocalPalettes(Animation& a, uint32_t options, Progress* progress, boo
         // The first local palette becomes the global one.
         auto counts = pixelCounts(*f);
         setGlobalPalette(a, setLocalPalette(*f, nullptr));
-        for (Frame* g = firstFrame(a); g; g = nextFrame(g))
-          if (!g->localPalette) g->palette = a.globalPalette.get();
         a.colourUsage = counts;
         changed = true;
       } else if ((options & opt::MapToGlobal) || localColoursFit(a, *f)) {
         // Merged into the global palette (the dither bit of the stored word kept).
         if (merged(mapFrameIntoGlobalPalette(nullptr, a, *f,
-                                             (m & merge::Dither) | merge::MergeGlobal))) {
+                                             (m & merge::Dither) | merge::MergeGlobal,
+                                             mergeOptions))) {
           recountColourUsage(a);
           changed = true;
         } else if (failed && *failed) {

@@ -147,6 +147,12 @@ constexpr Entry kTable[] = {
     {Str::ApngFirstFrameMemory,
      "Unable to save the APNG due to memory constraints of filling the first frame."},
     {Str::FilmstripNameFormat, " (%dx%d)"},
+
+    {Str::ImageCorrupt, "Error reading %s data. File appears to be corrupt."},
+    {Str::ImageUnsupported, "This %s file uses a kind of image that cannot be read."},
+    {Str::ImageEncodeError,
+     "There was an unexpected error encoding to %s. Try saving to another format."},
+    {Str::ImageTooLarge, "The animation is too large to be saved as %s."},
 };
 
 constexpr auto kIndex = [] {
@@ -155,11 +161,13 @@ constexpr auto kIndex = [] {
   return index;
 }();
 
-static_assert([] {
-  for (const char* t : kIndex)
-    if (t == nullptr) return false;
-  return true;
-}(), "every string id needs a text");
+static_assert(
+    [] {
+      for (const char* t : kIndex)
+        if (t == nullptr) return false;
+      return true;
+    }(),
+    "every string id needs a text");
 
 }  // namespace
 

@@ -126,6 +126,12 @@ enum class Str : int {
   ApngFirstFrameMemory,
   FilmstripNameFormat,  // " (%dx%d)": columns and rows
 
+  // Further picture formats ("%s" names the format: "BMP", "JPEG", ...)
+  ImageCorrupt,
+  ImageUnsupported,
+  ImageEncodeError,
+  ImageTooLarge,
+
   Count_
 };
 

@@ -94,7 +94,7 @@ std::vector<uint8_t> streamedGif(int w, int h, int frames, Draw draw) {
   Rgb grey[4] = {{0, 0, 0}, {85, 85, 85}, {170, 170, 170}, {255, 255, 255}};
   auto palette = makePalette(grey, 4);
   std::unique_ptr<Frame> f(newBlankFrame(w, h));
-  f->palette = palette.get();
+  f->lendPalette(palette.get());
   f->dib = createBitmap(w, h, palette.get());
   ByteSink sink(&b.bytes);
   for (int k = 0; k < frames; ++k) {
@@ -204,14 +204,14 @@ TEST(ResourceBounds, OrdinaryLargeAnimationsReadCompletely) {
   });
   ASSERT_LT(moving.size(), 200000u);
   EXPECT_EQ(fbtest::readGifBytes(moving, a), kReadComplete);
-  EXPECT_EQ(a->frameCount, 80);
+  EXPECT_EQ(a->frameCount(), 80);
 
   // One 9000 × 9000 picture (81 million pixels, under the cap of one image).
   auto large = streamedGif(9000, 9000, 1, [](int, Bitmap& b) {
     for (int y = 0; y < 9000; ++y) std::memset(b.row(y), y / 1000 % 4, 9000);
   });
   EXPECT_EQ(fbtest::readGifBytes(large, a), kReadComplete);
-  EXPECT_EQ(a->frameCount, 1);
+  EXPECT_EQ(a->frameCount(), 1);
   fbtest::PngBuilder png;
   png.ihdr(9000, 9000, 8, 3).plte({0, 0, 0, 255, 255, 255});
   png.idat(fbtest::Rows(9000, std::vector<uint8_t>(9000, 1))).iend();
@@ -225,7 +225,7 @@ TEST(ResourceBounds, OrdinaryLargeAnimationsReadCompletely) {
     for (int y = 500; y < 520; ++y) std::memset(b.row(y) + 4 * k, 3, 20);  // a moving cursor
   });
   EXPECT_EQ(fbtest::readGifBytes(recording, a), kReadComplete);
-  EXPECT_EQ(a->frameCount, 300);
+  EXPECT_EQ(a->frameCount(), 300);
   EXPECT_TRUE(rec.entries().empty());
 }
 

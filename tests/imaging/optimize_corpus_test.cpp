@@ -25,9 +25,9 @@ using fbtest::timeline;
 bool coloursFitOnePalette(Animation& a) {
   std::vector<uint32_t> seen;
   for (Frame* f = firstFrame(a); f; f = nextFrame(f)) {
-    if (!f->palette) continue;
-    for (int i = 0; i < f->palette->count; ++i) {
-      const Rgb& c = (*f->palette)[i];
+    if (!f->palette()) continue;
+    for (int i = 0; i < f->palette()->count; ++i) {
+      const Rgb& c = (*f->palette())[i];
       seen.push_back((c.r << 16) | (c.g << 8) | c.b);
     }
   }
@@ -55,7 +55,7 @@ TEST_P(OptimizeCorpus, SamePicturesForTheSameTime) {
   RecordingReporter quiet;
   ScopedReporter scope(quiet);
   std::unique_ptr<Animation> original;
-  if (fbtest::readGifPath(GetParam(), original) != kReadComplete || original->frameCount == 0)
+  if (fbtest::readGifPath(GetParam(), original) != kReadComplete || original->frameCount() == 0)
     GTEST_SKIP() << "does not read completely";
   if (static_cast<int64_t>(original->width) * original->height > 4000000)
     GTEST_SKIP() << "a screen too large to composite every picture of";
@@ -95,7 +95,7 @@ TEST_P(OptimizeCorpus, UnoptimizeThenOptimize) {
   RecordingReporter quiet;
   ScopedReporter scope(quiet);
   std::unique_ptr<Animation> a;
-  if (fbtest::readGifPath(GetParam(), a) != kReadComplete || a->frameCount == 0)
+  if (fbtest::readGifPath(GetParam(), a) != kReadComplete || a->frameCount() == 0)
     GTEST_SKIP() << "does not read completely";
   if (static_cast<int64_t>(a->width) * a->height > 4000000) GTEST_SKIP() << "too large";
   if (!unoptimize(*a, nullptr)) {

@@ -80,10 +80,9 @@ std::unique_ptr<Animation> document(int frames, int w, int h, bool noisy) {
   setGlobalPalette(*a, makePalette(pal.data(), 256));
   std::mt19937 rng(7);
   for (int k = 0; k < frames; ++k) {
-    Frame* f = newBlankFrame(w, h);
+    auto f = newBlankFrame(w, h);
     f->delay = 10;
-    f->palette = a->globalPalette.get();
-    auto dib = createBitmap(w, h, f->palette);
+    auto dib = createBitmap(w, h, a->globalPalette.get());
     for (int y = 0; y < h; ++y)
       for (int x = 0; x < w; ++x) {
         bool block = (x < 20 && y < 20) || (x >= w - 20 && y >= h - 20);
@@ -92,8 +91,7 @@ std::unique_ptr<Animation> document(int frames, int w, int h, bool noisy) {
                                                       : (x / 100 + y / 100) % 4);
       }
     setBitmap(*f, std::move(dib));
-    insertAfter(lastBlock(*a), f);
-    ++a->frameCount;
+    appendFrame(*a, std::move(f));
   }
   return a;
 }
@@ -157,7 +155,7 @@ TEST_F(Threads, TheOptimizerWorkerReportsToItsOwnerAndOnlyReadsTheDocument) {
   auto a = document(3, 600, 600, false);
   a->encodedSize = -1;
   RecordingReporter owner;  // not this thread's reporter: passed in
-  OptimizeWorker worker(*a, owner);
+  OptimizeWorker worker(*a, owner, MergeOptions(), GifWriteOptions());
 
   g_failWorkerAllocations = true;  // the trial copy cannot be made
   worker.start(0x46E);
