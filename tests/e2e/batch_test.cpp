@@ -52,6 +52,23 @@ int waitOrKill(pid_t pid) {
   }
 }
 
+// Starts flickbook with `args` (no shell: patterns reach it as typed) and
+// exactly `env` as its environment; -1 when it cannot be started.
+pid_t spawnFlickbook(const std::vector<std::string>& args, std::vector<std::string> env,
+                     const posix_spawn_file_actions_t* actions) {
+  std::vector<char*> envp;
+  for (auto& s : env) envp.push_back(s.data());
+  envp.push_back(nullptr);
+  std::vector<std::string> argStrings = {FB_FLICKBOOK};
+  argStrings.insert(argStrings.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (auto& s : argStrings) argv.push_back(s.data());
+  argv.push_back(nullptr);
+  pid_t pid;
+  if (posix_spawn(&pid, FB_FLICKBOOK, actions, nullptr, argv.data(), envp.data()) != 0) return -1;
+  return pid;
+}
+
 // Runs flickbook with `args` (no shell: patterns reach it as typed), with
 // XDG_CONFIG_HOME set to `config` and `extraEnv` added to the environment.
 Result flickbook(const std::vector<std::string>& args, const std::string& config,
@@ -68,18 +85,9 @@ Result flickbook(const std::vector<std::string>& args, const std::string& config
     if (std::strncmp(*e, "XDG_CONFIG_HOME=", 16) != 0) envStrings.emplace_back(*e);
   envStrings.push_back("XDG_CONFIG_HOME=" + config);
   envStrings.insert(envStrings.end(), extraEnv.begin(), extraEnv.end());
-  std::vector<char*> envp;
-  for (auto& s : envStrings) envp.push_back(s.data());
-  envp.push_back(nullptr);
-  std::vector<std::string> argStrings = {FB_FLICKBOOK};
-  argStrings.insert(argStrings.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (auto& s : argStrings) argv.push_back(s.data());
-  argv.push_back(nullptr);
-  pid_t pid;
   Result r;
-  if (posix_spawn(&pid, FB_FLICKBOOK, &actions, nullptr, argv.data(), envp.data()) == 0)
-    r.status = waitOrKill(pid);
+  pid_t pid = spawnFlickbook(args, std::move(envStrings), &actions);
+  if (pid > 0) r.status = waitOrKill(pid);
   posix_spawn_file_actions_destroy(&actions);
   r.out = slurp(outPath);
   r.err = slurp(errPath);
@@ -420,18 +428,9 @@ std::string stderrOnTerminal(const std::vector<std::string>& args, const std::st
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
   posix_spawn_file_actions_addopen(&actions, 2, slave.c_str(), O_RDWR | O_NOCTTY, 0);
-  std::vector<std::string> envStrings = {"XDG_CONFIG_HOME=" + config, "TERM=xterm"};
-  std::vector<char*> envp;
-  for (auto& e : envStrings) envp.push_back(e.data());
-  envp.push_back(nullptr);
-  std::vector<std::string> argStrings = {FB_FLICKBOOK};
-  argStrings.insert(argStrings.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (auto& a : argStrings) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  pid_t pid;
   std::string out;
-  if (posix_spawn(&pid, FB_FLICKBOOK, &actions, nullptr, argv.data(), envp.data()) == 0) {
+  pid_t pid = spawnFlickbook(args, {"XDG_CONFIG_HOME=" + config, "TERM=xterm"}, &actions);
+  if (pid > 0) {
     char buf[4096];
     for (;;) {
       pollfd p{master, POLLIN, 0};
@@ -494,21 +493,12 @@ void makeNoiseGif(const std::string& path, int frames, int side) {
 // beginning with `prefix`) appears in `dir`; the exit status, or -1.
 int interruptSave(const std::vector<std::string>& args, const std::string& config,
                   const std::string& dir, const std::string& prefix, int sig) {
-  std::vector<std::string> envStrings = {"XDG_CONFIG_HOME=" + config};
-  std::vector<char*> envp;
-  for (auto& e : envStrings) envp.push_back(e.data());
-  envp.push_back(nullptr);
-  std::vector<std::string> argStrings = {FB_FLICKBOOK};
-  argStrings.insert(argStrings.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (auto& a : argStrings) argv.push_back(a.data());
-  argv.push_back(nullptr);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  pid_t pid;
   int result = -1;
-  if (posix_spawn(&pid, FB_FLICKBOOK, &actions, nullptr, argv.data(), envp.data()) == 0) {
+  pid_t pid = spawnFlickbook(args, {"XDG_CONFIG_HOME=" + config}, &actions);
+  if (pid > 0) {
     bool sent = false;
     for (int i = 0; i < 60000 && !sent; ++i) {
       for (auto& e : fs::directory_iterator(dir))

@@ -17,8 +17,10 @@
 #include "io/open_save.h"
 #include "io/options.h"
 #include "testutil.h"
+#include "timeline.h"
 
 using namespace fb;
+using fbtest::pictures;
 using fbtest::TempDir;
 namespace fs = std::filesystem;
 
@@ -76,14 +78,6 @@ std::vector<int> delaysOf(const Animation& a) {
   std::vector<int> d;
   for (Frame* f = firstFrame(a); f; f = nextFrame(f)) d.push_back(f->delay);
   return d;
-}
-
-// What a viewer sees, picture by picture.
-std::vector<std::vector<uint8_t>> pictures(Animation& a) {
-  std::vector<std::vector<uint8_t>> out;
-  auto p = startPlayer(a);
-  for (Frame* c = firstPicture(*p); c; c = nextPicture(*p)) out.push_back(canvasToRgba(*c));
-  return out;
 }
 
 // The colours of a frame's pixels (R, G, B).

@@ -26,6 +26,7 @@
 #include "imaging/optimizer.h"
 #include "io/open_save.h"
 #include "testutil.h"
+#include "timeline.h"
 
 namespace {
 
@@ -58,6 +59,7 @@ extern "C" mode_t umask(mode_t mask) {
 }
 
 using namespace fb;
+using fbtest::pictures;
 namespace fs = std::filesystem;
 
 namespace {
@@ -94,13 +96,6 @@ std::unique_ptr<Animation> document(int frames, int w, int h, bool noisy) {
     appendFrame(*a, std::move(f));
   }
   return a;
-}
-
-std::vector<std::vector<uint8_t>> pictures(Animation& a) {
-  std::vector<std::vector<uint8_t>> out;
-  auto p = startPlayer(a);
-  for (Frame* c = firstPicture(*p); c; c = nextPicture(*p)) out.push_back(canvasToRgba(*c));
-  return out;
 }
 
 }  // namespace
