@@ -52,27 +52,29 @@ int waitOrKill(pid_t pid) {
   }
 }
 
-// Starts flickbook with `args` (no shell: patterns reach it as typed) and
-// exactly `env` as its environment; -1 when it cannot be started.
-pid_t spawnFlickbook(const std::vector<std::string>& args, std::vector<std::string> env,
-                     const posix_spawn_file_actions_t* actions) {
+// Starts `program` (flickbook unless said) with `args` (no shell: patterns
+// reach it as typed) and exactly `env` as its environment; -1 when it cannot
+// be started.
+pid_t spawnProgram(const std::vector<std::string>& args, std::vector<std::string> env,
+                   const posix_spawn_file_actions_t* actions, const char* program = FB_FLICKBOOK) {
   std::vector<char*> envp;
   for (auto& s : env) envp.push_back(s.data());
   envp.push_back(nullptr);
-  std::vector<std::string> argStrings = {FB_FLICKBOOK};
+  std::vector<std::string> argStrings = {program};
   argStrings.insert(argStrings.end(), args.begin(), args.end());
   std::vector<char*> argv;
   for (auto& s : argStrings) argv.push_back(s.data());
   argv.push_back(nullptr);
   pid_t pid;
-  if (posix_spawn(&pid, FB_FLICKBOOK, actions, nullptr, argv.data(), envp.data()) != 0) return -1;
+  if (posix_spawn(&pid, program, actions, nullptr, argv.data(), envp.data()) != 0) return -1;
   return pid;
 }
 
 // Runs flickbook with `args` (no shell: patterns reach it as typed), with
 // XDG_CONFIG_HOME set to `config` and `extraEnv` added to the environment.
 Result flickbook(const std::vector<std::string>& args, const std::string& config,
-                 const std::string& cwd = "", const std::vector<std::string>& extraEnv = {}) {
+                 const std::string& cwd = "", const std::vector<std::string>& extraEnv = {},
+                 const char* program = FB_FLICKBOOK) {
   TempDir io;
   std::string outPath = io.file("out"), errPath = io.file("err");
   posix_spawn_file_actions_t actions;
@@ -86,7 +88,7 @@ Result flickbook(const std::vector<std::string>& args, const std::string& config
   envStrings.push_back("XDG_CONFIG_HOME=" + config);
   envStrings.insert(envStrings.end(), extraEnv.begin(), extraEnv.end());
   Result r;
-  pid_t pid = spawnFlickbook(args, std::move(envStrings), &actions);
+  pid_t pid = spawnProgram(args, std::move(envStrings), &actions, program);
   if (pid > 0) r.status = waitOrKill(pid);
   posix_spawn_file_actions_destroy(&actions);
   r.out = slurp(outPath);
@@ -413,6 +415,12 @@ TEST_F(Batch, AMessageAboutAnInputNamesIt) {
             "错误: Error encountered when reading file. The GIF file appears to be corrupt. (" +
                 in("in/b.gif") + ")\n错误: Only part of the animation was read. (" +
                 in("in/b.gif") + ")\n");
+  Result info = flickbook({"--quiet", in("in/b.gif")}, config.path(), "", {}, FB_FBINFO);
+  EXPECT_EQ(info.err,
+            "错误: Error encountered when reading file. The GIF file appears to be corrupt. (" +
+                in("in/b.gif") + ")\n错误: Only part of the animation was read. (" +
+                in("in/b.gif") + ")\n")
+      << "fbinfo says which file too";
 }
 
 namespace {
@@ -429,7 +437,7 @@ std::string stderrOnTerminal(const std::vector<std::string>& args, const std::st
   posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
   posix_spawn_file_actions_addopen(&actions, 2, slave.c_str(), O_RDWR | O_NOCTTY, 0);
   std::string out;
-  pid_t pid = spawnFlickbook(args, {"XDG_CONFIG_HOME=" + config, "TERM=xterm"}, &actions);
+  pid_t pid = spawnProgram(args, {"XDG_CONFIG_HOME=" + config, "TERM=xterm"}, &actions);
   if (pid > 0) {
     char buf[4096];
     for (;;) {
@@ -497,7 +505,7 @@ int interruptSave(const std::vector<std::string>& args, const std::string& confi
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
   int result = -1;
-  pid_t pid = spawnFlickbook(args, {"XDG_CONFIG_HOME=" + config}, &actions);
+  pid_t pid = spawnProgram(args, {"XDG_CONFIG_HOME=" + config}, &actions);
   if (pid > 0) {
     bool sent = false;
     for (int i = 0; i < 60000 && !sent; ++i) {
