@@ -157,7 +157,11 @@ bool History::record(Animation& doc, const std::string& name, const Change& chan
       for (Frame* f = firstFrame(doc); f; f = nextFrame(f))
         if (!keep(f)) return false;
     } else {
-      for (int i : change.frames)
+      // Each frame once: a second copy would be swapped back over the first on the way back.
+      std::vector<int> indices = change.frames;
+      std::sort(indices.begin(), indices.end());
+      indices.erase(std::unique(indices.begin(), indices.end()), indices.end());
+      for (int i : indices)
         if (!keep(frameAt(doc, i))) return false;
     }
     step->selected = selectionOf(doc);

@@ -224,4 +224,18 @@ TEST(History, StepsShareWhatTheyDidNotChange) {
   EXPECT_LT(history.bytesHeld() - held, frameBytes + frameBytes / 4) << "and only that frame";
 }
 
+TEST(History, AFrameNamedTwiceInOneChangeIsKeptOnce) {
+  auto doc = load("cellauto-ffmpeg.gif");
+  const int32_t was = frameAt(*doc, 0)->delay;
+  History history(20);
+  ASSERT_EQ(runEdit(*doc, history, setDelayEdit({0, 0}, was + 5), -1, nullptr), 1);
+  int current = -1;
+  ASSERT_TRUE(history.undo(*doc, current));
+  EXPECT_EQ(frameAt(*doc, 0)->delay, was);
+  ASSERT_TRUE(history.redo(*doc, current));
+  EXPECT_EQ(frameAt(*doc, 0)->delay, was + 5);
+  ASSERT_TRUE(history.undo(*doc, current));
+  EXPECT_EQ(frameAt(*doc, 0)->delay, was);
+}
+
 }  // namespace
