@@ -10,7 +10,12 @@ int runEdit(Animation& doc, History& history, const Edit& edit, int currentFrame
   History& kept = history.levels() > 0 ? history : transient;
   bool recorded = kept.record(doc, edit.name, edit.change, currentFrame);
   int result = edit.apply(doc, progress);
-  if (result == 0 && recorded) kept.rollBack(doc);
+  if (result == 0) {
+    if (recorded) kept.rollBack(doc);
+    return 0;
+  }
+  // The selection count as undo and redo leave it, whatever frames went.
+  countSelected(doc);
   return result;
 }
 

@@ -238,4 +238,27 @@ TEST(History, AFrameNamedTwiceInOneChangeIsKeptOnce) {
   EXPECT_EQ(frameAt(*doc, 0)->delay, was);
 }
 
+TEST(History, RedoGivesBackTheSelectionTheEditLeft) {
+  // Edits that remove selected frames: the document after the edit and after
+  // undo and redo must be the same, selection count included.
+  for (Edit edit : {deleteFramesEdit({0, 2}), thinEdit(2)}) {
+    SCOPED_TRACE(edit.name);
+    auto doc = load("cellauto-ffmpeg.gif");
+    frameAt(*doc, 0)->selected = frameAt(*doc, 1)->selected = 1;
+    countSelected(*doc);
+    doc->anchorIndex = 0;
+    History history(20);
+    RecordingReporter quiet;
+    ScopedReporter scope(quiet);
+    ASSERT_EQ(runEdit(*doc, history, edit, 0, nullptr), 1);
+    const std::string after = fbtest::digest(*doc);
+    const int selected = doc->selectedCount;
+    EXPECT_EQ(selected, countSelected(*doc)) << "the count follows the frames that went";
+    int current = 0;
+    ASSERT_TRUE(history.undo(*doc, current));
+    ASSERT_TRUE(history.redo(*doc, current));
+    EXPECT_TRUE(fbtest::digest(*doc) == after);
+  }
+}
+
 }  // namespace
