@@ -1,5 +1,7 @@
 #include "document/edit.h"
 
+#include <exception>
+
 namespace fb {
 
 int runEdit(Animation& doc, History& history, const Edit& edit, int currentFrame,
@@ -9,7 +11,13 @@ int runEdit(Animation& doc, History& history, const Edit& edit, int currentFrame
   History transient(1);
   History& kept = history.levels() > 0 ? history : transient;
   bool recorded = kept.record(doc, edit.name, edit.change, currentFrame);
-  int result = edit.apply(doc, progress);
+  int result = 0;
+  try {
+    result = edit.apply(doc, progress);
+  } catch (const std::exception&) {
+    // Out of memory half way, most likely: taken back like any failure.
+    result = 0;
+  }
   if (result == 0) {
     if (recorded) kept.rollBack(doc);
     return 0;

@@ -261,4 +261,22 @@ TEST(History, RedoGivesBackTheSelectionTheEditLeft) {
   }
 }
 
+TEST(History, AnEditThatThrowsIsTakenBackAndReportedAsFailed) {
+  for (int levels : {20, 0}) {
+    auto doc = load("testsrc-localpal-ffmpeg.gif");
+    const std::string before = fbtest::digest(*doc);
+    History history(levels);
+    Edit throws{"x", Change::everything(), [](Animation& a, Progress*) -> int {
+                  frameAt(a, 0)->delay = 999;
+                  a.take(frameAt(a, 1));
+                  throw std::bad_alloc();
+                }};
+    int result = -1;
+    EXPECT_NO_THROW(result = runEdit(*doc, history, throws, -1, nullptr));
+    EXPECT_EQ(result, 0);
+    EXPECT_TRUE(fbtest::digest(*doc) == before) << levels;
+    EXPECT_FALSE(history.canUndo());
+  }
+}
+
 }  // namespace
