@@ -47,9 +47,17 @@ std::unique_ptr<FramePlayer> PictureCache::start() {
   return p;
 }
 
+int PictureCache::startState() const {
+  int state = doc_.hideFirstFrame && doc_.frameCount() > 1 ? 1 : 0;
+  for (Frame* f = firstFrame(doc_); f; f = nextFrame(f))
+    if (f->hasRgb()) return state | 2;
+  return state;
+}
+
 void PictureCache::clear() {
   snapshots_.clear();
   player_.reset();
+  start_ = startState();
   // Snapshots every `interval_` frames, as many as the budget holds.
   size_t each = std::max<size_t>(snapshotBytes(), 1);
   size_t fit = std::max<size_t>(budget_ / each, 1);
@@ -65,7 +73,8 @@ void PictureCache::invalidateFrom(int frame) {
   size_t fit = std::max<size_t>(budget_ / each, 1);
   size_t frames = static_cast<size_t>(std::max(doc_.frameCount(), 1));
   int interval = static_cast<int>(std::max<size_t>(1, (frames + fit - 1) / fit));
-  if (interval != interval_) clear();
+  // So does a change to how every picture starts, wherever the edit was.
+  if (interval != interval_ || startState() != start_) clear();
 }
 
 size_t PictureCache::bytesHeld() const {

@@ -67,10 +67,14 @@ class PictureCache {
   bool seek(int frame);
   void remember(int frame);
   size_t snapshotBytes() const;
+  // What every picture depends on, not only the frames before it: a hidden
+  // first frame (1) and true-colour data in any frame (2, pictures start clear).
+  int startState() const;
 
   Animation& doc_;
   size_t budget_;
   int interval_ = 1;
+  int start_ = 0;
   std::map<int, Snapshot> snapshots_;    // by frame index
   std::unique_ptr<FramePlayer> player_;  // at frame player_->index, when valid
 };

@@ -94,6 +94,51 @@ TEST(PictureCache, AHiddenFirstFrameIsNotAPicture) {
   EXPECT_TRUE(pic.pixels == want.front());
 }
 
+// Two opaque indexed frames: the top-left quarter of the screen, then the bottom half.
+std::unique_ptr<Animation> quarterAndWhole() {
+  auto a = createAnimation();
+  a->width = a->height = 4;
+  Rgb colours[4] = {{0, 0, 0}, {200, 0, 0}, {0, 200, 0}, {0, 0, 200}};
+  setGlobalPalette(*a, makePalette(colours, 4));
+  for (int i = 0; i < 2; ++i) {
+    auto f = newBlankFrame(i ? 4 : 2, 2);
+    f->top = i ? 2 : 0;
+    f->dib = createBitmap(f->width, f->height, a->globalPalette.get());
+    for (int y = 0; y < f->height; ++y) std::fill_n(f->dib->row(y), f->width, i + 1);
+    appendFrame(*a, std::move(f));
+  }
+  return a;
+}
+
+TEST(PictureCache, AnEditThatChangesHowEveryPictureStartsForgetsTheEarlierOnes) {
+  // True-colour data in a later frame makes the document's pictures start
+  // transparent, the earlier ones included.
+  auto a = quarterAndWhole();
+  PictureCache cache(*a);
+  Rgba pic;
+  for (int n = 0; n < cache.count(); ++n) ASSERT_TRUE(cache.picture(n, pic));
+  Frame* f = frameAt(*a, 1);
+  setRgb(*f, std::vector<uint8_t>(static_cast<size_t>(stride24(f->width)) * f->height, 90));
+  cache.invalidateFrom(1);
+  auto want = played(*a);
+  for (int n = 0; n < cache.count(); ++n) {
+    ASSERT_TRUE(cache.picture(n, pic));
+    EXPECT_TRUE(pic.pixels == want[static_cast<size_t>(n)]) << n;
+  }
+
+  // A hidden first frame is hidden only once a second frame follows it.
+  a = quarterAndWhole();
+  a->hideFirstFrame = 1;
+  auto second = a->take(frameAt(*a, 1));
+  PictureCache hidden(*a);
+  ASSERT_TRUE(hidden.picture(0, pic));
+  a->append(second);
+  hidden.invalidateFrom(1);
+  ASSERT_EQ(hidden.count(), 1);
+  ASSERT_TRUE(hidden.picture(0, pic));
+  EXPECT_TRUE(pic.pixels == played(*a)[0]);
+}
+
 TEST(Thumbnails, ShrinkingAveragesAreasAndKeepsTheShape) {
   // A 4 × 2 picture: black and white columns, the right half red at half cover.
   std::vector<uint8_t> src = {0, 0, 0, 255, 255, 255, 255, 255, 255, 0, 0, 255, 255, 0, 0, 0,
