@@ -6,6 +6,7 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <exception>
 #include <new>
 
 #include "document/rgba.h"
@@ -252,9 +253,10 @@ void shrink(int w, int h, int ow, int oh, RowFn row, Rgba& out) {
       for (int ox = 0; ox < ow; ++ox) {
         const Span& sx = xs[static_cast<size_t>(ox)];
         const uint8_t* p = line.data() + static_cast<size_t>(sx.first) * 4;
-        uint32_t r = 0, g = 0, b = 0, a = 0;
+        // 64 bits: a long strip puts hundreds of source pixels in one output pixel.
+        uint64_t r = 0, g = 0, b = 0, a = 0;
         for (uint16_t wgt : sx.weight) {
-          const uint32_t wa = wgt * uint32_t{p[3]};
+          const uint64_t wa = wgt * uint64_t{p[3]};
           r += p[0] * wa;
           g += p[1] * wa;
           b += p[2] * wa;
@@ -364,14 +366,23 @@ Rgba scaled(int w, int h, int box, RowFn row) {
 }  // namespace
 
 Rgba scaleToFit(const uint8_t* src, int w, int h, int box) {
-  return scaled(w, h, box, [&](int y, uint8_t* line) {
-    std::copy_n(src + static_cast<size_t>(y) * w * 4, static_cast<size_t>(w) * 4, line);
-  });
+  try {
+    return scaled(w, h, box, [&](int y, uint8_t* line) {
+      std::copy_n(src + static_cast<size_t>(y) * w * 4, static_cast<size_t>(w) * 4, line);
+    });
+  } catch (const std::exception&) {  // out of memory (a huge box)
+    return Rgba{};
+  }
 }
 
 Rgba frameThumbnail(const Frame& f, int box) {
   if (f.hasRgb() || !f.dib) {
-    std::vector<uint8_t> rgba = frameToRgba(f);
+    std::vector<uint8_t> rgba;
+    try {
+      rgba = frameToRgba(f);
+    } catch (const std::exception&) {
+      return Rgba{};
+    }
     return scaleToFit(rgba.data(), f.width, f.height, box);
   }
   // Indexed: each row looked up through the palette as it is needed.
@@ -385,11 +396,15 @@ Rgba frameThumbnail(const Frame& f, int box) {
     }
   for (int i = 0; i < 256; ++i) lut[4 * static_cast<size_t>(i) + 3] = 255;
   if (f.transparent()) std::fill_n(lut.begin() + 4 * f.transparentIndex, 4, 0);
-  return scaled(f.width, f.height, box, [&](int y, uint8_t* line) {
-    const uint8_t* px = f.dib->row(y);
-    for (int x = 0; x < f.width; ++x)
-      std::memcpy(line + 4 * static_cast<size_t>(x), lut.data() + 4 * size_t{px[x]}, 4);
-  });
+  try {
+    return scaled(f.width, f.height, box, [&](int y, uint8_t* line) {
+      const uint8_t* px = f.dib->row(y);
+      for (int x = 0; x < f.width; ++x)
+        std::memcpy(line + 4 * static_cast<size_t>(x), lut.data() + 4 * size_t{px[x]}, 4);
+    });
+  } catch (const std::exception&) {
+    return Rgba{};
+  }
 }
 
 }  // namespace fb

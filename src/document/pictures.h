@@ -81,11 +81,11 @@ class PictureCache {
 
 // `source` (w × h RGBA) scaled to fit a `box` × `box` square, keeping its
 // shape: area-averaged (with alpha weighting) when it shrinks, each pixel
-// repeated when it grows. At least 1 × 1.
+// repeated when it grows. At least 1 × 1; empty (0 × 0) when memory runs out.
 Rgba scaleToFit(const uint8_t* source, int width, int height, int box);
 
 // A frame's own image (through its palette, transparent pixels clear) scaled
-// to fit the box.
+// to fit the box; empty when memory runs out.
 Rgba frameThumbnail(const Frame& frame, int box);
 
 }  // namespace fb

@@ -172,4 +172,20 @@ TEST(Thumbnails, ShrinkingAveragesAreasAndKeepsTheShape) {
   EXPECT_EQ(e.width, 1) << "an empty frame is one clear pixel";
 }
 
+TEST(Thumbnails, LongStripsAndHugeBoxes) {
+  // Hundreds of source pixels to one output pixel along one side only.
+  std::vector<uint8_t> strip(30000 * 4, 255);
+  Rgba s = scaleToFit(strip.data(), 30000, 1, 96);
+  ASSERT_EQ(s.width, 96);
+  ASSERT_EQ(s.height, 1);
+  EXPECT_TRUE(std::all_of(s.pixels.begin(), s.pixels.end(), [](uint8_t v) { return v == 255; }))
+      << "white stays white";
+  // A box no memory holds: an empty picture, not an exception.
+  const uint8_t one[4] = {1, 2, 3, 255};
+  Rgba huge;
+  EXPECT_NO_THROW(huge = scaleToFit(one, 1, 1, 1 << 30));
+  EXPECT_EQ(huge.width * huge.height, 0);
+  EXPECT_TRUE(huge.pixels.empty());
+}
+
 }  // namespace
