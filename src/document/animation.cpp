@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 #include <new>
+#include <unordered_set>
 
 #include "base/prefs.h"
 #include "base/progress.h"
@@ -101,9 +102,10 @@ BlockPtr Animation::share(const Block* b) const {
 
 namespace {
 
-// A block joining an animation leaves any other one first.
-BlockPtr adopt(BlockPtr b, const Animation* into) {
-  if (b && b->owner && b->owner != into) b->owner->take(b.get());
+// A block joining an animation leaves the one it is in first (the same one:
+// it moves), so that it never stands in a chain twice.
+BlockPtr adopt(BlockPtr b) {
+  if (b && b->owner) b->owner->take(b.get());
   return b;
 }
 
@@ -111,7 +113,7 @@ BlockPtr adopt(BlockPtr b, const Animation* into) {
 
 Block* Animation::append(BlockPtr b) {
   if (!b) return nullptr;
-  b = adopt(std::move(b), this);
+  b = adopt(std::move(b));
   Block* tail = blocks_.empty() ? head : nullptr;
   for (size_t i = blocks_.size(); !tail && i > 0; --i)
     if (blocks_[i - 1]) tail = blocks_[i - 1].get();
@@ -138,15 +140,21 @@ Block* Animation::append(BlockPtr b) {
 void Animation::insertAt(size_t position, std::vector<BlockPtr> blocks) {
   compact();
   position = std::min(position, blocks_.size());
+  // Each block once. Own blocks move: the place is then the first block from
+  // `position` on that stays.
   std::vector<BlockPtr> incoming;
   incoming.reserve(blocks.size());
-  for (auto& b : blocks) {
-    if (!b) continue;
-    b = adopt(std::move(b), this);
+  std::unordered_set<const Block*> seen;
+  for (auto& b : blocks)
+    if (b && seen.insert(b.get()).second) incoming.push_back(std::move(b));
+  while (position < blocks_.size() && seen.count(blocks_[position].get())) ++position;
+  const Block* before = position < blocks_.size() ? blocks_[position].get() : nullptr;
+  for (auto& b : incoming) {
+    b = adopt(std::move(b));
     if (b->isFrame()) ++frameCount_;
-    incoming.push_back(std::move(b));
   }
-  compact();  // adopting may have taken blocks from a queue, never from here
+  compact();
+  position = before ? before->slot_ : blocks_.size();
   blocks_.insert(blocks_.begin() + static_cast<std::ptrdiff_t>(position),
                  std::make_move_iterator(incoming.begin()),
                  std::make_move_iterator(incoming.end()));
