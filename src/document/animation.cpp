@@ -109,10 +109,21 @@ BlockPtr adopt(BlockPtr b) {
   return b;
 }
 
+// Room for `n` elements, growing geometrically.
+template <class T>
+void makeRoom(std::vector<T>& v, size_t n) {
+  if (v.capacity() < n) v.reserve(std::max(n, 2 * v.capacity()));
+}
+
 }  // namespace
 
+// The chain operations allocate before they change anything, so that short
+// of memory they throw with the chain as it was; the frame index always has
+// room for every frame, so that rebuilding it never allocates.
 Block* Animation::append(BlockPtr b) {
   if (!b) return nullptr;
+  makeRoom(blocks_, blocks_.size() + 1);
+  if (b->isFrame()) makeRoom(frames_, static_cast<size_t>(frameCount_) + 1);
   b = adopt(std::move(b));
   Block* tail = blocks_.empty() ? head : nullptr;
   for (size_t i = blocks_.size(); !tail && i > 0; --i)
@@ -149,6 +160,10 @@ void Animation::insertAt(size_t position, std::vector<BlockPtr> blocks) {
     if (b && seen.insert(b.get()).second) incoming.push_back(std::move(b));
   while (position < blocks_.size() && seen.count(blocks_[position].get())) ++position;
   const Block* before = position < blocks_.size() ? blocks_[position].get() : nullptr;
+  size_t frames = 0;
+  for (auto& b : incoming) frames += b->isFrame() ? 1 : 0;
+  makeRoom(blocks_, blocks_.size() + incoming.size());
+  makeRoom(frames_, static_cast<size_t>(frameCount_) + frames);
   for (auto& b : incoming) {
     b = adopt(std::move(b));
     if (b->isFrame()) ++frameCount_;
@@ -207,10 +222,32 @@ void Animation::setBlocks(std::vector<BlockPtr> blocks) {
   insertAt(0, std::move(blocks));
 }
 
+void Animation::swapBlocks(std::vector<BlockPtr>& blocks) {
+  blocks.erase(std::remove(blocks.begin(), blocks.end(), nullptr), blocks.end());
+  size_t frames = 0;
+  for (auto& b : blocks) frames += b->isFrame() ? 1 : 0;
+  compact();
+  makeRoom(frames_, frames);  // the one allocation, before anything changes
+  for (auto& b : blocks_) {
+    b->owner = nullptr;
+    b->next = b->prev = nullptr;
+  }
+  head->next = nullptr;
+  for (auto& b : blocks)
+    if (b->owner) b->owner->take(b.get());  // from another animation
+  blocks_.swap(blocks);
+  frameCount_ = static_cast<int32_t>(frames);
+  relink();
+}
+
 // ---- Creation and destruction ----
 
 std::unique_ptr<Animation> createAnimation() {
-  return std::unique_ptr<Animation>(new (std::nothrow) Animation);
+  try {
+    return std::make_unique<Animation>();  // the sentinel is allocated too
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
 }
 
 std::unique_ptr<Animation> newAnimation(int width, int height, const DocumentDefaults& d) {
