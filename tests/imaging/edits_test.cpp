@@ -261,6 +261,29 @@ TEST(History, RedoGivesBackTheSelectionTheEditLeft) {
   }
 }
 
+TEST(History, AnAcceptedTrialLeavesTheFormerContentToTheStepAlone) {
+  for (int levels : {20, 0}) {
+    auto doc = load("testsrc-localpal-ffmpeg.gif");
+    OptimizeJob job;
+    job.document = doc.get();
+    job.hasDialog = true;
+    job.options = 0x46E;
+    ASSERT_TRUE(runOptimizeJob(job));
+    auto trial = std::shared_ptr<Animation>(std::move(job.trial));
+    std::weak_ptr<Block> former = doc->share(frameAt(*doc, 0));
+    const size_t formerBytes = frameAt(*doc, 0)->dib->data.size();
+    History history(levels);
+    const Edit accept = acceptTrialEdit(trial, "优化动画");
+    ASSERT_EQ(runEdit(*doc, history, accept, 0, nullptr), 1);
+    EXPECT_EQ(trial->blockCount(), 0u) << "the dialog's trial keeps nothing of the document";
+    if (levels) {
+      EXPECT_GE(history.bytesHeld(), formerBytes) << "the former frames count as the step's";
+    } else {
+      EXPECT_TRUE(former.expired()) << "with undo off nothing keeps the former frames";
+    }
+  }
+}
+
 TEST(History, AnEditThatThrowsIsTakenBackAndReportedAsFailed) {
   for (int levels : {20, 0}) {
     auto doc = load("testsrc-localpal-ffmpeg.gif");
