@@ -23,6 +23,12 @@ size_t defaultBudget() {
   return std::clamp(total / 16, size_t{128} << 20, size_t{256} << 20);
 }
 
+size_t frameBytes(const Frame* f) {
+  if (!f) return 0;
+  return sizeof(Frame) + (f->dib ? f->dib->data.capacity() : 0) + f->rgb.capacity() +
+         f->alpha.capacity();
+}
+
 }  // namespace
 
 PictureCache::PictureCache(Animation& document, size_t budgetBytes)
@@ -57,6 +63,7 @@ int PictureCache::startState() const {
 
 void PictureCache::clear() {
   snapshots_.clear();
+  kept_ = 0;
   player_.reset();
   start_ = startState();
   // Snapshots every `interval_` frames, as many as the budget holds.
@@ -67,7 +74,10 @@ void PictureCache::clear() {
 }
 
 void PictureCache::invalidateFrom(int frame) {
-  snapshots_.erase(snapshots_.lower_bound(std::max(frame, 0)), snapshots_.end());
+  const auto from = snapshots_.lower_bound(std::max(frame, 0));
+  for (auto it = from; it != snapshots_.end(); ++it)
+    kept_ -= frameBytes(it->second.canvas.get()) + frameBytes(it->second.saved.get());
+  snapshots_.erase(from, snapshots_.end());
   if (player_ && player_->index >= frame) player_.reset();
   // A changed frame count changes how far apart the snapshots may be.
   size_t each = std::max<size_t>(snapshotBytes(), 1);
@@ -80,11 +90,6 @@ void PictureCache::invalidateFrom(int frame) {
 
 size_t PictureCache::bytesHeld() const {
   size_t n = 0;
-  auto frameBytes = [](const Frame* f) {
-    if (!f) return size_t{0};
-    return sizeof(Frame) + (f->dib ? f->dib->data.capacity() : 0) + f->rgb.capacity() +
-           f->alpha.capacity();
-  };
   for (const auto& [index, s] : snapshots_)
     n += frameBytes(s.canvas.get()) + frameBytes(s.saved.get());
   if (player_) n += frameBytes(player_->canvas.get()) + frameBytes(player_->saved.get());
@@ -125,10 +130,15 @@ bool copyCanvas(std::unique_ptr<Frame>& dst, const Frame& src) {
 
 void PictureCache::remember(int frame) {
   if (frame % interval_ != 0 || snapshots_.count(frame) || !player_ || !player_->canvas) return;
+  // A snapshot may hold a second picture (for a restore to the previous one):
+  // the budget counts what each really holds, and the first is always kept.
+  const size_t need = frameBytes(player_->canvas.get()) + frameBytes(player_->saved.get());
+  if (!snapshots_.empty() && kept_ + need > budget_) return;
   Snapshot s;
   if (!copyCanvas(s.canvas, *player_->canvas)) return;  // short of memory: simply not kept
   if (player_->saved && !copyCanvas(s.saved, *player_->saved)) return;
   snapshots_.emplace(frame, std::move(s));
+  kept_ += need;
 }
 
 // Brings the player to frame `frame` (drawn), from wherever is nearest.

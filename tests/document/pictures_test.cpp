@@ -139,6 +139,32 @@ TEST(PictureCache, AnEditThatChangesHowEveryPictureStartsForgetsTheEarlierOnes) 
   EXPECT_TRUE(pic.pixels == played(*a)[0]);
 }
 
+TEST(PictureCache, SnapshotsThatKeepTwoCanvasesStayWithinTheBudget) {
+  // Every frame restores to the previous picture: each snapshot holds that picture too.
+  auto a = createAnimation();
+  a->width = a->height = 64;
+  Rgb colours[2] = {{0, 0, 0}, {255, 255, 255}};
+  setGlobalPalette(*a, makePalette(colours, 2));
+  for (int i = 0; i < 12; ++i) {
+    auto f = newBlankFrame(8, 8);
+    f->left = 4 * i;
+    f->setDisposal(3);
+    f->dib = createBitmap(8, 8, a->globalPalette.get());
+    appendFrame(*a, std::move(f));
+  }
+  const size_t canvas = size_t{64} * 64 * 4, budget = 3 * canvas;
+  PictureCache cache(*a, budget);
+  Rgba pic;
+  for (int n = 0; n < cache.count(); ++n) ASSERT_TRUE(cache.picture(n, pic));
+  // The player's own canvas and saved picture come on top of the budget.
+  EXPECT_LE(cache.bytesHeld(), budget + 2 * canvas + 8 * sizeof(Frame));
+  auto want = played(*a);
+  for (int n = cache.count() - 1; n >= 0; --n) {
+    ASSERT_TRUE(cache.picture(n, pic));
+    EXPECT_TRUE(pic.pixels == want[static_cast<size_t>(n)]) << n;
+  }
+}
+
 TEST(Thumbnails, ShrinkingAveragesAreasAndKeepsTheShape) {
   // A 4 × 2 picture: black and white columns, the right half red at half cover.
   std::vector<uint8_t> src = {0, 0, 0, 255, 255, 255, 255, 255, 255, 0, 0, 255, 255, 0, 0, 0,
