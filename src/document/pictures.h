@@ -31,7 +31,7 @@ struct Rgba {
 
 class PictureCache {
  public:
-  // `budgetBytes` 0: a sixteenth of the machine's memory, from 128 MB to 1 GB.
+  // `budgetBytes` 0: a sixteenth of the machine's memory, from 128 MB to 256 MB.
   explicit PictureCache(Animation& document, size_t budgetBytes = 0);
   ~PictureCache();
   PictureCache(const PictureCache&) = delete;
