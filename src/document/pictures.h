@@ -76,7 +76,7 @@ class PictureCache {
   int interval_ = 1;
   int start_ = 0;
   std::map<int, Snapshot> snapshots_;    // by frame index
-  size_t kept_ = 0;                       // the bytes the snapshots hold
+  size_t kept_ = 0;                      // the bytes the snapshots hold
   std::unique_ptr<FramePlayer> player_;  // at frame player_->index, when valid
 };
 

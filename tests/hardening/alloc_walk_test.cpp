@@ -91,18 +91,22 @@ bool failing(long n, Step step) {
 
 std::vector<std::function<Edit()>> everyEdit() {
   return {
-    [] { return setDelayEdit({0, 2}, 55); },
-    [] { return deleteFramesEdit({1, 3}); },
-    [] { return moveFramesEdit({0}, -1); },
-    [] { return reverseEdit(); },
-    [] { return thinEdit(2); },
-    [] {
-      return frameFieldsEdit({0, 1}, [](Frame& f) {
-        setTransparent(f, !f.transparent());
-        return true;
-      });
-    },
-    [] { return unoptimizeEdit(); },
+      [] {
+        return setDelayEdit({0, 2}, 55);
+      },
+      [] {
+        return deleteFramesEdit({1, 3});
+      },
+      [] { return moveFramesEdit({0}, -1); },
+      [] { return reverseEdit(); },
+      [] { return thinEdit(2); },
+      [] {
+        return frameFieldsEdit({0, 1}, [](Frame& f) {
+          setTransparent(f, !f.transparent());
+          return true;
+        });
+      },
+      [] { return unoptimizeEdit(); },
   };
 }
 
@@ -183,7 +187,8 @@ TEST(AllocationWalk, UndoAndRedoAreWholeOrNotAtAll) {
         if (moved) {
           ASSERT_TRUE(digestOf(*d) == to);
         } else {
-          ASSERT_TRUE(digestOf(*d) == from) << "a step that could not be taken leaves all as it was";
+          ASSERT_TRUE(digestOf(*d) == from)
+              << "a step that could not be taken leaves all as it was";
           ASSERT_TRUE(redo ? history.redo(*d, current) : history.undo(*d, current));
           ASSERT_TRUE(digestOf(*d) == to) << "and can be taken later";
         }
