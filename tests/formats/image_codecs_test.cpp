@@ -1,7 +1,10 @@
 // The picture codecs on hand-built files: the edge cases peers rarely make.
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <cstring>
+#include <memory>
+#include <utility>
 
 #include "document/bitmap.h"
 #include "formats/ani_codec.h"
@@ -115,6 +118,40 @@ TEST(BmpCodec, SizesAreCheckedBeforeAnythingIsMade) {
   EXPECT_TRUE(p.pixels.empty());
   // Within the limit but beyond what the data holds: truncated.
   EXPECT_EQ(decode(bmpFile(100, 100, 8, 0, kFour, {0, 0, 0, 0}), p), CodecStatus::Corrupt);
+  // Rows the file cannot hold are damage, found before any room is made for
+  // them: 64 million pixels (within the budget) from a file of 74 bytes.
+  const auto tiny = bmpFile(8000, 8000, 8, 0, kFour, {0, 0, 0, 0});
+  PixelBudget fileBudget(static_cast<int64_t>(tiny.size()));
+  const int64_t before = fileBudget.left();
+  EXPECT_EQ(decode(tiny, p, &fileBudget), CodecStatus::Corrupt);
+  EXPECT_EQ(fileBudget.left(), before) << "nothing taken from the budget";
+}
+
+TEST(BmpCodec, AlphaMaskAfterAShortV2Header) {
+  // A 52-byte header holds three masks; with alpha bit fields the fourth
+  // follows it, before the pixels.
+  std::vector<uint8_t> f = {'B', 'M'};
+  putU32(f, 14 + 56 + 4);
+  putU32(f, 0);
+  putU32(f, 14 + 56);
+  avi::BitmapInfoHeader hd;
+  hd.size = 52;
+  hd.width = 1;
+  hd.height = 1;
+  hd.bitCount = 32;
+  hd.compression = 6;
+  hd.sizeImage = 4;
+  avi::appendBitmapInfoHeader(f, hd);
+  for (uint32_t m : {0xFF0000u, 0xFF00u, 0xFFu, 0xFF000000u}) putU32(f, m);
+  f.insert(f.end(), {1, 2, 3, 128});  // B, G, R, A
+  Picture p;
+  ASSERT_EQ(decode(f, p), CodecStatus::Ok);
+  EXPECT_EQ(p.pixels, (std::vector<uint8_t>{3, 2, 1, 128}));
+  // Cut right after the header: refused without reading past the end (an
+  // allocation of exactly that size, for the address sanitizer).
+  auto cut = std::make_unique<uint8_t[]>(14 + 52);
+  std::memcpy(cut.get(), f.data(), 14 + 52);
+  EXPECT_EQ(decodeBmp(cut.get(), 14 + 52, nullptr, p), CodecStatus::Corrupt);
 }
 
 TEST(BmpCodec, WritesTheFewestIndexBitsAndReadsBack) {
