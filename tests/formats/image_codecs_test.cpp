@@ -250,6 +250,36 @@ TEST(IconCodec, DirectoriesPointingOutsideTheFileAreDamage) {
   EXPECT_EQ(encodeIcon(icon, bytes), CodecStatus::TooLarge);
 }
 
+TEST(IconCodec, PngImagesSharingBytesAreDamage) {
+  // Two directory entries naming the same PNG bytes: each would be copied
+  // and decoded again, so a small file could name the same image 65535 times.
+  const uint8_t png[12] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 1, 2, 3, 4};
+  auto iconWith = [&](uint32_t secondOffset) {
+    std::vector<uint8_t> f;
+    putU16(f, 0);
+    putU16(f, 1);
+    putU16(f, 2);
+    const uint32_t first = 6 + 2 * 16;
+    for (uint32_t offset : {first, secondOffset}) {
+      f.insert(f.end(), {1, 1, 0, 0});
+      putU16(f, 1);
+      putU16(f, 32);
+      putU32(f, sizeof png);
+      putU32(f, offset);
+    }
+    f.insert(f.end(), png, png + sizeof png);
+    f.insert(f.end(), png, png + sizeof png);
+    return f;
+  };
+  IconFile back;
+  auto apart = iconWith(6 + 2 * 16 + sizeof png);
+  ASSERT_EQ(decodeIcon(apart.data(), apart.size(), nullptr, back), CodecStatus::Ok);
+  ASSERT_EQ(back.entries.size(), 2u);
+  EXPECT_EQ(back.entries[1].png, std::vector<uint8_t>(png, png + sizeof png));
+  auto shared = iconWith(6 + 2 * 16);
+  EXPECT_EQ(decodeIcon(shared.data(), shared.size(), nullptr, back), CodecStatus::Corrupt);
+}
+
 AniFile twoFrameAni() {
   AniFile ani;
   for (int f = 0; f < 2; ++f) {
