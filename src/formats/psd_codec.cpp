@@ -272,7 +272,6 @@ CodecStatus readLayers(Cursor& section, int mode, int maxChannels, PixelBudget* 
     std::vector<uint8_t> plane, maskPlane;
     try {
       plane.resize(static_cast<size_t>(w) * h);
-      if (r.hasMask) maskPlane.resize(static_cast<size_t>(mw) * mh);
     } catch (const std::bad_alloc&) {
       return CodecStatus::NoMemory;
     }
@@ -286,6 +285,14 @@ CodecStatus readLayers(Cursor& section, int mode, int maxChannels, PixelBudget* 
       const int compression = static_cast<int>(c.u16());
       if (id == kUserMask) {
         if (!r.hasMask || mw == 0 || mh == 0) continue;
+        // The mask's rectangle is its own: it counts like any picture.
+        if (!sizeAcceptable(mw, mh) || (budget && !budget->take(static_cast<int64_t>(mw) * mh)))
+          return CodecStatus::TooLarge;
+        try {
+          maskPlane.resize(static_cast<size_t>(mw) * mh);
+        } catch (const std::bad_alloc&) {
+          return CodecStatus::NoMemory;
+        }
         s = readChannel(c, compression, mw, mh, maskPlane.data());
         maskRead = s == CodecStatus::Ok;
       } else {
@@ -668,6 +675,8 @@ CodecStatus encodePsd(const std::vector<Picture>& layers, int width, int height,
       }
     }
     padEven(out, infoAt + 4);
+    // The section's length (with the 4 bytes still to come) is a 32-bit field.
+    if (out.size() - sectionAt > 0xFFFFFFFFu) return CodecStatus::TooLarge;
     putBe32(out.data() + infoAt, static_cast<uint32_t>(out.size() - infoAt - 4));
     put32be(out, 0);  // no global layer mask
     putBe32(out.data() + sectionAt, static_cast<uint32_t>(out.size() - sectionAt - 4));

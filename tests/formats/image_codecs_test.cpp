@@ -429,6 +429,25 @@ TEST(PsdCodec, DamagedSizesAreRefused) {
   EXPECT_NE(decodePsd(big.data(), big.size(), &budget, back), CodecStatus::Ok);
 }
 
+TEST(PsdCodec, LayerMasksCountAgainstTheBudget) {
+  std::vector<uint8_t> bytes;
+  ASSERT_EQ(encodePsd({layer(1, 1, 0, 0, 1, "a")}, 1, 1, true, bytes), CodecStatus::Ok);
+  // The record's extra data follows the rectangle (16), the channels (2 + 24),
+  // the blend key (8) and opacity, clipping, flags and filler (4); the mask's
+  // rectangle follows its length.
+  const size_t mask = 26 + 8 + 8 + 2 + 16 + 26 + 8 + 4 + 4;
+  ASSERT_EQ(bytes[mask + 3], 20);
+  // A mask of 8200 × 8200 for a layer of one pixel, in a file of some bytes.
+  auto big = bytes;
+  for (size_t at : {mask + 4 + 8, mask + 4 + 12}) {
+    big[at + 2] = 8200 >> 8;
+    big[at + 3] = 8200 & 0xFF;
+  }
+  PixelBudget budget(static_cast<int64_t>(big.size()));
+  PsdImage back;
+  EXPECT_EQ(decodePsd(big.data(), big.size(), &budget, back), CodecStatus::TooLarge);
+}
+
 TEST(JpegCodec, ExifOrientationAndTurning) {
   // "Exif\0\0", a big-endian TIFF header, one entry: orientation 6.
   std::vector<uint8_t> exif = {'E', 'x', 'i',  'f',  0, 0, 'M', 'M', 0, 42, 0, 0, 0, 8,
