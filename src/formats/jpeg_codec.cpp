@@ -22,6 +22,8 @@ struct ErrorManager {
   jpeg_error_mgr mgr;
   std::jmp_buf jump;
   bool outOfMemory;
+  // Warnings: the data ended, and the decoder needed bits it did not have.
+  bool endOfData = false, missingBits = false;
 };
 
 [[noreturn]] void onError(j_common_ptr cinfo) {
@@ -30,6 +32,14 @@ struct ErrorManager {
   std::longjmp(e->jump, 1);
 }
 void onMessage(j_common_ptr) {}
+// libjpeg goes on past data that ran out, painting grey: a file cut short
+// would read as a whole picture.
+void onEmit(j_common_ptr cinfo, int level) {
+  if (level >= 0) return;  // traces, not warnings
+  auto* e = reinterpret_cast<ErrorManager*>(cinfo->err);
+  if (cinfo->err->msg_code == JWRN_JPEG_EOF) e->endOfData = true;
+  if (cinfo->err->msg_code == JWRN_HIT_MARKER) e->missingBits = true;
+}
 
 // Progressive files can hold any number of scans, each costing a pass over
 // the whole picture: a few hundred is far more than any encoder writes.
@@ -62,6 +72,7 @@ bool runDecoder(DecodeJob* job) {
   cinfo.err = jpeg_std_error(&err.mgr);
   err.mgr.error_exit = onError;
   err.mgr.output_message = onMessage;
+  err.mgr.emit_message = onEmit;
   err.outOfMemory = false;
   jpeg_progress_mgr progress;
   progress.progress_monitor = limitScans;
@@ -116,6 +127,11 @@ bool runDecoder(DecodeJob* job) {
       }
       dst[4 * x + 3] = 255;
     }
+  }
+  // Only the end marker missing is harmless; pixels that were never stored are not.
+  if (err.endOfData && err.missingBits) {
+    job->status = CodecStatus::Corrupt;
+    std::longjmp(err.jump, 1);
   }
   // Saved markers live in the image's memory, which finishing frees.
   int orientation = 0;

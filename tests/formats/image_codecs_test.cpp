@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <utility>
@@ -16,6 +17,7 @@
 #include "formats/picture.h"
 #include "formats/psd_codec.h"
 #include "formats/swf_codec.h"
+#include "testutil.h"
 
 using namespace fb;
 using avi::putU16;
@@ -486,6 +488,31 @@ TEST(JpegCodec, WritesAndReadsBackClose) {
   // Cut short or not a JPEG at all.
   EXPECT_NE(decodeJpeg(high.data(), 100, nullptr, back), CodecStatus::Ok);
   EXPECT_EQ(decodeJpeg(low.data() + 2, low.size() - 2, nullptr, back), CodecStatus::Corrupt);
+}
+
+TEST(JpegCodec, PicturesCutShortAreDamageButAMissingEndMarkerIsNot) {
+  Picture p;
+  ASSERT_EQ(allocatePixels(p, 64, 64, false, nullptr), CodecStatus::Ok);
+  for (size_t i = 0; i < p.pixels.size(); ++i) p.pixels[i] = static_cast<uint8_t>(i * 37 % 251);
+  std::vector<uint8_t> whole;
+  ASSERT_EQ(encodeJpeg(p, 95, whole), CodecStatus::Ok);
+  Picture full, back;
+  ASSERT_EQ(decodeJpeg(whole.data(), whole.size(), nullptr, full), CodecStatus::Ok);
+  // Without its last third the bottom rows were never stored.
+  EXPECT_EQ(decodeJpeg(whole.data(), whole.size() * 2 / 3, nullptr, back), CodecStatus::Corrupt);
+  // All the pixels, only the end-of-image marker missing: the same picture.
+  ASSERT_EQ(decodeJpeg(whole.data(), whole.size() - 2, nullptr, back), CodecStatus::Ok);
+  EXPECT_EQ(back.pixels, full.pixels);
+  // A progressive file cut in its first scan, and in its last.
+  const auto progressive = fbtest::readBytes(fbtest::dataPath("jpeg/progressive.jpg"));
+  ASSERT_EQ(decodeJpeg(progressive.data(), progressive.size(), nullptr, back), CodecStatus::Ok);
+  const uint8_t sos[2] = {0xFF, 0xDA};
+  const size_t scan = static_cast<size_t>(
+      std::search(progressive.begin(), progressive.end(), sos, sos + 2) - progressive.begin());
+  ASSERT_LT(scan + 4, progressive.size());
+  const size_t firstData = scan + 2 + (progressive[scan + 2] << 8 | progressive[scan + 3]);
+  for (size_t cut : {firstData + 6, progressive.size() - 8})
+    EXPECT_EQ(decodeJpeg(progressive.data(), cut, nullptr, back), CodecStatus::Corrupt) << cut;
 }
 
 TEST(SwfCodec, TimingDividesEveryDelay) {
