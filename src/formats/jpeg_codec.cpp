@@ -146,11 +146,37 @@ bool runDecoder(DecodeJob* job) {
   return true;
 }
 
+// Output into a malloc'd buffer that stays ours however the encoder ends.
+// (libjpeg's own memory destination frees its first buffer when it grows and
+// hands the new one over only on success: after an error mid-way the caller
+// holds a freed pointer.)
+struct Destination {
+  jpeg_destination_mgr pub{};
+  unsigned char* buffer = nullptr;
+  size_t size = 0;
+};
+
+// Called when the buffer is full (and once at the start, when it is empty).
+boolean growDestination(j_compress_ptr cinfo) {
+  auto* d = reinterpret_cast<Destination*>(cinfo->dest);
+  const size_t grown = d->size ? 2 * d->size : 4096;
+  auto* p = static_cast<unsigned char*>(std::realloc(d->buffer, grown));
+  if (!p) ERREXIT1(cinfo, JERR_OUT_OF_MEMORY, 0);
+  d->pub.next_output_byte = p + d->size;
+  d->pub.free_in_buffer = grown - d->size;
+  d->buffer = p;
+  d->size = grown;
+  return TRUE;
+}
+void startDestination(j_compress_ptr cinfo) {
+  growDestination(cinfo);
+}
+void endDestination(j_compress_ptr) {}
+
 struct EncodeJob {
   const Picture* picture = nullptr;
   int quality = 75;
-  unsigned char* buffer = nullptr;  // malloc'd by libjpeg's memory destination
-  unsigned long length = 0;
+  Destination dest;        // its buffer is freed by the caller
   uint8_t* row = nullptr;  // malloc'd RGB row
   bool outOfMemory = false;
 };
@@ -168,7 +194,10 @@ bool runEncoder(EncodeJob* job) {
     return false;
   }
   jpeg_create_compress(&cinfo);
-  jpeg_mem_dest(&cinfo, &job->buffer, &job->length);
+  job->dest.pub.init_destination = startDestination;
+  job->dest.pub.empty_output_buffer = growDestination;
+  job->dest.pub.term_destination = endDestination;
+  cinfo.dest = &job->dest.pub;
   const Picture& p = *job->picture;
   cinfo.image_width = static_cast<JDIMENSION>(p.width);
   cinfo.image_height = static_cast<JDIMENSION>(p.height);
@@ -272,12 +301,12 @@ CodecStatus encodeJpeg(const Picture& picture, int quality, std::vector<uint8_t>
                                          : CodecStatus::Corrupt;
   if (ok) {
     try {
-      out.assign(job.buffer, job.buffer + job.length);
+      out.assign(job.dest.buffer, job.dest.buffer + (job.dest.size - job.dest.pub.free_in_buffer));
     } catch (const std::bad_alloc&) {
       status = CodecStatus::NoMemory;
     }
   }
-  std::free(job.buffer);
+  std::free(job.dest.buffer);
   return status;
 }
 
