@@ -544,6 +544,105 @@ TEST(SwfCodec, RefusesMoreFramesThanTheFormatCounts) {
   EXPECT_EQ(std::string(out.begin(), out.begin() + 3), "CWS");
 }
 
+// Bit fields, most significant bit first, as SWF records hold them.
+struct SwfBits {
+  const std::vector<uint8_t>& d;
+  size_t bit;
+  uint32_t u(int n) {
+    uint32_t v = 0;
+    for (int i = 0; i < n; ++i, ++bit) v = v << 1 | ((d.at(bit >> 3) >> (7 - (bit & 7))) & 1);
+    return v;
+  }
+  int32_t s(int n) {
+    const uint32_t v = u(n);
+    return n && (v >> (n - 1)) ? static_cast<int32_t>(v - (uint64_t{1} << n))
+                               : static_cast<int32_t>(v);
+  }
+  size_t end() const { return (bit + 7) / 8; }
+};
+
+// The far corner of the first shape's outline, walked edge by edge; the
+// outline must close.
+std::pair<int32_t, int32_t> swfShapeCorner(const std::vector<uint8_t>& file) {
+  std::vector<uint8_t> body(avi::getU32(file.data() + 4) - 8);
+  uLongf n = body.size();
+  EXPECT_EQ(uncompress(body.data(), &n, file.data() + 8, file.size() - 8), Z_OK);
+  SwfBits stage{body, 0};
+  stage.u(4 * static_cast<int>(stage.u(5)));  // the stage's rectangle
+  size_t at = stage.end() + 4;                // then the frame rate and count
+  while (at + 2 <= body.size()) {
+    const uint32_t codeLength = avi::getU16(body.data() + at);
+    at += 2;
+    size_t length = codeLength & 0x3F;
+    if (length == 0x3F) {
+      length = avi::getU32(body.data() + at);
+      at += 4;
+    }
+    if (codeLength >> 6 != 2) {
+      at += length;
+      continue;
+    }
+    SwfBits b{body, 8 * (at + 2)};
+    const int rb = static_cast<int>(b.u(5));
+    b.u(4 * rb);
+    b.bit = 8 * (b.end() + 4);                      // one fill style: kind and bitmap
+    if (b.u(1)) b.u(2 * static_cast<int>(b.u(5)));  // scale
+    if (b.u(1)) b.u(2 * static_cast<int>(b.u(5)));  // rotation
+    b.u(2 * static_cast<int>(b.u(5)));              // translation
+    b.bit = 8 * (b.end() + 1);                      // no line styles
+    const int fillBits = static_cast<int>(b.u(4)), lineBits = static_cast<int>(b.u(4));
+    int32_t x = 0, y = 0, maxX = 0, maxY = 0;
+    for (;;) {
+      if (!b.u(1)) {
+        const uint32_t flags = b.u(5);
+        if (!flags) break;
+        if (flags & 1) {
+          const int mb = static_cast<int>(b.u(5));
+          x = b.s(mb);
+          y = b.s(mb);
+        }
+        if (flags & 2) b.u(fillBits);
+        if (flags & 4) b.u(fillBits);
+        if (flags & 8) b.u(lineBits);
+        EXPECT_FALSE(flags & 16) << "no new styles";
+        continue;
+      }
+      EXPECT_TRUE(b.u(1)) << "straight edges only";
+      const int eb = static_cast<int>(b.u(4)) + 2;
+      if (b.u(1)) {
+        x += b.s(eb);
+        y += b.s(eb);
+      } else if (b.u(1)) {
+        y += b.s(eb);
+      } else {
+        x += b.s(eb);
+      }
+      maxX = std::max(maxX, x);
+      maxY = std::max(maxY, y);
+    }
+    EXPECT_EQ(x, 0);
+    EXPECT_EQ(y, 0);
+    return {maxX, maxY};
+  }
+  ADD_FAILURE() << "no shape";
+  return {};
+}
+
+TEST(SwfCodec, ShapesOutlineWideStages) {
+  // An edge holds at most 17 signed bits: 65535 twips, 3276 pixels.
+  for (int w : {3, 3276, 3300, 8000}) {
+    Picture p;
+    ASSERT_EQ(allocatePixels(p, w, 2, false, nullptr), CodecStatus::Ok);
+    SwfMovie m;
+    m.width = w;
+    m.height = 2;
+    m.shots = {{&p, 1}};
+    std::vector<uint8_t> out;
+    ASSERT_EQ(encodeSwf(m, out), CodecStatus::Ok);
+    EXPECT_EQ(swfShapeCorner(out), std::make_pair(w * 20, 2 * 20)) << w;
+  }
+}
+
 TEST(PaletteFiles, JascAndRiff) {
   const std::string jasc = "JASC-PAL\r\n0100\r\n2\r\n1 2 3\r\n255 254 253\r\n";
   std::vector<Rgb> c;
