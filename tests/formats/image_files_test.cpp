@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "base/file_ops.h"
 #include "base/prefs.h"
 #include "base/reporter.h"
 #include "formats/ani_codec.h"
@@ -268,6 +269,34 @@ TEST(OpenSave, PaletteFilesBothWays) {
   EXPECT_FALSE(ReadPaletteFile(dir.file("bad.pal"), back));
   EXPECT_TRUE(said.contains("Error reading palette data. File appears to be corrupt."));
   EXPECT_FALSE(ReadPaletteFile(dir.file("missing.pal"), back));
+}
+
+TEST(OpenSave, AFailedPaletteSaveKeepsTheOldFile) {
+  TempDir dir;
+  Palette p;
+  p.count = 2;
+  p[1] = {7, 8, 9};
+  const std::string target = dir.file("keep.pal");
+  const std::vector<uint8_t> old = {'J', 'A', 'S', 'C', '-', 'P', 'A', 'L', '\n'};
+  using fileops::Op;
+  for (Op failing : {Op::Write, Op::Flush, Op::Close, Op::Rename}) {
+    fbtest::writeBytes(target, old);
+    RecordingReporter said;
+    ScopedReporter scope(said);
+    fileops::setFaultHook([&](Op op, const std::string&) { return op == failing; });
+    EXPECT_FALSE(WritePaletteFile(target, p)) << int(failing);
+    fileops::setFaultHook(nullptr);
+    EXPECT_EQ(fbtest::readBytes(target), old) << int(failing);
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(dir.path()))
+      names.push_back(e.path().filename().string());
+    EXPECT_EQ(names, std::vector<std::string>{"keep.pal"}) << int(failing);
+    EXPECT_TRUE(said.contains("无法写入到 " + target + ".")) << int(failing);
+  }
+  ASSERT_TRUE(WritePaletteFile(target, p));
+  std::unique_ptr<Palette> back;
+  ASSERT_TRUE(ReadPaletteFile(target, back));
+  EXPECT_EQ(*back, p);
 }
 
 }  // namespace
