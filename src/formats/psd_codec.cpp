@@ -260,8 +260,11 @@ CodecStatus readLayers(Cursor& section, int mode, int maxChannels, PixelBudget* 
       data.push_back(info.part(ch.length));
       if (!info.ok()) return CodecStatus::Corrupt;
     }
+    // Layers wholly off the canvas show nothing.
     const bool shown = r.visible && w > 0 && h > 0 && r.left >= -kMaxSide * 10 &&
-                       r.top >= -kMaxSide * 10 && r.left <= kMaxSide * 10 && r.top <= kMaxSide * 10;
+                       r.top >= -kMaxSide * 10 && r.left <= kMaxSide * 10 &&
+                       r.top <= kMaxSide * 10 && r.right > 0 && r.bottom > 0 &&
+                       r.left < out.width && r.top < out.height;
     if (!shown) continue;
     Picture p;
     CodecStatus s = allocatePixels(p, w, h, false, budget);

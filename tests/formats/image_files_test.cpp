@@ -14,6 +14,7 @@
 #include "formats/avi_riff.h"
 #include "formats/bmp_codec.h"
 #include "formats/picture_frames.h"
+#include "formats/psd_codec.h"
 #include "io/open_save.h"
 #include "testutil.h"
 
@@ -152,6 +153,36 @@ TEST(HostileFiles, EveryReaderRefusesNonsenseWithItsMessage) {
       EXPECT_EQ(said.texts()[0], c.message);
     }
   }
+}
+
+TEST(PsdFiles, LayersAreCutToTheCanvas) {
+  // A layer hanging off the left of a 6 × 6 canvas and one wholly beyond it:
+  // frames hold what shows, at offsets every format can store.
+  Picture off;
+  ASSERT_EQ(allocatePixels(off, 3, 3, false, nullptr), CodecStatus::Ok);
+  for (size_t i = 0; i < 9; ++i) {
+    off.pixels[4 * i] = static_cast<uint8_t>(10 * i);
+    off.pixels[4 * i + 3] = 255;
+  }
+  off.left = -1;
+  off.top = 2;
+  Picture beyond = off;
+  beyond.left = beyond.top = 10;
+  std::vector<uint8_t> bytes;
+  ASSERT_EQ(encodePsd({off, beyond}, 6, 6, false, bytes), CodecStatus::Ok);
+  std::unique_ptr<Animation> doc;
+  ASSERT_EQ(ReadPsdBytes(bytes.data(), bytes.size(), doc), 1);
+  ASSERT_EQ(doc->frameCount(), 1);
+  const Frame& f = *firstFrame(*doc);
+  EXPECT_EQ(f.left, 0);
+  EXPECT_EQ(f.top, 2);
+  ASSERT_EQ(f.width, 2);
+  ASSERT_EQ(f.height, 3);
+  Picture back;
+  ASSERT_TRUE(pictureFromFrame(f, true, back));
+  for (int y = 0; y < 3; ++y)
+    for (int x = 0; x < 2; ++x)
+      EXPECT_EQ(back.row(y)[4 * x], 10 * (3 * y + x + 1)) << x << "," << y;
 }
 
 TEST(OpenSave, ExtensionsReachTheirReadersAndWriters) {
