@@ -149,10 +149,12 @@ TEST(BmpCodec, AlphaMaskAfterAShortV2Header) {
   Picture p;
   ASSERT_EQ(decode(f, p), CodecStatus::Ok);
   EXPECT_EQ(p.pixels, (std::vector<uint8_t>{3, 2, 1, 128}));
-  // Cut right after the header: refused without reading past the end (an
-  // allocation of exactly that size, for the address sanitizer).
+  // A file (saying so in its size field) that ends right after the header:
+  // refused without reading past the end (an allocation of exactly that
+  // size, for the address sanitizer).
   auto cut = std::make_unique<uint8_t[]>(14 + 52);
   std::memcpy(cut.get(), f.data(), 14 + 52);
+  cut[2] = 14 + 52;
   EXPECT_EQ(decodeBmp(cut.get(), 14 + 52, nullptr, p), CodecStatus::Corrupt);
 }
 
