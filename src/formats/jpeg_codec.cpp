@@ -36,6 +36,7 @@ void onMessage(j_common_ptr) {}
 // would read as a whole picture.
 void onEmit(j_common_ptr cinfo, int level) {
   if (level >= 0) return;  // traces, not warnings
+  ++cinfo->err->num_warnings;  // as libjpeg's own counts them
   auto* e = reinterpret_cast<ErrorManager*>(cinfo->err);
   if (cinfo->err->msg_code == JWRN_JPEG_EOF) e->endOfData = true;
   if (cinfo->err->msg_code == JWRN_HIT_MARKER) e->missingBits = true;
