@@ -35,7 +35,9 @@ bool ReadPaletteFile(const std::string& path, std::unique_ptr<Palette>& out) {
   return s == CodecStatus::Ok;
 }
 
-bool WritePaletteFile(const std::string& path, const Palette& palette) {
+bool WritePaletteFile(const std::string& pathIn, const Palette& palette) {
+  // Through a symbolic link, the file it points to is replaced.
+  const std::string path = fileops::resolvedPath(pathIn);
   std::vector<uint8_t> bytes;
   encodeRiffPalette(
       std::vector<Rgb>(palette.entries.begin(), palette.entries.begin() + palette.count), bytes);
@@ -52,7 +54,7 @@ bool WritePaletteFile(const std::string& path, const Palette& palette) {
     if (fileops::renameFile(temp, path)) return true;
   }
   if (made) fileops::removeFile(temp);
-  showWarning(format(Str::CannotWriteTo, path.c_str()));
+  showWarning(format(Str::CannotWriteTo, pathIn.c_str()));
   return false;
 }
 

@@ -324,7 +324,11 @@ TEST(OpenSave, AFailedPaletteSaveKeepsTheOldFile) {
     EXPECT_EQ(names, std::vector<std::string>{"keep.pal"}) << int(failing);
     EXPECT_TRUE(said.contains("无法写入到 " + target + ".")) << int(failing);
   }
-  ASSERT_TRUE(WritePaletteFile(target, p));
+  // Saved through a link, the file it points to is replaced and the link stays.
+  const std::string link = dir.file("link.pal");
+  std::filesystem::create_symlink(target, link);
+  ASSERT_TRUE(WritePaletteFile(link, p));
+  EXPECT_TRUE(std::filesystem::is_symlink(link));
   std::unique_ptr<Palette> back;
   ASSERT_TRUE(ReadPaletteFile(target, back));
   EXPECT_EQ(*back, p);
