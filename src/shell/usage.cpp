@@ -51,7 +51,10 @@ const Section kSections[] = {
          {"-h, --help", "this text"},
          {"--version", "the version"},
      }},
-    {"Exit status", "0 when every step succeeded, 1 when any step failed.", {}},
+    {"Exit status",
+     "0 when every step succeeded, 1 when any step failed, 128 + the signal's number when "
+     "interrupted (SIGINT, SIGTERM; a save under way leaves the target as it was).",
+     {}},
     {"Files",
      nullptr,
      {
