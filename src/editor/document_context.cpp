@@ -101,7 +101,7 @@ void DocumentContext::announce(const Change& change) {
 }
 
 void DocumentContext::afterChange(const Change& change) {
-  if (pictures_) {
+  if (pictures_ && !change.empty()) {
     if (change.header || change.structure || change.allFrames || change.frames.empty())
       pictures_->clear();
     else

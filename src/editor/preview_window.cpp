@@ -65,7 +65,7 @@ PreviewWindow::PreviewWindow(DocumentContext& context, std::vector<int> frames, 
   }
   timer_.setSingleShot(true);
   connect(&timer_, &QTimer::timeout, this, &PreviewWindow::advance);
-  if (!frames_.empty()) show(0);
+  if (!frames_.empty()) showPicture(0);
   play();
 }
 
@@ -83,7 +83,7 @@ int PreviewWindow::intervalFor(int position) const {
   return static_cast<int>(ms * kNormalSpeed / speedValue_);
 }
 
-void PreviewWindow::show(int position) {
+void PreviewWindow::showPicture(int position) {
   position_ = position;
   PictureCache* cache = ctx_.pictures();
   PictureCache::View view;
@@ -108,7 +108,7 @@ void PreviewWindow::advance() {
     }
     next = 0;
   }
-  show(next);
+  showPicture(next);
   if (running_) timer_.start(intervalFor(position_));
 }
 
@@ -128,7 +128,7 @@ void PreviewWindow::pause() {
 void PreviewWindow::step() {
   pause();
   if (frames_.empty()) return;
-  show((position_ + 1) % static_cast<int>(frames_.size()));
+  showPicture((position_ + 1) % static_cast<int>(frames_.size()));
 }
 
 void PreviewWindow::setSpeed(int value) {

@@ -40,7 +40,7 @@ class PreviewWindow : public QDialog {
   void keyPressEvent(QKeyEvent* event) override;
 
  private:
-  void show(int position);
+  void showPicture(int position);
   void setSpeed(int value);
   DocumentContext& ctx_;
   std::vector<int> frames_;
