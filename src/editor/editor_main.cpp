@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QFileInfo>
+#include <QTimer>
 
 #include "base/prefs.h"
 #include "base/settings_file.h"
@@ -40,6 +41,15 @@ int runEditor(int argc, char** argv) {
       Purpose shown = currentPurpose();
       if (purpose.exec() == QDialog::Accepted) applyPurpose(purpose.chosen(), shown);
       prefSetBits(pref::MoreOptions, kPurposeAnswered, true);
+    }
+    // For scripts and end-to-end tests: command ids run through the
+    // dispatcher once the window has painted, e.g. FLICKBOOK_COMMANDS=1003 (exit).
+    QStringList commands = qEnvironmentVariable("FLICKBOOK_COMMANDS").split(',', Qt::SkipEmptyParts);
+    if (!commands.isEmpty()) {
+      window.repaint();
+      QTimer::singleShot(0, &window, [&window, commands] {
+        for (const QString& id : commands) window.runCommand(id.trimmed().toInt());
+      });
     }
     code = app.exec();
     storePlacement(window);

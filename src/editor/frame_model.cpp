@@ -1,5 +1,6 @@
 #include "editor/frame_model.h"
 
+#include <QCoreApplication>
 #include <QMimeData>
 #include <QUrl>
 #include <algorithm>
@@ -41,6 +42,11 @@ void ThumbnailMaker::stop() {
   std::unique_lock<std::mutex> lock(mu_);
   jobs_.clear();
   idle_.wait(lock, [this] { return !busy_; });
+}
+
+void ThumbnailMaker::drain() {
+  std::unique_lock<std::mutex> lock(mu_);
+  idle_.wait(lock, [this] { return !busy_ && jobs_.empty(); });
 }
 
 void ThumbnailMaker::run() {
@@ -89,6 +95,11 @@ void FrameListModel::stopWork() {
   maker_.stop();
   ++generation_;
   requested_.clear();
+}
+
+void FrameListModel::finishThumbnails() {
+  maker_.drain();
+  QCoreApplication::sendPostedEvents(this);
 }
 
 void FrameListModel::reset() {
