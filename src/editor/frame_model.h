@@ -56,7 +56,13 @@ class ThumbnailMaker {
 class FrameListModel : public QAbstractListModel {
   Q_OBJECT
  public:
-  enum Role { DelayRole = Qt::UserRole + 1, DisposalRole, TransparentRole, FrameSizeRole };
+  enum Role {
+    DelayRole = Qt::UserRole + 1,
+    DisposalRole,
+    TransparentRole,
+    FrameSizeRole,
+    BackdropRole  // what transparent pixels show: a colour, or none for the window's own
+  };
   static constexpr const char* kRowsMime = "application/x-flickbook-frame-rows";
 
   explicit FrameListModel(DocumentContext& context, QObject* parent = nullptr);

@@ -2,6 +2,7 @@
 #include <QMimeData>
 
 #include "editor/clipboard.h"
+#include "editor/ui_text.h"
 #include "editor_fixture.h"
 #include "editor_suites.h"
 
@@ -123,6 +124,23 @@ class EnablingSuite : public QObject {
     mime->setData(kFrameMime, encodeFrames(*w.context().animation(), {0}));
     QApplication::clipboard()->setMimeData(mime);
     QVERIFY(on(w, cmd::Paste));
+  }
+
+  void commandsStillToComeSayNotAvailable() {
+    Harness h;
+    MainWindow w;
+    load(w, makeDoc(3));
+    const std::string before = docDigest(w);
+    for (int id : {cmd::Optimize, cmd::ReduceColours, cmd::Preferences, cmd::FrameFlipH,
+                   cmd::PingPong, cmd::Blend, cmd::AnimationProperties}) {
+      QVERIFY(on(w, id));
+      h.reporter.clear();
+      QVERIFY(!w.runCommand(id));
+      std::string name = plainText(findCommand(id)->text).toStdString();
+      QVERIFY2(h.reporter.contains(name + ": not available yet."), name.c_str());
+    }
+    QCOMPARE(docDigest(w), before);
+    QVERIFY(!w.context().modified());
   }
 
   void checkMarks() {

@@ -10,6 +10,7 @@
 #include "document/pictures.h"
 #include "editor/filmstrip_view.h"
 #include "editor/preview_window.h"
+#include "editor/progress_dialog.h"
 #include "editor/ui_text.h"
 #include "io/options.h"
 #include "editor_fixture.h"
@@ -159,6 +160,37 @@ class ViewSuite : public QObject {
     prefSet(pref::FrameTips, 0x1 | 0x4 | 0x20);
     QCOMPARE(w.frameModel()->data(w.frameModel()->index(1), Qt::ToolTipRole).toString(),
              QString("帧 2\n延迟: 30"));
+  }
+
+  void transparentPixelsShowTheChosenBackdrop() {
+    Harness h;
+    MainWindow w;
+    auto doc = makeDoc(1);
+    setTransparent(*doc->frame(0), true);
+    setTransparentIndex(*doc->frame(0), 1);  // red in the palette
+    load(w, std::move(doc));
+    QModelIndex i = w.frameModel()->index(0);
+    QVERIFY(!i.data(FrameListModel::BackdropRole).isValid());  // the window's own background
+    act(w, cmd::TranspFrame)->trigger();
+    QCOMPARE(qvariant_cast<QColor>(i.data(FrameListModel::BackdropRole)), QColor(255, 0, 0));
+    h.files.colours.push_back(QColor(1, 2, 3));
+    act(w, cmd::TranspCustom)->trigger();
+    QCOMPARE(qvariant_cast<QColor>(i.data(FrameListModel::BackdropRole)), QColor(1, 2, 3));
+    // Cancelling the colour leaves the mode as it was.
+    QVERIFY(!w.runCommand(cmd::TranspCustom));
+    QCOMPARE(prefGet(pref::TransparencyDisplay) >> 24, 2u);
+  }
+
+  void progressDialogCancels() {
+    MainWindow w;
+    ProgressDialog p(&w, "working");
+    p.setRange(2000);
+    QCOMPARE(p.dialog()->maximum(), 200);  // ranges above 1000 are scaled down
+    QVERIFY(p.step(10));
+    QCOMPARE(p.dialog()->value(), 1);
+    p.dialog()->cancel();  // the Cancel button, or Esc
+    QVERIFY(!p.step());
+    QVERIFY(p.cancelled());
   }
 
   void everyCommandFromTheKeyboard() {
