@@ -73,22 +73,16 @@ int DocumentContext::apply(const Edit& edit, Progress* progress) {
   return result;
 }
 
-bool DocumentContext::undo() {
-  if (!doc_.animation || !history_.canUndo()) return false;
-  emit aboutToChange();
-  Change c;
-  if (!history_.undo(*doc_.animation, current_, &c)) return false;
-  doc_.modified = true;
-  afterChange(c);
-  emit stateChanged();
-  return true;
-}
+bool DocumentContext::undo() { return step(false); }
+bool DocumentContext::redo() { return step(true); }
 
-bool DocumentContext::redo() {
-  if (!doc_.animation || !history_.canRedo()) return false;
+bool DocumentContext::step(bool redo) {
+  if (!doc_.animation || !(redo ? history_.canRedo() : history_.canUndo())) return false;
   emit aboutToChange();
   Change c;
-  if (!history_.redo(*doc_.animation, current_, &c)) return false;
+  bool done = redo ? history_.redo(*doc_.animation, current_, &c)
+                   : history_.undo(*doc_.animation, current_, &c);
+  if (!done) return false;
   doc_.modified = true;
   afterChange(c);
   emit stateChanged();
@@ -128,6 +122,12 @@ void DocumentContext::syncSelection() {
 }
 
 // ---- Selection ----
+
+std::vector<int> indexRange(int first, int count) {
+  std::vector<int> out;
+  for (int k = 0; k < count; ++k) out.push_back(first + k);
+  return out;
+}
 
 void DocumentContext::setCurrentFrame(int index) {
   if (!doc_.animation || index >= frameCount()) index = -1;

@@ -85,6 +85,7 @@ class DocumentContext : public QObject {
   void stateChanged();  // path or modified flag
 
  private:
+  bool step(bool redo);
   void afterChange(const Change& change);
   void syncSelection();
   OpenDocument doc_;
@@ -92,5 +93,8 @@ class DocumentContext : public QObject {
   int current_ = -1;
   std::unique_ptr<PictureCache> pictures_;
 };
+
+// first, first + 1, ... (`count` of them): the frames an insertion made.
+std::vector<int> indexRange(int first, int count);
 
 }  // namespace fb

@@ -27,11 +27,6 @@ bool parseField(const QString& text, int64_t low, int64_t high, int64_t& value) 
   return ok && value >= low && value <= high;
 }
 
-std::vector<int> range(int first, int count) {
-  std::vector<int> out;
-  for (int k = 0; k < count; ++k) out.push_back(first + k);
-  return out;
-}
 
 // 24-bit colour rows and an alpha plane made from the frame's indexed pixels.
 bool addTrueColour(Frame& f) {
@@ -98,7 +93,7 @@ bool MainWindow::cmdPaste() {
   Edit e = insertEdit(sources, ctx_.currentFrame(), mergeChooser(), merge);
   e.name = text(Str::UndoPaste);
   if (ctx_.apply(e, &progress) != 1) return false;
-  ctx_.setSelection(range(at, std::min(count, ctx_.frameCount() - before)), at);
+  ctx_.setSelection(indexRange(at, std::min(count, ctx_.frameCount() - before)), at);
   return true;
 }
 

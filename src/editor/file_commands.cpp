@@ -84,11 +84,6 @@ QString installDirectory() {
   return {};
 }
 
-std::vector<int> range(int first, int count) {
-  std::vector<int> out;
-  for (int k = 0; k < count; ++k) out.push_back(first + k);
-  return out;
-}
 
 }  // namespace
 
@@ -224,7 +219,7 @@ bool MainWindow::insertFiles(const QStringList& paths, int position) {
                             mergeOptionsFromPreferences()),
                  &progress) != 1)
     return false;
-  ctx_.setSelection(range(at, ctx_.frameCount() - before), at);
+  ctx_.setSelection(indexRange(at, ctx_.frameCount() - before), at);
   return true;
 }
 

@@ -29,31 +29,30 @@ PropertyBar::PropertyBar(DocumentContext& context, QWidget* parent)
   name_->setMinimumContentsLength(12);
   addWidget(name_);
   connect(name_, &QComboBox::activated, this, [this] { emit commandRequested(cmd::FrameByName); });
-  addWidget(new QLabel(qtext(Str::PropDelay)));
-  delay_ = new QLineEdit;
-  delay_->setObjectName(QString::number(cmd::Delay));
-  delay_->setAccessibleName(plainText(Str::PropDelay));
-  delay_->setMaximumWidth(70);
-  addWidget(delay_);
-  connect(delay_, &QLineEdit::returnPressed, this, [this] { emit commandRequested(cmd::Delay); });
+  delay_ = field(cmd::Delay, Str::PropDelay);
   addSeparator();
   disposeNone_ = button(cmd::DisposeNone, qtext(Str::PropDisposeNone), true);
   disposeBackground_ = button(cmd::DisposeBackground, qtext(Str::PropDisposeBackground), true);
   disposePrevious_ = button(cmd::DisposePrevious, qtext(Str::PropDisposePrevious), true);
   addSeparator();
-  addWidget(new QLabel(qtext(Str::PropPlayCount)));
-  playCount_ = new QLineEdit;
-  playCount_->setObjectName(QString::number(cmd::PlayCount));
-  playCount_->setAccessibleName(plainText(Str::PropPlayCount));
-  playCount_->setMaximumWidth(70);
-  addWidget(playCount_);
-  connect(playCount_, &QLineEdit::returnPressed, this,
-          [this] { emit commandRequested(cmd::PlayCount); });
+  playCount_ = field(cmd::PlayCount, Str::PropPlayCount);
   trueColour_ = check(cmd::TrueColour, qtext(Str::PropTrueColour));
   // The names are listed anew only when the frames change, not at every click.
   connect(&ctx_, &DocumentContext::documentReplaced, this, [this] { namesStale_ = true; });
   connect(&ctx_, &DocumentContext::changed, this, [this] { namesStale_ = true; });
   refresh();
+}
+
+QLineEdit* PropertyBar::field(int id, Str label) {
+  addWidget(new QLabel(qtext(label)));
+  auto* e = new QLineEdit;
+  e->setObjectName(QString::number(id));
+  e->setAccessibleName(plainText(label));
+  e->setMaximumWidth(70);
+  addWidget(e);
+  // Enter applies the field; the dispatcher checks it.
+  connect(e, &QLineEdit::returnPressed, this, [this, id] { emit commandRequested(id); });
+  return e;
 }
 
 QCheckBox* PropertyBar::check(int id, const QString& text) {

@@ -6,6 +6,8 @@
 
 #include <QToolBar>
 
+#include "resources/strings.h"
+
 class QAbstractButton;
 class QCheckBox;
 class QComboBox;
@@ -34,6 +36,7 @@ class PropertyBar : public QToolBar {
 
  private:
   QCheckBox* check(int id, const QString& text);
+  QLineEdit* field(int id, Str label);
   QToolButton* button(int id, const QString& text, bool checkable);
   DocumentContext& ctx_;
   QCheckBox* interlace_;
