@@ -426,6 +426,16 @@ void MainWindow::restartSize() {
   updateDownloadTexts();
 }
 
+int64_t MainWindow::documentSize() {
+  if (!ctx_.hasDocument()) return -1;
+  if (size_.running()) {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    size_.finish();
+    QApplication::restoreOverrideCursor();
+  }
+  return size_.size();
+}
+
 // ---- The dispatcher ----
 
 bool MainWindow::runCommand(int id) {

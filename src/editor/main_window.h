@@ -58,6 +58,10 @@ class MainWindow : public QMainWindow {
   // The save-changes question; false when the command must not go on.
   bool saveChangesRule();
 
+  // The document's encoded size, waiting (with the wait cursor) for the
+  // background count when it is still running; -1 without a document.
+  int64_t documentSize();
+
   int zoomLevel() const { return zoom_; }
   void setZoomLevel(int level);
   // Commands whose dialogs or operations come later all end here, so that

@@ -69,8 +69,7 @@ class ViewSuite : public QObject {
     load(w, makeDoc(3));
     QCOMPARE(w.statusText(), QString("Ready to Animate  文件尺寸: 正在计算..."));
     QCOMPARE(act(w, cmd::Speed144)->text(), QString("14.4K"));
-    w.sizeWorker().finish();
-    int64_t size = w.sizeWorker().size();
+    int64_t size = w.documentSize();
     QVERIFY(size > 0);
     QCOMPARE(w.statusText(), QString::fromStdString("Ready to Animate  文件尺寸: " +
                                                     formatByteCount(size)));
