@@ -96,7 +96,13 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
     updateStatus();
     updateDownloadTexts();
   });
-  connect(QApplication::clipboard(), &QClipboard::dataChanged, this, &MainWindow::updateCommands);
+  // Asking the clipboard can mean a round trip to another program: only when it changes.
+  auto clipboardChanged = [this] {
+    clipboardHasFrames_ = mimeHasFrames(QApplication::clipboard()->mimeData());
+    updateCommands();
+  };
+  connect(QApplication::clipboard(), &QClipboard::dataChanged, this, clipboardChanged);
+  clipboardHasFrames_ = mimeHasFrames(QApplication::clipboard()->mimeData());
   connect(strip_, &FilmstripView::contextMenuWanted, this, &MainWindow::showFrameMenu);
   connect(strip_, &QAbstractItemView::doubleClicked, this,
           [this] { runCommand(cmd::FrameProperties); });
@@ -382,7 +388,7 @@ void MainWindow::updateCommands() {
          cur != nullptr);
   enable({cmd::Save}, doc && ctx_.modified());
   enable({cmd::Revert}, doc && ctx_.modified() && !ctx_.path().empty());
-  enable({cmd::Paste}, mimeHasFrames(QApplication::clipboard()->mimeData()));
+  enable({cmd::Paste}, clipboardHasFrames_);
   enable({cmd::GlobalPalette}, doc && a->globalPalette != nullptr);
   enable({cmd::LocalPalette}, cur && cur->localPalette != nullptr);
   enable({cmd::ExternalEditAnimation}, doc && (prefGet(pref::MoreOptions) & kExternalTakesPsd));
@@ -428,9 +434,13 @@ void MainWindow::restartSize() {
 
 int64_t MainWindow::documentSize() {
   if (!ctx_.hasDocument()) return -1;
-  if (size_.running()) {
+  if (size_.size() < 0) {
     QApplication::setOverrideCursor(Qt::WaitCursor);
     size_.finish();
+    if (size_.size() < 0) {  // stopped before it was done: count again
+      restartSize();
+      size_.finish();
+    }
     QApplication::restoreOverrideCursor();
   }
   return size_.size();
@@ -537,7 +547,6 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     return;
   }
   // Shut-down: background work stops and the preview closes before the document goes.
-  closing_ = true;
   stopBackground();
   event->accept();
 }

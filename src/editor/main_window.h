@@ -138,7 +138,7 @@ class MainWindow : public QMainWindow {
   std::map<int, QAction*> actions_;
   SizeWorker size_;
   int zoom_ = 0;
-  bool closing_ = false;
+  bool clipboardHasFrames_ = false;
 };
 
 }  // namespace fb
