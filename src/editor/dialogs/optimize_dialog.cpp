@@ -1,0 +1,318 @@
+#include "dialogs/optimize_dialog.h"
+
+#include <QApplication>
+#include <QButtonGroup>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QLabel>
+#include <QMetaObject>
+#include <QProgressBar>
+#include <QVBoxLayout>
+
+#include "base/number_format.h"
+#include "base/prefs.h"
+#include "dialogs/qt_text.h"
+#include "dialogs/widgets.h"
+#include "gif/gif_writer.h"
+#include "imaging/edits.h"
+#include "io/options.h"
+
+namespace fb::ui {
+
+OptimizeDialog::OptimizeDialog(Animation& document, uint32_t options, Reporter& reporter,
+                               QWidget* parent)
+    : QDialog(parent),
+      doc_(document),
+      reporter_(reporter),
+      merge_(mergeOptionsFromPreferences()),
+      gif_(gifWriteOptionsFromPreferences()),
+      worker_(
+          this, [this](const QString& t) { progressText_->setText(t); },
+          [this](int position, int range) {
+            progressBar_->setRange(0, range);
+            progressBar_->setValue(position);
+          }) {
+  setObjectName("169");
+  setWindowTitle(qtext(Str::OptimizeTitle));
+  hasGlobal_ = doc_.globalPalette != nullptr;
+  for (int i = 0; i < doc_.frameCount(); ++i)
+    if (doc_.frame(i)->localPalette) anyLocal_ = true;
+  job_.document = &doc_;
+  job_.hasDialog = true;
+  job_.merge = merge_;
+  job_.gif = gif_;
+
+  auto* frames = new QGroupBox(this);
+  auto* fl = new QVBoxLayout(frames);
+  crop_ = makeCheck(Str::OptimizeCropFrames, "1121", frames);
+  transparency_ = makeCheck(Str::OptimizeTransparency, "1122", frames);
+  removeFrames_ = makeCheck(Str::OptimizeRemoveFrames, "1125", frames);
+  fl->addWidget(crop_);
+  fl->addWidget(transparency_);
+  fl->addWidget(removeFrames_);
+
+  auto* palettes = new QGroupBox(this);
+  auto* pl = new QVBoxLayout(palettes);
+  removeLocal_ = makeCheck(Str::OptimizeRemoveLocal, "1124", palettes);
+  fit_ = makeRadio(Str::OptimizeMethodFit, "1073", palettes);
+  map_ = makeRadio(Str::OptimizeMethodMap, "1074", palettes);
+  adaptive_ = makeRadio(Str::OptimizeMethodAdaptive, "1075", palettes);
+  shrink_ = makeCheck(Str::OptimizeShrink, "1083", palettes);
+  pl->addWidget(removeLocal_);
+  for (QRadioButton* r : {fit_, map_, adaptive_}) {
+    r->setContentsMargins(20, 0, 0, 0);
+    pl->addWidget(r);
+  }
+  pl->addWidget(shrink_);
+
+  manual_ = makeCheck(Str::OptimizeManual, "1257", this);
+  start_ = makeButton(Str::OptimizeStart, "1268", this);
+
+  auto* sizes = new QFormLayout;
+  currentSize_ = makeField("1153", this);
+  afterSize_ = makeField("1154", this);
+  saving_ = makeField("1155", this);
+  percent_ = makeField("1158", this);
+  auto* savingRow = new QHBoxLayout;
+  savingRow->addWidget(saving_);
+  savingRow->addWidget(percent_);
+  savingRow->addStretch();
+  sizes->addRow(qtext(Str::OptimizeCurrentSize), currentSize_);
+  sizes->addRow(qtext(Str::OptimizeAfterSize), afterSize_);
+  sizes->addRow(qtext(Str::OptimizeSaving), savingRow);
+
+  progressText_ = makeField("progressText", this);
+  progressBar_ = new QProgressBar(this);
+  progressBar_->setObjectName("progressBar");
+  progressBar_->setRange(0, 1);
+  progressBar_->setValue(0);
+  progressBar_->setTextVisible(false);
+
+  auto* buttons = makeButtons(this, Str::ButtonDone);
+
+  auto* manualRow = new QHBoxLayout;
+  manualRow->addWidget(manual_);
+  manualRow->addWidget(start_);
+  manualRow->addStretch();
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(frames);
+  layout->addWidget(palettes);
+  layout->addLayout(manualRow);
+  layout->addLayout(sizes);
+  layout->addWidget(progressText_);
+  layout->addWidget(progressBar_);
+  layout->addWidget(buttons);
+
+  // The controls as the stored options say.
+  shrink_->setChecked(options & opt::ShrinkPalettes);
+  (options & opt::AdaptiveGlobal ? adaptive_
+   : options & opt::MapToGlobal  ? map_
+                                 : fit_)
+      ->setChecked(true);
+  removeLocal_->setChecked(options & opt::RemoveLocalPalettes);
+  if (!hasGlobal_) adaptive_->setChecked(true);
+  crop_->setChecked(options & opt::CropFrames);
+  transparency_->setChecked(options & opt::Transparency);
+  removeFrames_->setChecked(options & opt::RemoveFrames);
+  manual_->setChecked(options & opt::Manual);
+  updateEnabled();
+  start_->setEnabled(manual_->isChecked());
+
+  for (QCheckBox* c : {crop_, transparency_, removeLocal_, shrink_})
+    connect(c, &QCheckBox::toggled, this, [this] {
+      updateEnabled();
+      optionChanged();
+    });
+  connect(removeLocal_, &QCheckBox::toggled, this, [this](bool on) {
+    if (on && !hasGlobal_) adaptive_->setChecked(true);
+  });
+  for (QRadioButton* r : {fit_, map_, adaptive_})
+    connect(r, &QRadioButton::toggled, this, [this](bool on) {
+      if (on) optionChanged();
+    });
+  connect(removeFrames_, &QCheckBox::toggled, this, &OptimizeDialog::removeFramesToggled);
+  connect(manual_, &QCheckBox::toggled, this, [this](bool on) {
+    if (on)
+      start_->setEnabled(!trialValid());
+    else
+      optionChanged();
+  });
+  connect(start_, &QPushButton::clicked, this, [this] { startTrial(trialOptions()); });
+}
+
+OptimizeDialog::~OptimizeDialog() {
+  worker_.cancelAndWait();
+}
+
+void OptimizeDialog::updateEnabled() {
+  transparency_->setEnabled(crop_->isChecked());
+  removeFrames_->setEnabled(crop_->isChecked());
+  removeLocal_->setEnabled(anyLocal_);
+  const bool methods = anyLocal_ && removeLocal_->isChecked();
+  adaptive_->setEnabled(methods);
+  fit_->setEnabled(methods && hasGlobal_);
+  map_->setEnabled(methods && hasGlobal_);
+}
+
+uint32_t OptimizeDialog::trialOptions() const {
+  uint32_t o = 0;
+  if (crop_->isChecked()) o |= opt::CropFrames;
+  if (transparency_->isChecked()) o |= opt::Transparency;
+  if (removeFrames_->isChecked()) o |= opt::RemoveFrames;
+  if (removeLocal_->isChecked() && removeLocal_->isEnabled()) o |= opt::RemoveLocalPalettes;
+  if (map_->isChecked()) o |= opt::MapToGlobal;
+  if (adaptive_->isChecked()) o |= opt::AdaptiveGlobal;
+  if (shrink_->isChecked()) o |= opt::ShrinkPalettes;
+  return o;
+}
+
+uint32_t OptimizeDialog::storedOptions() const {
+  // A box disabled because this document has no local palettes keeps the
+  // user's choice for the next one.
+  uint32_t o = trialOptions();
+  if (removeLocal_->isChecked()) o |= opt::RemoveLocalPalettes;
+  if (manual_->isChecked()) o |= opt::Manual;
+  return o;
+}
+
+void OptimizeDialog::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  // The current size is counted once the dialog is on screen.
+  if (!begun_)
+    QMetaObject::invokeMethod(
+        this, [this] { begin(); }, Qt::QueuedConnection);
+}
+
+void OptimizeDialog::begin() {
+  if (begun_) return;
+  begun_ = true;
+  // Settle the document's frame index and cached size here, so that the
+  // worker only ever reads the document.
+  doc_.frame(0);
+  documentSize_ = encodedSize(doc_, false, nullptr, gif_);
+  currentSize_->setText(qstr(formatByteCount(documentSize_)));
+  if (!manual_->isChecked()) startTrial(trialOptions());
+}
+
+void OptimizeDialog::optionChanged() {
+  if (!begun_) return;
+  const uint32_t o = trialOptions();
+  if (trialValid() && job_.options == o) return;
+  if (worker_.busy() && runningOptions_ == o) return;
+  if (manual_->isChecked()) {
+    dropTrial();
+    start_->setEnabled(true);
+    return;
+  }
+  startTrial(o);
+}
+
+void OptimizeDialog::removeFramesToggled(bool on) {
+  // Whether frames go only matters when the trial has frames that change
+  // nothing (left as 1 x 1) or lost some.
+  progressText_->setText(qtext(on ? Str::CheckingRemovable : Str::CheckingRemoved));
+  if (begun_ && trialValid() && job_.trial) {
+    bool matters = false;
+    if (on) {
+      for (int i = 0; i < job_.trial->frameCount() && !matters; ++i) {
+        const Frame* f = job_.trial->frame(i);
+        matters = f->width == 1 && f->height == 1;
+      }
+    } else {
+      matters = job_.trial->frameCount() != doc_.frameCount();
+    }
+    if (!matters) {
+      job_.options = trialOptions();
+      progressText_->clear();
+      return;
+    }
+  }
+  optionChanged();
+}
+
+void OptimizeDialog::clearTrialFields() {
+  afterSize_->clear();
+  saving_->clear();
+  percent_->clear();
+}
+
+void OptimizeDialog::dropTrial() {
+  worker_.cancelAndWait();
+  job_.trial.reset();
+  job_.trialValid = false;
+  clearTrialFields();
+  progressText_->clear();
+  progressBar_->setValue(0);
+}
+
+void OptimizeDialog::startTrial(uint32_t options) {
+  worker_.cancelAndWait();
+  clearTrialFields();
+  job_.options = runningOptions_ = options;
+  job_.trialValid = false;
+  ++trialsStarted_;
+  worker_.start(
+      [this](Progress& progress) {
+        job_.progress = &progress;
+        runOptimizeJob(job_);
+        job_.progress = nullptr;
+      },
+      [this] { trialDone(); }, reporter_, text(Str::OptimizeNoTrialMemory));
+}
+
+void OptimizeDialog::trialDone() {
+  progressText_->clear();
+  progressBar_->setValue(0);
+  if (job_.trialValid) {
+    afterSize_->setText(qstr(formatByteCount(job_.trialSize)));
+    if (job_.saving >= 0) {
+      saving_->setText(qstr(formatByteCount(job_.saving)));
+      percent_->setText(qformat(Str::SavingPercent, job_.savingPercent));
+    }
+  } else {
+    job_.trial.reset();
+  }
+  if (manual_->isChecked()) start_->setEnabled(false);
+}
+
+void OptimizeDialog::finishTrial() {
+  worker_.finish();
+}
+
+void OptimizeDialog::accept() {
+  if (!begun_) begin();
+  const uint32_t o = trialOptions();
+  if (manual_->isChecked() && !trialValid() && !worker_.busy()) {
+    if (prefGet(pref::UndoLevels) != 0)
+      startTrial(o);
+    else
+      dropTrial();
+  }
+  if (worker_.busy()) {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    worker_.finish();
+    QApplication::restoreOverrideCursor();
+  }
+  prefSet(pref::OptimizeOptions, storedOptions());
+  if (job_.trialValid && job_.trial) {
+    if (job_.trialSize == documentSize_)
+      edit_.reset();  // nothing to gain: the document stays as it is
+    else
+      edit_ = acceptTrialEdit(std::shared_ptr<Animation>(job_.trial.release()),
+                              text(Str::UndoOptimize));
+  } else {
+    edit_ = optimizeEdit(o, merge_);
+  }
+  job_.trialValid = false;
+  QDialog::accept();
+}
+
+void OptimizeDialog::reject() {
+  worker_.cancelAndWait();
+  job_.trial.reset();
+  job_.trialValid = false;
+  edit_.reset();
+  QDialog::reject();
+}
+
+}  // namespace fb::ui
