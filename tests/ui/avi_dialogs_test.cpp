@@ -1,6 +1,7 @@
-#include "dialogs/avi_dialogs.h"
+#include "editor/dialogs/avi_dialogs.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
@@ -12,8 +13,8 @@
 #include "base/prefs.h"
 #include "base/progress.h"
 #include "base/settings_file.h"
-#include "dialogs/save_as_dialog.h"
 #include "document/history.h"
+#include "editor/dialogs/save_as_dialog.h"
 #include "formats/avi.h"
 #include "io/open_save.h"
 #include "io/options.h"
@@ -206,11 +207,11 @@ class AviDialogsTest : public QObject {
       bool choose(const std::string& folder, const std::string& name, int& type, uint32_t& options,
                   std::string& chosen) override {
         auto d = make(folder, name, type, options);
-        d->selectType(kTypeAvi);
+        find<QComboBox>(d.get(), "saveType")->setCurrentIndex(kTypeAvi - 1);
         if (!d->aviPanel() || !d->aviPanel()->ready()) return false;
         fbui::screenshot(d.get(), "save-as-avi-283");
         find<QRadioButton>(d->aviPanel(), "none")->click();
-        d->selectFile(QString::fromStdString(target));
+        find<QLineEdit>(d.get(), "saveName")->setText(QString::fromStdString(target));
         d->accept();
         return finish(*d, type, options, chosen);
       }

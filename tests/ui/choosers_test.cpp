@@ -5,8 +5,8 @@
 #include <QTest>
 
 #include "base/prefs.h"
-#include "dialogs/merge_dialogs.h"
-#include "dialogs/palette_controls.h"
+#include "editor/dialogs/merge_dialogs.h"
+#include "editor/dialogs/palette_controls.h"
 #include "imaging/palette_merge.h"
 #include "io/options.h"
 #include "ui_test.h"

@@ -1,4 +1,4 @@
-#include "dialogs/optimize_dialog.h"
+#include "editor/dialogs/optimize_dialog.h"
 
 #include <QCheckBox>
 #include <QLabel>
@@ -9,8 +9,8 @@
 
 #include "base/number_format.h"
 #include "base/prefs.h"
-#include "dialogs/trial_worker.h"
 #include "document/history.h"
+#include "editor/dialogs/trial_worker.h"
 #include "imaging/optimizer.h"
 #include "io/options.h"
 #include "resources/strings.h"

@@ -13,9 +13,9 @@
 
 #include "base/prefs.h"
 #include "base/settings_file.h"
-#include "dialogs/desktop_integration.h"
-#include "dialogs/preferences_dialog.h"
-#include "dialogs/purpose.h"
+#include "editor/dialogs/desktop_integration.h"
+#include "editor/dialogs/preferences_dialog.h"
+#include "editor/dialogs/purpose.h"
 #include "gif/gif_writer.h"
 #include "io/open_save.h"
 #include "io/options.h"
@@ -143,8 +143,9 @@ class PreferencesTest : public QObject {
       const char* field;
       int bad;
       Str message, caption;
-    } cases[] = {{"defaultDelay", 65536, Str::InvalidDelay, Str::InvalidDelayCaption},
-                 {"defaultPlayCount", 65537, Str::InvalidPlayCount, Str::InvalidPlayCountCaption}};
+    } cases[] = {
+        {"defaultDelay", 65536, Str::InvalidDelay, Str::InvalidDelayCaption},
+        {"defaultPlayCount", 65537, Str::PrefsInvalidPlayCount, Str::InvalidPlayCountCaption}};
     for (const Case& c : cases) {
       RecordingReporter reporter;
       PreferencesDialog dlg(reporter, nullptr);

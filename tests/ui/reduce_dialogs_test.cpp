@@ -6,10 +6,10 @@
 #include <QTest>
 
 #include "base/prefs.h"
-#include "dialogs/frame_count_dialog.h"
-#include "dialogs/reduce_colours_dialog.h"
-#include "dialogs/widgets.h"
 #include "document/history.h"
+#include "editor/dialogs/frame_count_dialog.h"
+#include "editor/dialogs/reduce_colours_dialog.h"
+#include "editor/dialogs/widgets.h"
 #include "imaging/reduce.h"
 #include "resources/strings.h"
 #include "ui_test.h"

@@ -11,6 +11,7 @@
 #include "base/prefs.h"
 #include "base/settings_file.h"
 #include "document/frame_ops.h"
+#include "editor/dialogs/help.h"
 #include "gif/gif_writer.h"
 #include "io/open_save.h"
 #include "testutil.h"
@@ -51,24 +52,37 @@ uint32_t FreshSettings::storedWord(int word) const {
   return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
 
-QString TestPickers::openFile(QWidget*, const QString& title, const QString&, const QString&) {
+TestPickers::TestPickers() {
+  fb::setFileChooser(this);
+  fb::ui::setUrlOpener([this](const QUrl& url) {
+    opened.push_back(url);
+    return urlResult;
+  });
+}
+
+TestPickers::~TestPickers() {
+  fb::setFileChooser(nullptr);
+  fb::ui::setUrlOpener({});
+}
+
+QStringList TestPickers::openFiles(QWidget*, const QString& title, const QString&,
+                                   const QStringList&, const QString&, bool) {
   titles.push_back(title);
-  if (files.empty()) return QString();
+  if (files.empty()) return {};
   QString f = files.front();
   files.erase(files.begin());
-  return f;
+  return {f};
 }
 
-QColor TestPickers::colour(QWidget*, const QColor&, const QString&) {
-  if (colours.empty()) return QColor();
-  QColor c = colours.front();
+QString TestPickers::saveFile(QWidget*, const QString&, const QString&, const QStringList&) {
+  return QString();
+}
+
+bool TestPickers::chooseColour(QWidget*, QColor& colour) {
+  if (colours.empty()) return false;
+  colour = colours.front();
   colours.erase(colours.begin());
-  return c;
-}
-
-bool TestPickers::openUrl(const QUrl& url) {
-  opened.push_back(url);
-  return urlResult;
+  return true;
 }
 
 std::unique_ptr<fb::Animation> loadGif(const std::string& relativePath) {

@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "base/reporter.h"
-#include "dialogs/pickers.h"
 #include "document/animation.h"
+#include "editor/choosers.h"
 
 namespace fbui {
 
@@ -56,14 +56,15 @@ inline void deliver() {
   QCoreApplication::processEvents();
 }
 
-// Pickers whose next answers a test sets.
-class TestPickers : public fb::ui::Pickers {
+// File and colour choosers and a browser whose next answers a test sets.
+class TestPickers : public fb::FileChooser {
  public:
-  TestPickers() { fb::ui::setPickers(this); }
-  ~TestPickers() override { fb::ui::setPickers(nullptr); }
-  QString openFile(QWidget*, const QString& title, const QString&, const QString&) override;
-  QColor colour(QWidget*, const QColor&, const QString&) override;
-  bool openUrl(const QUrl& url) override;
+  TestPickers();
+  ~TestPickers() override;
+  QStringList openFiles(QWidget*, const QString& title, const QString&, const QStringList&,
+                        const QString&, bool) override;
+  QString saveFile(QWidget*, const QString&, const QString&, const QStringList&) override;
+  bool chooseColour(QWidget*, QColor& colour) override;
 
   std::vector<QString> files;  // answered first to last; none left: cancelled
   std::vector<QColor> colours;

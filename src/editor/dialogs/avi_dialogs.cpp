@@ -1,4 +1,4 @@
-#include "dialogs/avi_dialogs.h"
+#include "editor/dialogs/avi_dialogs.h"
 
 #include <QApplication>
 #include <QDialogButtonBox>
@@ -12,9 +12,8 @@
 #include <QStyle>
 #include <QVBoxLayout>
 
-#include "dialogs/pickers.h"
-#include "dialogs/qt_text.h"
-#include "dialogs/widgets.h"
+#include "editor/dialogs/widgets.h"
+#include "editor/ui_text.h"
 #include "io/options.h"
 
 namespace fb::ui {
@@ -82,7 +81,7 @@ AviOptionsPanel::AviOptionsPanel(uint32_t traits, const AviSettings& settings,
   choose(rle8_, AviPreset::Rle8);
   choose(custom_, AviPreset::Custom);
   connect(audioPath_, &QLineEdit::textEdited, this, [this](const QString& path) {
-    setAviAudioPath(state_, stdstr(path));
+    setAviAudioPath(state_, spath(path));
     show(state_);
   });
   connect(includeAudio_, &QCheckBox::clicked, this,
@@ -101,21 +100,20 @@ void AviOptionsPanel::show(const AviPanelState& s) {
   write24Bit_->setChecked(s.show24Bit);
   includeAudio_->setEnabled(s.audioEnabled);
   includeAudio_->setChecked(s.includeAudio);
-  if (audioPath_->text() != qstr(s.audioPath)) audioPath_->setText(qstr(s.audioPath));
+  if (audioPath_->text() != qpath(s.audioPath)) audioPath_->setText(qpath(s.audioPath));
 }
 
 void AviOptionsPanel::browseAudio() {
   // A file without audio is refused and the dialog opens again.
   for (;;) {
-    const QString f =
-        pickers().openFile(this, qtext(Str::AviInsertAudio), QString(), qtext(Str::AviAudioFilter));
+    const QString f = chooseFile(this, qtext(Str::AviInsertAudio), qtext(Str::AviAudioFilter));
     if (f.isEmpty()) return;
-    if (aviHasAudioStream(stdstr(f))) {
-      setAviAudioPath(state_, stdstr(f));
+    if (aviHasAudioStream(spath(f))) {
+      setAviAudioPath(state_, spath(f));
       show(state_);
       return;
     }
-    reporter_.message(text(Str::CaptionError), format(Str::AviNoAudioIn, stdstr(f).c_str()),
+    reporter_.message(text(Str::CaptionError), format(Str::AviNoAudioIn, spath(f).c_str()),
                       Icon::Warning);
   }
 }
@@ -218,7 +216,7 @@ CodecDialog::CodecDialog(const std::vector<avi::EncoderInfo>& encoders,
   list_ = new QListWidget(this);
   list_->setObjectName("codecs");
   for (const auto& e : encoders_) {
-    list_->addItem(QStringLiteral("%1  %2").arg(fourcc(e.fccHandler), qstr(e.description)));
+    list_->addItem(QStringLiteral("%1  %2").arg(fourcc(e.fccHandler), qpath(e.description)));
     if (e.fccHandler == options.fccHandler) list_->setCurrentRow(list_->count() - 1);
   }
   if (list_->currentRow() < 0 && list_->count() > 0) list_->setCurrentRow(0);

@@ -1,4 +1,4 @@
-#include "dialogs/desktop_integration.h"
+#include "editor/dialogs/desktop_integration.h"
 
 #include <QDir>
 #include <QProcess>

@@ -1,11 +1,11 @@
-#include "dialogs/frame_count_dialog.h"
+#include "editor/dialogs/frame_count_dialog.h"
 
 #include <QFormLayout>
 #include <QLabel>
 #include <QVBoxLayout>
 
-#include "dialogs/qt_text.h"
-#include "dialogs/widgets.h"
+#include "editor/dialogs/widgets.h"
+#include "editor/ui_text.h"
 #include "imaging/edits.h"
 #include "imaging/frame_count.h"
 

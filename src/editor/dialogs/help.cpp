@@ -1,19 +1,25 @@
-#include "dialogs/help.h"
+#include "editor/dialogs/help.h"
 
 #include <QCoreApplication>
-#include <QDialogButtonBox>
+#include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
-#include <QLabel>
-#include <QUrl>
-#include <QVBoxLayout>
 
-#include "dialogs/pickers.h"
-#include "dialogs/qt_text.h"
+#include "editor/ui_text.h"
 #include "io/options.h"
 
 namespace fb::ui {
 namespace {
+
+std::function<bool(const QUrl&)>& urlOpener() {
+  static std::function<bool(const QUrl&)> opener;
+  return opener;
+}
+
+bool showPage(const QString& page) {
+  const QUrl url = QUrl::fromLocalFile(page);
+  return urlOpener() ? urlOpener()(url) : QDesktopServices::openUrl(url);
+}
 
 QString existingFile(const QString& relative) {
   const QString dir = dataDirectory();
@@ -23,6 +29,10 @@ QString existingFile(const QString& relative) {
 }
 
 }  // namespace
+
+void setUrlOpener(std::function<bool(const QUrl&)> opener) {
+  urlOpener() = std::move(opener);
+}
 
 QString dataDirectory() {
   // bin/ of an installation, src/ of the build tree, or a test's folder a
@@ -43,8 +53,8 @@ QString samplesDirectory() {
 
 bool openHelp(Reporter& reporter) {
   const QString page = existingFile("help/help.htm");
-  if (page.isEmpty() || !pickers().openUrl(QUrl::fromLocalFile(page))) {
-    reporter.message(text(Str::CaptionError), text(Str::HelpMissing), Icon::Warning);
+  if (page.isEmpty() || !showPage(page)) {
+    reporter.message(text(Str::CaptionError), text(Str::EditorHelpMissing), Icon::Warning);
     return false;
   }
   return true;
@@ -53,25 +63,12 @@ bool openHelp(Reporter& reporter) {
 bool openTutorial(Reporter& reporter) {
   const QString page = existingFile("tutorial/fbktut.htm");
   if (page.isEmpty()) {
-    reporter.message(text(Str::CaptionError), format(Str::TutorialMissing, kOnlineTutorial),
+    reporter.message(text(Str::CaptionError), format(Str::EditorTutorialMissing, kOnlineTutorial),
                      Icon::Warning);
     return false;
   }
-  storeInitialDirectory(stdstr(dataDirectory() + "/tutorial/samples"));
-  return pickers().openUrl(QUrl::fromLocalFile(page));
-}
-
-AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent) {
-  setObjectName("about");
-  setWindowTitle(qtext(Str::AboutTitle));
-  auto* label = new QLabel(qformat(Str::AboutText, FLICKBOOK_VERSION), this);
-  label->setObjectName("version");
-  label->setAlignment(Qt::AlignCenter);
-  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, this);
-  connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-  auto* layout = new QVBoxLayout(this);
-  layout->addWidget(label);
-  layout->addWidget(buttons);
+  storeInitialDirectory(spath(dataDirectory() + "/tutorial/samples"));
+  return showPage(page);
 }
 
 }  // namespace fb::ui

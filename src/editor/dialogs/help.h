@@ -1,10 +1,11 @@
-// Help, the tutorial and the about box. The pages are installed beside the
-// program: <prefix>/share/flickbook/{help,tutorial,samples} for
-// <prefix>/bin/flickbook, and the build tree is laid out the same way.
+// Help and the tutorial. The pages are installed beside the program:
+// <prefix>/share/flickbook/{help,tutorial,samples} for <prefix>/bin/flickbook,
+// and the build tree is laid out the same way.
 #pragma once
 
-#include <QDialog>
 #include <QString>
+#include <QUrl>
+#include <functional>
 
 #include "base/reporter.h"
 
@@ -22,11 +23,10 @@ bool openHelp(Reporter& reporter);
 bool openTutorial(Reporter& reporter);
 
 // The online copy of the tutorial named when the installed one is missing.
-constexpr const char* kOnlineTutorial = "https://flickbook.example.org/tutorial/";
+constexpr const char* kOnlineTutorial = "https://flickbook.norvane.org/tutorial/";
 
-class AboutDialog : public QDialog {
- public:
-  explicit AboutDialog(QWidget* parent = nullptr);
-};
+// How pages reach the browser (QDesktopServices unless a test set its own;
+// empty puts it back). The opener returns false when the page could not be shown.
+void setUrlOpener(std::function<bool(const QUrl&)> opener);
 
 }  // namespace fb::ui

@@ -1,4 +1,4 @@
-#include "dialogs/merge_dialogs.h"
+#include "editor/dialogs/merge_dialogs.h"
 
 #include <QCheckBox>
 #include <QLabel>
@@ -6,9 +6,9 @@
 #include <QVBoxLayout>
 
 #include "base/prefs.h"
-#include "dialogs/palette_controls.h"
-#include "dialogs/qt_text.h"
-#include "dialogs/widgets.h"
+#include "editor/dialogs/palette_controls.h"
+#include "editor/dialogs/widgets.h"
+#include "editor/ui_text.h"
 
 namespace fb::ui {
 

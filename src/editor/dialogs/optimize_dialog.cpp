@@ -1,18 +1,17 @@
-#include "dialogs/optimize_dialog.h"
+#include "editor/dialogs/optimize_dialog.h"
 
 #include <QApplication>
 #include <QButtonGroup>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QLabel>
-#include <QMetaObject>
 #include <QProgressBar>
 #include <QVBoxLayout>
 
 #include "base/number_format.h"
 #include "base/prefs.h"
-#include "dialogs/qt_text.h"
-#include "dialogs/widgets.h"
+#include "editor/dialogs/widgets.h"
+#include "editor/ui_text.h"
 #include "gif/gif_writer.h"
 #include "imaging/edits.h"
 #include "io/options.h"
@@ -21,7 +20,7 @@ namespace fb::ui {
 
 OptimizeDialog::OptimizeDialog(Animation& document, uint32_t options, Reporter& reporter,
                                QWidget* parent)
-    : QDialog(parent),
+    : TrialDialog(parent),
       doc_(document),
       reporter_(reporter),
       merge_(mergeOptionsFromPreferences()),
@@ -175,27 +174,14 @@ uint32_t OptimizeDialog::storedOptions() const {
   return o;
 }
 
-void OptimizeDialog::showEvent(QShowEvent* event) {
-  QDialog::showEvent(event);
-  // The current size is counted once the dialog is on screen.
-  if (!begun_)
-    QMetaObject::invokeMethod(
-        this, [this] { begin(); }, Qt::QueuedConnection);
-}
-
 void OptimizeDialog::begin() {
-  if (begun_) return;
-  begun_ = true;
-  // Settle the document's frame index and cached size here, so that the
-  // worker only ever reads the document.
-  doc_.frame(0);
-  documentSize_ = encodedSize(doc_, false, nullptr, gif_);
-  currentSize_->setText(qstr(formatByteCount(documentSize_)));
+  documentSize_ = settleForWorker(doc_, gif_);
+  currentSize_->setText(qpath(formatByteCount(documentSize_)));
   if (!manual_->isChecked()) startTrial(trialOptions());
 }
 
 void OptimizeDialog::optionChanged() {
-  if (!begun_) return;
+  if (!begun()) return;
   const uint32_t o = trialOptions();
   if (trialValid() && job_.options == o) return;
   if (worker_.busy() && runningOptions_ == o) return;
@@ -211,7 +197,7 @@ void OptimizeDialog::removeFramesToggled(bool on) {
   // Whether frames go only matters when the trial has frames that change
   // nothing (left as 1 x 1) or lost some.
   progressText_->setText(qtext(on ? Str::CheckingRemovable : Str::CheckingRemoved));
-  if (begun_ && trialValid() && job_.trial) {
+  if (begun() && trialValid() && job_.trial) {
     bool matters = false;
     if (on) {
       for (int i = 0; i < job_.trial->frameCount() && !matters; ++i) {
@@ -264,9 +250,9 @@ void OptimizeDialog::trialDone() {
   progressText_->clear();
   progressBar_->setValue(0);
   if (job_.trialValid) {
-    afterSize_->setText(qstr(formatByteCount(job_.trialSize)));
+    afterSize_->setText(qpath(formatByteCount(job_.trialSize)));
     if (job_.saving >= 0) {
-      saving_->setText(qstr(formatByteCount(job_.saving)));
+      saving_->setText(qpath(formatByteCount(job_.saving)));
       percent_->setText(qformat(Str::SavingPercent, job_.savingPercent));
     }
   } else {
@@ -280,7 +266,7 @@ void OptimizeDialog::finishTrial() {
 }
 
 void OptimizeDialog::accept() {
-  if (!begun_) begin();
+  beginOnce();
   const uint32_t o = trialOptions();
   if (manual_->isChecked() && !trialValid() && !worker_.busy()) {
     if (prefGet(pref::UndoLevels) != 0)

@@ -9,8 +9,8 @@
 #include <QDialog>
 #include <optional>
 
-#include "dialogs/trial_worker.h"
 #include "document/edit.h"
+#include "editor/dialogs/trial_worker.h"
 #include "imaging/optimizer.h"
 
 class QButtonGroup;
@@ -22,7 +22,7 @@ class QRadioButton;
 
 namespace fb::ui {
 
-class OptimizeDialog : public QDialog {
+class OptimizeDialog : public TrialDialog {
  public:
   // `options`: the stored option bits (word 5). The document is only read
   // while the dialog is open.
@@ -48,11 +48,8 @@ class OptimizeDialog : public QDialog {
   void accept() override;
   void reject() override;
 
- protected:
-  void showEvent(QShowEvent* event) override;
-
  private:
-  void begin();
+  void begin() override;
   void optionChanged();
   void removeFramesToggled(bool on);
   void startTrial(uint32_t options);
@@ -68,7 +65,6 @@ class OptimizeDialog : public QDialog {
   GifWriteOptions gif_;
   bool hasGlobal_ = false;
   bool anyLocal_ = false;
-  bool begun_ = false;
   int64_t documentSize_ = -1;
   uint32_t runningOptions_ = 0;
   int trialsStarted_ = 0;

@@ -1,4 +1,4 @@
-#include "dialogs/palette_controls.h"
+#include "editor/dialogs/palette_controls.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -9,9 +9,8 @@
 #include <QSpinBox>
 #include <QVBoxLayout>
 
-#include "dialogs/pickers.h"
-#include "dialogs/qt_text.h"
-#include "dialogs/widgets.h"
+#include "editor/dialogs/widgets.h"
+#include "editor/ui_text.h"
 #include "formats/image_files.h"
 #include "imaging/palette_merge.h"
 #include "io/open_save.h"
@@ -123,12 +122,12 @@ void MergeMethodPanel::fixedChosen(bool on) {
 }
 
 bool loadFixedPaletteFromFile(QWidget* parent, Reporter& reporter) {
-  const QString path = pickers().openFile(parent, qtext(Str::FixedPaletteLoadTitle), QString(),
-                                          qtext(Str::FixedPaletteFilter));
+  const QString path =
+      chooseFile(parent, qtext(Str::FixedPaletteLoadTitle), qtext(Str::FixedPaletteFilter));
   if (path.isEmpty()) return false;
   ScopedReporter scope(reporter);
   std::unique_ptr<Palette> palette;
-  const std::string p = stdstr(path);
+  const std::string p = spath(path);
   if (path.endsWith(QLatin1String(".pal"), Qt::CaseInsensitive)) {
     if (!ReadPaletteFile(p, palette)) return false;
   } else {
@@ -161,8 +160,8 @@ FixedPaletteDialog::FixedPaletteDialog(QWidget* parent) : QDialog(parent) {
   grid_ = new SwatchGrid(this);
   grid_->onClick = [this](int i) {
     const Rgb c = palette_[i];
-    QColor chosen = pickers().colour(this, QColor(c.r, c.g, c.b), windowTitle());
-    if (!chosen.isValid()) return;
+    QColor chosen(c.r, c.g, c.b);
+    if (!chooseColour(this, chosen)) return;
     palette_[i] = Rgb{static_cast<uint8_t>(chosen.red()), static_cast<uint8_t>(chosen.green()),
                       static_cast<uint8_t>(chosen.blue())};
     refresh();

@@ -1,4 +1,4 @@
-#include "dialogs/preferences_dialog.h"
+#include "editor/dialogs/preferences_dialog.h"
 
 #include <QCoreApplication>
 #include <QDoubleSpinBox>
@@ -10,11 +10,10 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
-#include "dialogs/desktop_integration.h"
-#include "dialogs/palette_controls.h"
-#include "dialogs/pickers.h"
-#include "dialogs/qt_text.h"
-#include "dialogs/widgets.h"
+#include "editor/dialogs/desktop_integration.h"
+#include "editor/dialogs/palette_controls.h"
+#include "editor/dialogs/widgets.h"
+#include "editor/ui_text.h"
 #include "gif/gif_writer.h"
 #include "imaging/palette_merge.h"
 #include "io/options.h"
@@ -92,7 +91,7 @@ PreferencesDialog::PreferencesDialog(Reporter& reporter, OpenDocument* document,
   editor_->setObjectName("editor");
   auto* chooseEditor = makeButton(Str::ButtonChoose, "chooseEditor", p);
   connect(chooseEditor, &QPushButton::clicked, this, [this] {
-    QString f = pickers().openFile(this, qtext(Str::PrefEditorTitle), QString(), QString());
+    QString f = chooseFile(this, qtext(Str::PrefEditorTitle), QString());
     if (!f.isEmpty()) editor_->setText(f);
   });
   {
@@ -159,10 +158,8 @@ PreferencesDialog::PreferencesDialog(Reporter& reporter, OpenDocument* document,
   transparentColour_->setFixedSize(40, 20);
   transparentColour_->setAutoDefault(false);
   connect(transparentColour_, &QPushButton::clicked, this, [this] {
-    QColor c = pickers().colour(
-        this, QColor(colour_ & 0xFF, (colour_ >> 8) & 0xFF, (colour_ >> 16) & 0xFF),
-        qtext(Str::PrefTransparentColourTitle));
-    if (!c.isValid()) return;
+    QColor c(colour_ & 0xFF, (colour_ >> 8) & 0xFF, (colour_ >> 16) & 0xFF);
+    if (!chooseColour(this, c)) return;
     colour_ = static_cast<uint32_t>(c.red()) | (static_cast<uint32_t>(c.green()) << 8) |
               (static_cast<uint32_t>(c.blue()) << 16);
     showColour(transparentColour_, colour_);
@@ -247,8 +244,8 @@ PreferencesDialog::PreferencesDialog(Reporter& reporter, OpenDocument* document,
 
   before_ = words_ = currentWords();
   shownPurpose_ = purposeOf(words_);
-  shownSignature_ = qstr(gifWriteOptionsFromPreferences().signature);
-  shownEditor_ = qstr(externalEditorFromPreferences());
+  shownSignature_ = qpath(gifWriteOptionsFromPreferences().signature);
+  shownEditor_ = qpath(externalEditorFromPreferences());
   wasDefaultForGif_ = isDefaultForGif();
   {
     QSignalBlocker block(purpose_->button(shownPurpose_));
@@ -373,7 +370,7 @@ bool PreferencesDialog::validate() {
   if (delay_->value() > kMaxDelay)
     return refuse(delay_, Str::InvalidDelay, Str::InvalidDelayCaption);
   if (playCount_->value() > kMaxPlayCount)
-    return refuse(playCount_, Str::InvalidPlayCount, Str::InvalidPlayCountCaption);
+    return refuse(playCount_, Str::PrefsInvalidPlayCount, Str::InvalidPlayCountCaption);
   if (signature_->text().toUtf8().size() > kMaxSignature)
     return refuse(signature_, Str::CommentTooLong, Str::CommentTooLongCaption);
   return true;
@@ -383,8 +380,8 @@ void PreferencesDialog::accept() {
   if (!validate()) return;
   collect();
   storeChangedWords(words_, before_);
-  if (signature_->text() != shownSignature_) storeSignature(stdstr(signature_->text()));
-  if (editor_->text() != shownEditor_) storeExternalEditor(stdstr(editor_->text()));
+  if (signature_->text() != shownSignature_) storeSignature(spath(signature_->text()));
+  if (editor_->text() != shownEditor_) storeExternalEditor(spath(editor_->text()));
   if (associate_->isChecked() && !wasDefaultForGif_ &&
       !makeDefaultForGif(QCoreApplication::applicationFilePath()))
     reporter_.message(text(Str::CaptionError), text(Str::AssociationFailed), Icon::Warning);

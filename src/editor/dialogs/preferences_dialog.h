@@ -11,7 +11,7 @@
 #include <QString>
 
 #include "base/reporter.h"
-#include "dialogs/purpose.h"
+#include "editor/dialogs/purpose.h"
 #include "io/save_document.h"
 
 class QCheckBox;

@@ -1,11 +1,11 @@
-#include "dialogs/purpose.h"
+#include "editor/dialogs/purpose.h"
 
 #include <QLabel>
 #include <QRadioButton>
 #include <QVBoxLayout>
 
-#include "dialogs/qt_text.h"
-#include "dialogs/widgets.h"
+#include "editor/dialogs/widgets.h"
+#include "editor/ui_text.h"
 #include "imaging/palette_merge.h"
 
 namespace fb::ui {
@@ -59,7 +59,7 @@ void storeChangedWords(const PrefWords& words, const PrefWords& before) {
 
 PurposeChoice::PurposeChoice(QWidget* parent)
     : gif_(makeRadio(Str::PurposeGif, "purposeGif", parent)),
-      icon_(makeRadio(Str::PurposeIcon, "purposeIcon", parent)),
+      icon_(makeRadio(Str::PurposeIcons, "purposeIcon", parent)),
       other_(makeRadio(Str::PurposeOther, "purposeOther", parent)) {}
 
 void PurposeChoice::set(Purpose p) {

@@ -1,18 +1,17 @@
-#include "dialogs/reduce_colours_dialog.h"
+#include "editor/dialogs/reduce_colours_dialog.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGridLayout>
 #include <QLabel>
-#include <QMetaObject>
 #include <QProgressBar>
 #include <QSlider>
 #include <QVBoxLayout>
 
 #include "base/number_format.h"
 #include "base/prefs.h"
-#include "dialogs/qt_text.h"
-#include "dialogs/widgets.h"
+#include "editor/dialogs/widgets.h"
+#include "editor/ui_text.h"
 #include "imaging/edits.h"
 #include "imaging/reduce.h"
 #include "io/options.h"
@@ -44,7 +43,7 @@ struct ReduceColoursDialog::Preview {
 };
 
 ReduceColoursDialog::ReduceColoursDialog(Animation& document, Reporter& reporter, QWidget* parent)
-    : QDialog(parent),
+    : TrialDialog(parent),
       doc_(document),
       reporter_(reporter),
       gif_(gifWriteOptionsFromPreferences()),
@@ -158,19 +157,8 @@ Edit ReduceColoursDialog::edit() const {
   return reduceColoursEdit(colours(), dither(), locked_);
 }
 
-void ReduceColoursDialog::showEvent(QShowEvent* event) {
-  QDialog::showEvent(event);
-  if (!begun_)
-    QMetaObject::invokeMethod(
-        this, [this] { begin(); }, Qt::QueuedConnection);
-}
-
 void ReduceColoursDialog::begin() {
-  if (begun_) return;
-  begun_ = true;
-  // The worker only reads the document: its frame index and size are settled here.
-  doc_.frame(0);
-  documentSize_ = encodedSize(doc_, false, nullptr, gif_);
+  documentSize_ = settleForWorker(doc_, gif_);
   beforeSize_->setText(qformat(Str::FileSizeBytes, formatThousands(documentSize_).c_str()));
   beforeColours_->setText(qformat(Str::ColourCount, largestPaletteSize(doc_)));
   beforeCache_ = std::make_unique<PictureCache>(doc_);
@@ -192,7 +180,7 @@ void ReduceColoursDialog::showPicture(int n) {
 }
 
 void ReduceColoursDialog::recompute() {
-  if (!begun_) return;
+  if (!begun()) return;
   const int n = colours();
   if (n == 0) return;  // not a number yet
   worker_.cancelAndWait();

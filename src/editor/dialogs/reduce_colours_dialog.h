@@ -12,9 +12,9 @@
 #include <memory>
 #include <vector>
 
-#include "dialogs/trial_worker.h"
 #include "document/edit.h"
 #include "document/pictures.h"
+#include "editor/dialogs/trial_worker.h"
 #include "gif/gif_writer.h"
 
 class QCheckBox;
@@ -28,7 +28,7 @@ namespace fb::ui {
 class PictureView;
 class SwatchGrid;
 
-class ReduceColoursDialog : public QDialog {
+class ReduceColoursDialog : public TrialDialog {
  public:
   ReduceColoursDialog(Animation& document, Reporter& reporter, QWidget* parent = nullptr);
   ~ReduceColoursDialog() override;
@@ -53,12 +53,9 @@ class ReduceColoursDialog : public QDialog {
   bool previewRunning() const { return worker_.busy(); }
   int previewsStarted() const { return started_; }
 
- protected:
-  void showEvent(QShowEvent* event) override;
-
  private:
   struct Preview;
-  void begin();
+  void begin() override;
   void recompute();
   void previewDone(const std::shared_ptr<Preview>& p);
   void chooseLocked();
@@ -67,7 +64,6 @@ class ReduceColoursDialog : public QDialog {
   Reporter& reporter_;
   GifWriteOptions gif_;
   bool reducible_ = true;
-  bool begun_ = false;
   int shown_ = 0;
   int started_ = 0;
   int64_t documentSize_ = -1;

@@ -1,54 +1,39 @@
-// "保存为": the file dialog with the type list of the save table and an
-// options panel for the chosen type (GIF, the picture types' single image,
-// filmstrip or numbered files, and the AVI panel with its fix).
+// "保存为" with the AVI choices: the editor's Save As panel (name, type and
+// the options of the save options word), and for the AVI type the AVI options
+// panel (283), or panel 311 with "修复" while the document needs the fix.
 //
-//   QtSaveAsDialog dialog(*doc.animation, runner, &codecChooser, reporter, window);
-//   saveAs(doc, -1, &progress, &dialog);
+//   QtSaveAsDialog saveAsAvi(*ctx.animation(), [&](const Edit& e) { return ctx.apply(e); },
+//                            &codecChooser, reporter, window);
+//   setSaveAsDialog(&saveAsAvi);  // saveAs() then takes the panel's AVI choice
 #pragma once
 
-#include <QFileDialog>
 #include <memory>
 #include <optional>
 
-#include "dialogs/avi_dialogs.h"
-#include "io/save_document.h"
-
-class QCheckBox;
-class QRadioButton;
-class QSpinBox;
-class QStackedWidget;
+#include "editor/dialogs/avi_dialogs.h"
+#include "editor/save_as_dialog.h"
 
 namespace fb::ui {
 
-class SaveAsFileDialog : public QFileDialog {
+class AviSaveAsPanel : public SaveAsPanel {
  public:
-  SaveAsFileDialog(Animation& document, EditRunner runEdit, AviCodecChooser* chooser,
-                   Reporter& reporter, QWidget* parent);
-  void setup(const QString& folder, const QString& name, int typeIndex, uint32_t options);
-  // Selects the type's filter as the user would.
-  void selectType(int typeIndex);
-  int typeIndex() const;
-  uint32_t options() const;
-  const std::optional<AviSaveOptions>& aviChoice() const { return avi_; }
-  AviExportPanel* aviPanel() const { return aviPanel_; }
+  AviSaveAsPanel(QWidget* parent, const QString& path, int typeIndex, uint32_t options,
+                 Animation& document, EditRunner runEdit, AviCodecChooser* chooser,
+                 Reporter& reporter);
+  // For the AVI type the options panel must confirm first.
   void accept() override;
+  const std::optional<AviSaveOptions>& aviChoice() const { return avi_; }
+  // Null until the AVI type was chosen.
+  AviExportPanel* aviPanel() const { return aviPanel_; }
 
  private:
-  void typeChosen(int type);
-  void updateSaveButton();
+  void typeShown();
   Animation& doc_;
   EditRunner runEdit_;
   AviCodecChooser* chooser_;
   Reporter& reporter_;
-  QStringList filters_;
-  int type_ = 1;
-  std::optional<AviSaveOptions> avi_;
-  QStackedWidget* panels_;
-  QWidget *none_, *gifPanel_, *picturePanel_;
   AviExportPanel* aviPanel_ = nullptr;
-  QRadioButton *whole_, *oneByOne_, *single_, *filmstrip_, *numbered_;
-  QSpinBox* perRow_;
-  QCheckBox *vertical_, *trueColour_;
+  std::optional<AviSaveOptions> avi_;
 };
 
 class QtSaveAsDialog : public SaveAsDialog {
@@ -59,10 +44,10 @@ class QtSaveAsDialog : public SaveAsDialog {
               std::string& chosenPath) override;
   const AviSaveOptions* aviChoice() const override { return avi_ ? &*avi_ : nullptr; }
 
-  // choose() in two halves, for a caller that drives the dialog itself.
-  std::unique_ptr<SaveAsFileDialog> make(const std::string& folder, const std::string& name,
-                                         int typeIndex, uint32_t options);
-  bool finish(SaveAsFileDialog& dialog, int& typeIndex, uint32_t& options, std::string& chosenPath);
+  // choose() in two halves, for a caller that drives the panel itself.
+  std::unique_ptr<AviSaveAsPanel> make(const std::string& folder, const std::string& name,
+                                       int typeIndex, uint32_t options);
+  bool finish(AviSaveAsPanel& panel, int& typeIndex, uint32_t& options, std::string& chosenPath);
 
  private:
   Animation& doc_;

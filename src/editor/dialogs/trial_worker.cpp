@@ -1,4 +1,4 @@
-#include "dialogs/trial_worker.h"
+#include "editor/dialogs/trial_worker.h"
 
 #include <QMetaObject>
 #include <QObject>
@@ -56,6 +56,24 @@ struct TrialWorker::Job {
   std::atomic<bool> running{true};
   bool collected = false;
 };
+
+void TrialDialog::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  if (!begun_)
+    QMetaObject::invokeMethod(
+        this, [this] { beginOnce(); }, Qt::QueuedConnection);
+}
+
+void TrialDialog::beginOnce() {
+  if (begun_) return;
+  begun_ = true;
+  begin();
+}
+
+int64_t TrialDialog::settleForWorker(Animation& document, const GifWriteOptions& gif) {
+  document.frame(0);
+  return encodedSize(document, false, nullptr, gif);
+}
 
 TrialWorker::TrialWorker(QObject* owner, std::function<void(const QString&)> onText,
                          std::function<void(int, int)> onPosition)

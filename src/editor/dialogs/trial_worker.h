@@ -7,6 +7,7 @@
 // text and bar reach the dialog the same way. No exception leaves the thread.
 #pragma once
 
+#include <QDialog>
 #include <QPointer>
 #include <functional>
 #include <memory>
@@ -15,6 +16,7 @@
 
 #include "base/progress.h"
 #include "base/reporter.h"
+#include "gif/gif_writer.h"
 
 class QObject;
 
@@ -53,6 +55,26 @@ class TrialWorker {
   std::function<void(int, int)> onPosition_;
   std::shared_ptr<Job> job_;
   std::thread thread_;
+};
+
+// A dialog whose preview starts once it is on screen: `begin` runs once,
+// queued after the first show (or earlier, through beginOnce, when the
+// caller needs it sooner).
+class TrialDialog : public QDialog {
+ public:
+  using QDialog::QDialog;
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  void beginOnce();
+  bool begun() const { return begun_; }
+  virtual void begin() = 0;
+  // Settles what the worker will read (the frame index and the cached
+  // encoded size), so that it only ever reads the document; returns the size.
+  static int64_t settleForWorker(Animation& document, const GifWriteOptions& gif);
+
+ private:
+  bool begun_ = false;
 };
 
 }  // namespace fb::ui

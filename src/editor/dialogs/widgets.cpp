@@ -1,4 +1,4 @@
-#include "dialogs/widgets.h"
+#include "editor/dialogs/widgets.h"
 
 #include <QComboBox>
 #include <QDialog>
@@ -7,7 +7,8 @@
 #include <QMouseEvent>
 #include <QPixmap>
 
-#include "dialogs/qt_text.h"
+#include "editor/choosers.h"
+#include "editor/ui_text.h"
 
 namespace fb::ui {
 
@@ -88,6 +89,15 @@ PictureView::PictureView(int box, QWidget* parent) : QLabel(parent), box_(box) {
   setFixedSize(box, box);
   setAlignment(Qt::AlignCenter);
   setFrameShape(QFrame::StyledPanel);
+}
+
+QString chooseFile(QWidget* parent, const QString& title, const QString& filters) {
+  const QStringList list = filters.isEmpty() ? QStringList() : filters.split(QStringLiteral(";;"));
+  return fileChooser().openFiles(parent, title, QString(), list, QString(), false).value(0);
+}
+
+bool chooseColour(QWidget* parent, QColor& colour) {
+  return fileChooser().chooseColour(parent, colour);
 }
 
 QImage toImage(const Rgba& p) {

@@ -69,6 +69,11 @@ class PictureView : public QLabel {
 
 QImage toImage(const Rgba& picture);
 
+// One existing file through the editor's file chooser ("a;;b" filters); empty when cancelled.
+QString chooseFile(QWidget* parent, const QString& title, const QString& filters);
+// A colour through the editor's chooser, starting from `colour`; false when cancelled.
+bool chooseColour(QWidget* parent, QColor& colour);
+
 // Up to 256 colour swatches ("entry0".."entry255") in rows of 16; marked
 // ones are framed. A click reports the entry.
 class SwatchGrid : public QWidget {

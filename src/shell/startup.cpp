@@ -1,5 +1,7 @@
 // flickbook: the editor, or, when the command line starts with '-', the
 // batch tool (which never opens a window).
+#include "shell/startup.h"
+
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -34,9 +36,17 @@ void usage(std::FILE* out) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+namespace fb {
+
+bool isBatchCommandLine(int argc, char** argv) {
+  return argc > 1 && argv[1] && argv[1][0] == '-';
+}
+
+int flickbookMain(int argc, char** argv, EditorMain editor) {
   std::vector<std::string> args(argv + 1, argv + argc);
+  bool batch = isBatchCommandLine(argc, argv);
   for (const std::string& a : args) {
+    if (!batch) break;  // in the editor's command line, every word is a file
     if (a == "-h" || a == "--help") {
       usage(stdout);
       return 0;
@@ -51,11 +61,16 @@ int main(int argc, char** argv) {
   fb::openSettings();
   fb::loadPreferences();
 
-  if (!args.empty() && !args[0].empty() && args[0][0] == '-') {
+  if (batch) {
     fb::OpenDocument doc;
     bool ok = fb::runBatch(args, doc);
     return ok ? 0 : 1;
   }
-  usage(stderr);
-  return 1;
+  if (!editor) {
+    usage(stderr);
+    return 1;
+  }
+  return editor(argc, argv);
 }
+
+}  // namespace fb
