@@ -24,13 +24,7 @@ OptimizeDialog::OptimizeDialog(Animation& document, uint32_t options, Reporter& 
       doc_(document),
       reporter_(reporter),
       merge_(mergeOptionsFromPreferences()),
-      gif_(gifWriteOptionsFromPreferences()),
-      worker_(
-          this, [this](const QString& t) { progressText_->setText(t); },
-          [this](int position, int range) {
-            progressBar_->setRange(0, range);
-            progressBar_->setValue(position);
-          }) {
+      gif_(gifWriteOptionsFromPreferences()) {
   setObjectName("169");
   setWindowTitle(qtext(Str::OptimizeTitle));
   hasGlobal_ = doc_.globalPalette != nullptr;
@@ -80,13 +74,6 @@ OptimizeDialog::OptimizeDialog(Animation& document, uint32_t options, Reporter& 
   sizes->addRow(qtext(Str::OptimizeAfterSize), afterSize_);
   sizes->addRow(qtext(Str::OptimizeSaving), savingRow);
 
-  progressText_ = makeField("progressText", this);
-  progressBar_ = new QProgressBar(this);
-  progressBar_->setObjectName("progressBar");
-  progressBar_->setRange(0, 1);
-  progressBar_->setValue(0);
-  progressBar_->setTextVisible(false);
-
   auto* buttons = makeButtons(this, Str::ButtonDone);
 
   auto* manualRow = new QHBoxLayout;
@@ -98,8 +85,8 @@ OptimizeDialog::OptimizeDialog(Animation& document, uint32_t options, Reporter& 
   layout->addWidget(palettes);
   layout->addLayout(manualRow);
   layout->addLayout(sizes);
-  layout->addWidget(progressText_);
-  layout->addWidget(progressBar_);
+  layout->addWidget(progressText());
+  layout->addWidget(progressBar());
   layout->addWidget(buttons);
 
   // The controls as the stored options say.
@@ -140,7 +127,7 @@ OptimizeDialog::OptimizeDialog(Animation& document, uint32_t options, Reporter& 
 }
 
 OptimizeDialog::~OptimizeDialog() {
-  worker_.cancelAndWait();
+  worker().cancelAndWait();
 }
 
 void OptimizeDialog::updateEnabled() {
@@ -184,7 +171,7 @@ void OptimizeDialog::optionChanged() {
   if (!begun()) return;
   const uint32_t o = trialOptions();
   if (trialValid() && job_.options == o) return;
-  if (worker_.busy() && runningOptions_ == o) return;
+  if (worker().busy() && runningOptions_ == o) return;
   if (manual_->isChecked()) {
     dropTrial();
     start_->setEnabled(true);
@@ -196,7 +183,7 @@ void OptimizeDialog::optionChanged() {
 void OptimizeDialog::removeFramesToggled(bool on) {
   // Whether frames go only matters when the trial has frames that change
   // nothing (left as 1 x 1) or lost some.
-  progressText_->setText(qtext(on ? Str::CheckingRemovable : Str::CheckingRemoved));
+  progressText()->setText(qtext(on ? Str::CheckingRemovable : Str::CheckingRemoved));
   if (begun() && trialValid() && job_.trial) {
     bool matters = false;
     if (on) {
@@ -209,7 +196,7 @@ void OptimizeDialog::removeFramesToggled(bool on) {
     }
     if (!matters) {
       job_.options = trialOptions();
-      progressText_->clear();
+      progressText()->clear();
       return;
     }
   }
@@ -223,21 +210,20 @@ void OptimizeDialog::clearTrialFields() {
 }
 
 void OptimizeDialog::dropTrial() {
-  worker_.cancelAndWait();
+  worker().cancelAndWait();
   job_.trial.reset();
   job_.trialValid = false;
   clearTrialFields();
-  progressText_->clear();
-  progressBar_->setValue(0);
+  clearProgress();
 }
 
 void OptimizeDialog::startTrial(uint32_t options) {
-  worker_.cancelAndWait();
+  worker().cancelAndWait();
   clearTrialFields();
   job_.options = runningOptions_ = options;
   job_.trialValid = false;
   ++trialsStarted_;
-  worker_.start(
+  worker().start(
       [this](Progress& progress) {
         job_.progress = &progress;
         runOptimizeJob(job_);
@@ -247,8 +233,7 @@ void OptimizeDialog::startTrial(uint32_t options) {
 }
 
 void OptimizeDialog::trialDone() {
-  progressText_->clear();
-  progressBar_->setValue(0);
+  clearProgress();
   if (job_.trialValid) {
     afterSize_->setText(qpath(formatByteCount(job_.trialSize)));
     if (job_.saving >= 0) {
@@ -262,21 +247,21 @@ void OptimizeDialog::trialDone() {
 }
 
 void OptimizeDialog::finishTrial() {
-  worker_.finish();
+  worker().finish();
 }
 
 void OptimizeDialog::accept() {
   beginOnce();
   const uint32_t o = trialOptions();
-  if (manual_->isChecked() && !trialValid() && !worker_.busy()) {
+  if (manual_->isChecked() && !trialValid() && !worker().busy()) {
     if (prefGet(pref::UndoLevels) != 0)
       startTrial(o);
     else
       dropTrial();
   }
-  if (worker_.busy()) {
+  if (worker().busy()) {
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    worker_.finish();
+    worker().finish();
     QApplication::restoreOverrideCursor();
   }
   prefSet(pref::OptimizeOptions, storedOptions());
@@ -294,7 +279,7 @@ void OptimizeDialog::accept() {
 }
 
 void OptimizeDialog::reject() {
-  worker_.cancelAndWait();
+  worker().cancelAndWait();
   job_.trial.reset();
   job_.trialValid = false;
   edit_.reset();

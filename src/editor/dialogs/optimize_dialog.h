@@ -16,7 +16,6 @@
 class QButtonGroup;
 class QCheckBox;
 class QLabel;
-class QProgressBar;
 class QPushButton;
 class QRadioButton;
 
@@ -39,8 +38,8 @@ class OptimizeDialog : public TrialDialog {
   uint32_t trialOptions() const;
   // Waits for a running trial and shows its result now.
   void finishTrial();
-  bool trialRunning() const { return worker_.busy(); }
-  bool trialValid() const { return job_.trialValid && !worker_.busy(); }
+  bool trialRunning() const { return worker().busy(); }
+  bool trialValid() const { return job_.trialValid && !worker().busy(); }
   // The options of the valid trial.
   uint32_t validTrialOptions() const { return job_.options; }
   int trialsStarted() const { return trialsStarted_; }
@@ -74,9 +73,7 @@ class OptimizeDialog : public TrialDialog {
   QCheckBox *crop_, *transparency_, *removeFrames_, *removeLocal_, *shrink_, *manual_;
   QRadioButton *fit_, *map_, *adaptive_;
   QPushButton* start_;
-  QLabel *currentSize_, *afterSize_, *saving_, *percent_, *progressText_;
-  QProgressBar* progressBar_;
-  TrialWorker worker_;  // last: it stops before the rest goes
+  QLabel *currentSize_, *afterSize_, *saving_, *percent_;
 };
 
 }  // namespace fb::ui

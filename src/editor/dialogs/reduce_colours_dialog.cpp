@@ -46,13 +46,7 @@ ReduceColoursDialog::ReduceColoursDialog(Animation& document, Reporter& reporter
     : TrialDialog(parent),
       doc_(document),
       reporter_(reporter),
-      gif_(gifWriteOptionsFromPreferences()),
-      worker_(
-          this, [this](const QString& t) { progressText_->setText(t); },
-          [this](int position, int range) {
-            progressBar_->setRange(0, range);
-            progressBar_->setValue(position);
-          }) {
+      gif_(gifWriteOptionsFromPreferences()) {
   setObjectName("175");
   setWindowTitle(qtext(Str::ReduceTitle));
   const int largest = largestPaletteSize(doc_);
@@ -84,11 +78,6 @@ ReduceColoursDialog::ReduceColoursDialog(Animation& document, Reporter& reporter
   slider_->setObjectName("frameSlider");
   slider_->setRange(0, std::max(0, doc_.frameCount() - 1));
   frameNumber_ = makeField("frameNumber", this);
-  progressText_ = makeField("progressText", this);
-  progressBar_ = new QProgressBar(this);
-  progressBar_->setObjectName("progressBar");
-  progressBar_->setTextVisible(false);
-  progressBar_->setValue(0);
 
   auto* choices = new QHBoxLayout;
   choices->addWidget(new QLabel(qtext(Str::ReduceColours), this));
@@ -115,8 +104,8 @@ ReduceColoursDialog::ReduceColoursDialog(Animation& document, Reporter& reporter
   layout->addLayout(choices);
   layout->addLayout(views);
   layout->addLayout(frames);
-  layout->addWidget(progressText_);
-  layout->addWidget(progressBar_);
+  layout->addWidget(progressText());
+  layout->addWidget(progressBar());
   layout->addWidget(makeButtons(this));
 
   connect(count_, &QComboBox::currentTextChanged, this, [this] { recompute(); });
@@ -128,7 +117,7 @@ ReduceColoursDialog::ReduceColoursDialog(Animation& document, Reporter& reporter
 }
 
 ReduceColoursDialog::~ReduceColoursDialog() {
-  worker_.cancelAndWait();
+  worker().cancelAndWait();
 }
 
 int ReduceColoursDialog::exec() {
@@ -176,14 +165,15 @@ void ReduceColoursDialog::showPicture(int n) {
   if (!beforeCache_) return;
   Rgba picture;
   if (beforeCache_->picture(n, picture)) before_->show(picture);
-  if (reducedCache_ && !worker_.busy() && reducedCache_->picture(n, picture)) after_->show(picture);
+  if (reducedCache_ && !worker().busy() && reducedCache_->picture(n, picture))
+    after_->show(picture);
 }
 
 void ReduceColoursDialog::recompute() {
   if (!begun()) return;
   const int n = colours();
   if (n == 0) return;  // not a number yet
-  worker_.cancelAndWait();
+  worker().cancelAndWait();
   reducedCache_.reset();
   reduced_.reset();
   after_->clear();
@@ -198,7 +188,7 @@ void ReduceColoursDialog::recompute() {
   p->picture = shown_;
   Animation* doc = &doc_;
   const GifWriteOptions gif = gif_;
-  worker_.start(
+  worker().start(
       [p, doc, gif](Progress& progress) {
         progress.setText(text(Str::DuplicatingAnimation));
         auto copy = duplicateAnimation(*doc, &progress);
@@ -219,8 +209,7 @@ void ReduceColoursDialog::recompute() {
 }
 
 void ReduceColoursDialog::previewDone(const std::shared_ptr<Preview>& p) {
-  progressText_->clear();
-  progressBar_->setValue(0);
+  clearProgress();
   if (!p->reduced) return;
   reduced_ = std::move(p->reduced);
   reducedCache_ = std::make_unique<PictureCache>(*reduced_);
@@ -239,7 +228,7 @@ void ReduceColoursDialog::previewDone(const std::shared_ptr<Preview>& p) {
 }
 
 void ReduceColoursDialog::finishPreview() {
-  worker_.finish();
+  worker().finish();
 }
 
 void ReduceColoursDialog::chooseLocked() {
@@ -248,13 +237,13 @@ void ReduceColoursDialog::chooseLocked() {
 }
 
 void ReduceColoursDialog::accept() {
-  worker_.cancelAndWait();
+  worker().cancelAndWait();
   prefSet(pref::Preview, (dither() ? kDitherBit : 0) | static_cast<uint32_t>(colours()));
   QDialog::accept();
 }
 
 void ReduceColoursDialog::reject() {
-  worker_.cancelAndWait();
+  worker().cancelAndWait();
   QDialog::reject();
 }
 

@@ -20,7 +20,6 @@
 class QCheckBox;
 class QComboBox;
 class QLabel;
-class QProgressBar;
 class QSlider;
 
 namespace fb::ui {
@@ -50,7 +49,7 @@ class ReduceColoursDialog : public TrialDialog {
   int shownPicture() const { return shown_; }
   const PictureView& afterView() const { return *after_; }
   void finishPreview();
-  bool previewRunning() const { return worker_.busy(); }
+  bool previewRunning() const { return worker().busy(); }
   int previewsStarted() const { return started_; }
 
  private:
@@ -77,9 +76,6 @@ class ReduceColoursDialog : public TrialDialog {
   PictureView *before_, *after_;
   QSlider* slider_;
   QLabel *frameNumber_, *beforeSize_, *afterSize_, *saving_, *beforeColours_, *afterColours_;
-  QLabel* progressText_;
-  QProgressBar* progressBar_;
-  TrialWorker worker_;
 };
 
 // "选取锁定颜色" (dialog 273): colours kept exactly by the reduction, picked

@@ -1,7 +1,9 @@
 #include "editor/dialogs/trial_worker.h"
 
+#include <QLabel>
 #include <QMetaObject>
 #include <QObject>
+#include <QProgressBar>
 #include <QString>
 #include <atomic>
 #include <exception>
@@ -56,6 +58,28 @@ struct TrialWorker::Job {
   std::atomic<bool> running{true};
   bool collected = false;
 };
+
+TrialDialog::TrialDialog(QWidget* parent)
+    : QDialog(parent),
+      progressText_(new QLabel(this)),
+      progressBar_(new QProgressBar(this)),
+      worker_(
+          this, [this](const QString& t) { progressText_->setText(t); },
+          [this](int position, int range) {
+            progressBar_->setRange(0, range);
+            progressBar_->setValue(position);
+          }) {
+  progressText_->setObjectName("progressText");
+  progressBar_->setObjectName("progressBar");
+  progressBar_->setTextVisible(false);
+  clearProgress();
+}
+
+void TrialDialog::clearProgress() {
+  progressText_->clear();
+  progressBar_->setRange(0, 1);
+  progressBar_->setValue(0);
+}
 
 void TrialDialog::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);

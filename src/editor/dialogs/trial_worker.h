@@ -18,7 +18,9 @@
 #include "base/reporter.h"
 #include "gif/gif_writer.h"
 
+class QLabel;
 class QObject;
+class QProgressBar;
 
 namespace fb::ui {
 
@@ -57,12 +59,13 @@ class TrialWorker {
   std::thread thread_;
 };
 
-// A dialog whose preview starts once it is on screen: `begin` runs once,
-// queued after the first show (or earlier, through beginOnce, when the
-// caller needs it sooner).
+// A dialog with a preview computed by a worker: its progress text and bar,
+// and a start once it is on screen (`begin` runs once, queued after the first
+// show, or earlier through beginOnce when the caller needs it sooner).
+// Subclasses cancel the worker first thing in their destructor.
 class TrialDialog : public QDialog {
  public:
-  using QDialog::QDialog;
+  explicit TrialDialog(QWidget* parent);
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -73,8 +76,18 @@ class TrialDialog : public QDialog {
   // encoded size), so that it only ever reads the document; returns the size.
   static int64_t settleForWorker(Animation& document, const GifWriteOptions& gif);
 
+  TrialWorker& worker() { return worker_; }
+  const TrialWorker& worker() const { return worker_; }
+  // "progressText" and "progressBar", for the subclass's layout.
+  QLabel* progressText() const { return progressText_; }
+  QProgressBar* progressBar() const { return progressBar_; }
+  void clearProgress();
+
  private:
   bool begun_ = false;
+  QLabel* progressText_;
+  QProgressBar* progressBar_;
+  TrialWorker worker_;
 };
 
 }  // namespace fb::ui
