@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QFileInfo>
+#include <QTimer>
 
 #include "base/prefs.h"
 #include "base/settings_file.h"
@@ -34,6 +35,15 @@ int runEditor(int argc, char** argv) {
       window.openFiles({path});
     } else {
       ui::askPurposeOnFirstRun(&window);
+    }
+    // For scripts and end-to-end tests: command ids run through the
+    // dispatcher once the window has painted, e.g. FLICKBOOK_COMMANDS=1003 (exit).
+    QStringList commands = qEnvironmentVariable("FLICKBOOK_COMMANDS").split(',', Qt::SkipEmptyParts);
+    if (!commands.isEmpty()) {
+      window.repaint();
+      QTimer::singleShot(0, &window, [&window, commands] {
+        for (const QString& id : commands) window.runCommand(id.trimmed().toInt());
+      });
     }
     code = app.exec();
     storePlacement(window);

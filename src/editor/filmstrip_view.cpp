@@ -24,8 +24,10 @@ void FrameDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
   QRect picture(cell.left() + (cell.width() - size.width()) / 2, cell.top() + kMargin - 2,
                 size.width(), size.height());
   QImage image = qvariant_cast<QImage>(index.data(Qt::DecorationRole));
-  // Transparent pixels show a checkerboard.
-  painter->fillRect(picture, QBrush(Qt::lightGray, Qt::Dense4Pattern));
+  // Transparent pixels show the window's background, the frame's own colour or a chosen one.
+  QVariant backdrop = index.data(FrameListModel::BackdropRole);
+  painter->fillRect(picture, backdrop.isValid() ? qvariant_cast<QColor>(backdrop)
+                                                : option.palette.base().color());
   if (!image.isNull()) painter->drawImage(picture, image);
   painter->setPen(option.state & QStyle::State_Selected ? option.palette.highlightedText().color()
                                                         : option.palette.text().color());

@@ -1,5 +1,7 @@
 #include "editor/frame_model.h"
 
+#include <QCoreApplication>
+#include <QColor>
 #include <QMimeData>
 #include <QUrl>
 #include <algorithm>
@@ -41,6 +43,11 @@ void ThumbnailMaker::stop() {
   std::unique_lock<std::mutex> lock(mu_);
   jobs_.clear();
   idle_.wait(lock, [this] { return !busy_; });
+}
+
+void ThumbnailMaker::drain() {
+  std::unique_lock<std::mutex> lock(mu_);
+  idle_.wait(lock, [this] { return !busy_ && jobs_.empty(); });
 }
 
 void ThumbnailMaker::run() {
@@ -89,6 +96,11 @@ void FrameListModel::stopWork() {
   maker_.stop();
   ++generation_;
   requested_.clear();
+}
+
+void FrameListModel::finishThumbnails() {
+  maker_.drain();
+  QCoreApplication::sendPostedEvents(this);
 }
 
 void FrameListModel::reset() {
@@ -152,6 +164,12 @@ QVariant FrameListModel::data(const QModelIndex& index, int role) const {
     case DelayRole: return f->delay;
     case DisposalRole: return f->disposal();
     case TransparentRole: return f->transparent();
+    case BackdropRole: {
+      uint32_t word = prefGet(pref::TransparencyDisplay);
+      if ((word >> 24) == 0) return {};
+      Rgb c = transparentDisplayColour(*f, true, word);
+      return QColor(c.r, c.g, c.b);
+    }
     case FrameSizeRole: {
       int box = boxFor(*f);
       double k = static_cast<double>(box) / std::max(1, std::max(f->width, f->height));

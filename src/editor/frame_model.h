@@ -33,6 +33,8 @@ class ThumbnailMaker {
   void request(quint64 generation, int row, const Frame* frame, int box);
   // Forgets queued work and waits for the thumbnail being made.
   void stop();
+  // Waits until every queued thumbnail is made.
+  void drain();
 
  private:
   struct Job {
@@ -54,7 +56,13 @@ class ThumbnailMaker {
 class FrameListModel : public QAbstractListModel {
   Q_OBJECT
  public:
-  enum Role { DelayRole = Qt::UserRole + 1, DisposalRole, TransparentRole, FrameSizeRole };
+  enum Role {
+    DelayRole = Qt::UserRole + 1,
+    DisposalRole,
+    TransparentRole,
+    FrameSizeRole,
+    BackdropRole  // what transparent pixels show: a colour, or none for the window's own
+  };
   static constexpr const char* kRowsMime = "application/x-flickbook-frame-rows";
 
   explicit FrameListModel(DocumentContext& context, QObject* parent = nullptr);
@@ -80,6 +88,9 @@ class FrameListModel : public QAbstractListModel {
   // Thumbnails made so far (for tests and the status of the view).
   bool hasThumbnail(int row) const { return cache_.contains(row); }
   int pendingThumbnails() const { return requested_.size(); }
+  // Makes every thumbnail asked for so far and takes them in (for tests and
+  // screenshots, which must not wait on a clock).
+  void finishThumbnails();
 
  signals:
   // Files dropped on the list: opened, or inserted before `row` (-1: none given).

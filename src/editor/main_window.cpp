@@ -140,6 +140,7 @@ void MainWindow::buildActions() {
     auto* a = new QAction(qtext(c.text), this);
     a->setObjectName(QString::number(c.id));
     a->setToolTip(plainText(c.text));
+    a->setIconText(plainText(c.text));  // toolbar buttons: without the accelerator
     if (*c.keys) a->setShortcut(QKeySequence(QString::fromLatin1(c.keys)));
     int id = c.id;
     connect(a, &QAction::triggered, this, [this, id] { runCommand(id); });

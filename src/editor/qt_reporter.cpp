@@ -50,25 +50,29 @@ QString qs(std::string_view s) {
 }  // namespace
 
 Answer QtReporter::show(const QString& caption, const QString& text, Icon icon, Buttons buttons) {
-  Answer answer = Answer::Cancel;
-  auto run = [&] {
-    QMessageBox box(iconOf(icon), caption, text, buttonsOf(buttons), parent_.data());
-    box.setObjectName("messageBox");
-    answer = answerOf(box.exec());
-  };
-  if (QThread::currentThread() == qApp->thread())
-    run();
-  else
-    QMetaObject::invokeMethod(qApp, run, Qt::BlockingQueuedConnection);
-  return answer;
+  QMessageBox box(iconOf(icon), caption, text, buttonsOf(buttons), parent_.data());
+  box.setObjectName("messageBox");
+  return answerOf(box.exec());
 }
 
+bool QtReporter::onMainThread() { return QThread::currentThread() == qApp->thread(); }
+
 void QtReporter::message(std::string_view caption, std::string_view text, Icon icon) {
-  show(qs(caption), qs(text), icon, Buttons::Ok);
+  if (onMainThread()) {
+    show(qs(caption), qs(text), icon, Buttons::Ok);
+    return;
+  }
+  // A worker never waits for the main thread, which may be waiting for it.
+  QMetaObject::invokeMethod(
+      qApp, [this, c = qs(caption), t = qs(text), icon] { show(c, t, icon, Buttons::Ok); },
+      Qt::QueuedConnection);
 }
 
 Answer QtReporter::ask(std::string_view caption, std::string_view text, Icon icon,
-                       Buttons buttons, Answer) {
+                       Buttons buttons, Answer noWindowAnswer) {
+  // Only the main thread can ask and wait; elsewhere the answer is the one
+  // given for no window.
+  if (!onMainThread()) return noWindowAnswer;
   return show(qs(caption), qs(text), icon, buttons);
 }
 

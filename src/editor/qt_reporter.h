@@ -17,8 +17,9 @@ class QtReporter : public Reporter {
   explicit QtReporter(QWidget* parent = nullptr) : parent_(parent) {}
   void setParentWidget(QWidget* parent) { parent_ = parent; }
 
-  // From a worker thread the box is shown by the main thread, which the
-  // worker waits for.
+  // From a worker thread a message is shown later by the main thread and a
+  // question takes the no-window answer: a worker never waits for the main
+  // thread, which may be waiting for it.
   void message(std::string_view caption, std::string_view text, Icon icon) override;
   Answer ask(std::string_view caption, std::string_view text, Icon icon, Buttons buttons,
              Answer noWindowAnswer) override;
@@ -26,6 +27,7 @@ class QtReporter : public Reporter {
 
  private:
   Answer show(const QString& caption, const QString& text, Icon icon, Buttons buttons);
+  static bool onMainThread();
   QPointer<QWidget> parent_;
 };
 

@@ -1,5 +1,7 @@
 #include "editor/size_worker.h"
 
+#include <QCoreApplication>
+
 #include "base/reporter.h"
 #include "document/animation.h"
 
@@ -14,6 +16,11 @@ void SizeWorker::stop() {
   // The worker clears both bits as it ends.
   if (thread_.joinable()) thread_.join();
   bits_.store(0);
+}
+
+void SizeWorker::finish() {
+  if (thread_.joinable()) thread_.join();
+  QCoreApplication::sendPostedEvents(this);
 }
 
 void SizeWorker::start(Animation& animation, const GifWriteOptions& options) {

@@ -27,6 +27,8 @@ class SizeWorker : public QObject {
   // Counts `animation` anew (stopping a count still running first).
   void start(Animation& animation, const GifWriteOptions& options);
   void stop();
+  // Lets the count finish and takes its result in (tests, and waiting for the size).
+  void finish();
   bool running() const { return bits_.load() & kRunning; }
   // The last size counted; -1 while unknown.
   int64_t size() const { return size_; }

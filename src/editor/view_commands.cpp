@@ -77,14 +77,14 @@ bool MainWindow::cmdTransparencyMode(int mode) {
 }
 
 void MainWindow::toggleProperties() {
-  bool show = !propsDock_->isVisible();
+  bool show = prefGet(pref::MoreOptions) & 0x2;  // hidden now
   propsDock_->setVisible(show);
   prefSetBits(pref::MoreOptions, 0x2, !show);
   updateCommands();
 }
 
 void MainWindow::togglePropertyBar() {
-  bool show = !propBar_->isVisible();
+  bool show = prefGet(pref::GeneralOptions) & 0x10000000;  // hidden now
   propBar_->setVisible(show);
   prefSetBits(pref::GeneralOptions, 0x10000000, !show);
   updateCommands();
