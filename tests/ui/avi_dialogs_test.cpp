@@ -190,7 +190,7 @@ class AviDialogsTest : public QObject {
     QCOMPARE(o.flags, avi::compressf::KeyFrames | avi::compressf::DataRate);
   }
 
-  // Save As with the AVI type: the panel's choice reaches the writer.
+  // Save As with the AVI type: the panel's choice (with audio) reaches the writer.
   void saveAsAvi() {
     fbui::FreshSettings settings;
     fbtest::TempDir dir;
@@ -211,6 +211,8 @@ class AviDialogsTest : public QObject {
         if (!d->aviPanel() || !d->aviPanel()->ready()) return false;
         fbui::screenshot(d.get(), "save-as-avi-283");
         find<QRadioButton>(d->aviPanel(), "none")->click();
+        QTest::keyClicks(find<QLineEdit>(d->aviPanel(), "audioPath"),
+                         QString::fromStdString(kAudioFile));
         find<QLineEdit>(d.get(), "saveName")->setText(QString::fromStdString(target));
         d->accept();
         return finish(*d, type, options, chosen);
@@ -229,6 +231,9 @@ class AviDialogsTest : public QObject {
     std::unique_ptr<Animation> back;
     QCOMPARE(ReadAviFile(doc.path, nullptr, back), 1);
     QCOMPARE(back->frameCount(), 2);
+    // Only the panel knows of the audio: the save took its choice.
+    QVERIFY(dialog.aviChoice()->includeAudio);
+    QVERIFY(aviHasAudioStream(doc.path));
   }
 };
 

@@ -81,8 +81,10 @@ class AviExportPanel : public QWidget {
 };
 
 // "AVI 设置" (dialog 193).
-//   AviSettingsDialog dlg(*doc, runner, &codecChooser, reporter, window);
-//   if (dlg.exec() == QDialog::Accepted) use dlg.options();
+//   QtAviCodecChooser codecs(this);
+//   AviSettingsDialog dlg(*ctx.animation(), [&](const Edit& e) { return ctx.apply(e); }, &codecs,
+//                         reporter(), this);
+//   if (dlg.exec() == QDialog::Accepted) save with dlg.options() as SaveOptions::aviPanel;
 class AviSettingsDialog : public QDialog {
  public:
   AviSettingsDialog(Animation& document, EditRunner runEdit, AviCodecChooser* chooser,

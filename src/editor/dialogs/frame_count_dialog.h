@@ -1,8 +1,8 @@
 // "减少帧计数" (dialog 227): every N-th frame goes, its time added to the
 // frame before it.
 //
-//   FrameCountDialog dlg(*doc, reporter, window);
-//   if (dlg.exec() == QDialog::Accepted) runEdit(*doc, history, dlg.edit(), ...);
+//   FrameCountDialog dlg(*ctx.animation(), reporter(), this);
+//   if (dlg.exec() == QDialog::Accepted) ctx.apply(dlg.edit());
 #pragma once
 
 #include <QDialog>

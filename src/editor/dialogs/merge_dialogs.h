@@ -2,9 +2,8 @@
 // merge method) and "帧尺寸冲突" (dialog 108, frames larger than the
 // animation), and the chooser that asks them for the engine.
 //
-//   QtMergeChooser chooser(reporter, window);
-//   runEdit(*doc, history, insertEdit(sources, position, &chooser, mergeOptionsFromPreferences()),
-//   ...);
+//   QtMergeChooser chooser(reporter(), this);  // kept by the window
+//   setMergeChooser(&chooser);  // insertion, paste and open ask with it
 #pragma once
 
 #include <QDialog>

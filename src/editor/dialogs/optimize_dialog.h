@@ -2,8 +2,10 @@
 // private copy computed on a worker whenever they change, and the sizes
 // before and after.
 //
-//   OptimizeDialog dlg(*doc, optimizeOptionsFromPreferences(), reporter, window);
-//   if (dlg.exec() == QDialog::Accepted && dlg.edit()) runEdit(*doc, history, *dlg.edit(), ...);
+// Background work on the document stops first (the worker reads it):
+//   ctx.prepareChange();
+//   OptimizeDialog dlg(*ctx.animation(), optimizeOptionsFromPreferences(), reporter(), this);
+//   if (dlg.exec() == QDialog::Accepted && dlg.edit()) ctx.apply(*dlg.edit());
 #pragma once
 
 #include <QDialog>

@@ -2,9 +2,13 @@
 // preference word's bits (or a stored setting); OK checks the typed values
 // and writes the words that changed.
 //
-//   PreferencesDialog dlg(reporter, &document, window);
-//   if (dlg.exec() == QDialog::Accepted) { history.setLevels(prefGet(pref::UndoLevels));
-//     showFrameTips(dlg.frameTipsShown()); if (dlg.documentChanged()) refreshViews(); }
+//   ctx.prepareChange();
+//   PreferencesDialog dlg(reporter(), &ctx.openDocument(), this);
+//   if (dlg.exec() == QDialog::Accepted) {
+//     ctx.applyUndoLevels();
+//     showFrameTips(dlg.frameTipsShown());
+//     if (dlg.documentChanged()) ctx.announce(Change::allFrameFields());
+//   }
 #pragma once
 
 #include <QDialog>

@@ -3,8 +3,9 @@
 // reduction of a private copy is recomputed on a worker whenever a choice
 // changes.
 //
-//   ReduceColoursDialog dlg(*doc, reporter, window);
-//   if (dlg.exec() == QDialog::Accepted) runEdit(*doc, history, dlg.edit(), ...);
+//   ctx.prepareChange();
+//   ReduceColoursDialog dlg(*ctx.animation(), reporter(), this);
+//   if (dlg.exec() == QDialog::Accepted) ctx.apply(dlg.edit());
 // exec() shows "Non-reducible Palette" and returns Rejected for palettes of 2 or fewer entries.
 #pragma once
 

@@ -2,9 +2,11 @@
 // the options of the save options word), and for the AVI type the AVI options
 // panel (283), or panel 311 with "修复" while the document needs the fix.
 //
-//   QtSaveAsDialog saveAsAvi(*ctx.animation(), [&](const Edit& e) { return ctx.apply(e); },
-//                            &codecChooser, reporter, window);
-//   setSaveAsDialog(&saveAsAvi);  // saveAs() then takes the panel's AVI choice
+// Made for each Save As (it holds the document):
+//   QtAviCodecChooser codecs(this);
+//   QtSaveAsDialog dialog(*ctx.animation(), [&](const Edit& e) { return ctx.apply(e); }, &codecs,
+//                         reporter(), this);
+//   saveAs(ctx.openDocument(), typeIndex, &progress, &dialog);  // takes the panel's AVI choice
 #pragma once
 
 #include <memory>
