@@ -6,9 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "shell/batch.h"
+#include "base/interrupt.h"
 #include "base/prefs.h"
 #include "base/settings_file.h"
+#include "shell/batch.h"
 
 namespace {
 
@@ -62,6 +63,8 @@ int flickbookMain(int argc, char** argv, EditorMain editor) {
   fb::loadPreferences();
 
   if (batch) {
+    // Ctrl-C during a save leaves no temporary file and the target as it was.
+    fb::cleanUpOnInterrupt();
     fb::OpenDocument doc;
     bool ok = fb::runBatch(args, doc);
     return ok ? 0 : 1;
