@@ -159,16 +159,19 @@ class AviDialogsTest : public QObject {
     QVERIFY(history.undo(*doc, current));
     QCOMPARE(fbtest::digest(*doc), before);
 
-    // Two transparent indices cannot be made one: the panel stays, no step is kept.
+    // A fix that fails (its step taken back by the runner): the panel stays.
+    RecordingReporter quiet;
+    int runs = 0;
+    EditRunner failing = [&](const Edit&) {
+      ++runs;
+      return 0;
+    };
     setTransparent(*doc->frame(2), true);
-    setTransparentIndex(*doc->frame(2), 4);
-    History second(20);
-    EditRunner runner2 = [&](const Edit& e) { return runEdit(*doc, second, e, 0, nullptr); };
-    AviSettingsDialog stays(*doc, runner2, nullptr, reporter);
+    AviSettingsDialog stays(*doc, failing, nullptr, quiet);
     find<QPushButton>(&stays, "fix")->click();
+    QCOMPARE(runs, 1);
     QVERIFY(!stays.panel()->ready());
     QVERIFY(!find<QPushButton>(&stays, "ok")->isEnabled());
-    QCOMPARE(second.steps(), size_t(0));
   }
 
   void codecDialog() {
