@@ -8,14 +8,11 @@
 #include "base/settings_file.h"
 #include "editor/main_window.h"
 #include "editor/placement.h"
-#include "editor/purpose.h"
+#include "editor/dialogs/purpose.h"
 #include "editor/qt_reporter.h"
 #include "editor/recent_files.h"
 
 namespace fb {
-namespace {
-constexpr uint32_t kPurposeAnswered = 0x40;  // word 15
-}
 
 int runEditor(int argc, char** argv) {
   QApplication app(argc, argv);
@@ -36,11 +33,8 @@ int runEditor(int argc, char** argv) {
     if (argc > 1) {
       QString path = QFileInfo(QString::fromLocal8Bit(argv[1])).absoluteFilePath();
       window.openFiles({path});
-    } else if (!(prefGet(pref::MoreOptions) & kPurposeAnswered)) {
-      PurposeDialog purpose(&window);
-      Purpose shown = currentPurpose();
-      if (purpose.exec() == QDialog::Accepted) applyPurpose(purpose.chosen(), shown);
-      prefSetBits(pref::MoreOptions, kPurposeAnswered, true);
+    } else {
+      ui::askPurposeOnFirstRun(&window);
     }
     // For scripts and end-to-end tests: command ids run through the
     // dispatcher once the window has painted, e.g. FLICKBOOK_COMMANDS=1003 (exit).

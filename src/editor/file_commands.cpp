@@ -13,6 +13,7 @@
 #include "base/prefs.h"
 #include "base/settings_file.h"
 #include "editor/choosers.h"
+#include "editor/dialogs/help.h"
 #include "editor/command_table.h"
 #include "editor/frame_model.h"
 #include "editor/main_window.h"
@@ -72,18 +73,11 @@ Str filterOf(int id) {
   }
 }
 
-// The installed data folder (help, tutorial, samples): <prefix>/share/flickbook
-// beside the program, or the source tree the build folder lies in.
-QString installDirectory() {
-  QDir exe(QCoreApplication::applicationDirPath());
-  for (const QString& candidate : {QStringLiteral("../share/flickbook"), QStringLiteral("../.."),
-                                   QStringLiteral("../../..")}) {
-    QDir d(exe.filePath(candidate));
-    if (d.exists("samples")) return d.canonicalPath();
-  }
-  return {};
+std::vector<int> range(int first, int count) {
+  std::vector<int> out;
+  for (int k = 0; k < count; ++k) out.push_back(first + k);
+  return out;
 }
-
 
 }  // namespace
 
@@ -104,10 +98,7 @@ bool MainWindow::openWithDialog(const QString& title, const QStringList& filters
   // The stored folder counts only when the settings existed before.
   if (settings().opened())
     folder = qpath(settings().getString("InitDir").value_or(std::string()));
-  if (folder.isEmpty()) {
-    QString install = installDirectory();
-    if (!install.isEmpty() && QDir(install).exists("samples")) folder = install + "/samples";
-  }
+  if (folder.isEmpty()) folder = ui::samplesDirectory();
   chosen = fileChooser().openFiles(this, title, folder, filters, selected, multiple);
   if (chosen.isEmpty()) return false;
   settings().setString("InitDir", fileops::directoryOf(spath(chosen.first())));
@@ -286,23 +277,10 @@ bool MainWindow::cmdRecent(int n) {
 }
 
 void MainWindow::cmdHelp(bool tutorial) {
-  QString install = installDirectory();
-  if (!tutorial) {
-    QString page = install + "/help/help.htm";
-    if (install.isEmpty() || !QFile::exists(page)) {
-      showWarning(text(Str::EditorHelpMissing));
-      return;
-    }
-    QDesktopServices::openUrl(QUrl::fromLocalFile(page));
-    return;
-  }
-  QString page = install + "/tutorial/fbktut.htm";
-  if (install.isEmpty() || !QFile::exists(page)) {
-    showWarning(format(Str::EditorTutorialMissing, "https://flickbook.norvane.org/tutorial/"));
-    return;
-  }
-  settings().setString("InitDir", spath(install + "/tutorial/samples"));
-  QDesktopServices::openUrl(QUrl::fromLocalFile(page));
+  if (tutorial)
+    ui::openTutorial(reporter());
+  else
+    ui::openHelp(reporter());
 }
 
 }  // namespace fb

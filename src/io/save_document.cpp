@@ -64,8 +64,9 @@ bool saveAs(OpenDocument& doc, int typeIndex, Progress* progress, SaveAsDialog* 
   if (typeIndex < 0)
     prefSet(pref::SaveType,
             (stored & 0xFF00) | (static_cast<uint32_t>(chosenType) & 0xFF) | (options << 16));
-  if (!saveByType(chosen, *doc.animation, options, chosenType, progress,
-                  saveOptionsFromPreferences()))
+  SaveOptions saveOptions = saveOptionsFromPreferences();
+  if (chosenType == kTypeAvi) saveOptions.aviPanel = dialog->aviChoice();
+  if (!saveByType(chosen, *doc.animation, options, chosenType, progress, saveOptions))
     return false;
   settings().setString("SaveDir", fileops::directoryOf(chosen));
   bool singleImages =

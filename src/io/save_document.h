@@ -6,6 +6,7 @@
 #include <string>
 
 #include "document/animation.h"
+#include "formats/avi.h"
 
 namespace fb {
 
@@ -25,6 +26,8 @@ class SaveAsDialog {
   virtual ~SaveAsDialog() = default;
   virtual bool choose(const std::string& folder, const std::string& name, int& typeIndex,
                       uint32_t& options, std::string& chosenPath) = 0;
+  // The AVI options the dialog's panel chose for this save; null: the stored ones.
+  virtual const AviSaveOptions* aviChoice() const { return nullptr; }
 };
 
 // Save: clips frames beyond the screen (asking first when a window can ask),

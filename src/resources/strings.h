@@ -335,6 +335,139 @@ enum class Str : int {
   ImageEncodeError,
   ImageTooLarge,
 
+  // Dialogs: optimize (169)
+  OptimizeTitle,           // "优化动画"
+  OptimizeCropFrames,      // 1121
+  OptimizeTransparency,    // 1122
+  OptimizeRemoveFrames,    // 1125
+  OptimizeRemoveLocal,     // 1124
+  OptimizeMethodFit,       // 1073
+  OptimizeMethodMap,       // 1074
+  OptimizeMethodAdaptive,  // 1075
+  OptimizeShrink,          // 1083
+  OptimizeManual,          // 1257
+  OptimizeStart,           // 1268
+  OptimizeCurrentSize,
+  OptimizeAfterSize,
+  OptimizeSaving,
+  CheckingRemovable,
+  CheckingRemoved,
+  ButtonDone,
+  ButtonCancel,
+  ButtonOk,
+  // Reduce colours (175) and locked colours (273)
+  ReduceTitle,
+  ReduceColours,
+  ReduceDither,  // 1077
+  ReduceLocked,  // 1270
+  DuplicatingAnimation,
+  FileSizeBytes,
+  SavingBytes,
+  SavingNone,
+  ColourCount,
+  ReduceBefore,
+  ReduceAfter,
+  LockedTitle,
+  LockedHint,
+  LockedClear,
+  // Frame count (227)
+  ThinTitle,
+  ThinInterval,
+  ThinCurrent,
+  ThinAfter,
+  ThinUnknown,
+  // Palette merge (201) and frame-size conflict (108)
+  MergeTitle,
+  MergeAdaptive,     // 1197
+  MergeIntoGlobal,   // 1198
+  MergeMapGlobal,    // 1199
+  MergeCube,         // 1200
+  MergeFixed,        // 1201
+  MergeLocal,        // 1202
+  MergeDither,       // 1204
+  MergeMaxColours,   // 1289
+  MergeLocalColours, // 1203
+  MergeMakeDefault,  // 1205
+  ButtonLoad,        // 1290
+  ButtonEdit,        // 1291
+  AlwaysAsk,
+  SizeTitle,
+  SizeQuestion,
+  SizeClip,
+  SizeGrow,
+  SizeMakeDefault,
+  FixedPaletteLoadTitle,
+  FixedPaletteFilter,
+  FixedPaletteEditTitle,
+  FixedPaletteNone,
+  // Preferences and the first-run purpose dialog (313)
+  PrefsTitle,
+  PagePurpose,
+  PageGeneral,
+  PagePalette,
+  PageAnimation,
+  PageOutput,
+  PageOutput2,
+  PageFrameTips,
+  PurposePrompt,
+  PrefsInvalidPlayCount,
+  CommentTooLong,
+  CommentTooLongCaption,
+  AssociationFailed,
+  ButtonChoose,
+  PrefAutoPreview,
+  PrefPreviewLoops,
+  PrefFullScreen,
+  PrefHideStart,
+  PrefAssociate,
+  PrefInterlace,
+  PrefUndoLevels,
+  PrefEditor,
+  PrefEditorTitle,
+  PrefPaletteMethod,
+  PrefDefaultDelay,
+  PrefDefaultPlayCount,
+  PrefSizeRule,
+  PrefKeep24Bit,
+  PrefTransparentOnLoad,
+  PrefSignature,
+  PrefFixedRate,
+  PrefFramesPerSecond,
+  PrefJpegQuality,
+  PrefPsdLayerMask,
+  PrefIconXpOrder,
+  PrefIconPng256,
+  PrefFilmstripNames,
+  PrefPngAlways24,
+  PrefTipsShown,
+  TipName,
+  TipNumber,
+  TipSize,
+  TipOffset,
+  TipDelay,
+  TipDisposal,
+  TipTransparency,
+  TipPaletteKind,
+  TipBitCount,
+  // AVI export (283, 193, 311) and the codec chooser
+  AviSettingsTitle,
+  AviNone,
+  AviVideo1,
+  AviRle8,
+  AviCustom,
+  AviCustomOther,
+  AviWrite24Bit,
+  AviIncludeAudio,
+  AviBrowse,
+  AviInsertAudio,
+  AviAudioFilter,
+  AviFix,
+  CodecTitle,
+  CodecName,
+  CodecKeyFrames,
+  CodecQuality,
+  CodecDataRate,
+  CodecNone,
   // Undo step names
   UndoOptimize,         // "优化动画"
   UndoUnoptimize,       // "反优化动画"

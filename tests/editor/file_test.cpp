@@ -6,7 +6,6 @@
 #include <filesystem>
 
 #include "document/pictures.h"
-#include "editor/purpose.h"
 #include "editor/recent_files.h"
 #include "editor_fixture.h"
 #include "editor_suites.h"
@@ -215,29 +214,6 @@ class FileSuite : public QObject {
     QVERIFY(w.runCommand(cmd::Revert));
     QCOMPARE(docDigest(w), opened);
     QVERIFY(!w.context().modified());
-  }
-
-  void firstRunPurposeRule() {
-    Harness h;
-    QCOMPARE(currentPurpose(), Purpose::Gif);  // the stored defaults
-    applyPurpose(Purpose::Icons, Purpose::Gif);
-    QVERIFY(prefGet(pref::GeneralOptions) & 0x2000000);
-    QVERIFY(prefGet(pref::GeneralOptions) & 0x200000);
-    QCOMPARE(prefGet(pref::MergeMethod), 0x880010u);
-    QCOMPARE(prefGet(pref::FrameTips), 1161u);
-    QCOMPARE(prefGet(pref::SizeConflict), 32u);
-    QCOMPARE(currentPurpose(), Purpose::Icons);
-    applyPurpose(Purpose::Other, Purpose::Icons);  // "other" changes nothing
-    QCOMPARE(currentPurpose(), Purpose::Icons);
-    applyPurpose(Purpose::Gif, Purpose::Icons);
-    QVERIFY(!(prefGet(pref::GeneralOptions) & 0x2000000));
-    QCOMPARE(prefGet(pref::MergeMethod), 0x880001u);
-    QCOMPARE(prefGet(pref::FrameTips), 173u);
-    prefSet(pref::FrameTips, 5);
-    applyPurpose(Purpose::Gif, Purpose::Gif);  // the same choice as shown writes nothing
-    QCOMPARE(prefGet(pref::FrameTips), 5u);
-    prefSet(pref::MergeMethod, 0x880002);
-    QCOMPARE(currentPurpose(), Purpose::Other);
   }
 
   void insertGoesBeforeTheCurrentFrame() {
