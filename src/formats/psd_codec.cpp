@@ -289,7 +289,8 @@ CodecStatus readLayers(Cursor& section, int mode, int maxChannels, PixelBudget* 
       if (id == kUserMask) {
         if (!r.hasMask || mw == 0 || mh == 0) continue;
         // The mask's rectangle is its own: it counts like any picture.
-        if (!sizeAcceptable(mw, mh) || (budget && !budget->take(static_cast<int64_t>(mw) * mh)))
+        if (!sizeAcceptable(mw, mh) || (budget && !budget->take(static_cast<int64_t>(mw) * mh, 0,
+                                                                static_cast<int64_t>(mw) * mh)))
           return CodecStatus::TooLarge;
         try {
           maskPlane.resize(static_cast<size_t>(mw) * mh);
