@@ -189,7 +189,7 @@ std::string eachOutputPath(const std::string& input, const std::string& folder, 
     if (!ext.empty()) name.resize(name.size() - ext.size() - 1);
     name += std::string(".") + fileType(type).extension;
   }
-  return folder + "/" + name;
+  return folder.back() == '/' ? folder + name : folder + "/" + name;
 }
 
 bool runEach(const std::vector<FlagArg>& flags, const RunSettings& run) {
