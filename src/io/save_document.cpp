@@ -32,12 +32,19 @@ std::string replaceExtension(const std::string& name, const std::string& ext) {
 
 bool saveDocument(OpenDocument& doc, Progress* progress, SaveAsDialog* dialog) {
   if (!doc.animation) return true;
-  const SaveOptions options = saveOptionsFromPreferences();
+  if (doc.path.empty()) {
+    if (!clipCheck(*doc.animation, saveOptionsFromPreferences())) return false;
+    return saveAs(doc, kTypeGif, progress, dialog);
+  }
+  return saveDocumentWith(doc, typeOfPath(doc.path), saveopt::WholeAnimation,
+                          saveOptionsFromPreferences(), progress);
+}
+
+bool saveDocumentWith(OpenDocument& doc, int type, uint32_t saveWord, const SaveOptions& options,
+                      Progress* progress) {
+  if (!doc.animation) return true;
   if (!clipCheck(*doc.animation, options)) return false;
-  if (doc.path.empty()) return saveAs(doc, kTypeGif, progress, dialog);
-  int type = typeOfPath(doc.path);
-  if (!saveByType(doc.path, *doc.animation, saveopt::WholeAnimation, type, progress, options))
-    return false;
+  if (!saveByType(doc.path, *doc.animation, saveWord, type, progress, options)) return false;
   doc.modified = false;
   return true;
 }

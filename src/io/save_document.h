@@ -7,6 +7,7 @@
 
 #include "document/animation.h"
 #include "formats/avi.h"
+#include "io/options.h"
 
 namespace fb {
 
@@ -34,6 +35,11 @@ class SaveAsDialog {
 // then saves under the current path, or runs Save As for an untitled document.
 // True when saved (or when there is nothing to save).
 bool saveDocument(OpenDocument& doc, Progress* progress, SaveAsDialog* dialog);
+
+// Save under the document's path (which must be set) with options the caller
+// made (a batch run's own), as `type` with the save options word `saveWord`.
+bool saveDocumentWith(OpenDocument& doc, int type, uint32_t saveWord, const SaveOptions& options,
+                      Progress* progress);
 
 // Save As: `typeIndex` -1 lets the user choose the type (remembered in the
 // preferences). Without a dialog nothing can be chosen and it returns false.

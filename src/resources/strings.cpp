@@ -110,6 +110,39 @@ constexpr Entry kTable[] = {
     {Str::BatchInputFailed, "Input operation unsuccessful."},
     {Str::BatchNothingToOutput, "Nothing to output."},
     {Str::BatchNothingToOptimize, "Nothing to optimize."},
+    {Str::BatchNeedsEach, "%s works only with --each"},
+    {Str::BatchEachNeedsOutput, "--each needs -o FOLDER or --in-place"},
+    {Str::BatchCannotCombine, "%s cannot be used with %s"},
+    {Str::BatchSameOutput, "%s is already the output of another input: left out"},
+    {Str::BatchStdinTooLarge, "Standard input holds more than %d MiB."},
+    {Str::BatchKeptInput, "kept as it was: optimizing did not make it smaller"},
+    {Str::BatchOutOfMemory, "Not enough memory to process this file."},
+    {Str::StandardInput, "standard input"},
+
+    {Str::InfoSummary,
+     "%s\n"
+     "  type: %s\n"
+     "  screen: %d x %d\n"
+     "  frames: %d\n"
+     "  loop: %s\n"
+     "  running time: %.2f s\n"
+     "  global palette: %s\n"
+     "  encoded size: %lld bytes as GIF, %lld bytes on disk\n"},
+    {Str::InfoColours, "%d colours"},
+    {Str::InfoNone, "none"},
+    {Str::InfoPlaysOnce, "plays once"},
+    {Str::InfoPlaysTimes, "plays %d times"},
+    {Str::InfoLoopsForEver, "loops for ever"},
+    {Str::InfoFrame, "  frame %d: at %d,%d, %d x %d, delay %.2f s, %s, %s, %s\n"},
+    {Str::InfoDisposalNone, "no disposal given"},
+    {Str::InfoDisposalKeep, "left in place"},
+    {Str::InfoDisposalBackground, "restore to background"},
+    {Str::InfoDisposalPrevious, "restore to previous"},
+    {Str::InfoDisposalOther, "disposal %d"},
+    {Str::InfoTransparent, "transparent index %d"},
+    {Str::InfoOpaque, "opaque"},
+    {Str::InfoLocalPalette, "local palette of %d colours"},
+    {Str::InfoGlobalPalette, "global palette"},
 
     {Str::EditorReady, "Ready to Animate"},
     {Str::EditorTitle, "%s - %s"},

@@ -96,6 +96,32 @@ enum class Str : int {
   BatchInputFailed,
   BatchNothingToOutput,
   BatchNothingToOptimize,
+  BatchNeedsEach,        // ours: "%s works only with --each"
+  BatchEachNeedsOutput,  // ours
+  BatchCannotCombine,    // ours: "%s cannot be used with %s"
+  BatchSameOutput,       // ours: two inputs, one output name
+  BatchStdinTooLarge,    // ours
+  BatchKeptInput,        // ours (--verbose): the input was not made smaller
+  BatchOutOfMemory,      // ours: a file of --each ran out of memory
+  StandardInput,         // ours: how messages name "-"
+
+  // --info (ours)
+  InfoSummary,
+  InfoColours,
+  InfoNone,
+  InfoPlaysOnce,
+  InfoPlaysTimes,
+  InfoLoopsForEver,
+  InfoFrame,
+  InfoDisposalNone,
+  InfoDisposalKeep,
+  InfoDisposalBackground,
+  InfoDisposalPrevious,
+  InfoDisposalOther,
+  InfoTransparent,
+  InfoOpaque,
+  InfoLocalPalette,
+  InfoGlobalPalette,
 
   // The editor: window, status bar, questions, property toolbar, preview, Save As panel
   EditorReady,
