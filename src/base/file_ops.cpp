@@ -11,6 +11,7 @@
 #include <cstring>
 #include <ctime>
 #include <mutex>
+#include <new>
 #include <random>
 
 namespace fb::fileops {
@@ -271,18 +272,31 @@ bool readWholeFile(const std::string& path, std::string& out) {
   int fd = openForReading(path);
   if (fd < 0) return false;
   char buf[1 << 16];
-  for (;;) {
-    ssize_t n = ::read(fd, buf, sizeof buf);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      ::close(fd);
-      return false;
+  bool ok = true;
+  int error = 0;
+  try {
+    for (;;) {
+      ssize_t n = ::read(fd, buf, sizeof buf);
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        error = errno;
+        ok = false;
+        break;
+      }
+      if (n == 0) break;
+      out.append(buf, static_cast<size_t>(n));
     }
-    if (n == 0) break;
-    out.append(buf, static_cast<size_t>(n));
+  } catch (const std::bad_alloc&) {
+    // Told like any other failure to read, and the file is closed all the same.
+    error = ENOMEM;
+    ok = false;
   }
   ::close(fd);
-  return true;
+  if (!ok) {
+    std::string().swap(out);
+    errno = error;
+  }
+  return ok;
 }
 
 std::string resolvedPath(const std::string& path) {

@@ -67,6 +67,8 @@ bool exists(const std::string& path);
 bool isRegularFile(const std::string& path);
 bool isDirectory(const std::string& path);
 bool makeDirectories(const std::string& dir);
+// The whole file into `out`. False when it cannot be opened or read, or
+// memory runs out (errno ENOMEM); nothing is thrown and the file is closed.
 bool readWholeFile(const std::string& path, std::string& out);
 // A descriptor for reading `path`, or -1. Anything but a regular file (a named
 // pipe, a device, a folder) is refused without being opened, so that nothing

@@ -1,4 +1,5 @@
 // Palette files.
+#include <cerrno>
 #include <new>
 
 #include "base/file_ops.h"
@@ -13,15 +14,11 @@ namespace fb {
 bool ReadPaletteFile(const std::string& path, std::unique_ptr<Palette>& out) {
   out.reset();
   std::string bytes;
-  bool read;
-  try {
-    read = fileops::readWholeFile(path, bytes);
-  } catch (const std::bad_alloc&) {
-    showWarning(text(Str::NoMemoryFrameImage));
-    return false;
-  }
-  if (!read) {
-    showWarning(format(Str::CannotOpenFile, path.c_str()));
+  if (!fileops::readWholeFile(path, bytes)) {
+    if (errno == ENOMEM)
+      showWarning(text(Str::NoMemoryFrameImage));
+    else
+      showWarning(format(Str::CannotOpenFile, path.c_str()));
     return false;
   }
   std::vector<Rgb> colours;

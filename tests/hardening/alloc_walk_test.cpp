@@ -1,11 +1,15 @@
 // Every allocation of an edit, of its undo and of its redo, made to fail in
 // turn: no exception escapes, and the document is always either as it was or
 // as the edit leaves it, with a history that still takes it back exactly.
+// The same walk over reading a whole file: it is always closed again.
+#include <dirent.h>
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <new>
 
+#include "base/file_ops.h"
 #include "base/reporter.h"
 #include "document/history.h"
 #include "imaging/edits.h"
@@ -236,6 +240,47 @@ TEST(AllocationWalk, ChainOperationsAreWholeOrNotAtAll) {
       }
       if (finished) break;
     }
+  }
+}
+
+// Descriptors this process holds open.
+int openDescriptors() {
+  int n = 0;
+  if (DIR* d = ::opendir("/proc/self/fd")) {
+    while (::readdir(d)) ++n;
+    ::closedir(d);
+  }
+  return n;
+}
+
+// Reading a whole file with each allocation failing in turn: nothing is
+// thrown, the failure is told as out of memory, and the file is closed.
+TEST(AllocationWalk, ReadingAWholeFileClosesItWhateverFails) {
+  fbtest::TempDir dir;
+  const std::string path = dir.file("list.txt");
+  const std::string content(300000, 'x');  // grows the string several times
+  fbtest::writeBytes(path, std::vector<uint8_t>(content.begin(), content.end()));
+  const int before = openDescriptors();
+  for (long n = 0;; ++n) {
+    SCOPED_TRACE(n);
+    std::string out;
+    bool read = false, threw = false;
+    int error = 0;
+    const bool finished = failing(n, [&] {
+      try {
+        read = fileops::readWholeFile(path, out);
+        error = errno;
+      } catch (...) {
+        threw = true;
+      }
+    });
+    ASSERT_EQ(openDescriptors(), before) << "the file stays open";
+    ASSERT_FALSE(threw);
+    if (read)
+      ASSERT_EQ(out, content);
+    else
+      ASSERT_EQ(error, ENOMEM);
+    if (finished) break;
   }
 }
 
