@@ -63,25 +63,32 @@ bool WriteFile::createUnique(std::string& pathTemplate, int suffixLength) {
   written_ = 0;
   failed_ = false;
   buffer_.clear();
-  if (injected(Op::Create, pathTemplate)) return false;
   const size_t end = pathTemplate.size() -
                      std::min<size_t>(pathTemplate.size(), static_cast<size_t>(suffixLength));
   if (end < 6 || pathTemplate.compare(end - 6, 6, "XXXXXX") != 0) {
     errno = EINVAL;
     return false;
   }
-  // Created as any new file is (0666 less the umask, applied by the system):
-  // the mode needs no process-wide setting that other threads would see.
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    std::string name = pathTemplate;
-    name.replace(end - 6, 6, randomName(6));
-    fd_ = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd_ >= 0) {
-      pathTemplate = name;
+  // Nothing may fail once the file exists (no one would remove it), and
+  // nothing is thrown (callers hold signals blocked meanwhile): names are
+  // made before the file, and short of memory this fails with ENOMEM.
+  try {
+    if (injected(Op::Create, pathTemplate)) return false;
+    // Created as any new file is (0666 less the umask, applied by the system):
+    // the mode needs no process-wide setting that other threads would see.
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      std::string name = pathTemplate;
+      name.replace(end - 6, 6, randomName(6));
       path_ = name;
-      return true;
+      fd_ = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+      if (fd_ >= 0) {
+        pathTemplate.swap(name);
+        return true;
+      }
+      if (errno != EEXIST) return false;
     }
-    if (errno != EEXIST) return false;
+  } catch (const std::bad_alloc&) {
+    errno = ENOMEM;
   }
   return false;
 }

@@ -1,18 +1,21 @@
 // Every allocation of an edit, of its undo and of its redo, made to fail in
 // turn: no exception escapes, and the document is always either as it was or
 // as the edit leaves it, with a history that still takes it back exactly.
-// The same walk over reading a whole file: it is always closed again.
+// The same walk over reading a whole file (it is always closed again) and
+// over saving (nothing is left behind).
 #include <dirent.h>
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <cstdlib>
+#include <filesystem>
 #include <new>
 
 #include "base/file_ops.h"
 #include "base/reporter.h"
 #include "document/history.h"
 #include "imaging/edits.h"
+#include "io/open_save.h"
 #include "testutil.h"
 
 // The replacements below pair malloc with free; GCC cannot see that through them.
@@ -281,6 +284,44 @@ TEST(AllocationWalk, ReadingAWholeFileClosesItWhateverFails) {
     else
       ASSERT_EQ(error, ENOMEM);
     if (finished) break;
+  }
+}
+
+// Saving with each allocation failing in turn: nothing is thrown, and the
+// folder holds the target, as it was or as written, and nothing else.
+TEST(AllocationWalk, ASaveLeavesNothingBehindWhateverFails) {
+  RecordingReporter quiet;
+  ScopedReporter scope(quiet);
+  for (const char* name : {"out.gif"}) {
+    SCOPED_TRACE(name);
+    fbtest::TempDir dir;
+    const std::string target = dir.file(name);
+    const int type = typeOfPath(target);
+    const SaveOptions options;
+    const std::vector<uint8_t> old = {'o', 'l', 'd'};
+    for (long n = 0;; ++n) {
+      SCOPED_TRACE(n);
+      fbtest::writeBytes(target, old);
+      auto doc = document();
+      bool saved = false, threw = false;
+      const bool finished = failing(n, [&] {
+        try {
+          saved = saveByType(target, *doc, saveopt::WholeAnimation, type, nullptr, options);
+        } catch (...) {
+          threw = true;
+        }
+      });
+      ASSERT_FALSE(threw);
+      std::vector<std::string> left;
+      for (const auto& e : std::filesystem::directory_iterator(dir.path()))
+        left.push_back(e.path().filename().string());
+      ASSERT_EQ(left, std::vector<std::string>{name});
+      if (!saved) ASSERT_EQ(fbtest::readBytes(target), old);
+      if (finished) {
+        ASSERT_TRUE(saved);
+        break;
+      }
+    }
   }
 }
 
