@@ -292,7 +292,7 @@ TEST(AllocationWalk, ReadingAWholeFileClosesItWhateverFails) {
 TEST(AllocationWalk, ASaveLeavesNothingBehindWhateverFails) {
   RecordingReporter quiet;
   ScopedReporter scope(quiet);
-  for (const char* name : {"out.gif"}) {
+  for (const char* name : {"out.gif", "out.swf"}) {
     SCOPED_TRACE(name);
     fbtest::TempDir dir;
     const std::string target = dir.file(name);
