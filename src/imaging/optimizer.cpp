@@ -4,7 +4,6 @@
 #include <cstring>
 #include <memory>
 #include <new>
-#include <system_error>
 #include <vector>
 
 #include "base/progress.h"
@@ -543,7 +542,9 @@ void OptimizeWorker::start(uint32_t options) {
       }
       busy_ = false;
     });
-  } catch (const std::system_error&) {
+  } catch (...) {
+    // No thread (none to be had, or no memory for its state): nothing runs,
+    // so nothing is busy.
     busy_ = false;
     showWarning(text(Str::OptimizeNoTrialMemory));
   }

@@ -2,7 +2,7 @@
 // turn: no exception escapes, and the document is always either as it was or
 // as the edit leaves it, with a history that still takes it back exactly.
 // The same walk over reading a whole file (it is always closed again) and
-// over saving (nothing is left behind).
+// over saving (nothing is left behind) and starting a worker.
 #include <dirent.h>
 #include <gtest/gtest.h>
 
@@ -15,6 +15,7 @@
 #include "base/reporter.h"
 #include "document/history.h"
 #include "imaging/edits.h"
+#include "imaging/optimizer.h"
 #include "io/open_save.h"
 #include "testutil.h"
 
@@ -321,6 +322,36 @@ TEST(AllocationWalk, ASaveLeavesNothingBehindWhateverFails) {
         ASSERT_TRUE(saved);
         break;
       }
+    }
+  }
+}
+
+// Starting the optimizer's worker with each allocation on the owner's thread
+// failing in turn: nothing is thrown at the owner, and a worker that never
+// started is not waited for as busy.
+TEST(AllocationWalk, StartingTheOptimizerWorkerIsWholeOrNotAtAll) {
+  RecordingReporter quiet;
+  ScopedReporter scope(quiet);
+  const MergeOptions merge;
+  const GifWriteOptions gif;
+  for (long n = 0;; ++n) {
+    SCOPED_TRACE(n);
+    auto doc = document();
+    OptimizeWorker worker(*doc, quiet, merge, gif);
+    bool threw = false;
+    const bool finished = failing(n, [&] {
+      try {
+        worker.start(opt::CropFrames | opt::ShrinkPalettes);
+      } catch (...) {
+        threw = true;
+      }
+    });
+    ASSERT_FALSE(threw);
+    worker.wait();
+    ASSERT_FALSE(worker.busy());
+    if (finished) {
+      ASSERT_TRUE(worker.job().trialValid);
+      break;
     }
   }
 }
