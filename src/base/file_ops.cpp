@@ -58,7 +58,7 @@ bool WriteFile::create(const std::string& path, bool exclusive) {
   return fd_ >= 0;
 }
 
-bool WriteFile::createUnique(std::string& pathTemplate, int suffixLength) {
+bool WriteFile::createUnique(std::string& pathTemplate, int suffixLength, unsigned mode) {
   if (fd_ >= 0) close();
   written_ = 0;
   failed_ = false;
@@ -74,13 +74,14 @@ bool WriteFile::createUnique(std::string& pathTemplate, int suffixLength) {
   // made before the file, and short of memory this fails with ENOMEM.
   try {
     if (injected(Op::Create, pathTemplate)) return false;
-    // Created as any new file is (0666 less the umask, applied by the system):
-    // the mode needs no process-wide setting that other threads would see.
+    // The umask is applied by the system: the mode needs no process-wide
+    // setting that other threads would see.
     for (int attempt = 0; attempt < 100; ++attempt) {
       std::string name = pathTemplate;
       name.replace(end - 6, 6, randomName(6));
       path_ = name;
-      fd_ = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+      fd_ =
+          ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, static_cast<mode_t>(mode));
       if (fd_ >= 0) {
         pathTemplate.swap(name);
         return true;

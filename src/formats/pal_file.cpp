@@ -44,7 +44,7 @@ bool WritePaletteFile(const std::string& pathIn, const Palette& palette) {
   bool made;
   {
     fileops::WriteFile probe;
-    made = probe.createUnique(temp);
+    made = probe.createUnique(temp, 0, fileops::exists(path) ? 0600 : 0666);
   }
   if (made && writeFileBytes(temp, bytes)) {
     fileops::copyPermissions(temp, path);

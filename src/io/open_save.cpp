@@ -227,7 +227,8 @@ template <typename Write>
 bool writeThenReplace(const std::string& target, int type, Progress* progress, Write write) {
   // The rename needs only the folder: a file the user may not write (a locked
   // file, read-only or another's) would be replaced behind its back.
-  if (fileops::exists(target) && !fileops::openableForWriting(target)) {
+  const bool replacing = fileops::exists(target);
+  if (replacing && !fileops::openableForWriting(target)) {
     showWarning(format(Str::CannotWriteTo, target.c_str()));
     return false;
   }
@@ -244,7 +245,9 @@ bool writeThenReplace(const std::string& target, int type, Progress* progress, W
     sigaddset(&interrupts, SIGINT);
     sigaddset(&interrupts, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &interrupts, &before);
-    const bool created = probe.createUnique(temp, suffix);
+    // The copy of a file that exists is private until it takes that file's
+    // permissions: private content is never open to others meanwhile.
+    const bool created = probe.createUnique(temp, suffix, replacing ? 0600 : 0666);
     if (created) live.track(temp);
     pthread_sigmask(SIG_SETMASK, &before, nullptr);
     if (!created) {
