@@ -317,7 +317,9 @@ TEST(AllocationWalk, ASaveLeavesNothingBehindWhateverFails) {
       for (const auto& e : std::filesystem::directory_iterator(dir.path()))
         left.push_back(e.path().filename().string());
       ASSERT_EQ(left, std::vector<std::string>{name});
-      if (!saved) ASSERT_EQ(fbtest::readBytes(target), old);
+      if (!saved) {
+        ASSERT_EQ(fbtest::readBytes(target), old);
+      }
       if (finished) {
         ASSERT_TRUE(saved);
         break;
