@@ -2,10 +2,13 @@
 
 #include <limits.h>
 #include <signal.h>
+#include <pthread.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cstring>
+
+#include "base/file_ops.h"
 
 namespace fb {
 namespace {
@@ -68,6 +71,26 @@ void cleanUpOnInterrupt() {
   sigfillset(&sa.sa_mask);
   ::sigaction(SIGINT, &sa, nullptr);
   ::sigaction(SIGTERM, &sa, nullptr);
+}
+
+bool createLiveTemporary(std::string& pathTemplate, int suffixLength, unsigned mode,
+                         LiveTemporary& live) {
+  struct HeldInterrupts {
+    sigset_t before;
+    HeldInterrupts() {
+      sigset_t interrupts;
+      sigemptyset(&interrupts);
+      sigaddset(&interrupts, SIGINT);
+      sigaddset(&interrupts, SIGTERM);
+      pthread_sigmask(SIG_BLOCK, &interrupts, &before);
+    }
+    ~HeldInterrupts() { pthread_sigmask(SIG_SETMASK, &before, nullptr); }
+  } held;
+  fileops::WriteFile file;
+  if (!file.createUnique(pathTemplate, suffixLength, mode)) return false;
+  live.track(pathTemplate);
+  file.close();
+  return true;
 }
 
 }  // namespace fb

@@ -27,6 +27,13 @@ class LiveTemporary {
   int slot_ = -1;
 };
 
+// Creates a new file from `pathTemplate` (as fileops::WriteFile::createUnique,
+// which fills in the name) with `mode`, closed again, and makes it `live`'s.
+// Interrupts wait meanwhile, so that the file is never made and then missed.
+// False when it cannot be created.
+bool createLiveTemporary(std::string& pathTemplate, int suffixLength, unsigned mode,
+                         LiveTemporary& live);
+
 // Batch mode: SIGINT and SIGTERM remove every live temporary file and end the
 // program with the usual status, 128 + the signal's number.
 void cleanUpOnInterrupt();

@@ -6,7 +6,6 @@
 #include <cctype>
 #include <cerrno>
 #include <chrono>
-#include <csignal>
 #include <new>
 #include <thread>
 
@@ -235,26 +234,12 @@ bool writeThenReplace(const std::string& target, int type, Progress* progress, W
   std::string dir = fileops::directoryOf(target);
   std::string temp = dir + "/." + kTypes[type].extension + "-" + "XXXXXX." + kTypes[type].extension;
   LiveTemporary live;  // removed if the program is interrupted meanwhile
-  {
-    fileops::WriteFile probe;
-    int suffix = static_cast<int>(std::string(kTypes[type].extension).size()) + 1;
-    // An interrupt between creating the file and registering it would leave
-    // it behind: it waits until the file is registered.
-    sigset_t interrupts, before;
-    sigemptyset(&interrupts);
-    sigaddset(&interrupts, SIGINT);
-    sigaddset(&interrupts, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &interrupts, &before);
-    // The copy of a file that exists is private until it takes that file's
-    // permissions: private content is never open to others meanwhile.
-    const bool created = probe.createUnique(temp, suffix, replacing ? 0600 : 0666);
-    if (created) live.track(temp);
-    pthread_sigmask(SIG_SETMASK, &before, nullptr);
-    if (!created) {
-      showWarning(format(Str::CannotSaveTemporary, temp.c_str()));
-      return false;
-    }
-    probe.close();
+  const int suffix = static_cast<int>(std::string(kTypes[type].extension).size()) + 1;
+  // The copy of a file that exists is private until it takes that file's
+  // permissions: private content is never open to others meanwhile.
+  if (!createLiveTemporary(temp, suffix, replacing ? 0600 : 0666, live)) {
+    showWarning(format(Str::CannotSaveTemporary, temp.c_str()));
+    return false;
   }
   CountingReporter said(reporter());
   bool written = false;

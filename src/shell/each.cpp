@@ -96,15 +96,11 @@ bool processFile(const std::string& input, const std::string& target, const Plan
   }
   std::string staged = fileops::directoryOf(target) + "/.each-XXXXXX." + fileType(type).extension;
   LiveTemporary live;
-  {
-    fileops::WriteFile probe;
-    int suffix = static_cast<int>(std::string(fileType(type).extension).size()) + 1;
-    if (!probe.createUnique(staged, suffix)) {
-      showWarning(format(Str::CannotSaveTemporary, staged.c_str()));
-      return false;
-    }
-    live.track(staged);
-    probe.close();
+  // Private until it takes the permissions of what it replaces.
+  const int suffix = static_cast<int>(std::string(fileType(type).extension).size()) + 1;
+  if (!createLiveTemporary(staged, suffix, 0600, live)) {
+    showWarning(format(Str::CannotSaveTemporary, staged.c_str()));
+    return false;
   }
   auto fail = [&] {
     fileops::removeFile(staged);
