@@ -225,11 +225,11 @@ bool MainWindow::cmdInsert() {
 bool MainWindow::cmdSave() {
   if (!ctx_.hasDocument()) return true;
   // The save may clip frames and stamps the signature: nothing may read the document meanwhile.
-  ctx_.prepareChange();
-  bool clipped = framesOutsideScreen(*ctx_.animation());
   std::string before = ctx_.path();
-  bool ok;
+  bool ok, clipped;
   {
+    DocumentContext::ChangeScope changing(ctx_);
+    clipped = framesOutsideScreen(*ctx_.animation());
     ProgressDialog progress(this);
     ok = saveDocument(ctx_.openDocument(), &progress, saveAsDialog());
   }
@@ -240,10 +240,10 @@ bool MainWindow::cmdSave() {
 
 bool MainWindow::cmdSaveAs(int typeIndex) {
   if (!ctx_.hasDocument()) return false;
-  ctx_.prepareChange();
   std::string before = ctx_.path();
   bool ok;
   {
+    DocumentContext::ChangeScope changing(ctx_);
     ProgressDialog progress(this);
     ok = saveAs(ctx_.openDocument(), typeIndex, &progress, saveAsDialog());
   }

@@ -155,7 +155,8 @@ QVariant FrameListModel::data(const QModelIndex& index, int role) const {
     case Qt::AccessibleTextRole: return qformat(Str::PropFrameNumber, row + 1);
     case Qt::DecorationRole:
       if (QImage* image = cache_.object(row)) return *image;
-      if (!requested_.contains(row)) {
+      // Mid-change a frame may be half made or about to go.
+      if (!requested_.contains(row) && !ctx_.changing()) {
         requested_.insert(row);
         const_cast<ThumbnailMaker&>(maker_).request(generation_, row, f, boxFor(*f));
       }

@@ -161,6 +161,33 @@ class ViewSuite : public QObject {
              QString("帧 2\n延迟: 30"));
   }
 
+  // A long edit lets the window paint (the progress dialog pumps events): the
+  // filmstrip then must not hand the thumbnail thread frames the edit is
+  // changing or deleting.
+  void noThumbnailIsAskedForWhileAnEditRuns() {
+    Harness h;
+    MainWindow w;
+    w.show();
+    load(w, makeDoc(4, 8, 6));
+    FrameListModel* m = w.frameModel();
+    FilmstripView* strip = w.filmstrip();
+    int askedDuring = -1;
+    Edit e{"test", Change::everything(), [&](Animation& a, Progress*) {
+             a.frame(0)->delay = 7;
+             strip->doItemsLayout();
+             strip->grab();  // paints as the window would
+             askedDuring = m->pendingThumbnails();
+             return 1;
+           }};
+    QVERIFY(w.context().apply(e) == 1);
+    QCOMPARE(askedDuring, 0);
+    // Once the edit is over the same painting asks for them.
+    strip->doItemsLayout();
+    strip->grab();
+    m->finishThumbnails();
+    QVERIFY(m->hasThumbnail(0));
+  }
+
   void transparentPixelsShowTheChosenBackdrop() {
     Harness h;
     MainWindow w;
