@@ -14,6 +14,13 @@
 #include "imaging/edits.h"
 
 namespace fb {
+namespace {
+
+// The largest thumbnail made (64 MiB); the filmstrip scales it up beyond
+// that. A larger one would not fit the cache and be made again at every paint.
+constexpr int kMaxThumbnailBox = 4096;
+
+}  // namespace
 
 // ---- ThumbnailMaker ----
 
@@ -158,7 +165,8 @@ QVariant FrameListModel::data(const QModelIndex& index, int role) const {
       // Mid-change a frame may be half made or about to go.
       if (!requested_.contains(row) && !ctx_.changing()) {
         requested_.insert(row);
-        const_cast<ThumbnailMaker&>(maker_).request(generation_, row, f, boxFor(*f));
+        const_cast<ThumbnailMaker&>(maker_).request(generation_, row, f,
+                                                    std::min(boxFor(*f), kMaxThumbnailBox));
       }
       return {};
     case Qt::ToolTipRole: return tip(row);

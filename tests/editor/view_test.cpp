@@ -161,6 +161,21 @@ class ViewSuite : public QObject {
              QString("帧 2\n延迟: 30"));
   }
 
+  // At 400% a 2100 × 2100 frame shows 8400 pixels wide: its thumbnail must
+  // still be kept (the painter scales it), not made again at every paint.
+  void aLargeFrameAtHighZoomKeepsItsThumbnail() {
+    Harness h;
+    MainWindow w;
+    load(w, makeDoc(1, 2100, 2100));
+    act(w, cmd::Zoom400)->trigger();
+    QCOMPARE(w.zoomText(), QString("400%"));
+    QVERIFY(!thumbnailOf(w, 0).isNull());
+    QVERIFY(w.frameModel()->hasThumbnail(0));
+    QCOMPARE(w.frameModel()->pendingThumbnails(), 0);
+    QCOMPARE(w.frameModel()->data(w.frameModel()->index(0), FrameListModel::FrameSizeRole).toSize(),
+             QSize(8400, 8400));
+  }
+
   // A long edit lets the window paint (the progress dialog pumps events): the
   // filmstrip then must not hand the thumbnail thread frames the edit is
   // changing or deleting.
