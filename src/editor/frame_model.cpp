@@ -102,6 +102,7 @@ FrameListModel::~FrameListModel() { maker_.stop(); }
 void FrameListModel::stopWork() {
   maker_.stop();
   ++generation_;
+  if (!requested_.isEmpty()) dropped_ = true;
   requested_.clear();
 }
 
@@ -112,6 +113,7 @@ void FrameListModel::finishThumbnails() {
 
 void FrameListModel::reset() {
   stopWork();
+  dropped_ = false;  // the view asks for every row anew
   beginResetModel();
   cache_.clear();
   endResetModel();
@@ -127,6 +129,11 @@ void FrameListModel::refresh(const Change& change) {
     QModelIndex i = index(row);
     if (i.isValid()) emit dataChanged(i, i);
   }
+  // Thumbnails asked for before the change were forgotten with it: the view
+  // asks again for those it shows.
+  if (dropped_ && rowCount() > 0)
+    emit dataChanged(index(0), index(rowCount() - 1), {Qt::DecorationRole});
+  dropped_ = false;
 }
 
 void FrameListModel::setScale(double scale) {

@@ -2,6 +2,8 @@
 // download times, the preview's timing, the filmstrip's thumbnails, every
 // command by keyboard, and screenshots for a look.
 #include <QDir>
+#include <QLineEdit>
+#include <QSignalSpy>
 #include <QKeySequence>
 #include <QMenu>
 #include <QMenuBar>
@@ -11,6 +13,7 @@
 #include "editor/filmstrip_view.h"
 #include "editor/preview_window.h"
 #include "editor/progress_dialog.h"
+#include "editor/property_bar.h"
 #include "editor/ui_text.h"
 #include "io/options.h"
 #include "editor_fixture.h"
@@ -174,6 +177,31 @@ class ViewSuite : public QObject {
     QCOMPARE(w.frameModel()->pendingThumbnails(), 0);
     QCOMPARE(w.frameModel()->data(w.frameModel()->index(0), FrameListModel::FrameSizeRole).toSize(),
              QSize(8400, 8400));
+  }
+
+  // Thumbnails the view asked for and not yet delivered are forgotten when a
+  // change begins; after a change of one frame the view must be told to ask
+  // again for the others, or they stay blank until something repaints them.
+  void thumbnailsForgottenByAnEditAreAskedForAgain() {
+    Harness h;
+    MainWindow w;
+    load(w, makeDoc(4, 8, 6));
+    FrameListModel* m = w.frameModel();
+    for (int row = 0; row < 4; ++row) m->data(m->index(row), Qt::DecorationRole);
+    QCOMPARE(m->pendingThumbnails(), 4);
+    QSignalSpy spy(m, &QAbstractItemModel::dataChanged);
+    auto* delay = w.propertyBar()->findChild<QLineEdit*>("40046");
+    QVERIFY(delay);
+    delay->setText("55");
+    QTest::keyClick(delay, Qt::Key_Return);
+    QCOMPARE(w.context().frame(0)->delay, 55);
+    bool lastAskedAgain = false;
+    for (const QList<QVariant>& signal : spy) {
+      int first = signal[0].toModelIndex().row(), last = signal[1].toModelIndex().row();
+      if (first <= 3 && last >= 3) lastAskedAgain = true;
+    }
+    QVERIFY(lastAskedAgain);
+    QCOMPARE(thumbnailOf(w, 3), expected(*w.context().frame(3), 8));
   }
 
   // A long edit lets the window paint (the progress dialog pumps events): the
