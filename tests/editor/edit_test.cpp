@@ -143,6 +143,29 @@ class EditSuite : public QObject {
     QVERIFY(decodeFrames(lying) == nullptr);
     QByteArray extra = good + "x";
     QVERIFY(decodeFrames(extra) == nullptr);
+    // Offsets another program put there far off any screen: offset plus size
+    // would overflow where frames are drawn and clipped.
+    for (int32_t far : {INT32_MAX - 2, INT32_MIN + 2}) {
+      auto b = makeDoc(2);
+      b->frame(1)->left = far;
+      QVERIFY(decodeFrames(encodeFrames(*b, {0, 1})) == nullptr);
+      b->frame(1)->left = 0;
+      b->frame(1)->top = far;
+      QVERIFY(decodeFrames(encodeFrames(*b, {0, 1})) == nullptr);
+    }
+    // Through the Paste command: a beep, and the document stays as it was.
+    Harness h;
+    MainWindow w;
+    load(w, makeDoc(1));
+    auto b = makeDoc(2);
+    b->frame(1)->left = INT32_MAX - 2;
+    auto* mime = new QMimeData;
+    mime->setData(kFrameMime, encodeFrames(*b, {0, 1}));
+    QApplication::clipboard()->setMimeData(mime);
+    act(w, cmd::Paste)->trigger();
+    QCOMPARE(w.context().frameCount(), 1);
+    QCOMPARE(h.beeps, 1);
+    QVERIFY(!w.context().modified());
   }
 
   void dragToReorderIsOneUndoStep() {
@@ -235,6 +258,7 @@ class EditSuite : public QObject {
     // The view shows the same selection.
     QCOMPARE(w.filmstrip()->selectionModel()->selectedIndexes().size(), 2);
   }
+
 };
 
 }  // namespace
