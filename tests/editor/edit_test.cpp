@@ -2,7 +2,9 @@
 // take back and bring back exactly; the clipboard between documents and with
 // other programs; dragging frames; the property toolbar's checks.
 #include <QAbstractButton>
+#include <QContextMenuEvent>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMimeData>
 
 #include "document/rgba.h"
@@ -259,6 +261,33 @@ class EditSuite : public QObject {
     QCOMPARE(w.filmstrip()->selectionModel()->selectedIndexes().size(), 2);
   }
 
+  // The frame menu opened from the keyboard acts on the frames the user chose,
+  // not on whichever frame lies under the view's corner.
+  void frameMenuFromTheKeyboardKeepsTheSelection() {
+    Harness h;
+    MainWindow w;
+    w.show();
+    load(w, makeDoc(4));
+    FilmstripView* strip = w.filmstrip();
+    strip->doItemsLayout();
+    QCOMPARE(strip->indexAt(QPoint(5, 5)).row(), 0);
+    w.context().selectOnly(2);
+    QContextMenuEvent menuKey(QContextMenuEvent::Keyboard, QPoint(5, 5));
+    QApplication::sendEvent(strip->viewport(), &menuKey);
+    auto* menu = w.findChild<QMenu*>("106");
+    QVERIFY(menu && menu->isVisible());
+    QCOMPARE(w.context().selectedFrames(), std::vector<int>{2});
+    QAction* del = nullptr;
+    for (QAction* a : menu->actions())
+      if (a->objectName() == QString::number(cmd::Delete)) del = a;
+    QVERIFY(del && del->isEnabled());
+    menu->close();
+    del->trigger();
+    std::vector<int> delays;
+    for (int i = 0; i < w.context().frameCount(); ++i)
+      delays.push_back(w.context().frame(i)->delay);
+    QCOMPARE(delays, (std::vector<int>{10, 20, 40}));
+  }
 };
 
 }  // namespace
