@@ -88,7 +88,9 @@ bool MainWindow::saveChangesRule() {
                              : format(Str::EditorSaveChangesTo, ctx_.path().c_str());
   Answer a = reporter().ask(text(Str::EditorProgram), question, Icon::Warning,
                             Buttons::YesNoCancel, Answer::Cancel);
-  if (a == Answer::Yes) return cmdSave();  // a failed save counts as Cancel
+  // A failed save counts as Cancel; so does one that wrote only single
+  // pictures and left the animation itself unsaved.
+  if (a == Answer::Yes) return cmdSave() && !ctx_.modified();
   return a == Answer::No;
 }
 
