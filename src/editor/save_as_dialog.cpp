@@ -5,6 +5,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
+#include <QDir>
 #include <QFileInfo>
 #include <QFormLayout>
 #include <QGroupBox>
@@ -134,6 +135,13 @@ uint32_t SaveAsPanel::options() const {
   return o;
 }
 
+QString resolvedSavePath(const QString& typed, const QString& folder) {
+  QString path = typed;
+  if (path == "~" || path.startsWith("~/")) path = QDir::homePath() + path.mid(1);
+  if (QDir::isAbsolutePath(path) || folder.isEmpty()) return path;
+  return QDir(folder).filePath(path);
+}
+
 bool SaveAsPanelDialog::choose(const std::string& folder, const std::string& name, int& typeIndex,
                                uint32_t& options, std::string& chosenPath) {
   QString start = QString::fromStdString(folder.empty() ? name : folder + "/" + name);
@@ -141,7 +149,7 @@ bool SaveAsPanelDialog::choose(const std::string& folder, const std::string& nam
   if (panel.exec() != QDialog::Accepted || panel.path().isEmpty()) return false;
   typeIndex = panel.typeIndex();
   options = panel.options();
-  chosenPath = panel.path().toStdString();
+  chosenPath = spath(resolvedSavePath(panel.path(), qpath(folder)));
   return true;
 }
 
