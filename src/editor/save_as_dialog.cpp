@@ -95,6 +95,8 @@ SaveAsPanel::SaveAsPanel(QWidget* parent, const QString& path, int typeIndex, ui
   trueColour_->setChecked(options & saveopt::TrueColour);
 
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+  buttons->button(QDialogButtonBox::Ok)->setText(qtext(Str::ButtonOk));
+  buttons->button(QDialogButtonBox::Cancel)->setText(qtext(Str::ButtonCancel));
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(form);
   layout->addWidget(box);

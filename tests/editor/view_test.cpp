@@ -1,8 +1,10 @@
 // What the window shows and how it is reached: zoom, the status bar and the
 // download times, the preview's timing, the filmstrip's thumbnails, every
 // command by keyboard, and screenshots for a look.
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QKeySequence>
 #include <QMenu>
@@ -14,6 +16,7 @@
 #include "editor/preview_window.h"
 #include "editor/progress_dialog.h"
 #include "editor/property_bar.h"
+#include "editor/save_as_dialog.h"
 #include "editor/ui_text.h"
 #include "io/options.h"
 #include "editor_fixture.h"
@@ -260,6 +263,21 @@ class ViewSuite : public QObject {
     p.dialog()->cancel();  // the Cancel button, or Esc
     QVERIFY(!p.step());
     QVERIFY(p.cancelled());
+  }
+
+  // The buttons of the window's own dialogs read as the string table says,
+  // not in the toolkit's language.
+  void dialogButtonsReadFromTheStringTable() {
+    MainWindow w;
+    ProgressDialog p(&w, "working");
+    auto* cancel = p.dialog()->findChild<QPushButton*>();
+    QVERIFY(cancel);
+    QCOMPARE(cancel->text(), QString("取消"));
+    SaveAsPanel panel(&w, "a.gif", 1, 3);
+    auto* box = panel.findChild<QDialogButtonBox*>();
+    QVERIFY(box);
+    QCOMPARE(box->button(QDialogButtonBox::Ok)->text(), QString("确定"));
+    QCOMPARE(box->button(QDialogButtonBox::Cancel)->text(), QString("取消"));
   }
 
   void everyCommandFromTheKeyboard() {
