@@ -11,6 +11,11 @@ namespace fb {
 namespace {
 
 constexpr char kMagic[4] = {'F', 'B', 'F', '2'};
+// Offsets from the clipboard are bounded so that an offset plus a frame's
+// size never overflows in the sums drawing and saving make with them.
+constexpr int32_t kMaxOffset = 1 << 24;
+
+bool offsetAcceptable(int32_t v) { return v >= -kMaxOffset && v <= kMaxOffset; }
 
 class Writer {
  public:
@@ -136,7 +141,9 @@ std::unique_ptr<Animation> decodeFrames(const QByteArray& bytes) {
       f->controlFlags = r.u8();
       f->transparentIndex = r.u8();
       f->imageFlags = r.u8();
-      if (!r.ok || !sizeAcceptable(f->width, f->height) || f->delay < 0) return nullptr;
+      if (!r.ok || !sizeAcceptable(f->width, f->height) || f->delay < 0 ||
+          !offsetAcceptable(f->left) || !offsetAcceptable(f->top))
+        return nullptr;
       bool named = r.u8() != 0;
       std::vector<uint8_t> name;
       if (!r.bytes(name, -1)) return nullptr;

@@ -59,8 +59,11 @@ void DocumentContext::setModified(bool modified) {
 
 int DocumentContext::apply(const Edit& edit, Progress* progress) {
   if (!doc_.animation) return 0;
-  emit aboutToChange();
-  int result = runEdit(*doc_.animation, history_, edit, current_, progress);
+  int result;
+  {
+    ChangeScope scope(*this);
+    result = runEdit(*doc_.animation, history_, edit, current_, progress);
+  }
   if (result == 0) {
     // Taken back whole; the pictures may have seen the half-made change.
     if (pictures_) pictures_->clear();
@@ -78,10 +81,13 @@ bool DocumentContext::redo() { return step(true); }
 
 bool DocumentContext::step(bool redo) {
   if (!doc_.animation || !(redo ? history_.canRedo() : history_.canUndo())) return false;
-  emit aboutToChange();
   Change c;
-  bool done = redo ? history_.redo(*doc_.animation, current_, &c)
-                   : history_.undo(*doc_.animation, current_, &c);
+  bool done;
+  {
+    ChangeScope scope(*this);
+    done = redo ? history_.redo(*doc_.animation, current_, &c)
+                : history_.undo(*doc_.animation, current_, &c);
+  }
   if (!done) return false;
   doc_.modified = true;
   afterChange(c);

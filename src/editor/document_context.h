@@ -62,6 +62,24 @@ class DocumentContext : public QObject {
   void announce(const Change& change);
   // Call before changing the document by other means.
   void prepareChange() { emit aboutToChange(); }
+  // True while an edit, an undo step or a save is changing the document. The
+  // progress dialog lets the window paint meanwhile: nothing may start
+  // reading the document then (least of all a worker).
+  bool changing() const { return changing_ > 0; }
+  // Marks a change made by other means (a save) for its whole length.
+  class ChangeScope {
+   public:
+    explicit ChangeScope(DocumentContext& context) : ctx_(context) {
+      emit ctx_.aboutToChange();
+      ++ctx_.changing_;
+    }
+    ~ChangeScope() { --ctx_.changing_; }
+    ChangeScope(const ChangeScope&) = delete;
+    ChangeScope& operator=(const ChangeScope&) = delete;
+
+   private:
+    DocumentContext& ctx_;
+  };
 
   // ---- Current frame and selection ----
   int currentFrame() const { return current_; }
@@ -91,6 +109,7 @@ class DocumentContext : public QObject {
   OpenDocument doc_;
   History history_;
   int current_ = -1;
+  int changing_ = 0;
   std::unique_ptr<PictureCache> pictures_;
 };
 

@@ -88,7 +88,9 @@ bool MainWindow::saveChangesRule() {
                              : format(Str::EditorSaveChangesTo, ctx_.path().c_str());
   Answer a = reporter().ask(text(Str::EditorProgram), question, Icon::Warning,
                             Buttons::YesNoCancel, Answer::Cancel);
-  if (a == Answer::Yes) return cmdSave();  // a failed save counts as Cancel
+  // A failed save counts as Cancel; so does one that wrote only single
+  // pictures and left the animation itself unsaved.
+  if (a == Answer::Yes) return cmdSave() && !ctx_.modified();
   return a == Answer::No;
 }
 
@@ -225,11 +227,11 @@ bool MainWindow::cmdInsert() {
 bool MainWindow::cmdSave() {
   if (!ctx_.hasDocument()) return true;
   // The save may clip frames and stamps the signature: nothing may read the document meanwhile.
-  ctx_.prepareChange();
-  bool clipped = framesOutsideScreen(*ctx_.animation());
   std::string before = ctx_.path();
-  bool ok;
+  bool ok, clipped;
   {
+    DocumentContext::ChangeScope changing(ctx_);
+    clipped = framesOutsideScreen(*ctx_.animation());
     ProgressDialog progress(this);
     ok = saveDocument(ctx_.openDocument(), &progress, saveAsDialog());
   }
@@ -240,10 +242,10 @@ bool MainWindow::cmdSave() {
 
 bool MainWindow::cmdSaveAs(int typeIndex) {
   if (!ctx_.hasDocument()) return false;
-  ctx_.prepareChange();
   std::string before = ctx_.path();
   bool ok;
   {
+    DocumentContext::ChangeScope changing(ctx_);
     ProgressDialog progress(this);
     ok = saveAs(ctx_.openDocument(), typeIndex, &progress, saveAsDialog());
   }

@@ -148,6 +148,15 @@ void FilmstripView::dropEvent(QDropEvent* event) {
 }
 
 void FilmstripView::contextMenuEvent(QContextMenuEvent* event) {
+  // From the keyboard (the menu key, Shift+F10) the menu is for the selection
+  // as it stands, shown at the current frame: the point the event names is
+  // only a corner of the view, and the frame there is none of the user's.
+  if (event->reason() == QContextMenuEvent::Keyboard) {
+    QModelIndex current = currentIndex();
+    QPoint at = current.isValid() ? visualRect(current).center() : QPoint(0, 0);
+    emit contextMenuWanted(viewport()->mapToGlobal(at));
+    return;
+  }
   QModelIndex at = indexAt(event->pos());
   if (at.isValid() && !ctx_.isSelected(at.row())) ctx_.selectOnly(at.row());
   emit contextMenuWanted(event->globalPos());

@@ -14,6 +14,13 @@
 #include "imaging/edits.h"
 
 namespace fb {
+namespace {
+
+// The largest thumbnail made (64 MiB); the filmstrip scales it up beyond
+// that. A larger one would not fit the cache and be made again at every paint.
+constexpr int kMaxThumbnailBox = 4096;
+
+}  // namespace
 
 // ---- ThumbnailMaker ----
 
@@ -95,6 +102,7 @@ FrameListModel::~FrameListModel() { maker_.stop(); }
 void FrameListModel::stopWork() {
   maker_.stop();
   ++generation_;
+  if (!requested_.isEmpty()) dropped_ = true;
   requested_.clear();
 }
 
@@ -105,6 +113,7 @@ void FrameListModel::finishThumbnails() {
 
 void FrameListModel::reset() {
   stopWork();
+  dropped_ = false;  // the view asks for every row anew
   beginResetModel();
   cache_.clear();
   endResetModel();
@@ -120,6 +129,11 @@ void FrameListModel::refresh(const Change& change) {
     QModelIndex i = index(row);
     if (i.isValid()) emit dataChanged(i, i);
   }
+  // Thumbnails asked for before the change were forgotten with it: the view
+  // asks again for those it shows.
+  if (dropped_ && rowCount() > 0)
+    emit dataChanged(index(0), index(rowCount() - 1), {Qt::DecorationRole});
+  dropped_ = false;
 }
 
 void FrameListModel::setScale(double scale) {
@@ -155,9 +169,11 @@ QVariant FrameListModel::data(const QModelIndex& index, int role) const {
     case Qt::AccessibleTextRole: return qformat(Str::PropFrameNumber, row + 1);
     case Qt::DecorationRole:
       if (QImage* image = cache_.object(row)) return *image;
-      if (!requested_.contains(row)) {
+      // Mid-change a frame may be half made or about to go.
+      if (!requested_.contains(row) && !ctx_.changing()) {
         requested_.insert(row);
-        const_cast<ThumbnailMaker&>(maker_).request(generation_, row, f, boxFor(*f));
+        const_cast<ThumbnailMaker&>(maker_).request(generation_, row, f,
+                                                    std::min(boxFor(*f), kMaxThumbnailBox));
       }
       return {};
     case Qt::ToolTipRole: return tip(row);

@@ -109,6 +109,7 @@ class FrameListModel : public QAbstractListModel {
   quint64 generation_ = 1;
   mutable QCache<int, QImage> cache_;
   mutable QSet<int> requested_;
+  bool dropped_ = false;  // stopWork() forgot thumbnails the view had asked for
   ThumbnailMaker maker_;
 };
 

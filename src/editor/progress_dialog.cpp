@@ -3,10 +3,12 @@
 #include <QApplication>
 #include <QThread>
 
+#include "editor/ui_text.h"
+
 namespace fb {
 
 ProgressDialog::ProgressDialog(QWidget* parent, const QString& text) {
-  dialog_ = new QProgressDialog(text, QProgressDialog::tr("Cancel"), 0, 0, parent);
+  dialog_ = new QProgressDialog(text, qtext(Str::ButtonCancel), 0, 0, parent);
   dialog_->setObjectName("progressDialog");
   dialog_->setWindowModality(Qt::WindowModal);
   dialog_->setMinimumDuration(500);

@@ -5,6 +5,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
+#include <QDir>
 #include <QFileInfo>
 #include <QFormLayout>
 #include <QGroupBox>
@@ -94,6 +95,8 @@ SaveAsPanel::SaveAsPanel(QWidget* parent, const QString& path, int typeIndex, ui
   trueColour_->setChecked(options & saveopt::TrueColour);
 
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+  buttons->button(QDialogButtonBox::Ok)->setText(qtext(Str::ButtonOk));
+  buttons->button(QDialogButtonBox::Cancel)->setText(qtext(Str::ButtonCancel));
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(form);
   layout->addWidget(box);
@@ -134,6 +137,13 @@ uint32_t SaveAsPanel::options() const {
   return o;
 }
 
+QString resolvedSavePath(const QString& typed, const QString& folder) {
+  QString path = typed;
+  if (path == "~" || path.startsWith("~/")) path = QDir::homePath() + path.mid(1);
+  if (QDir::isAbsolutePath(path) || folder.isEmpty()) return path;
+  return QDir(folder).filePath(path);
+}
+
 bool SaveAsPanelDialog::choose(const std::string& folder, const std::string& name, int& typeIndex,
                                uint32_t& options, std::string& chosenPath) {
   QString start = QString::fromStdString(folder.empty() ? name : folder + "/" + name);
@@ -141,7 +151,7 @@ bool SaveAsPanelDialog::choose(const std::string& folder, const std::string& nam
   if (panel.exec() != QDialog::Accepted || panel.path().isEmpty()) return false;
   typeIndex = panel.typeIndex();
   options = panel.options();
-  chosenPath = panel.path().toStdString();
+  chosenPath = spath(resolvedSavePath(panel.path(), qpath(folder)));
   return true;
 }
 

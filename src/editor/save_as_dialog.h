@@ -35,6 +35,11 @@ class SaveAsPanel : public QDialog {
   QCheckBox* trueColour_;
 };
 
+// The path a typed name stands for: a name without a folder goes into
+// `folder`, the one the dialog showed (not the program's working folder), and
+// "~/" is the home folder.
+QString resolvedSavePath(const QString& typed, const QString& folder);
+
 // The engine's SaveAsDialog shown as the panel above.
 class SaveAsPanelDialog : public SaveAsDialog {
  public:

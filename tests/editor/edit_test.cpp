@@ -2,7 +2,9 @@
 // take back and bring back exactly; the clipboard between documents and with
 // other programs; dragging frames; the property toolbar's checks.
 #include <QAbstractButton>
+#include <QContextMenuEvent>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMimeData>
 
 #include "document/rgba.h"
@@ -143,6 +145,29 @@ class EditSuite : public QObject {
     QVERIFY(decodeFrames(lying) == nullptr);
     QByteArray extra = good + "x";
     QVERIFY(decodeFrames(extra) == nullptr);
+    // Offsets another program put there far off any screen: offset plus size
+    // would overflow where frames are drawn and clipped.
+    for (int32_t far : {INT32_MAX - 2, INT32_MIN + 2}) {
+      auto b = makeDoc(2);
+      b->frame(1)->left = far;
+      QVERIFY(decodeFrames(encodeFrames(*b, {0, 1})) == nullptr);
+      b->frame(1)->left = 0;
+      b->frame(1)->top = far;
+      QVERIFY(decodeFrames(encodeFrames(*b, {0, 1})) == nullptr);
+    }
+    // Through the Paste command: a beep, and the document stays as it was.
+    Harness h;
+    MainWindow w;
+    load(w, makeDoc(1));
+    auto b = makeDoc(2);
+    b->frame(1)->left = INT32_MAX - 2;
+    auto* mime = new QMimeData;
+    mime->setData(kFrameMime, encodeFrames(*b, {0, 1}));
+    QApplication::clipboard()->setMimeData(mime);
+    act(w, cmd::Paste)->trigger();
+    QCOMPARE(w.context().frameCount(), 1);
+    QCOMPARE(h.beeps, 1);
+    QVERIFY(!w.context().modified());
   }
 
   void dragToReorderIsOneUndoStep() {
@@ -234,6 +259,34 @@ class EditSuite : public QObject {
     QCOMPARE(w.context().selectedFrames(), (std::vector<int>{1, 3}));
     // The view shows the same selection.
     QCOMPARE(w.filmstrip()->selectionModel()->selectedIndexes().size(), 2);
+  }
+
+  // The frame menu opened from the keyboard acts on the frames the user chose,
+  // not on whichever frame lies under the view's corner.
+  void frameMenuFromTheKeyboardKeepsTheSelection() {
+    Harness h;
+    MainWindow w;
+    w.show();
+    load(w, makeDoc(4));
+    FilmstripView* strip = w.filmstrip();
+    strip->doItemsLayout();
+    QCOMPARE(strip->indexAt(QPoint(5, 5)).row(), 0);
+    w.context().selectOnly(2);
+    QContextMenuEvent menuKey(QContextMenuEvent::Keyboard, QPoint(5, 5));
+    QApplication::sendEvent(strip->viewport(), &menuKey);
+    auto* menu = w.findChild<QMenu*>("106");
+    QVERIFY(menu && menu->isVisible());
+    QCOMPARE(w.context().selectedFrames(), std::vector<int>{2});
+    QAction* del = nullptr;
+    for (QAction* a : menu->actions())
+      if (a->objectName() == QString::number(cmd::Delete)) del = a;
+    QVERIFY(del && del->isEnabled());
+    menu->close();
+    del->trigger();
+    std::vector<int> delays;
+    for (int i = 0; i < w.context().frameCount(); ++i)
+      delays.push_back(w.context().frame(i)->delay);
+    QCOMPARE(delays, (std::vector<int>{10, 20, 40}));
   }
 };
 

@@ -7,6 +7,7 @@
 
 #include "document/pictures.h"
 #include "editor/recent_files.h"
+#include "io/open_save.h"
 #include "editor_fixture.h"
 #include "editor_suites.h"
 
@@ -125,6 +126,21 @@ class FileSuite : public QObject {
     h.reporter.queueAnswer(Answer::Cancel);
     QVERIFY(!w.close());
     QVERIFY(h.reporter.contains("Save changes to untitled animation?"));
+
+    // Yes, then Save As each frame to its own numbered picture: the animation
+    // itself was not saved (it stays modified and untitled), so nothing closes.
+    h.saveAs.path = h.dir.file("frames.bmp");
+    h.saveAs.type = kTypeBmp;
+    h.saveAs.options = saveopt::Numbered;
+    load(w, makeDoc(2));
+    w.context().setModified(true);
+    h.reporter.clear();
+    h.reporter.queueAnswer(Answer::Yes);
+    QVERIFY(!w.runCommand(cmd::Restart));
+    QCOMPARE(h.saveAs.calls, 1);
+    QVERIFY(w.context().hasDocument());
+    QVERIFY(w.context().modified());
+    QVERIFY(w.context().path().empty());
   }
 
   void recentFileRules() {

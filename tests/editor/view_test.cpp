@@ -1,7 +1,11 @@
 // What the window shows and how it is reached: zoom, the status bar and the
 // download times, the preview's timing, the filmstrip's thumbnails, every
 // command by keyboard, and screenshots for a look.
+#include <QDialogButtonBox>
 #include <QDir>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
 #include <QKeySequence>
 #include <QMenu>
 #include <QMenuBar>
@@ -11,6 +15,8 @@
 #include "editor/filmstrip_view.h"
 #include "editor/preview_window.h"
 #include "editor/progress_dialog.h"
+#include "editor/property_bar.h"
+#include "editor/save_as_dialog.h"
 #include "editor/ui_text.h"
 #include "io/options.h"
 #include "editor_fixture.h"
@@ -161,6 +167,73 @@ class ViewSuite : public QObject {
              QString("帧 2\n延迟: 30"));
   }
 
+  // At 400% a 2100 × 2100 frame shows 8400 pixels wide: its thumbnail must
+  // still be kept (the painter scales it), not made again at every paint.
+  void aLargeFrameAtHighZoomKeepsItsThumbnail() {
+    Harness h;
+    MainWindow w;
+    load(w, makeDoc(1, 2100, 2100));
+    act(w, cmd::Zoom400)->trigger();
+    QCOMPARE(w.zoomText(), QString("400%"));
+    QVERIFY(!thumbnailOf(w, 0).isNull());
+    QVERIFY(w.frameModel()->hasThumbnail(0));
+    QCOMPARE(w.frameModel()->pendingThumbnails(), 0);
+    QCOMPARE(w.frameModel()->data(w.frameModel()->index(0), FrameListModel::FrameSizeRole).toSize(),
+             QSize(8400, 8400));
+  }
+
+  // Thumbnails the view asked for and not yet delivered are forgotten when a
+  // change begins; after a change of one frame the view must be told to ask
+  // again for the others, or they stay blank until something repaints them.
+  void thumbnailsForgottenByAnEditAreAskedForAgain() {
+    Harness h;
+    MainWindow w;
+    load(w, makeDoc(4, 8, 6));
+    FrameListModel* m = w.frameModel();
+    for (int row = 0; row < 4; ++row) m->data(m->index(row), Qt::DecorationRole);
+    QCOMPARE(m->pendingThumbnails(), 4);
+    QSignalSpy spy(m, &QAbstractItemModel::dataChanged);
+    auto* delay = w.propertyBar()->findChild<QLineEdit*>("40046");
+    QVERIFY(delay);
+    delay->setText("55");
+    QTest::keyClick(delay, Qt::Key_Return);
+    QCOMPARE(w.context().frame(0)->delay, 55);
+    bool lastAskedAgain = false;
+    for (const QList<QVariant>& signal : spy) {
+      int first = signal[0].toModelIndex().row(), last = signal[1].toModelIndex().row();
+      if (first <= 3 && last >= 3) lastAskedAgain = true;
+    }
+    QVERIFY(lastAskedAgain);
+    QCOMPARE(thumbnailOf(w, 3), expected(*w.context().frame(3), 8));
+  }
+
+  // A long edit lets the window paint (the progress dialog pumps events): the
+  // filmstrip then must not hand the thumbnail thread frames the edit is
+  // changing or deleting.
+  void noThumbnailIsAskedForWhileAnEditRuns() {
+    Harness h;
+    MainWindow w;
+    w.show();
+    load(w, makeDoc(4, 8, 6));
+    FrameListModel* m = w.frameModel();
+    FilmstripView* strip = w.filmstrip();
+    int askedDuring = -1;
+    Edit e{"test", Change::everything(), [&](Animation& a, Progress*) {
+             a.frame(0)->delay = 7;
+             strip->doItemsLayout();
+             strip->grab();  // paints as the window would
+             askedDuring = m->pendingThumbnails();
+             return 1;
+           }};
+    QVERIFY(w.context().apply(e) == 1);
+    QCOMPARE(askedDuring, 0);
+    // Once the edit is over the same painting asks for them.
+    strip->doItemsLayout();
+    strip->grab();
+    m->finishThumbnails();
+    QVERIFY(m->hasThumbnail(0));
+  }
+
   void transparentPixelsShowTheChosenBackdrop() {
     Harness h;
     MainWindow w;
@@ -190,6 +263,21 @@ class ViewSuite : public QObject {
     p.dialog()->cancel();  // the Cancel button, or Esc
     QVERIFY(!p.step());
     QVERIFY(p.cancelled());
+  }
+
+  // The buttons of the window's own dialogs read as the string table says,
+  // not in the toolkit's language.
+  void dialogButtonsReadFromTheStringTable() {
+    MainWindow w;
+    ProgressDialog p(&w, "working");
+    auto* cancel = p.dialog()->findChild<QPushButton*>();
+    QVERIFY(cancel);
+    QCOMPARE(cancel->text(), QString("取消"));
+    SaveAsPanel panel(&w, "a.gif", 1, 3);
+    auto* box = panel.findChild<QDialogButtonBox*>();
+    QVERIFY(box);
+    QCOMPARE(box->button(QDialogButtonBox::Ok)->text(), QString("确定"));
+    QCOMPARE(box->button(QDialogButtonBox::Cancel)->text(), QString("取消"));
   }
 
   void everyCommandFromTheKeyboard() {

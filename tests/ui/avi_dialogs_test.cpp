@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
@@ -10,6 +11,7 @@
 #include <QSpinBox>
 #include <QTest>
 
+#include "base/file_ops.h"
 #include "base/prefs.h"
 #include "base/progress.h"
 #include "base/settings_file.h"
@@ -237,6 +239,38 @@ class AviDialogsTest : public QObject {
     // Only the panel knows of the audio: the save took its choice.
     QVERIFY(dialog.aviChoice()->includeAudio);
     QVERIFY(aviHasAudioStream(doc.path));
+  }
+
+  // A bare name typed into the panel goes into the folder it showed, not into
+  // the program's working folder; "~/" is the home folder.
+  void aTypedNameGoesIntoTheFolderShown() {
+    fbui::FreshSettings settings;
+    fbtest::TempDir dir;
+    OpenDocument doc;
+    doc.animation = fbui::blankAnimation(2);
+    doc.path = dir.file("first.gif");
+    History history(20);
+    RecordingReporter reporter;
+    EditRunner runner = [&](const Edit& e) {
+      return runEdit(*doc.animation, history, e, 0, nullptr);
+    };
+    struct Typed : QtSaveAsDialog {
+      using QtSaveAsDialog::QtSaveAsDialog;
+      bool choose(const std::string& folder, const std::string& name, int& type, uint32_t& options,
+                  std::string& chosen) override {
+        auto d = make(folder, name, type, options);
+        find<QLineEdit>(d.get(), "saveName")->setText("typed.gif");
+        d->accept();
+        return finish(*d, type, options, chosen);
+      }
+    } dialog(*doc.animation, runner, nullptr, reporter);
+    ScopedReporter scope(reporter);
+    QVERIFY(saveAs(doc, kTypeGif, nullptr, &dialog));
+    QCOMPARE(doc.path, dir.file("typed.gif"));
+    QVERIFY(fileops::exists(dir.file("typed.gif")));
+    QCOMPARE(resolvedSavePath("~/a.gif", "/x"), QDir::homePath() + "/a.gif");
+    QCOMPARE(resolvedSavePath("/y/a.gif", "/x"), QString("/y/a.gif"));
+    QCOMPARE(resolvedSavePath("sub/a.gif", "/x"), QString("/x/sub/a.gif"));
   }
 };
 

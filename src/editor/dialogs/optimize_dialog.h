@@ -41,7 +41,8 @@ class OptimizeDialog : public TrialDialog {
   // Waits for a running trial and shows its result now.
   void finishTrial();
   bool trialRunning() const { return worker().busy(); }
-  bool trialValid() const { return job_.trialValid && !worker().busy(); }
+  // busy() first: while the worker runs it writes the job.
+  bool trialValid() const { return !worker().busy() && job_.trialValid; }
   // The options of the valid trial.
   uint32_t validTrialOptions() const { return job_.options; }
   int trialsStarted() const { return trialsStarted_; }

@@ -62,6 +62,7 @@ QtSaveAsDialog::QtSaveAsDialog(Animation& document, EditRunner runEdit, AviCodec
 std::unique_ptr<AviSaveAsPanel> QtSaveAsDialog::make(const std::string& folder,
                                                      const std::string& name, int typeIndex,
                                                      uint32_t options) {
+  folder_ = qpath(folder);
   const QString start = qpath(folder.empty() ? name : folder + "/" + name);
   return std::make_unique<AviSaveAsPanel>(parent_, start, typeIndex, options, doc_, runEdit_,
                                           chooser_, reporter_);
@@ -73,7 +74,7 @@ bool QtSaveAsDialog::finish(AviSaveAsPanel& panel, int& typeIndex, uint32_t& opt
   if (panel.result() != QDialog::Accepted || panel.path().isEmpty()) return false;
   typeIndex = panel.typeIndex();
   options = panel.options();
-  chosenPath = spath(panel.path());
+  chosenPath = spath(resolvedSavePath(panel.path(), folder_));
   avi_ = panel.aviChoice();
   return true;
 }

@@ -57,6 +57,7 @@ class QtSaveAsDialog : public SaveAsDialog {
   AviCodecChooser* chooser_;
   Reporter& reporter_;
   QWidget* parent_;
+  QString folder_;  // the folder the panel started in: typed names go there
   std::optional<AviSaveOptions> avi_;
 };
 
