@@ -1,6 +1,5 @@
 #include "editor/save_as_dialog.h"
 
-#include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
@@ -132,17 +131,6 @@ uint32_t SaveAsPanel::options() const {
   }
   if (trueColour_->isChecked()) o |= saveopt::TrueColour;
   return o;
-}
-
-bool SaveAsPanelDialog::choose(const std::string& folder, const std::string& name, int& typeIndex,
-                               uint32_t& options, std::string& chosenPath) {
-  QString start = QString::fromStdString(folder.empty() ? name : folder + "/" + name);
-  SaveAsPanel panel(QApplication::activeWindow(), start, typeIndex, options);
-  if (panel.exec() != QDialog::Accepted || panel.path().isEmpty()) return false;
-  typeIndex = panel.typeIndex();
-  options = panel.options();
-  chosenPath = panel.path().toStdString();
-  return true;
 }
 
 }  // namespace fb
