@@ -1,9 +1,8 @@
 #include "editor/choosers.h"
 
 #include <QColorDialog>
+#include <QDialog>
 #include <QFileDialog>
-
-#include "editor/save_as_dialog.h"
 
 namespace fb {
 namespace {
@@ -44,6 +43,7 @@ class QtFileChooser : public FileChooser {
 };
 
 FileChooser* gFileChooser = nullptr;
+DialogRunner gDialogRunner;
 MergeChooser* gMergeChooser = nullptr;
 SaveAsDialog* gSaveAsDialog = nullptr;
 
@@ -58,10 +58,14 @@ void setFileChooser(FileChooser* chooser) { gFileChooser = chooser; }
 MergeChooser* mergeChooser() { return gMergeChooser; }
 void setMergeChooser(MergeChooser* chooser) { gMergeChooser = chooser; }
 
-SaveAsDialog* saveAsDialog() {
-  static SaveAsPanelDialog standard;
-  return gSaveAsDialog ? gSaveAsDialog : &standard;
+int runModal(QDialog& dialog) {
+  if (gDialogRunner) return gDialogRunner(dialog);
+  // Not the virtual exec(): an override that checks first calls runModal.
+  return dialog.QDialog::exec();
 }
+void setDialogRunner(DialogRunner runner) { gDialogRunner = std::move(runner); }
+
+SaveAsDialog* saveAsDialog() { return gSaveAsDialog; }
 void setSaveAsDialog(SaveAsDialog* dialog) { gSaveAsDialog = dialog; }
 
 }  // namespace fb

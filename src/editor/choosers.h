@@ -6,7 +6,9 @@
 #include <QColor>
 #include <QString>
 #include <QStringList>
+#include <functional>
 
+class QDialog;
 class QWidget;
 
 namespace fb {
@@ -34,12 +36,21 @@ class FileChooser {
 FileChooser& fileChooser();
 void setFileChooser(FileChooser* chooser);  // null: the Qt dialogs
 
-// The palette-merge and frame-size questions of frame insertion; null (the
-// default) lets the engine take the stored answers.
+// Every modal dialog of the editor and its dialogs opens through runModal:
+// exec() unless a runner is set, which answers the dialog instead (sets its
+// controls, accepts or rejects it) and returns its result. A dialog whose own
+// exec() checks something before it opens calls runModal(*this) from there,
+// and its callers call its exec().
+using DialogRunner = std::function<int(QDialog&)>;
+int runModal(QDialog& dialog);
+void setDialogRunner(DialogRunner runner);  // empty: exec()
+
+// The palette-merge and frame-size questions of frame insertion: the one set
+// here, else null. The main window installs its own while it lives.
 MergeChooser* mergeChooser();
 void setMergeChooser(MergeChooser* chooser);
 
-// The Save As dialog; the editor's own one unless another is set.
+// A Save As dialog set here replaces the window's own; null when none is set.
 SaveAsDialog* saveAsDialog();
 void setSaveAsDialog(SaveAsDialog* dialog);
 

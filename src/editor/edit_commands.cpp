@@ -81,7 +81,7 @@ bool MainWindow::cmdPaste() {
   ProgressDialog progress(this);
   if (!ctx_.hasDocument()) {
     // Into an empty window: the frames become a new, unsaved animation.
-    if (mergePalettes(nullptr, *pasted, 0, mergeChooser(), &progress, merge) != 1) return false;
+    if (mergePalettes(nullptr, *pasted, 0, merger(), &progress, merge) != 1) return false;
     ctx_.setDocument(std::move(pasted), std::string());
     ctx_.setModified(true);
     return true;
@@ -90,7 +90,7 @@ bool MainWindow::cmdPaste() {
   int before = ctx_.frameCount();
   int at = ctx_.currentFrame() >= 0 ? ctx_.currentFrame() : before;
   auto sources = std::make_shared<std::unique_ptr<Animation>>(std::move(pasted));
-  Edit e = insertEdit(sources, ctx_.currentFrame(), mergeChooser(), merge);
+  Edit e = insertEdit(sources, ctx_.currentFrame(), merger(), merge);
   e.name = text(Str::UndoPaste);
   if (ctx_.apply(e, &progress) != 1) return false;
   ctx_.setSelection(indexRange(at, std::min(count, ctx_.frameCount() - before)), at);
@@ -195,7 +195,7 @@ bool MainWindow::cmdProperty(int id) {
       if (selected.empty()) return false;
       Change c = Change::frameContent(selected);
       c.header = !on;  // colours move into the global palette
-      MergeChooser* chooser = mergeChooser();
+      MergeChooser* chooser = merger();
       MergeOptions merge = mergeOptionsFromPreferences();
       return ctx_.apply({text(Str::UndoLocalPalette), c,
                          [selected, on, chooser, merge](Animation& doc, Progress*) {

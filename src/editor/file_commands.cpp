@@ -13,8 +13,9 @@
 #include "base/prefs.h"
 #include "base/settings_file.h"
 #include "editor/choosers.h"
-#include "editor/dialogs/help.h"
 #include "editor/command_table.h"
+#include "editor/dialogs/help.h"
+#include "editor/dialogs/save_as_dialog.h"
 #include "editor/frame_model.h"
 #include "editor/main_window.h"
 #include "editor/preview_window.h"
@@ -71,12 +72,6 @@ Str filterOf(int id) {
     case cmd::OpenAniCursor: return Str::FilterAniCursor;
     default: return Str::Count_;
   }
-}
-
-std::vector<int> range(int first, int count) {
-  std::vector<int> out;
-  for (int k = 0; k < count; ++k) out.push_back(first + k);
-  return out;
 }
 
 }  // namespace
@@ -177,13 +172,13 @@ bool MainWindow::openFiles(const QStringList& paths) {
   std::unique_ptr<Animation> rest = std::move(first->nextAnimation);
   int result = 1;
   if (rest) {
-    result = insertAnimations(*first, rest, -1, mergeChooser(), &progress, merge);
+    result = insertAnimations(*first, rest, -1, merger(), &progress, merge);
     first->playCount = merge.defaultPlayCount;
   } else {
     bool trueColour = false;
     for (Frame* f = firstFrame(*first); f; f = nextFrame(f))
       if (f->hasRgb() && !f->dib) trueColour = true;
-    if (trueColour) result = mergePalettes(nullptr, *first, 0, mergeChooser(), &progress, merge);
+    if (trueColour) result = mergePalettes(nullptr, *first, 0, merger(), &progress, merge);
   }
   if (result != 1) return false;
   bool single = paths.size() == 1;
@@ -208,7 +203,7 @@ bool MainWindow::insertFiles(const QStringList& paths, int position) {
   int at = position < 0 || position > before ? before : position;
   auto sources = std::make_shared<std::unique_ptr<Animation>>(std::move(first));
   ProgressDialog progress(this);
-  if (ctx_.apply(insertEdit(sources, position < 0 ? -1 : at, mergeChooser(),
+  if (ctx_.apply(insertEdit(sources, position < 0 ? -1 : at, merger(),
                             mergeOptionsFromPreferences()),
                  &progress) != 1)
     return false;
@@ -224,17 +219,33 @@ bool MainWindow::cmdInsert() {
   return insertFiles(chosen, ctx_.currentFrame());
 }
 
+bool MainWindow::withSaveAsDialog(const std::function<bool(SaveAsDialog*)>& save) {
+  if (SaveAsDialog* set = saveAsDialog()) return save(set);
+  ui::QtAviCodecChooser codecs(this);
+  // The AVI panel's fix is an edit; the save goes on with the document
+  // left alone by background work.
+  ui::QtSaveAsDialog own(
+      *ctx_.animation(),
+      [this](const Edit& e) {
+        int result = ctx_.apply(e);
+        ctx_.prepareChange();
+        return result;
+      },
+      &codecs, reporter(), this);
+  return save(&own);
+}
+
 bool MainWindow::cmdSave() {
   if (!ctx_.hasDocument()) return true;
   // The save may clip frames and stamps the signature: nothing may read the document meanwhile.
   std::string before = ctx_.path();
-  bool ok, clipped;
-  {
+  bool clipped = false;
+  bool ok = withSaveAsDialog([&](SaveAsDialog* dialog) {
     DocumentContext::ChangeScope changing(ctx_);
     clipped = framesOutsideScreen(*ctx_.animation());
     ProgressDialog progress(this);
-    ok = saveDocument(ctx_.openDocument(), &progress, saveAsDialog());
-  }
+    return saveDocument(ctx_.openDocument(), &progress, dialog);
+  });
   if (ok && ctx_.path() != before && !ctx_.path().empty()) afterOpen(ctx_.path());
   ctx_.announce(clipped ? Change::everything() : Change());
   return ok;
@@ -243,12 +254,11 @@ bool MainWindow::cmdSave() {
 bool MainWindow::cmdSaveAs(int typeIndex) {
   if (!ctx_.hasDocument()) return false;
   std::string before = ctx_.path();
-  bool ok;
-  {
+  bool ok = withSaveAsDialog([&](SaveAsDialog* dialog) {
     DocumentContext::ChangeScope changing(ctx_);
     ProgressDialog progress(this);
-    ok = saveAs(ctx_.openDocument(), typeIndex, &progress, saveAsDialog());
-  }
+    return saveAs(ctx_.openDocument(), typeIndex, &progress, dialog);
+  });
   if (ok && !ctx_.path().empty() && ctx_.path() != before) afterOpen(ctx_.path());
   ctx_.announce(Change());
   return ok;

@@ -16,10 +16,11 @@
 #include "base/file_ops.h"
 #include "base/number_format.h"
 #include "base/prefs.h"
+#include "editor/choosers.h"
 #include "editor/clipboard.h"
 #include "editor/command_table.h"
+#include "editor/dialogs/merge_dialogs.h"
 #include "editor/filmstrip_view.h"
-#include "editor/preview_window.h"
 #include "editor/frame_model.h"
 #include "editor/preview_window.h"
 #include "editor/property_bar.h"
@@ -49,6 +50,7 @@ constexpr Speed kSpeeds[] = {{"14.4K", 14400}, {"28.8K", 28800},  {"33.6K", 3360
 MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
   setObjectName("Flickbook");
   setAcceptDrops(true);
+  merge_ = std::make_unique<ui::QtMergeChooser>(reporter(), this);
   model_ = new FrameListModel(ctx_, this);
   strip_ = new FilmstripView(ctx_, model_, this);
   setCentralWidget(strip_);
@@ -127,6 +129,11 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
 MainWindow::~MainWindow() {
   closePreview();
   stopBackground();
+}
+
+MergeChooser* MainWindow::merger() {
+  MergeChooser* set = mergeChooser();
+  return set ? set : merge_.get();
 }
 
 QAction* MainWindow::action(int id) const {
@@ -479,6 +486,10 @@ bool MainWindow::runCommand(int id) {
     case cmd::CentreAll: return ctx_.hasDocument() && ctx_.apply(centreAllEdit()) != 0;
     case cmd::Reverse: return ctx_.frameCount() >= 2 && ctx_.apply(reverseEdit()) != 0;
     case cmd::Unoptimize: return cmdUnoptimize();
+    case cmd::Optimize: return cmdOptimize();
+    case cmd::ReduceColours: return cmdReduceColours();
+    case cmd::Thin: return cmdFrameCount();
+    case cmd::Preferences: return cmdPreferences();
     case cmd::Preview: return cmdPreview(false);
     case cmd::PreviewSelected: return cmdPreview(true);
     case cmd::PropertyToolbar: togglePropertyBar(); return true;

@@ -5,6 +5,7 @@
 
 #include <QMainWindow>
 #include <QPointer>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -22,6 +23,11 @@ class QMenu;
 
 namespace fb {
 
+class MergeChooser;
+class SaveAsDialog;
+namespace ui {
+class QtMergeChooser;
+}
 class FilmstripView;
 class FrameListModel;
 
@@ -67,6 +73,9 @@ class MainWindow : public QMainWindow {
   // Commands whose dialogs or operations come later all end here, so that
   // wiring one is a single change.
   void runDialogCommand(int id);
+  // The palette-merge and frame-size questions of insertion, paste and open:
+  // the window's own dialogs unless another chooser was set.
+  MergeChooser* merger();
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -95,6 +104,9 @@ class MainWindow : public QMainWindow {
   bool cmdInsert();
   bool cmdSave();
   bool cmdSaveAs(int typeIndex);
+  // Runs `save` with the Save As dialog (the window's own, with the AVI panel,
+  // unless another was set); the document may be changed by the panel's fix.
+  bool withSaveAsDialog(const std::function<bool(SaveAsDialog*)>& save);
   bool cmdRevert();
   bool cmdRestart();
   bool cmdRecent(int n);
@@ -112,6 +124,12 @@ class MainWindow : public QMainWindow {
   bool cmdUnoptimize();
   bool cmdProperty(int id);
   bool applyToSelected(const std::string& name, std::function<bool(Frame&)> change);
+
+  // Commands that open the dialogs (dialog_commands.cpp).
+  bool cmdOptimize();
+  bool cmdReduceColours();
+  bool cmdFrameCount();
+  bool cmdPreferences();
 
   // View commands (view_commands.cpp).
   bool cmdPreview(bool selectedOnly);
@@ -137,6 +155,7 @@ class MainWindow : public QMainWindow {
   std::vector<QAction*> recentActions_;
   std::map<int, QAction*> actions_;
   SizeWorker size_;
+  std::unique_ptr<ui::QtMergeChooser> merge_;
   int zoom_ = 0;
   bool clipboardHasFrames_ = false;
 };

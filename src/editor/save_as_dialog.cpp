@@ -1,6 +1,5 @@
 #include "editor/save_as_dialog.h"
 
-#include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
@@ -142,17 +141,6 @@ QString resolvedSavePath(const QString& typed, const QString& folder) {
   if (path == "~" || path.startsWith("~/")) path = QDir::homePath() + path.mid(1);
   if (QDir::isAbsolutePath(path) || folder.isEmpty()) return path;
   return QDir(folder).filePath(path);
-}
-
-bool SaveAsPanelDialog::choose(const std::string& folder, const std::string& name, int& typeIndex,
-                               uint32_t& options, std::string& chosenPath) {
-  QString start = QString::fromStdString(folder.empty() ? name : folder + "/" + name);
-  SaveAsPanel panel(QApplication::activeWindow(), start, typeIndex, options);
-  if (panel.exec() != QDialog::Accepted || panel.path().isEmpty()) return false;
-  typeIndex = panel.typeIndex();
-  options = panel.options();
-  chosenPath = spath(resolvedSavePath(panel.path(), qpath(folder)));
-  return true;
 }
 
 }  // namespace fb

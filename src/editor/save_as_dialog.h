@@ -1,4 +1,4 @@
-// The Save As dialog: a file name (typed, or chosen with the file dialog),
+// The Save As panel: a file name (typed, or chosen with the file dialog),
 // the type table, and the options panel of the save options word (whole
 // animation or first frame, numbered files, filmstrip with its orientation and
 // frames per row, 24-bit colour).
@@ -39,12 +39,5 @@ class SaveAsPanel : public QDialog {
 // `folder`, the one the dialog showed (not the program's working folder), and
 // "~/" is the home folder.
 QString resolvedSavePath(const QString& typed, const QString& folder);
-
-// The engine's SaveAsDialog shown as the panel above.
-class SaveAsPanelDialog : public SaveAsDialog {
- public:
-  bool choose(const std::string& folder, const std::string& name, int& typeIndex,
-              uint32_t& options, std::string& chosenPath) override;
-};
 
 }  // namespace fb

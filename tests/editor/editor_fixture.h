@@ -6,9 +6,11 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QColor>
+#include <QDialog>
 #include <QStringList>
 #include <QTest>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -96,6 +98,28 @@ class ScriptedSaveAs : public fb::SaveAsDialog {
   }
 };
 
+// Answers the modal dialogs in turn: each answer sets the dialog's controls
+// and accepts or rejects it. A dialog without an answer is cancelled, so no
+// test ever waits on one; `shown` says which opened (their object names).
+class ScriptedDialogs {
+ public:
+  using Answer = std::function<void(QDialog&)>;
+  std::deque<Answer> answers;
+  QStringList shown;
+  int run(QDialog& d) {
+    shown << d.objectName();
+    if (answers.empty()) {
+      d.reject();
+    } else {
+      Answer a = std::move(answers.front());
+      answers.pop_front();
+      a(d);
+      if (d.isVisible()) d.reject();  // an answer that left it open cancels it
+    }
+    return d.result();
+  }
+};
+
 // Installs the recording reporter and scripted choosers for one test, with
 // settings in memory and the preferences at their defaults.
 class Harness {
@@ -107,6 +131,7 @@ class Harness {
     fb::setGlobalReporter(&reporter);
     fb::setFileChooser(&files);
     fb::setSaveAsDialog(&saveAs);
+    fb::setDialogRunner([this](QDialog& d) { return dialogs.run(d); });
     fb::setBeepHook([this] { ++beeps; });
     QApplication::clipboard()->clear();
   }
@@ -114,11 +139,13 @@ class Harness {
     fb::setGlobalReporter(nullptr);
     fb::setFileChooser(nullptr);
     fb::setSaveAsDialog(nullptr);
+    fb::setDialogRunner(nullptr);
     fb::setBeepHook(nullptr);
   }
   fb::RecordingReporter reporter;
   ScriptedFiles files;
   ScriptedSaveAs saveAs;
+  ScriptedDialogs dialogs;
   int beeps = 0;
   fbtest::TempDir dir;
 };

@@ -13,12 +13,14 @@ std::unique_ptr<QObject> makeEnablingSuite();
 std::unique_ptr<QObject> makeFileSuite();
 std::unique_ptr<QObject> makeEditSuite();
 std::unique_ptr<QObject> makeViewSuite();
+std::unique_ptr<QObject> makeDialogSuite();
 
 inline std::map<std::string, std::function<std::unique_ptr<QObject>()>> suites() {
   return {{"Enabling", makeEnablingSuite},
           {"Files", makeFileSuite},
           {"Editing", makeEditSuite},
-          {"View", makeViewSuite}};
+          {"View", makeViewSuite},
+          {"Dialogs", makeDialogSuite}};
 }
 
 }  // namespace edtest

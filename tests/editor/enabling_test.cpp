@@ -131,8 +131,8 @@ class EnablingSuite : public QObject {
     MainWindow w;
     load(w, makeDoc(3));
     const std::string before = docDigest(w);
-    for (int id : {cmd::Optimize, cmd::ReduceColours, cmd::Preferences, cmd::FrameFlipH,
-                   cmd::PingPong, cmd::Blend, cmd::AnimationProperties}) {
+    for (int id : {cmd::FrameFlipH, cmd::PingPong, cmd::Blend, cmd::AnimationProperties,
+                   cmd::Timing, cmd::GlobalPalette}) {
       QVERIFY(on(w, id));
       h.reporter.clear();
       QVERIFY(!w.runCommand(id));

@@ -12,6 +12,7 @@
 #include <QStyle>
 #include <QVBoxLayout>
 
+#include "editor/choosers.h"
 #include "editor/dialogs/widgets.h"
 #include "editor/ui_text.h"
 #include "io/options.h"
@@ -262,7 +263,7 @@ avi::CompressOptions CodecDialog::options() const {
 bool QtAviCodecChooser::choose(const std::vector<avi::EncoderInfo>& encoders,
                                avi::CompressOptions& options) {
   CodecDialog dlg(encoders, options, parent_);
-  if (dlg.exec() != QDialog::Accepted) return false;
+  if (runModal(dlg) != QDialog::Accepted) return false;
   options = dlg.options();
   return true;
 }

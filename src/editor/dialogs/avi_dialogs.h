@@ -84,7 +84,7 @@ class AviExportPanel : public QWidget {
 //   QtAviCodecChooser codecs(this);
 //   AviSettingsDialog dlg(*ctx.animation(), [&](const Edit& e) { return ctx.apply(e); }, &codecs,
 //                         reporter(), this);
-//   if (dlg.exec() == QDialog::Accepted) save with dlg.options() as SaveOptions::aviPanel;
+//   if (runModal(dlg) == QDialog::Accepted) save with dlg.options() as SaveOptions::aviPanel;
 class AviSettingsDialog : public QDialog {
  public:
   AviSettingsDialog(Animation& document, EditRunner runEdit, AviCodecChooser* chooser,

@@ -2,7 +2,7 @@
 // frame before it.
 //
 //   FrameCountDialog dlg(*ctx.animation(), reporter(), this);
-//   if (dlg.exec() == QDialog::Accepted) ctx.apply(dlg.edit());
+//   if (runModal(dlg) == QDialog::Accepted) ctx.apply(dlg.edit());
 #pragma once
 
 #include <QDialog>

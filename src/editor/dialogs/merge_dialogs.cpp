@@ -6,6 +6,7 @@
 #include <QVBoxLayout>
 
 #include "base/prefs.h"
+#include "editor/choosers.h"
 #include "editor/dialogs/palette_controls.h"
 #include "editor/dialogs/widgets.h"
 #include "editor/ui_text.h"
@@ -74,7 +75,7 @@ void QtMergeChooser::remember(const SizeChoice& c) {
 
 MergeChooser::MethodChoice QtMergeChooser::chooseMergeMethod(uint32_t suggested) {
   MergeMethodDialog dlg(suggested, reporter_, parent_);
-  dlg.exec();
+  runModal(dlg);
   MethodChoice c = dlg.choice();
   remember(c);
   return c;
@@ -82,7 +83,7 @@ MergeChooser::MethodChoice QtMergeChooser::chooseMergeMethod(uint32_t suggested)
 
 MergeChooser::SizeChoice QtMergeChooser::chooseSizeConflict(bool suggestGrow) {
   SizeConflictDialog dlg(suggestGrow, parent_);
-  dlg.exec();
+  runModal(dlg);
   SizeChoice c = dlg.choice();
   remember(c);
   return c;

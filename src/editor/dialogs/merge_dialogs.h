@@ -2,8 +2,8 @@
 // merge method) and "帧尺寸冲突" (dialog 108, frames larger than the
 // animation), and the chooser that asks them for the engine.
 //
-//   QtMergeChooser chooser(reporter(), this);  // kept by the window
-//   setMergeChooser(&chooser);  // insertion, paste and open ask with it
+//   QtMergeChooser chooser(reporter(), this);  // kept by the window, which
+//   // asks with it on insertion, paste and open (unless setMergeChooser set another)
 #pragma once
 
 #include <QDialog>

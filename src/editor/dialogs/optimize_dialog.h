@@ -5,7 +5,7 @@
 // Background work on the document stops first (the worker reads it):
 //   ctx.prepareChange();
 //   OptimizeDialog dlg(*ctx.animation(), optimizeOptionsFromPreferences(), reporter(), this);
-//   if (dlg.exec() == QDialog::Accepted && dlg.edit()) ctx.apply(*dlg.edit());
+//   if (runModal(dlg) == QDialog::Accepted && dlg.edit()) ctx.apply(*dlg.edit());
 #pragma once
 
 #include <QDialog>

@@ -9,6 +9,7 @@
 #include <QSpinBox>
 #include <QVBoxLayout>
 
+#include "editor/choosers.h"
 #include "editor/dialogs/widgets.h"
 #include "editor/ui_text.h"
 #include "formats/image_files.h"
@@ -71,7 +72,10 @@ MergeMethodPanel::MergeMethodPanel(Reporter& reporter, QWidget* parent)
 
   connect(fixed_, &QRadioButton::toggled, this, &MergeMethodPanel::fixedChosen);
   connect(load, &QPushButton::clicked, this, [this] { loadFixedPaletteFromFile(this, reporter_); });
-  connect(edit, &QPushButton::clicked, this, [this] { FixedPaletteDialog(this).exec(); });
+  connect(edit, &QPushButton::clicked, this, [this] {
+    FixedPaletteDialog dlg(this);
+    runModal(dlg);
+  });
 }
 
 void MergeMethodPanel::setWord(uint32_t word) {

@@ -14,7 +14,6 @@
 #include "editor/dialogs/palette_controls.h"
 #include "editor/dialogs/widgets.h"
 #include "editor/ui_text.h"
-#include "gif/gif_writer.h"
 #include "imaging/palette_merge.h"
 #include "io/options.h"
 
@@ -55,8 +54,8 @@ void showColour(QPushButton* button, uint32_t c) {
 
 }  // namespace
 
-PreferencesDialog::PreferencesDialog(Reporter& reporter, OpenDocument* document, QWidget* parent)
-    : QDialog(parent), reporter_(reporter), document_(document) {
+PreferencesDialog::PreferencesDialog(Reporter& reporter, QWidget* parent)
+    : QDialog(parent), reporter_(reporter) {
   setObjectName("preferences");
   setWindowTitle(qtext(Str::PrefsTitle));
   tabs_ = new QTabWidget(this);
@@ -386,23 +385,12 @@ void PreferencesDialog::accept() {
       !makeDefaultForGif(QCoreApplication::applicationFilePath()))
     reporter_.message(text(Str::CaptionError), text(Str::AssociationFailed), Icon::Warning);
 
-  // Interlacing turned off: no frame of the open document stays interlaced.
-  const bool interlaceOff =
-      (before_[pref::GeneralOptions] & kInterlace) && !(words_[pref::GeneralOptions] & kInterlace);
-  if (interlaceOff && document_ && document_->animation) {
-    Animation& a = *document_->animation;
-    for (int i = 0; i < a.frameCount(); ++i) {
-      Frame* f = a.frame(i);
-      if (!f->interlaced()) continue;
-      f->imageFlags &= static_cast<uint8_t>(~0x40);
-      documentChanged_ = true;
-    }
-    if (documentChanged_) {
-      document_->modified = true;
-      encodedSize(a, true, nullptr, gifWriteOptionsFromPreferences());
-    }
-  }
   QDialog::accept();
+}
+
+bool PreferencesDialog::interlaceTurnedOff() const {
+  return result() == QDialog::Accepted && (before_[pref::GeneralOptions] & kInterlace) &&
+         !(words_[pref::GeneralOptions] & kInterlace);
 }
 
 bool PreferencesDialog::frameTipsShown() const {

@@ -2,12 +2,11 @@
 // preference word's bits (or a stored setting); OK checks the typed values
 // and writes the words that changed.
 //
-//   ctx.prepareChange();
-//   PreferencesDialog dlg(reporter(), &ctx.openDocument(), this);
-//   if (dlg.exec() == QDialog::Accepted) {
+//   PreferencesDialog dlg(reporter(), this);
+//   if (runModal(dlg) == QDialog::Accepted) {
 //     ctx.applyUndoLevels();
 //     showFrameTips(dlg.frameTipsShown());
-//     if (dlg.documentChanged()) ctx.announce(Change::allFrameFields());
+//     if (dlg.interlaceTurnedOff()) clear the open document's interlace flags (one undo step);
 //   }
 #pragma once
 
@@ -16,7 +15,6 @@
 
 #include "base/reporter.h"
 #include "editor/dialogs/purpose.h"
-#include "io/save_document.h"
 
 class QCheckBox;
 class QDoubleSpinBox;
@@ -34,17 +32,15 @@ class SteppedSpinBox;
 
 class PreferencesDialog : public QDialog {
  public:
-  // `document` (may be null): the open document, whose frames lose their
-  // interlace flag when interlacing is turned off.
-  PreferencesDialog(Reporter& reporter, OpenDocument* document, QWidget* parent = nullptr);
+  explicit PreferencesDialog(Reporter& reporter, QWidget* parent = nullptr);
 
   void accept() override;
 
   // After OK.
   bool frameTipsShown() const;
-  // The document was changed (interlace flags removed): it is marked
-  // modified and its size counted again; the views need a refresh.
-  bool documentChanged() const { return documentChanged_; }
+  // Interlacing was allowed and no longer is: the window takes the flag off
+  // every frame of the open document.
+  bool interlaceTurnedOff() const;
 
   QTabWidget* pages() const { return tabs_; }
 
@@ -56,11 +52,9 @@ class PreferencesDialog : public QDialog {
   void updateTipBoxes();
 
   Reporter& reporter_;
-  OpenDocument* document_;
   PrefWords before_;  // as the dialog opened
   PrefWords words_;   // as the controls say
   Purpose shownPurpose_;
-  bool documentChanged_ = false;
   bool wasDefaultForGif_ = false;
   double shownFrameRate_ = 0;
   int shownJpegStep_ = 0;

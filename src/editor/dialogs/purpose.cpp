@@ -4,6 +4,7 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
+#include "editor/choosers.h"
 #include "editor/dialogs/widgets.h"
 #include "editor/ui_text.h"
 #include "imaging/palette_merge.h"
@@ -101,7 +102,8 @@ void PurposeDialog::accept() {
 
 void askPurposeOnFirstRun(QWidget* parent) {
   if (prefGet(pref::MoreOptions) & kFirstRunAsked) return;
-  PurposeDialog(parent).exec();
+  PurposeDialog dlg(parent);
+  runModal(dlg);
   prefSetBits(pref::MoreOptions, kFirstRunAsked, true);
 }
 

@@ -10,6 +10,7 @@
 
 #include "base/number_format.h"
 #include "base/prefs.h"
+#include "editor/choosers.h"
 #include "editor/dialogs/widgets.h"
 #include "editor/ui_text.h"
 #include "imaging/edits.h"
@@ -125,7 +126,7 @@ int ReduceColoursDialog::exec() {
     reporter_.message(text(Str::NonReducibleCaption), text(Str::NonReducible), Icon::Warning);
     return QDialog::Rejected;
   }
-  return QDialog::exec();
+  return runModal(*this);
 }
 
 int ReduceColoursDialog::colours() const {
@@ -233,7 +234,7 @@ void ReduceColoursDialog::finishPreview() {
 
 void ReduceColoursDialog::chooseLocked() {
   LockedColoursDialog dlg(doc_, locked_, shown_, this);
-  if (dlg.exec() == QDialog::Accepted) setLockedColours(dlg.colours());
+  if (runModal(dlg) == QDialog::Accepted) setLockedColours(dlg.colours());
 }
 
 void ReduceColoursDialog::accept() {

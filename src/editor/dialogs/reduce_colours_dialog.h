@@ -6,7 +6,8 @@
 //   ctx.prepareChange();
 //   ReduceColoursDialog dlg(*ctx.animation(), reporter(), this);
 //   if (dlg.exec() == QDialog::Accepted) ctx.apply(dlg.edit());
-// exec() shows "Non-reducible Palette" and returns Rejected for palettes of 2 or fewer entries.
+// exec() shows "Non-reducible Palette" and returns Rejected for palettes of 2 or fewer
+// entries; otherwise it opens through runModal.
 #pragma once
 
 #include <QDialog>

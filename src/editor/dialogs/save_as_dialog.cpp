@@ -6,6 +6,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "editor/choosers.h"
 #include "editor/ui_text.h"
 #include "io/open_save.h"
 
@@ -82,7 +83,7 @@ bool QtSaveAsDialog::finish(AviSaveAsPanel& panel, int& typeIndex, uint32_t& opt
 bool QtSaveAsDialog::choose(const std::string& folder, const std::string& name, int& typeIndex,
                             uint32_t& options, std::string& chosenPath) {
   auto panel = make(folder, name, typeIndex, options);
-  panel->exec();
+  runModal(*panel);
   return finish(*panel, typeIndex, options, chosenPath);
 }
 
