@@ -35,4 +35,18 @@ bool WritePaletteFile(const std::string& path, const Palette& palette) {
   return false;
 }
 
+bool LoadPaletteFileInto(Animation& animation, PaletteTarget target, const std::string& path) {
+  if (!targetPalette(animation, target)) return false;
+  std::unique_ptr<Palette> p;
+  if (!ReadPaletteFile(path, p)) return false;
+  return replacePaletteColours(animation, target,
+                               std::vector<Rgb>(p->entries.begin(), p->entries.begin() + p->count));
+}
+
+bool SavePaletteFileFrom(const Animation& animation, PaletteTarget target,
+                         const std::string& path) {
+  const Palette* p = targetPalette(animation, target);
+  return p && WritePaletteFile(path, *p);
+}
+
 }  // namespace fb

@@ -147,6 +147,42 @@ constexpr Entry kTable[] = {
     {Str::ImageEncodeError,
      "There was an unexpected error encoding to %s. Try saving to another format."},
     {Str::ImageTooLarge, "The animation is too large to be saved as %s."},
+
+    {Str::EditNoMemory, "Not enough memory to change the animation."},
+    {Str::EditNoFrame, "There is no frame %d."},
+    {Str::EditSizeInvalid, "Widths and heights must be from 1 to 65535 pixels."},
+    {Str::EditResultTooLarge, "The result would be too large to hold in memory."},
+    {Str::EditCropOutsideScreen,
+     "The rectangle %d,%d,%d,%d must be at least one pixel and lie within the animation "
+     "(%d x %d)."},
+    {Str::EditCropOutsideFrame,
+     "The rectangle %d,%d,%d,%d must be at least one pixel and lie within the frame (%d x %d)."},
+    {Str::EditPositionInvalid, "A frame's position must be from 0 to 65535."},
+    {Str::EditNeedsTwoFrames, "This needs an animation of at least two frames."},
+    {Str::BlendNoFrames, "The animation to blend in has no frames."},
+    {Str::TimingBadLine,
+     "Line %d of the timing file is not a delay: \"%s\". Each line holds one delay in "
+     "hundredths of a second, from 0 to 65535."},
+    {Str::TimingCountWrong, "The timing file holds %d delays, but the animation has %d frames."},
+    {Str::TimingTooLarge, "The timing file is too large to be one."},
+    {Str::InvalidDelayCaption, "无效延迟值"},
+    {Str::InvalidDelay, "延迟必须在范围0 到65535内。."},
+    {Str::InvalidPlayCountCaption, "错误重复值"},
+    {Str::InvalidPlayCount,
+     "The number of iterations must be in the range from 0 to 65536. Recall that 0 means "
+     "continuous loop."},
+    {Str::DisposalInvalid, "The disposal method must be from 0 to 3."},
+    {Str::TransparentIndexInvalid, "The transparent colour index must be from 0 to 255."},
+    {Str::BackgroundIndexInvalid, "The background colour index must be from 0 to 255."},
+    {Str::NoGlobalPalette, "The animation has no global palette."},
+    {Str::NoLocalPaletteToEdit, "The frame has no local palette."},
+    {Str::PaletteEntriesInvalid,
+     "A palette holds entries 0 to 255: %d colours from entry %d do not fit."},
+    {Str::PaletteOrderInvalid, "The new order must name every entry of the palette once."},
+    {Str::PixelOutsideFrame, "The point %d,%d lies outside the frame (%d x %d)."},
+    {Str::ColourIndexInvalid, "Colour %d is not in the palette (%d colours)."},
+    {Str::NoSuchComment, "There is no comment %d."},
+    {Str::FrameNotIndexed, "The frame has no indexed pixels to edit."},
 };
 
 constexpr auto kIndex = [] {

@@ -130,6 +130,35 @@ enum class Str : int {
   ImageEncodeError,
   ImageTooLarge,
 
+  // Editing: frame transforms, blend, timing files, palettes, pixels, properties
+  EditNoMemory,
+  EditNoFrame,  // "%d": a 1-based frame number
+  EditSizeInvalid,
+  EditResultTooLarge,
+  EditCropOutsideScreen,  // "%d,%d,%d,%d" the rectangle, "%d x %d" the screen
+  EditCropOutsideFrame,   // the same with the frame's size
+  EditPositionInvalid,
+  EditNeedsTwoFrames,
+  BlendNoFrames,
+  TimingBadLine,     // "%d": the line, "%s": its text
+  TimingCountWrong,  // "%d" delays, "%d" frames
+  TimingTooLarge,
+  InvalidDelayCaption,
+  InvalidDelay,
+  InvalidPlayCountCaption,
+  InvalidPlayCount,
+  DisposalInvalid,
+  TransparentIndexInvalid,
+  BackgroundIndexInvalid,
+  NoGlobalPalette,
+  NoLocalPaletteToEdit,
+  PaletteEntriesInvalid,  // "%d" colours from entry "%d"
+  PaletteOrderInvalid,
+  PixelOutsideFrame,   // "%d,%d" the point, "%d x %d" the frame
+  ColourIndexInvalid,  // "%d" the index, "%d" the palette's colours
+  NoSuchComment,       // "%d": a 1-based comment number
+  FrameNotIndexed,
+
   Count_
 };
 
