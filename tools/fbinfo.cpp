@@ -8,6 +8,16 @@
 //     --thin N       remove every N-th frame, keeping the running time
 //     --reduce N     reduce every palette to N colours (2..256)
 //     --dither       dither when reducing (with --reduce)
+//     --rotate 90|180|270  turn the whole animation clockwise
+//     --flip h|v     mirror the whole animation left-right (h) or upside down (v)
+//     --crop X,Y,W,H crop the animation to the rectangle
+//     --resize WxH   resize the animation (nearest pixel; --bicubic for bicubic)
+//     --centre       centre every frame on the screen
+//     --reverse      reverse the frame order
+//     --ping-pong    play forwards then backwards
+//     --blend FILE   blend the animation of FILE into this one (the stored blend options)
+//     --load-timing FILE, --save-timing FILE   the frames' delays from or to a timing file
+//     --html         print the HTML snippet for the file
 //     --write OUT    save the document as OUT (the type from its extension; an AVI
 //                    with the stored compression, after "Fix for AVI" when needed)
 //     --avi-audio F  interleave the audio of file F into the AVI written
@@ -40,16 +50,21 @@
 #include "base/progress.h"
 #include "base/settings_file.h"
 #include "document/animation.h"
+#include "document/frame_order.h"
 #include "document/player.h"
 #include "formats/avi.h"
+#include "formats/html_snippet.h"
 #include "formats/image_files.h"
 #include "formats/png_rgba.h"
+#include "formats/timing_file.h"
 #include "gif/gif_reader.h"
 #include "gif/gif_writer.h"
+#include "imaging/blend.h"
 #include "imaging/frame_count.h"
 #include "imaging/optimizer.h"
 #include "imaging/palette_merge.h"
 #include "imaging/reduce.h"
+#include "imaging/transform.h"
 #include "imaging/unoptimize.h"
 #include "io/open_save.h"
 #include "io/options.h"
@@ -69,6 +84,18 @@ void usage() {
       "  --thin N       remove every N-th frame, keeping the running time\n"
       "  --reduce N     reduce every palette to N colours (2..256)\n"
       "  --dither       dither when reducing (with --reduce)\n"
+      "  --rotate 90|180|270  turn the whole animation clockwise\n"
+      "  --flip h|v     mirror the animation left-right (h) or upside down (v)\n"
+      "  --crop X,Y,W,H crop the animation to the rectangle\n"
+      "  --resize WxH   resize the animation (nearest pixel)\n"
+      "  --bicubic      resize with bicubic resampling (with --resize)\n"
+      "  --centre       centre every frame on the screen\n"
+      "  --reverse      reverse the frame order\n"
+      "  --ping-pong    play forwards then backwards\n"
+      "  --blend FILE   blend the animation of FILE into this one\n"
+      "  --load-timing FILE   every frame's delay from a timing file\n"
+      "  --save-timing FILE   the frames' delays to a timing file\n"
+      "  --html         print the HTML snippet\n"
       "  (operations run in the order given, before the outputs)\n"
       "  --write OUT    save the document as OUT (the type from its extension; an AVI\n"
       "                 with the stored compression, after \"Fix for AVI\" when needed)\n"
@@ -252,6 +279,43 @@ int printPaletteFile(const std::string& path) {
   return 0;
 }
 
+// Reads a document as the editor opens it: true-colour frames join palettes.
+// The reader's result, kReadFailed when it cannot be used.
+int openDocument(const std::string& path, std::unique_ptr<Animation>& a) {
+  int result;
+  {
+    StderrProgress progress;
+    result = openFile(path, a, &progress, openOptionsFromPreferences());
+  }
+  if (result == kReadFailed || !a) return kReadFailed;
+  bool trueColour = false;
+  for (Frame* f = firstFrame(*a); f; f = nextFrame(f))
+    if (f->hasRgb() && !f->dib) trueColour = true;
+  if (trueColour) {
+    StderrProgress progress;
+    if (mergePalettes(nullptr, *a, 0, nullptr, &progress, mergeOptionsFromPreferences()) != 1)
+      return kReadFailed;
+  }
+  return result;
+}
+
+// "X,Y,W,H" or "WxH" as whole numbers; false when the text is not exactly that.
+bool parseNumbers(const std::string& s, char separator, std::vector<int>& out, size_t count) {
+  out.clear();
+  size_t pos = 0;
+  while (out.size() < count) {
+    size_t end = out.size() + 1 < count ? s.find(separator, pos) : s.size();
+    if (end == std::string::npos || end == pos) return false;
+    std::string part = s.substr(pos, end - pos);
+    char* stop = nullptr;
+    long v = std::strtol(part.c_str(), &stop, 10);
+    if (*stop || v < -1000000 || v > 1000000) return false;
+    out.push_back(static_cast<int>(v));
+    pos = end + 1;
+  }
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -260,7 +324,8 @@ int main(int argc, char** argv) {
   std::vector<std::function<bool(Animation&)>> operations;
   bool quiet = false;
   bool keep24 = false;
-  bool dither = false;  // read when --reduce runs, wherever it stands
+  bool dither = false;   // read when --reduce runs, wherever it stands
+  bool bicubic = false;  // read when --resize runs, wherever it stands
   uint32_t saveWord = saveopt::WholeAnimation;
   int jpegQuality = 0;
   bool psdLayerMask = false, iconAsIs = false, iconNoPng = false;
@@ -334,6 +399,91 @@ int main(int argc, char** argv) {
       });
     } else if (arg == "--dither") {
       dither = true;
+    } else if (arg == "--rotate") {
+      std::string v;
+      value(v);
+      Rotation r;
+      if (v == "90")
+        r = Rotation::Clockwise90;
+      else if (v == "180")
+        r = Rotation::Half;
+      else if (v == "270")
+        r = Rotation::Anticlockwise90;
+      else {
+        std::fprintf(stderr, "fbinfo: --rotate takes 90, 180 or 270, not %s\n", v.c_str());
+        return 2;
+      }
+      operations.push_back([r](Animation& a) { return rotateAnimation(a, r); });
+    } else if (arg == "--flip") {
+      std::string v;
+      value(v);
+      if (v != "h" && v != "v") {
+        std::fprintf(stderr, "fbinfo: --flip takes h or v, not %s\n", v.c_str());
+        return 2;
+      }
+      FlipAxis axis = v == "h" ? FlipAxis::Horizontal : FlipAxis::Vertical;
+      operations.push_back([axis](Animation& a) { return flipAnimation(a, axis); });
+    } else if (arg == "--crop") {
+      std::string v;
+      value(v);
+      std::vector<int> n;
+      if (!parseNumbers(v, ',', n, 4)) {
+        std::fprintf(stderr, "fbinfo: --crop takes X,Y,W,H, not %s\n", v.c_str());
+        return 2;
+      }
+      Rect r{n[0], n[1], n[2], n[3]};
+      operations.push_back([r](Animation& a) { return cropAnimation(a, r); });
+    } else if (arg == "--resize") {
+      std::string v;
+      value(v);
+      std::vector<int> n;
+      if (!parseNumbers(v, 'x', n, 2)) {
+        std::fprintf(stderr, "fbinfo: --resize takes WxH, not %s\n", v.c_str());
+        return 2;
+      }
+      operations.push_back([n, &bicubic](Animation& a) {
+        ResizeOptions o;
+        o.filter = bicubic ? ResizeFilter::Bicubic : ResizeFilter::Nearest;
+        return resizeAnimation(a, n[0], n[1], o);
+      });
+    } else if (arg == "--bicubic") {
+      bicubic = true;
+    } else if (arg == "--centre") {
+      operations.push_back([](Animation& a) {
+        centreFrames(a);
+        return true;
+      });
+    } else if (arg == "--reverse") {
+      operations.push_back([](Animation& a) { return reverseAnimation(a); });
+    } else if (arg == "--ping-pong") {
+      operations.push_back([](Animation& a) { return pingPong(a); });
+    } else if (arg == "--blend") {
+      std::string file;
+      value(file);
+      operations.push_back([file](Animation& a) {
+        std::unique_ptr<Animation> other;
+        if (openDocument(file, other) == kReadFailed) return false;
+        StderrProgress progress;
+        return blendAnimation(a, *other, blendOptionsFromPreferences(), nullptr, &progress) == 1;
+      });
+    } else if (arg == "--load-timing") {
+      std::string file;
+      value(file);
+      operations.push_back([file](Animation& a) {
+        return loadTimingFile(a, file, documentDefaultsFromPreferences().timeBase);
+      });
+    } else if (arg == "--save-timing") {
+      std::string file;
+      value(file);
+      operations.push_back([file](Animation& a) {
+        return saveTimingFile(a, file, documentDefaultsFromPreferences().timeBase);
+      });
+    } else if (arg == "--html") {
+      // The path is known once the arguments are read.
+      operations.push_back([&path](Animation& a) {
+        std::printf("%s\n", htmlSnippet(path, a.width, a.height, defaultAltText(path)).c_str());
+        return true;
+      });
     } else if (arg == "--save-options") {
       std::string word;
       value(word);
@@ -393,21 +543,8 @@ int main(int argc, char** argv) {
   if (lower(extensionOf(path)) == "pal") return printPaletteFile(path);
 
   std::unique_ptr<Animation> a;
-  int result;
-  {
-    StderrProgress progress;
-    result = openFile(path, a, &progress, openOptionsFromPreferences());
-  }
-  if (result == kReadFailed || !a) return 1;
-  // Frames read from true-colour pictures join the document's palettes.
-  bool trueColour = false;
-  for (Frame* f = firstFrame(*a); f; f = nextFrame(f))
-    if (f->hasRgb() && !f->dib) trueColour = true;
-  if (trueColour) {
-    StderrProgress progress;
-    if (mergePalettes(nullptr, *a, 0, nullptr, &progress, mergeOptionsFromPreferences()) != 1)
-      return 1;
-  }
+  int result = openDocument(path, a);
+  if (result == kReadFailed) return 1;
 
   for (auto& op : operations)
     if (!op(*a)) return 1;
