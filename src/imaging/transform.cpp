@@ -325,99 +325,95 @@ int scaledHotspot(int h, int from, int to) {
 
 // ---- Rotate and flip ----
 
-bool rotateAnimation(Animation& a, Rotation r) {
+namespace {
+
+std::vector<Frame*> everyFrame(const Animation& a) {
+  std::vector<Frame*> out;
+  for (Frame* f = firstFrame(a); f; f = nextFrame(f)) out.push_back(f);
+  return out;
+}
+
+// Makes each frame's new image with stage(frame, image) (the image starts as
+// the frame is), then puts them all in; none when one cannot be made.
+template <class Stage>
+bool transformEach(Animation& a, const std::vector<Frame*>& frames, Stage stage) {
   std::vector<FrameImage> images;
   try {
-    images.reserve(static_cast<size_t>(a.frameCount()));
-    for (Frame* f = firstFrame(a); f; f = nextFrame(f)) {
+    images.reserve(frames.size());
+    for (Frame* f : frames) {
       FrameImage& im = images.emplace_back();
       beginFrameImage(*f, im);
-      switch (r) {
-        case Rotation::Clockwise90:
-          im.left = a.height - f->top - f->height;
-          im.top = f->left;
-          break;
-        case Rotation::Half:
-          im.left = a.width - f->left - f->width;
-          im.top = a.height - f->top - f->height;
-          break;
-        case Rotation::Anticlockwise90:
-          im.left = f->top;
-          im.top = a.width - f->left - f->width;
-          break;
-      }
-      if (swapsSides(r)) std::swap(im.width, im.height);
-      turnHotspot(r, *f, im);
-      if (!stagePixels(*f, Turn{r, f->width, f->height}, im)) return reportNoMemory();
+      if (!stage(*f, im)) return reportNoMemory();
     }
   } catch (const std::bad_alloc&) {
     return reportNoMemory();
   }
   commitFrameImages(images);
-  if (swapsSides(r)) std::swap(a.width, a.height);
   a.encodedSize = -1;
   return true;
 }
 
-bool flipAnimation(Animation& a, FlipAxis axis) {
-  std::vector<FrameImage> images;
-  try {
-    images.reserve(static_cast<size_t>(a.frameCount()));
-    for (Frame* f = firstFrame(a); f; f = nextFrame(f)) {
-      FrameImage& im = images.emplace_back();
-      beginFrameImage(*f, im);
-      if (axis == FlipAxis::Horizontal)
-        im.left = a.width - f->left - f->width;
-      else
-        im.top = a.height - f->top - f->height;
-      mirrorHotspot(axis, *f, im);
-      if (!stagePixels(*f, Mirror{axis, f->width, f->height}, im)) return reportNoMemory();
+// A frame turned about itself.
+bool turnFrame(Rotation r, const Frame& f, FrameImage& im) {
+  if (swapsSides(r)) std::swap(im.width, im.height);
+  turnHotspot(r, f, im);
+  return stagePixels(f, Turn{r, f.width, f.height}, im);
+}
+
+bool mirrorFrame(FlipAxis axis, const Frame& f, FrameImage& im) {
+  mirrorHotspot(axis, f, im);
+  return stagePixels(f, Mirror{axis, f.width, f.height}, im);
+}
+
+}  // namespace
+
+bool rotateAnimation(Animation& a, Rotation r) {
+  const int w = a.width, h = a.height;
+  // Each frame turns about itself, then its rectangle moves where the screen's turn takes it.
+  bool done = transformEach(a, everyFrame(a), [&](const Frame& f, FrameImage& im) {
+    switch (r) {
+      case Rotation::Clockwise90:
+        im.left = h - f.top - f.height;
+        im.top = f.left;
+        break;
+      case Rotation::Half:
+        im.left = w - f.left - f.width;
+        im.top = h - f.top - f.height;
+        break;
+      case Rotation::Anticlockwise90:
+        im.left = f.top;
+        im.top = w - f.left - f.width;
+        break;
     }
-  } catch (const std::bad_alloc&) {
-    return reportNoMemory();
-  }
-  commitFrameImages(images);
-  a.encodedSize = -1;
-  return true;
+    return turnFrame(r, f, im);
+  });
+  if (done && swapsSides(r)) std::swap(a.width, a.height);
+  return done;
+}
+
+bool flipAnimation(Animation& a, FlipAxis axis) {
+  const int w = a.width, h = a.height;
+  return transformEach(a, everyFrame(a), [&](const Frame& f, FrameImage& im) {
+    if (axis == FlipAxis::Horizontal)
+      im.left = w - f.left - f.width;
+    else
+      im.top = h - f.top - f.height;
+    return mirrorFrame(axis, f, im);
+  });
 }
 
 bool rotateFrames(Animation& a, const std::vector<int>& frames, Rotation r) {
   std::vector<Frame*> chosen;
   if (!framesNamed(a, frames, chosen)) return false;
-  std::vector<FrameImage> images;
-  try {
-    for (Frame* f : chosen) {
-      FrameImage& im = images.emplace_back();
-      beginFrameImage(*f, im);
-      if (swapsSides(r)) std::swap(im.width, im.height);
-      turnHotspot(r, *f, im);
-      if (!stagePixels(*f, Turn{r, f->width, f->height}, im)) return reportNoMemory();
-    }
-  } catch (const std::bad_alloc&) {
-    return reportNoMemory();
-  }
-  commitFrameImages(images);
-  a.encodedSize = -1;
-  return true;
+  return transformEach(a, chosen,
+                       [r](const Frame& f, FrameImage& im) { return turnFrame(r, f, im); });
 }
 
 bool flipFrames(Animation& a, const std::vector<int>& frames, FlipAxis axis) {
   std::vector<Frame*> chosen;
   if (!framesNamed(a, frames, chosen)) return false;
-  std::vector<FrameImage> images;
-  try {
-    for (Frame* f : chosen) {
-      FrameImage& im = images.emplace_back();
-      beginFrameImage(*f, im);
-      mirrorHotspot(axis, *f, im);
-      if (!stagePixels(*f, Mirror{axis, f->width, f->height}, im)) return reportNoMemory();
-    }
-  } catch (const std::bad_alloc&) {
-    return reportNoMemory();
-  }
-  commitFrameImages(images);
-  a.encodedSize = -1;
-  return true;
+  return transformEach(a, chosen,
+                       [axis](const Frame& f, FrameImage& im) { return mirrorFrame(axis, f, im); });
 }
 
 // ---- Move, crop, centre ----
@@ -559,33 +555,21 @@ bool resizeFrames(Animation& a, const std::vector<int>& frames, int width, int h
     showWarning(text(Str::EditResultTooLarge));
     return false;
   }
-  std::vector<FrameImage> images;
-  try {
-    std::vector<int> xs, ys;
-    for (Frame* f : chosen) {
-      if (f->width == width && f->height == height) continue;
-      FrameImage& im = images.emplace_back();
-      beginFrameImage(*f, im);
-      im.width = width;
-      im.height = height;
-      if (f->width < 1 || f->height < 1) {
-        // Nothing to scale: a blank image of the new size.
-        bool rgb = false, alpha = false;
-        if (!detail::allocateFrameImage(*f, width, height, im, rgb, alpha)) return reportNoMemory();
-        continue;
-      }
-      im.hotspotX = scaledHotspot(f->hotspotX, f->width, width);
-      im.hotspotY = scaledHotspot(f->hotspotY, f->height, height);
-      xs = centres(f->width, width);
-      ys = centres(f->height, height);
-      if (!stageResized(*f, xs, ys, options, im)) return reportNoMemory();
+  std::vector<Frame*> changing;
+  for (Frame* f : chosen)
+    if (f->width != width || f->height != height) changing.push_back(f);
+  return transformEach(a, changing, [&](const Frame& f, FrameImage& im) {
+    im.width = width;
+    im.height = height;
+    if (f.width < 1 || f.height < 1) {
+      // Nothing to scale: a blank image of the new size.
+      bool rgb = false, alpha = false;
+      return detail::allocateFrameImage(f, width, height, im, rgb, alpha);
     }
-  } catch (const std::bad_alloc&) {
-    return reportNoMemory();
-  }
-  commitFrameImages(images);
-  a.encodedSize = -1;
-  return true;
+    im.hotspotX = scaledHotspot(f.hotspotX, f.width, width);
+    im.hotspotY = scaledHotspot(f.hotspotY, f.height, height);
+    return stageResized(f, centres(f.width, width), centres(f.height, height), options, im);
+  });
 }
 
 }  // namespace fb
