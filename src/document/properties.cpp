@@ -48,6 +48,17 @@ Block* commentNamed(const Animation& a, int index) {
   return nullptr;
 }
 
+// A new comment block holding `text`; null (message shown) when memory runs out.
+BlockPtr newComment(const std::string& textValue) {
+  auto b = newBlock(kCommentTag, 0);
+  if (!b) {
+    showWarning(text(Str::NoMemoryComment));
+    return nullptr;
+  }
+  if (!setCommentText(b.get(), textValue)) return nullptr;
+  return BlockPtr(std::move(b));
+}
+
 }  // namespace
 
 bool setFrameProperties(Animation& a, const std::vector<int>& frames, const FrameProperties& p) {
@@ -103,21 +114,23 @@ std::vector<std::string> comments(const Animation& a) {
 }
 
 bool setComment(Animation& a, int index, const std::string& textValue) {
-  Block* b = commentNamed(a, index);
+  Block* old = commentNamed(a, index);
+  if (!old) return false;
+  // A new block in the old one's place: an undo step may share the old one.
+  BlockPtr b = newComment(textValue);
   if (!b) return false;
-  if (!setCommentText(b, textValue)) return false;  // out of memory: said, and unchanged
+  size_t position = a.positionOf(old);
+  a.take(old);
+  a.insertAt(position, {std::move(b)});
   a.encodedSize = -1;
   return true;
 }
 
 bool addComment(Animation& a, const std::string& textValue) {
-  auto b = newBlock(kCommentTag, 0);
-  if (!b || !setCommentText(b.get(), textValue)) {
-    if (!b) showWarning(text(Str::NoMemoryComment));
-    return false;
-  }
+  BlockPtr b = newComment(textValue);
+  if (!b) return false;
   Frame* first = firstFrame(a);
-  a.insertAt(first ? a.positionOf(first) : a.blockCount(), {BlockPtr(std::move(b))});
+  a.insertAt(first ? a.positionOf(first) : a.blockCount(), {std::move(b)});
   a.encodedSize = -1;
   return true;
 }
