@@ -41,6 +41,55 @@ inline int readGifBytes(const std::vector<uint8_t>& bytes, std::unique_ptr<fb::A
   return fb::readGif(src, progress, a, options);
 }
 
+// Everything a document holds, as one string: two documents with equal
+// digests show the same pictures, encode to the same bytes and have the same
+// selection. (Derived data, masks and display caches, is left out.)
+inline std::string digest(const fb::Animation& a) {
+  std::string out;
+  auto put = [&](int64_t v) { out += std::to_string(v) + ","; };
+  auto bytes = [&](const uint8_t* p, size_t n) {
+    out.append(reinterpret_cast<const char*>(p), n);
+    out += "|";
+  };
+  auto palette = [&](const fb::Palette* p) {
+    if (!p) return put(-1);
+    put(p->count);
+    bytes(reinterpret_cast<const uint8_t*>(p->entries.data()), 3 * static_cast<size_t>(p->count));
+  };
+  for (int64_t v : {int64_t{a.width}, int64_t{a.height}, int64_t{a.playCount},
+                    int64_t{a.frameCount()}, int64_t{a.hideFirstFrame}, int64_t{a.apngRules},
+                    int64_t{a.anchorIndex}, int64_t{a.selectedCount}, int64_t{a.screenFlags},
+                    int64_t{a.backgroundIndex}, int64_t{a.aspectRatio}, int64_t{a.encodedSize}})
+    put(v);
+  palette(a.globalPalette.get());
+  for (const fb::Block* b = a.head->next; b; b = b->next) {
+    put(b->tag);
+    if (!b->isFrame()) {
+      bytes(b->payload.data(), b->payload.size());
+      continue;
+    }
+    const auto& f = static_cast<const fb::Frame&>(*b);
+    for (int64_t v :
+         {int64_t{f.selected}, int64_t{f.left}, int64_t{f.top}, int64_t{f.width}, int64_t{f.height},
+          int64_t{f.hotspotX}, int64_t{f.hotspotY}, int64_t{f.delay}, int64_t{f.blend},
+          int64_t{f.controlFlags}, int64_t{f.transparentIndex}, int64_t{f.imageFlags}})
+      put(v);
+    out += fb::frameName(f) + "|";
+    palette(f.localPalette.get());
+    palette(f.palette());
+    if (f.dib) {
+      for (int y = 0; y < f.dib->height; ++y)
+        bytes(f.dib->row(y), static_cast<size_t>(f.dib->width));
+    } else {
+      put(-2);
+    }
+    bytes(f.rgb.data(), f.rgb.size());
+    bytes(f.alpha.data(), f.alpha.size());
+    put(f.transparent() && f.dib ? (f.mask ? 1 : 0) : 2);  // a transparent frame has its mask
+  }
+  return out;
+}
+
 inline int readGifPath(const std::string& path, std::unique_ptr<fb::Animation>& a) {
   return readGifBytes(readBytes(path), a);
 }

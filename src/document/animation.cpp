@@ -94,6 +94,11 @@ size_t Animation::positionOf(const Block* b) const {
   return b->slot_;
 }
 
+BlockPtr Animation::share(const Block* b) const {
+  if (!b || b == head || b->owner != this) return nullptr;
+  return blocks_[b->slot_];
+}
+
 namespace {
 
 // A block joining an animation leaves any other one first.
@@ -397,6 +402,12 @@ void mergeQueuedAnimations(Animation& animation) {
 
 void swapContents(Animation& a, Animation& b) {
   std::vector<BlockPtr> ab = a.takeAll(), bb = b.takeAll();
+  swapHeaders(a, b);
+  a.setBlocks(std::move(bb));
+  b.setBlocks(std::move(ab));
+}
+
+void swapHeaders(Animation& a, Animation& b) {
   std::swap(a.width, b.width);
   std::swap(a.height, b.height);
   std::swap(a.playCount, b.playCount);
@@ -410,8 +421,41 @@ void swapContents(Animation& a, Animation& b) {
   std::swap(a.aspectRatio, b.aspectRatio);
   std::swap(a.encodedSize, b.encodedSize);
   std::swap(a.colourUsage, b.colourUsage);
-  a.setBlocks(std::move(bb));
-  b.setBlocks(std::move(ab));
+}
+
+void swapFrameContent(Frame& a, Frame& b, bool fieldsOnly) {
+  std::swap(a.selected, b.selected);
+  std::swap(a.scratchIndex, b.scratchIndex);
+  std::swap(a.left, b.left);
+  std::swap(a.top, b.top);
+  std::swap(a.hotspotX, b.hotspotX);
+  std::swap(a.hotspotY, b.hotspotY);
+  std::swap(a.name, b.name);
+  std::swap(a.delay, b.delay);
+  std::swap(a.blend, b.blend);
+  std::swap(a.controlFlags, b.controlFlags);
+  std::swap(a.transparentIndex, b.transparentIndex);
+  if (fieldsOnly) {
+    // The size and the palette flags belong to the pixels and palettes.
+    const uint8_t keep = 0x87;
+    uint8_t ai = a.imageFlags, bi = b.imageFlags;
+    a.imageFlags = static_cast<uint8_t>((bi & ~keep) | (ai & keep));
+    b.imageFlags = static_cast<uint8_t>((ai & ~keep) | (bi & keep));
+  } else {
+    std::swap(a.imageFlags, b.imageFlags);
+    std::swap(a.width, b.width);
+    std::swap(a.height, b.height);
+    std::swap(a.localPalette, b.localPalette);
+    std::swap(a.dib, b.dib);
+    std::swap(a.rgb, b.rgb);
+    std::swap(a.alpha, b.alpha);
+    std::swap(a.display, b.display);
+  }
+  // The mask follows the pixels and the transparency just exchanged.
+  for (Frame* f : {&a, &b}) {
+    f->mask.reset();
+    if (f->transparent() && f->dib) f->mask = buildMask(*f->dib, f->transparentIndex);
+  }
 }
 
 // ---- Navigation ----

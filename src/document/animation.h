@@ -162,6 +162,8 @@ struct Animation {
   void setBlocks(std::vector<BlockPtr> blocks);
   // The position among the blocks of an own block (sentinel excluded).
   size_t positionOf(const Block* b) const;
+  // The shared reference to an own block; null for any other.
+  BlockPtr share(const Block* b) const;
 
  private:
   void relink() const;
@@ -212,6 +214,11 @@ void mergeQueuedAnimations(Animation& animation);
 // Exchanges everything but the records' identities and queues: header fields,
 // global palettes and chains (a trial copy's result moves into the document).
 void swapContents(Animation& a, Animation& b);
+// The header fields and global palettes only.
+void swapHeaders(Animation& a, Animation& b);
+// Everything a frame holds but its place: its fields, and unless `fieldsOnly`
+// its size, pixels, colour data and local palette. Masks are rebuilt to match.
+void swapFrameContent(Frame& a, Frame& b, bool fieldsOnly);
 
 // ---- Navigation (null in, null out) ----
 

@@ -148,6 +148,18 @@ constexpr Entry kTable[] = {
      "There was an unexpected error encoding to %s. Try saving to another format."},
     {Str::ImageTooLarge, "The animation is too large to be saved as %s."},
 
+    {Str::UndoOptimize, "优化动画"},
+    {Str::UndoUnoptimize, "反优化动画"},
+    {Str::UndoReduceColours, "缩减调色板"},
+    {Str::UndoThin, "减少帧计数"},
+    {Str::UndoReverse, "反向顺序"},
+    {Str::UndoDelete, "删除"},
+    {Str::UndoMoveFrames, "移动帧"},
+    {Str::UndoInsertFrames, "插入帧"},
+    {Str::UndoFrameProperties, "帧属性"},
+    {Str::UndoCentre, "全部居中"},
+    {Str::UndoDelays, "延迟"},
+
     {Str::EditNoMemory, "Not enough memory to change the animation."},
     {Str::EditNoFrame, "There is no frame %d."},
     {Str::EditSizeInvalid, "Widths and heights must be from 1 to 65535 pixels."},

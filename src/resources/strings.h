@@ -130,6 +130,19 @@ enum class Str : int {
   ImageEncodeError,
   ImageTooLarge,
 
+  // Undo step names
+  UndoOptimize,         // "优化动画"
+  UndoUnoptimize,       // "反优化动画"
+  UndoReduceColours,    // "缩减调色板"
+  UndoThin,             // "减少帧计数"
+  UndoReverse,          // "反向顺序"
+  UndoDelete,           // "删除"
+  UndoMoveFrames,       // "移动帧"
+  UndoInsertFrames,     // "插入帧"
+  UndoFrameProperties,  // "帧属性"
+  UndoCentre,           // "全部居中"
+  UndoDelays,           // "延迟"
+
   // Editing: frame transforms, blend, timing files, palettes, pixels, properties
   EditNoMemory,
   EditNoFrame,  // "%d": a 1-based frame number
