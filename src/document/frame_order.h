@@ -4,7 +4,8 @@
 // what changed since the frame before (an optimized one) shows its pictures
 // played backwards only once it is unoptimized. Each needs at least two
 // frames and otherwise says so and changes nothing.
-// Undo: both change the order of the blocks (ping-pong also adds blocks).
+// Undo (reverseEdit, pingPongEdit): both change the order of the blocks
+// (ping-pong also adds blocks).
 #pragma once
 
 #include "document/animation.h"

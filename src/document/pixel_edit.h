@@ -2,7 +2,8 @@
 // call that changes the frame only when it succeeds (false, with the reason
 // shown, and nothing changed otherwise). A frame's 24-bit colour and alpha
 // data, when it has them, follow the painted pixels, so both pictures agree.
-// Undo: each changes the content of that one frame.
+// Undo (the Edits of imaging/edits.h): each changes the content of that one
+// frame.
 #pragma once
 
 #include <vector>

@@ -3,8 +3,9 @@
 // that validates everything first and changes the document only when all of
 // it is valid (false, with the reason shown, and nothing changed otherwise).
 // Fields left empty are not touched.
-// Undo: frame properties change the named frames' fields; the animation's
-// change the header; comments change the blocks.
+// Undo (the Edits of imaging/edits.h): frame properties change the named
+// frames' fields; the animation's change the header; a comment edit puts new
+// blocks in place of old ones, so only the block order changes.
 #pragma once
 
 #include <optional>

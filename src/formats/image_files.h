@@ -16,6 +16,7 @@
 #include <string>
 
 #include "document/animation.h"
+#include "document/edit.h"
 #include "imaging/palette_edit.h"
 
 namespace fb {
@@ -89,6 +90,8 @@ bool WritePaletteFile(const std::string& path, const Palette& palette);
 // file's colours (see replacePaletteColours), or is written as a RIFF file.
 // False with the message shown; a failed load changes nothing.
 bool LoadPaletteFileInto(Animation& animation, PaletteTarget target, const std::string& path);
+// The load as one undo step ("全局调色板" or "局部调色板").
+Edit loadPaletteFileEdit(PaletteTarget target, std::string path);
 bool SavePaletteFileFrom(const Animation& animation, PaletteTarget target, const std::string& path);
 
 }  // namespace fb

@@ -4,6 +4,7 @@
 #include "formats/image_files.h"
 #include "formats/pal_codec.h"
 #include "formats/picture_frames.h"
+#include "imaging/edits.h"
 #include "resources/strings.h"
 
 namespace fb {
@@ -41,6 +42,14 @@ bool LoadPaletteFileInto(Animation& animation, PaletteTarget target, const std::
   if (!ReadPaletteFile(path, p)) return false;
   return replacePaletteColours(animation, target,
                                std::vector<Rgb>(p->entries.begin(), p->entries.begin() + p->count));
+}
+
+Edit loadPaletteFileEdit(PaletteTarget target, std::string path) {
+  Edit e = replacePaletteColoursEdit(target, {});
+  e.apply = [target, path](Animation& a, Progress*) {
+    return LoadPaletteFileInto(a, target, path) ? 1 : 0;
+  };
+  return e;
 }
 
 bool SavePaletteFileFrom(const Animation& animation, PaletteTarget target,

@@ -98,6 +98,13 @@ bool loadTimingFile(Animation& a, const std::string& path, uint32_t timeBase) {
   return true;
 }
 
+Edit loadTimingEdit(std::string path, uint32_t timeBase) {
+  return {text(Str::UndoLoadTiming), Change::allFrameFields(),
+          [path, timeBase](Animation& a, Progress*) {
+            return loadTimingFile(a, path, timeBase) ? 1 : 0;
+          }};
+}
+
 bool saveTimingFile(const Animation& a, const std::string& path, uint32_t timeBase) {
   std::string s = timingText(a, timeBase);
   if (writeFileBytes(path, std::vector<uint8_t>(s.begin(), s.end()))) return true;

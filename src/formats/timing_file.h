@@ -14,7 +14,7 @@
 // Loading is all or nothing: a malformed line is refused with a message that
 // names the line (1-based, counting every line), and so is a count of delays
 // that is not the frame count; the animation is then unchanged.
-// Undo: loading changes every frame's fields.
+// Undo (loadTimingEdit): loading changes every frame's fields.
 #pragma once
 
 #include <cstdint>
@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "document/animation.h"
+#include "document/edit.h"
 
 namespace fb {
 
@@ -39,6 +40,8 @@ std::string timingText(const Animation& animation, uint32_t timeBase);
 // Every frame's delay from the file. False (message shown, nothing changed)
 // when it cannot be read or is not a timing file for this animation.
 bool loadTimingFile(Animation& animation, const std::string& path, uint32_t timeBase);
+// The load as one undo step ("加载时间文件").
+Edit loadTimingEdit(std::string path, uint32_t timeBase);
 // False (message shown) when the file cannot be written.
 bool saveTimingFile(const Animation& animation, const std::string& path, uint32_t timeBase);
 

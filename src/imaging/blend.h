@@ -25,7 +25,7 @@
 //
 // One call that changes `animation` only on success (1); 0 failed (message
 // shown), 2 cancelled: nothing changed. `other` is only read.
-// Undo: the blocks are replaced and the header's palette changes.
+// Undo (blendEdit): the blocks are replaced and the header's palette changes.
 #pragma once
 
 #include <cstddef>

@@ -5,9 +5,10 @@
 // "The frames of a palette" are the frames drawn with it: for the global
 // palette every frame without a local one, for a local palette its frame.
 // After a change their colour tables and masks follow the palette.
-// Undo: the global palette is part of the header; the global palette's
-// operations that move indices also change the content of its frames, the
-// local ones that frame's content.
+// Undo (the Edits of imaging/edits.h): an edit of the global palette changes
+// the header and the content of the frames drawn with it (their colour tables
+// follow the palette; reorder and merge also move their indices); an edit of a
+// local palette changes that frame's content.
 #pragma once
 
 #include <vector>

@@ -12,9 +12,10 @@
 //    24-bit colour and alpha data (when a frame has them) move with the
 //    indices. Hot spots move with their pixel.
 //  - Frame numbers are 0-based positions among the frames.
-//  - Undo: rotate, flip, resize and crop of the animation change the header
-//    (screen size) and every frame's content; the frame versions change the
-//    content of the frames named; centring changes every frame's fields.
+//  - Undo (the Edits of imaging/edits.h): rotate, resize and crop of the
+//    animation change the header (screen size) and every frame's content, its
+//    flip every frame's content; the frame versions change the content of the
+//    frames named; centring changes every frame's fields.
 #pragma once
 
 #include <vector>

@@ -160,6 +160,25 @@ constexpr Entry kTable[] = {
     {Str::UndoCentre, "全部居中"},
     {Str::UndoDelays, "延迟"},
 
+    {Str::UndoRotate90, "顺时针旋转90°"},
+    {Str::UndoRotate180, "旋转180°"},
+    {Str::UndoRotate270, "逆时针旋转90°"},
+    {Str::UndoFlipHorizontal, "水平翻转"},
+    {Str::UndoFlipVertical, "垂直翻转"},
+    {Str::UndoMoveCrop, "移动/剪切"},
+    {Str::UndoCropAnimation, "剪切"},
+    {Str::UndoResize, "调整大小"},
+    {Str::UndoPingPong, "乒乓动画"},
+    {Str::UndoBlend, "混合动画"},
+    {Str::UndoLoadTiming, "加载时间文件"},
+    {Str::UndoGlobalPalette, "全局调色板"},
+    {Str::UndoLocalPalette, "局部调色板"},
+    {Str::UndoAllFrames, "全局属性"},
+    {Str::UndoAnimationProperties, "动画属性"},
+    {Str::UndoComment, "GIF 注释"},
+    {Str::UndoPixels, "编辑像素"},
+    {Str::UndoExternalEdit, "使用图像编辑器即时编辑"},
+
     {Str::EditNoMemory, "Not enough memory to change the animation."},
     {Str::EditNoFrame, "There is no frame %d."},
     {Str::EditSizeInvalid, "Widths and heights must be from 1 to 65535 pixels."},
@@ -195,6 +214,15 @@ constexpr Entry kTable[] = {
     {Str::ColourIndexInvalid, "Colour %d is not in the palette (%d colours)."},
     {Str::NoSuchComment, "There is no comment %d."},
     {Str::FrameNotIndexed, "The frame has no indexed pixels to edit."},
+    {Str::ExternalTempFailed, "Could not make a temporary file for the image editor: %s."},
+    {Str::ExternalCannotStart, "The image editor \"%s\" could not be started: %s."},
+    {Str::ExternalFrameGone,
+     "The frame given to the image editor is no longer in the animation; the edited picture "
+     "was not read back."},
+    {Str::ExternalNoPicture, "The file saved by the image editor holds no picture."},
+    {Str::ExternalLayerCount,
+     "The file saved by the image editor holds %d visible layers, but the animation has %d "
+     "frames; it was not read back. Show every layer (one per frame) and save again."},
 };
 
 constexpr auto kIndex = [] {

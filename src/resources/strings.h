@@ -143,6 +143,26 @@ enum class Str : int {
   UndoCentre,           // "全部居中"
   UndoDelays,           // "延迟"
 
+  // Undo step names of the editing commands (their menu items)
+  UndoRotate90,             // "顺时针旋转90°"
+  UndoRotate180,            // "旋转180°"
+  UndoRotate270,            // "逆时针旋转90°"
+  UndoFlipHorizontal,       // "水平翻转"
+  UndoFlipVertical,         // "垂直翻转"
+  UndoMoveCrop,             // "移动/剪切"
+  UndoCropAnimation,        // "剪切"
+  UndoResize,               // "调整大小"
+  UndoPingPong,             // "乒乓动画"
+  UndoBlend,                // "混合动画"
+  UndoLoadTiming,           // "加载时间文件"
+  UndoGlobalPalette,        // "全局调色板"
+  UndoLocalPalette,         // "局部调色板"
+  UndoAllFrames,            // "全局属性"
+  UndoAnimationProperties,  // "动画属性"
+  UndoComment,              // "GIF 注释"
+  UndoPixels,               // "编辑像素"
+  UndoExternalEdit,         // "使用图像编辑器即时编辑"
+
   // Editing: frame transforms, blend, timing files, palettes, pixels, properties
   EditNoMemory,
   EditNoFrame,  // "%d": a 1-based frame number
@@ -171,6 +191,11 @@ enum class Str : int {
   ColourIndexInvalid,  // "%d" the index, "%d" the palette's colours
   NoSuchComment,       // "%d": a 1-based comment number
   FrameNotIndexed,
+  ExternalTempFailed,   // "%s": why
+  ExternalCannotStart,  // "%s" the editor, "%s" why
+  ExternalFrameGone,
+  ExternalNoPicture,
+  ExternalLayerCount,  // "%d" layers, "%d" frames
 
   Count_
 };
