@@ -7,6 +7,7 @@
 #include "base/reporter.h"
 #include "document/edit_checks.h"
 #include "document/player.h"
+#include "document/rgba.h"
 #include "resources/strings.h"
 
 namespace fb {
@@ -26,19 +27,8 @@ bool render(const Animation& a, Pictures& out, Progress* progress) {
   // The compositor only reads the animation it is given.
   auto player = startPlayer(const_cast<Animation&>(a));
   if (!player) return false;
-  int s24 = stride24(a.width), s8 = stride8(a.width);
   for (Frame* c = firstPicture(*player); c; c = nextPicture(*player)) {
-    std::vector<uint8_t> px(static_cast<size_t>(a.width) * a.height * 4);
-    for (int y = 0; y < a.height; ++y)
-      for (int x = 0; x < a.width; ++x) {
-        const uint8_t* s = c->rgb.data() + static_cast<size_t>(y) * s24 + 3 * x;
-        uint8_t* d = px.data() + (static_cast<size_t>(y) * a.width + x) * 4;
-        d[0] = s[0];
-        d[1] = s[1];
-        d[2] = s[2];
-        d[3] = c->alpha[static_cast<size_t>(y) * s8 + x];
-      }
-    out.rgba.push_back(std::move(px));
+    out.rgba.push_back(canvasToRgba(*c));
     out.delays.push_back(c->delay);
     if (progress && !progress->step()) return false;
   }

@@ -6,6 +6,7 @@
 #include "document/frame_order.h"
 #include "document/pixel_edit.h"
 #include "document/properties.h"
+#include "testutil.h"
 
 using namespace fb;
 
@@ -30,25 +31,19 @@ std::unique_ptr<Animation> frames(int n) {
   return a;
 }
 
-std::vector<int> delays(const Animation& a) {
-  std::vector<int> d;
-  for (Frame* f = firstFrame(a); f; f = nextFrame(f)) d.push_back(f->delay);
-  return d;
-}
-
 TEST(FrameOrder, PingPongAndReverse) {
   auto a = frames(4);
   auto c = newBlock(kCommentTag, 0);
   setCommentText(c.get(), "last");
   appendBlock(*a, std::move(c));
   ASSERT_TRUE(pingPong(*a));
-  EXPECT_EQ(delays(*a), (std::vector<int>{10, 20, 30, 40, 30, 20}));
+  EXPECT_EQ(fbtest::delaysOf(*a), (std::vector<int>{10, 20, 30, 40, 30, 20}));
   EXPECT_EQ(a->frame(4)->dib->data, a->frame(2)->dib->data);
   EXPECT_NE(a->frame(4), a->frame(2)) << "copies, not the same frame twice";
   EXPECT_EQ(lastBlock(*a)->tag, kCommentTag) << "the closing comment stays last";
 
   ASSERT_TRUE(reverseAnimation(*a));
-  EXPECT_EQ(delays(*a), (std::vector<int>{20, 30, 40, 30, 20, 10}));
+  EXPECT_EQ(fbtest::delaysOf(*a), (std::vector<int>{20, 30, 40, 30, 20, 10}));
 
   auto two = frames(2);
   ASSERT_TRUE(pingPong(*two));

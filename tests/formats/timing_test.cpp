@@ -23,12 +23,6 @@ std::unique_ptr<Animation> withDelays(const std::vector<int>& delays) {
   return a;
 }
 
-std::vector<int> delaysOf(const Animation& a) {
-  std::vector<int> d;
-  for (Frame* f = firstFrame(a); f; f = nextFrame(f)) d.push_back(f->delay);
-  return d;
-}
-
 TEST(TimingFile, RoundTripsAndReadsCommentsBlankLinesAndCrLf) {
   TempDir dir;
   auto a = withDelays({0, 7, 65535, 100});

@@ -8,6 +8,7 @@
 #include "base/reporter.h"
 #include "imaging/imaging_util.h"
 #include "imaging/palette_edit.h"
+#include "testutil.h"
 
 using namespace fb;
 using namespace fbtest;
@@ -103,10 +104,10 @@ TEST(Blend, BlendedPicturesShowTheOtherOverThisOne) {
   RecordingReporter rec;
   ScopedReporter scoped(rec);
   auto empty = createAnimation();
-  Snapshot before = snapshot(*a);
+  std::string before = digest(*a);
   EXPECT_EQ(blendAnimation(*a, *empty, {}, nullptr, nullptr), 0);
   EXPECT_TRUE(rec.contains("The animation to blend in has no frames."));
-  EXPECT_EQ(snapshot(*a), before);
+  EXPECT_TRUE(digest(*a) == before);
 }
 
 // ---- Palette editor ----
@@ -147,11 +148,11 @@ TEST(PaletteEdit, ReorderAndMergeKeepWhatEveryFrameShows) {
 
   RecordingReporter rec;
   ScopedReporter scoped(rec);
-  Snapshot s = snapshot(*a);
+  std::string s = digest(*a);
   EXPECT_FALSE(reorderPalette(*a, PaletteTarget::global(), {0, 1, 2, 3, 4, 4}));
   EXPECT_FALSE(reorderPalette(*a, PaletteTarget::local(0), {0}));
   EXPECT_FALSE(setPaletteEntries(*a, PaletteTarget::global(), 250, std::vector<Rgb>(7)));
-  EXPECT_EQ(snapshot(*a), s);
+  EXPECT_TRUE(digest(*a) == s);
   EXPECT_TRUE(rec.contains("The new order must name every entry of the palette once."));
   EXPECT_TRUE(rec.contains("The frame has no local palette."));
   EXPECT_TRUE(

@@ -8,6 +8,7 @@
 
 #include "document/animation.h"
 #include "document/player.h"
+#include "document/rgba.h"
 #include "imaging/colour_match.h"
 #include "imaging/frame_update.h"
 
@@ -89,66 +90,16 @@ inline std::vector<fb::Rgb> spreadColours(int n) {
   return out;
 }
 
-// Everything a document holds, to compare two states exactly.
-struct Snapshot {
-  int width = 0, height = 0, background = 0;
-  std::vector<fb::Rgb> global;
-  std::vector<std::vector<int>> frames;  // fields, then palette, pixels, 24-bit data
-  std::vector<std::vector<uint8_t>> extensions;
-  friend bool operator==(const Snapshot&, const Snapshot&) = default;
-};
-inline Snapshot snapshot(const fb::Animation& a) {
-  Snapshot s{a.width, a.height, a.backgroundIndex};
-  if (a.globalPalette)
-    s.global.assign(a.globalPalette->entries.begin(),
-                    a.globalPalette->entries.begin() + a.globalPalette->count);
-  for (fb::Block* b = a.head->next; b; b = b->next) {
-    if (!b->isFrame()) {
-      s.extensions.push_back(b->payload);
-      continue;
-    }
-    auto& f = static_cast<fb::Frame&>(*b);
-    std::vector<int> v{f.left,
-                       f.top,
-                       f.width,
-                       f.height,
-                       f.hotspotX,
-                       f.hotspotY,
-                       f.delay,
-                       f.controlFlags,
-                       f.transparentIndex,
-                       f.imageFlags,
-                       static_cast<int>(f.name)};
-    if (f.localPalette)
-      for (int i = 0; i < f.localPalette->count; ++i)
-        v.push_back(static_cast<int>(fb::packRgb((*f.localPalette)[i])));
-    v.push_back(-1);
-    for (int y = 0; f.dib && y < f.dib->height; ++y)
-      v.insert(v.end(), f.dib->row(y), f.dib->row(y) + f.dib->width);
-    v.push_back(-2);
-    v.insert(v.end(), f.rgb.begin(), f.rgb.end());
-    v.push_back(-3);
-    v.insert(v.end(), f.alpha.begin(), f.alpha.end());
-    s.frames.push_back(std::move(v));
-  }
-  return s;
-}
-
 // Every picture a viewer sees, as RGBA rows (alpha 0 where nothing shows).
 using Picture = std::vector<uint8_t>;
 inline std::vector<Picture> pictures(fb::Animation& a) {
   std::vector<Picture> out;
   auto p = fb::startPlayer(a);
   for (fb::Frame* c = fb::firstPicture(*p); c; c = fb::nextPicture(*p)) {
-    Picture px;
-    for (int y = 0; y < a.height; ++y)
-      for (int x = 0; x < a.width; ++x) {
-        const uint8_t* s = c->rgb.data() + static_cast<size_t>(y) * fb::stride24(a.width) + 3 * x;
-        uint8_t alpha = c->alpha[static_cast<size_t>(y) * fb::stride8(a.width) + x];
-        // Where nothing shows, the colour is no part of the picture.
-        px.insert(px.end(), {alpha ? s[0] : uint8_t(0), alpha ? s[1] : uint8_t(0),
-                             alpha ? s[2] : uint8_t(0), alpha});
-      }
+    Picture px = fb::canvasToRgba(*c);
+    // Where nothing shows, the colour is no part of the picture.
+    for (size_t i = 0; i < px.size(); i += 4)
+      if (!px[i + 3]) px[i] = px[i + 1] = px[i + 2] = 0;
     out.push_back(std::move(px));
   }
   return out;
