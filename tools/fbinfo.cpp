@@ -48,6 +48,7 @@
 #include "base/file_ops.h"
 #include "base/prefs.h"
 #include "base/progress.h"
+#include "base/reporter.h"
 #include "base/settings_file.h"
 #include "document/animation.h"
 #include "document/frame_order.h"
@@ -284,6 +285,8 @@ int printPaletteFile(const std::string& path) {
 int openDocument(const std::string& path, std::unique_ptr<Animation>& a) {
   int result;
   {
+    InputNoteReporter note(reporter(), path);  // messages say which file
+    ScopedReporter scope(note);
     StderrProgress progress;
     result = openFile(path, a, &progress, openOptionsFromPreferences());
   }

@@ -210,6 +210,9 @@ bool reverseFrames(Animation& animation);
 // stand, in their old order, before the frame that was at `before` (-1: at the end).
 // Returns the new index of the first moved frame.
 int moveFrames(Animation& animation, std::vector<int> indices, int before);
+// Moves the chains of the queued documents to the end of this one; their
+// frames drawn with a global palette take this document's from then on
+// (palettes are reconciled before, by the palette merge).
 void mergeQueuedAnimations(Animation& animation);
 // Exchanges everything but the records' identities and queues: header fields,
 // global palettes and chains (a trial copy's result moves into the document).

@@ -4,9 +4,10 @@
 #include <string>
 #include <vector>
 
-#include "shell/batch.h"
+#include "base/interrupt.h"
 #include "base/prefs.h"
 #include "base/settings_file.h"
+#include "shell/batch.h"
 
 namespace {
 
@@ -52,6 +53,8 @@ int main(int argc, char** argv) {
   fb::loadPreferences();
 
   if (!args.empty() && !args[0].empty() && args[0][0] == '-') {
+    // Ctrl-C during a save leaves no temporary file and the target as it was.
+    fb::cleanUpOnInterrupt();
     fb::OpenDocument doc;
     bool ok = fb::runBatch(args, doc);
     return ok ? 0 : 1;

@@ -87,7 +87,7 @@ TEST(Blend, BlendedPicturesShowTheOtherOverThisOne) {
     ASSERT_EQ(blendAnimation(*doc, *b, o, nullptr, nullptr), 1);
     EXPECT_EQ(totalDelay(*doc), 40) << "the longer running time";
     EXPECT_EQ(doc->frameCount(), byTime ? 8 : 2);
-    std::vector<Picture> pics = pictures(*doc);
+    std::vector<Picture> pics = visiblePictures(*doc);
     for (size_t i = 0; i < pics.size(); ++i) {
       const uint8_t* px = pics[i].data();
       // Green from tick 10 on: the second picture by frame, the third by time.
@@ -127,9 +127,9 @@ std::unique_ptr<Animation> paletteSample() {
 
 TEST(PaletteEdit, ReorderAndMergeKeepWhatEveryFrameShows) {
   auto a = paletteSample();
-  std::vector<Picture> before = pictures(*a);
+  std::vector<Picture> before = visiblePictures(*a);
   ASSERT_TRUE(reorderPalette(*a, PaletteTarget::global(), {5, 4, 3, 2, 1, 0}));
-  EXPECT_EQ(pictures(*a), before);
+  EXPECT_EQ(visiblePictures(*a), before);
   EXPECT_EQ(a->frame(0)->dib->row(0)[0], 5);
   EXPECT_EQ(a->frame(1)->transparentIndex, 0);
   EXPECT_EQ(a->backgroundIndex, 1);
@@ -140,7 +140,7 @@ TEST(PaletteEdit, ReorderAndMergeKeepWhatEveryFrameShows) {
   // The reds merge; the blacks do not: entry 5 is frame 1's transparent index.
   EXPECT_EQ(removed, 1);
   EXPECT_EQ(b->globalPalette->count, 5);
-  EXPECT_EQ(pictures(*b), before);
+  EXPECT_EQ(visiblePictures(*b), before);
   EXPECT_EQ(b->frame(0)->dib->row(0)[4], 1);
   EXPECT_EQ(b->frame(1)->transparentIndex, 4);
   EXPECT_EQ(b->backgroundIndex, 1);

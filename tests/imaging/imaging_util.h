@@ -8,9 +8,9 @@
 
 #include "document/animation.h"
 #include "document/player.h"
-#include "document/rgba.h"
 #include "imaging/colour_match.h"
 #include "imaging/frame_update.h"
+#include "timeline.h"
 
 namespace fbtest {
 
@@ -90,18 +90,14 @@ inline std::vector<fb::Rgb> spreadColours(int n) {
   return out;
 }
 
-// Every picture a viewer sees, as RGBA rows (alpha 0 where nothing shows).
+// Every picture a viewer sees, as RGBA rows, where nothing shows all zero
+// (the colour there is no part of the picture).
 using Picture = std::vector<uint8_t>;
-inline std::vector<Picture> pictures(fb::Animation& a) {
-  std::vector<Picture> out;
-  auto p = fb::startPlayer(a);
-  for (fb::Frame* c = fb::firstPicture(*p); c; c = fb::nextPicture(*p)) {
-    Picture px = fb::canvasToRgba(*c);
-    // Where nothing shows, the colour is no part of the picture.
+inline std::vector<Picture> visiblePictures(fb::Animation& a) {
+  std::vector<Picture> out = pictures(a);
+  for (Picture& px : out)
     for (size_t i = 0; i < px.size(); i += 4)
       if (!px[i + 3]) px[i] = px[i + 1] = px[i + 2] = 0;
-    out.push_back(std::move(px));
-  }
   return out;
 }
 

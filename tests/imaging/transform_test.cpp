@@ -85,14 +85,14 @@ TEST(Transform, TurningAndMirroringComeBackToTheSameDocument) {
 
 TEST(Transform, TurnedAnimationShowsTurnedPictures) {
   auto a = sample();
-  std::vector<Picture> old = pictures(*a);
+  std::vector<Picture> old = visiblePictures(*a);
   const int w = a->width, h = a->height;
 
   auto turned = sample();
   ASSERT_TRUE(rotateAnimation(*turned, Rotation::Clockwise90));
   EXPECT_EQ(turned->width, h);
   EXPECT_EQ(turned->height, w);
-  std::vector<Picture> now = pictures(*turned);
+  std::vector<Picture> now = visiblePictures(*turned);
   ASSERT_EQ(now.size(), old.size());
   for (size_t i = 0; i < old.size(); ++i)
     EXPECT_EQ(now[i], remapped(old[i], w, h, w,
@@ -104,7 +104,7 @@ TEST(Transform, TurnedAnimationShowsTurnedPictures) {
   for (FlipAxis axis : {FlipAxis::Horizontal, FlipAxis::Vertical}) {
     auto m = sample();
     ASSERT_TRUE(flipAnimation(*m, axis));
-    now = pictures(*m);
+    now = visiblePictures(*m);
     for (size_t i = 0; i < old.size(); ++i)
       EXPECT_EQ(now[i], remapped(old[i], w, w, h,
                                  [&](int x, int y) {
@@ -150,14 +150,14 @@ TEST(Transform, CropToTheScreenChangesNothingAndCropCutsThePictures) {
   ASSERT_TRUE(cropAnimation(*a, Rect{0, 0, 7, 5}));
   EXPECT_TRUE(digest(*a) == before);
 
-  std::vector<Picture> old = pictures(*a);
+  std::vector<Picture> old = visiblePictures(*a);
   for (Rect r : {Rect{1, 1, 4, 3}, Rect{0, 0, 2, 1}, Rect{6, 4, 1, 1}}) {
     auto c = sample();
     ASSERT_TRUE(cropAnimation(*c, r));
     EXPECT_EQ(c->width, r.width);
     EXPECT_EQ(c->height, r.height);
     ASSERT_EQ(c->frameCount(), 3);
-    std::vector<Picture> now = pictures(*c);
+    std::vector<Picture> now = visiblePictures(*c);
     for (size_t i = 0; i < old.size(); ++i)
       EXPECT_EQ(now[i], remapped(old[i], 7, r.width, r.height,
                                  [&r](int x, int y) {
@@ -229,13 +229,13 @@ TEST(Transform, ResizeToTheSameSizeChangesNothing) {
 
 TEST(Transform, NearestResizeShowsThePicturesSampledAtTheNewPixels) {
   auto a = sample();
-  std::vector<Picture> old = pictures(*a);
+  std::vector<Picture> old = visiblePictures(*a);
   for (auto [w, h] : {std::pair{11, 3}, std::pair{3, 8}, std::pair{14, 10}, std::pair{2, 2},
                       std::pair{21, 15}, std::pair{7, 15}}) {
     auto r = sample();
     ASSERT_TRUE(resizeAnimation(*r, w, h, {}));
     ASSERT_EQ(r->frameCount(), 3);
-    std::vector<Picture> now = pictures(*r);
+    std::vector<Picture> now = visiblePictures(*r);
     for (size_t i = 0; i < old.size(); ++i)
       EXPECT_EQ(
           now[i],
@@ -252,9 +252,9 @@ TEST(Transform, NearestResizeShowsThePicturesSampledAtTheNewPixels) {
   // An even screen puts some new centres exactly on old pixel edges.
   auto even = sample();
   ASSERT_TRUE(cropAnimation(*even, Rect{0, 0, 6, 4}));
-  std::vector<Picture> six = pictures(*even);
+  std::vector<Picture> six = visiblePictures(*even);
   ASSERT_TRUE(resizeAnimation(*even, 9, 3, {}));
-  std::vector<Picture> nine = pictures(*even);
+  std::vector<Picture> nine = visiblePictures(*even);
   for (size_t i = 0; i < six.size(); ++i)
     EXPECT_EQ(nine[i],
               remapped(six[i], 6, 9, 3,
