@@ -160,6 +160,10 @@ struct Animation {
   std::vector<BlockPtr> takeAll();
   // The chain becomes `blocks` (which must not be in another animation).
   void setBlocks(std::vector<BlockPtr> blocks);
+  // The chain and `blocks` change places: the chain becomes `blocks` (taken
+  // from any other animation) and `blocks` the former chain. Short of memory
+  // it throws before changing anything.
+  void swapBlocks(std::vector<BlockPtr>& blocks);
   // The position among the blocks of an own block (sentinel excluded).
   size_t positionOf(const Block* b) const;
   // The shared reference to an own block; null for any other.

@@ -190,6 +190,27 @@ TEST(Document, TheModelKeepsItsIndexThroughEveryChainOperation) {
   EXPECT_EQ(delaysOf(*other), (std::vector<int>{7, 10}));
 }
 
+TEST(Document, AnOwnBlockInsertedAgainMovesRatherThanStandingTwice) {
+  auto a = makeAnimation(3);  // delays 10, 20, 30
+  a->append(a->share(frameAt(*a, 0)));
+  EXPECT_EQ(delaysOf(*a), (std::vector<int>{20, 30, 10}));
+  EXPECT_EQ(a->blockCount(), 3u);
+  expectConsistent(*a);
+  a->insertAt(0, {a->share(frameAt(*a, 2))});
+  EXPECT_EQ(delaysOf(*a), (std::vector<int>{10, 20, 30}));
+  expectConsistent(*a);
+  // Before itself: it stays before the block that follows it.
+  a->insertAt(1, {a->share(frameAt(*a, 1))});
+  EXPECT_EQ(delaysOf(*a), (std::vector<int>{10, 20, 30}));
+  expectConsistent(*a);
+  // One block named twice joins once.
+  BlockPtr extra(newBlankFrame(1, 1));
+  a->insertAt(0, {extra, extra});
+  EXPECT_EQ(a->frameCount(), 4);
+  EXPECT_EQ(a->blockCount(), 4u);
+  expectConsistent(*a);
+}
+
 TEST(Document, AFramesPaletteIsAlwaysItsOwnersGlobalPalette) {
   auto a = makeAnimation(2);
   auto b = makeAnimation(1);

@@ -38,17 +38,52 @@ std::atomic<int> g_umaskCalls{0};
 
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-void* operator new(std::size_t n) {
+namespace {
+void* allocate(std::size_t n) {
   if (n >= (256u << 10) && g_failWorkerAllocations.load(std::memory_order_relaxed) &&
       std::this_thread::get_id() != g_testThread)
     throw std::bad_alloc();
   if (void* p = std::malloc(n ? n : 1)) return p;
   throw std::bad_alloc();
 }
+void* allocateOrNull(std::size_t n) noexcept {
+  try {
+    return allocate(n);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
+}  // namespace
+// Every ordinary form, so that nothing allocated here is freed by the
+// runtime's own (the sanitizer build tells the two apart).
+void* operator new(std::size_t n) {
+  return allocate(n);
+}
+void* operator new[](std::size_t n) {
+  return allocate(n);
+}
+void* operator new(std::size_t n, const std::nothrow_t&) noexcept {
+  return allocateOrNull(n);
+}
+void* operator new[](std::size_t n, const std::nothrow_t&) noexcept {
+  return allocateOrNull(n);
+}
 void operator delete(void* p) noexcept {
   std::free(p);
 }
+void operator delete[](void* p) noexcept {
+  std::free(p);
+}
 void operator delete(void* p, std::size_t) noexcept {
+  std::free(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
+  std::free(p);
+}
+void operator delete(void* p, const std::nothrow_t&) noexcept {
+  std::free(p);
+}
+void operator delete[](void* p, const std::nothrow_t&) noexcept {
   std::free(p);
 }
 #pragma GCC diagnostic pop
