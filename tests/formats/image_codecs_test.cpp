@@ -124,9 +124,9 @@ TEST(BmpCodec, SizesAreCheckedBeforeAnythingIsMade) {
   // them: 64 million pixels (within the budget) from a file of 74 bytes.
   const auto tiny = bmpFile(8000, 8000, 8, 0, kFour, {0, 0, 0, 0});
   PixelBudget fileBudget(static_cast<int64_t>(tiny.size()));
-  const int64_t before = fileBudget.left();
+  const int64_t before = fileBudget.memoryLeft();
   EXPECT_EQ(decode(tiny, p, &fileBudget), CodecStatus::Corrupt);
-  EXPECT_EQ(fileBudget.left(), before) << "nothing taken from the budget";
+  EXPECT_EQ(fileBudget.memoryLeft(), before) << "nothing taken from the budget";
 }
 
 TEST(BmpCodec, AlphaMaskAfterAShortV2Header) {
