@@ -230,8 +230,9 @@ TEST(Transform, ResizeToTheSameSizeChangesNothing) {
 TEST(Transform, NearestResizeShowsThePicturesSampledAtTheNewPixels) {
   auto a = sample();
   std::vector<Picture> old = visiblePictures(*a);
-  for (auto [w, h] : {std::pair{11, 3}, std::pair{3, 8}, std::pair{14, 10}, std::pair{2, 2},
-                      std::pair{21, 15}, std::pair{7, 15}}) {
+  for (auto size : {std::pair{11, 3}, std::pair{3, 8}, std::pair{14, 10}, std::pair{2, 2},
+                    std::pair{21, 15}, std::pair{7, 15}}) {
+    const int w = size.first, h = size.second;  // captured below, which bindings cannot be
     auto r = sample();
     ASSERT_TRUE(resizeAnimation(*r, w, h, {}));
     ASSERT_EQ(r->frameCount(), 3);
