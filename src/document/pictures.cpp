@@ -346,6 +346,7 @@ Rgba scaled(int w, int h, int box, RowFn row) {
   const double scale = std::min(static_cast<double>(box) / w, static_cast<double>(box) / h);
   const int ow = std::clamp(static_cast<int>(std::lround(w * scale)), 1, box);
   const int oh = std::clamp(static_cast<int>(std::lround(h * scale)), 1, box);
+  if (!sizeAcceptable(ow, oh)) return Rgba{};  // a box beyond any picture we hold
   out.width = ow;
   out.height = oh;
   out.pixels.assign(static_cast<size_t>(ow) * oh * 4, 0);

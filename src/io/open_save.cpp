@@ -1,10 +1,12 @@
 #include "io/open_save.h"
 
+#include <pthread.h>
 #include <unistd.h>
 
 #include <cctype>
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <thread>
 
 #include "base/byte_source.h"
@@ -234,11 +236,20 @@ bool writeThenReplace(const std::string& target, int type, Progress* progress, W
   {
     fileops::WriteFile probe;
     int suffix = static_cast<int>(std::string(kTypes[type].extension).size()) + 1;
-    if (!probe.createUnique(temp, suffix)) {
+    // An interrupt between creating the file and registering it would leave
+    // it behind: it waits until the file is registered.
+    sigset_t interrupts, before;
+    sigemptyset(&interrupts);
+    sigaddset(&interrupts, SIGINT);
+    sigaddset(&interrupts, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &interrupts, &before);
+    const bool created = probe.createUnique(temp, suffix);
+    if (created) live.track(temp);
+    pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    if (!created) {
       showWarning(format(Str::CannotSaveTemporary, temp.c_str()));
       return false;
     }
-    live.track(temp);
     probe.close();
   }
   CountingReporter said(reporter());
@@ -453,7 +464,8 @@ bool safeReplace(const std::string& target, const std::string& written) {
       } else if (errno != EEXIST) {
         // Interrupted while moved aside, the target is moved back.
         liveBackup.track(name, target);
-        if (!fileops::exists(name) && fileops::renameFile(target, name)) backup = name;
+        if (!fileops::exists(name) && fileops::renameFile(target, name))
+          backup = name;
         else
           liveBackup.release();
         break;

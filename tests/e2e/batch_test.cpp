@@ -11,6 +11,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 
 #include "base/settings_file.h"
 #include "gif/gif_writer.h"
@@ -252,6 +253,9 @@ TEST_F(Batch, MistakesAreReportedAndStopTheRun) {
   Result help = flickbook({"--help"}, config.path());
   EXPECT_EQ(help.status, 0);
   EXPECT_NE(help.out.find("Example:"), std::string::npos);
+  // Fits a terminal of 80 columns.
+  std::istringstream lines(help.out);
+  for (std::string line; std::getline(lines, line);) EXPECT_LE(line.size(), 79u) << line;
   Result version = flickbook({"--version"}, config.path());
   EXPECT_EQ(version.status, 0);
   EXPECT_EQ(version.out.rfind("flickbook ", 0), 0u);
