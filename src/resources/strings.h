@@ -520,7 +520,6 @@ enum class Str : int {
   UndoBlend,                // "混合动画"
   UndoLoadTiming,           // "加载时间文件"
   UndoGlobalPalette,        // "全局调色板"
-  UndoLocalPalette,         // "局部调色板"
   UndoAllFrames,            // "全局属性"
   UndoAnimationProperties,  // "动画属性"
   UndoComment,              // "GIF 注释"
@@ -540,10 +539,6 @@ enum class Str : int {
   TimingBadLine,     // "%d": the line, "%s": its text
   TimingCountWrong,  // "%d" delays, "%d" frames
   TimingTooLarge,
-  InvalidDelayCaption,
-  InvalidDelay,
-  InvalidPlayCountCaption,
-  InvalidPlayCount,
   DisposalInvalid,
   TransparentIndexInvalid,
   BackgroundIndexInvalid,
