@@ -85,6 +85,22 @@ bool setAllFrameProperties(Animation& a, const FrameProperties& p) {
   return setFrameProperties(a, all, p);
 }
 
+bool setFrameDelays(Animation& a, const std::vector<int>& delays) {
+  if (delays.size() != static_cast<size_t>(a.frameCount())) {
+    showWarning(format(Str::DelayCountWrong, static_cast<int>(delays.size()), a.frameCount()));
+    return false;
+  }
+  for (int d : delays) {
+    FrameProperties p;
+    p.delay = d;
+    if (!validFrameProperties(p)) return false;
+  }
+  size_t i = 0;
+  for (Frame* f = firstFrame(a); f; f = nextFrame(f)) f->delay = delays[i++];
+  a.encodedSize = -1;
+  return true;
+}
+
 bool setAnimationProperties(Animation& a, const AnimationProperties& p) {
   if ((p.width && !validSize(*p.width)) || (p.height && !validSize(*p.height))) {
     showWarning(text(Str::EditSizeInvalid));

@@ -31,6 +31,11 @@ bool setFrameProperties(Animation& animation, const std::vector<int>& frames,
                         const FrameProperties& properties);
 bool setAllFrameProperties(Animation& animation, const FrameProperties& properties);
 
+// The timing editor: every frame's delay at once, in ticks, the first frame's
+// first. False (reason shown, nothing changed) when the count is not the
+// frame count or a delay lies outside 0..65535.
+bool setFrameDelays(Animation& animation, const std::vector<int>& delays);
+
 struct AnimationProperties {
   std::optional<int> width, height;    // the logical screen, 1..65535
   std::optional<int> playCount;        // 0 (forever)..65536 ("错误重复值" otherwise)

@@ -141,6 +141,13 @@ Edit setDelayEdit(std::vector<int> indices, int32_t delay) {
           }};
 }
 
+Edit setFrameDelaysEdit(std::vector<int> delays) {
+  return {text(Str::UndoTiming), Change::allFrameFields(),
+          [delays = std::move(delays)](Animation& a, Progress*) {
+            return done(setFrameDelays(a, delays));
+          }};
+}
+
 Edit frameFieldsEdit(std::vector<int> indices, std::function<bool(Frame&)> apply) {
   return {text(Str::UndoFrameProperties), Change::frameFields(indices),
           [=](Animation& a, Progress*) {

@@ -56,6 +56,8 @@ Edit moveFramesEdit(std::vector<int> indices, int before);
 Edit centreAllEdit();
 // "延迟": the delay of the frames at `indices`, in ticks.
 Edit setDelayEdit(std::vector<int> indices, int32_t delay);
+// "时间": the timing editor's delays, one per frame, in ticks.
+Edit setFrameDelaysEdit(std::vector<int> delays);
 // "帧属性": a field edit of the frames at `indices` (disposal, transparency,
 // transparent index, interlace, position, name): `apply` changes one frame and
 // returns false when it cannot (then nothing changes).

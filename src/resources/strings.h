@@ -519,6 +519,7 @@ enum class Str : int {
   UndoPingPong,             // "乒乓动画"
   UndoBlend,                // "混合动画"
   UndoLoadTiming,           // "加载时间文件"
+  UndoTiming,               // "时间"
   UndoGlobalPalette,        // "全局调色板"
   UndoAllFrames,            // "全局属性"
   UndoAnimationProperties,  // "动画属性"
@@ -539,6 +540,7 @@ enum class Str : int {
   TimingBadLine,     // "%d": the line, "%s": its text
   TimingCountWrong,  // "%d" delays, "%d" frames
   TimingTooLarge,
+  DelayCountWrong,  // "%d" delays, "%d" frames
   DisposalInvalid,
   TransparentIndexInvalid,
   BackgroundIndexInvalid,

@@ -104,6 +104,20 @@ TEST(Properties, AllFieldsAreCheckedBeforeAnyChanges) {
             std::tuple(9, 3, 3, 2));
 }
 
+TEST(Properties, TheTimingEditorSetsEveryDelayOrNone) {
+  RecordingReporter rec;
+  ScopedReporter scoped(rec);
+  auto a = frames(3);
+  EXPECT_FALSE(setFrameDelays(*a, {5, 6}));
+  EXPECT_EQ(rec.texts().back(), "2 delays were given, but the animation has 3 frames.");
+  EXPECT_FALSE(setFrameDelays(*a, {5, 65536, 7}));
+  EXPECT_EQ(rec.entries().back().caption, "无效延迟值");
+  EXPECT_FALSE(setFrameDelays(*a, {-1, 6, 7}));
+  EXPECT_EQ(fbtest::delaysOf(*a), (std::vector<int>{10, 20, 30})) << "nothing changed";
+  ASSERT_TRUE(setFrameDelays(*a, {0, 65535, 4}));
+  EXPECT_EQ(fbtest::delaysOf(*a), (std::vector<int>{0, 65535, 4}));
+}
+
 TEST(Properties, CommentsAreAddedEditedAndRemoved) {
   auto a = frames(2);
   ASSERT_TRUE(addComment(*a, "first"));

@@ -217,6 +217,12 @@ std::vector<Case> issue17Edits() {
          fbtest::writeBytes(path, std::vector<uint8_t>(text.begin(), text.end()));
          return loadTimingEdit(path, 100);
        }},
+      {"timing-editor",
+       [](Animation& doc) {
+         std::vector<int> delays;
+         for (int i = 0; i < doc.frameCount(); ++i) delays.push_back(65535 - i * 7);
+         return setFrameDelaysEdit(delays);
+       }},
       {"external-frame-same-palette",
        [](Animation& doc) {
          ExternalEditOptions o;
