@@ -644,21 +644,26 @@ int main(int argc, char** argv) {
       });
     } else if (arg == "--dither") {
       dither = true;
-    } else if (arg == "--rotate") {
+    } else if (arg == "--rotate" || arg == "--rotate-frames") {
       std::string v;
       value(v);
       Rotation r;
-      if (!parseRotation(v, r)) return bad("--rotate", "90, 180 or 270", v);
-      edit([r](Animation&) { return rotateAnimationEdit(r); });
-    } else if (arg == "--flip") {
+      if (!parseRotation(v, r)) return bad(arg.c_str(), "90, 180 or 270", v);
+      if (arg == "--rotate")
+        edit([r](Animation&) { return rotateAnimationEdit(r); });
+      else
+        edit([r, sel = selection](Animation& a) { return rotateFramesEdit(framesOf(sel, a), r); });
+    } else if (arg == "--flip" || arg == "--flip-frames") {
       std::string v;
       value(v);
-      if (v != "h" && v != "v") {
-        std::fprintf(stderr, "fbinfo: --flip takes h or v, not %s\n", v.c_str());
-        return 2;
-      }
+      if (v != "h" && v != "v") return bad(arg.c_str(), "h or v", v);
       FlipAxis axis = v == "h" ? FlipAxis::Horizontal : FlipAxis::Vertical;
-      edit([axis](Animation&) { return flipAnimationEdit(axis); });
+      if (arg == "--flip")
+        edit([axis](Animation&) { return flipAnimationEdit(axis); });
+      else
+        edit([axis, sel = selection](Animation& a) {
+          return flipFramesEdit(framesOf(sel, a), axis);
+        });
     } else if (arg == "--crop") {
       std::string v;
       value(v);
@@ -669,17 +674,19 @@ int main(int argc, char** argv) {
       }
       Rect r{n[0], n[1], n[2], n[3]};
       edit([r](Animation&) { return cropAnimationEdit(r); });
-    } else if (arg == "--resize") {
+    } else if (arg == "--resize" || arg == "--resize-frames") {
       std::string v;
       value(v);
       std::vector<int> n;
-      if (!parseNumbers(v, 'x', n, 2)) {
-        std::fprintf(stderr, "fbinfo: --resize takes WxH, not %s\n", v.c_str());
-        return 2;
-      }
-      edit([n, &bicubic](Animation&) {
-        return resizeAnimationEdit(n[0], n[1], resizeOptions(bicubic));
-      });
+      if (!parseNumbers(v, 'x', n, 2)) return bad(arg.c_str(), "WxH", v);
+      if (arg == "--resize")
+        edit([n, &bicubic](Animation&) {
+          return resizeAnimationEdit(n[0], n[1], resizeOptions(bicubic));
+        });
+      else
+        edit([n, sel = selection, &bicubic](Animation& a) {
+          return resizeFramesEdit(framesOf(sel, a), n[0], n[1], resizeOptions(bicubic));
+        });
     } else if (arg == "--bicubic") {
       bicubic = true;
     } else if (arg == "--centre") {
@@ -733,27 +740,6 @@ int main(int argc, char** argv) {
         selection = n;
       else
         return bad("--select", "all or frame numbers I,J,...", v);
-    } else if (arg == "--rotate-frames") {
-      std::string v;
-      value(v);
-      Rotation r;
-      if (!parseRotation(v, r)) return bad("--rotate-frames", "90, 180 or 270", v);
-      edit([r, sel = selection](Animation& a) { return rotateFramesEdit(framesOf(sel, a), r); });
-    } else if (arg == "--flip-frames") {
-      std::string v;
-      value(v);
-      if (v != "h" && v != "v") return bad("--flip-frames", "h or v", v);
-      FlipAxis axis = v == "h" ? FlipAxis::Horizontal : FlipAxis::Vertical;
-      edit(
-          [axis, sel = selection](Animation& a) { return flipFramesEdit(framesOf(sel, a), axis); });
-    } else if (arg == "--resize-frames") {
-      std::string v;
-      value(v);
-      std::vector<int> n;
-      if (!parseNumbers(v, 'x', n, 2)) return bad("--resize-frames", "WxH", v);
-      edit([n, sel = selection, &bicubic](Animation& a) {
-        return resizeFramesEdit(framesOf(sel, a), n[0], n[1], resizeOptions(bicubic));
-      });
     } else if (arg == "--move-crop") {
       std::string v;
       value(v);

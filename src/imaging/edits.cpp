@@ -148,6 +148,16 @@ Edit setFrameDelaysEdit(std::vector<int> delays) {
           }};
 }
 
+Edit sessionEdit(std::string name, std::vector<Edit> edits) {
+  Change change;
+  for (const Edit& e : edits) change |= e.change;
+  return {std::move(name), change, [edits = std::move(edits)](Animation& a, Progress* progress) {
+            for (const Edit& e : edits)
+              if (e.apply(a, progress) != 1) return 0;
+            return 1;
+          }};
+}
+
 Edit frameFieldsEdit(std::vector<int> indices, std::function<bool(Frame&)> apply) {
   return {text(Str::UndoFrameProperties), Change::frameFields(indices),
           [=](Animation& a, Progress*) {

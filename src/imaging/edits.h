@@ -107,6 +107,14 @@ Edit setCommentEdit(int index, std::string text);
 Edit addCommentEdit(std::string text);
 Edit removeCommentEdit(int index);
 
+// ---- A dialog's session as one step ----
+
+// The edits a dialog collected before OK (the palette editor's changes, the
+// pixel editor's strokes) as one undo step named `name`, run in order; when
+// one fails, runEdit takes them all back. None of them may add, remove or
+// move blocks, so that every index names the same frame throughout.
+Edit sessionEdit(std::string name, std::vector<Edit> edits);
+
 // ---- Pixel editor ("编辑像素"; document/pixel_edit.h) ----
 
 // One brush stroke: the points of frame `frame` take palette entry `index`.

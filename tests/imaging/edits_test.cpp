@@ -209,6 +209,20 @@ std::vector<Case> issue17Edits() {
            if (!f.transparent() || f.dib->row(3)[x] != f.transparentIndex) at = {x, 3};
          return pickTransparentIndexEdit(1, at);
        }},
+      {"palette-session",
+       [](Animation& doc) {
+         std::vector<int> order;
+         for (int i = doc.globalPalette->count - 1; i >= 0; --i) order.push_back(i);
+         return sessionEdit("全局调色板",
+                            {setPaletteEntriesEdit(PaletteTarget::global(), 2, {{1, 2, 3}}),
+                             reorderPaletteEdit(PaletteTarget::global(), order)});
+       }},
+      {"pixel-session",
+       [](Animation&) {
+         return sessionEdit("编辑像素",
+                            {paintPixelsEdit(1, {{0, 0}, {1, 0}}, 3), floodFillEdit(1, {0, 0}, 4),
+                             pickTransparentIndexEdit(1, {1, 0})});
+       }},
       {"load-timing",
        [](Animation& doc) {
          std::string text;
@@ -383,6 +397,29 @@ INSTANTIATE_TEST_SUITE_P(Files, EveryEdit,
                              if (ch == '-') ch = '_';
                            return n;
                          });
+
+TEST(History, ASessionIsOneStepAndALaterFailureTakesBackTheEarlierEdits) {
+  auto doc = load("cellauto-ffmpeg.gif");
+  const std::string before = fbtest::digest(*doc);
+  History history(20);
+  RecordingReporter rec;
+  ScopedReporter scope(rec);
+  Edit strokes = sessionEdit(
+      "编辑像素", {paintPixelsEdit(1, {{0, 0}}, 3), paintPixelsEdit(1, {{1, 0}, {100000, 0}}, 3)});
+  EXPECT_EQ(runEdit(*doc, history, strokes, 1, nullptr), 0);
+  EXPECT_FALSE(rec.texts().empty()) << "the failing stroke says why";
+  EXPECT_TRUE(fbtest::digest(*doc) == before) << "the first stroke is taken back too";
+  EXPECT_FALSE(history.canUndo());
+
+  Edit two =
+      sessionEdit("编辑像素", {paintPixelsEdit(1, {{0, 0}}, 3), paintPixelsEdit(2, {{0, 0}}, 3)});
+  EXPECT_EQ(two.change.frames, (std::vector<int>{1, 2}));
+  ASSERT_EQ(runEdit(*doc, history, two, 1, nullptr), 1);
+  EXPECT_EQ(history.steps(), 1u);
+  int current = 1;
+  ASSERT_TRUE(history.undo(*doc, current));
+  EXPECT_TRUE(fbtest::digest(*doc) == before);
+}
 
 TEST(History, StepsAreUndoneLastFirstAndEachRestoresItsOwnState) {
   auto doc = load("cellauto-ffmpeg.gif");
