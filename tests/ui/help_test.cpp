@@ -32,7 +32,7 @@ class HelpTest : public QObject {
     // The tutorial's samples become the open dialogs' folder.
     const QString initDir =
         QString::fromStdString(SettingsStore(settings.path()).getString("InitDir").value_or(""));
-    QCOMPARE(initDir, dataDirectory() + "/tutorial/samples");
+    QCOMPARE(initDir, dataDirectory() + "/samples");
     QVERIFY(!QDir(initDir).entryList({"*.gif"}).isEmpty());
     QVERIFY(!QDir(samplesDirectory()).entryList({"*.gif"}).isEmpty());
     QVERIFY(reporter.entries().empty());

@@ -40,7 +40,7 @@ QString dataDirectory() {
 
 QString samplesDirectory() {
   const QString dir = dataDirectory();
-  return !dir.isEmpty() && QFileInfo(dir + "/samples").isDir() ? dir + "/samples" : QString();
+  return !dir.isEmpty() && QFileInfo(dir + "/" + kSamplesFolder).isDir() ? dir + "/" + kSamplesFolder : QString();
 }
 
 bool openHelp(Reporter& reporter) {
