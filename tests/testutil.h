@@ -90,6 +90,13 @@ inline std::string digest(const fb::Animation& a) {
   return out;
 }
 
+// Every frame's delay, in order.
+inline std::vector<int> delaysOf(const fb::Animation& a) {
+  std::vector<int> out;
+  for (fb::Frame* f = fb::firstFrame(a); f; f = fb::nextFrame(f)) out.push_back(f->delay);
+  return out;
+}
+
 inline int readGifPath(const std::string& path, std::unique_ptr<fb::Animation>& a) {
   return readGifBytes(readBytes(path), a);
 }

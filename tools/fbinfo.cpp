@@ -8,6 +8,43 @@
 //     --thin N       remove every N-th frame, keeping the running time
 //     --reduce N     reduce every palette to N colours (2..256)
 //     --dither       dither when reducing (with --reduce)
+//     --rotate 90|180|270  turn the whole animation clockwise
+//     --flip h|v     mirror the whole animation left-right (h) or upside down (v)
+//     --crop X,Y,W,H crop the animation to the rectangle
+//     --resize WxH   resize the animation (nearest pixel; --bicubic for bicubic)
+//     --centre       centre every frame on the screen
+//     --reverse      reverse the frame order
+//     --ping-pong    play forwards then backwards
+//     --blend FILE   blend the animation of FILE into this one (the stored blend options)
+//     --load-timing FILE, --save-timing FILE   the frames' delays from or to a timing file
+//     --html         print the HTML snippet for the file
+//     --select all|I,J,...  the frames the frame commands below act on (0-based;
+//                    every frame until given); the first is the current frame
+//     --rotate-frames 90|180|270, --flip-frames h|v, --resize-frames WxH
+//                    turn, mirror or resize the selected frames, each about itself
+//     --move-crop X,Y,CX,CY,CW,CH  the current frame keeps its part CX,CY,CW,CH,
+//                    placed at X,Y
+//     --frame-props FIELD=VALUE,...  the frame dialog on the selected frames
+//                    (every frame: the all-frames dialog): delay, disposal,
+//                    transparent (0|1), transparent-index, user-input (0|1),
+//                    interlaced (0|1), left, top, name (last: the rest of the text)
+//     --animation-props FIELD=VALUE,...  width, height, play-count, background
+//     --delays D,D,...   the timing editor: every frame's delay, in ticks
+//     --comment-add TEXT, --comment-set N=TEXT, --comment-remove N   comment blocks
+//                    (N 0-based among the comments)
+//     --palette global|local   the palette the palette commands edit (local: the
+//                    current frame's)
+//     --palette-set FIRST=RRGGBB,...  entries from FIRST on take these colours
+//     --palette-reorder I,J,...  new entry k is old entry I_k
+//     --palette-merge  merge duplicate colours
+//     --palette-load F.pal, --palette-save F.pal  the palette from or to a file
+//     --paint INDEX:X,Y,X,Y,...  paint points of the current frame (one stroke)
+//     --fill X,Y,INDEX  flood fill the current frame from X,Y
+//     --pick-transparent X,Y  the index at X,Y becomes the transparent index
+//     --co-edit PROGRAM, --co-edit-animation PROGRAM   the external editor on the
+//                    current frame (a PNG) or the animation (a layered PSD):
+//                    PROGRAM FILE runs to its end, and what it saved is read back
+//     --undo, --redo   take back (or again) the last editing operation's step
 //     --write OUT    save the document as OUT (the type from its extension; an AVI
 //                    with the stored compression, after "Fix for AVI" when needed)
 //     --avi-audio F  interleave the audio of file F into the AVI written
@@ -27,11 +64,17 @@
 //                    frames into palettes (the preference, for this run only)
 //   True-colour frames (PNG) are mapped into palettes after reading, as the
 //   editor does when it opens them.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -41,23 +84,41 @@
 #include "base/reporter.h"
 #include "base/settings_file.h"
 #include "document/animation.h"
+#include "document/edit.h"
+#include "document/frame_order.h"
+#include "document/history.h"
 #include "document/player.h"
 #include "formats/avi.h"
+#include "formats/html_snippet.h"
 #include "formats/image_files.h"
 #include "formats/png_rgba.h"
+#include "formats/timing_file.h"
 #include "gif/gif_reader.h"
 #include "gif/gif_writer.h"
+#include "imaging/blend.h"
+#include "imaging/edits.h"
 #include "imaging/frame_count.h"
 #include "imaging/optimizer.h"
 #include "imaging/palette_merge.h"
 #include "imaging/reduce.h"
+#include "imaging/transform.h"
 #include "imaging/unoptimize.h"
+#include "io/external_edit.h"
 #include "io/open_save.h"
 #include "io/options.h"
 
 using namespace fb;
 
 namespace {
+
+// One operation of the command line. Those that run as undo steps, or change
+// nothing, keep the history; any other change ends it (--undo cannot reach past).
+struct Operation {
+  template <class F>
+  Operation(F f, bool keeps = false) : run(std::move(f)), keepsHistory(keeps) {}
+  std::function<bool(Animation&)> run;
+  bool keepsHistory;
+};
 
 void usage(std::FILE* out) {
   std::fputs(
@@ -71,6 +132,34 @@ void usage(std::FILE* out) {
       "  --thin N       remove every N-th frame, keeping the running time\n"
       "  --reduce N     reduce every palette to N colours (2..256)\n"
       "  --dither       dither when reducing (with --reduce)\n"
+      "  --rotate 90|180|270  turn the whole animation clockwise\n"
+      "  --flip h|v     mirror the animation left-right (h) or upside down (v)\n"
+      "  --crop X,Y,W,H crop the animation to the rectangle\n"
+      "  --resize WxH   resize the animation (nearest pixel)\n"
+      "  --bicubic      resize with bicubic resampling (with --resize)\n"
+      "  --centre       centre every frame on the screen\n"
+      "  --reverse      reverse the frame order\n"
+      "  --ping-pong    play forwards then backwards\n"
+      "  --blend FILE   blend the animation of FILE into this one\n"
+      "  --load-timing FILE   every frame's delay from a timing file\n"
+      "  --save-timing FILE   the frames' delays to a timing file\n"
+      "  --html         print the HTML snippet\n"
+      "  --select all|I,J,...  the frames the frame commands act on (0-based; default all);\n"
+      "                 the first is the current frame\n"
+      "  --rotate-frames 90|180|270, --flip-frames h|v, --resize-frames WxH\n"
+      "                 turn, mirror or resize the selected frames\n"
+      "  --move-crop X,Y,CX,CY,CW,CH  the current frame keeps CX,CY,CW,CH, placed at X,Y\n"
+      "  --frame-props FIELD=VALUE,...  delay, disposal, transparent, transparent-index,\n"
+      "                 user-input, interlaced, left, top, name (last) of the selected frames\n"
+      "  --animation-props FIELD=VALUE,...  width, height, play-count, background\n"
+      "  --delays D,D,...  every frame's delay, in ticks (the timing editor)\n"
+      "  --comment-add TEXT, --comment-set N=TEXT, --comment-remove N\n"
+      "  --palette global|local   the palette the palette commands edit\n"
+      "  --palette-set FIRST=RRGGBB,...  --palette-reorder I,J,...  --palette-merge\n"
+      "  --palette-load F.pal, --palette-save F.pal\n"
+      "  --paint INDEX:X,Y,...  --fill X,Y,INDEX  --pick-transparent X,Y   (current frame)\n"
+      "  --co-edit PROGRAM, --co-edit-animation PROGRAM   the external editor, run to its end\n"
+      "  --undo, --redo   take back (or again) the last editing operation's step\n"
       "  (operations run in the order given, before the outputs)\n"
       "  --write OUT    save the document as OUT (the type from its extension; an AVI\n"
       "                 with the stored compression, after \"Fix for AVI\" when needed)\n"
@@ -256,16 +345,226 @@ int printPaletteFile(const std::string& path, const std::function<void()>& befor
   return 0;
 }
 
+// Reads a document as the editor opens it: true-colour frames join palettes.
+// The reader's result, kReadFailed when it cannot be used.
+int openDocument(const std::string& path, std::unique_ptr<Animation>& a) {
+  int result;
+  {
+    InputNoteReporter note(reporter(), path);  // messages say which file
+    ScopedReporter scope(note);
+    StderrProgress progress;
+    result = openFile(path, a, &progress, openOptionsFromPreferences());
+  }
+  if (result == kReadFailed || !a) return kReadFailed;
+  bool trueColour = false;
+  for (Frame* f = firstFrame(*a); f; f = nextFrame(f))
+    if (f->hasRgb() && !f->dib) trueColour = true;
+  if (trueColour) {
+    StderrProgress progress;
+    if (mergePalettes(nullptr, *a, 0, nullptr, &progress, mergeOptionsFromPreferences()) != 1)
+      return kReadFailed;
+  }
+  return result;
+}
+
+// "X,Y,W,H" or "WxH" as whole numbers; false when the text is not exactly that.
+bool parseNumbers(const std::string& s, char separator, std::vector<int>& out, size_t count) {
+  out.clear();
+  size_t pos = 0;
+  while (out.size() < count) {
+    size_t end = out.size() + 1 < count ? s.find(separator, pos) : s.size();
+    if (end == std::string::npos || end == pos) return false;
+    std::string part = s.substr(pos, end - pos);
+    char* stop = nullptr;
+    long v = std::strtol(part.c_str(), &stop, 10);
+    if (*stop || v < -1000000 || v > 1000000) return false;
+    out.push_back(static_cast<int>(v));
+    pos = end + 1;
+  }
+  return true;
+}
+
+// Whole numbers separated by commas, as many as there are (at least one).
+bool parseList(const std::string& s, std::vector<int>& out) {
+  size_t count = static_cast<size_t>(std::count(s.begin(), s.end(), ',')) + 1;
+  return parseNumbers(s, ',', out, count);
+}
+
+bool parseRotation(const std::string& v, Rotation& r) {
+  if (v == "90")
+    r = Rotation::Clockwise90;
+  else if (v == "180")
+    r = Rotation::Half;
+  else if (v == "270")
+    r = Rotation::Anticlockwise90;
+  else
+    return false;
+  return true;
+}
+
+// The frames a frame command acts on: those selected, else every frame.
+std::vector<int> framesOf(const std::optional<std::vector<int>>& selection, const Animation& a) {
+  if (selection) return *selection;
+  std::vector<int> all;
+  for (int i = 0; i < a.frameCount(); ++i) all.push_back(i);
+  return all;
+}
+
+ResizeOptions resizeOptions(bool bicubic) {
+  ResizeOptions o;
+  o.filter = bicubic ? ResizeFilter::Bicubic : ResizeFilter::Nearest;
+  return o;
+}
+
+// "RRGGBB,RRGGBB,...".
+bool parseColours(const std::string& s, std::vector<Rgb>& out) {
+  out.clear();
+  size_t pos = 0;
+  while (pos <= s.size()) {
+    size_t end = std::min(s.find(',', pos), s.size());
+    std::string part = s.substr(pos, end - pos);
+    char* stop = nullptr;
+    unsigned long v = std::strtoul(part.c_str(), &stop, 16);
+    if (part.size() != 6 || *stop) return false;
+    out.push_back({uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)});
+    pos = end + 1;
+  }
+  return !out.empty();
+}
+
+// "FIELD=VALUE,...": each field's value as a number, handed to `set`, which
+// says whether it knows the field. A field named `textField` takes the rest of
+// the text, commas and all.
+bool parseFields(const std::string& s, const char* textField,
+                 const std::function<bool(const std::string&, const std::string&)>& set) {
+  size_t pos = 0;
+  while (pos < s.size()) {
+    size_t eq = s.find('=', pos);
+    if (eq == std::string::npos) return false;
+    std::string field = s.substr(pos, eq - pos);
+    size_t end = field == textField ? s.size() : std::min(s.find(',', eq), s.size());
+    if (!set(field, s.substr(eq + 1, end - eq - 1))) return false;
+    pos = end + 1;
+  }
+  return !s.empty();
+}
+
+bool number(const std::string& v, std::optional<int>& out) {
+  std::vector<int> n;
+  if (!parseNumbers(v, ',', n, 1)) return false;
+  out = n[0];
+  return true;
+}
+
+bool flag(const std::string& v, std::optional<bool>& out) {
+  if (v != "0" && v != "1") return false;
+  out = v == "1";
+  return true;
+}
+
+// delay=, disposal=, transparent=0|1, transparent-index=, user-input=0|1,
+// interlaced=0|1, left=, top=, name= (last: the rest of the text).
+bool parseFrameProperties(const std::string& s, FrameProperties& p) {
+  return parseFields(s, "name", [&p](const std::string& f, const std::string& v) {
+    if (f == "name") {
+      p.name = v;
+      return true;
+    }
+    if (f == "transparent") return flag(v, p.transparent);
+    if (f == "user-input") return flag(v, p.userInput);
+    if (f == "interlaced") return flag(v, p.interlaced);
+    std::optional<int>* n = f == "delay"               ? &p.delay
+                            : f == "disposal"          ? &p.disposal
+                            : f == "transparent-index" ? &p.transparentIndex
+                            : f == "left"              ? &p.left
+                            : f == "top"               ? &p.top
+                                                       : nullptr;
+    return n && number(v, *n);
+  });
+}
+
+// width=, height=, play-count=, background=.
+bool parseAnimationProperties(const std::string& s, AnimationProperties& p) {
+  return parseFields(s, "", [&p](const std::string& f, const std::string& v) {
+    std::optional<int>* n = f == "width"        ? &p.width
+                            : f == "height"     ? &p.height
+                            : f == "play-count" ? &p.playCount
+                            : f == "background" ? &p.backgroundIndex
+                                                : nullptr;
+    return n && number(v, *n);
+  });
+}
+
+// The external editor as a script uses it: `program FILE` runs to its end,
+// and what it saved is read back as one undo step (nothing when it saved
+// nothing new). False when the program fails or the file cannot be taken.
+bool coEdit(Animation& a, History& history, const ExternalEditOptions& o,
+            const std::string& program) {
+  auto session = ExternalEdit::begin(a, o);
+  if (!session) return false;
+  // The file as written dates from long ago, so that a save within the
+  // clock's tick still shows as a change (same bytes still count as none).
+  struct timespec times[2] = {{0, UTIME_OMIT}, {1000, 0}};
+  ::utimensat(AT_FDCWD, session->path().c_str(), times, 0);
+  std::fflush(stdout);
+  pid_t child = ::fork();
+  if (child == 0) {
+    ::dup2(2, 1);  // what the editor prints stays out of the JSON
+    ::execlp(program.c_str(), program.c_str(), session->path().c_str(), nullptr);
+    std::fprintf(stderr, "fbinfo: cannot run %s\n", program.c_str());
+    ::_exit(127);
+  }
+  int status = 0;
+  if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status) ||
+      WEXITSTATUS(status) != 0) {
+    std::fprintf(stderr, "fbinfo: the editor %s failed\n", program.c_str());
+    return false;
+  }
+  for (int look = 0; look < 3; ++look) {
+    ExternalEdit::Status seen = session->poll();
+    if (seen == ExternalEdit::Status::Unchanged) return true;
+    if (seen == ExternalEdit::Status::Saved) {
+      Edit e;
+      StderrProgress progress;
+      return session->readBack(a, e) && runEdit(a, history, e, o.frame, &progress) == 1;
+    }
+  }
+  return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   std::string framesDir, rawDir, writePath, aviAudio;
   std::vector<std::string> paths;
+  std::string current;  // the file being processed
   // Operations on the document, in the order given.
-  std::vector<std::function<bool(Animation&)>> operations;
+  std::vector<Operation> operations;
+  // The editing operations run as the editor's commands do, each one undo step.
+  History history;
+  std::optional<std::vector<int>> selection;  // --select; none: every frame
+  PaletteTarget paletteTarget;                // --palette; the global one by default
+  auto edit = [&](std::function<Edit(Animation&)> make) {
+    operations.push_back(Operation(
+        [&history, make, sel = selection](Animation& a) {
+          StderrProgress progress;
+          int current = sel && !sel->empty() ? sel->front() : 0;
+          return runEdit(a, history, make(a), current, &progress) == 1;
+        },
+        true));
+  };
+  // The current frame: the first selected.
+  auto currentFrame = [&selection] {
+    return selection && !selection->empty() ? selection->front() : 0;
+  };
+  auto bad = [](const char* flag, const char* what, const std::string& v) {
+    std::fprintf(stderr, "fbinfo: %s takes %s, not %s\n", flag, what, v.c_str());
+    return 2;
+  };
   bool quiet = false;
   bool keep24 = false;
-  bool dither = false;  // read when --reduce runs, wherever it stands
+  bool dither = false;   // read when --reduce runs, wherever it stands
+  bool bicubic = false;  // read when --resize runs, wherever it stands
   uint32_t saveWord = saveopt::WholeAnimation;
   int jpegQuality = 0;
   bool psdLayerMask = false, iconAsIs = false, iconNoPng = false;
@@ -345,6 +644,244 @@ int main(int argc, char** argv) {
       });
     } else if (arg == "--dither") {
       dither = true;
+    } else if (arg == "--rotate" || arg == "--rotate-frames") {
+      std::string v;
+      value(v);
+      Rotation r;
+      if (!parseRotation(v, r)) return bad(arg.c_str(), "90, 180 or 270", v);
+      if (arg == "--rotate")
+        edit([r](Animation&) { return rotateAnimationEdit(r); });
+      else
+        edit([r, sel = selection](Animation& a) { return rotateFramesEdit(framesOf(sel, a), r); });
+    } else if (arg == "--flip" || arg == "--flip-frames") {
+      std::string v;
+      value(v);
+      if (v != "h" && v != "v") return bad(arg.c_str(), "h or v", v);
+      FlipAxis axis = v == "h" ? FlipAxis::Horizontal : FlipAxis::Vertical;
+      if (arg == "--flip")
+        edit([axis](Animation&) { return flipAnimationEdit(axis); });
+      else
+        edit([axis, sel = selection](Animation& a) {
+          return flipFramesEdit(framesOf(sel, a), axis);
+        });
+    } else if (arg == "--crop") {
+      std::string v;
+      value(v);
+      std::vector<int> n;
+      if (!parseNumbers(v, ',', n, 4)) {
+        std::fprintf(stderr, "fbinfo: --crop takes X,Y,W,H, not %s\n", v.c_str());
+        return 2;
+      }
+      Rect r{n[0], n[1], n[2], n[3]};
+      edit([r](Animation&) { return cropAnimationEdit(r); });
+    } else if (arg == "--resize" || arg == "--resize-frames") {
+      std::string v;
+      value(v);
+      std::vector<int> n;
+      if (!parseNumbers(v, 'x', n, 2)) return bad(arg.c_str(), "WxH", v);
+      if (arg == "--resize")
+        edit([n, &bicubic](Animation&) {
+          return resizeAnimationEdit(n[0], n[1], resizeOptions(bicubic));
+        });
+      else
+        edit([n, sel = selection, &bicubic](Animation& a) {
+          return resizeFramesEdit(framesOf(sel, a), n[0], n[1], resizeOptions(bicubic));
+        });
+    } else if (arg == "--bicubic") {
+      bicubic = true;
+    } else if (arg == "--centre") {
+      edit([](Animation&) { return centreAllEdit(); });
+    } else if (arg == "--reverse") {
+      edit([](Animation&) { return reverseEdit(); });
+    } else if (arg == "--ping-pong") {
+      edit([](Animation&) { return pingPongEdit(); });
+    } else if (arg == "--blend") {
+      std::string file;
+      value(file);
+      operations.push_back(Operation(
+          [file, &history](Animation& a) {
+            std::unique_ptr<Animation> other;
+            if (openDocument(file, other) == kReadFailed) return false;
+            StderrProgress progress;
+            Edit e = blendEdit(std::move(other), blendOptionsFromPreferences(), nullptr);
+            return runEdit(a, history, e, 0, &progress) == 1;
+          },
+          true));
+    } else if (arg == "--load-timing") {
+      std::string file;
+      value(file);
+      edit([file](Animation&) {
+        return loadTimingEdit(file, documentDefaultsFromPreferences().timeBase);
+      });
+    } else if (arg == "--save-timing") {
+      std::string file;
+      value(file);
+      operations.push_back(Operation(
+          [file](Animation& a) {
+            return saveTimingFile(a, file, documentDefaultsFromPreferences().timeBase);
+          },
+          true));
+    } else if (arg == "--html") {
+      // The file being processed is known only when the operation runs.
+      operations.push_back(Operation(
+          [&current](Animation& a) {
+            std::printf("%s\n",
+                        htmlSnippet(current, a.width, a.height, defaultAltText(current)).c_str());
+            return true;
+          },
+          true));
+    } else if (arg == "--select") {
+      std::string v;
+      value(v);
+      std::vector<int> n;
+      if (v == "all")
+        selection.reset();
+      else if (parseList(v, n))
+        selection = n;
+      else
+        return bad("--select", "all or frame numbers I,J,...", v);
+    } else if (arg == "--move-crop") {
+      std::string v;
+      value(v);
+      std::vector<int> n;
+      if (!parseNumbers(v, ',', n, 6)) return bad("--move-crop", "X,Y,CX,CY,CW,CH", v);
+      int frame = currentFrame();
+      edit([n, frame](Animation&) {
+        return moveCropFrameEdit(frame, n[0], n[1], Rect{n[2], n[3], n[4], n[5]});
+      });
+    } else if (arg == "--frame-props") {
+      std::string v;
+      value(v);
+      FrameProperties p;
+      if (!parseFrameProperties(v, p)) return bad("--frame-props", "FIELD=VALUE,...", v);
+      if (selection)
+        edit([p, sel = selection](Animation& a) {
+          return framePropertiesEdit(framesOf(sel, a), p);
+        });
+      else
+        edit([p](Animation&) { return allFramePropertiesEdit(p); });
+    } else if (arg == "--animation-props") {
+      std::string v;
+      value(v);
+      AnimationProperties p;
+      if (!parseAnimationProperties(v, p)) return bad("--animation-props", "FIELD=VALUE,...", v);
+      edit([p](Animation&) { return animationPropertiesEdit(p); });
+    } else if (arg == "--delays") {
+      std::string v;
+      value(v);
+      std::vector<int> n;
+      if (!parseList(v, n)) return bad("--delays", "one delay per frame D,D,...", v);
+      edit([n](Animation&) { return setFrameDelaysEdit(n); });
+    } else if (arg == "--comment-add") {
+      std::string v;
+      value(v);
+      edit([v](Animation&) { return addCommentEdit(v); });
+    } else if (arg == "--comment-set") {
+      std::string v;
+      value(v);
+      size_t eq = v.find('=');
+      std::vector<int> n;
+      if (eq == std::string::npos || !parseList(v.substr(0, eq), n) || n.size() != 1)
+        return bad("--comment-set", "N=TEXT", v);
+      edit([index = n[0], t = v.substr(eq + 1)](Animation&) { return setCommentEdit(index, t); });
+    } else if (arg == "--comment-remove") {
+      std::string v;
+      value(v);
+      std::vector<int> n;
+      if (!parseList(v, n) || n.size() != 1) return bad("--comment-remove", "a comment number", v);
+      edit([index = n[0]](Animation&) { return removeCommentEdit(index); });
+    } else if (arg == "--palette") {
+      std::string v;
+      value(v);
+      if (v == "global")
+        paletteTarget = PaletteTarget::global();
+      else if (v == "local")
+        paletteTarget = PaletteTarget::local(currentFrame());
+      else
+        return bad("--palette", "global or local", v);
+    } else if (arg == "--palette-set") {
+      std::string v;
+      value(v);
+      size_t eq = v.find('=');
+      std::vector<int> n;
+      std::vector<Rgb> colours;
+      if (eq == std::string::npos || !parseList(v.substr(0, eq), n) || n.size() != 1 ||
+          !parseColours(v.substr(eq + 1), colours))
+        return bad("--palette-set", "FIRST=RRGGBB,RRGGBB,...", v);
+      edit([t = paletteTarget, first = n[0], colours](Animation&) {
+        return setPaletteEntriesEdit(t, first, colours);
+      });
+    } else if (arg == "--palette-reorder") {
+      std::string v;
+      value(v);
+      std::vector<int> n;
+      if (!parseList(v, n)) return bad("--palette-reorder", "entry numbers I,J,...", v);
+      edit([t = paletteTarget, n](Animation&) { return reorderPaletteEdit(t, n); });
+    } else if (arg == "--palette-merge") {
+      edit([t = paletteTarget](Animation&) { return mergeDuplicateColoursEdit(t); });
+    } else if (arg == "--palette-load") {
+      std::string file;
+      value(file);
+      edit([t = paletteTarget, file](Animation&) { return loadPaletteFileEdit(t, file); });
+    } else if (arg == "--palette-save") {
+      std::string file;
+      value(file);
+      operations.push_back(Operation(
+          [t = paletteTarget, file](Animation& a) {
+            const Palette* p = targetPalette(a, t);
+            return p && WritePaletteFile(file, *p);
+          },
+          true));
+    } else if (arg == "--paint") {
+      std::string v;
+      value(v);
+      size_t colon = v.find(':');
+      std::vector<int> index, xy;
+      if (colon == std::string::npos || !parseList(v.substr(0, colon), index) ||
+          index.size() != 1 || !parseList(v.substr(colon + 1), xy) || xy.empty() || xy.size() % 2)
+        return bad("--paint", "INDEX:X,Y,X,Y,...", v);
+      std::vector<Point> points;
+      for (size_t k = 0; k < xy.size(); k += 2) points.push_back({xy[k], xy[k + 1]});
+      int frame = currentFrame();
+      edit([frame, points, i = index[0]](Animation&) { return paintPixelsEdit(frame, points, i); });
+    } else if (arg == "--fill") {
+      std::string v;
+      value(v);
+      std::vector<int> n;
+      if (!parseNumbers(v, ',', n, 3)) return bad("--fill", "X,Y,INDEX", v);
+      int frame = currentFrame();
+      edit([frame, n](Animation&) { return floodFillEdit(frame, {n[0], n[1]}, n[2]); });
+    } else if (arg == "--pick-transparent") {
+      std::string v;
+      value(v);
+      std::vector<int> n;
+      if (!parseNumbers(v, ',', n, 2)) return bad("--pick-transparent", "X,Y", v);
+      int frame = currentFrame();
+      edit([frame, n](Animation&) { return pickTransparentIndexEdit(frame, {n[0], n[1]}); });
+    } else if (arg == "--co-edit" || arg == "--co-edit-animation") {
+      std::string program;
+      value(program);
+      ExternalEditOptions o;
+      o.wholeAnimation = arg == "--co-edit-animation";
+      o.frame = currentFrame();
+      operations.push_back(Operation(
+          [o, program, &history, &current](Animation& a) mutable {
+            o.open = openOptionsFromPreferences();
+            o.psdLayerMask = saveOptionsFromPreferences().formats.psdLayerMask;
+            o.documentName = current;
+            return coEdit(a, history, o, program);
+          },
+          true));
+    } else if (arg == "--undo" || arg == "--redo") {
+      const bool undo = arg == "--undo";
+      operations.push_back(Operation(
+          [undo, &history](Animation& a) {
+            int frame = 0;
+            if (undo ? history.undo(a, frame) : history.redo(a, frame)) return true;
+            std::fprintf(stderr, "fbinfo: nothing to %s\n", undo ? "undo" : "redo");
+            return false;
+          },
+          true));
     } else if (arg == "--save-options") {
       std::string word;
       value(word);
@@ -358,7 +895,8 @@ int main(int argc, char** argv) {
       value(q);
       char* end = nullptr;
       long quality = std::strtol(q.c_str(), &end, 10);
-      jpegQuality = q.empty() || *end || quality < 1 || quality > 100 ? 0 : static_cast<int>(quality);
+      jpegQuality =
+          q.empty() || *end || quality < 1 || quality > 100 ? 0 : static_cast<int>(quality);
       if (!jpegQuality) {
         std::fprintf(stderr, "fbinfo: --jpeg-quality takes 1..100, not %s\n", q.c_str());
         return 2;
@@ -410,26 +948,16 @@ int main(int argc, char** argv) {
     if (lower(extensionOf(path)) == "pal") return printPaletteFile(path, beginObject);
 
     std::unique_ptr<Animation> a;
-    int result;
-    {
-      InputNoteReporter note(reporter(), path);  // messages say which file
-      ScopedReporter scope(note);
-      StderrProgress progress;
-      result = openFile(path, a, &progress, openOptionsFromPreferences());
-    }
-    if (result == kReadFailed || !a) return 1;
-    // Frames read from true-colour pictures join the document's palettes.
-    bool trueColour = false;
-    for (Frame* f = firstFrame(*a); f; f = nextFrame(f))
-      if (f->hasRgb() && !f->dib) trueColour = true;
-    if (trueColour) {
-      StderrProgress progress;
-      if (mergePalettes(nullptr, *a, 0, nullptr, &progress, mergeOptionsFromPreferences()) != 1)
-        return 1;
-    }
+    int result = openDocument(path, a);
+    if (result == kReadFailed) return 1;
+    current = path;
 
-    for (auto& op : operations)
-      if (!op(*a)) return 1;
+    history.clear();
+    for (auto& op : operations) {
+      if (!op.run(*a)) return 1;
+      // A change no step records: the steps before it no longer fit the document.
+      if (!op.keepsHistory) history.clear();
+    }
 
     if (!writePath.empty()) {
       StderrProgress progress;
@@ -437,7 +965,8 @@ int main(int argc, char** argv) {
       // An AVI is written the way the editor writes it after "修复".
       if (typeOfPath(writePath) == kTypeAvi) {
         uint32_t traits = aviExportTraits(*a);
-        if ((traits & avitraits::NeedsFix) && !FixForAvi(*a, traits, &progress, saveOptions.merge)) {
+        if ((traits & avitraits::NeedsFix) &&
+            !FixForAvi(*a, traits, &progress, saveOptions.merge)) {
           std::fprintf(stderr, "fbinfo: the animation cannot be fixed for AVI\n");
           return 1;
         }

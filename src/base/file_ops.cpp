@@ -223,6 +223,13 @@ std::string baseName(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+std::string stemOf(const std::string& path) {
+  std::string base = baseName(path);
+  auto dot = base.rfind('.');
+  if (dot != std::string::npos && dot > 0) base.erase(dot);
+  return base;
+}
+
 bool exists(const std::string& path) {
   struct stat st;
   return ::lstat(path.c_str(), &st) == 0;

@@ -64,6 +64,7 @@ std::string randomName(int length = 6);
 // Small helpers over paths ('/' separated).
 std::string directoryOf(const std::string& path);  // without the trailing '/', "." when none
 std::string baseName(const std::string& path);      // after the last '/'
+std::string stemOf(const std::string& path);        // the base name without its extension
 bool exists(const std::string& path);
 bool isRegularFile(const std::string& path);
 bool isDirectory(const std::string& path);

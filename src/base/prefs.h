@@ -39,6 +39,9 @@ constexpr uint32_t Keep24Bit = 0x2000000;
 constexpr uint32_t AviAudio = 0x80000;
 // The same bit as the AVI export reads it: "无压缩" chosen (no compression).
 constexpr uint32_t AviUncompressed = 0x80000;
+constexpr uint32_t ResizeBicubic = 0x80;    // the resize dialog's method
+constexpr uint32_t BlendByTime = 0x400000;  // blend synchronises by time, not frame by frame
+constexpr uint32_t BlendLoop = 0x800000;    // blend loops the shorter animation
 }  // namespace gen
 
 // More option bits (word 15).

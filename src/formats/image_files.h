@@ -16,6 +16,8 @@
 #include <string>
 
 #include "document/animation.h"
+#include "document/edit.h"
+#include "imaging/palette_edit.h"
 
 namespace fb {
 
@@ -83,5 +85,13 @@ bool WriteSwfFile(const std::string& path, Animation& animation, Progress* progr
 bool ReadPaletteFile(const std::string& path, std::unique_ptr<Palette>& out);
 // The palette as a RIFF "PAL " file.
 bool WritePaletteFile(const std::string& path, const Palette& palette);
+
+// The palette editor's "load" and "save": the target's palette takes the
+// file's colours (see replacePaletteColours), or is written as a RIFF file.
+// False with the message shown; a failed load changes nothing.
+bool LoadPaletteFileInto(Animation& animation, PaletteTarget target, const std::string& path);
+// The load as one undo step ("全局调色板" or "局部调色板").
+Edit loadPaletteFileEdit(PaletteTarget target, std::string path);
+bool SavePaletteFileFrom(const Animation& animation, PaletteTarget target, const std::string& path);
 
 }  // namespace fb

@@ -7,6 +7,7 @@
 #include "formats/image_files.h"
 #include "formats/pal_codec.h"
 #include "formats/picture_frames.h"
+#include "imaging/edits.h"
 #include "resources/strings.h"
 
 namespace fb {
@@ -53,6 +54,28 @@ bool WritePaletteFile(const std::string& pathIn, const Palette& palette) {
   if (made) fileops::removeFile(temp);
   showWarning(format(Str::CannotWriteTo, pathIn.c_str()));
   return false;
+}
+
+bool LoadPaletteFileInto(Animation& animation, PaletteTarget target, const std::string& path) {
+  if (!targetPalette(animation, target)) return false;
+  std::unique_ptr<Palette> p;
+  if (!ReadPaletteFile(path, p)) return false;
+  return replacePaletteColours(animation, target,
+                               std::vector<Rgb>(p->entries.begin(), p->entries.begin() + p->count));
+}
+
+Edit loadPaletteFileEdit(PaletteTarget target, std::string path) {
+  Edit e = replacePaletteColoursEdit(target, {});
+  e.apply = [target, path](Animation& a, Progress*) {
+    return LoadPaletteFileInto(a, target, path) ? 1 : 0;
+  };
+  return e;
+}
+
+bool SavePaletteFileFrom(const Animation& animation, PaletteTarget target,
+                         const std::string& path) {
+  const Palette* p = targetPalette(animation, target);
+  return p && WritePaletteFile(path, *p);
 }
 
 }  // namespace fb

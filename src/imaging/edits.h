@@ -1,6 +1,12 @@
 // The document edits of the imaging operations and of frame editing, each as
 // an Edit: its undo step's name, what it changes and the call. The editor's
-// commands and the tests run them through runEdit.
+// commands and the tests run them through runEdit. A dialog only collects the
+// arguments: each operation checks them itself and, when it refuses, says why
+// through the reporter and leaves the document as it was (no undo step stays).
+//
+// Edits that read a file live with their format: loadTimingEdit
+// (formats/timing_file.h), loadPaletteFileEdit (formats/image_files.h); the
+// external editor's read-back is ExternalEdit::readBack (io/external_edit.h).
 #pragma once
 
 #include <cstdint>
@@ -8,8 +14,13 @@
 #include <vector>
 
 #include "document/edit.h"
+#include "document/pixel_edit.h"
+#include "document/properties.h"
 #include "gif/gif_writer.h"
+#include "imaging/blend.h"
+#include "imaging/palette_edit.h"
 #include "imaging/palette_merge.h"
+#include "imaging/transform.h"
 
 namespace fb {
 
@@ -33,8 +44,10 @@ Edit insertEdit(std::shared_ptr<std::unique_ptr<Animation>> sources, int positio
 
 // ---- Frame editing ----
 
-// "反向顺序": the frames in reverse order (needs two).
+// "反向顺序": the frames in reverse order (needs two; says so otherwise).
 Edit reverseEdit();
+// "乒乓动画": copies of frames n−2 down to 1 follow the last (frame_order.h).
+Edit pingPongEdit();
 // "删除": the frames at `indices` go.
 Edit deleteFramesEdit(std::vector<int> indices);
 // "移动帧": the frames at `indices` move before the frame at `before` (-1: the end).
@@ -43,9 +56,71 @@ Edit moveFramesEdit(std::vector<int> indices, int before);
 Edit centreAllEdit();
 // "延迟": the delay of the frames at `indices`, in ticks.
 Edit setDelayEdit(std::vector<int> indices, int32_t delay);
+// "时间": the timing editor's delays, one per frame, in ticks.
+Edit setFrameDelaysEdit(std::vector<int> delays);
 // "帧属性": a field edit of the frames at `indices` (disposal, transparency,
 // transparent index, interlace, position, name): `apply` changes one frame and
 // returns false when it cannot (then nothing changes).
 Edit frameFieldsEdit(std::vector<int> indices, std::function<bool(Frame&)> apply);
+
+// ---- Transforms (imaging/transform.h has the rules) ----
+// Names: "顺时针旋转90°", "旋转180°", "逆时针旋转90°", "水平翻转", "垂直翻转".
+
+// The whole animation, screen and all.
+Edit rotateAnimationEdit(Rotation rotation);
+Edit flipAnimationEdit(FlipAxis axis);
+// The frames at `indices`, each about itself.
+Edit rotateFramesEdit(std::vector<int> indices, Rotation rotation);
+Edit flipFramesEdit(std::vector<int> indices, FlipAxis axis);
+// "移动/剪切": frame `frame` keeps the part `crop` of itself, placed at left, top.
+Edit moveCropFrameEdit(int frame, int left, int top, Rect crop);
+// "剪切": the animation cut to the screen rectangle `rect`.
+Edit cropAnimationEdit(Rect rect);
+// "调整大小": the whole animation, or the frames at `indices`, to width × height.
+Edit resizeAnimationEdit(int width, int height, ResizeOptions options);
+Edit resizeFramesEdit(std::vector<int> indices, int width, int height, ResizeOptions options);
+
+// ---- Blend ----
+
+// "混合动画": `other` drawn over the document picture by picture (imaging/blend.h);
+// `chooser` answers the palette merge when its method asks (may be null).
+Edit blendEdit(std::shared_ptr<const Animation> other, BlendOptions options, MergeChooser* chooser);
+
+// ---- Palette editor ("全局调色板" or "局部调色板" after the target) ----
+
+Edit setPaletteEntriesEdit(PaletteTarget target, int first, std::vector<Rgb> colours);
+Edit reorderPaletteEdit(PaletteTarget target, std::vector<int> order);
+Edit mergeDuplicateColoursEdit(PaletteTarget target);
+// The palette takes `colours` from entry 0 (a loaded palette file's).
+Edit replacePaletteColoursEdit(PaletteTarget target, std::vector<Rgb> colours);
+
+// ---- Property dialogs and the comment editor ----
+
+// "帧属性": the frame dialog on the frames at `indices`; "全局属性": every frame.
+Edit framePropertiesEdit(std::vector<int> indices, FrameProperties properties);
+Edit allFramePropertiesEdit(FrameProperties properties);
+// "动画属性": screen size, play count, background index.
+Edit animationPropertiesEdit(AnimationProperties properties);
+// "GIF 注释": comment `index` (0-based among the comments) takes `text`; a new
+// comment before the first frame; comment `index` goes.
+Edit setCommentEdit(int index, std::string text);
+Edit addCommentEdit(std::string text);
+Edit removeCommentEdit(int index);
+
+// ---- A dialog's session as one step ----
+
+// The edits a dialog collected before OK (the palette editor's changes, the
+// pixel editor's strokes) as one undo step named `name`, run in order; when
+// one fails, runEdit takes them all back. None of them may add, remove or
+// move blocks, so that every index names the same frame throughout.
+Edit sessionEdit(std::string name, std::vector<Edit> edits);
+
+// ---- Pixel editor ("编辑像素"; document/pixel_edit.h) ----
+
+// One brush stroke: the points of frame `frame` take palette entry `index`.
+Edit paintPixelsEdit(int frame, std::vector<Point> points, int index);
+Edit floodFillEdit(int frame, Point start, int index);
+// The index under `at` becomes the frame's transparent index.
+Edit pickTransparentIndexEdit(int frame, Point at);
 
 }  // namespace fb

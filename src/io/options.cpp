@@ -36,6 +36,21 @@ MergeOptions mergeOptionsFromPreferences() {
   return m;
 }
 
+ResizeOptions resizeOptionsFromPreferences() {
+  ResizeOptions r;
+  if (prefGet(pref::GeneralOptions) & gen::ResizeBicubic) r.filter = ResizeFilter::Bicubic;
+  return r;
+}
+
+BlendOptions blendOptionsFromPreferences() {
+  BlendOptions b;
+  uint32_t word = prefGet(pref::GeneralOptions);
+  b.byTime = (word & gen::BlendByTime) != 0;
+  b.loopShorter = (word & gen::BlendLoop) != 0;
+  b.merge = mergeOptionsFromPreferences();
+  return b;
+}
+
 GifWriteOptions gifWriteOptionsFromPreferences() {
   GifWriteOptions g;
   g.timeBase = documentDefaultsFromPreferences().timeBase;

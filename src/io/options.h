@@ -12,7 +12,9 @@
 #include "formats/avi.h"
 #include "gif/gif_reader.h"
 #include "gif/gif_writer.h"
+#include "imaging/blend.h"
 #include "imaging/palette_merge.h"
+#include "imaging/transform.h"
 
 namespace fb {
 
@@ -60,6 +62,9 @@ SaveOptions saveOptionsFromPreferences();
 FormatOptions formatOptionsFromPreferences();
 // The stored optimizer option bits (word 5).
 uint32_t optimizeOptionsFromPreferences();
+// The resize and blend dialogs' stored choices (word 6) with the merge settings.
+ResizeOptions resizeOptionsFromPreferences();
+BlendOptions blendOptionsFromPreferences();
 
 // Stores what the AVI panel chose ("无压缩" and the "AVICompress" record).
 void storeAviSettings(const AviSettings& settings);

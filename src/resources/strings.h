@@ -507,6 +507,57 @@ enum class Str : int {
   UndoCentre,           // "全部居中"
   UndoDelays,           // "延迟"
 
+  // Undo step names of the editing commands (their menu items)
+  UndoRotate90,             // "顺时针旋转90°"
+  UndoRotate180,            // "旋转180°"
+  UndoRotate270,            // "逆时针旋转90°"
+  UndoFlipHorizontal,       // "水平翻转"
+  UndoFlipVertical,         // "垂直翻转"
+  UndoMoveCrop,             // "移动/剪切"
+  UndoCropAnimation,        // "剪切"
+  UndoResize,               // "调整大小"
+  UndoPingPong,             // "乒乓动画"
+  UndoBlend,                // "混合动画"
+  UndoLoadTiming,           // "加载时间文件"
+  UndoTiming,               // "时间"
+  UndoGlobalPalette,        // "全局调色板"
+  UndoAllFrames,            // "全局属性"
+  UndoAnimationProperties,  // "动画属性"
+  UndoComment,              // "GIF 注释"
+  UndoPixels,               // "编辑像素"
+  UndoExternalEdit,         // "使用图像编辑器即时编辑"
+
+  // Editing: frame transforms, blend, timing files, palettes, pixels, properties
+  EditNoMemory,
+  EditNoFrame,  // "%d": a 1-based frame number
+  EditSizeInvalid,
+  EditResultTooLarge,
+  EditCropOutsideScreen,  // "%d,%d,%d,%d" the rectangle, "%d x %d" the screen
+  EditCropOutsideFrame,   // the same with the frame's size
+  EditPositionInvalid,
+  EditNeedsTwoFrames,
+  BlendNoFrames,
+  TimingBadLine,     // "%d": the line, "%s": its text
+  TimingCountWrong,  // "%d" delays, "%d" frames
+  TimingTooLarge,
+  DelayCountWrong,  // "%d" delays, "%d" frames
+  DisposalInvalid,
+  TransparentIndexInvalid,
+  BackgroundIndexInvalid,
+  NoGlobalPalette,
+  NoLocalPaletteToEdit,
+  PaletteEntriesInvalid,  // "%d" colours from entry "%d"
+  PaletteOrderInvalid,
+  PixelOutsideFrame,   // "%d,%d" the point, "%d x %d" the frame
+  ColourIndexInvalid,  // "%d" the index, "%d" the palette's colours
+  NoSuchComment,       // "%d": a 1-based comment number
+  FrameNotIndexed,
+  ExternalTempFailed,   // "%s": why
+  ExternalCannotStart,  // "%s" the editor, "%s" why
+  ExternalFrameGone,
+  ExternalNoPicture,
+  ExternalLayerCount,  // "%d" layers, "%d" frames
+
   Count_
 };
 

@@ -115,6 +115,27 @@ std::vector<std::function<Edit()>> everyEdit() {
         });
       },
       [] { return unoptimizeEdit(); },
+      [] { return rotateAnimationEdit(Rotation::Clockwise90); },
+      [] { return flipFramesEdit({0, 2}, FlipAxis::Horizontal); },
+      [] { return cropAnimationEdit(Rect{1, 1, 4, 2}); },
+      [] { return moveCropFrameEdit(1, 2, 0, Rect{1, 1, 3, 2}); },
+      [] { return resizeAnimationEdit(9, 3, {}); },
+      [] { return resizeFramesEdit({1}, 3, 5, {ResizeFilter::Bicubic}); },
+      [] { return pingPongEdit(); },
+      [] {
+        return blendEdit(std::shared_ptr<const Animation>(document()), {}, nullptr);
+      },
+      [] { return reorderPaletteEdit(PaletteTarget::global(), {3, 2, 1, 0}); },
+      [] {
+        FrameProperties p;
+        p.delay = 70;
+        p.name = "named";
+        return framePropertiesEdit({0, 3}, p);
+      },
+      [] { return addCommentEdit("note"); },
+      [] { return paintPixelsEdit(2, {{0, 0}, {5, 3}}, 1); },
+      [] { return floodFillEdit(0, {1, 1}, 2); },
+      [] { return pickTransparentIndexEdit(1, {0, 0}); },
   };
 }
 

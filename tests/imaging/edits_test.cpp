@@ -1,16 +1,24 @@
 // Undo and redo over every edit: done, undone and redone, each gives back the
-// exact document (pictures, encoded size, selection, current frame).
+// exact document (pictures, encoded size, selection, current frame), and
+// every frame's colour table follows its palette throughout.
 #include "imaging/edits.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <functional>
 
 #include "base/progress.h"
 #include "base/reporter.h"
 #include "document/history.h"
+#include "formats/image_files.h"
+#include "formats/png_writer.h"
+#include "formats/timing_file.h"
 #include "gif/gif_writer.h"
+#include "imaging/frame_update.h"
 #include "imaging/optimizer.h"
+#include "io/external_edit.h"
 #include "testutil.h"
 
 using namespace fb;
@@ -28,6 +36,251 @@ struct Case {
   std::function<Edit(Animation&)> make;
   bool needsGlobalPaletteOnly = false;  // refuses local palettes
 };
+
+// Files the edits that read them are given.
+const fbtest::TempDir& scratch() {
+  static fbtest::TempDir dir;
+  return dir;
+}
+
+// Frame `i` with a local palette of its own (a copy of what it shows).
+void giveLocalPalette(Animation& doc, int i) {
+  Frame& f = *frameAt(doc, i);
+  if (f.localPalette) return;
+  setLocalPalette(f, copyPalette(*f.palette()));
+  refreshFrameColours(f, doc.globalPalette.get());
+}
+
+// The document with frame `i` mirrored, one frame turned true colour or the
+// whole animation as it would come back from an image editor.
+std::unique_ptr<Animation> editedCopy(const Animation& doc) {
+  auto copy = duplicateAnimation(doc, nullptr);
+  EXPECT_TRUE(flipAnimation(*copy, FlipAxis::Vertical));
+  return copy;
+}
+
+// An external edit whose editor saved `write(path)`.
+Edit externalEdit(Animation& doc, ExternalEditOptions options,
+                  const std::function<bool(const std::string&)>& write) {
+  options.folder = scratch().path();
+  auto session = ExternalEdit::begin(doc, options);
+  Edit edit;
+  EXPECT_TRUE(session && write(session->path()));
+  if (!session) return edit;
+  // A time of its own: a save within the clock's tick of the first write could share it.
+  struct timespec times[2] = {{0, UTIME_OMIT}, {1000, 0}};
+  ::utimensat(AT_FDCWD, session->path().c_str(), times, 0);
+  EXPECT_EQ(session->poll(), ExternalEdit::Status::Settling);
+  EXPECT_EQ(session->poll(), ExternalEdit::Status::Saved);
+  EXPECT_TRUE(session->readBack(doc, edit));
+  return edit;  // the session goes, and its file with it: the edit holds what it read
+}
+
+std::vector<Case> issue17Edits() {
+  auto resize = [](ResizeFilter filter) {
+    ResizeOptions o;
+    o.filter = filter;
+    return o;
+  };
+  return {
+      {"rotate-90", [](Animation&) { return rotateAnimationEdit(Rotation::Clockwise90); }},
+      {"rotate-180", [](Animation&) { return rotateAnimationEdit(Rotation::Half); }},
+      {"flip-h", [](Animation&) { return flipAnimationEdit(FlipAxis::Horizontal); }},
+      {"rotate-frames",
+       [](Animation&) {
+         return rotateFramesEdit({1, 3}, Rotation::Anticlockwise90);
+       }},
+      {"flip-frames",
+       [](Animation&) {
+         return flipFramesEdit({0, 2}, FlipAxis::Vertical);
+       }},
+      {"move-crop",
+       [](Animation&) {
+         return moveCropFrameEdit(2, 7, 5, Rect{3, 4, 40, 30});
+       }},
+      {"crop",
+       [](Animation&) {
+         return cropAnimationEdit(Rect{10, 20, 90, 50});
+       }},
+      {"resize",
+       [=](Animation&) { return resizeAnimationEdit(77, 301, resize(ResizeFilter::Nearest)); }},
+      {"resize-bicubic",
+       [=](Animation&) { return resizeAnimationEdit(120, 60, resize(ResizeFilter::Bicubic)); }},
+      {"resize-frames",
+       [=](Animation&) {
+         return resizeFramesEdit({0, 4}, 33, 22, resize(ResizeFilter::Bicubic));
+       }},
+      {"ping-pong", [](Animation&) { return pingPongEdit(); }},
+      {"blend",
+       [](Animation&) {
+         std::shared_ptr<const Animation> other = load("screen-sprite-ffmpeg.gif");
+         BlendOptions o;
+         o.byTime = true;
+         return blendEdit(other, o, nullptr);
+       }},
+      {"global-entries",
+       [](Animation&) {
+         return setPaletteEntriesEdit(PaletteTarget::global(), 2, {{1, 2, 3}, {200, 100, 50}});
+       }},
+      {"global-reorder",
+       [](Animation& doc) {
+         std::vector<int> order;
+         for (int i = doc.globalPalette->count - 1; i >= 0; --i) order.push_back(i);
+         return reorderPaletteEdit(PaletteTarget::global(), order);
+       }},
+      {"global-merge",
+       [](Animation& doc) {
+         // Entries 2 and 3 alike, so that there is something to merge.
+         setPaletteEntries(doc, PaletteTarget::global(), 3, {(*doc.globalPalette)[2]});
+         return mergeDuplicateColoursEdit(PaletteTarget::global());
+       }},
+      {"global-replace",
+       [](Animation&) {
+         return replacePaletteColoursEdit(PaletteTarget::global(), {{9, 9, 9}, {250, 0, 0}});
+       }},
+      {"local-reorder",
+       [](Animation& doc) {
+         giveLocalPalette(doc, 1);
+         std::vector<int> order;
+         for (int i = 0; i < frameAt(doc, 1)->localPalette->count; ++i)
+           order.push_back((i + 5) % frameAt(doc, 1)->localPalette->count);
+         return reorderPaletteEdit(PaletteTarget::local(1), order);
+       }},
+      {"local-palette-file",
+       [](Animation& doc) {
+         giveLocalPalette(doc, 1);
+         const std::string path = scratch().file("ramp.pal");
+         std::vector<Rgb> ramp;
+         for (int i = 0; i < 256; ++i) ramp.push_back({uint8_t(255 - i), uint8_t(i), 0});
+         EXPECT_TRUE(WritePaletteFile(path, *makePalette(ramp.data(), 256)));
+         return loadPaletteFileEdit(PaletteTarget::local(1), path);
+       }},
+      {"frame-properties",
+       [](Animation&) {
+         FrameProperties p;
+         p.delay = 33;
+         p.disposal = 3;
+         p.name = "renamed";
+         p.left = 4;
+         p.transparent = false;
+         return framePropertiesEdit({1, 2}, p);
+       }},
+      {"all-frame-properties",
+       [](Animation&) {
+         FrameProperties p;
+         p.interlaced = true;
+         p.userInput = true;
+         return allFramePropertiesEdit(p);
+       }},
+      {"animation-properties",
+       [](Animation& doc) {
+         AnimationProperties p;
+         p.width = doc.width + 9;
+         p.playCount = 3;
+         p.backgroundIndex = 1;
+         return animationPropertiesEdit(p);
+       }},
+      {"comment-add", [](Animation&) { return addCommentEdit("made here"); }},
+      {"comment-set",
+       [](Animation& doc) {
+         addComment(doc, "old text");
+         return setCommentEdit(0, "new text");
+       }},
+      {"comment-remove",
+       [](Animation& doc) {
+         addComment(doc, "going");
+         return removeCommentEdit(0);
+       }},
+      {"paint",
+       [](Animation&) {
+         return paintPixelsEdit(1, {{0, 0}, {5, 7}, {6, 7}}, 3);
+       }},
+      {"flood-fill",
+       [](Animation& doc) {
+         const int under = frameAt(doc, 2)->dib->row(0)[0];
+         return floodFillEdit(2, {0, 0}, under == 4 ? 5 : 4);
+       }},
+      {"pick-transparent",
+       [](Animation& doc) {
+         // A pixel that is not the transparent index now.
+         Frame& f = *frameAt(doc, 1);
+         Point at{0, 0};
+         for (int x = 0; x < f.width; ++x)
+           if (!f.transparent() || f.dib->row(3)[x] != f.transparentIndex) at = {x, 3};
+         return pickTransparentIndexEdit(1, at);
+       }},
+      {"palette-session",
+       [](Animation& doc) {
+         std::vector<int> order;
+         for (int i = doc.globalPalette->count - 1; i >= 0; --i) order.push_back(i);
+         return sessionEdit("全局调色板",
+                            {setPaletteEntriesEdit(PaletteTarget::global(), 2, {{1, 2, 3}}),
+                             reorderPaletteEdit(PaletteTarget::global(), order)});
+       }},
+      {"pixel-session",
+       [](Animation&) {
+         return sessionEdit("编辑像素",
+                            {paintPixelsEdit(1, {{0, 0}, {1, 0}}, 3), floodFillEdit(1, {0, 0}, 4),
+                             pickTransparentIndexEdit(1, {1, 0})});
+       }},
+      {"load-timing",
+       [](Animation& doc) {
+         std::string text;
+         for (int i = 0; i < doc.frameCount(); ++i) text += std::to_string(i + 1) + "\n";
+         const std::string path = scratch().file("t_timing.txt");
+         fbtest::writeBytes(path, std::vector<uint8_t>(text.begin(), text.end()));
+         return loadTimingEdit(path, 100);
+       }},
+      {"timing-editor",
+       [](Animation& doc) {
+         std::vector<int> delays;
+         for (int i = 0; i < doc.frameCount(); ++i) delays.push_back(65535 - i * 7);
+         return setFrameDelaysEdit(delays);
+       }},
+      {"external-frame-same-palette",
+       [](Animation& doc) {
+         ExternalEditOptions o;
+         o.frame = 1;
+         Edit e = externalEdit(doc, o, [&](const std::string& path) {
+           auto copy = editedCopy(doc);
+           return WritePngFrame(path, *frameAt(*copy, 1), nullptr) == 1;
+         });
+         EXPECT_FALSE(e.change.header || e.change.allFrames) << "the frame alone changes";
+         return e;
+       }},
+      {"external-frame-true-colour",
+       [](Animation& doc) {
+         ExternalEditOptions o;
+         o.frame = 2;
+         Edit e = externalEdit(doc, o, [&](const std::string& path) {
+           auto copy = editedCopy(doc);
+           Frame& f = *frameAt(*copy, 2);
+           return addTrueColour(f, true) && WritePngFrame(path, f, nullptr) == 1;
+         });
+         EXPECT_TRUE(e.change.allFrames) << "colours go through the palette merge";
+         return e;
+       }},
+      {"external-animation",
+       [](Animation& doc) {
+         ExternalEditOptions o;
+         o.wholeAnimation = true;
+         return externalEdit(doc, o, [&](const std::string& path) {
+           return WritePsdFile(path, *editedCopy(doc), false, nullptr);
+         });
+       }},
+  };
+}
+
+// Every frame's colour table holds its palette's colours (black past them).
+bool coloursFollowPalettes(const Animation& doc) {
+  for (Frame* f = firstFrame(doc); f; f = nextFrame(f)) {
+    if (!f->dib || !f->palette()) continue;
+    for (int i = 0; i < 256; ++i)
+      if (!(f->dib->colours[i] == (i < f->palette()->count ? (*f->palette())[i] : Rgb{})))
+        return false;
+  }
+  return true;
+}
 
 std::vector<Case> everyEdit() {
   return {
@@ -89,7 +342,9 @@ std::vector<Case> everyEdit() {
 class EveryEdit : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(EveryEdit, DoneUndoneAndRedoneGivesBackTheExactDocument) {
-  for (const Case& c : everyEdit()) {
+  std::vector<Case> cases = everyEdit();
+  for (Case& c : issue17Edits()) cases.push_back(std::move(c));
+  for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     auto doc = load(GetParam());
     ASSERT_TRUE(doc);
@@ -108,21 +363,25 @@ TEST_P(EveryEdit, DoneUndoneAndRedoneGivesBackTheExactDocument) {
     RecordingReporter quiet;
     ScopedReporter scope(quiet);
     ASSERT_EQ(runEdit(*doc, history, edit, 1, nullptr), 1);
+    EXPECT_TRUE(quiet.texts().empty()) << quiet.texts().front();
     encodedSize(*doc, true, nullptr);
     const std::string after = fbtest::digest(*doc);
     EXPECT_TRUE(after != before) << "the edit changed nothing to test";
+    EXPECT_TRUE(coloursFollowPalettes(*doc));
     EXPECT_EQ(history.undoName(), edit.name);
 
     int current = 7;
     Change changed;
     ASSERT_TRUE(history.undo(*doc, current, &changed));
     EXPECT_TRUE(fbtest::digest(*doc) == before);
+    EXPECT_TRUE(coloursFollowPalettes(*doc));
     EXPECT_EQ(encodedSize(*doc, true, nullptr), sizeBefore);
     EXPECT_EQ(current, 1) << "the current frame comes back too";
     EXPECT_EQ(history.redoName(), edit.name);
     ASSERT_TRUE(history.redo(*doc, current, &changed));
     encodedSize(*doc, true, nullptr);
     EXPECT_TRUE(fbtest::digest(*doc) == after);
+    EXPECT_TRUE(coloursFollowPalettes(*doc));
     EXPECT_EQ(current, 7);
     ASSERT_TRUE(history.undo(*doc, current, &changed));
     EXPECT_TRUE(fbtest::digest(*doc) == before) << "and again";
@@ -138,6 +397,29 @@ INSTANTIATE_TEST_SUITE_P(Files, EveryEdit,
                              if (ch == '-') ch = '_';
                            return n;
                          });
+
+TEST(History, ASessionIsOneStepAndALaterFailureTakesBackTheEarlierEdits) {
+  auto doc = load("cellauto-ffmpeg.gif");
+  const std::string before = fbtest::digest(*doc);
+  History history(20);
+  RecordingReporter rec;
+  ScopedReporter scope(rec);
+  Edit strokes = sessionEdit(
+      "编辑像素", {paintPixelsEdit(1, {{0, 0}}, 3), paintPixelsEdit(1, {{1, 0}, {100000, 0}}, 3)});
+  EXPECT_EQ(runEdit(*doc, history, strokes, 1, nullptr), 0);
+  EXPECT_FALSE(rec.texts().empty()) << "the failing stroke says why";
+  EXPECT_TRUE(fbtest::digest(*doc) == before) << "the first stroke is taken back too";
+  EXPECT_FALSE(history.canUndo());
+
+  Edit two =
+      sessionEdit("编辑像素", {paintPixelsEdit(1, {{0, 0}}, 3), paintPixelsEdit(2, {{0, 0}}, 3)});
+  EXPECT_EQ(two.change.frames, (std::vector<int>{1, 2}));
+  ASSERT_EQ(runEdit(*doc, history, two, 1, nullptr), 1);
+  EXPECT_EQ(history.steps(), 1u);
+  int current = 1;
+  ASSERT_TRUE(history.undo(*doc, current));
+  EXPECT_TRUE(fbtest::digest(*doc) == before);
+}
 
 TEST(History, StepsAreUndoneLastFirstAndEachRestoresItsOwnState) {
   auto doc = load("cellauto-ffmpeg.gif");

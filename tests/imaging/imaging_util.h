@@ -7,7 +7,10 @@
 #include <vector>
 
 #include "document/animation.h"
+#include "document/player.h"
+#include "imaging/colour_match.h"
 #include "imaging/frame_update.h"
+#include "timeline.h"
 
 namespace fbtest {
 
@@ -84,6 +87,30 @@ inline std::vector<fb::Rgb> spreadColours(int n) {
     out.push_back(fb::Rgb{static_cast<uint8_t>((i * 37) & 255),
                           static_cast<uint8_t>((i * 91 + 13) & 255),
                           static_cast<uint8_t>((i * 151 + 71) & 255)});
+  return out;
+}
+
+// Every picture a viewer sees, as RGBA rows, where nothing shows all zero
+// (the colour there is no part of the picture).
+using Picture = std::vector<uint8_t>;
+inline std::vector<Picture> visiblePictures(fb::Animation& a) {
+  std::vector<Picture> out = pictures(a);
+  for (Picture& px : out)
+    for (size_t i = 0; i < px.size(); i += 4)
+      if (!px[i + 3]) px[i] = px[i + 1] = px[i + 2] = 0;
+  return out;
+}
+
+// The picture `p` (w × h) with its pixel x, y taken from map(x, y) of `src` (sw wide).
+template <class Map>
+Picture remapped(const Picture& src, int sw, int w, int h, Map map) {
+  Picture out;
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      auto [sx, sy] = map(x, y);
+      const uint8_t* s = src.data() + (static_cast<size_t>(sy) * sw + sx) * 4;
+      out.insert(out.end(), s, s + 4);
+    }
   return out;
 }
 
