@@ -3,6 +3,9 @@
 #include <exception>
 #include <optional>
 
+#include "base/reporter.h"
+#include "resources/strings.h"
+
 namespace fb {
 
 int runEdit(Animation& doc, History& history, const Edit& edit, int currentFrame,
@@ -20,18 +23,24 @@ int runEdit(Animation& doc, History& history, const Edit& edit, int currentFrame
   }
   // An edit that could not be taken back is not made: short of memory for
   // the step, the document and its history stay as they are.
-  if (!recorded) return 0;
+  if (!recorded) {
+    showWarning(text(Str::EditNoMemory));
+    return 0;
+  }
   int result = 0;
   try {
     result = edit.apply(doc, progress);
   } catch (const std::exception&) {
-    // Out of memory half way, most likely: taken back like any failure.
+    // Out of memory half way, most likely: taken back like any failure, and
+    // said, since the edit had no chance to say it.
     result = 0;
+    showWarning(text(Str::EditNoMemory));
   }
   if (result == 0) {
     kept->rollBack(doc);
     return 0;
   }
+  kept->commit();
   // The selection count as undo and redo leave it, whatever frames went.
   countSelected(doc);
   return result;

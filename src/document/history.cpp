@@ -176,14 +176,18 @@ bool History::record(Animation& doc, const std::string& name, const Change& chan
     step->encodedSize = doc.encodedSize;
     if (!change.header && (change.structure || !change.fieldsOnly))
       step->colourUsage = std::make_unique<std::array<int64_t, 256>>(doc.colourUsage);
-    steps_.erase(steps_.begin() + static_cast<std::ptrdiff_t>(done_), steps_.end());
-    steps_.push_back(std::move(step));
+    // Before the redo steps, which a failed edit must not cost.
+    steps_.insert(steps_.begin() + static_cast<std::ptrdiff_t>(done_), std::move(step));
     ++done_;
   } catch (const std::bad_alloc&) {
     return false;
   }
-  trim();
   return true;
+}
+
+void History::commit() {
+  steps_.erase(steps_.begin() + static_cast<std::ptrdiff_t>(done_), steps_.end());
+  trim();
 }
 
 void History::dropLast() {

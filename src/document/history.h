@@ -31,10 +31,13 @@ class History {
   int levels() const { return levels_; }
 
   // Keeps what `change` covers of `doc` as it is now, as a step named `name`
-  // (a text of the string table), with the current frame. Forgets the steps
-  // that could be redone. False, and nothing kept, when undo is off or memory
-  // runs out.
+  // (a text of the string table), with the current frame. The steps that
+  // could be redone stay until `commit` (a failed edit leaves them). False,
+  // and nothing kept, when undo is off or memory runs out.
   bool record(Animation& doc, const std::string& name, const Change& change, int currentFrame);
+  // The edit recorded last succeeded: the steps it replaces for redo go, and
+  // the oldest beyond the levels.
+  void commit();
   // The edit recorded last did not happen: its step goes, the document is left alone.
   void dropLast();
   // The edit recorded last failed half way: the document goes back to how it

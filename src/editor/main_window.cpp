@@ -1,5 +1,7 @@
 #include "editor/main_window.h"
 
+#include <new>
+
 #include <QActionGroup>
 #include <QApplication>
 #include <QClipboard>
@@ -456,6 +458,18 @@ int64_t MainWindow::documentSize() {
 // ---- The dispatcher ----
 
 bool MainWindow::runCommand(int id) {
+  // A command short of memory outside an edit (a copy to the clipboard, a
+  // dialog's pictures) is said and the window goes on; edits take themselves back.
+  try {
+    return dispatchCommand(id);
+  } catch (const std::bad_alloc&) {
+    reporter().message(text(Str::CaptionError), text(Str::EditNoMemory), Icon::Warning);
+    ctx_.announce(Change::everything());
+    return false;
+  }
+}
+
+bool MainWindow::dispatchCommand(int id) {
   if (id >= cmd::RecentFirst && id <= cmd::RecentLast) return cmdRecent(id - cmd::RecentFirst + 1);
   switch (id) {
     case cmd::Open:

@@ -83,6 +83,7 @@ class MainWindow : public QMainWindow {
   void dropEvent(QDropEvent* event) override;
 
  private:
+  bool dispatchCommand(int id);
   // Construction (main_window.cpp).
   void buildActions();
   void buildMenus();

@@ -2,8 +2,11 @@
 
 #include <QCoreApplication>
 
+#include <new>
+
 #include "base/reporter.h"
 #include "document/animation.h"
+#include "gif/gif_writer.h"
 
 namespace fb {
 
@@ -29,6 +32,14 @@ void SizeWorker::start(Animation& animation, const GifWriteOptions& options) {
   quint64 generation = ++generation_;
   bits_.store(kRunning);
   Animation* a = &animation;
+  // The worker only reads: the document is tidied here, and the count is not
+  // kept in the document's cache (the window's thread reads that).
+  try {
+    animation.settle();
+  } catch (const std::bad_alloc&) {
+    bits_.store(0);
+    return;  // no size shown rather than a race
+  }
   thread_ = std::thread([this, a, options, generation] {
     int64_t size = -1;
     try {
@@ -36,7 +47,7 @@ void SizeWorker::start(Animation& animation, const GifWriteOptions& options) {
       RecordingReporter quiet;
       ScopedReporter scoped(quiet);
       Stopper stopper(bits_);
-      size = encodedSize(*a, true, &stopper, options);
+      size = countEncodedSize(*a, &stopper, options);
       if (stopper.cancelled()) size = -1;
     } catch (...) {
       size = -1;

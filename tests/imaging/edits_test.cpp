@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 
 #include <functional>
+#include <new>
 
 #include "base/progress.h"
 #include "base/reporter.h"
@@ -482,6 +483,35 @@ TEST(History, AFailedEditIsTakenBackEvenWithUndoOff) {
     EXPECT_TRUE(fbtest::digest(*doc) == before) << levels;
     EXPECT_FALSE(history.canUndo());
   }
+}
+
+TEST(History, AFailedEditLeavesTheRedoStepsAndAThrowIsSaid) {
+  auto doc = load("testsrc-localpal-ffmpeg.gif");
+  History history(20);
+  ASSERT_NE(runEdit(*doc, history, setDelayEdit({0}, 77), -1, nullptr), 0);
+  const std::string edited = fbtest::digest(*doc);
+  int current = -1;
+  ASSERT_TRUE(history.undo(*doc, current));
+  const std::string before = fbtest::digest(*doc);
+  RecordingReporter said;
+  ScopedReporter scope(said);
+  Edit failing{"x", Change::everything(), [](Animation& a, Progress*) { return 0; }};
+  Edit throwing{"y", Change::everything(), [](Animation& a, Progress*) -> int {
+                  frameAt(a, 0)->delay = 5;
+                  throw std::bad_alloc();
+                }};
+  EXPECT_EQ(runEdit(*doc, history, failing, -1, nullptr), 0);
+  EXPECT_TRUE(said.entries().empty()) << "an edit that failed has said why itself";
+  EXPECT_EQ(runEdit(*doc, history, throwing, -1, nullptr), 0);
+  EXPECT_EQ(said.entries().size(), 1u) << "a throw is said once";
+  EXPECT_TRUE(fbtest::digest(*doc) == before);
+  ASSERT_TRUE(history.canRedo());
+  ASSERT_TRUE(history.redo(*doc, current));
+  EXPECT_TRUE(fbtest::digest(*doc) == edited);
+  // A successful edit still replaces what could be redone.
+  ASSERT_TRUE(history.undo(*doc, current));
+  ASSERT_NE(runEdit(*doc, history, setDelayEdit({0}, 55), -1, nullptr), 0);
+  EXPECT_FALSE(history.canRedo());
 }
 
 TEST(History, StepsShareWhatTheyDidNotChange) {
