@@ -80,7 +80,6 @@ const Section kSections[] = {
           "save PNG as 24- or 32-bit, so that any animation can be an animated PNG"},
          {"--no-signature", "no signature comment in the GIFs written"},
      }},
-    {"Exit status", "0 when every step succeeded, 1 when any step failed.", {}},
     {"Exit status",
      "0 when every step succeeded, 1 when any step failed, 128 + the signal's number when "
      "interrupted (SIGINT, SIGTERM; a save under way leaves the target as it was).",
