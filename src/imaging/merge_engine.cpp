@@ -564,12 +564,17 @@ int Engine::mergeIntoGlobal(uint32_t word) {
   const Palette* g = receiver_->globalPalette.get();
   Fitter fit(g, 256);
   // Entries the frames staying on the global palette show are taken.
-  for (const Item& it : items_) {
-    if (it.isNew || it.frame->localPalette) continue;
-    int64_t counts[256] = {};
-    countPixels(*it.frame, counts, it.frame->transparent() ? it.frame->transparentIndex : -1);
+  if (req_.receiverShown) {
     for (int i = 0; i < 256; ++i)
-      if (counts[i]) fit.used[size_t(i)] = true;
+      if ((*req_.receiverShown)[size_t(i)]) fit.used[size_t(i)] = true;
+  } else {
+    for (const Item& it : items_) {
+      if (it.isNew || it.frame->localPalette) continue;
+      int64_t counts[256] = {};
+      countPixels(*it.frame, counts, it.frame->transparent() ? it.frame->transparentIndex : -1);
+      for (int i = 0; i < 256; ++i)
+        if (counts[i]) fit.used[size_t(i)] = true;
+    }
   }
   if (g && receiver_->backgroundIndex < g->count) fit.used[receiver_->backgroundIndex] = true;
 
@@ -904,9 +909,11 @@ int Engine::commit() {
   std::vector<Animation*> homes = req_.target ? std::vector<Animation*>{req_.target} : animations_;
   for (Animation* a : homes) {
     a->encodedSize = -1;
+    // Only the colour tables follow the palette: the updated frames have
+    // their masks rebuilt already, and the others' pixels did not change.
     for (Frame* f = firstFrame(*a); f; f = nextFrame(f))
-      if (!f->localPalette) refreshFrameColours(*f, a->globalPalette.get());
-    recountColourUsage(*a);
+      if (!f->localPalette) refreshFrameColours(*f, a->globalPalette.get(), false);
+    if (!req_.receiverShown) recountColourUsage(*a);
   }
   return kDone;
 }

@@ -24,6 +24,7 @@
 // failure or a cancel leaves the documents as they were.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 
@@ -106,8 +107,10 @@ int mergePalettes(Animation* target, Animation& sources, uint32_t method, MergeC
 // frame keeps its local palette).
 // `method` other than 0 is used instead of the stored word (the optimizer's
 // "map to the global palette" merges with method 0x2 this way).
+// `receiverShown`: see MergeRequest (the caller then keeps colourUsage).
 int mapFrameIntoGlobalPalette(MergeChooser* chooser, Animation& animation, Frame& frame,
-                              uint32_t method = 0);
+                              uint32_t method = 0,
+                              const std::array<int64_t, 256>* receiverShown = nullptr);
 
 // Every pixel p becomes indexMap[p] (when a map is given; entries of −1 leave
 // the pixel alone); the frame's colour table becomes `entries` and its palette
