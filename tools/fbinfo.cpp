@@ -3,7 +3,9 @@
 //
 //   fbinfo [OPTIONS] FILE
 //     --optimize     optimize with the saved options
-//     --optimize-options WORD   optimize with these option bits (hexadecimal, e.g. 0x46E)
+//     --optimize-options WORD   optimize with these option bits (hexadecimal, e.g. 0x46E;
+//                    0x1000 adds the smallest LZW layout)
+//     --lossy N      lossy LZW of strength N (0 off) in the optimizations after it
 //     --unoptimize   make every frame a full, opaque picture
 //     --thin N       remove every N-th frame, keeping the running time
 //     --reduce N     reduce every palette to N colours (2..256)
@@ -53,7 +55,9 @@ void usage() {
       "Prints the structure of an animation as JSON.\n"
       "  --optimize     optimize with the saved options\n"
       "  --optimize-options WORD\n"
-      "                 optimize with these option bits (hexadecimal, e.g. 0x46E)\n"
+      "                 optimize with these option bits (hexadecimal, e.g. 0x46E;\n"
+      "                 0x1000 adds the smallest LZW layout)\n"
+      "  --lossy N      lossy LZW of strength N (0 off) in the optimizations after it\n"
       "  --unoptimize   make every frame a full, opaque picture\n"
       "  --thin N       remove every N-th frame, keeping the running time\n"
       "  --reduce N     reduce every palette to N colours (2..256)\n"
@@ -218,6 +222,7 @@ int main(int argc, char** argv) {
   bool quiet = false;
   bool keep24 = false;
   bool dither = false;  // read when --reduce runs, wherever it stands
+  int lossy = 0;        // for the optimizations given after it
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     auto value = [&](std::string& out) {
@@ -242,10 +247,11 @@ int main(int argc, char** argv) {
                      word.c_str());
         return 2;
       }
-      operations.push_back([bits](Animation& a) {
+      operations.push_back([bits, lossy](Animation& a) {
         OptimizeJob job;
         job.document = &a;
         job.options = static_cast<uint32_t>(bits);
+        job.lossy = lossy;
         StderrProgress progress;
         job.progress = &progress;
         return runOptimizeJob(job);
@@ -274,6 +280,16 @@ int main(int argc, char** argv) {
         int n = clampColourCount(static_cast<int>(std::clamp(colours, -1L, 1000L)));
         return reducePalettes(a, n, dither, {}, &progress) == 1;
       });
+    } else if (arg == "--lossy") {
+      std::string n;
+      value(n);
+      char* end = nullptr;
+      long strength = std::strtol(n.c_str(), &end, 10);
+      if (n.empty() || *end || strength < 0 || strength > 1000) {
+        std::fprintf(stderr, "fbinfo: --lossy takes a strength from 0 to 1000, not %s\n", n.c_str());
+        return 2;
+      }
+      lossy = static_cast<int>(strength);
     } else if (arg == "--dither") {
       dither = true;
     }

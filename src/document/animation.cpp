@@ -64,6 +64,7 @@ std::unique_ptr<Animation> cloneAnimationHeader(const Animation& src) {
   a->backgroundIndex = src.backgroundIndex;
   a->aspectRatio = src.aspectRatio;
   a->encodedSize = src.encodedSize;
+  a->smallestEncoding = src.smallestEncoding;
   a->colourUsage = src.colourUsage;
   return a;
 }

@@ -8,7 +8,9 @@
 
 #include "document/frame_ops.h"
 #include "gif/gif_writer.h"
+#include "imaging/encoding_pass.h"
 #include "imaging/palette_pass.h"
+#include "base/number_format.h"
 #include "resources/strings.h"
 #include "base/prefs.h"
 #include "base/progress.h"
@@ -25,12 +27,6 @@ void removeUnwantedExtensions(Animation& a) {
     if (b->tag == kPlainTextTag || b->tag == kApplicationTag) removeBlock(a, b);
     b = next;
   }
-}
-
-int64_t frameEncodedSize(const Frame& f) {
-  ByteSink counter;
-  writeFrameImage(counter, f);
-  return counter.total();
 }
 
 // Sets `frame`'s pixels to `pixels` (rows of the frame's stride).
@@ -65,6 +61,65 @@ struct Planes {
   }
 };
 
+// Ours, with the smallest layout. The transparent index becomes the colour
+// most unchanged pixels already have (among those no kept pixel uses; `f`
+// when none is more common). Unchanged pixels start as that index, which
+// makes long runs, and one encoder run writes each of them as its colour
+// instead wherever that continues the string being matched (the variants of
+// the standard layout are two fixed guesses at the same). The result is kept
+// when it is smaller than the frame as it was.
+void flexibleTransparency(Frame& frame, const uint8_t* mask, int maskStride,
+                          const ShownBelow* below, int f) {
+  const int w = frame.width, h = frame.height, stride = frame.dib->stride;
+  uint8_t* px = frame.dib->data.data();
+  auto unchanged = [&](int x, int y) { return mask[static_cast<size_t>(y) * maskStride + x] == 0; };
+  int64_t unchangedCount[256] = {};
+  bool usedByKept[256] = {};
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      const uint8_t v = px[static_cast<size_t>(y) * stride + x];
+      if (unchanged(x, y))
+        ++unchangedCount[v];
+      else
+        usedByKept[v] = true;
+    }
+  const int limit = frame.palette ? std::min(frame.palette->count, 256) : 256;
+  int g = f;
+  for (int i = 0; i < limit; ++i)
+    if (!usedByKept[i] && unchangedCount[i] > unchangedCount[g]) g = i;
+
+  const LzwLayout layout = LzwLayout::Smallest;
+  const int64_t before = lzwEncodedSize(LzwImage{px, w, h, stride, frame.interlaced()},
+                                        frameCodeSize(frame, layout), layout);
+  const std::vector<uint8_t> original(frame.dib->data);
+  std::vector<uint8_t> alt(static_cast<size_t>(w) * h), has(alt.size());
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      if (!unchanged(x, y)) continue;
+      uint8_t& v = px[static_cast<size_t>(y) * stride + x];
+      const size_t i = static_cast<size_t>(y) * w + x;
+      if (!frame.transparent() || v != f) {
+        alt[i] = v;  // opaque and unchanged: its colour is what shows
+      } else if (below && below->known[static_cast<size_t>(y) * below->stride + x]) {
+        alt[i] = below->colour[static_cast<size_t>(y) * below->stride + x];
+      } else {
+        alt[i] = static_cast<uint8_t>(g);  // nothing known shows there
+      }
+      has[i] = alt[i] != g;
+      v = static_cast<uint8_t>(g);
+    }
+  const int64_t after = flexibleLzwPass(LzwImage{px, w, h, stride, frame.interlaced()},
+                                        frameCodeSize(frame, layout), layout, alt.data(),
+                                        has.data(), w);
+  if (after >= before) {
+    takePixels(frame, original);
+    return;
+  }
+  setTransparent(frame, false);
+  setTransparentIndex(frame, g);
+  setTransparent(frame, true);
+}
+
 }  // namespace
 
 std::unique_ptr<Palette> shrinkPalette(const Palette& palette, const int64_t* usage,
@@ -89,7 +144,8 @@ std::unique_ptr<Palette> shrinkPalette(const Palette& palette, const int64_t* us
   return out;
 }
 
-void tryTransparency(Frame& frame, const uint8_t* mask, int maskStride) {
+void tryTransparency(Frame& frame, const uint8_t* mask, int maskStride, LzwLayout layout,
+                     const ShownBelow* below) {
   const int w = frame.width, h = frame.height;
   if (!frame.dib || w <= 0 || h <= 0) return;
   const int stride = frame.dib->stride;
@@ -117,8 +173,13 @@ void tryTransparency(Frame& frame, const uint8_t* mask, int maskStride) {
     if (f < 0) return;
   }
 
+  if (layout == LzwLayout::Smallest) {
+    flexibleTransparency(frame, mask, maskStride, below, f);
+    return;
+  }
+
   // 2. Only a smaller encoding is worth it.
-  int64_t best = frameEncodedSize(frame);
+  int64_t best = frameEncodedSize(frame, layout);
   if (best == 0) return;
   const std::vector<uint8_t> original(frame.dib->data);
   std::vector<uint8_t> chosen;
@@ -135,7 +196,7 @@ void tryTransparency(Frame& frame, const uint8_t* mask, int maskStride) {
         }
     if (changed) {
       takePixels(frame, a);
-      int64_t size = frameEncodedSize(frame);
+      int64_t size = frameEncodedSize(frame, layout);
       if (size != 0 && size < best) {
         best = size;
         chosen = std::move(a);
@@ -178,7 +239,7 @@ void tryTransparency(Frame& frame, const uint8_t* mask, int maskStride) {
     }
     if (changed) {
       takePixels(frame, b);
-      int64_t size = frameEncodedSize(frame);
+      int64_t size = frameEncodedSize(frame, layout);
       if (size != 0 && size < best) {
         best = size;
         chosen = std::move(b);
@@ -208,6 +269,7 @@ bool optimizeFrames(Animation& a, uint32_t options, Progress* progress) {
     progress->setRange(a.frameCount);
   }
   const int S = p.stride;
+  const LzwLayout layout = a.smallestEncoding ? LzwLayout::Smallest : LzwLayout::Standard;
   bool canvasHasContent = false;
   bool changed = false;
   // The transparency trials only read and change their own frame: they run on
@@ -355,17 +417,36 @@ bool optimizeFrames(Animation& a, uint32_t options, Progress* progress) {
             break;
           }
       if (anyUnkept) {
-        if (workers == 0) {
-          tryTransparency(*f, mask, fs);
-        } else {
-          // The mask plane is reused by the next frame: the trial gets a copy.
-          const int bw = bx1 - bx0, bh = by1 - by0;
-          auto copy = std::make_shared<std::vector<uint8_t>>(static_cast<size_t>(bw) * bh);
-          for (int y = 0; y < bh; ++y)
-            std::memcpy(copy->data() + static_cast<size_t>(y) * bw, mask + static_cast<size_t>(y) * fs,
-                        static_cast<size_t>(bw));
-          trials.submit([f, copy, bw] { tryTransparency(*f, copy->data(), bw); });
+        // The trial may run on a worker while the planes move on to the next
+        // frames: it gets copies of its part of them.
+        const int bw = bx1 - bx0, bh = by1 - by0;
+        auto planes = std::make_shared<std::vector<uint8_t>>(
+            static_cast<size_t>(bw) * bh * (layout == LzwLayout::Smallest ? 3 : 1));
+        uint8_t* maskCopy = planes->data();
+        for (int y = 0; y < bh; ++y)
+          std::memcpy(maskCopy + static_cast<size_t>(y) * bw, mask + static_cast<size_t>(y) * fs,
+                      static_cast<size_t>(bw));
+        ShownBelow below;
+        if (layout == LzwLayout::Smallest) {
+          below.colour = maskCopy + static_cast<size_t>(bw) * bh;
+          below.known = below.colour + static_cast<size_t>(bw) * bh;
+          below.stride = bw;
+          for (int y = 0; y < bh; ++y) {
+            const size_t screen = static_cast<size_t>(top + by0 + y) * S + left + bx0;
+            std::memcpy(const_cast<uint8_t*>(below.colour) + static_cast<size_t>(y) * bw,
+                        p.canvasIndex + screen, static_cast<size_t>(bw));
+            std::memcpy(const_cast<uint8_t*>(below.known) + static_cast<size_t>(y) * bw,
+                        p.canvasKnown + screen, static_cast<size_t>(bw));
+          }
         }
+        auto trial = [f, planes, bw, layout, below] {
+          tryTransparency(*f, planes->data(), bw, layout,
+                          layout == LzwLayout::Smallest ? &below : nullptr);
+        };
+        if (workers == 0)
+          trial();
+        else
+          trials.submit(trial);
         changed = true;
       }
     }
@@ -386,41 +467,92 @@ bool optimizePalettes(Animation& a, uint32_t options, Progress* progress) {
 
 namespace {
 
+// The document takes the trial's content and keeps its identity.
+void exchangeContent(Animation& d, Animation& t) {
+  std::swap(d.width, t.width);
+  std::swap(d.height, t.height);
+  std::swap(d.playCount, t.playCount);
+  std::swap(d.frameCount, t.frameCount);
+  std::swap(d.hideFirstFrame, t.hideFirstFrame);
+  std::swap(d.head, t.head);
+  std::swap(d.anchorIndex, t.anchorIndex);
+  std::swap(d.selectedCount, t.selectedCount);
+  std::swap(d.globalPalette, t.globalPalette);
+  std::swap(d.screenFlags, t.screenFlags);
+  std::swap(d.backgroundIndex, t.backgroundIndex);
+  std::swap(d.aspectRatio, t.aspectRatio);
+  std::swap(d.encodedSize, t.encodedSize);
+  std::swap(d.smallestEncoding, t.smallestEncoding);
+  std::swap(d.colourUsage, t.colourUsage);
+}
+
+// The passes over `target`; false when cancelled.
+bool runPassesOn(Animation& target, const OptimizeJob& job) {
+  Progress* progress = job.progress;
+  auto cancelled = [&] { return progress && progress->cancelled(); };
+  clipFramesToScreen(target);
+  removeUnwantedExtensions(target);
+  // Sizes measured by the passes are those of the layout the result is written with.
+  target.smallestEncoding = (job.options & opt::SmallestEncoding) != 0;
+  if (job.options & (opt::RemoveLocalPalettes | opt::ShrinkPalettes)) {
+    optimizePalettes(target, job.options, progress);
+    if (cancelled()) return false;
+  }
+  if (job.options & opt::CropFrames) {
+    optimizeFrames(target, job.options, progress);
+    if (cancelled()) return false;
+  }
+  if (job.options & opt::SmallestEncoding) orderPalettesForCodeSize(target);
+  if (job.lossy > 0 && !applyLossyLzw(target, job.lossy, progress)) return false;
+  return !cancelled();
+}
+
+// Whether a result of `trialSize` bytes replaces a document of `documentSize`:
+// only a smaller one does. Otherwise the job says why it was left.
+bool worthTaking(OptimizeJob& job, int64_t documentSize, int64_t trialSize) {
+  if (trialSize < 0) return false;
+  if (documentSize < 0 || trialSize < documentSize) return true;
+  job.notTaken = true;
+  job.notice = format(Str::OptimizeNotSmaller, formatByteCount(trialSize).c_str(),
+                      formatByteCount(documentSize).c_str());
+  return false;
+}
+
 // The passes of a job; false when it stopped early.
 bool runPasses(OptimizeJob& job) {
   Progress* progress = job.progress;
   auto cancelled = [&] { return progress && progress->cancelled(); };
-  Animation* target = job.document;
-  if (job.hasDialog) {
-    job.documentSize = job.trialSize = job.saving = -1;
-    job.savingPercent = -1;
-    job.trial.reset();
-    job.trialValid = false;
-    if (progress) progress->setText(text(Str::CopyingAnimation));
-    job.trial = duplicateAnimation(*job.document, progress);
-    if (!job.trial) {
-      if (!cancelled()) showWarning(text(Str::OptimizeNoTrialMemory));
-      return false;
-    }
-    if (cancelled()) return false;
-    target = job.trial.get();
-  }
-
-  clipFramesToScreen(*target);
-  removeUnwantedExtensions(*target);
-  if (job.options & (opt::RemoveLocalPalettes | opt::ShrinkPalettes)) {
-    optimizePalettes(*target, job.options, progress);
-    if (cancelled()) return false;
-  }
-  if (job.options & opt::CropFrames) {
-    optimizeFrames(*target, job.options, progress);
-    if (cancelled()) return false;
-  }
-
+  job.notTaken = false;
+  job.notice.clear();
   if (!job.hasDialog) {
-    target->encodedSize = -1;
+    // In place, with a copy of the document as it was to go back to when
+    // the result is no smaller. A cancel leaves what was done, as always.
+    auto before = duplicateAnimation(*job.document, nullptr);
+    bool finished = runPassesOn(*job.document, job);
+    job.document->encodedSize = -1;
+    if (!finished || !before) return finished;
+    if (!worthTaking(job, encodedSize(*before, false, nullptr),
+                     encodedSize(*job.document, true, nullptr))) {
+      exchangeContent(*job.document, *before);
+      if (job.notTaken) reporter().message(text(Str::OptimizeCaption), job.notice, Icon::Information);
+    }
+    job.document->encodedSize = -1;
     return true;
   }
+
+  job.documentSize = job.trialSize = job.saving = -1;
+  job.savingPercent = -1;
+  job.trial.reset();
+  job.trialValid = false;
+  if (progress) progress->setText(text(Str::CopyingAnimation));
+  job.trial = duplicateAnimation(*job.document, progress);
+  if (!job.trial) {
+    if (!cancelled()) showWarning(text(Str::OptimizeNoTrialMemory));
+    return false;
+  }
+  if (cancelled()) return false;
+  if (!runPassesOn(*job.trial, job)) return false;
+
   if (progress) progress->setText(text(Str::ComputingSize));
   int32_t trialSize = encodedSize(*job.trial, true, progress);
   if (cancelled() || trialSize < 0) return false;
@@ -431,6 +563,7 @@ bool runPasses(OptimizeJob& job) {
     job.saving = docSize - trialSize;
     job.savingPercent = static_cast<double>(job.saving) * 100.0 / static_cast<double>(docSize);
   }
+  if (docSize > 0) worthTaking(job, docSize, trialSize);
   job.trialValid = true;
   return true;
 }
@@ -463,9 +596,10 @@ OptimizeWorker::OptimizeWorker(Animation& document) : document_(document) {
 
 OptimizeWorker::~OptimizeWorker() { cancelAndWait(); }
 
-void OptimizeWorker::start(uint32_t options) {
+void OptimizeWorker::start(uint32_t options, int lossy) {
   cancelAndWait();
   job_.options = options;
+  job_.lossy = lossy;
   busy_ = true;
   thread_ = std::thread([this] {
     runOptimizeJob(job_);
@@ -488,23 +622,8 @@ void OptimizeWorker::wait() {
 bool OptimizeWorker::acceptTrial() {
   wait();
   if (!job_.trialValid || !job_.trial) return false;
-  // The document keeps its identity: its content is exchanged with the trial's.
-  Animation& d = document_;
-  Animation& t = *job_.trial;
-  std::swap(d.width, t.width);
-  std::swap(d.height, t.height);
-  std::swap(d.playCount, t.playCount);
-  std::swap(d.frameCount, t.frameCount);
-  std::swap(d.hideFirstFrame, t.hideFirstFrame);
-  std::swap(d.head, t.head);
-  std::swap(d.anchorIndex, t.anchorIndex);
-  std::swap(d.selectedCount, t.selectedCount);
-  std::swap(d.globalPalette, t.globalPalette);
-  std::swap(d.screenFlags, t.screenFlags);
-  std::swap(d.backgroundIndex, t.backgroundIndex);
-  std::swap(d.aspectRatio, t.aspectRatio);
-  std::swap(d.encodedSize, t.encodedSize);
-  std::swap(d.colourUsage, t.colourUsage);
+  if (job_.notTaken || (job_.documentSize >= 0 && job_.trialSize >= job_.documentSize)) return false;
+  exchangeContent(document_, *job_.trial);
   job_.trial.reset();
   job_.trialValid = false;
   return true;
