@@ -6,6 +6,7 @@
 //     --optimize-options WORD   optimize with these option bits (hexadecimal, e.g. 0x46E;
 //                    0x1000 adds the smallest LZW layout)
 //     --lossy N      lossy LZW of strength N (0 off) in the optimizations after it
+//     --smallest-layout  write the document with the smallest LZW layout
 //     --unoptimize   make every frame a full, opaque picture
 //     --thin N       remove every N-th frame, keeping the running time
 //     --reduce N     reduce every palette to N colours (2..256)
@@ -58,6 +59,8 @@ void usage() {
       "                 optimize with these option bits (hexadecimal, e.g. 0x46E;\n"
       "                 0x1000 adds the smallest LZW layout)\n"
       "  --lossy N      lossy LZW of strength N (0 off) in the optimizations after it\n"
+      "  --smallest-layout\n"
+      "                 write the document with the smallest LZW layout\n"
       "  --unoptimize   make every frame a full, opaque picture\n"
       "  --thin N       remove every N-th frame, keeping the running time\n"
       "  --reduce N     reduce every palette to N colours (2..256)\n"
@@ -255,6 +258,12 @@ int main(int argc, char** argv) {
         StderrProgress progress;
         job.progress = &progress;
         return runOptimizeJob(job);
+      });
+    } else if (arg == "--smallest-layout") {
+      operations.push_back([](Animation& a) {
+        a.smallestEncoding = true;
+        a.encodedSize = -1;
+        return true;
       });
     } else if (arg == "--unoptimize") {
       operations.push_back([](Animation& a) {

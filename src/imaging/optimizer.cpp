@@ -529,15 +529,15 @@ bool runPasses(OptimizeJob& job) {
     // the result is no smaller. A cancel leaves what was done, as always.
     auto before = duplicateAnimation(*job.document, nullptr);
     bool finished = runPassesOn(*job.document, job);
-    job.document->encodedSize = -1;
-    if (!finished || !before) return finished;
-    if (!worthTaking(job, encodedSize(*before, false, nullptr),
+    if (finished && before &&
+        !worthTaking(job, encodedSize(*before, false, nullptr),
                      encodedSize(*job.document, true, nullptr))) {
-      exchangeContent(*job.document, *before);
+      exchangeContent(*job.document, *before);  // its cached size included
       if (job.notTaken) reporter().message(text(Str::OptimizeCaption), job.notice, Icon::Information);
+      return true;
     }
     job.document->encodedSize = -1;
-    return true;
+    return finished;
   }
 
   job.documentSize = job.trialSize = job.saving = -1;

@@ -102,6 +102,22 @@ class Batch : public ::testing::Test {
 
 }  // namespace
 
+// An input the optimizer cannot shrink (one tiny frame, and a save adds the
+// signature comment): -z leaves the document as it was and says so.
+TEST_F(Batch, OptimizingWhatWouldGrowLeavesTheDocument) {
+  fbtest::GifBuilder b;
+  b.header().screen(4, 4, 0x80).colours(2).gce(0x04, 5, 0).descriptor(0, 0, 4, 4);
+  b.image(2, {0, 1, 0, 1, 1, 0, 1, 0, 0, 1, 0, 1, 1, 0, 1, 0});
+  fbtest::writeBytes(in("tiny.gif"), b.trailer().bytes);
+  Result plain = flickbook({"-i", in("tiny.gif"), "-o", in("plain.gif")}, config.path());
+  ASSERT_EQ(plain.status, 0) << plain.err;
+  Result r = flickbook({"-i", in("tiny.gif"), "-z", "-o", in("z.gif")}, config.path());
+  ASSERT_EQ(r.status, 0) << "not a failure: " << r.err;
+  EXPECT_NE(r.err.find("优化动画: 优化结果 ("), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("动画保持不变"), std::string::npos) << r.err;
+  EXPECT_EQ(slurp(in("z.gif")), slurp(in("plain.gif")));
+}
+
 TEST_F(Batch, WildcardInputDelaysOptimizeOutput) {
   fs::create_directory(in("in"));
   makeGif(in("in/b.gif"), 20, 10, 3, 1);
