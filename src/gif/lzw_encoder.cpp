@@ -147,11 +147,12 @@ class CodeWriter {
 // What a pixel may become besides itself.
 enum class Mode { Exact, Lossy, Flexible };
 
+// Lossy: for each index, the few other indices whose colours are close
+// enough, nearest first (kNoIndex ends a list).
+constexpr int kNearest = 6;
+constexpr uint16_t kNoIndex = 0xFFFF;
 struct Choices {
-  // Lossy: a close colour of the palette.
-  const Palette* palette = nullptr;
-  int transparentIndex = -1;
-  int maxError = 0;
+  uint16_t near[256][kNearest + 1];
 };
 
 // Colour error of showing `b` for `a`: squared distance, weighted as the eye
@@ -250,19 +251,25 @@ class Coder {
         }
       }
       if constexpr (M == Mode::Lossy) {
-        const int near = closeChild(ent, c);
-        if (near >= 0) {
-          change(p, suffix_[near]);
-          ent = near;
-          continue;
+        // A string the table holds with a close colour instead.
+        bool found = false;
+        for (const uint16_t* q = choices_->near[c]; *q != kNoIndex; ++q) {
+          uint32_t unused;
+          const int code2 = table_.find(Table::keyOf(ent, *q), unused);
+          if (code2 >= 0) {
+            change(p, *q);
+            ent = code2;
+            found = true;
+            break;
+          }
         }
+        if (found) continue;
       }
       emit(ent);
       if (freeEnt_ < kTableSize) {
         table_.insert(slot, key, freeEnt_);
         if constexpr (kMemo)
           memo_[ent] = (static_cast<uint32_t>(next) + 1) << 16 | static_cast<uint32_t>(freeEnt_);
-        if constexpr (M == Mode::Lossy) link(ent, next, freeEnt_);
         if (++freeEnt_ == kTableSize && stopWhenFull) {
           ent_ = next;
           return static_cast<int>(p + 1 - start);
@@ -330,10 +337,6 @@ class Coder {
     table_.clear();
     if constexpr (kMemo) std::memset(memo_, 0, sizeof memo_);
     freeEnt_ = clear_ + 2;
-    if constexpr (M == Mode::Lossy) {
-      std::fill(firstChild_, firstChild_ + kTableSize, static_cast<uint16_t>(0));
-      for (int i = 0; i < clear_; ++i) suffix_[i] = static_cast<uint8_t>(i);
-    }
   }
 
   // A clear code, then a fresh table.
@@ -350,31 +353,6 @@ class Coder {
       changes_.push_back({at, static_cast<uint8_t>(value)});
   }
 
-  // Lossy: each code's children as a list, to look for a close one.
-  void link(int parent, int pixel, int code) {
-    suffix_[code] = static_cast<uint8_t>(pixel);
-    nextSibling_[code] = firstChild_[parent];
-    firstChild_[parent] = static_cast<uint16_t>(code);
-  }
-
-  int closeChild(int parent, int pixel) const {
-    const int t = choices_->transparentIndex;
-    const Palette& pal = *choices_->palette;
-    if (pixel == t || pixel >= pal.count) return -1;
-    const Rgb want = pal[pixel];
-    int best = -1, bestError = choices_->maxError + 1;
-    for (int c = firstChild_[parent]; c != 0; c = nextSibling_[c]) {
-      const int q = suffix_[c];
-      if (q == t || q >= pal.count) continue;
-      const int e = colourError(want, pal[q]);
-      if (e < bestError) {
-        bestError = e;
-        best = c;
-      }
-    }
-    return best;
-  }
-
   // A remembered child per string (pixel + 1, code; 0 = none). Only where the
   // table finds every string it holds: the standard table's quirks must
   // decide alone what it finds.
@@ -389,11 +367,6 @@ class Coder {
   int64_t bits_ = 0;
   std::vector<uint32_t> codes_;  // code | width << 16
   std::vector<Change> changes_;
-  // Lossy only (code 0 is a root, never a child, so 0 ends a list).
-  static constexpr int kLists = M == Mode::Lossy ? kTableSize : 1;
-  uint16_t firstChild_[kLists];
-  uint16_t nextSibling_[kLists];
-  uint8_t suffix_[kLists];
 };
 
 // The rows of an image in stream order, with their alternatives.
@@ -560,15 +533,27 @@ int64_t countingChanges(const LzwImage& image, Pass pass) {
 int64_t lossyLzwPass(const LzwImage& image, int codeSize, LzwLayout layout,
                      const Palette& palette, int transparentIndex, int strength) {
   if (strength <= 0) return 0;
-  Choices choices;
-  choices.palette = &palette;
-  choices.transparentIndex = transparentIndex;
   // The strength is about the per-channel difference accepted.
   const int s = std::min(strength, 255);
-  choices.maxError = 9 * s * s;
+  const int maxError = 9 * s * s;
+  auto choices = std::make_unique<Choices>();
+  const int count = std::min(palette.count, 1 << codeSize);
+  for (int p = 0; p < 256; ++p) {
+    std::vector<std::pair<int, int>> close;  // error, index
+    if (p < count && p != transparentIndex)
+      for (int q = 0; q < count; ++q) {
+        if (q == p || q == transparentIndex) continue;
+        const int e = colourError(palette[p], palette[q]);
+        if (e <= maxError) close.push_back({e, q});
+      }
+    std::sort(close.begin(), close.end());
+    size_t n = std::min<size_t>(close.size(), kNearest);
+    for (size_t k = 0; k < n; ++k) choices->near[p][k] = static_cast<uint16_t>(close[k].second);
+    choices->near[p][n] = kNoIndex;
+  }
   return countingChanges(image, [&] {
     CodeWriter out(nullptr);
-    encodeRows<Mode::Lossy>(out, Rows(image), codeSize, layout, &choices);
+    encodeRows<Mode::Lossy>(out, Rows(image), codeSize, layout, choices.get());
   });
 }
 
