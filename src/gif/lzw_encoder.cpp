@@ -149,7 +149,7 @@ enum class Mode { Exact, Lossy, Flexible };
 
 // Lossy: for each index, the few other indices whose colours are close
 // enough, nearest first (kNoIndex ends a list).
-constexpr int kNearest = 6;
+constexpr int kNearest = 16;
 constexpr uint16_t kNoIndex = 0xFFFF;
 struct Choices {
   uint16_t near[256][kNearest + 1];
@@ -253,7 +253,9 @@ class Coder {
       if constexpr (M == Mode::Lossy) {
         // A string the table holds with a close colour instead.
         bool found = false;
+        const uint64_t* bits = childBits_[ent];
         for (const uint16_t* q = choices_->near[c]; *q != kNoIndex; ++q) {
+          if (!((bits[*q >> 6] >> (*q & 63)) & 1)) continue;  // no such string
           uint32_t unused;
           const int code2 = table_.find(Table::keyOf(ent, *q), unused);
           if (code2 >= 0) {
@@ -268,6 +270,7 @@ class Coder {
       emit(ent);
       if (freeEnt_ < kTableSize) {
         table_.insert(slot, key, freeEnt_);
+        if constexpr (M == Mode::Lossy) childBits_[ent][next >> 6] |= uint64_t{1} << (next & 63);
         if constexpr (kMemo)
           memo_[ent] = (static_cast<uint32_t>(next) + 1) << 16 | static_cast<uint32_t>(freeEnt_);
         if (++freeEnt_ == kTableSize && stopWhenFull) {
@@ -336,6 +339,7 @@ class Coder {
   void reset() {
     table_.clear();
     if constexpr (kMemo) std::memset(memo_, 0, sizeof memo_);
+    if constexpr (M == Mode::Lossy) std::memset(childBits_, 0, sizeof childBits_);
     freeEnt_ = clear_ + 2;
   }
 
@@ -358,6 +362,9 @@ class Coder {
   // decide alone what it finds.
   static constexpr bool kMemo = std::is_same_v<Table, StringTable>;
   uint32_t memo_[kMemo ? kTableSize : 1];
+  // Lossy: which pixels follow each string in the table, to skip looking up
+  // strings that are not there.
+  uint64_t childBits_[M == Mode::Lossy ? kTableSize : 1][4];
   Table table_;
   CodeWriter* direct_ = nullptr;
   const Choices* choices_ = nullptr;
