@@ -11,6 +11,8 @@
 //     --thin N       remove every N-th frame, keeping the running time
 //     --reduce N     reduce every palette to N colours (2..256)
 //     --dither       dither when reducing (with --reduce)
+//     --quality      the high-quality colour mode, when reducing and when mapping
+//                    true-colour frames into palettes
 //     --write OUT    save the document as OUT (the type from its extension; an AVI
 //                    with the stored compression, after "Fix for AVI" when needed)
 //     --avi-audio F  interleave the audio of file F into the AVI written
@@ -65,6 +67,8 @@ void usage() {
       "  --thin N       remove every N-th frame, keeping the running time\n"
       "  --reduce N     reduce every palette to N colours (2..256)\n"
       "  --dither       dither when reducing (with --reduce)\n"
+      "  --quality      the high-quality colour mode, when reducing and when mapping\n"
+      "                 true-colour frames into palettes\n"
       "  (operations run in the order given, before the outputs)\n"
       "  --write OUT    save the document as OUT (the type from its extension; an AVI\n"
       "                 with the stored compression, after \"Fix for AVI\" when needed)\n"
@@ -225,6 +229,7 @@ int main(int argc, char** argv) {
   bool quiet = false;
   bool keep24 = false;
   bool dither = false;  // read when --reduce runs, wherever it stands
+  bool quality = false;  // likewise, and for true-colour frames after reading
   int lossy = 0;        // for the optimizations given after it
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
@@ -284,10 +289,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "fbinfo: --reduce takes a colour count, not %s\n", n.c_str());
         return 2;
       }
-      operations.push_back([colours, &dither](Animation& a) {
+      operations.push_back([colours, &dither, &quality](Animation& a) {
         StderrProgress progress;
         int n = clampColourCount(static_cast<int>(std::clamp(colours, -1L, 1000L)));
-        return reducePalettes(a, n, dither, {}, &progress) == 1;
+        return reducePalettes(a, n, dither, {}, &progress, quality) == 1;
       });
     } else if (arg == "--lossy") {
       std::string n;
@@ -301,6 +306,8 @@ int main(int argc, char** argv) {
       lossy = static_cast<int>(strength);
     } else if (arg == "--dither") {
       dither = true;
+    } else if (arg == "--quality") {
+      quality = true;
     }
     else if (arg == "--raw") value(rawDir);
     else if (arg == "--quiet") quiet = true;
@@ -347,7 +354,8 @@ int main(int argc, char** argv) {
     if (f->hasRgb() && !f->dib) trueColour = true;
   if (trueColour) {
     StderrProgress progress;
-    if (mergePalettes(nullptr, *a, 0, nullptr, &progress) != 1) return 1;
+    uint32_t method = quality ? prefGet(pref::MergeMethod) | merge::Quality : 0;
+    if (mergePalettes(nullptr, *a, method, nullptr, &progress) != 1) return 1;
   }
 
   for (auto& op : operations)

@@ -45,6 +45,10 @@ constexpr uint32_t Fixed = 0x400;         // map everything to the user's fixed 
 constexpr uint32_t Dither = 0x100;        // dither when mapping
 constexpr uint32_t Ask = 0x200;           // ask every time
 constexpr uint32_t Always = 0x1000;       // work without 24-bit data; adaptive takes local palettes
+// Ours: the high-quality mode of the adaptive method (its palette refined by
+// clustering, pixels given their exact nearest colours), for callers that
+// ask for it.
+constexpr uint32_t Quality = 0x2000;
 constexpr uint32_t MethodBits = Adaptive | MergeGlobal | MapGlobal | Cube | LocalPerFrame | Fixed;
 }  // namespace merge
 
