@@ -147,20 +147,12 @@ class CodeWriter {
 // What a pixel may become besides itself.
 enum class Mode { Exact, Lossy, Flexible };
 
-// Lossy: for each index, the few other indices whose colours are close
-// enough, nearest first (kNoIndex ends a list).
-constexpr int kNearest = 16;
-constexpr uint16_t kNoIndex = 0xFFFF;
+// Lossy: the palette's close colours, and the frame's transparent index
+// (never given to or taken from another pixel).
 struct Choices {
-  uint16_t near[256][kNearest + 1];
+  const LossyColours* colours = nullptr;
+  int transparentIndex = -1;
 };
-
-// Colour error of showing `b` for `a`: squared distance, weighted as the eye
-// weighs the channels.
-int colourError(const Rgb& a, const Rgb& b) {
-  const int dr = a.r - b.r, dg = a.g - b.g, db = a.b - b.b;
-  return 2 * dr * dr + 4 * dg * dg + 3 * db * db;
-}
 
 struct Change {
   uint8_t* at;
@@ -253,9 +245,12 @@ class Coder {
       if constexpr (M == Mode::Lossy) {
         // A string the table holds with a close colour instead.
         bool found = false;
-        const uint64_t* bits = childBits_[ent];
-        for (const uint16_t* q = choices_->near[c]; *q != kNoIndex; ++q) {
-          if (!((bits[*q >> 6] >> (*q & 63)) & 1)) continue;  // no such string
+        const uint64_t bits = followers_[ent];
+        const int t = choices_->transparentIndex;
+        const uint16_t* q = c == t ? &LossyColours::kEnd : choices_->colours->closeTo(c);
+        for (; *q != LossyColours::kEnd; ++q) {
+          if (*q == t || *q >= clear_) continue;
+          if (!((bits >> (*q & 63)) & 1)) continue;  // no such string
           uint32_t unused;
           const int code2 = table_.find(Table::keyOf(ent, *q), unused);
           if (code2 >= 0) {
@@ -270,7 +265,7 @@ class Coder {
       emit(ent);
       if (freeEnt_ < kTableSize) {
         table_.insert(slot, key, freeEnt_);
-        if constexpr (M == Mode::Lossy) childBits_[ent][next >> 6] |= uint64_t{1} << (next & 63);
+        if constexpr (M == Mode::Lossy) followers_[ent] |= uint64_t{1} << (next & 63);
         if constexpr (kMemo)
           memo_[ent] = (static_cast<uint32_t>(next) + 1) << 16 | static_cast<uint32_t>(freeEnt_);
         if (++freeEnt_ == kTableSize && stopWhenFull) {
@@ -339,7 +334,7 @@ class Coder {
   void reset() {
     table_.clear();
     if constexpr (kMemo) std::memset(memo_, 0, sizeof memo_);
-    if constexpr (M == Mode::Lossy) std::memset(childBits_, 0, sizeof childBits_);
+    if constexpr (M == Mode::Lossy) std::memset(followers_, 0, sizeof followers_);
     freeEnt_ = clear_ + 2;
   }
 
@@ -362,9 +357,9 @@ class Coder {
   // decide alone what it finds.
   static constexpr bool kMemo = std::is_same_v<Table, StringTable>;
   uint32_t memo_[kMemo ? kTableSize : 1];
-  // Lossy: which pixels follow each string in the table, to skip looking up
-  // strings that are not there.
-  uint64_t childBits_[M == Mode::Lossy ? kTableSize : 1][4];
+  // Lossy: which pixels (modulo 64) follow each string in the table, to skip
+  // looking up most strings that are not there.
+  uint64_t followers_[M == Mode::Lossy ? kTableSize : 1];
   Table table_;
   CodeWriter* direct_ = nullptr;
   const Choices* choices_ = nullptr;
@@ -537,30 +532,45 @@ int64_t countingChanges(const LzwImage& image, Pass pass) {
 
 }  // namespace
 
-int64_t lossyLzwPass(const LzwImage& image, int codeSize, LzwLayout layout,
-                     const Palette& palette, int transparentIndex, int strength) {
-  if (strength <= 0) return 0;
+namespace {
+
+// Colour error of showing `b` for `a`: squared distance, weighted as the eye
+// weighs the channels.
+int colourError(const Rgb& a, const Rgb& b) {
+  const int dr = a.r - b.r, dg = a.g - b.g, db = a.b - b.b;
+  return 2 * dr * dr + 4 * dg * dg + 3 * db * db;
+}
+
+}  // namespace
+
+LossyColours::LossyColours(const Palette& palette, int strength) {
   // The strength is about the per-channel difference accepted.
-  const int s = std::min(strength, 255);
+  const int s = std::clamp(strength, 0, 255);
   const int maxError = 9 * s * s;
-  auto choices = std::make_unique<Choices>();
-  const int count = std::min(palette.count, 1 << codeSize);
+  std::vector<std::pair<int, int>> close;  // error, index
   for (int p = 0; p < 256; ++p) {
-    std::vector<std::pair<int, int>> close;  // error, index
-    if (p < count && p != transparentIndex)
-      for (int q = 0; q < count; ++q) {
-        if (q == p || q == transparentIndex) continue;
+    close.clear();
+    if (s > 0 && p < palette.count)
+      for (int q = 0; q < palette.count; ++q) {
+        if (q == p) continue;
         const int e = colourError(palette[p], palette[q]);
         if (e <= maxError) close.push_back({e, q});
       }
     std::sort(close.begin(), close.end());
-    size_t n = std::min<size_t>(close.size(), kNearest);
-    for (size_t k = 0; k < n; ++k) choices->near[p][k] = static_cast<uint16_t>(close[k].second);
-    choices->near[p][n] = kNoIndex;
+    const size_t n = std::min<size_t>(close.size(), kNearest);
+    for (size_t k = 0; k < n; ++k) near_[p][k] = static_cast<uint16_t>(close[k].second);
+    near_[p][n] = kEnd;
   }
+}
+
+int64_t lossyLzwPass(const LzwImage& image, int codeSize, LzwLayout layout,
+                     const LossyColours& colours, int transparentIndex) {
+  Choices choices;
+  choices.colours = &colours;
+  choices.transparentIndex = transparentIndex;
   return countingChanges(image, [&] {
     CodeWriter out(nullptr);
-    encodeRows<Mode::Lossy>(out, Rows(image), codeSize, layout, choices.get());
+    encodeRows<Mode::Lossy>(out, Rows(image), codeSize, layout, &choices);
   });
 }
 

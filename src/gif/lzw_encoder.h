@@ -43,12 +43,26 @@ int64_t lzwEncodedSize(const LzwImage& image, int codeSize, LzwLayout layout);
 // afterwards in the same layout, finds longer strings.
 //
 // Lossy: a pixel may take the colour of a string the table already holds when
-// the two colours are close; `strength` 0 changes nothing, larger values
-// accept larger differences. Pixels equal to `transparentIndex` (>= 0) are
-// never changed and never given to another pixel. Returns the number of
+// the two colours are close (`colours`: which are close enough, for the
+// palette the frame is shown with). Pixels equal to `transparentIndex` (>= 0)
+// are never changed and never given to another pixel. Returns the number of
 // pixels changed.
+class LossyColours {
+ public:
+  // `strength` 0 accepts nothing; larger values accept larger differences
+  // (about the difference per channel), up to the kNearest closest colours.
+  LossyColours(const Palette& palette, int strength);
+  static constexpr int kNearest = 16;
+  static constexpr uint16_t kEnd = 0xFFFF;
+  // The indices close to `index`, nearest first, ended by kEnd.
+  const uint16_t* closeTo(int index) const { return near_[index]; }
+
+ private:
+  uint16_t near_[256][kNearest + 1];
+};
 int64_t lossyLzwPass(const LzwImage& image, int codeSize, LzwLayout layout,
-                     const Palette& palette, int transparentIndex, int strength);
+                     const LossyColours& colours, int transparentIndex);
+
 // Lossless: a pixel whose `hasAlternative` byte is nonzero may be written as
 // its `alternative` byte instead (both planes `alternativeStride` apart),
 // where that continues a string; both must show the same. Returns the bytes

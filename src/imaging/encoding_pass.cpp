@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <bitset>
+#include <map>
+#include <memory>
 #include <numeric>
 #include <vector>
 
@@ -141,11 +143,17 @@ bool applyLossyLzw(Animation& a, int strength, Progress* progress) {
     pixels += static_cast<int64_t>(f->width) * f->height;
   }
   if (progress) progress->setRange(static_cast<int64_t>(frames.size()));
+  // Close colours are worked out once per palette.
+  std::map<const Palette*, std::unique_ptr<LossyColours>> close;
+  for (Frame* f : frames) {
+    auto& c = close[f->palette];
+    if (!c) c = std::make_unique<LossyColours>(*f->palette, strength);
+  }
   // Each frame on its own: they run on workers when that pays.
-  auto lossy = [strength, layout](Frame* f) {
+  auto lossy = [&close, layout](Frame* f) {
     lossyLzwPass(LzwImage{f->pixels(), f->dib->width, f->dib->height, f->dib->stride, f->interlaced()},
-                 frameCodeSize(*f, layout), layout, *f->palette,
-                 f->transparent() ? f->transparentIndex : -1, strength);
+                 frameCodeSize(*f, layout), layout, *close.at(f->palette),
+                 f->transparent() ? f->transparentIndex : -1);
   };
   unsigned workers = TaskPool::workersFor(frames.size(), pixels);
   TaskPool pool(workers, 2 * workers);
@@ -153,7 +161,7 @@ bool applyLossyLzw(Animation& a, int strength, Progress* progress) {
     if (workers == 0)
       lossy(f);
     else
-      pool.submit([f, lossy] { lossy(f); });
+      pool.submit([f, &lossy] { lossy(f); });
     if (progress && !progress->step()) {
       pool.drain();
       return false;
