@@ -7,8 +7,9 @@ For the GIFs of tests/data/gif-real and the generated animations of
 bench/optimize.py, each optimizer writes the files at several strengths:
 ours with the best lossless options (no frame removal, so every picture has
 a partner) and `--lossy N`, gifsicle with `-O3 --lossy=N`. The quality of a
-strength is the PSNR (dB, RGB) of every composited picture against the
-original's, over all files together; its size is the total of the bytes.
+strength is the PSNR (dB, RGB) of the composited pictures against the
+original's along the time line (each weighted by how long it shows), over
+all files together; its size is the total of the bytes.
 The curves go to a PNG plot (bytes against PSNR). The last line is the ratio
 of our bytes to gifsicle's at equal PSNR (our curve read off at each of
 gifsicle's points inside its range; the geometric mean):
@@ -16,6 +17,7 @@ gifsicle's points inside its range; the geometric mean):
   lossy-bytes-vs-gifsicle-at-equal-psnr RATIO
 """
 import glob
+import json
 import math
 import os
 import subprocess
@@ -36,10 +38,12 @@ OURS_OPTIONS = "0x102E"
 
 
 def pictures(fbinfo, path, directory):
-    """Our composited pictures of `path`, as PNG paths."""
-    subprocess.run([fbinfo, "--quiet", "--frames", directory, path], check=True,
-                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    return sorted(glob.glob(os.path.join(directory, "frame-*.png")))
+    """Our composited pictures of `path` with how long each shows: [(png, ticks)]."""
+    r = subprocess.run([fbinfo, "--frames", directory, path], check=True, capture_output=True,
+                       text=True)
+    delays = [max(1, b["delay"]) for b in json.loads(r.stdout)["blocks"] if b["type"] == "frame"]
+    pngs = sorted(glob.glob(os.path.join(directory, "frame-*.png")))
+    return list(zip(pngs, delays))
 
 
 def squared_error(a_path, b_path):
@@ -64,12 +68,27 @@ def measure(fbinfo, files, references, tmp, command):
         directory = tempfile.mkdtemp(dir=tmp)
         got = pictures(fbinfo, out, directory)
         want = references[i]
-        if len(got) != len(want):
-            raise ValueError(f"{path}: {len(got)} pictures, the original {len(want)}")
-        for a, b in zip(want, got):
-            sse, n = squared_error(a, b)
-            total_sse += sse
-            total_samples += n
+        # Along the time line: an optimizer may join pictures that show the
+        # same, adding up their times.
+        a = b = 0
+        left_a, left_b = want[0][1], got[0][1]
+        errors = {}
+        while a < len(want) and b < len(got):
+            step = min(left_a, left_b)
+            key = (want[a][0], got[b][0])
+            if key not in errors:
+                errors[key] = squared_error(*key)
+            sse, n = errors[key]
+            total_sse += sse * step
+            total_samples += n * step
+            left_a -= step
+            left_b -= step
+            if left_a == 0:
+                a += 1
+                left_a = want[a][1] if a < len(want) else 0
+            if left_b == 0:
+                b += 1
+                left_b = got[b][1] if b < len(got) else 0
     mse = total_sse / total_samples
     return total_bytes, (99.0 if mse == 0 else 10 * math.log10(255 * 255 / mse))
 
@@ -90,10 +109,12 @@ def plot(path, curves):
     w, h, margin = 900, 560, 70
     img = Image.new("RGB", (w, h), "white")
     d = ImageDraw.Draw(img)
+    # Lossless points have no PSNR to place them at: the curves start after.
+    curves = [(name, colour, [p for p in pts if p[1] < 99]) for name, colour, pts in curves]
     every = [p for _, _, pts in curves for p in pts]
     qs = [p[1] for p in every]
     bs = [p[0] for p in every]
-    qlo, qhi = min(qs) - 0.5, max(q for q in qs if q < 99) + 0.5
+    qlo, qhi = min(qs) - 0.5, max(qs) + 0.5
     blo, bhi = 0, max(bs) * 1.05
 
     def xy(b, q):
