@@ -62,8 +62,8 @@ struct Planes {
 };
 
 // Ours, with the smallest layout. The transparent index becomes the colour
-// most unchanged pixels already have (among those no kept pixel uses; `f`
-// when none is more common). Unchanged pixels start as that index, which
+// most opaque unchanged pixels already have (among those no kept pixel uses;
+// `f` when none is more common). Unchanged pixels start as that index, which
 // makes long runs, and one encoder run writes each of them as its colour
 // instead wherever that continues the string being matched (the variants of
 // the standard layout are two fixed guesses at the same). Its choices only
@@ -74,15 +74,17 @@ void flexibleTransparency(Frame& frame, const uint8_t* mask, int maskStride,
   const int w = frame.width, h = frame.height, stride = frame.dib->stride;
   uint8_t* px = frame.dib->data.data();
   auto unchanged = [&](int x, int y) { return mask[static_cast<size_t>(y) * maskStride + x] == 0; };
+  // Transparent pixels take the new index whichever it is: only the opaque
+  // unchanged ones decide.
   int64_t unchangedCount[256] = {};
   bool usedByKept[256] = {};
   for (int y = 0; y < h; ++y)
     for (int x = 0; x < w; ++x) {
       const uint8_t v = px[static_cast<size_t>(y) * stride + x];
-      if (unchanged(x, y))
-        ++unchangedCount[v];
-      else
+      if (!unchanged(x, y))
         usedByKept[v] = true;
+      else if (!frame.transparent() || v != f)
+        ++unchangedCount[v];
     }
   const int limit = frame.palette ? std::min(frame.palette->count, 256) : 256;
   int g = f;
