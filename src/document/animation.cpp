@@ -205,6 +205,25 @@ Block* duplicateBlock(const Block* block, Palette* palette) {
 
 // ---- Chain editing ----
 
+void exchangeContent(Animation& d, Animation& t) {
+  std::swap(d.width, t.width);
+  std::swap(d.height, t.height);
+  std::swap(d.playCount, t.playCount);
+  std::swap(d.frameCount, t.frameCount);
+  std::swap(d.hideFirstFrame, t.hideFirstFrame);
+  std::swap(d.apngRules, t.apngRules);
+  std::swap(d.head, t.head);
+  std::swap(d.anchorIndex, t.anchorIndex);
+  std::swap(d.selectedCount, t.selectedCount);
+  std::swap(d.globalPalette, t.globalPalette);
+  std::swap(d.screenFlags, t.screenFlags);
+  std::swap(d.backgroundIndex, t.backgroundIndex);
+  std::swap(d.aspectRatio, t.aspectRatio);
+  std::swap(d.encodedSize, t.encodedSize);
+  std::swap(d.smallestEncoding, t.smallestEncoding);
+  std::swap(d.colourUsage, t.colourUsage);
+}
+
 void link(Block* a, Block* b) {
   a->next = b;
   if (b) b->prev = a;

@@ -131,6 +131,10 @@ Block* duplicateBlock(const Block* block, Palette* palette);
 
 // ---- Chain editing ----
 
+// The two documents exchange their content (chain, palette, screen, counts,
+// encoding): a document takes a worked copy's content and keeps its identity.
+void exchangeContent(Animation& a, Animation& b);
+
 void link(Block* a, Block* b);
 void insertAfter(Block* a, Block* b);
 Block* removeBlock(Animation& animation, Block* block);

@@ -194,15 +194,7 @@ bool fillImage(const Animation& a, const Frame& f, bool write24Bit, std::vector<
 
 // Moves the fixed copy's content into the document, which keeps its identity.
 void adoptContent(Animation& into, Animation& from) {
-  std::swap(into.head, from.head);
-  std::swap(into.globalPalette, from.globalPalette);
-  std::swap(into.frameCount, from.frameCount);
-  std::swap(into.width, from.width);
-  std::swap(into.height, from.height);
-  std::swap(into.screenFlags, from.screenFlags);
-  std::swap(into.backgroundIndex, from.backgroundIndex);
-  std::swap(into.selectedCount, from.selectedCount);
-  std::swap(into.anchorIndex, from.anchorIndex);
+  exchangeContent(into, from);
   into.encodedSize = -1;
   recountColourUsage(into);
 }

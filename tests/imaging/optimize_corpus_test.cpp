@@ -48,18 +48,32 @@ std::vector<std::string> files() {
 const uint32_t kFramePass[] = {0, 0x002, 0x006, 0x042, 0x046};
 const uint32_t kPalettePass[] = {0, 0x008, 0x018, 0x408, 0x020, 0x028, 0x038, 0x428};
 
-class OptimizeCorpus : public ::testing::TestWithParam<std::string> {};
+class OptimizeCorpus : public ::testing::TestWithParam<std::string> {
+ protected:
+  // The file's document, or empty (the test skipped) when it cannot be read
+  // completely or its screen is too large to composite every picture of.
+  std::unique_ptr<Animation> readable() {
+    std::unique_ptr<Animation> a;
+    if (fbtest::readGifPath(GetParam(), a) != kReadComplete || a->frameCount == 0) {
+      skipWhy = "does not read completely";
+      return nullptr;
+    }
+    if (static_cast<int64_t>(a->width) * a->height > 4000000) {
+      skipWhy = "a screen too large to composite every picture of";
+      return nullptr;
+    }
+    return a;
+  }
+  std::string skipWhy;
+};
 
 }  // namespace
 
 TEST_P(OptimizeCorpus, SamePicturesForTheSameTime) {
   RecordingReporter quiet;
   ScopedReporter scope(quiet);
-  std::unique_ptr<Animation> original;
-  if (fbtest::readGifPath(GetParam(), original) != kReadComplete || original->frameCount == 0)
-    GTEST_SKIP() << "does not read completely";
-  if (static_cast<int64_t>(original->width) * original->height > 4000000)
-    GTEST_SKIP() << "a screen too large to composite every picture of";
+  std::unique_ptr<Animation> original = readable();
+  if (!original) GTEST_SKIP() << skipWhy;
   const bool big = std::filesystem::file_size(GetParam()) > 200000;
   const Timeline want = timeline(*original);
   const bool fits = coloursFitOnePalette(*original);
@@ -99,11 +113,8 @@ TEST_P(OptimizeCorpus, SamePicturesForTheSameTime) {
 TEST_P(OptimizeCorpus, SmallestEncodingShowsTheSame) {
   RecordingReporter quiet;
   ScopedReporter scope(quiet);
-  std::unique_ptr<Animation> original;
-  if (fbtest::readGifPath(GetParam(), original) != kReadComplete || original->frameCount == 0)
-    GTEST_SKIP() << "does not read completely";
-  if (static_cast<int64_t>(original->width) * original->height > 4000000)
-    GTEST_SKIP() << "a screen too large to composite every picture of";
+  std::unique_ptr<Animation> original = readable();
+  if (!original) GTEST_SKIP() << skipWhy;
   const Timeline want = timeline(*original);
   const bool fits = coloursFitOnePalette(*original);
   for (uint32_t options : {opt::Best, 0x046Eu | opt::SmallestEncoding, opt::SmallestEncoding}) {
@@ -132,10 +143,8 @@ TEST_P(OptimizeCorpus, SmallestEncodingShowsTheSame) {
 TEST_P(OptimizeCorpus, UnoptimizeThenOptimize) {
   RecordingReporter quiet;
   ScopedReporter scope(quiet);
-  std::unique_ptr<Animation> a;
-  if (fbtest::readGifPath(GetParam(), a) != kReadComplete || a->frameCount == 0)
-    GTEST_SKIP() << "does not read completely";
-  if (static_cast<int64_t>(a->width) * a->height > 4000000) GTEST_SKIP() << "too large";
+  std::unique_ptr<Animation> a = readable();
+  if (!a) GTEST_SKIP() << skipWhy;
   if (!unoptimize(*a, nullptr)) {
     // Local palettes keep a document from being unoptimized: one adaptive
     // global palette first (the pass itself: a job would keep the document

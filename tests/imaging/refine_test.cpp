@@ -37,20 +37,6 @@ double weightedError(const std::vector<Rgb>& p, ColourSet& set) {
   return e;
 }
 
-double psnrOf(const Frame& f, const std::function<Rgb(int, int)>& original) {
-  double se = 0;
-  int n = 0;
-  for (int y = 0; y < f.height; ++y)
-    for (int x = 0; x < f.width; ++x) {
-      Shown s = shownAt(f, x, y);
-      if (!s.opaque) continue;
-      Rgb o = original(x, y);
-      se += (s.rgb.r - o.r) * (s.rgb.r - o.r) + (s.rgb.g - o.g) * (s.rgb.g - o.g) +
-            (s.rgb.b - o.b) * (s.rgb.b - o.b);
-      n += 3;
-    }
-  return se == 0 ? 99 : 10 * std::log10(255.0 * 255.0 / (se / n));
-}
 
 Rgb texture(int x, int y) {
   return Rgb{uint8_t((x * 7 + y * 3) % 256), uint8_t((x * y) % 200 + 20), uint8_t(255 - x * 3)};
@@ -148,11 +134,11 @@ TEST(Refine, HighQualityAdaptivePalette) {
     for (int y = 0; y < 40; ++y)
       for (int x = 0; x < 48; ++x) ASSERT_EQ(shownAt(f, x, y).opaque, alpha(x, y) != 0) << x << "," << y;
   }
-  EXPECT_GT(psnrOf(*firstFrame(*hq), texture), psnrOf(*firstFrame(*plain), texture) + 1.0);
+  EXPECT_GT(psnr(*firstFrame(*hq), texture), psnr(*firstFrame(*plain), texture) + 1.0);
 
   auto dithered = make();
   ASSERT_EQ(mergePalettes(nullptr, *dithered, word | merge::Quality | merge::Dither, nullptr, nullptr), 1);
-  EXPECT_GT(psnrOf(*firstFrame(*dithered), texture), 20);
+  EXPECT_GT(psnr(*firstFrame(*dithered), texture), 20);
 }
 
 // Colour reduction in the mode refines the median cut's colours on what the
@@ -169,5 +155,5 @@ TEST(Refine, HighQualityReduction) {
   ASSERT_EQ(reducePalettes(*plain, 12, false, {}, nullptr), 1);
   ASSERT_EQ(reducePalettes(*hq, 12, false, {}, nullptr, true), 1);
   EXPECT_EQ(hq->globalPalette->count, plain->globalPalette->count);
-  EXPECT_GT(psnrOf(*firstFrame(*hq), shownColours), psnrOf(*firstFrame(*plain), shownColours));
+  EXPECT_GT(psnr(*firstFrame(*hq), shownColours), psnr(*firstFrame(*plain), shownColours));
 }

@@ -89,13 +89,9 @@ def imagemagick(out, ours_dir, ours, tmp):
 
 def pillow(out, ours_dir, ours):
     """Each frame's opaque pixels, as we decode them, on Pillow's pictures."""
-    try:
-        im = Image.open(out)
-        n = getattr(im, "n_frames", 1)
-    except Exception as e:  # noqa: BLE001 - any refusal is the finding
-        return [f"Pillow cannot read it: {e}"]
-    if n != len(ours):
-        return [f"{len(ours)} frames, Pillow {n}"]
+    im, refused = gif_interop.open_in_pillow(out, len(ours))
+    if im is None:
+        return refused
     problems = []
     for i, (left, top, w, h) in enumerate(ours):
         im.seek(i)
@@ -184,13 +180,7 @@ def main():
                     problems = check(fbinfo, giflib, path, opts, work,
                                      original if label == "as it is" else None)
                 checked += 1
-                if problems:
-                    failures += 1
-                    print(f"FAIL {path} ({label}):")
-                    for p in problems[:5]:
-                        print("     " + p)
-                else:
-                    print(f"ok   {path} ({label})")
+                failures += gif_interop.report(f"{path} ({label})", problems)
     print(f"{checked - failures}/{checked} outputs read the same everywhere")
     sys.exit(1 if failures or not checked else 0)
 
