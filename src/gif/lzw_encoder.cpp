@@ -93,10 +93,12 @@ class StringTable {
   uint32_t slots_[1u << kSlotBits];
 };
 
-// Codes into bytes and 254-byte sub-blocks, or only counted.
+// Codes into bytes and data sub-blocks, or only counted. The standard layout
+// writes sub-blocks of 254 bytes, the smallest one of 255, the most there is.
 class CodeWriter {
  public:
-  explicit CodeWriter(ByteSink* sink) : sink_(sink) {}
+  CodeWriter(ByteSink* sink, LzwLayout layout)
+      : sink_(sink), packet_size_(layout == LzwLayout::Standard ? 254 : 255) {}
 
   void put(int code, int bits) {
     totalBits_ += bits;
@@ -107,7 +109,7 @@ class CodeWriter {
       packet_[count_++] = static_cast<uint8_t>(acc_);
       acc_ >>= 8;
       accBits_ -= 8;
-      if (count_ == 254) flush();
+      if (count_ == packet_size_) flush();
     }
   }
 
@@ -116,7 +118,7 @@ class CodeWriter {
     if (!sink_) return true;
     if (accBits_ > 0) {
       packet_[count_++] = static_cast<uint8_t>(acc_);
-      if (count_ == 254) flush();
+      if (count_ == packet_size_) flush();
     }
     flush();
     return ok_ && sink_->put(0);
@@ -124,7 +126,7 @@ class CodeWriter {
   // The data bytes with their length bytes, and the terminator.
   int64_t blockBytes() const {
     const int64_t data = (totalBits_ + 7) / 8;
-    return data + (data + 253) / 254 + 1;
+    return data + (data + packet_size_ - 1) / packet_size_ + 1;
   }
 
  private:
@@ -136,6 +138,7 @@ class CodeWriter {
   }
 
   ByteSink* sink_;
+  int packet_size_;
   bool ok_ = true;
   uint64_t acc_ = 0;
   int accBits_ = 0;
@@ -190,9 +193,11 @@ class Coder {
     uint8_t* const end = start + n;
     if (p == end) return 0;
     int ent = ent_;
-    if (ent < 0) ent = *p++;
-    for (; p < end; ++p) {
+    int prev = -1;  // the value chosen for the pixel before
+    if (ent < 0) prev = ent = *p++;
+    for (; p < end; ++p, prev = lastChosen_) {
       const int c = *p;
+      lastChosen_ = c;
       if constexpr (kMemo) {
         // The child a string had last time is usually the one it has again.
         const uint32_t m = memo_[ent];
@@ -231,8 +236,15 @@ class Coder {
                      (a1 >= 0 && table_.find(Table::keyOf(r, a1), unused) >= 0);
             };
             const bool cOn = goesOn(c), aOn = goesOn(a);
-            const bool takeA =
-                (aOn && !cOn) || (aOn == cOn && (n1 == a || a1 == a) && n1 != c && a1 != c);
+            // Neither goes on better: the one the next pixel may be, else the
+            // one the pixel before became (a run goes on).
+            bool takeA;
+            if (aOn != cOn)
+              takeA = aOn;
+            else if (n1 == a || a1 == a || n1 == c || a1 == c)
+              takeA = (n1 == a || a1 == a) && n1 != c && a1 != c;
+            else
+              takeA = prev == a;
             if (takeA) {
               change(p, a);
               next = a;
@@ -345,7 +357,9 @@ class Coder {
     emit(clear_);
   }
 
+  int lastChosen_ = -1;
   void change(uint8_t* at, int value) {
+    lastChosen_ = value;
     if (direct_)
       *at = static_cast<uint8_t>(value);
     else
@@ -501,13 +515,13 @@ void encodeRows(CodeWriter& out, const Rows& rows, int codeSize, LzwLayout layou
 
 bool encodeLzw(ByteSink& sink, const LzwImage& image, int codeSize, LzwLayout layout) {
   if (!sink.put(static_cast<uint8_t>(codeSize))) return false;
-  CodeWriter out(&sink);
+  CodeWriter out(&sink, layout);
   encodeRows<Mode::Exact>(out, Rows(image), codeSize, layout, nullptr);
   return out.finish();
 }
 
 int64_t lzwEncodedSize(const LzwImage& image, int codeSize, LzwLayout layout) {
-  CodeWriter out(nullptr);
+  CodeWriter out(nullptr, layout);
   encodeRows<Mode::Exact>(out, Rows(image), codeSize, layout, nullptr);
   return 1 + out.blockBytes();
 }
@@ -569,7 +583,7 @@ int64_t lossyLzwPass(const LzwImage& image, int codeSize, LzwLayout layout,
   choices.colours = &colours;
   choices.transparentIndex = transparentIndex;
   return countingChanges(image, [&] {
-    CodeWriter out(nullptr);
+    CodeWriter out(nullptr, layout);
     encodeRows<Mode::Lossy>(out, Rows(image), codeSize, layout, &choices);
   });
 }
@@ -577,7 +591,7 @@ int64_t lossyLzwPass(const LzwImage& image, int codeSize, LzwLayout layout,
 int64_t flexibleLzwPass(const LzwImage& image, int codeSize, LzwLayout layout,
                         const uint8_t* alternative, const uint8_t* hasAlternative,
                         int alternativeStride) {
-  CodeWriter out(nullptr);
+  CodeWriter out(nullptr, layout);
   encodeRows<Mode::Flexible>(out, Rows(image, alternative, hasAlternative, alternativeStride),
                              codeSize, layout, nullptr);
   return 1 + out.blockBytes();

@@ -32,7 +32,8 @@ struct LzwImage {
 };
 
 // Writes the minimum code size byte (`codeSize`, 2..8), the LZW data in
-// 254-byte sub-blocks and the zero-length terminator.
+// sub-blocks (254 bytes in the standard layout, 255 in the smallest) and the
+// zero-length terminator.
 bool encodeLzw(ByteSink& sink, const LzwImage& image, int codeSize, LzwLayout layout);
 
 // The bytes `encodeLzw` writes, counted without producing them.

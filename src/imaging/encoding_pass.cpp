@@ -55,10 +55,14 @@ int64_t codeCost(const std::vector<IndexUse>& uses, const int* map) {
   return cost;
 }
 
-// Frames using the fewest colours choose first, so their colours come first.
-void greedyOrder(std::vector<IndexUse> uses, int count, int* map) {
-  std::stable_sort(uses.begin(), uses.end(), [](const IndexUse& a, const IndexUse& b) {
-    return a.count != b.count ? a.count < b.count : a.pixels > b.pixels;
+// Frames choose in turn (`first` says which goes first), each putting the
+// colours it uses that have no place yet at the next places. Frames of more
+// than 128 colours choose last: they need 8 bits wherever theirs are.
+template <class First>
+void greedyOrder(std::vector<IndexUse> uses, int count, int* map, First first) {
+  std::stable_sort(uses.begin(), uses.end(), [&](const IndexUse& a, const IndexUse& b) {
+    const bool wideA = a.count > 128, wideB = b.count > 128;
+    return wideA != wideB ? wideB : first(a, b);
   });
   std::fill(map, map + 256, -1);
   int next = 0;
@@ -67,6 +71,25 @@ void greedyOrder(std::vector<IndexUse> uses, int count, int* map) {
       if (u.used.test(static_cast<size_t>(i)) && map[i] < 0) map[i] = next++;
   for (int i = 0; i < count; ++i)
     if (map[i] < 0) map[i] = next++;
+}
+
+// Colours used by the most frames first, then by the most pixels.
+void sharedFirstOrder(const std::vector<IndexUse>& uses, int count, int* map) {
+  std::vector<int64_t> frames(256, 0), pixels(256, 0);
+  for (const auto& u : uses)
+    for (int i = 0; i < count; ++i)
+      if (u.used.test(static_cast<size_t>(i))) {
+        ++frames[size_t(i)];
+        pixels[size_t(i)] += u.pixels / std::max(u.count, 1);
+      }
+  std::vector<int> order(static_cast<size_t>(count));
+  for (int i = 0; i < count; ++i) order[size_t(i)] = i;
+  std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
+    return frames[size_t(a)] != frames[size_t(b)] ? frames[size_t(a)] > frames[size_t(b)]
+                                                  : pixels[size_t(a)] > pixels[size_t(b)];
+  });
+  std::fill(map, map + 256, -1);
+  for (int k = 0; k < count; ++k) map[order[size_t(k)]] = k;
 }
 
 std::unique_ptr<Palette> permuted(const Palette& p, const int* map) {
@@ -85,9 +108,32 @@ bool orderGlobal(Animation& a) {
     if (uses.back().top >= count) return false;  // indices beyond the table: left alone
   }
   if (uses.empty()) return false;
-  int map[256];
-  greedyOrder(uses, count, map);
-  if (codeCost(uses, map) >= codeCost(uses, nullptr)) return false;
+  // A few ways to order; the one whose code sizes cost least, if it beats
+  // the order as it is: frames with the fewest colours first, frames with
+  // the most pixels per colour first, colours most frames share first.
+  int best[256], map[256];
+  int64_t bestCost = codeCost(uses, nullptr);
+  bool found = false;
+  auto consider = [&] {
+    const int64_t cost = codeCost(uses, map);
+    if (cost < bestCost) {
+      bestCost = cost;
+      std::copy(map, map + 256, best);
+      found = true;
+    }
+  };
+  greedyOrder(uses, count, map, [](const IndexUse& a, const IndexUse& b) {
+    return a.count != b.count ? a.count < b.count : a.pixels > b.pixels;
+  });
+  consider();
+  greedyOrder(uses, count, map, [](const IndexUse& a, const IndexUse& b) {
+    return a.pixels * b.count > b.pixels * a.count;
+  });
+  consider();
+  sharedFirstOrder(uses, count, map);
+  consider();
+  if (!found) return false;
+  std::copy(best, best + 256, map);
 
   auto palette = permuted(*a.globalPalette, map);
   if (!palette) return false;

@@ -34,9 +34,34 @@ void takePixels(Frame& frame, const std::vector<uint8_t>& pixels) {
   std::memcpy(frame.dib->data.data(), pixels.data(), pixels.size());
 }
 
-// The four planes of the frame pass, each of the screen's size.
+uint32_t rgbKey(const Rgb& c) {
+  return static_cast<uint32_t>(c.r) << 16 | static_cast<uint32_t>(c.g) << 8 | c.b;
+}
+
+// A palette's first index for each of its colours.
+class PaletteIndexOf {
+ public:
+  explicit PaletteIndexOf(const Palette* p) {
+    if (p)
+      for (int i = 0; i < p->count; ++i) entries_.push_back(rgbKey((*p)[i]) << 8 | static_cast<uint32_t>(i));
+    // Sorted by colour, then index: the first of equal colours comes first.
+    std::sort(entries_.begin(), entries_.end());
+  }
+  int operator()(uint32_t colour) const {
+    if (colour > 0xFFFFFF) return -1;  // an index beyond a palette: no colour
+    auto it = std::lower_bound(entries_.begin(), entries_.end(), colour << 8);
+    return it != entries_.end() && (*it >> 8) == colour ? static_cast<int>(*it & 0xFF) : -1;
+  }
+
+ private:
+  std::vector<uint32_t> entries_;
+};
+
+// The four planes of the frame pass, each of the screen's size; with the
+// smallest layout a fifth, the colour shown at each screen pixel.
 struct Planes {
   std::vector<uint8_t> storage;
+  std::vector<uint32_t> canvasColour;
   uint8_t* canvasIndex = nullptr;
   uint8_t* canvasKnown = nullptr;
   uint8_t* changedValue = nullptr;
@@ -44,12 +69,13 @@ struct Planes {
   size_t planeSize = 0;
   int stride = 0;
 
-  bool allocate(int width, int height) {
+  bool allocate(int width, int height, bool colours) {
     if (!sizeAcceptable(width, height)) return false;
     stride = stride8(width);
     planeSize = static_cast<size_t>(stride) * static_cast<size_t>(height);
     try {
       storage.assign(4 * planeSize, 0);
+      if (colours) canvasColour.assign(planeSize, 0);
     } catch (const std::bad_alloc&) {
       return false;
     }
@@ -61,14 +87,17 @@ struct Planes {
   }
 };
 
+// Frames up to this size are measured before and after (see below).
+constexpr int64_t kMeasuredFramePixels = 40000;
+
 // Ours, with the smallest layout. The transparent index becomes the colour
 // most opaque unchanged pixels already have (among those no kept pixel uses;
 // `f` when none is more common). Unchanged pixels start as that index, which
 // makes long runs, and one encoder run writes each of them as its colour
 // instead wherever that continues the string being matched (the variants of
 // the standard layout are two fixed guesses at the same). Its choices only
-// ever continue strings, so the result is taken without measuring the frame
-// as it was: over the test data that measurement saved less than 0.03%.
+// ever continue strings, so the result is mostly taken without measuring the
+// frame as it was.
 void flexibleTransparency(Frame& frame, const uint8_t* mask, int maskStride,
                           const ShownBelow* below, int f) {
   const int w = frame.width, h = frame.height, stride = frame.dib->stride;
@@ -93,6 +122,13 @@ void flexibleTransparency(Frame& frame, const uint8_t* mask, int maskStride,
 
   const LzwLayout layout = LzwLayout::Smallest;
   const std::vector<uint8_t> original(frame.dib->data);
+  // Small frames are quick to measure as they were too, and there the
+  // choices go wrong most often; big ones are taken as the run makes them.
+  const bool measure = static_cast<int64_t>(w) * h <= kMeasuredFramePixels;
+  const int64_t before =
+      measure ? lzwEncodedSize(LzwImage{px, w, h, stride, frame.interlaced()},
+                               frameCodeSize(frame, layout), layout)
+              : -1;
   std::vector<uint8_t> alt(static_cast<size_t>(w) * h), has(alt.size());
   for (int y = 0; y < h; ++y)
     for (int x = 0; x < w; ++x) {
@@ -109,8 +145,13 @@ void flexibleTransparency(Frame& frame, const uint8_t* mask, int maskStride,
       has[i] = alt[i] != g;
       v = static_cast<uint8_t>(g);
     }
-  flexibleLzwPass(LzwImage{px, w, h, stride, frame.interlaced()}, frameCodeSize(frame, layout),
-                  layout, alt.data(), has.data(), w);
+  const int64_t after = flexibleLzwPass(LzwImage{px, w, h, stride, frame.interlaced()},
+                                        frameCodeSize(frame, layout), layout, alt.data(),
+                                        has.data(), w);
+  if (measure && after >= before) {
+    takePixels(frame, original);
+    return;
+  }
   if (frame.dib->data == original) return;
   setTransparent(frame, false);
   setTransparentIndex(frame, g);
@@ -256,8 +297,11 @@ void tryTransparency(Frame& frame, const uint8_t* mask, int maskStride, LzwLayou
 bool optimizeFrames(Animation& a, uint32_t options, Progress* progress) {
   if (!(options & opt::CropFrames)) return false;
   if (a.width <= 0 || a.height <= 0) return false;  // an empty screen shows nothing to compare
+  // Ours, with the smallest layout: pixels are compared by the colour they
+  // show, so frames with local palettes are compared with the screen too.
+  const bool byColour = a.smallestEncoding;
   Planes p;
-  if (!p.allocate(a.width, a.height)) {
+  if (!p.allocate(a.width, a.height, byColour)) {
     showWarning(text(Str::OptimizeNoResources));
     return false;
   }
@@ -281,11 +325,17 @@ bool optimizeFrames(Animation& a, uint32_t options, Progress* progress) {
   for (Frame* f = firstFrame(a); f;) {
     int d = f->disposal();
     bool updatesCanvas = d != 2 && d != 3;
-    if (f->localPalette) {
+    if (f->localPalette && !byColour) {
       // Its indices mean other colours: never compared with the screen.
       d = 2;
       updatesCanvas = false;
     }
+    // Colours as compared: an index beyond the palette is a colour of its own.
+    uint32_t colourOf[256];
+    if (byColour)
+      for (int i = 0; i < 256; ++i)
+        colourOf[i] = f->palette && i < f->palette->count ? rgbKey((*f->palette)[i])
+                                                          : 0x1000000u | static_cast<uint32_t>(i);
     const int w = f->width, h = f->height, fs = f->dib ? f->dib->stride : 0;
     const int left = f->left, top = f->top;
     if (!f->dib || w <= 0 || h <= 0) {
@@ -309,6 +359,9 @@ bool optimizeFrames(Animation& a, uint32_t options, Progress* progress) {
         for (int y = 0; y < h; ++y) {
           std::memcpy(p.canvasIndex + static_cast<size_t>(top + y) * S + left, f->dib->row(y),
                       static_cast<size_t>(w));
+          if (byColour)
+            for (int x = 0; x < w; ++x)
+              p.canvasColour[static_cast<size_t>(top + y) * S + left + x] = colourOf[f->dib->row(y)[x]];
           std::memset(p.canvasKnown + static_cast<size_t>(top + y) * S + left, 1,
                       static_cast<size_t>(w));
         }
@@ -327,6 +380,8 @@ bool optimizeFrames(Animation& a, uint32_t options, Progress* progress) {
       const uint8_t* src = f->dib->row(y);
       uint8_t* known = p.canvasKnown + static_cast<size_t>(top + y) * S + left;
       uint8_t* index = p.canvasIndex + static_cast<size_t>(top + y) * S + left;
+      uint32_t* colour = byColour ? p.canvasColour.data() + static_cast<size_t>(top + y) * S + left
+                                  : nullptr;
       uint8_t* mask = p.changeMask + static_cast<size_t>(y) * fs;
       uint8_t* value = p.changedValue + static_cast<size_t>(y) * fs;
       for (int x = 0; x < w; ++x) {
@@ -337,12 +392,13 @@ bool optimizeFrames(Animation& a, uint32_t options, Progress* progress) {
           value[x] = px;
         }
         if (!transparent || px != ti) {
-          if (!known[x] || px != index[x]) {
+          if (!known[x] || (byColour ? colourOf[px] != colour[x] : px != index[x])) {
             mask[x] = 1;
             value[x] = px;
           }
           if (updatesCanvas) {
             index[x] = px;
+            if (byColour) colour[x] = colourOf[px];
             known[x] = 1;
             canvasHasContent = true;
           }
@@ -428,12 +484,19 @@ bool optimizeFrames(Animation& a, uint32_t options, Progress* progress) {
           below.colour = maskCopy + static_cast<size_t>(bw) * bh;
           below.known = below.colour + static_cast<size_t>(bw) * bh;
           below.stride = bw;
+          // What shows there, as an index of the frame's own palette (not
+          // known where its palette lacks the colour).
+          const PaletteIndexOf indexOf(f->palette);
+          uint8_t* shown = const_cast<uint8_t*>(below.colour);
+          uint8_t* knownCopy = const_cast<uint8_t*>(below.known);
           for (int y = 0; y < bh; ++y) {
             const size_t screen = static_cast<size_t>(top + by0 + y) * S + left + bx0;
-            std::memcpy(const_cast<uint8_t*>(below.colour) + static_cast<size_t>(y) * bw,
-                        p.canvasIndex + screen, static_cast<size_t>(bw));
-            std::memcpy(const_cast<uint8_t*>(below.known) + static_cast<size_t>(y) * bw,
-                        p.canvasKnown + screen, static_cast<size_t>(bw));
+            for (int x = 0; x < bw; ++x) {
+              const size_t i = static_cast<size_t>(y) * bw + x;
+              const int v = p.canvasKnown[screen + x] ? indexOf(p.canvasColour[screen + x]) : -1;
+              knownCopy[i] = v >= 0;
+              shown[i] = static_cast<uint8_t>(std::max(v, 0));
+            }
           }
         }
         auto trial = [f, planes, bw, layout, below] {
