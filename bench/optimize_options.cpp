@@ -107,7 +107,7 @@ int main(int argc, char** argv) {
               "options", "ratio", "lossy ms", "options", "ratio");
   for (const auto& path : files) {
     auto a = load(path);
-    if (!a || a->frameCount == 0) continue;
+    if (!a || a->frameCount() == 0) continue;
     double base = secondsFor(*a, byDefault, runs);
     double slowest = 0, slowestLossy = 0;
     Options which{}, whichLossy{};

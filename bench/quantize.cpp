@@ -203,7 +203,7 @@ std::vector<uint8_t> shown(const fb::Animation& a) {
   for (int y = 0; y < f->height; ++y)
     for (int x = 0; x < f->width; ++x) {
       uint8_t v = f->dib->row(y)[x];
-      fb::Rgb c = v < f->palette->count ? (*f->palette)[v] : fb::Rgb{};
+      fb::Rgb c = v < f->palette()->count ? (*f->palette())[v] : fb::Rgb{};
       uint8_t* o = &out[(size_t(y) * f->width + x) * 3];
       o[0] = c.r, o[1] = c.g, o[2] = c.b;
     }
@@ -214,14 +214,12 @@ std::unique_ptr<fb::Animation> sourceOf(const Picture& p) {
   auto a = fb::createAnimation();
   a->width = p.w;
   a->height = p.h;
-  fb::Frame* f = fb::newBlankFrame(p.w, p.h);
+  fb::Frame* f = fb::appendFrame(*a, fb::newBlankFrame(p.w, p.h));
   std::vector<uint8_t> rgb(size_t(fb::stride24(p.w)) * p.h);
   for (int y = 0; y < p.h; ++y)
     std::copy(&p.rgb[size_t(y) * p.w * 3], &p.rgb[size_t(y + 1) * p.w * 3],
               &rgb[size_t(y) * fb::stride24(p.w)]);
   fb::setRgb(*f, std::move(rgb));
-  fb::link(a->head, f);
-  a->frameCount = 1;
   return a;
 }
 

@@ -24,7 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::unique_ptr<fb::Animation> a;
   if (fb::readGif(src, nullptr, a) == fb::kReadFailed) return 0;
   // Keep each run small: the fuzzer wants many of them.
-  if (static_cast<int64_t>(a->width) * a->height > (1 << 20) || a->frameCount > 64) return 0;
+  if (static_cast<int64_t>(a->width) * a->height > (1 << 20) || a->frameCount() > 64) return 0;
   if (unopt) fb::unoptimize(*a, nullptr);
   fb::OptimizeJob job;
   job.document = a.get();
@@ -38,6 +38,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fb::MemorySource back(out.data(), out.size());
   std::unique_ptr<fb::Animation> b;
   if (!fb::isGifSignature(back)) __builtin_trap();
-  if (fb::readGif(back, nullptr, b) == fb::kReadFailed && a->frameCount > 0) __builtin_trap();
+  if (fb::readGif(back, nullptr, b) == fb::kReadFailed && a->frameCount() > 0) __builtin_trap();
   return 0;
 }

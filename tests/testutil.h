@@ -12,13 +12,15 @@
 #include <string>
 #include <vector>
 
-#include "document/animation.h"
 #include "base/byte_source.h"
+#include "document/animation.h"
 #include "gif/gif_reader.h"
 
 namespace fbtest {
 
-inline std::string dataPath(const std::string& rel) { return std::string(FB_TEST_DATA) + "/" + rel; }
+inline std::string dataPath(const std::string& rel) {
+  return std::string(FB_TEST_DATA) + "/" + rel;
+}
 
 inline std::vector<uint8_t> readBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -27,15 +29,65 @@ inline std::vector<uint8_t> readBytes(const std::string& path) {
 
 inline void writeBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
   std::ofstream out(path, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
 }
 
 // Reads GIF bytes from memory; returns the reader's result.
 inline int readGifBytes(const std::vector<uint8_t>& bytes, std::unique_ptr<fb::Animation>& a,
-                        fb::Progress* progress = nullptr) {
+                        fb::Progress* progress = nullptr, const fb::GifReadOptions& options = {}) {
   fb::MemorySource src(bytes.data(), bytes.size());
   if (!fb::isGifSignature(src)) return -1;
-  return fb::readGif(src, progress, a);
+  return fb::readGif(src, progress, a, options);
+}
+
+// Everything a document holds, as one string: two documents with equal
+// digests show the same pictures, encode to the same bytes and have the same
+// selection. (Derived data, masks and display caches, is left out.)
+inline std::string digest(const fb::Animation& a) {
+  std::string out;
+  auto put = [&](int64_t v) { out += std::to_string(v) + ","; };
+  auto bytes = [&](const uint8_t* p, size_t n) {
+    out.append(reinterpret_cast<const char*>(p), n);
+    out += "|";
+  };
+  auto palette = [&](const fb::Palette* p) {
+    if (!p) return put(-1);
+    put(p->count);
+    bytes(reinterpret_cast<const uint8_t*>(p->entries.data()), 3 * static_cast<size_t>(p->count));
+  };
+  for (int64_t v : {int64_t{a.width}, int64_t{a.height}, int64_t{a.playCount},
+                    int64_t{a.frameCount()}, int64_t{a.hideFirstFrame}, int64_t{a.apngRules},
+                    int64_t{a.anchorIndex}, int64_t{a.selectedCount}, int64_t{a.screenFlags},
+                    int64_t{a.backgroundIndex}, int64_t{a.aspectRatio}, int64_t{a.encodedSize}})
+    put(v);
+  palette(a.globalPalette.get());
+  for (const fb::Block* b = a.head->next; b; b = b->next) {
+    put(b->tag);
+    if (!b->isFrame()) {
+      bytes(b->payload.data(), b->payload.size());
+      continue;
+    }
+    const auto& f = static_cast<const fb::Frame&>(*b);
+    for (int64_t v :
+         {int64_t{f.selected}, int64_t{f.left}, int64_t{f.top}, int64_t{f.width}, int64_t{f.height},
+          int64_t{f.hotspotX}, int64_t{f.hotspotY}, int64_t{f.delay}, int64_t{f.blend},
+          int64_t{f.controlFlags}, int64_t{f.transparentIndex}, int64_t{f.imageFlags}})
+      put(v);
+    out += fb::frameName(f) + "|";
+    palette(f.localPalette.get());
+    palette(f.palette());
+    if (f.dib) {
+      for (int y = 0; y < f.dib->height; ++y)
+        bytes(f.dib->row(y), static_cast<size_t>(f.dib->width));
+    } else {
+      put(-2);
+    }
+    bytes(f.rgb.data(), f.rgb.size());
+    bytes(f.alpha.data(), f.alpha.size());
+    put(f.transparent() && f.dib ? (f.mask ? 1 : 0) : 2);  // a transparent frame has its mask
+  }
+  return out;
 }
 
 inline int readGifPath(const std::string& path, std::unique_ptr<fb::Animation>& a) {
@@ -150,7 +202,7 @@ class GifBuilder {
     return *this;
   }
   GifBuilder& loop(int count) {
-    static const uint8_t kApp[16] = {0x21, 0xFF, 0x0B, 'N', 'E', 'T', 'S', 'C',
+    static const uint8_t kApp[16] = {0x21, 0xFF, 0x0B, 'N', 'E', 'T', 'S',  'C',
                                      'A',  'P',  'E',  '2', '.', '0', 0x03, 0x01};
     bytes.insert(bytes.end(), kApp, kApp + 16);
     u16(count);

@@ -16,6 +16,14 @@
 //     --write OUT    save the document as OUT (the type from its extension; an AVI
 //                    with the stored compression, after "Fix for AVI" when needed)
 //     --avi-audio F  interleave the audio of file F into the AVI written
+//     --save-options WORD  the save options word (hexadecimal; default 0x3, the
+//                    whole animation): 0x8 24-bit, 0x10 filmstrip, 0x20 numbered files
+//     --jpeg-quality Q     JPEG quality 1..100 (default: from the preferences)
+//     --psd-layer-mask     PSD layers hide pixels with a layer mask
+//     --icon-order-as-is   icon images in frame order (not PNG images last)
+//     --icon-no-png        256-pixel icon images as bitmaps, not PNG
+//   A FILE or OUT ending in .pal is a palette file: reading one prints its
+//   colours; writing one saves the global palette (else the first frame's).
 //   The operations run in the order given, before --write, --frames and --raw.
 //     --frames DIR   every composited picture as DIR/frame-0000.png, ...
 //     --raw DIR      every frame's own image as DIR/frame-0000.png, ...
@@ -25,15 +33,21 @@
 //   True-colour frames (PNG) are mapped into palettes after reading, as the
 //   editor does when it opens them.
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "base/file_ops.h"
+#include "base/prefs.h"
+#include "base/progress.h"
+#include "base/settings_file.h"
 #include "document/animation.h"
 #include "document/player.h"
 #include "formats/avi.h"
+#include "formats/image_files.h"
 #include "formats/png_rgba.h"
 #include "gif/gif_reader.h"
 #include "gif/gif_writer.h"
@@ -42,11 +56,8 @@
 #include "imaging/palette_merge.h"
 #include "imaging/reduce.h"
 #include "imaging/unoptimize.h"
-#include "base/file_ops.h"
 #include "io/open_save.h"
-#include "base/prefs.h"
-#include "base/progress.h"
-#include "base/settings_file.h"
+#include "io/options.h"
 
 using namespace fb;
 
@@ -73,6 +84,14 @@ void usage() {
       "  --write OUT    save the document as OUT (the type from its extension; an AVI\n"
       "                 with the stored compression, after \"Fix for AVI\" when needed)\n"
       "  --avi-audio F  interleave the audio of file F into the AVI written\n"
+      "  --save-options WORD\n"
+      "                 the save options word (hexadecimal; default 0x3): 0x8 24-bit,\n"
+      "                 0x10 filmstrip, 0x20 numbered files\n"
+      "  --jpeg-quality Q      JPEG quality 1..100\n"
+      "  --psd-layer-mask      PSD layers hide pixels with a layer mask\n"
+      "  --icon-order-as-is    icon images in frame order\n"
+      "  --icon-no-png         256-pixel icon images as bitmaps, not PNG\n"
+      "  a FILE or OUT ending in .pal is a palette file\n"
       "  --frames DIR   write every composited picture as DIR/frame-NNNN.png\n"
       "  --raw DIR      write every frame's own image as DIR/frame-NNNN.png\n"
       "  --quiet        do not print the JSON\n"
@@ -84,11 +103,21 @@ std::string jsonString(const std::string& s) {
   std::string out = "\"";
   for (unsigned char c : s) {
     switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
       default:
         if (c < 0x20) {
           char buf[8];
@@ -148,7 +177,7 @@ void printJson(const std::string& path, int result, Animation& a) {
   std::printf("  \"file\": %s,\n", jsonString(path).c_str());
   std::printf("  \"result\": %d,\n", result);
   std::printf("  \"width\": %d,\n  \"height\": %d,\n", a.width, a.height);
-  std::printf("  \"playCount\": %d,\n  \"frameCount\": %d,\n", a.playCount, a.frameCount);
+  std::printf("  \"playCount\": %d,\n  \"frameCount\": %d,\n", a.playCount, a.frameCount());
   std::printf("  \"hideFirstFrame\": %d,\n", a.hideFirstFrame);
   std::printf("  \"apngRules\": %d,\n", a.apngRules);
   std::printf("  \"screenFlags\": %d,\n  \"backgroundIndex\": %d,\n  \"aspectRatio\": %d,\n",
@@ -169,6 +198,7 @@ void printJson(const std::string& path, int result, Animation& a) {
                   jsonString(frameName(f)).c_str());
       std::printf("\"left\": %d, \"top\": %d, \"width\": %d, \"height\": %d, ", f.left, f.top,
                   f.width, f.height);
+      std::printf("\"hotspotX\": %d, \"hotspotY\": %d, ", f.hotspotX, f.hotspotY);
       std::printf("\"delay\": %d, \"disposal\": %d, \"transparent\": %s, ", f.delay, f.disposal(),
                   f.transparent() ? "true" : "false");
       std::printf("\"transparentIndex\": %d, \"controlFlags\": %d, \"imageFlags\": %d, ",
@@ -220,6 +250,19 @@ bool writeRaw(Animation& a, const std::string& dir) {
   return true;
 }
 
+std::string lower(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+int printPaletteFile(const std::string& path) {
+  std::unique_ptr<Palette> p;
+  if (!ReadPaletteFile(path, p)) return 1;
+  std::printf("{\n  \"file\": %s,\n  \"palette\": %s\n}\n", jsonString(path).c_str(),
+              paletteJson(p.get()).c_str());
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -231,6 +274,15 @@ int main(int argc, char** argv) {
   bool dither = false;  // read when --reduce runs, wherever it stands
   bool quality = false;  // likewise, and for true-colour frames after reading
   int lossy = 0;        // for the optimizations given after it
+  uint32_t saveWord = saveopt::WholeAnimation;
+  int jpegQuality = 0;
+  bool psdLayerMask = false, iconAsIs = false, iconNoPng = false;
+  auto hexWord = [](const std::string& word, uint32_t& out) {
+    char* end = nullptr;
+    unsigned long bits = std::strtoul(word.c_str(), &end, 16);
+    out = static_cast<uint32_t>(bits);
+    return !word.empty() && !*end;
+  };
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     auto value = [&](std::string& out) {
@@ -240,11 +292,16 @@ int main(int argc, char** argv) {
       }
       out = argv[++i];
     };
-    if (arg == "--frames") value(framesDir);
-    else if (arg == "--write") value(writePath);
-    else if (arg == "--avi-audio") value(aviAudio);
+    if (arg == "--frames")
+      value(framesDir);
+    else if (arg == "--write")
+      value(writePath);
+    else if (arg == "--avi-audio")
+      value(aviAudio);
     else if (arg == "--optimize") {
-      operations.push_back([](Animation& a) { return optimizeWithSavedOptions(a); });
+      operations.push_back([](Animation& a) {
+        return optimizeInPlace(a, optimizeOptionsFromPreferences(), mergeOptionsFromPreferences());
+      });
     } else if (arg == "--optimize-options") {
       std::string word;
       value(word);
@@ -259,6 +316,7 @@ int main(int argc, char** argv) {
         OptimizeJob job;
         job.document = &a;
         job.options = static_cast<uint32_t>(bits);
+        job.merge = mergeOptionsFromPreferences();
         job.lossy = lossy;
         StderrProgress progress;
         job.progress = &progress;
@@ -308,9 +366,32 @@ int main(int argc, char** argv) {
       dither = true;
     } else if (arg == "--quality") {
       quality = true;
-    }
-    else if (arg == "--raw") value(rawDir);
-    else if (arg == "--quiet") quiet = true;
+    } else if (arg == "--save-options") {
+      std::string word;
+      value(word);
+      if (!hexWord(word, saveWord)) {
+        std::fprintf(stderr, "fbinfo: --save-options takes hexadecimal bits, not %s\n",
+                     word.c_str());
+        return 2;
+      }
+    } else if (arg == "--jpeg-quality") {
+      std::string q;
+      value(q);
+      jpegQuality = std::atoi(q.c_str());
+      if (jpegQuality < 1 || jpegQuality > 100) {
+        std::fprintf(stderr, "fbinfo: --jpeg-quality takes 1..100, not %s\n", q.c_str());
+        return 2;
+      }
+    } else if (arg == "--psd-layer-mask")
+      psdLayerMask = true;
+    else if (arg == "--icon-order-as-is")
+      iconAsIs = true;
+    else if (arg == "--icon-no-png")
+      iconNoPng = true;
+    else if (arg == "--raw")
+      value(rawDir);
+    else if (arg == "--quiet")
+      quiet = true;
     else if (arg == "--keep-24bit")
       keep24 = true;
     else if (arg == "-h" || arg == "--help") {
@@ -341,11 +422,13 @@ int main(int argc, char** argv) {
     prefSetBits(pref::GeneralOptions, gen::Keep24Bit, true);
   }
 
+  if (lower(extensionOf(path)) == "pal") return printPaletteFile(path);
+
   std::unique_ptr<Animation> a;
   int result;
   {
     StderrProgress progress;
-    result = openFile(path, a, &progress);
+    result = openFile(path, a, &progress, openOptionsFromPreferences());
   }
   if (result == kReadFailed || !a) return 1;
   // Frames read from true-colour pictures join the document's palettes.
@@ -354,8 +437,9 @@ int main(int argc, char** argv) {
     if (f->hasRgb() && !f->dib) trueColour = true;
   if (trueColour) {
     StderrProgress progress;
-    uint32_t method = quality ? prefGet(pref::MergeMethod) | merge::Quality : 0;
-    if (mergePalettes(nullptr, *a, method, nullptr, &progress) != 1) return 1;
+    const MergeOptions mergeOptions = mergeOptionsFromPreferences();
+    uint32_t method = quality ? mergeOptions.storedMethod | merge::Quality : 0;
+    if (mergePalettes(nullptr, *a, method, nullptr, &progress, mergeOptions) != 1) return 1;
   }
 
   for (auto& op : operations)
@@ -363,25 +447,37 @@ int main(int argc, char** argv) {
 
   if (!writePath.empty()) {
     StderrProgress progress;
+    SaveOptions saveOptions = saveOptionsFromPreferences();
     // An AVI is written the way the editor writes it after "修复".
     if (typeOfPath(writePath) == kTypeAvi) {
       uint32_t traits = aviExportTraits(*a);
-      if ((traits & avitraits::NeedsFix) && !FixForAvi(*a, traits, &progress)) {
+      if ((traits & avitraits::NeedsFix) && !FixForAvi(*a, traits, &progress, saveOptions.merge)) {
         std::fprintf(stderr, "fbinfo: the animation cannot be fixed for AVI\n");
         return 1;
       }
     }
     // The options the save dialog's panel gives with an audio file chosen.
-    std::unique_ptr<ScopedAviSaveOptions> withAudio;
+    AviSaveOptions withAudio;
     if (!aviAudio.empty()) {
-      AviPanelState panel = openAviPanel(aviExportTraits(*a));
+      AviPanelState panel = openAviPanel(aviExportTraits(*a), saveOptions.avi);
       setAviAudioPath(panel, aviAudio);
-      AviSaveOptions options;
-      if (!confirmAviPanel(panel, aviExportTraits(*a), options)) return 1;
-      withAudio = std::make_unique<ScopedAviSaveOptions>(options);
+      AviSettings chosen = saveOptions.avi;  // this run's choice only: nothing is stored
+      if (!confirmAviPanel(panel, aviExportTraits(*a), withAudio, chosen)) return 1;
+      saveOptions.aviPanel = &withAudio;
     }
-    bool saved =
-        saveByType(writePath, *a, saveopt::WholeAnimation, typeOfPath(writePath), &progress);
+    SaveOptions& settings = saveOptions;
+    if (jpegQuality) settings.formats.jpegQuality = jpegQuality;
+    if (psdLayerMask) settings.formats.psdLayerMask = true;
+    if (iconAsIs) settings.formats.iconXpOrder = false;
+    if (iconNoPng) settings.formats.iconPng256 = false;
+    bool saved;
+    if (lower(extensionOf(writePath)) == "pal") {
+      const Frame* f = firstFrame(*a);
+      const Palette* p = a->globalPalette ? a->globalPalette.get() : f ? f->palette() : nullptr;
+      saved = p && WritePaletteFile(writePath, *p);
+    } else {
+      saved = saveByType(writePath, *a, saveWord, typeOfPath(writePath), &progress, settings);
+    }
     if (!saved) return 1;
   }
   if (!quiet) printJson(path, result, *a);

@@ -29,41 +29,34 @@ class Builder {
     std::vector<Rgb> entries;
     for (size_t i = 0; i + 2 < rgb.size(); i += 3) entries.push_back({rgb[i], rgb[i + 1], rgb[i + 2]});
     setGlobalPalette(*a_, makePalette(entries.data(), static_cast<int>(entries.size())));
-    tail_ = a_->head;
   }
 
   void comment(const std::string& text) {
-    Block* c = newBlock(kCommentTag, 1);
-    setCommentText(c, text);
-    insertAfter(tail_, c);
-    tail_ = c;
+    auto c = newBlock(kCommentTag, 1);
+    setCommentText(c.get(), text);
+    appendBlock(*a_, std::move(c));
   }
 
   void frame(int left, int top, int w, int h, const uint8_t* px, int delay, int disposal,
              int transparent) {
-    Frame* f = newBlankFrame(w, h);
+    Frame* f = appendFrame(*a_, newBlankFrame(w, h));
     f->left = left;
     f->top = top;
     f->delay = delay;
-    f->palette = a_->globalPalette.get();
     f->setDisposal(disposal);
-    auto dib = createBitmap(w, h, f->palette);
+    auto dib = createBitmap(w, h, f->palette());
     for (int y = 0; y < h; ++y) std::copy(px + y * w, px + (y + 1) * w, dib->row(y));
     if (transparent >= 0) {
       f->transparentIndex = static_cast<uint8_t>(transparent);
       f->controlFlags |= 1;
     }
     setBitmap(*f, std::move(dib));
-    insertAfter(tail_, f);
-    tail_ = f;
-    ++a_->frameCount;
   }
 
   bool save(const std::string& path) { return writeGifFile(path, *a_, nullptr); }
 
  private:
   std::unique_ptr<Animation> a_;
-  Block* tail_ = nullptr;
 };
 
 bool bouncingBall(const std::string& path) {

@@ -4,10 +4,10 @@
 #include <climits>
 #include <new>
 
-#include "resources/strings.h"
 #include "base/prefs.h"
 #include "base/progress.h"
 #include "base/reporter.h"
+#include "resources/strings.h"
 
 namespace fb {
 
@@ -17,35 +17,203 @@ Frame::~Frame() {
   if (name) deleteAtom(name);
 }
 
+Palette* Frame::palette() const {
+  if (localPalette) return localPalette.get();
+  if (owner) return owner->globalPalette.get();
+  return lent_;
+}
+
+Animation::Animation() : sentinel_(std::make_unique<Block>()) {
+  sentinel_->tag = kSentinelTag;
+  sentinel_->owner = this;
+  head = sentinel_.get();
+}
+
 Animation::~Animation() {
-  Block* b = head;
-  while (b) b = destroyBlock(b);
-  head = nullptr;
+  // Blocks an undo step still holds outlive the chain: they leave it cleanly.
+  for (auto& b : blocks_) {
+    if (!b || b->owner != this) continue;
+    b->owner = nullptr;
+    b->next = b->prev = nullptr;
+  }
+  blocks_.clear();
   // Destroy a long queue iteratively rather than by recursion.
   std::unique_ptr<Animation> queued = std::move(nextAnimation);
   while (queued) queued = std::move(queued->nextAnimation);
 }
 
+void Animation::relink() const {
+  Block* prev = head;
+  frames_.clear();
+  for (size_t i = 0; i < blocks_.size(); ++i) {
+    Block* b = blocks_[i].get();
+    b->slot_ = i;
+    b->owner = const_cast<Animation*>(this);
+    b->prev = prev;
+    prev->next = b;
+    prev = b;
+    if (b->isFrame()) {
+      auto* f = static_cast<Frame*>(b);
+      f->index_ = static_cast<int32_t>(frames_.size());
+      f->lent_ = nullptr;  // the owner's palette from now on
+      frames_.push_back(f);
+    }
+  }
+  prev->next = nullptr;
+  indexed_ = true;
+}
+
+void Animation::compact() const {
+  if (holes_) {
+    blocks_.erase(std::remove(blocks_.begin(), blocks_.end(), nullptr), blocks_.end());
+    holes_ = 0;
+    indexed_ = false;
+  }
+  if (!indexed_) relink();
+}
+
+Frame* Animation::frame(int i) const {
+  if (i < 0 || i >= frameCount_) return nullptr;
+  compact();
+  return frames_[static_cast<size_t>(i)];
+}
+
+int Animation::indexOf(const Frame* f) const {
+  if (!f || f->owner != this || !f->isFrame()) return -1;
+  compact();
+  return f->index_;
+}
+
+std::vector<BlockPtr> Animation::blocks() const {
+  compact();
+  return blocks_;
+}
+
+size_t Animation::positionOf(const Block* b) const {
+  compact();
+  return b->slot_;
+}
+
+BlockPtr Animation::share(const Block* b) const {
+  if (!b || b == head || b->owner != this) return nullptr;
+  return blocks_[b->slot_];
+}
+
+namespace {
+
+// A block joining an animation leaves any other one first.
+BlockPtr adopt(BlockPtr b, const Animation* into) {
+  if (b && b->owner && b->owner != into) b->owner->take(b.get());
+  return b;
+}
+
+}  // namespace
+
+Block* Animation::append(BlockPtr b) {
+  if (!b) return nullptr;
+  b = adopt(std::move(b), this);
+  Block* tail = blocks_.empty() ? head : nullptr;
+  for (size_t i = blocks_.size(); !tail && i > 0; --i)
+    if (blocks_[i - 1]) tail = blocks_[i - 1].get();
+  if (!tail) tail = head;
+  Block* raw = b.get();
+  raw->slot_ = blocks_.size();
+  raw->owner = this;
+  raw->prev = tail;
+  raw->next = nullptr;
+  tail->next = raw;
+  blocks_.push_back(std::move(b));
+  if (raw->isFrame()) {
+    ++frameCount_;
+    static_cast<Frame*>(raw)->lent_ = nullptr;  // the owner's palette from now on
+    if (indexed_) {
+      auto* f = static_cast<Frame*>(raw);
+      f->index_ = static_cast<int32_t>(frames_.size());
+      frames_.push_back(f);
+    }
+  }
+  return raw;
+}
+
+void Animation::insertAt(size_t position, std::vector<BlockPtr> blocks) {
+  compact();
+  position = std::min(position, blocks_.size());
+  std::vector<BlockPtr> incoming;
+  incoming.reserve(blocks.size());
+  for (auto& b : blocks) {
+    if (!b) continue;
+    b = adopt(std::move(b), this);
+    if (b->isFrame()) ++frameCount_;
+    incoming.push_back(std::move(b));
+  }
+  compact();  // adopting may have taken blocks from a queue, never from here
+  blocks_.insert(blocks_.begin() + static_cast<std::ptrdiff_t>(position),
+                 std::make_move_iterator(incoming.begin()),
+                 std::make_move_iterator(incoming.end()));
+  relink();
+}
+
+void Animation::insertBeforeFrame(int index, std::vector<BlockPtr> blocks) {
+  Frame* before = frame(index);
+  insertAt(before ? before->slot_ : blocks_.size(), std::move(blocks));
+}
+
+void Animation::insertAfterBlock(Block* after, BlockPtr b) {
+  size_t position = (!after || after == head) ? 0 : positionOf(after) + 1;
+  std::vector<BlockPtr> one;
+  one.push_back(std::move(b));
+  insertAt(position, std::move(one));
+}
+
+BlockPtr Animation::take(Block* b) {
+  if (!b || b == head || b->owner != this) return nullptr;
+  BlockPtr out = std::move(blocks_[b->slot_]);
+  ++holes_;
+  if (b->prev) b->prev->next = b->next;
+  if (b->next) b->next->prev = b->prev;
+  b->next = b->prev = nullptr;
+  b->owner = nullptr;
+  if (b->isFrame()) {
+    --frameCount_;
+    indexed_ = false;
+  }
+  return out;
+}
+
+std::vector<BlockPtr> Animation::takeAll() {
+  compact();
+  std::vector<BlockPtr> out = std::move(blocks_);
+  blocks_.clear();
+  for (auto& b : out) {
+    b->owner = nullptr;
+    b->next = b->prev = nullptr;
+  }
+  frames_.clear();
+  frameCount_ = 0;
+  head->next = nullptr;
+  return out;
+}
+
+void Animation::setBlocks(std::vector<BlockPtr> blocks) {
+  takeAll();
+  insertAt(0, std::move(blocks));
+}
+
 // ---- Creation and destruction ----
 
 std::unique_ptr<Animation> createAnimation() {
-  auto a = std::unique_ptr<Animation>(new (std::nothrow) Animation);
-  if (!a) return nullptr;
-  a->head = newBlock(kSentinelTag, 0);
-  if (!a->head) return nullptr;
-  return a;
+  return std::unique_ptr<Animation>(new (std::nothrow) Animation);
 }
 
-std::unique_ptr<Animation> newAnimation(int width, int height) {
+std::unique_ptr<Animation> newAnimation(int width, int height, const DocumentDefaults& d) {
   auto a = createAnimation();
   if (!a) return nullptr;
   a->width = width;
   a->height = height;
-  a->playCount = static_cast<int32_t>(prefGet(pref::DefaultPlayCount));
-  Frame* f = newBlankFrame(width, height);
+  a->playCount = d.playCount;
+  auto f = newBlankFrame(width, height, d);
   if (!f) return nullptr;
-  link(a->head, f);
-  a->frameCount = 1;
+  appendFrame(*a, std::move(f));
   return a;
 }
 
@@ -55,7 +223,6 @@ std::unique_ptr<Animation> cloneAnimationHeader(const Animation& src) {
   a->width = src.width;
   a->height = src.height;
   a->playCount = src.playCount;
-  a->frameCount = 0;
   a->hideFirstFrame = src.hideFirstFrame;
   a->apngRules = src.apngRules;
   a->anchorIndex = src.anchorIndex;
@@ -72,90 +239,75 @@ std::unique_ptr<Animation> cloneAnimationHeader(const Animation& src) {
 std::unique_ptr<Animation> duplicateAnimation(const Animation& src, Progress* progress) {
   auto a = cloneAnimationHeader(src);
   if (!a) return nullptr;
-  a->frameCount = src.frameCount;
   if (src.globalPalette) {
     a->globalPalette = copyPalette(*src.globalPalette);
     if (!a->globalPalette) return nullptr;
   }
-  if (progress) {
-    int blocks = 0;
-    for (Block* b = src.head->next; b; b = b->next) ++blocks;
-    progress->setRange(blocks);
-  }
-  Block* tail = a->head;
+  if (progress) progress->setRange(static_cast<int64_t>(src.blockCount()));
   for (Block* b = src.head->next; b; b = b->next) {
-    Block* copy = duplicateBlock(b, a->globalPalette.get());
+    auto copy = duplicateBlock(b);
     if (!copy) return nullptr;  // the partial copy is freed with `a`
-    link(tail, copy);
-    tail = copy;
+    appendBlock(*a, std::move(copy));
     if (progress) progress->step();
   }
   return a;
 }
 
-void destroyAnimation(Animation* animation) { delete animation; }
+void destroyAnimation(Animation* animation) {
+  delete animation;
+}
 
-Block* newBlock(uint8_t tag, size_t payloadSize) {
-  if (tag == kFrameTag) return new (std::nothrow) Frame;
-  auto* b = new (std::nothrow) Block;
+std::unique_ptr<Block> newBlock(uint8_t tag, size_t payloadSize) {
+  if (tag == kFrameTag) return std::unique_ptr<Block>(new (std::nothrow) Frame);
+  auto b = std::unique_ptr<Block>(new (std::nothrow) Block);
   if (!b) return nullptr;
   b->tag = tag;
   try {
     b->payload.assign(payloadSize, 0);
   } catch (const std::bad_alloc&) {
-    delete b;
     return nullptr;
   }
   return b;
 }
 
-Frame* newFrame(const uint8_t* controlBytes) {
-  auto* f = new (std::nothrow) Frame;
+std::unique_ptr<Frame> newFrame(const uint8_t* controlBytes, const DocumentDefaults& d) {
+  auto f = std::unique_ptr<Frame>(new (std::nothrow) Frame);
   if (!f) return nullptr;
   if (controlBytes) {
     // controlBytes[0] is the block size; then packed byte, delay (LE), index.
-    unsigned d = controlBytes[2] | (controlBytes[3] << 8);
-    f->delay = gifDelayToTicks(d);
+    unsigned delay = controlBytes[2] | (controlBytes[3] << 8);
+    f->delay = gifDelayToTicks(delay, d.timeBase);
     f->controlFlags = controlBytes[1];
     f->transparentIndex = controlBytes[4];
   } else {
-    f->delay = static_cast<int32_t>(prefGet(pref::DefaultDelay));
+    f->delay = d.delay;
   }
   return f;
 }
 
-Frame* newBlankFrame(int width, int height) {
-  Frame* f = newFrame(nullptr);
+std::unique_ptr<Frame> newBlankFrame(int width, int height, const DocumentDefaults& d) {
+  auto f = newFrame(nullptr, d);
   if (!f) return nullptr;
   f->width = width;
   f->height = height;
   return f;
 }
 
-Block* destroyBlock(Block* block) {
-  if (!block) return nullptr;
-  Block* next = block->next;
-  delete block;
-  return next;
-}
-
-Block* duplicateBlock(const Block* block, Palette* palette) {
+std::unique_ptr<Block> duplicateBlock(const Block* block) {
   if (!block) return nullptr;
   if (!block->isFrame()) {
-    Block* b = newBlock(block->tag, 0);
+    auto b = newBlock(block->tag, 0);
     if (!b) return nullptr;
     try {
       b->payload = block->payload;
     } catch (const std::bad_alloc&) {
-      delete b;
       return nullptr;
     }
     return b;
   }
   const auto& src = static_cast<const Frame&>(*block);
-  auto* f = new (std::nothrow) Frame;
+  auto f = std::unique_ptr<Frame>(new (std::nothrow) Frame);
   if (!f) return nullptr;
-  std::unique_ptr<Frame> guard(f);
   f->selected = src.selected;
   f->scratchIndex = src.scratchIndex;
   f->left = src.left;
@@ -169,28 +321,17 @@ Block* duplicateBlock(const Block* block, Palette* palette) {
   f->controlFlags = src.controlFlags;
   f->transparentIndex = src.transparentIndex;
   f->imageFlags = src.imageFlags;
+  f->lendPalette(src.owner ? nullptr : src.palette());
   if (src.localPalette) {
-    auto local = copyPalette(*src.localPalette);
-    if (!local) return nullptr;
-    setLocalPalette(*f, std::move(local));
-    f->imageFlags = src.imageFlags;  // keep the size code exactly as it was
-  } else {
-    f->palette = palette;
+    f->localPalette = copyPalette(*src.localPalette);
+    if (!f->localPalette) return nullptr;
   }
   try {
     if (src.dib) {
       f->dib = copyBitmap(*src.dib);
       if (!f->dib) return nullptr;
-      if (f->palette) {
-        std::fill(f->dib->colours.begin(), f->dib->colours.end(), Rgb{});
-        std::copy(f->palette->entries.begin(), f->palette->entries.begin() + f->palette->count,
-                  f->dib->colours.begin());
-      }
-      if (f->transparent()) {
-        f->mask = buildMask(*f->dib, f->transparentIndex);
-        if (!f->mask) return nullptr;
-      }
     }
+    if (src.mask) f->mask = std::make_unique<Mask>(*src.mask);
     f->rgb = src.rgb;
     f->alpha = src.alpha;
   } catch (const std::bad_alloc&) {
@@ -200,90 +341,133 @@ Block* duplicateBlock(const Block* block, Palette* palette) {
     addAtomRef(src.name);
     f->name = src.name;
   }
-  return guard.release();
+  return f;
 }
 
 // ---- Chain editing ----
 
-void exchangeContent(Animation& d, Animation& t) {
-  std::swap(d.width, t.width);
-  std::swap(d.height, t.height);
-  std::swap(d.playCount, t.playCount);
-  std::swap(d.frameCount, t.frameCount);
-  std::swap(d.hideFirstFrame, t.hideFirstFrame);
-  std::swap(d.apngRules, t.apngRules);
-  std::swap(d.head, t.head);
-  std::swap(d.anchorIndex, t.anchorIndex);
-  std::swap(d.selectedCount, t.selectedCount);
-  std::swap(d.globalPalette, t.globalPalette);
-  std::swap(d.screenFlags, t.screenFlags);
-  std::swap(d.backgroundIndex, t.backgroundIndex);
-  std::swap(d.aspectRatio, t.aspectRatio);
-  std::swap(d.encodedSize, t.encodedSize);
-  std::swap(d.smallestEncoding, t.smallestEncoding);
-  std::swap(d.colourUsage, t.colourUsage);
+Block* appendBlock(Animation& animation, std::unique_ptr<Block> block) {
+  return animation.append(BlockPtr(std::move(block)));
 }
 
-void link(Block* a, Block* b) {
-  a->next = b;
-  if (b) b->prev = a;
-}
-
-void insertAfter(Block* a, Block* b) {
-  Block* after = a->next;
-  link(a, b);
-  link(b, after);
-}
-
-Block* unlinkBlock(Block* block) {
-  if (block->prev) link(block->prev, block->next);
-  else if (block->next) block->next->prev = nullptr;
-  block->next = nullptr;
-  block->prev = nullptr;
-  return block;
+Frame* appendFrame(Animation& animation, std::unique_ptr<Frame> frame) {
+  return static_cast<Frame*>(animation.append(BlockPtr(std::move(frame))));
 }
 
 Block* removeBlock(Animation& animation, Block* block) {
-  Block* next = block->next;
-  unlinkBlock(block);
-  destroyBlock(block);
+  Block* next = block ? block->next : nullptr;
+  animation.take(block);
   return next;
 }
 
 bool reverseFrames(Animation& animation) {
-  if (animation.frameCount < 2) return false;
-  Block* b = animation.head->next;
-  Block* reversed = nullptr;
-  while (b) {
-    Block* next = b->next;
-    b->next = reversed;
-    if (reversed) reversed->prev = b;
-    reversed = b;
-    b = next;
-  }
-  link(animation.head, reversed);
+  if (animation.frameCount() < 2) return false;
+  std::vector<BlockPtr> blocks = animation.takeAll();
+  std::reverse(blocks.begin(), blocks.end());
+  animation.setBlocks(std::move(blocks));
   return true;
+}
+
+int moveFrames(Animation& animation, std::vector<int> indices, int before) {
+  std::sort(indices.begin(), indices.end());
+  indices.erase(std::unique(indices.begin(), indices.end()), indices.end());
+  std::vector<Frame*> moving;
+  for (int i : indices)
+    if (Frame* f = animation.frame(i)) moving.push_back(f);
+  if (moving.empty()) return -1;
+  // The frames stand before the first frame at or after `before` that stays.
+  Frame* anchor = nullptr;
+  for (Frame* f = animation.frame(before); f; f = nextFrame(f)) {
+    if (!std::binary_search(indices.begin(), indices.end(), animation.indexOf(f))) {
+      anchor = f;
+      break;
+    }
+  }
+  std::vector<BlockPtr> taken;
+  for (Frame* f : moving) taken.push_back(animation.take(f));
+  Frame* first = moving.front();
+  if (anchor)
+    animation.insertAt(animation.positionOf(anchor), std::move(taken));
+  else
+    animation.insertAt(SIZE_MAX, std::move(taken));
+  return animation.indexOf(first);
 }
 
 void mergeQueuedAnimations(Animation& animation) {
   std::unique_ptr<Animation> queued = std::move(animation.nextAnimation);
-  Block* tail = lastBlock(animation);
   while (queued) {
-    Block* first = queued->head->next;
-    if (first) {
-      link(tail, first);
-      queued->head->next = nullptr;
-      tail = lastBlock(animation);
-    }
-    animation.frameCount += queued->frameCount;
+    for (auto& b : queued->takeAll()) animation.append(std::move(b));
     queued = std::move(queued->nextAnimation);
+  }
+}
+
+void swapContents(Animation& a, Animation& b) {
+  std::vector<BlockPtr> ab = a.takeAll(), bb = b.takeAll();
+  swapHeaders(a, b);
+  a.setBlocks(std::move(bb));
+  b.setBlocks(std::move(ab));
+}
+
+void swapHeaders(Animation& a, Animation& b) {
+  std::swap(a.width, b.width);
+  std::swap(a.height, b.height);
+  std::swap(a.playCount, b.playCount);
+  std::swap(a.hideFirstFrame, b.hideFirstFrame);
+  std::swap(a.apngRules, b.apngRules);
+  std::swap(a.anchorIndex, b.anchorIndex);
+  std::swap(a.selectedCount, b.selectedCount);
+  std::swap(a.globalPalette, b.globalPalette);
+  std::swap(a.screenFlags, b.screenFlags);
+  std::swap(a.backgroundIndex, b.backgroundIndex);
+  std::swap(a.aspectRatio, b.aspectRatio);
+  std::swap(a.encodedSize, b.encodedSize);
+  std::swap(a.smallestEncoding, b.smallestEncoding);
+  std::swap(a.colourUsage, b.colourUsage);
+}
+
+void swapFrameContent(Frame& a, Frame& b, bool fieldsOnly) {
+  std::swap(a.selected, b.selected);
+  std::swap(a.scratchIndex, b.scratchIndex);
+  std::swap(a.left, b.left);
+  std::swap(a.top, b.top);
+  std::swap(a.hotspotX, b.hotspotX);
+  std::swap(a.hotspotY, b.hotspotY);
+  std::swap(a.name, b.name);
+  std::swap(a.delay, b.delay);
+  std::swap(a.blend, b.blend);
+  std::swap(a.controlFlags, b.controlFlags);
+  std::swap(a.transparentIndex, b.transparentIndex);
+  if (fieldsOnly) {
+    // The size and the palette flags belong to the pixels and palettes.
+    const uint8_t keep = 0x87;
+    uint8_t ai = a.imageFlags, bi = b.imageFlags;
+    a.imageFlags = static_cast<uint8_t>((bi & ~keep) | (ai & keep));
+    b.imageFlags = static_cast<uint8_t>((ai & ~keep) | (bi & keep));
+  } else {
+    std::swap(a.imageFlags, b.imageFlags);
+    std::swap(a.width, b.width);
+    std::swap(a.height, b.height);
+    std::swap(a.localPalette, b.localPalette);
+    std::swap(a.dib, b.dib);
+    std::swap(a.rgb, b.rgb);
+    std::swap(a.alpha, b.alpha);
+    std::swap(a.display, b.display);
+  }
+  // The mask follows the pixels and the transparency just exchanged.
+  for (Frame* f : {&a, &b}) {
+    f->mask.reset();
+    if (f->transparent() && f->dib) f->mask = buildMask(*f->dib, f->transparentIndex);
   }
 }
 
 // ---- Navigation ----
 
-Block* nextBlock(const Block* b) { return b ? b->next : nullptr; }
-Block* prevBlock(const Block* b) { return b ? b->prev : nullptr; }
+Block* nextBlock(const Block* b) {
+  return b ? b->next : nullptr;
+}
+Block* prevBlock(const Block* b) {
+  return b ? b->prev : nullptr;
+}
 
 Frame* nextFrame(const Block* b) {
   if (!b) return nullptr;
@@ -299,19 +483,14 @@ Frame* prevFrame(const Block* b) {
   return nullptr;
 }
 
-Frame* firstFrame(const Animation& animation) { return nextFrame(animation.head); }
+Frame* firstFrame(const Animation& animation) {
+  return nextFrame(animation.head);
+}
 
 Block* lastBlock(const Animation& animation) {
   Block* b = animation.head;
   while (b && b->next) b = b->next;
   return b;
-}
-
-Frame* frameAt(const Animation& animation, int index) {
-  if (index < 0) return nullptr;
-  for (Frame* f = firstFrame(animation); f; f = nextFrame(f))
-    if (index-- == 0) return f;
-  return nullptr;
 }
 
 Frame* nextSelectedFrame(const Block* b) {
@@ -320,13 +499,8 @@ Frame* nextSelectedFrame(const Block* b) {
   return nullptr;
 }
 
-Frame* firstSelectedFrame(const Animation& animation) { return nextSelectedFrame(animation.head); }
-
-int frameIndex(const Animation& animation, const Frame* frame) {
-  int i = 0;
-  for (Frame* f = firstFrame(animation); f; f = nextFrame(f), ++i)
-    if (f == frame) return i;
-  return -1;
+Frame* firstSelectedFrame(const Animation& animation) {
+  return nextSelectedFrame(animation.head);
 }
 
 // ---- Counts and summaries ----
@@ -377,8 +551,8 @@ Bounds frameBounds(const Animation& animation) {
   return b;
 }
 
-void rescaleDelays(Animation& animation, int newTicks) {
-  int64_t current = prefGet(pref::TimeBase);
+void rescaleDelays(Animation& animation, int newTicks, int currentTicks) {
+  int64_t current = currentTicks;
   if (current <= 0) current = 100;
   for (Frame* f = firstFrame(animation); f; f = nextFrame(f))
     f->delay = static_cast<int32_t>(static_cast<int64_t>(newTicks) * f->delay / current);
@@ -420,7 +594,6 @@ std::unique_ptr<Palette> setGlobalPalette(Animation& animation, std::unique_ptr<
 std::unique_ptr<Palette> setLocalPalette(Frame& frame, std::unique_ptr<Palette> palette) {
   std::unique_ptr<Palette> old = std::move(frame.localPalette);
   if (palette) {
-    frame.palette = palette.get();
     int bits = colourBits(palette->count) - 1;
     frame.imageFlags = static_cast<uint8_t>((frame.imageFlags & ~0x87) | 0x80 | bits);
   } else {
@@ -430,11 +603,10 @@ std::unique_ptr<Palette> setLocalPalette(Frame& frame, std::unique_ptr<Palette> 
   return old;
 }
 
-Rgb transparentDisplayColour(const Frame& frame, bool transparencyOn) {
-  uint32_t mode = prefGet(pref::TransparencyDisplay);
+Rgb transparentDisplayColour(const Frame& frame, bool transparencyOn, uint32_t mode) {
   Rgb own{};
-  if (frame.palette && frame.transparentIndex < frame.palette->count)
-    own = (*frame.palette)[frame.transparentIndex];
+  const Palette* pal = frame.palette();
+  if (pal && frame.transparentIndex < pal->count) own = (*pal)[frame.transparentIndex];
   if (!transparencyOn || (mode >> 24) == 1) return own;
   if (mode > 0xFFFFFF)  // red in the low byte, then green, then blue
     return Rgb{static_cast<uint8_t>(mode), static_cast<uint8_t>(mode >> 8),
@@ -449,18 +621,15 @@ void refreshMask(Frame& frame) {
   if (frame.transparent() && frame.dib) frame.mask = buildMask(*frame.dib, frame.transparentIndex);
 }
 
-void showTransparentColour(Frame& frame, bool on) {
-  if (frame.dib) frame.dib->colours[frame.transparentIndex] = transparentDisplayColour(frame, on);
-}
-
 }  // namespace
 
 bool setTransparent(Frame& frame, bool on) {
   if (frame.transparent() == on) return false;
   frame.mask.reset();
-  if (on) frame.controlFlags |= 1;
-  else frame.controlFlags &= static_cast<uint8_t>(~1);
-  showTransparentColour(frame, on);
+  if (on)
+    frame.controlFlags |= 1;
+  else
+    frame.controlFlags &= static_cast<uint8_t>(~1);
   refreshMask(frame);
   return true;
 }
@@ -468,12 +637,8 @@ bool setTransparent(Frame& frame, bool on) {
 void setTransparentIndex(Frame& frame, int index) {
   if (frame.transparentIndex == index) return;
   frame.mask.reset();
-  if (frame.transparent()) showTransparentColour(frame, false);
   frame.transparentIndex = static_cast<uint8_t>(index);
-  if (frame.transparent()) {
-    showTransparentColour(frame, true);
-    refreshMask(frame);
-  }
+  refreshMask(frame);
 }
 
 void setBitmap(Frame& frame, std::unique_ptr<Bitmap> dib) {
@@ -529,7 +694,7 @@ void nameUnnamedFrames(Animation& animation, const std::string& path) {
   for (Frame* f = firstFrame(animation); f; f = nextFrame(f)) {
     ++position;
     if (f->name) continue;
-    if (animation.frameCount == 1) {
+    if (animation.frameCount() == 1) {
       setFrameName(*f, base.c_str());
     } else {
       setFrameName(*f, format(Str::FrameNameFormat, base.c_str(), position).c_str());
@@ -577,8 +742,7 @@ bool commentText(const Block* block, std::string& out) {
 
 // ---- Delay time base ----
 
-int32_t gifDelayToTicks(uint32_t hundredths) {
-  uint32_t ticks = prefRaw(pref::TimeBase);
+int32_t gifDelayToTicks(uint32_t hundredths, uint32_t ticks) {
   if (ticks == 0) ticks = 100;
   if (ticks <= 100) return static_cast<int32_t>(hundredths / (100 / ticks));
   // Finer than hundredths (not a setting the program offers): scale up instead
@@ -586,8 +750,7 @@ int32_t gifDelayToTicks(uint32_t hundredths) {
   return static_cast<int32_t>(static_cast<uint64_t>(hundredths) * ticks / 100);
 }
 
-uint32_t ticksToGifDelay(int32_t ticks) {
-  uint32_t base = prefRaw(pref::TimeBase);
+uint32_t ticksToGifDelay(int32_t ticks, uint32_t base) {
   if (base == 0) base = 100;
   if (base <= 100) return static_cast<uint32_t>((100 / base) * static_cast<uint32_t>(ticks));
   return static_cast<uint32_t>(static_cast<uint64_t>(static_cast<uint32_t>(ticks)) * 100 / base);

@@ -15,7 +15,7 @@ bool framesOutsideScreen(const Animation& a) {
 
 bool cropFrame(Frame& f, int x0, int y0, int x1, int y1) {
   int w = x1 - x0, h = y1 - y0;
-  auto dib = createBitmap(w, h, f.palette);
+  auto dib = createBitmap(w, h, f.palette());
   if (!dib) return false;
   if (f.dib) {
     dib->colours = f.dib->colours;
@@ -70,7 +70,7 @@ bool clipFramesToScreen(Animation& a) {
     if (f->width > 0 && f->height > 0) {
       if (!cropFrame(*f, px, py, px + 1, py + 1)) return false;
     } else {
-      auto dib = createBitmap(1, 1, f->palette);
+      auto dib = createBitmap(1, 1, f->palette());
       if (!dib) return false;
       f->width = f->height = 1;
       setBitmap(*f, std::move(dib));

@@ -1,6 +1,7 @@
 #include "document/player.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <new>
 
@@ -12,8 +13,8 @@ namespace {
 const Palette& defaultSystemPalette() {
   static const Palette p = [] {
     Palette q;
-    const Rgb first[10] = {{0, 0, 0},       {128, 0, 0},     {0, 128, 0},   {128, 128, 0},
-                           {0, 0, 128},     {128, 0, 128},   {0, 128, 128}, {192, 192, 192},
+    const Rgb first[10] = {{0, 0, 0},       {128, 0, 0},    {0, 128, 0},   {128, 128, 0},
+                           {0, 0, 128},     {128, 0, 128},  {0, 128, 128}, {192, 192, 192},
                            {192, 220, 192}, {166, 202, 240}};
     const Rgb last[10] = {{255, 251, 240}, {160, 160, 164}, {128, 128, 128}, {255, 0, 0},
                           {0, 255, 0},     {255, 255, 0},   {0, 0, 255},     {255, 0, 255},
@@ -40,29 +41,43 @@ Rect clipToCanvas(const Frame& canvas, int left, int top, int width, int height)
   return r;
 }
 
+// The canvas's true-colour picture, row by row: 3 colour bytes a pixel with
+// the alpha plane beside them, or (for a player in RGBA mode) R, G, B, A.
+struct Rows {
+  Frame& c;
+  bool rgba;
+  int step() const { return rgba ? 4 : 3; }
+  int alphaStep() const { return rgba ? 4 : 1; }
+  uint8_t* colour(int y) const {
+    return c.rgb.data() + static_cast<size_t>(y) * (rgba ? 4 * static_cast<size_t>(c.width)
+                                                         : static_cast<size_t>(stride24(c.width)));
+  }
+  uint8_t* alpha(int y) const {
+    return rgba ? colour(y) + 3 : c.alpha.data() + static_cast<size_t>(y) * stride8(c.width);
+  }
+};
+
 // Fills a rectangle of the canvas with index `value`; in true colour with the
 // colour of that index, or transparent when `clear` is set.
 void fillRect(FramePlayer& p, const Rect& r, uint8_t value, bool clear) {
   if (r.x1 <= r.x0 || r.y1 <= r.y0) return;
   Frame& c = *p.canvas;
-  const Palette* pal = p.animation->globalPalette ? p.animation->globalPalette.get()
-                                                  : &defaultSystemPalette();
+  const Palette* pal =
+      p.animation->globalPalette ? p.animation->globalPalette.get() : &defaultSystemPalette();
   Rgb colour = value < pal->count ? (*pal)[value] : Rgb{};
-  int s24 = stride24(c.width), s8 = stride8(c.width);
+  if (clear) colour = Rgb{};
+  const uint8_t alpha = clear ? 0 : 255;
+  const Rows rows{c, p.rgbaMode};
+  const int cs = rows.step(), as = rows.alphaStep();
   for (int y = r.y0; y < r.y1; ++y) {
-    std::memset(c.dib->row(y) + r.x0, value, static_cast<size_t>(r.x1 - r.x0));
-    uint8_t* rgb = c.rgb.data() + static_cast<size_t>(y) * s24;
-    uint8_t* a = c.alpha.data() + static_cast<size_t>(y) * s8;
+    if (c.dib) std::memset(c.dib->row(y) + r.x0, value, static_cast<size_t>(r.x1 - r.x0));
+    uint8_t* rgb = rows.colour(y);
+    uint8_t* a = rows.alpha(y);
     for (int x = r.x0; x < r.x1; ++x) {
-      if (clear) {
-        rgb[3 * x] = rgb[3 * x + 1] = rgb[3 * x + 2] = 0;
-        a[x] = 0;
-      } else {
-        rgb[3 * x] = colour.r;
-        rgb[3 * x + 1] = colour.g;
-        rgb[3 * x + 2] = colour.b;
-        a[x] = 255;
-      }
+      rgb[cs * x] = colour.r;
+      rgb[cs * x + 1] = colour.g;
+      rgb[cs * x + 2] = colour.b;
+      a[as * x] = alpha;
     }
   }
 }
@@ -87,14 +102,13 @@ inline void over(uint8_t* dst, uint8_t& dstA, const uint8_t* src, unsigned srcA)
 void draw(FramePlayer& p, Frame& f, int index) {
   Frame& c = *p.canvas;
   if (f.disposal() == 3) {
-    Block* copy = duplicateBlock(&c, c.palette);
-    p.saved.reset(static_cast<Frame*>(copy));
+    p.saved.reset(static_cast<Frame*>(duplicateBlock(&c).release()));
   }
   // True-colour frames not yet given indexed pixels show in the true-colour
   // picture only.
   if (f.dib || f.hasRgb()) {
     Rect r = clipToCanvas(c, f.left, f.top, f.width, f.height);
-    const Palette* pal = f.palette ? f.palette : &defaultSystemPalette();
+    const Palette* pal = f.palette() ? f.palette() : &defaultSystemPalette();
     bool transparent = f.transparent();
     uint8_t ti = f.transparentIndex;
     bool has24 = f.hasRgb();
@@ -102,42 +116,78 @@ void draw(FramePlayer& p, Frame& f, int index) {
     // transparent pixels included.
     bool replace = transparent && f.blend == 0;
     bool hasA = !f.alpha.empty();
-    int s24 = stride24(c.width), s8 = stride8(c.width);
     int fs24 = stride24(f.width), fs8 = stride8(f.width);
-    for (int y = r.y0; y < r.y1; ++y) {
-      int fy = y - f.top;
-      const uint8_t* src = f.dib ? f.dib->row(fy) : nullptr;
-      uint8_t* dst = c.dib->row(y);
-      uint8_t* crgb = c.rgb.data() + static_cast<size_t>(y) * s24;
-      uint8_t* ca = c.alpha.data() + static_cast<size_t>(y) * s8;
-      const uint8_t* frgb = has24 ? f.rgb.data() + static_cast<size_t>(fy) * fs24 : nullptr;
-      const uint8_t* fa = hasA ? f.alpha.data() + static_cast<size_t>(fy) * fs8 : nullptr;
-      for (int x = r.x0; x < r.x1; ++x) {
-        int fx = x - f.left;
-        uint8_t v = src ? src[fx] : 0;
-        if (src && (!transparent || v != ti || replace)) dst[x] = v;
-        if (has24) {
-          unsigned a = fa ? fa[fx] : 255;
-          if (f.blend == 0) {
-            std::memcpy(crgb + 3 * x, frgb + 3 * fx, 3);
-            ca[x] = static_cast<uint8_t>(a);
-          } else {
-            over(crgb + 3 * x, ca[x], frgb + 3 * fx, a);
+    const Rows rows{c, p.rgbaMode};
+    const int cs = rows.step(), as = rows.alphaStep();
+    if (!has24 && f.dib && !replace) {
+      // Indexed pixels only (the usual case): each index's colour looked up
+      // once; the pixels a transparent frame leaves out are skipped.
+      std::array<Rgb, 256> colour{};
+      std::copy_n(pal->entries.begin(), std::clamp(pal->count, 0, 256), colour.begin());
+      std::array<uint32_t, 256> packed{};  // R, G, B, 255 in memory order
+      for (int i = 0; i < 256; ++i) {
+        const uint8_t b[4] = {colour[size_t(i)].r, colour[size_t(i)].g, colour[size_t(i)].b, 255};
+        std::memcpy(&packed[size_t(i)], b, 4);
+      }
+      const int skip = transparent ? ti : -1;
+      for (int y = r.y0; y < r.y1; ++y) {
+        const uint8_t* src = f.dib->row(y - f.top) + (r.x0 - f.left);
+        uint8_t* crgb = rows.colour(y);
+        if (p.rgbaMode) {
+          for (int x = r.x0; x < r.x1; ++x) {
+            const uint8_t v = src[x - r.x0];
+            if (v != skip) std::memcpy(crgb + 4 * x, &packed[v], 4);
           }
-        } else if (!transparent || v != ti) {
-          Rgb col = v < pal->count ? (*pal)[v] : Rgb{};
-          crgb[3 * x] = col.r;
-          crgb[3 * x + 1] = col.g;
-          crgb[3 * x + 2] = col.b;
+          continue;
+        }
+        uint8_t* dst = c.dib->row(y);
+        uint8_t* ca = rows.alpha(y);
+        for (int x = r.x0; x < r.x1; ++x) {
+          const uint8_t v = src[x - r.x0];
+          if (v == skip) continue;
+          dst[x] = v;
+          const Rgb& k = colour[v];
+          crgb[3 * x] = k.r;
+          crgb[3 * x + 1] = k.g;
+          crgb[3 * x + 2] = k.b;
           ca[x] = 255;
-        } else if (replace) {
-          crgb[3 * x] = crgb[3 * x + 1] = crgb[3 * x + 2] = 0;
-          ca[x] = 0;
         }
       }
-    }
+    } else
+      for (int y = r.y0; y < r.y1; ++y) {
+        int fy = y - f.top;
+        const uint8_t* src = f.dib ? f.dib->row(fy) : nullptr;
+        uint8_t* dst = c.dib ? c.dib->row(y) : nullptr;
+        uint8_t* crgb = rows.colour(y);
+        uint8_t* ca = rows.alpha(y);
+        const uint8_t* frgb = has24 ? f.rgb.data() + static_cast<size_t>(fy) * fs24 : nullptr;
+        const uint8_t* fa = hasA ? f.alpha.data() + static_cast<size_t>(fy) * fs8 : nullptr;
+        for (int x = r.x0; x < r.x1; ++x) {
+          int fx = x - f.left;
+          uint8_t v = src ? src[fx] : 0;
+          if (dst && src && (!transparent || v != ti || replace)) dst[x] = v;
+          if (has24) {
+            unsigned a = fa ? fa[fx] : 255;
+            if (f.blend == 0) {
+              std::memcpy(crgb + cs * x, frgb + 3 * fx, 3);
+              ca[as * x] = static_cast<uint8_t>(a);
+            } else {
+              over(crgb + cs * x, ca[as * x], frgb + 3 * fx, a);
+            }
+          } else if (!transparent || v != ti) {
+            Rgb col = v < pal->count ? (*pal)[v] : Rgb{};
+            crgb[cs * x] = col.r;
+            crgb[cs * x + 1] = col.g;
+            crgb[cs * x + 2] = col.b;
+            ca[as * x] = 255;
+          } else if (replace) {
+            crgb[cs * x] = crgb[cs * x + 1] = crgb[cs * x + 2] = 0;
+            ca[as * x] = 0;
+          }
+        }
+      }
   }
-  c.palette = f.palette;
+  c.lendPalette(f.palette());
   c.transparentIndex = f.transparentIndex;
   c.controlFlags = static_cast<uint8_t>((c.controlFlags & ~1) | (f.controlFlags & 1));
   c.setDisposal(f.disposal());
@@ -176,18 +226,25 @@ Frame* firstPicture(FramePlayer& p) {
     c->width = a.width;
     c->height = a.height;
     const Palette* pal = a.globalPalette ? a.globalPalette.get() : &defaultSystemPalette();
-    c->dib = createBitmap(a.width, a.height, pal);
-    if (!c->dib) return nullptr;
-    c->palette = a.globalPalette.get();
-    c->rgb.assign(static_cast<size_t>(stride24(a.width)) * a.height, 0);
-    c->alpha.assign(static_cast<size_t>(stride8(a.width)) * a.height, 0);
+    if (!p.rgbaMode) {
+      c->dib = createBitmap(a.width, a.height, pal);
+      if (!c->dib) return nullptr;
+    }
+    c->lendPalette(a.globalPalette.get());
+    if (p.rgbaMode) {
+      c->rgb.assign(static_cast<size_t>(a.width) * 4 * a.height, 0);
+    } else {
+      c->rgb.assign(static_cast<size_t>(stride24(a.width)) * a.height, 0);
+      c->alpha.assign(static_cast<size_t>(stride8(a.width)) * a.height, 0);
+    }
     p.canvas = std::move(c);
   } catch (const std::bad_alloc&) {
     return nullptr;
   }
   Rect all{0, 0, a.width, a.height};
   // True-colour documents start from a transparent picture, as animated PNGs do.
-  if (first->transparent()) fillRect(p, all, first->transparentIndex, true);
+  if (first->transparent())
+    fillRect(p, all, first->transparentIndex, true);
   else
     fillRect(p, all, a.backgroundIndex, p.has24Bit || a.apngRules);
   draw(p, *first, index);
@@ -222,6 +279,8 @@ Frame* nextPicture(FramePlayer& p) {
   return p.canvas.get();
 }
 
-void stopPlayer(std::unique_ptr<FramePlayer>& player) { player.reset(); }
+void stopPlayer(std::unique_ptr<FramePlayer>& player) {
+  player.reset();
+}
 
 }  // namespace fb

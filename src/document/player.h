@@ -23,6 +23,10 @@ namespace fb {
 struct FramePlayer {
   Animation* animation = nullptr;
   bool has24Bit = false;
+  // Set before the first picture: the canvas's `rgb` then holds the picture
+  // as R, G, B, A bytes (4 × width a row, no padding); it has no indexed
+  // pixels (`dib`) and no `alpha` plane. For viewers, which need only the picture.
+  bool rgbaMode = false;
   std::unique_ptr<Frame> canvas;
   std::unique_ptr<Frame> saved;  // for disposal 3
   Frame* lastFrame = nullptr;

@@ -3,20 +3,18 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <filesystem>
 #include <cstring>
+#include <filesystem>
 #include <new>
 #include <numeric>
 
+#include "base/file_ops.h"
+#include "base/progress.h"
+#include "base/reporter.h"
 #include "gif/gif_reader.h"
 #include "imaging/palette_merge.h"
 #include "imaging/unoptimize.h"
-#include "base/file_ops.h"
 #include "resources/strings.h"
-#include "base/prefs.h"
-#include "base/progress.h"
-#include "base/reporter.h"
-#include "base/settings_file.h"
 
 namespace fb {
 namespace {
@@ -28,13 +26,9 @@ bool librariesLoaded() {
   return false;
 }
 
-thread_local const AviSaveOptions* t_panelOptions = nullptr;
-
-constexpr const char* kCompressValue = "AVICompress";
 constexpr size_t kCompressBytes = 44;
 
-int ticksPerSecond() {
-  uint32_t t = prefGet(pref::TimeBase);
+int ticksPerSecond(uint32_t t) {
   return t == 0 ? 100 : static_cast<int>(std::min<uint32_t>(t, 1000000));
 }
 
@@ -159,7 +153,7 @@ bool fillImage(const Animation& a, const Frame& f, bool write24Bit, std::vector<
   // drawn at their place over the background.
   uint8_t fill = a.backgroundIndex;
   std::fill(image.begin(), image.end(), uint8_t{0});
-  const Palette* pal = f.palette ? f.palette : a.globalPalette.get();
+  const Palette* pal = f.palette() ? f.palette() : a.globalPalette.get();
   Rgb bg = pal && fill < pal->count ? (*pal)[fill] : Rgb{};
   for (int y = 0; y < h; ++y) {
     uint8_t* dst = image.data() + static_cast<size_t>(h - 1 - y) * stride;
@@ -194,7 +188,12 @@ bool fillImage(const Animation& a, const Frame& f, bool write24Bit, std::vector<
 
 // Moves the fixed copy's content into the document, which keeps its identity.
 void adoptContent(Animation& into, Animation& from) {
-  exchangeContent(into, from);
+  // Only the picture: the play count, hidden first frame and aspect stay the document's.
+  std::swap(into.playCount, from.playCount);
+  std::swap(into.hideFirstFrame, from.hideFirstFrame);
+  std::swap(into.apngRules, from.apngRules);
+  std::swap(into.aspectRatio, from.aspectRatio);
+  swapContents(into, from);
   into.encodedSize = -1;
   recountColourUsage(into);
 }
@@ -259,7 +258,7 @@ void showCodecMissing(uint32_t handler) {
 
 uint32_t aviExportTraits(const Animation& a) {
   uint32_t t = 0;
-  if (a.frameCount > 1) t |= avitraits::ManyFrames;
+  if (a.frameCount() > 1) t |= avitraits::ManyFrames;
   if (a.selectedCount > 0) t |= avitraits::Selection;
   for (Frame* f = firstFrame(a); f; f = nextFrame(f)) {
     if (f->hasRgb()) t |= avitraits::TrueColour;
@@ -314,44 +313,30 @@ bool unpackAviCompression(const std::vector<uint8_t>& b, avi::CompressOptions& o
   return true;
 }
 
-void LoadAviCompression(avi::CompressOptions& out) {
-  auto stored = settings().getBinary(kCompressValue);
-  if (!stored || !unpackAviCompression(*stored, out)) out = aviPreset(AviPreset::Rle8);
-}
-
-bool StoreAviCompression(const avi::CompressOptions& in) {
-  return settings().setBinary(kCompressValue, packAviCompression(in));
-}
-
-AviSaveOptions aviOptionsWithoutPanel(const Animation& a) {
+AviSaveOptions aviOptionsWithoutPanel(const Animation& a, const AviSettings& settings,
+                                      uint32_t timeBase) {
   AviSaveOptions o;
   o.traits = aviExportTraits(a);
   o.includeAudio = false;
   o.write24Bit = (o.traits & avitraits::TrueColour) != 0;
-  o.compress = !(prefGet(pref::GeneralOptions) & gen::AviUncompressed);
+  o.compress = !settings.uncompressed;
   if (o.compress) {
-    LoadAviCompression(o.compression);
+    o.compression = settings.compression;
     if (o.write24Bit && recogniseAviPreset(o.compression) == AviPreset::Rle8)
       o.compression = aviPreset(AviPreset::Video1);
   } else {
     o.compression = aviPreset(AviPreset::None);
   }
+  o.timing.timeBase = timeBase;
+  o.timing.fixedRate = settings.fixedRate;
+  o.timing.frameRateX10000 = settings.frameRateX10000;
   return o;
 }
 
-ScopedAviSaveOptions::ScopedAviSaveOptions(const AviSaveOptions& options)
-    : options_(options), previous_(t_panelOptions) {
-  t_panelOptions = &options_;
-}
-
-ScopedAviSaveOptions::~ScopedAviSaveOptions() {
-  t_panelOptions = previous_;
-}
-
-AviPanelState openAviPanel(uint32_t traits) {
+AviPanelState openAviPanel(uint32_t traits, const AviSettings& settings) {
   AviPanelState st;
-  LoadAviCompression(st.custom);
-  if (prefGet(pref::GeneralOptions) & gen::AviUncompressed) {
+  st.custom = settings.compression;
+  if (settings.uncompressed) {
     st.choice = AviPreset::None;
   } else {
     st.choice = recogniseAviPreset(st.custom);
@@ -380,7 +365,8 @@ void chooseAviPreset(AviPanelState& st, AviPreset preset, AviCodecChooser* choos
   st.choice = preset;
 }
 
-bool confirmAviPanel(const AviPanelState& st, uint32_t traits, AviSaveOptions& out) {
+bool confirmAviPanel(const AviPanelState& st, uint32_t traits, AviSaveOptions& out,
+                     AviSettings& settings) {
   if (st.includeAudio && !aviHasAudioStream(st.audioPath)) {
     showWarning(format(Str::AviNoAudioIn, st.audioPath.c_str()));
     return false;
@@ -392,13 +378,13 @@ bool confirmAviPanel(const AviPanelState& st, uint32_t traits, AviSaveOptions& o
   out.write24Bit = (traits & avitraits::TrueColour) != 0;
   if (st.choice == AviPreset::None) {
     out.compress = false;
-    prefSetBits(pref::GeneralOptions, gen::AviUncompressed, true);
+    settings.uncompressed = true;
     out.compression = aviPreset(AviPreset::None);
   } else {
     out.compress = true;
-    prefSetBits(pref::GeneralOptions, gen::AviUncompressed, false);
+    settings.uncompressed = false;
     out.compression = st.choice == AviPreset::Custom ? st.custom : aviPreset(st.choice);
-    StoreAviCompression(out.compression);
+    settings.compression = out.compression;
   }
   return true;
 }
@@ -425,7 +411,8 @@ bool aviHasAudioStream(const std::string& path) {
 
 // ---- Import ----
 
-int ReadAviFile(const std::string& path, Progress* progress, std::unique_ptr<Animation>& out) {
+int ReadAviFile(const std::string& path, Progress* progress, std::unique_ptr<Animation>& out,
+                const AviReadOptions& options) {
   out.reset();
   if (!librariesLoaded()) return kReadFailed;
   uint32_t error = 0;
@@ -488,7 +475,7 @@ int ReadAviFile(const std::string& path, Progress* progress, std::unique_ptr<Ani
     setGlobalPalette(*a, std::move(palette));
   }
 
-  const int64_t ticks = ticksPerSecond();
+  const int64_t ticks = ticksPerSecond(options.defaults.timeBase);
   const int64_t start = stream->start();
   // A stream whose header was never finished says it has no samples: it is
   // read to its last sample instead.
@@ -505,7 +492,6 @@ int ReadAviFile(const std::string& path, Progress* progress, std::unique_ptr<Ani
   auto fileSize = std::filesystem::file_size(path, sizeError);
   PixelBudget pixels(sizeError ? 0 : static_cast<int64_t>(fileSize));
   int result = kReadComplete;
-  Block* last = a->head;
   for (int64_t s = 0; s < end;) {
     const std::vector<uint8_t>* dib = stream->getFrame(s);
     if (!dib) dib = stream->getFrame(stream->timeToSample(stream->sampleToTime(s)));
@@ -518,21 +504,18 @@ int ReadAviFile(const std::string& path, Progress* progress, std::unique_ptr<Ani
         static_cast<int64_t>(l.h.bitCount == 8 ? stride8(width) : stride24(width)) * height;
     used += bytes;
     bool fits = used <= budget && pixels.take(static_cast<int64_t>(width) * height);
-    Frame* f = fits ? newBlankFrame(width, height) : nullptr;
-    if (!f) {
+    auto made = fits ? newBlankFrame(width, height, options.defaults) : nullptr;
+    if (!made) {
       showWarning(text(Str::AviNoMemoryVideo));
       return kReadFailed;
     }
-    insertAfter(last, f);
-    last = f;
-    ++a->frameCount;
+    Frame* f = appendFrame(*a, std::move(made));
     try {
       if (l.h.bitCount == 8 && a->globalPalette) {
         auto bitmap = createBitmap(width, height, a->globalPalette.get());
         if (!bitmap) throw std::bad_alloc();
         for (int y = 0; y < height && y < l.height; ++y)
           std::memcpy(bitmap->row(y), rowOf(l, y), static_cast<size_t>(std::min(width, l.h.width)));
-        f->palette = a->globalPalette.get();
         // A sample with a colour table of its own keeps it as a local palette.
         int n = std::min(l.colours, static_cast<int>(formatTable.size() / 4));
         bool differs = l.colours != static_cast<int>(formatTable.size() / 4);
@@ -601,13 +584,13 @@ int ReadAviFile(const std::string& path, Progress* progress, std::unique_ptr<Ani
     if (next < 0) break;
     s = next;
   }
-  if (a->frameCount == 0) {
+  if (a->frameCount() == 0) {
     showWarning(text(Str::AviReadError));
     return kReadFailed;
   }
   a->width = width;
   a->height = height;
-  a->playCount = static_cast<int32_t>(prefGet(pref::DefaultPlayCount));
+  a->playCount = options.defaults.playCount;
   out = std::move(a);
   return result;
 }
@@ -628,16 +611,15 @@ static void removeTemporary(const std::string& path) {
 }
 
 static int writeVideoStream(avi::RiffWriter& out, const std::string& path, Animation& a,
-                            bool write24Bit, Progress* progress) {
+                            bool write24Bit, Progress* progress, const AviTiming& timing) {
   if (uint32_t e = out.create(path)) {
     showWarning(format(Str::AviCannotOpen, path.c_str(), e));
     return 0;
   }
-  const int64_t ticks = ticksPerSecond();
+  const int64_t ticks = ticksPerSecond(timing.timeBase);
   int64_t step, scale, rate;
-  uint32_t fixedRate = prefGet(pref::AviFrameRate);
-  if ((prefGet(pref::MoreOptions) & more::AviFixedRate) && fixedRate > 0 &&
-      ticks * 10000 / fixedRate >= 1) {
+  uint32_t fixedRate = timing.frameRateX10000;
+  if (timing.fixedRate && fixedRate > 0 && ticks * 10000 / fixedRate >= 1) {
     scale = 10000;
     rate = fixedRate;
     step = ticks * 10000 / fixedRate;
@@ -723,10 +705,10 @@ static int writeVideoStream(avi::RiffWriter& out, const std::string& path, Anima
   return 1;
 }
 
-int WriteAviVideoStream(const std::string& path, Animation& a, bool write24Bit,
-                        Progress* progress) {
+int WriteAviVideoStream(const std::string& path, Animation& a, bool write24Bit, Progress* progress,
+                        const AviTiming& timing) {
   avi::RiffWriter out;
-  if (writeVideoStream(out, path, a, write24Bit, progress)) return 1;
+  if (writeVideoStream(out, path, a, write24Bit, progress, timing)) return 1;
   if (!out.discard()) showWarning(format(Str::CannotDeleteTemporary, path.c_str()));
   return 0;
 }
@@ -794,7 +776,7 @@ int WriteAviFile(const std::string& path, Animation& a, const AviSaveOptions& op
     showWarning(format(Str::AviCannotOpen, temp.c_str(), avi::err::FileOpen));
     return 0;
   }
-  if (!WriteAviVideoStream(temp, a, options.write24Bit, progress)) return 0;
+  if (!WriteAviVideoStream(temp, a, options.write24Bit, progress, options.timing)) return 0;
   if (options.includeAudio || options.compress) return RecompressAvi(path, temp, options, progress);
   fileops::removeFile(path);
   if (!fileops::renameFile(temp, path)) {
@@ -807,7 +789,8 @@ int WriteAviFile(const std::string& path, Animation& a, const AviSaveOptions& op
 
 // ---- Fix for AVI ----
 
-bool FixForAvi(Animation& a, uint32_t traits, Progress* progress) {
+bool FixForAvi(Animation& a, uint32_t traits, Progress* progress,
+               const MergeOptions& mergeOptions) {
   if (!(traits & avitraits::NeedsFix)) return true;
   std::unique_ptr<Animation> copy = duplicateAnimation(a, nullptr);
   if (!copy) {
@@ -817,9 +800,9 @@ bool FixForAvi(Animation& a, uint32_t traits, Progress* progress) {
   if (traits & avitraits::LocalPalettes) {
     // Every frame onto one adaptive global palette, with the user's dither
     // choice and colour count.
-    uint32_t word = prefGet(pref::MergeMethod);
+    uint32_t word = mergeOptions.storedMethod;
     uint32_t method = (word & (merge::Dither | 0xFF0000u)) | merge::Adaptive | merge::Always;
-    if (mergePalettes(nullptr, *copy, method, nullptr, progress) != 1) return false;
+    if (mergePalettes(nullptr, *copy, method, nullptr, progress, mergeOptions) != 1) return false;
     for (Frame* f = firstFrame(*copy); f; f = nextFrame(f))
       if (f->localPalette) return false;
   }
@@ -838,8 +821,11 @@ bool FixForAvi(Animation& a, uint32_t traits, Progress* progress) {
 
 // ---- The save table's writer ----
 
-bool writeAviForSave(const std::string& path, Animation& a, uint32_t, Progress* progress) {
-  AviSaveOptions options = t_panelOptions ? *t_panelOptions : aviOptionsWithoutPanel(a);
+bool writeAviForSave(const std::string& path, Animation& a, Progress* progress,
+                     const AviSaveOptions* panel, const AviSettings& settings, uint32_t timeBase,
+                     const MergeOptions& mergeOptions) {
+  AviSaveOptions options = panel ? *panel : aviOptionsWithoutPanel(a, settings, timeBase);
+  options.timing = AviTiming{timeBase, settings.fixedRate, settings.frameRateX10000};
   // The panel's "修复" fixes the document itself; without it the fixes are
   // made on a copy, and saving does not change the document.
   std::unique_ptr<Animation> fixed;
@@ -852,7 +838,7 @@ bool writeAviForSave(const std::string& path, Animation& a, uint32_t, Progress* 
     }
     // Where the fix cannot make one transparent index, whole opaque
     // pictures of every frame serve as well.
-    bool ok = FixForAvi(*fixed, traits, progress);
+    bool ok = FixForAvi(*fixed, traits, progress, mergeOptions);
     if (!ok && !(traits & avitraits::LocalPalettes)) ok = unoptimize(*fixed, progress);
     if (!ok) {
       showWarning(text(Str::AviNeedsFix));

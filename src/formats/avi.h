@@ -20,6 +20,7 @@
 
 #include "document/animation.h"
 #include "formats/avi_file.h"
+#include "imaging/palette_merge.h"
 
 namespace fb {
 
@@ -39,6 +40,26 @@ constexpr uint32_t NeedsFix = LocalPalettes | Transparency | PartialFrames;
 
 uint32_t aviExportTraits(const Animation& animation);
 
+enum class AviPreset { None, Video1, Rle8, Custom };
+avi::CompressOptions aviPreset(AviPreset preset);
+
+// The user's stored AVI choices: "无压缩" (word 6), the "AVICompress" record,
+// and the fixed frame rate (word 15 0x4, word 17). The program fills it.
+struct AviSettings {
+  bool uncompressed = false;
+  avi::CompressOptions compression = aviPreset(AviPreset::Rle8);
+  bool fixedRate = false;
+  uint32_t frameRateX10000 = 0;  // used when `fixedRate`
+};
+
+// The video's frame rate: the frames' own time step in the delay unit, or the
+// stored fixed rate.
+struct AviTiming {
+  uint32_t timeBase = 100;  // delay ticks per second
+  bool fixedRate = false;
+  uint32_t frameRateX10000 = 0;
+};
+
 // One save's choices (filled by the options panel, or from the stored
 // settings when no panel is shown).
 struct AviSaveOptions {
@@ -48,40 +69,25 @@ struct AviSaveOptions {
   bool compress = false;  // false: the uncompressed stream is kept
   avi::CompressOptions compression;
   bool write24Bit = false;
+  AviTiming timing;
+};
+
+// How an AVI is read: the delay unit, the default play count.
+struct AviReadOptions {
+  DocumentDefaults defaults;
 };
 
 // ---- Stored compression ("AVICompress", 44 bytes) ----
 
-enum class AviPreset { None, Video1, Rle8, Custom };
-avi::CompressOptions aviPreset(AviPreset preset);
 // Video 1 or RLE8 when all eleven words equal the preset's; otherwise custom.
 AviPreset recogniseAviPreset(const avi::CompressOptions& options);
 std::vector<uint8_t> packAviCompression(const avi::CompressOptions& options);
 bool unpackAviCompression(const std::vector<uint8_t>& bytes, avi::CompressOptions& options);
-// The stored record; the RLE8 preset when none (or a damaged one) is stored.
-void LoadAviCompression(avi::CompressOptions& out);
-bool StoreAviCompression(const avi::CompressOptions& in);
-
 // The options of a save without the panel (batch and quick save): no audio,
 // 24-bit when the animation has 24-bit data, compressed with the stored
 // choice unless "无压缩" was chosen (RLE8 becomes Video 1 for 24-bit frames).
-AviSaveOptions aviOptionsWithoutPanel(const Animation& animation);
-
-// The options the save dialog's AVI panel chose, for the saves made on this
-// thread while it lives (the Save As command wraps its save in one). Saves
-// without one (batch and quick save) take aviOptionsWithoutPanel and fix a
-// copy of the document when it needs "Fix for AVI".
-class ScopedAviSaveOptions {
- public:
-  explicit ScopedAviSaveOptions(const AviSaveOptions& options);
-  ~ScopedAviSaveOptions();
-  ScopedAviSaveOptions(const ScopedAviSaveOptions&) = delete;
-  ScopedAviSaveOptions& operator=(const ScopedAviSaveOptions&) = delete;
-
- private:
-  AviSaveOptions options_;
-  const AviSaveOptions* previous_;
-};
+AviSaveOptions aviOptionsWithoutPanel(const Animation& animation, const AviSettings& settings,
+                                      uint32_t timeBase);
 
 // The codec chooser behind "自定义参数 ( 高级)": picks one of `encoders` and
 // sets the handler, key-frame interval, quality, data rate and flags.
@@ -111,18 +117,19 @@ struct AviPanelState {
   std::string audioPath;
 };
 // The panel as it opens for an animation of these traits: "无压缩" when the
-// option bit says so, else the stored record's preset; 24-bit data ticks the
+// settings say so, else the stored record's preset; 24-bit data ticks the
 // 24-bit box and disables RLE8 (an RLE8 choice becomes Video 1).
-AviPanelState openAviPanel(uint32_t traits);
+AviPanelState openAviPanel(uint32_t traits, const AviSettings& settings);
 // Typing a path ticks and enables the audio box; clearing it unticks it.
 void setAviAudioPath(AviPanelState& state, const std::string& path);
 // Choosing a preset; custom runs the codec chooser, and a cancel there falls
 // back to Video 1 (24-bit) or RLE8.
 void chooseAviPreset(AviPanelState& state, AviPreset preset, AviCodecChooser* chooser);
 // Confirmation: an audio file without audio is refused with its message (the
-// save does not go ahead). Otherwise fills `out`, sets or clears the
-// "无压缩" option bit and stores the chosen record.
-bool confirmAviPanel(const AviPanelState& state, uint32_t traits, AviSaveOptions& out);
+// save does not go ahead). Otherwise fills `out` and updates `settings` with
+// the choice ("无压缩", the chosen record), for the caller to store.
+bool confirmAviPanel(const AviPanelState& state, uint32_t traits, AviSaveOptions& out,
+                     AviSettings& settings);
 
 // ---- Import and export ----
 
@@ -130,7 +137,8 @@ bool confirmAviPanel(const AviPanelState& state, uint32_t traits, AviSaveOptions
 // the frames read so far). 8-bit video keeps its palette (frames whose sample
 // carries another palette get it as a local palette); other video gives
 // frames with 24-bit data only.
-int ReadAviFile(const std::string& path, Progress* progress, std::unique_ptr<Animation>& out);
+int ReadAviFile(const std::string& path, Progress* progress, std::unique_ptr<Animation>& out,
+                const AviReadOptions& options = {});
 
 // Writes "<path>1.avi" with WriteAviVideoStream, then either recompresses it
 // into `path` or moves it there. 1 on success, 0 on failure (message shown,
@@ -139,7 +147,7 @@ int WriteAviFile(const std::string& path, Animation& animation, const AviSaveOpt
                  Progress* progress);
 // The uncompressed video-only file. 1/0.
 int WriteAviVideoStream(const std::string& path, Animation& animation, bool write24Bit,
-                        Progress* progress);
+                        Progress* progress, const AviTiming& timing = {});
 // `destPath` from the uncompressed `tempPath` (deleted unless renamed). 1/0.
 int RecompressAvi(const std::string& destPath, const std::string& tempPath,
                   const AviSaveOptions& options, Progress* progress);
@@ -152,12 +160,15 @@ int FrameStepForAvi(const Animation& animation);
 // frames with local palettes, one transparent index (moved to 0), and
 // unoptimized full frames. All or nothing: on failure the animation is as it
 // was. True when every requested fix succeeded.
-bool FixForAvi(Animation& animation, uint32_t traits, Progress* progress);
+// Local palettes go with the merge settings' dither choice and colour count.
+bool FixForAvi(Animation& animation, uint32_t traits, Progress* progress,
+               const MergeOptions& merge = {});
 
-// The save table's writer for AVI: the panel's options (or those of a save
-// without the panel), a fixed copy of the document when it still needs one,
-// then WriteAviFile. Shows its own messages.
-bool writeAviForSave(const std::string& path, Animation& animation, uint32_t options,
-                     Progress* progress);
+// The save table's writer for AVI: the panel's options (`panel`, or those of
+// a save without the panel from `settings`), a fixed copy of the document when
+// it still needs one, then WriteAviFile. Shows its own messages.
+bool writeAviForSave(const std::string& path, Animation& animation, Progress* progress,
+                     const AviSaveOptions* panel, const AviSettings& settings, uint32_t timeBase,
+                     const MergeOptions& merge);
 
 }  // namespace fb

@@ -62,8 +62,8 @@ std::unique_ptr<Frame> makeFilmstrip(Animation& a, const FilmstripLayout& layout
     strip->height = H;
     strip->delay = 0;
     if (indexed) {
-      strip->palette = a.globalPalette.get();
-      strip->dib = createBitmap(W, H, strip->palette);
+      strip->lendPalette(a.globalPalette.get());
+      strip->dib = createBitmap(W, H, strip->palette());
       if (!strip->dib) return nullptr;
       uint8_t fill = transparent ? t : a.backgroundIndex;
       std::fill(strip->dib->data.begin(), strip->dib->data.end(), fill);
@@ -81,7 +81,7 @@ std::unique_ptr<Frame> makeFilmstrip(Animation& a, const FilmstripLayout& layout
 
   auto player = startPlayer(a);
   if (!player) return nullptr;
-  int pictures = a.frameCount - (a.hideFirstFrame && a.frameCount > 1 ? 1 : 0);
+  int pictures = a.frameCount() - (a.hideFirstFrame && a.frameCount() > 1 ? 1 : 0);
   if (progress) progress->setRange(pictures);
   int i = 0;
   for (Frame* c = firstPicture(*player); c && i < layout.columns * layout.rows;
@@ -138,11 +138,11 @@ bool splitFilmstrip(Animation& a, int columns, int rows) {
           if (!local) return false;
           setLocalPalette(*f, std::move(local));
         } else {
-          f->palette = src->palette;
+          f->lendPalette(src->palette());
         }
         const int x0 = c * cw, y0 = r * ch;
         if (src->dib) {
-          f->dib = createBitmap(cw, ch, f->palette);
+          f->dib = createBitmap(cw, ch, f->palette());
           if (!f->dib) return false;
           f->dib->colours = src->dib->colours;
           for (int y = 0; y < ch; ++y)
@@ -175,15 +175,11 @@ bool splitFilmstrip(Animation& a, int columns, int rows) {
     return false;
   }
   // Everything is built: swap the cells in for the strip.
-  Block* before = src->prev;
+  size_t position = a.positionOf(src);
   removeBlock(a, src);
-  Block* tail = before;
-  for (auto& f : cells) {
-    Frame* raw = f.release();
-    insertAfter(tail, raw);
-    tail = raw;
-  }
-  a.frameCount = static_cast<int32_t>(cells.size());
+  std::vector<BlockPtr> incoming;
+  for (auto& f : cells) incoming.emplace_back(std::move(f));
+  a.insertAt(position, std::move(incoming));
   a.width = cw;
   a.height = ch;
   return true;

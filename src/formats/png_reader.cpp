@@ -10,13 +10,13 @@
 #include <new>
 #include <vector>
 
-#include "formats/filmstrip.h"
-#include "formats/png_chunks.h"
 #include "base/byte_source.h"
-#include "gif/gif_reader.h"
-#include "resources/strings.h"
 #include "base/progress.h"
 #include "base/reporter.h"
+#include "formats/filmstrip.h"
+#include "formats/png_chunks.h"
+#include "gif/gif_reader.h"
+#include "resources/strings.h"
 
 namespace fb {
 namespace {
@@ -253,8 +253,8 @@ Build fillFrame(Frame& f, const DecodeJob& job, Animation& a) {
     if (!p) return Build::OutOfMemory;
     setGlobalPalette(a, std::move(p));
   }
-  f.palette = a.globalPalette.get();
-  auto dib = createBitmap(w, h, f.palette);
+  f.lendPalette(a.globalPalette.get());
+  auto dib = createBitmap(w, h, f.palette());
   if (!dib) return Build::OutOfMemory;
   for (int y = 0; y < h; ++y)
     std::memcpy(dib->row(y), job.pixels + job.rowBytes * static_cast<size_t>(y),
@@ -286,13 +286,13 @@ Build fillFrame(Frame& f, const DecodeJob& job, Animation& a) {
   return Build::Ok;
 }
 
-void applyControl(Frame& f, const FrameControl& fc) {
+void applyControl(Frame& f, const FrameControl& fc, uint32_t timeBase) {
   f.width = static_cast<int32_t>(fc.width);
   f.height = static_cast<int32_t>(fc.height);
   f.left = static_cast<int32_t>(fc.x);
   f.top = static_cast<int32_t>(fc.y);
   unsigned den = fc.delayDen ? fc.delayDen : 100;
-  f.delay = gifDelayToTicks(static_cast<uint32_t>(fc.delayNum) * 100 / den);
+  f.delay = gifDelayToTicks(static_cast<uint32_t>(fc.delayNum) * 100 / den, timeBase);
   f.setDisposal(fc.disposeOp + 1);
   f.blend = fc.blendOp == 1 ? 1 : 0;
 }
@@ -305,17 +305,15 @@ FrameControl stillControl(uint32_t width, uint32_t height) {
   return fc;
 }
 
-Build appendFrame(Animation& a, Block*& tail, const DecodeJob& job, const FrameControl& fc) {
+Build addDecodedFrame(Animation& a, const DecodeJob& job, const FrameControl& fc,
+                      const DocumentDefaults& defaults) {
   if (job.width != fc.width || job.height != fc.height) return Build::Corrupt;
-  std::unique_ptr<Frame> f(newFrame(nullptr));
+  std::unique_ptr<Frame> f = newFrame(nullptr, defaults);
   if (!f) return Build::OutOfMemory;
-  applyControl(*f, fc);
+  applyControl(*f, fc, defaults.timeBase);
   Build b = fillFrame(*f, job, a);
   if (b != Build::Ok) return b;
-  Frame* raw = f.release();
-  link(tail, raw);
-  tail = raw;
-  ++a.frameCount;
+  appendFrame(a, std::move(f));
   return Build::Ok;
 }
 
@@ -323,7 +321,7 @@ Build appendFrame(Animation& a, Block*& tail, const DecodeJob& job, const FrameC
 // little-endian) to a one-picture animation: the picture is a filmstrip of
 // that many frames side by side.
 void applyFilmstripChunk(Animation& a, const uint8_t* data, size_t length) {
-  if (length < 4 || a.frameCount != 1) return;
+  if (length < 4 || a.frameCount() != 1) return;
   auto le32 = [](const uint8_t* p) {
     return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
            (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
@@ -357,7 +355,8 @@ const uint8_t kIendChunk[12] = {0, 0, 0, 0, 'I', 'E', 'N', 'D', 0xAE, 0x42, 0x60
 
 }  // namespace
 
-int ReadPngFile(const std::string& path, Progress* progress, std::unique_ptr<Animation>& out) {
+int ReadPngFile(const std::string& path, Progress* progress, std::unique_ptr<Animation>& out,
+                const DocumentDefaults& defaults) {
   out.reset();
   FileSource source;
   uint8_t sig[8];
@@ -365,10 +364,11 @@ int ReadPngFile(const std::string& path, Progress* progress, std::unique_ptr<Ani
     corrupt();
     return kReadFailed;
   }
-  return ReadPngStream(source, progress, out);
+  return ReadPngStream(source, progress, out, defaults);
 }
 
-int ReadPngStream(ByteSource& source, Progress* progress, std::unique_ptr<Animation>& out) {
+int ReadPngStream(ByteSource& source, Progress* progress, std::unique_ptr<Animation>& out,
+                  const DocumentDefaults& defaults) {
   out.reset();
   PngStream stream;
   switch (readPngChunks(source, stream)) {
@@ -434,10 +434,8 @@ int ReadPngStream(ByteSource& source, Progress* progress, std::unique_ptr<Animat
   a->height = static_cast<int32_t>(height);
   a->playCount =
       layout.animated ? static_cast<int32_t>(std::min<uint32_t>(layout.plays, 0x7FFFFFFF)) : 0;
-  a->frameCount = 0;
   a->hideFirstFrame = layout.animated && layout.firstFrameHidden ? 1 : 0;
   a->apngRules = layout.animated ? 1 : 0;
-  Block* tail = a->head;
 
   const size_t total = layout.frames.size() + (layout.firstFrameHidden || !layout.animated ? 1 : 0);
   if (progress) progress->setRange(static_cast<int64_t>(total));
@@ -474,7 +472,7 @@ int ReadPngStream(ByteSource& source, Progress* progress, std::unique_ptr<Animat
     if (!decodeStream(&job)) return finish(fail(job));
     FrameControl fc = layout.animated && !layout.firstFrameHidden ? layout.frames.front().control
                                                                   : stillControl(width, height);
-    Build b = appendFrame(*a, tail, job, fc);
+    Build b = addDecodedFrame(*a, job, fc, defaults);
     if (b != Build::Ok) return finish(b);
     if (job.pAniFound)
       pAni.resize(job.pAniLength);
@@ -524,7 +522,7 @@ int ReadPngStream(ByteSource& source, Progress* progress, std::unique_ptr<Animat
     job.segmentCount = segments.size();
     job.keyToAlpha = keyToAlpha;
     if (!decodeStream(&job)) return finish(fail(job));
-    Build b = appendFrame(*a, tail, job, frame.control);
+    Build b = addDecodedFrame(*a, job, frame.control, defaults);
     if (b != Build::Ok) return finish(b);
     if (progress && !progress->step()) cancelled = true;
   }

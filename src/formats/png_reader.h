@@ -17,9 +17,11 @@ class Progress;
 // Checks the 8-byte signature, then reads the stream. 1 with the animation,
 // 2 when the user stopped the reading (the frames read so far kept), 0 on
 // failure (message shown, `animation` null).
-int ReadPngFile(const std::string& path, Progress* progress, std::unique_ptr<Animation>& animation);
+int ReadPngFile(const std::string& path, Progress* progress, std::unique_ptr<Animation>& animation,
+                const DocumentDefaults& defaults = {});
 
 // The stream after its signature (icons hand in their embedded images this way).
-int ReadPngStream(ByteSource& source, Progress* progress, std::unique_ptr<Animation>& animation);
+int ReadPngStream(ByteSource& source, Progress* progress, std::unique_ptr<Animation>& animation,
+                  const DocumentDefaults& defaults = {});
 
 }  // namespace fb

@@ -9,13 +9,13 @@
 #include <new>
 #include <vector>
 
-#include "formats/png_chunks.h"
 #include "base/byte_source.h"
-#include "gif/gif_writer.h"
 #include "base/file_ops.h"
-#include "resources/strings.h"
 #include "base/progress.h"
 #include "base/reporter.h"
+#include "formats/png_chunks.h"
+#include "gif/gif_writer.h"
+#include "resources/strings.h"
 
 namespace fb {
 
@@ -170,7 +170,7 @@ void setPalette(EncodeJob& job, const Palette* palette, int largest, bool transp
 std::vector<uint8_t> filmstripChunk(const Animation& a) {
   std::vector<uint32_t> delays;
   Frame* f = firstFrame(a);
-  if (a.hideFirstFrame && a.frameCount > 1) f = nextFrame(f);
+  if (a.hideFirstFrame && a.frameCount() > 1) f = nextFrame(f);
   for (; f; f = nextFrame(f)) delays.push_back(static_cast<uint32_t>(std::max(f->delay, 0)));
   std::vector<uint8_t> out(4 + 4 * delays.size());
   auto put = [&](size_t at, uint32_t v) {
@@ -263,11 +263,11 @@ std::unique_ptr<Frame> screenSizedCopy(const Frame& f, const Animation& a) {
     c->blend = f.blend;
     c->controlFlags = f.controlFlags;
     c->transparentIndex = f.transparentIndex;
-    c->palette = f.palette;
+    c->lendPalette(f.palette());
     const int x0 = std::max(0, f.left), y0 = std::max(0, f.top);
     const int x1 = std::min(W, f.left + f.width), y1 = std::min(H, f.top + f.height);
     if (f.dib) {
-      c->dib = createBitmap(W, H, f.palette);
+      c->dib = createBitmap(W, H, f.palette());
       if (!c->dib) return nullptr;
       // Opaque frames: the background index, the colour the document shows there.
       std::fill(c->dib->data.begin(), c->dib->data.end(),
@@ -308,10 +308,10 @@ std::unique_ptr<Frame> placeholderFrame(const Frame& f, int kind) {
     c->blend = 1;
     c->controlFlags = f.controlFlags;
     c->transparentIndex = f.transparentIndex;
-    c->palette = f.palette;
+    c->lendPalette(f.palette());
     c->setDisposal(3);
     if (kind == 8) {
-      c->dib = createBitmap(1, 1, f.palette);
+      c->dib = createBitmap(1, 1, f.palette());
       if (!c->dib) return nullptr;
       c->dib->row(0)[0] = f.transparent() ? f.transparentIndex : 0;
     } else {
@@ -324,14 +324,14 @@ std::unique_ptr<Frame> placeholderFrame(const Frame& f, int kind) {
   }
 }
 
-FrameControl controlFor(const Frame& f, int kind, int x, int y, int w, int h) {
+FrameControl controlFor(const Frame& f, int kind, int x, int y, int w, int h, uint32_t timeBase) {
   FrameControl fc;
   fc.width = static_cast<uint32_t>(w);
   fc.height = static_cast<uint32_t>(h);
   fc.x = static_cast<uint32_t>(x);
   fc.y = static_cast<uint32_t>(y);
-  fc.delayNum =
-      static_cast<uint16_t>(std::min<uint32_t>(ticksToGifDelay(std::max(f.delay, 0)), 65535));
+  fc.delayNum = static_cast<uint16_t>(
+      std::min<uint32_t>(ticksToGifDelay(std::max(f.delay, 0), timeBase), 65535));
   fc.delayDen = 100;
   fc.disposeOp = f.disposal() == 2 ? 1 : f.disposal() == 3 ? 2 : 0;
   // "Over" where the frame has see-through pixels that should leave the
@@ -359,7 +359,7 @@ int WritePngFrame(const std::string& path, const Frame& frame, const Animation* 
     if (source) pAni = filmstripChunk(*source);
     int largest = kind == 8 ? largestIndex(frame, 0, 0, frame.width, frame.height) : 0;
     if (frame.width > 0 && frame.height > 0)
-      result = encodeRect(*sink, frame, kind, 0, 0, frame.width, frame.height, frame.palette,
+      result = encodeRect(*sink, frame, kind, 0, 0, frame.width, frame.height, frame.palette(),
                           largest, source ? &pAni : nullptr, rowBuffer);
   } catch (const std::bad_alloc&) {
     showWarning(text(Str::NoMemoryFrameImage));
@@ -402,10 +402,11 @@ bool CheckApngWritable(const Animation& a) {
   return true;
 }
 
-int WriteApngFile(const std::string& path, Animation& a, Progress* progress, ByteSink* sink) {
+int WriteApngFile(const std::string& path, Animation& a, Progress* progress, ByteSink* sink,
+                  uint32_t timeBase) {
   Frame* first = firstFrame(a);
   if (!first) return 0;
-  if (a.frameCount <= 1 || !nextFrame(first)) return WritePngFrame(path, *first, &a, sink);
+  if (a.frameCount() <= 1 || !nextFrame(first)) return WritePngFrame(path, *first, &a, sink);
   if (!CheckApngWritable(a)) return 0;
 
   const int W = a.width, H = a.height;
@@ -440,12 +441,12 @@ int WriteApngFile(const std::string& path, Animation& a, Progress* progress, Byt
       for (Frame* f = nextFrame(first); f; f = nextFrame(f))
         largest = std::max(largest, largestIndex(*f, 0, 0, f->width, f->height));
     }
-    const Palette* palette = first->palette;
+    const Palette* palette = first->palette();
     std::vector<uint8_t> rowBuffer, encoded;
     ByteSink memory(&encoded);
     PngStream stream;
     uint32_t sequence = 0;
-    if (progress) progress->setRange(a.frameCount);
+    if (progress) progress->setRange(a.frameCount());
 
     // Each frame is encoded by libpng as a PNG of its own; its IDAT data is
     // then wrapped as the animation needs it.
@@ -479,10 +480,10 @@ int WriteApngFile(const std::string& path, Animation& a, Progress* progress, Byt
       if (c.type == kIDAT && !animationControlWritten) {
         uint8_t ac[8];
         encodeAnimationControl(
-            ac, AnimationControl{static_cast<uint32_t>(a.frameCount - (hidden ? 1 : 0)),
+            ac, AnimationControl{static_cast<uint32_t>(a.frameCount() - (hidden ? 1 : 0)),
                                  static_cast<uint32_t>(std::max(a.playCount, 0))});
         ok = writeChunk(*sink, kACTL, ac, 8);
-        if (ok && !hidden) ok = writeFrameControl(controlFor(*f0, kind, 0, 0, W, H));
+        if (ok && !hidden) ok = writeFrameControl(controlFor(*f0, kind, 0, 0, W, H, timeBase));
         animationControlWritten = true;
       }
       if (c.type == kIHDR || c.type == kPLTE || c.type == kTRNS || c.type == kIDAT)
@@ -501,10 +502,10 @@ int WriteApngFile(const std::string& path, Animation& a, Progress* progress, Byt
         stand = placeholderFrame(*f, kind);
         if (!stand) throw std::bad_alloc();
         src = stand.get();
-        fc = controlFor(*src, kind, 0, 0, 1, 1);
+        fc = controlFor(*src, kind, 0, 0, 1, 1, timeBase);
         ok = encode(*src, 0, 0, 1, 1);
       } else {
-        fc = controlFor(*f, kind, x0, y0, x1 - x0, y1 - y0);
+        fc = controlFor(*f, kind, x0, y0, x1 - x0, y1 - y0, timeBase);
         ok = encode(*f, x0 - f->left, y0 - f->top, x1 - x0, y1 - y0);
       }
       ok = ok && writeFrameControl(fc);
@@ -551,7 +552,7 @@ bool addTrueColour(Frame& f, bool alpha) {
       const uint8_t* px = f.dib->row(y);
       uint8_t* o = rgb.data() + static_cast<size_t>(y) * stride24(w);
       for (int x = 0; x < w; ++x) {
-        Rgb c = f.palette && px[x] < f.palette->count ? (*f.palette)[px[x]] : Rgb{};
+        Rgb c = f.palette() && px[x] < f.palette()->count ? (*f.palette())[px[x]] : Rgb{};
         o[3 * x] = c.r;
         o[3 * x + 1] = c.g;
         o[3 * x + 2] = c.b;

@@ -27,8 +27,9 @@ int WritePngFrame(const std::string& path, const Frame& frame, const Animation* 
 // The animation as an animated PNG (a one-frame animation as a PNG with its
 // "pAni" chunk). Checks with CheckApngWritable first. 1 on success, 0 on
 // failure or when the user cancelled.
+// `timeBase`: delay ticks per second.
 int WriteApngFile(const std::string& path, Animation& animation, Progress* progress = nullptr,
-                  ByteSink* sink = nullptr);
+                  ByteSink* sink = nullptr, uint32_t timeBase = 100);
 
 // Whether every frame can go into one animated PNG: one colour kind, no local
 // palettes, and (for indexed frames) the same transparency throughout. Shows

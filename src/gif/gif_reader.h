@@ -20,9 +20,16 @@ constexpr int kReadPartial = 2;
 // Reads 6 bytes; true for "GIF87a" or "GIF89a". The source is left after them.
 bool isGifSignature(ByteSource& file);
 
+// How a file is read. The program fills it from the user's settings.
+struct GifReadOptions {
+  DocumentDefaults defaults;   // the delay unit and new frames' delay
+  bool keepInterlace = false;  // otherwise interlacing is dropped on reading
+};
+
 // Reads the stream after the signature. Returns 0 (failed, `animation` null),
 // 1 (complete) or 2 (partial: the frames read so far are kept).
-int readGif(ByteSource& file, Progress* progress, std::unique_ptr<Animation>& animation);
+int readGif(ByteSource& file, Progress* progress, std::unique_ptr<Animation>& animation,
+            const GifReadOptions& options = {});
 
 // Reads one image descriptor (after its 0x2C) and its data into `frame`.
 // 1 on success, 0 on failure (message already shown).

@@ -1,21 +1,19 @@
 #include "gif/gif_writer.h"
 
 #include <algorithm>
-#include <cstdint>
 #include <atomic>
+#include <cstdint>
+#include <cstring>
 #include <deque>
 #include <future>
-#include <cstring>
 #include <thread>
 
 #include "base/file_ops.h"
-#include "resources/strings.h"
-#include "base/prefs.h"
 #include "base/progress.h"
 #include "base/reporter.h"
-#include "base/settings_file.h"
 #include "base/task_pool.h"
 #include "gif/lzw_encoder.h"
+#include "resources/strings.h"
 
 namespace fb {
 
@@ -50,7 +48,6 @@ bool writeColourTable(ByteSink& s, const Palette& p) {
 
 // The signature comment's text begins with this, whatever version wrote it.
 constexpr const char* kSignaturePrefix = "Built with Flickbook";
-constexpr const char* kDefaultSignature = "Built with Flickbook 4.0";
 
 bool isSignatureComment(const Block* b, const std::string& signature) {
   std::string text;
@@ -120,7 +117,7 @@ int frameCodeSize(const Frame& f, LzwLayout layout) {
   const uint8_t* px = f.pixels();
   if (layout == LzwLayout::Smallest)
     return px ? std::max(2, colourBits(largestIndex(f) + 1)) : 2;
-  int codeSize = std::max(2, colourBits(f.palette ? f.palette->count : 256));
+  int codeSize = std::max(2, colourBits(f.palette() ? f.palette()->count : 256));
   // Indices beyond the padded table (from damaged files, say) widen the code
   // size rather than being written as codes that do not fit.
   if (codeSize < 8 && px) codeSize = std::max(codeSize, colourBits(largestIndex(f) + 1));
@@ -131,10 +128,10 @@ int64_t frameImageDataSize(const Frame& f, LzwLayout layout) {
   return lzwEncodedSize(lzwImageOf(f), frameCodeSize(f, layout), layout);
 }
 
-bool writeFrameImage(ByteSink& sink, const Frame& f, LzwLayout layout) {
+bool writeFrameImage(ByteSink& sink, const Frame& f, uint32_t timeBase, LzwLayout layout) {
   uint8_t gce[8] = {0x21, 0xF9, 0x04, f.controlFlags, 0, 0, f.transparentIndex, 0};
   // Delays beyond what the field holds are kept as long as possible, not wrapped.
-  uint32_t delay = std::min<uint32_t>(ticksToGifDelay(f.delay), 0xFFFF);
+  uint32_t delay = std::min<uint32_t>(ticksToGifDelay(f.delay, timeBase), 0xFFFF);
   gce[4] = static_cast<uint8_t>(delay);
   gce[5] = static_cast<uint8_t>(delay >> 8);
   if (!sink.write(gce, sizeof gce)) return false;
@@ -172,14 +169,15 @@ bool writeStreamHead(ByteSink& sink, Animation& a) {
     flags = static_cast<uint8_t>((flags & ~0x07) | 0x80 | (colourBits(a.globalPalette->count) - 1));
   else
     flags = static_cast<uint8_t>(flags & ~0x87);
-  if (!put16(sink, static_cast<uint32_t>(a.width)) || !put16(sink, static_cast<uint32_t>(a.height)) ||
-      !sink.put(flags) || !sink.put(a.backgroundIndex) || !sink.put(a.aspectRatio))
+  if (!put16(sink, static_cast<uint32_t>(a.width)) ||
+      !put16(sink, static_cast<uint32_t>(a.height)) || !sink.put(flags) ||
+      !sink.put(a.backgroundIndex) || !sink.put(a.aspectRatio))
     return false;
   if (a.globalPalette && !writeColourTable(sink, *a.globalPalette)) return false;
 
-  if (a.playCount != 1 && a.frameCount > 1) {
+  if (a.playCount != 1 && a.frameCount() > 1) {
     uint32_t loop = a.playCount == 0 ? 0 : std::min<uint32_t>(a.playCount - 1, 0xFFFF);
-    static const uint8_t app[16] = {0x21, 0xFF, 0x0B, 'N', 'E', 'T', 'S', 'C',
+    static const uint8_t app[16] = {0x21, 0xFF, 0x0B, 'N', 'E', 'T', 'S',  'C',
                                     'A',  'P',  'E',  '2', '.', '0', 0x03, 0x01};
     if (!sink.write(app, sizeof app) || !put16(sink, loop) || !sink.put(0)) return false;
   }
@@ -196,17 +194,20 @@ bool isKeptExtension(const Block* b) {
 
 }  // namespace
 
-int writeGifStream(ByteSink& sink, Animation& a, Progress* progress) {
+int writeGifStream(ByteSink& sink, Animation& a, Progress* progress,
+                   const GifWriteOptions& options) {
   if (!writeStreamHead(sink, a)) return kWriteFailed;
   const LzwLayout layout = layoutOf(a);
-  if (progress) progress->setRange(a.frameCount);
+  if (progress) progress->setRange(a.frameCount());
   int64_t pixels = 0;
-  for (Frame* f = firstFrame(a); f; f = nextFrame(f)) pixels += static_cast<int64_t>(f->width) * f->height;
-  unsigned workers = TaskPool::workersFor(static_cast<size_t>(a.frameCount), pixels);
+  for (Frame* f = firstFrame(a); f; f = nextFrame(f))
+    pixels += static_cast<int64_t>(f->width) * f->height;
+  unsigned workers = TaskPool::workersFor(static_cast<size_t>(a.frameCount()), pixels);
   if (workers == 0) {
     for (Block* b = a.head->next; b; b = b->next) {
       if (b->isFrame()) {
-        if (!writeFrameImage(sink, static_cast<Frame&>(*b), layout)) return kWriteFailed;
+        if (!writeFrameImage(sink, static_cast<Frame&>(*b), options.timeBase, layout))
+          return kWriteFailed;
         if (progress && !progress->step()) return kWriteCancelled;
       } else if (isKeptExtension(b)) {
         if (!writeExtension(sink, b)) return kWriteFailed;
@@ -235,12 +236,13 @@ int writeGifStream(ByteSink& sink, Animation& a, Progress* progress) {
   };
   for (Block* b = a.head->next; b; b = b->next) {
     if (b->isFrame()) {
-      auto task = std::make_shared<std::packaged_task<Encoded()>>([f = static_cast<Frame*>(b), layout] {
-        Encoded out;
-        ByteSink memory(&out);
-        writeFrameImage(memory, *f, layout);
-        return out;
-      });
+      auto task = std::make_shared<std::packaged_task<Encoded()>>(
+          [f = static_cast<Frame*>(b), tb = options.timeBase, layout] {
+            Encoded out;
+            ByteSink memory(&out);
+            writeFrameImage(memory, *f, tb, layout);
+            return out;
+          });
       ahead.emplace_back(b, task->get_future());
       pool.submit([task] { (*task)(); });
     } else if (isKeptExtension(b)) {
@@ -258,7 +260,8 @@ int writeGifStream(ByteSink& sink, Animation& a, Progress* progress) {
   return sink.put(0x3B) ? kWriteDone : kWriteFailed;
 }
 
-bool writeGifFile(const std::string& path, Animation& a, Progress* progress) {
+bool writeGifFile(const std::string& path, Animation& a, Progress* progress,
+                  const GifWriteOptions& options) {
   fileops::WriteFile file;
   if (!file.create(path)) {
     showWarning(format(Str::CannotSaveTemporary, path.c_str()));
@@ -266,81 +269,54 @@ bool writeGifFile(const std::string& path, Animation& a, Progress* progress) {
   }
   if (progress) progress->setText(text(Str::WritingGif));
   ByteSink sink(&file);
-  int result = writeGifStream(sink, a, progress);
+  int result = writeGifStream(sink, a, progress, options);
   // Flushed to the disk before anyone renames it over a file that matters.
   bool ok = result == kWriteDone && file.sync();
   ok = file.close() && ok;
   return ok;
 }
 
-bool writeFrameAsGif(const std::string& path, Frame& frame) {
+bool writeFrameAsGif(const std::string& path, Frame& frame, const GifWriteOptions& options) {
+  // A one-frame document of its own: a copy of the frame, its palette as the
+  // global table.
   auto temp = createAnimation();
-  if (!temp) return false;
+  auto copy = duplicateBlock(&frame);
+  if (!temp || !copy) {
+    showWarning(text(Str::NoMemoryFrameImage));
+    return false;
+  }
   temp->width = frame.width;
   temp->height = frame.height;
   temp->playCount = 1;
-  temp->frameCount = 1;
-  // Borrow the frame's palette as the global table, and the frame itself.
-  std::unique_ptr<Palette> borrowed(frame.palette);
-  setGlobalPalette(*temp, std::move(borrowed), false);
-  Block* prev = frame.prev;
-  Block* next = frame.next;
-  frame.prev = frame.next = nullptr;
-  link(temp->head, &frame);
+  if (const Palette* p = frame.palette()) setGlobalPalette(*temp, copyPalette(*p));
+  appendBlock(*temp, std::move(copy));
 
   fileops::WriteFile file;
   bool ok = false;
   if (file.create(path)) {
     ByteSink sink(&file);
-    ok = writeGifStream(sink, *temp, nullptr) == kWriteDone && file.sync();
+    ok = writeGifStream(sink, *temp, nullptr, options) == kWriteDone && file.sync();
     ok = file.close() && ok;
   } else {
     showWarning(format(Str::CannotSaveTemporary, path.c_str()));
   }
-
-  // Give everything back before the temporary record goes.
-  temp->head->next = nullptr;
-  frame.prev = prev;
-  frame.next = next;
-  temp->globalPalette.release();
   return ok;
 }
 
-namespace {
-
-// The configured text, whether or not signatures are being added.
-std::string configuredSignature() {
-  std::string sig = settings().getString("Sig").value_or(kDefaultSignature);
-  if (sig.size() > 255) sig.resize(255);
-  return sig;
-}
-
-}  // namespace
-
-std::string signatureText() {
-  if (prefGet(pref::GeneralOptions) & gen::NoSignature) return std::string();
-  return configuredSignature();
-}
-
-void stampSignature(Animation& a) {
-  std::string sig = signatureText();
-  std::string known = configuredSignature();
+void stampSignature(Animation& a, const GifWriteOptions& options) {
+  const std::string known = options.signature.substr(0, 255);
   for (Block* b = a.head->next; b;) {
     Block* next = b->next;
     if (isSignatureComment(b, known)) removeBlock(a, b);
     b = next;
   }
-  if (sig.empty()) return;
-  Block* c = newBlock(kCommentTag, 1);
-  if (!c) return;
-  if (!setCommentText(c, sig)) {
-    destroyBlock(c);
-    return;
-  }
-  insertAfter(a.head, c);
+  if (!options.sign || known.empty()) return;
+  auto c = newBlock(kCommentTag, 1);
+  if (!c || !setCommentText(c.get(), known)) return;
+  a.insertAfterBlock(a.head, BlockPtr(std::move(c)));
 }
 
-int32_t encodedSize(Animation& a, bool force, Progress* progress) {
+int32_t encodedSize(Animation& a, bool force, Progress* progress, const GifWriteOptions& options) {
   if (!force && a.encodedSize >= 0) return a.encodedSize;
   a.encodedSize = -1;
 
@@ -391,11 +367,10 @@ int32_t encodedSize(Animation& a, bool force, Progress* progress) {
   for (int64_t s : sizes) total += s;
 
   // What stamping the signature will change.
-  std::string sig = signatureText();
-  std::string known = configuredSignature();
+  const std::string known = options.signature.substr(0, 255);
   for (Block* b = a.head->next; b; b = b->next)
     if (isSignatureComment(b, known)) total -= extensionSize(b);
-  if (!sig.empty()) total += static_cast<int64_t>(sig.size()) + 4;
+  if (options.sign && !known.empty()) total += static_cast<int64_t>(known.size()) + 4;
 
   if (total > INT32_MAX) return -1;
   a.encodedSize = static_cast<int32_t>(total);

@@ -34,26 +34,38 @@ class ByteSink {
   int64_t total_ = 0;
 };
 
+// How a document is written. The program fills it from the user's settings.
+struct GifWriteOptions {
+  uint32_t timeBase = 100;  // delay ticks per second
+  // The signature comment: the configured text (earlier copies of it are
+  // replaced on every save) and whether one is added at all.
+  std::string signature = "Built with Flickbook 4.0";
+  bool sign = true;
+};
+
 // Results of writeGifStream.
 constexpr int kWriteFailed = 0;
 constexpr int kWriteDone = 1;
 constexpr int kWriteCancelled = 2;
 
 // The whole document: 1 written, 0 a write failed, 2 cancelled (no trailer).
-int writeGifStream(ByteSink& sink, Animation& animation, Progress* progress);
+int writeGifStream(ByteSink& sink, Animation& animation, Progress* progress,
+                   const GifWriteOptions& options = {});
 
 // Creates or truncates `path` and writes the document. Shows "无法保存到 '%s'
 // (临时文件)。" when the file cannot be created. True only when all was written.
-bool writeGifFile(const std::string& path, Animation& animation, Progress* progress);
+bool writeGifFile(const std::string& path, Animation& animation, Progress* progress,
+                  const GifWriteOptions& options = {});
 
 // One frame as a GIF of its own (its size as the screen, its palette as the
 // global table; its position and local table kept).
-bool writeFrameAsGif(const std::string& path, Frame& frame);
+bool writeFrameAsGif(const std::string& path, Frame& frame, const GifWriteOptions& options = {});
 
 // The graphic control extension, descriptor, local table and image data of one
 // frame, its pixels in the given LZW layout. With a counting sink: the frame's
 // encoded size.
-bool writeFrameImage(ByteSink& sink, const Frame& frame, LzwLayout layout = LzwLayout::Standard);
+bool writeFrameImage(ByteSink& sink, const Frame& frame, uint32_t timeBase = 100,
+                     LzwLayout layout = LzwLayout::Standard);
 // The bytes writeFrameImage writes, counted without producing them.
 int64_t frameEncodedSize(const Frame& frame, LzwLayout layout = LzwLayout::Standard);
 // The minimum code size a frame is written with: from its palette in the
@@ -63,13 +75,11 @@ int frameCodeSize(const Frame& frame, LzwLayout layout);
 
 // The cached encoded size, recounted when `force` is set or it is unknown.
 // Includes what `stampSignature` will add or remove. -1 when counting failed.
-int32_t encodedSize(Animation& animation, bool force, Progress* progress);
+int32_t encodedSize(Animation& animation, bool force, Progress* progress,
+                    const GifWriteOptions& options = {});
 
-// Removes signature comments and puts the configured one first.
-void stampSignature(Animation& animation);
-// The signature text ("Sig" setting, default "Built with Flickbook 4.0"), or
-// empty when the user turned signatures off.
-std::string signatureText();
+// Removes signature comments and puts the configured one first (when signing).
+void stampSignature(Animation& animation, const GifWriteOptions& options);
 
 // LZW-encodes `pixels` (rows of `width` bytes at `stride`, in the given row
 // order) with minimum code size `codeSize`, in 254-byte sub-blocks, ended by

@@ -215,7 +215,7 @@ std::unique_ptr<Bitmap> ditheredBitmap(const Frame& f, const Palette& palette, i
                   newTransparent, kAlphaThreshold, &s);
   } else if (f.dib) {
     Palette none;
-    r = ditherIndexed(f.palette ? *f.palette : none, f.pixels(), f.width, f.height,
+    r = ditherIndexed(f.palette() ? *f.palette() : none, f.pixels(), f.width, f.height,
                       f.transparent() ? f.transparentIndex : -1, palette, dib->data.data(),
                       newTransparent, &s);
   } else {
@@ -240,7 +240,7 @@ bool ditherFrame(Frame& frame, const Palette& palette, int newTransparent) {
     frame.controlFlags |= 1;
     frame.transparentIndex = static_cast<uint8_t>(newTransparent);
   }
-  refreshFrameColours(frame, frame.localPalette ? nullptr : frame.palette);
+  refreshFrameColours(frame, frame.localPalette ? nullptr : frame.palette());
   return true;
 }
 

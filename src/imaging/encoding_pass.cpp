@@ -139,8 +139,6 @@ bool orderGlobal(Animation& a) {
   if (!palette) return false;
   Palette* p = palette.get();
   setGlobalPalette(a, std::move(palette));
-  for (Frame* f = firstFrame(a); f; f = nextFrame(f))
-    if (!f->localPalette) f->palette = p;
   for (const auto& u : uses) remapFramePixels(*u.frame, p, p->entries.data(), p->count, map);
   if (a.backgroundIndex < count) a.backgroundIndex = static_cast<uint8_t>(map[a.backgroundIndex]);
   std::array<int64_t, 256> usage{};
@@ -184,7 +182,7 @@ bool applyLossyLzw(Animation& a, int strength, Progress* progress) {
   std::vector<Frame*> frames;
   int64_t pixels = 0;
   for (Frame* f = firstFrame(a); f; f = nextFrame(f)) {
-    if (!f->dib || !f->palette || f->width <= 0 || f->height <= 0) continue;
+    if (!f->dib || !f->palette() || f->width <= 0 || f->height <= 0) continue;
     frames.push_back(f);
     pixels += static_cast<int64_t>(f->width) * f->height;
   }
@@ -192,13 +190,13 @@ bool applyLossyLzw(Animation& a, int strength, Progress* progress) {
   // Close colours are worked out once per palette.
   std::map<const Palette*, std::unique_ptr<LossyColours>> close;
   for (Frame* f : frames) {
-    auto& c = close[f->palette];
-    if (!c) c = std::make_unique<LossyColours>(*f->palette, strength);
+    auto& c = close[f->palette()];
+    if (!c) c = std::make_unique<LossyColours>(*f->palette(), strength);
   }
   // Each frame on its own: they run on workers when that pays.
   auto lossy = [&close, layout](Frame* f) {
     lossyLzwPass(LzwImage{f->pixels(), f->dib->width, f->dib->height, f->dib->stride, f->interlaced()},
-                 frameCodeSize(*f, layout), layout, *close.at(f->palette),
+                 frameCodeSize(*f, layout), layout, *close.at(f->palette()),
                  f->transparent() ? f->transparentIndex : -1);
   };
   unsigned workers = TaskPool::workersFor(frames.size(), pixels);

@@ -1,7 +1,5 @@
 #include "imaging/fixed_palette.h"
 
-#include "base/settings_file.h"
-
 namespace fb {
 
 std::vector<uint8_t> fixedPaletteRecord(const Palette& p) {
@@ -27,16 +25,6 @@ std::unique_ptr<Palette> parseFixedPaletteRecord(const std::vector<uint8_t>& byt
   for (int i = 0; i < count; ++i)
     (*p)[i] = Rgb{bytes[4 + 4 * size_t(i)], bytes[5 + 4 * size_t(i)], bytes[6 + 4 * size_t(i)]};
   return p;
-}
-
-std::unique_ptr<Palette> loadFixedPalette() {
-  auto bytes = settings().getBinary("FixedPal");
-  if (!bytes) return nullptr;
-  return parseFixedPaletteRecord(*bytes);
-}
-
-bool storeFixedPalette(const Palette& palette) {
-  return settings().setBinary("FixedPal", fixedPaletteRecord(palette));
 }
 
 }  // namespace fb

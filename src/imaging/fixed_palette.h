@@ -1,5 +1,5 @@
-// The user's fixed palette, kept in the settings file as the binary value
-// "FixedPal": a 1028-byte palette record, all little-endian —
+// The user's fixed palette record, as the settings file keeps it in the binary
+// value "FixedPal" (io/options.h loads and stores it): 1028 bytes, all little-endian —
 //   bytes 0–1   version (0x0300),
 //   bytes 2–3   entry count n (1..256),
 //   bytes 4–1027  256 entries of red, green, blue, flags (flags 0; entries
@@ -17,11 +17,6 @@ namespace fb {
 
 constexpr uint16_t kFixedPaletteVersion = 0x0300;
 constexpr size_t kFixedPaletteBytes = 4 + 256 * 4;
-
-// The stored palette; null when none is stored or the value is unusable.
-std::unique_ptr<Palette> loadFixedPalette();
-// Writes all 256 entries. False when the settings file could not be written.
-bool storeFixedPalette(const Palette& palette);
 
 // The record's bytes, and back (null for an unusable record).
 std::vector<uint8_t> fixedPaletteRecord(const Palette& palette);

@@ -11,21 +11,20 @@ int reducedFrameCount(int count, int n) {
 }
 
 bool validDeletionInterval(const Animation& a, int n) {
-  if (n >= 2 && n <= a.frameCount) return true;
+  if (n >= 2 && n <= a.frameCount()) return true;
   reporter().message(text(Str::ThinIntervalCaption), text(Str::ThinIntervalInvalid), Icon::Warning);
   return false;
 }
 
 bool reduceFrameCount(Animation& a, int n) {
   if (!validDeletionInterval(a, n)) return false;
-  int c = n - 1;
-  while (a.frameCount > c) {
-    Frame* f = frameAt(a, c);
-    if (Frame* before = prevFrame(f)) before->delay += f->delay;
-    removeBlock(a, f);
-    --a.frameCount;
-    c += n - 1;
-  }
+  // Every n-th frame goes; the frame before it keeps its time.
+  int position = 0;
+  removeFramesIf(a, [&](Frame& f) {
+    if (++position % n != 0) return false;
+    if (Frame* before = prevFrame(&f)) before->delay += f.delay;
+    return true;
+  });
   a.encodedSize = -1;
   return true;
 }

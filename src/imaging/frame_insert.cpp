@@ -4,11 +4,10 @@
 #include <cstring>
 #include <new>
 
+#include "base/reporter.h"
 #include "imaging/frame_update.h"
 #include "imaging/merge_engine.h"
 #include "resources/strings.h"
-#include "base/prefs.h"
-#include "base/reporter.h"
 
 namespace fb {
 
@@ -81,12 +80,12 @@ bool clipFrameToScreen(Frame& f, int width, int height) {
     showWarning(text(Str::NoMemoryFrameImage));
     return false;
   }
-  refreshFrameColours(f, f.localPalette ? nullptr : f.palette);
+  refreshFrameColours(f, f.localPalette ? nullptr : f.palette());
   return true;
 }
 
 int insertAnimations(Animation& target, std::unique_ptr<Animation>& sources, int position,
-                     MergeChooser* chooser, Progress* progress) {
+                     MergeChooser* chooser, Progress* progress, const MergeOptions& options) {
   if (!sources) return 1;
   // The conflict is a new frame reaching past the screen; growing takes the
   // largest of the new animations' screens (and of their frames' extents).
@@ -99,12 +98,12 @@ int insertAnimations(Animation& target, std::unique_ptr<Animation>& sources, int
     newHeight = std::max({newHeight, s->height, e.height});
   }
   const int oldWidth = target.width, oldHeight = target.height;
-  const int oldCount = target.frameCount;
+  const int oldCount = target.frameCount();
   if (!firstFrame(target)) {
     target.width = std::max(target.width, newWidth);
     target.height = std::max(target.height, newHeight);
   } else if (reachX > target.width || reachY > target.height) {
-    uint32_t rule = prefGet(pref::SizeConflict);
+    uint32_t rule = options.sizeRule;
     bool storedGrow = (rule & kGrow) || !(rule & kClip);
     bool grow = storedGrow;
     if (rule & kAsk) {
@@ -113,7 +112,6 @@ int insertAnimations(Animation& target, std::unique_ptr<Animation>& sources, int
         MergeChooser::SizeChoice c = chooser->chooseSizeConflict(storedGrow);
         if (c.size == MergeChooser::Size::Cancel) return 2;
         grow = c.size == MergeChooser::Size::Grow;
-        if (c.makeDefault) prefSet(pref::SizeConflict, grow ? kGrow : kClip);
       }
     }
     if (grow) {
@@ -132,6 +130,7 @@ int insertAnimations(Animation& target, std::unique_ptr<Animation>& sources, int
   request.sources = sources.get();
   request.chooser = chooser;
   request.progress = progress;
+  request.options = &options;
   request.insertAfter = at ? at->prev : lastBlock(target);
   int result = runMerge(request);
   if (result != 1) {
@@ -140,8 +139,7 @@ int insertAnimations(Animation& target, std::unique_ptr<Animation>& sources, int
     return result;
   }
   sources.reset();
-  if (oldCount == 1 && target.frameCount > 1)
-    target.playCount = static_cast<int32_t>(prefGet(pref::DefaultPlayCount));
+  if (oldCount == 1 && target.frameCount() > 1) target.playCount = options.defaultPlayCount;
   target.encodedSize = -1;
   return 1;
 }

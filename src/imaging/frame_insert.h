@@ -23,21 +23,19 @@ class Progress;
 // Inserts every frame (and extension block) of `sources` and its queue before
 // the frame at `position` (at the end for −1 or a position at or past the
 // frame count).
-//  1. Frame size: when a new frame reaches past the screen, the stored rule (preference word 2: 16
-//  clip, 32 grow, +4 ask) decides; when
-//     it asks, `chooser` answers (its "make default" stores the answer), and
-//     without a chooser the screen grows. Clipping crops the new frames to the
+//  1. Frame size: when a new frame reaches past the screen, the size rule of
+//     `options` (16 clip, 32 grow, +4 ask) decides; when it asks, `chooser`
+//     answers, and without a chooser the screen grows. Clipping crops the new frames to the
 //     screen (a frame wholly outside becomes one transparent pixel at 0, 0);
 //     growing takes the largest width and height among the new animations. An
 //     animation without frames simply takes the new size.
-//  2. Palettes: `mergePalettes` with the stored method word (see
+//  2. Palettes: `mergePalettes` with the stored method word of `options` (see
 //     palette_merge.h); on failure or cancel the screen size is put back.
 //  3. The frame count grows, the colour usage is recounted, and an animation
-//     that had one frame and now has more takes the default play count
-//     (preference word 1).
+//     that had one frame and now has more takes the default play count of `options`.
 // Returns 1 done, 2 cancelled, 0 failed (message shown).
 int insertAnimations(Animation& target, std::unique_ptr<Animation>& sources, int position,
-                     MergeChooser* chooser, Progress* progress);
+                     MergeChooser* chooser, Progress* progress, const MergeOptions& options = {});
 
 // Crops a frame to the screen (0, 0, width, height). False when memory runs
 // out (message shown; the frame is unchanged).

@@ -39,16 +39,15 @@ bool hasTransparentAlpha(const Frame& f, int threshold) {
 }
 
 void refreshFrameColours(Frame& f, Palette* global, bool rebuildMask) {
-  f.palette = f.localPalette ? f.localPalette.get() : global;
+  if (!f.owner) f.lendPalette(global);
   if (!f.dib) {
     f.mask.reset();
     return;
   }
   f.dib->colours.fill(Rgb{});
-  if (f.palette)
-    std::copy(f.palette->entries.begin(), f.palette->entries.begin() + f.palette->count,
+  if (f.palette())
+    std::copy(f.palette()->entries.begin(), f.palette()->entries.begin() + f.palette()->count,
               f.dib->colours.begin());
-  if (f.transparent()) f.dib->colours[f.transparentIndex] = transparentDisplayColour(f, true);
   if (!f.transparent()) {
     f.mask.reset();
   } else if (rebuildMask || !f.mask) {

@@ -39,6 +39,8 @@
 #include <new>
 #include <vector>
 
+#include "base/progress.h"
+#include "base/reporter.h"
 #include "imaging/colour_match.h"
 #include "imaging/dither.h"
 #include "imaging/fixed_palette.h"
@@ -47,9 +49,6 @@
 #include "imaging/refine.h"
 #include "imaging/palette_merge.h"
 #include "resources/strings.h"
-#include "base/prefs.h"
-#include "base/progress.h"
-#include "base/reporter.h"
 
 namespace fb {
 namespace {
@@ -855,21 +854,25 @@ int Engine::localPerFrame(uint32_t word) {
 int Engine::run() {
   try {
     collect();
-    dropRgb_ = !(prefGet(pref::GeneralOptions) & gen::Keep24Bit);
+    static const MergeOptions defaults;
+    const MergeOptions& options = req_.options ? *req_.options : defaults;
+    dropRgb_ = !options.keep24Bit;
     bool anyNewRgb = false;
     for (const Item& it : items_) anyNewRgb |= it.isNew && it.fromRgb;
     uint32_t word = req_.method;
-    bool forced = (word & merge::Always) ||
-                  (methodOf(word) == 0 && (prefGet(pref::MergeMethod) & merge::Always));
+    bool forced =
+        (word & merge::Always) || (methodOf(word) == 0 && (options.storedMethod & merge::Always));
     int status;
     if (!anyNewRgb && !forced) {
       status = keepPalettes();
     } else {
-      word = resolveMergeMethod(word, req_.chooser);
+      word = resolveMergeMethod(word, options, req_.chooser);
       if (!word) return kCancelled;
       uint32_t method = methodOf(word);
       std::unique_ptr<Palette> fixed;
-      if (method == merge::Fixed && !(fixed = loadFixedPalette())) method = merge::Adaptive;
+      if (method == merge::Fixed &&
+          !(options.fixedPalette && (fixed = copyPalette(*options.fixedPalette))))
+        method = merge::Adaptive;
       if (method == merge::MapGlobal && !receiver_->globalPalette) method = merge::Adaptive;
       const bool dither = word & merge::Dither;
       switch (method) {
@@ -937,21 +940,16 @@ int Engine::commit() {
   for (Update& u : updates_) applyFrameUpdate(u.update, globalOf(u.owner));
 
   if (req_.target) {
-    Block* cursor = req_.insertAfter ? req_.insertAfter : lastBlock(*req_.target);
-    Block* after = cursor->next;
+    Animation& t = *req_.target;
+    size_t position = !req_.insertAfter            ? SIZE_MAX
+                      : req_.insertAfter == t.head ? 0
+                                                   : t.positionOf(req_.insertAfter) + 1;
+    std::vector<BlockPtr> moving;
     for (Animation* s : animations_) {
       if (s == req_.target) continue;
-      Block* first = s->head->next;
-      if (first) {
-        link(cursor, first);
-        cursor = lastBlock(*s);
-        s->head->next = nullptr;
-      }
-      req_.target->frameCount += s->frameCount;
-      s->frameCount = 0;
+      for (auto& b : s->takeAll()) moving.push_back(std::move(b));
     }
-    cursor->next = after;
-    if (after) after->prev = cursor;
+    t.insertAt(position, std::move(moving));
   }
   std::vector<Animation*> homes = req_.target ? std::vector<Animation*>{req_.target} : animations_;
   for (Animation* a : homes) {

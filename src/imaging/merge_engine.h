@@ -10,12 +10,14 @@
 namespace fb {
 
 class MergeChooser;
+struct MergeOptions;
 class Progress;
 
 struct MergeRequest {
-  Animation* target = nullptr;   // null: the first source receives
-  Animation* sources = nullptr;  // with more queued on its nextAnimation
-  uint32_t method = 0;           // 0: the stored word
+  Animation* target = nullptr;            // null: the first source receives
+  Animation* sources = nullptr;           // with more queued on its nextAnimation
+  uint32_t method = 0;                    // 0: the stored word
+  const MergeOptions* options = nullptr;  // null: the stored defaults
   MergeChooser* chooser = nullptr;
   Progress* progress = nullptr;
   // With a target: the block after which the sources' blocks are linked.

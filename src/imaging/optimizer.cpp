@@ -6,16 +6,15 @@
 #include <new>
 #include <vector>
 
+#include "base/progress.h"
+#include "base/reporter.h"
+#include "base/task_pool.h"
 #include "document/frame_ops.h"
 #include "gif/gif_writer.h"
 #include "imaging/encoding_pass.h"
 #include "imaging/palette_pass.h"
 #include "base/number_format.h"
 #include "resources/strings.h"
-#include "base/prefs.h"
-#include "base/progress.h"
-#include "base/reporter.h"
-#include "base/task_pool.h"
 
 namespace fb {
 namespace {
@@ -115,7 +114,7 @@ void flexibleTransparency(Frame& frame, const uint8_t* mask, int maskStride,
       else if (!frame.transparent() || v != f)
         ++unchangedCount[v];
     }
-  const int limit = frame.palette ? std::min(frame.palette->count, 256) : 256;
+  const int limit = frame.palette() ? std::min(frame.palette()->count, 256) : 256;
   int g = f;
   for (int i = 0; i < limit; ++i)
     if (!usedByKept[i] && unchangedCount[i] > unchangedCount[g]) g = i;
@@ -200,7 +199,7 @@ void tryTransparency(Frame& frame, const uint8_t* mask, int maskStride, LzwLayou
     for (int y = 0; y < h; ++y)
       for (int x = 0; x < w; ++x)
         if (!unchanged(x, y)) usedByKept[px[static_cast<size_t>(y) * stride + x]] = true;
-    int count = frame.palette ? frame.palette->count : 256;
+    int count = frame.palette() ? frame.palette()->count : 256;
     f = -1;
     for (int i = count - 1; i >= 0; --i) {
       if (!usedByKept[i]) {
@@ -307,7 +306,7 @@ bool optimizeFrames(Animation& a, uint32_t options, Progress* progress) {
   }
   if (progress) {
     progress->setText(text(Str::OptimizingFrames));
-    progress->setRange(a.frameCount);
+    progress->setRange(a.frameCount());
   }
   const int S = p.stride;
   const LzwLayout layout = a.smallestEncoding ? LzwLayout::Smallest : LzwLayout::Standard;
@@ -316,9 +315,10 @@ bool optimizeFrames(Animation& a, uint32_t options, Progress* progress) {
   // The transparency trials only read and change their own frame: they run on
   // workers while the pass goes on with the next frames.
   int64_t pixels = 0;
-  for (Frame* f = firstFrame(a); f; f = nextFrame(f)) pixels += static_cast<int64_t>(f->width) * f->height;
+  for (Frame* f = firstFrame(a); f; f = nextFrame(f))
+    pixels += static_cast<int64_t>(f->width) * f->height;
   unsigned workers = (options & opt::Transparency)
-                         ? TaskPool::workersFor(static_cast<size_t>(a.frameCount), pixels)
+                         ? TaskPool::workersFor(static_cast<size_t>(a.frameCount()), pixels)
                          : 0;
   TaskPool trials(workers, 2 * workers);
 
@@ -334,7 +334,7 @@ bool optimizeFrames(Animation& a, uint32_t options, Progress* progress) {
     uint32_t colourOf[256];
     if (byColour)
       for (int i = 0; i < 256; ++i)
-        colourOf[i] = f->palette && i < f->palette->count ? rgbKey((*f->palette)[i])
+        colourOf[i] = f->palette() && i < f->palette()->count ? rgbKey((*f->palette())[i])
                                                           : 0x1000000u | static_cast<uint32_t>(i);
     const int w = f->width, h = f->height, fs = f->dib ? f->dib->stride : 0;
     const int left = f->left, top = f->top;
@@ -411,8 +411,8 @@ bool optimizeFrames(Animation& a, uint32_t options, Progress* progress) {
       if (left == 0 && top == 0 && w >= a.width && h >= a.height) {
         canvasHasContent = false;
       } else {
-        canvasHasContent = std::find(p.canvasKnown, p.canvasKnown + p.planeSize, 1) !=
-                           p.canvasKnown + p.planeSize;
+        canvasHasContent =
+            std::find(p.canvasKnown, p.canvasKnown + p.planeSize, 1) != p.canvasKnown + p.planeSize;
       }
     }
 
@@ -441,7 +441,6 @@ bool optimizeFrames(Animation& a, uint32_t options, Progress* progress) {
         prev->delay += f->delay;
         Frame* next = nextFrame(f);
         removeBlock(a, f);
-        --a.frameCount;
         changed = true;
         f = next;
         continue;
@@ -469,7 +468,10 @@ bool optimizeFrames(Animation& a, uint32_t options, Progress* progress) {
             anyUnkept = true;
             break;
           }
-      if (anyUnkept) {
+      if (anyUnkept && workers == 0 && layout == LzwLayout::Standard) {
+        tryTransparency(*f, mask, fs);
+        changed = true;
+      } else if (anyUnkept) {
         // The trial may run on a worker while the planes move on to the next
         // frames: it gets copies of its part of them.
         const int bw = bx1 - bx0, bh = by1 - by0;
@@ -486,7 +488,7 @@ bool optimizeFrames(Animation& a, uint32_t options, Progress* progress) {
           below.stride = bw;
           // What shows there, as an index of the frame's own palette (not
           // known where its palette lacks the colour).
-          const PaletteIndexOf indexOf(f->palette);
+          const PaletteIndexOf indexOf(f->palette());
           uint8_t* shown = const_cast<uint8_t*>(below.colour);
           uint8_t* knownCopy = const_cast<uint8_t*>(below.known);
           for (int y = 0; y < bh; ++y) {
@@ -517,9 +519,11 @@ bool optimizeFrames(Animation& a, uint32_t options, Progress* progress) {
   return changed;
 }
 
-bool optimizePalettes(Animation& a, uint32_t options, Progress* progress) {
+bool optimizePalettes(Animation& a, uint32_t options, Progress* progress,
+                      const MergeOptions& mergeOptions) {
   bool changed = false;
-  if (options & opt::RemoveLocalPalettes) changed |= removeLocalPalettes(a, options, progress);
+  if (options & opt::RemoveLocalPalettes)
+    changed |= removeLocalPalettes(a, options, progress, mergeOptions);
   if (progress && progress->cancelled()) return changed;
   if (options & opt::ShrinkPalettes) changed |= shrinkPalettes(a, progress);
   return changed;
@@ -536,7 +540,7 @@ bool runPassesOn(Animation& target, const OptimizeJob& job) {
   // Sizes measured by the passes are those of the layout the result is written with.
   target.smallestEncoding = (job.options & opt::SmallestEncoding) != 0;
   if (job.options & (opt::RemoveLocalPalettes | opt::ShrinkPalettes)) {
-    optimizePalettes(target, job.options, progress);
+    optimizePalettes(target, job.options, progress, job.merge);
     if (cancelled()) return false;
   }
   if (job.options & opt::CropFrames) {
@@ -571,10 +575,11 @@ bool runPasses(OptimizeJob& job) {
     auto before = duplicateAnimation(*job.document, nullptr);
     bool finished = runPassesOn(*job.document, job);
     if (finished && before &&
-        !worthTaking(job, encodedSize(*before, false, nullptr),
-                     encodedSize(*job.document, true, nullptr))) {
-      exchangeContent(*job.document, *before);  // its cached size included
-      if (job.notTaken) reporter().message(text(Str::OptimizeCaption), job.notice, Icon::Information);
+        !worthTaking(job, encodedSize(*before, false, nullptr, job.gif),
+                     encodedSize(*job.document, true, nullptr, job.gif))) {
+      swapContents(*job.document, *before);  // its cached size included
+      if (job.notTaken)
+        reporter().message(text(Str::OptimizeCaption), job.notice, Icon::Information);
       return true;
     }
     job.document->encodedSize = -1;
@@ -595,10 +600,10 @@ bool runPasses(OptimizeJob& job) {
   if (!runPassesOn(*job.trial, job)) return false;
 
   if (progress) progress->setText(text(Str::ComputingSize));
-  int32_t trialSize = encodedSize(*job.trial, true, progress);
+  int32_t trialSize = encodedSize(*job.trial, true, progress, job.gif);
   if (cancelled() || trialSize < 0) return false;
   job.trialSize = trialSize;
-  int64_t docSize = encodedSize(*job.document, false, nullptr);
+  int64_t docSize = encodedSize(*job.document, false, nullptr, job.gif);
   job.documentSize = docSize;
   if (docSize > 0 && docSize - trialSize >= 0) {
     job.saving = docSize - trialSize;
@@ -621,21 +626,30 @@ bool runOptimizeJob(OptimizeJob& job) {
   return finished;
 }
 
-bool optimizeWithSavedOptions(Animation& animation) {
+bool optimizeInPlace(Animation& animation, uint32_t options, const MergeOptions& mergeOptions,
+                     Progress* progress) {
   OptimizeJob job;
   job.document = &animation;
-  job.options = prefGet(pref::OptimizeOptions);
+  job.options = options;
+  job.merge = mergeOptions;
+  job.progress = progress;
   return runOptimizeJob(job);
 }
 
-OptimizeWorker::OptimizeWorker(Animation& document) : document_(document) {
+OptimizeWorker::OptimizeWorker(Animation& document, const MergeOptions& mergeOptions,
+                               const GifWriteOptions& gif)
+    : document_(document) {
   job_.document = &document_;
+  job_.merge = mergeOptions;
+  job_.gif = gif;
   job_.hasDialog = true;
   progress_ = std::make_unique<Progress>();
   job_.progress = progress_.get();
 }
 
-OptimizeWorker::~OptimizeWorker() { cancelAndWait(); }
+OptimizeWorker::~OptimizeWorker() {
+  cancelAndWait();
+}
 
 void OptimizeWorker::start(uint32_t options, int lossy) {
   cancelAndWait();
@@ -664,7 +678,8 @@ bool OptimizeWorker::acceptTrial() {
   wait();
   if (!job_.trialValid || !job_.trial) return false;
   if (job_.notTaken || (job_.documentSize >= 0 && job_.trialSize >= job_.documentSize)) return false;
-  exchangeContent(document_, *job_.trial);
+  // The document keeps its identity: its content is exchanged with the trial's.
+  swapContents(document_, *job_.trial);
   job_.trial.reset();
   job_.trialValid = false;
   return true;

@@ -10,7 +10,8 @@
 #include <thread>
 
 #include "document/animation.h"
-#include "gif/lzw_encoder.h"
+#include "gif/gif_writer.h"
+#include "imaging/palette_merge.h"
 
 namespace fb {
 
@@ -18,14 +19,14 @@ class Progress;
 
 // Option bits (saved as preference word 5, default 0x46E).
 namespace opt {
-constexpr uint32_t CropFrames = 0x002;          // frame pass: crop to what changes
-constexpr uint32_t Transparency = 0x004;        // frame pass: unchanged pixels transparent
-constexpr uint32_t RemoveLocalPalettes = 0x008; // palette pass
-constexpr uint32_t MapToGlobal = 0x010;         // method: map every local frame into the global palette
-constexpr uint32_t ShrinkPalettes = 0x020;      // palette pass: drop unused entries
-constexpr uint32_t RemoveFrames = 0x040;        // frame pass: frames that change nothing go
-constexpr uint32_t AdaptiveGlobal = 0x400;      // method: one adaptive global palette
-constexpr uint32_t Manual = 0x800;              // dialog: compute only on request
+constexpr uint32_t CropFrames = 0x002;           // frame pass: crop to what changes
+constexpr uint32_t Transparency = 0x004;         // frame pass: unchanged pixels transparent
+constexpr uint32_t RemoveLocalPalettes = 0x008;  // palette pass
+constexpr uint32_t MapToGlobal = 0x010;     // method: map every local frame into the global palette
+constexpr uint32_t ShrinkPalettes = 0x020;  // palette pass: drop unused entries
+constexpr uint32_t RemoveFrames = 0x040;    // frame pass: frames that change nothing go
+constexpr uint32_t AdaptiveGlobal = 0x400;  // method: one adaptive global palette
+constexpr uint32_t Manual = 0x800;          // dialog: compute only on request
 // Ours, above every bit of the stored word's table (off in the stored default
 // 0x46E): write with the smallest LZW layout (code sizes from the indices
 // used, clears deferred while the table pays) and renumber palettes so frames
@@ -43,6 +44,8 @@ struct OptimizeJob {
   bool hasDialog = false;            // with a dialog: work on a trial copy
   Progress* progress = nullptr;
   uint32_t options = 0;  // the options the trial was computed with
+  MergeOptions merge;    // the user's merge settings, for the palette pass
+  GifWriteOptions gif;   // sizes are measured as the document will be saved
   // Lossy LZW strength (0 = off): pixels may take close colours that compress better.
   int lossy = 0;
   bool trialValid = false;
@@ -66,11 +69,13 @@ struct OptimizeJob {
 // (cancelled, or out of memory); what was done by then stays.
 bool runOptimizeJob(OptimizeJob& job);
 
-// The batch entry: in place, no progress, the saved options.
-bool optimizeWithSavedOptions(Animation& animation);
+// In place with the given option bits (the saved ones for batch mode).
+bool optimizeInPlace(Animation& animation, uint32_t options, const MergeOptions& mergeOptions = {},
+                     Progress* progress = nullptr);
 
 // The two passes; each returns true when it changed something.
-bool optimizePalettes(Animation& animation, uint32_t options, Progress* progress);
+bool optimizePalettes(Animation& animation, uint32_t options, Progress* progress,
+                      const MergeOptions& mergeOptions = {});
 bool optimizeFrames(Animation& animation, uint32_t options, Progress* progress);
 
 // What the screen shows under a frame's pixels where that is known
@@ -91,14 +96,13 @@ void tryTransparency(Frame& frame, const uint8_t* changeMask, int maskStride,
 // A compacted copy of `palette` without its unused entries (usage 0), padded
 // to a power of two with black; `indexMap` sends old indices to new ones (-1
 // for dropped entries). Null when every entry is used.
-std::unique_ptr<Palette> shrinkPalette(const Palette& palette, const int64_t* usage,
-                                       int* indexMap);
+std::unique_ptr<Palette> shrinkPalette(const Palette& palette, const int64_t* usage, int* indexMap);
 
 // Runs optimizations on a worker thread over a private copy, for a dialog: a
 // new request cancels the running one, waits for it and starts again.
 class OptimizeWorker {
  public:
-  explicit OptimizeWorker(Animation& document);
+  OptimizeWorker(Animation& document, const MergeOptions& mergeOptions, const GifWriteOptions& gif);
   ~OptimizeWorker();
   void start(uint32_t options, int lossy = 0);
   void cancelAndWait();

@@ -4,6 +4,8 @@
 #include <new>
 #include <vector>
 
+#include "base/progress.h"
+#include "base/reporter.h"
 #include "imaging/colour_match.h"
 #include "imaging/dither.h"
 #include "imaging/fixed_palette.h"
@@ -11,9 +13,6 @@
 #include "imaging/merge_engine.h"
 #include "imaging/octree.h"
 #include "resources/strings.h"
-#include "base/prefs.h"
-#include "base/progress.h"
-#include "base/reporter.h"
 
 namespace fb {
 
@@ -47,28 +46,27 @@ std::unique_ptr<Palette> cubePalette() {
   return p;
 }
 
-uint32_t resolveMergeMethod(uint32_t method, MergeChooser* chooser) {
+uint32_t resolveMergeMethod(uint32_t method, const MergeOptions& options, MergeChooser* chooser) {
   auto decided = [](uint32_t w) { return methodOf(w) != 0 && !(w & merge::Ask); };
   if (decided(method)) return method;
-  uint32_t stored = prefGet(pref::MergeMethod);
+  uint32_t stored = options.storedMethod;
   if (decided(stored)) return stored | (method & merge::Always);
   if (chooser) {
     MergeChooser::MethodChoice c = chooser->chooseMergeMethod(stored);
     if (!c.accepted || methodOf(c.method) == 0) return 0;
-    uint32_t chosen = c.method & ~merge::Ask;
-    if (c.makeDefault) prefSet(pref::MergeMethod, chosen);
-    return chosen | (method & merge::Always);
+    return (c.method & ~merge::Ask) | (method & merge::Always);
   }
   // No one to ask: the recommended method, with the stored dither choice and counts.
   return merge::Adaptive | (stored & (merge::Dither | 0xFF0000u)) | (method & merge::Always);
 }
 
 int mergePalettes(Animation* target, Animation& sources, uint32_t method, MergeChooser* chooser,
-                  Progress* progress) {
+                  Progress* progress, const MergeOptions& options) {
   MergeRequest request;
   request.target = target;
   request.sources = &sources;
   request.method = method;
+  request.options = &options;
   request.chooser = chooser;
   request.progress = progress;
   if (target) request.insertAfter = lastBlock(*target);
@@ -77,8 +75,9 @@ int mergePalettes(Animation* target, Animation& sources, uint32_t method, MergeC
   return result;
 }
 
-int mapFrameIntoGlobalPalette(MergeChooser* chooser, Animation& a, Frame& frame,
-                              uint32_t method, const std::array<int64_t, 256>* receiverShown) {
+int mapFrameIntoGlobalPalette(MergeChooser* chooser, Animation& a, Frame& frame, uint32_t method,
+                              const MergeOptions& options,
+                              const std::array<int64_t, 256>* receiverShown) {
   if (!frame.localPalette) return 1;
   if (!a.globalPalette) {
     // The local palette simply becomes the global one.
@@ -96,29 +95,25 @@ int mapFrameIntoGlobalPalette(MergeChooser* chooser, Animation& a, Frame& frame,
   temp->width = a.width;
   temp->height = a.height;
   Block* before = frame.prev;
-  unlinkBlock(&frame);
-  link(temp->head, &frame);
-  temp->frameCount = 1;
-  --a.frameCount;
+  const size_t position = a.positionOf(&frame);
+  temp->append(a.take(&frame));
   uint8_t imageFlags = frame.imageFlags;
   setGlobalPalette(*temp, setLocalPalette(frame, nullptr));
-  frame.palette = temp->globalPalette.get();
 
-  uint32_t m = method ? method : prefGet(pref::MergeMethod);
+  uint32_t m = method ? method : options.storedMethod;
   if (methodOf(m) == merge::LocalPerFrame) m = (m & ~merge::MethodBits) | merge::Adaptive;
   MergeRequest request;
   request.target = &a;
   request.sources = temp.get();
   request.method = methodOf(m) ? m | merge::Always : merge::Always;
+  request.options = &options;
   request.chooser = chooser;
   request.insertAfter = before;
   request.receiverShown = receiverShown;
   int result = runMerge(request);
   if (result != 1) {
     // Put the frame back as it was.
-    unlinkBlock(&frame);
-    insertAfter(before, &frame);
-    ++a.frameCount;
+    a.insertAt(position, {temp->take(&frame)});
     setLocalPalette(frame, setGlobalPalette(*temp, nullptr, false));
     frame.imageFlags = imageFlags;
     refreshFrameColours(frame, a.globalPalette.get());
@@ -144,13 +139,11 @@ void remapFramePixels(Frame& frame, Palette* palette, const Rgb* entries, int co
     else
       frame.transparentIndex = static_cast<uint8_t>(t);
   }
-  frame.palette = palette;
+  if (!frame.owner) frame.lendPalette(palette);
   if (frame.dib) {
     frame.dib->colours.fill(Rgb{});
     if (entries)
       std::copy(entries, entries + std::clamp(count, 0, 256), frame.dib->colours.begin());
-    if (frame.transparent())
-      frame.dib->colours[frame.transparentIndex] = transparentDisplayColour(frame, true);
   }
   frame.mask.reset();
   if (frame.transparent() && frame.dib) frame.mask = buildMask(*frame.dib, frame.transparentIndex);

@@ -52,6 +52,17 @@ constexpr uint32_t Quality = 0x2000;
 constexpr uint32_t MethodBits = Adaptive | MergeGlobal | MapGlobal | Cube | LocalPerFrame | Fixed;
 }  // namespace merge
 
+// The user's settings a merge follows; the program fills it from the
+// preference words (10, 6, 2, 1) and the stored fixed palette. These are the
+// stored defaults.
+struct MergeOptions {
+  uint32_t storedMethod = 0x880001;             // the method word a merge asked with 0 uses
+  bool keep24Bit = false;                       // keep 24-bit colour and alpha data after mapping
+  uint32_t sizeRule = 32;                       // frame-size conflicts: 16 clip, 32 grow; +4 ask
+  int32_t defaultPlayCount = 0;                 // an animation that grows from one frame takes it
+  std::shared_ptr<const Palette> fixedPalette;  // the user's fixed palette; null: none
+};
+
 // The method bit in effect: the first of adaptive, merge, map, cube, fixed,
 // local that is set; 0 when none is.
 uint32_t methodOf(uint32_t word);
@@ -73,7 +84,7 @@ class MergeChooser {
   struct MethodChoice {
     bool accepted = false;     // false: the user cancelled
     uint32_t method = 0;       // the whole word: method bit, dither bit, colour counts
-    bool makeDefault = false;  // "以此作为默认设置且不再提示"
+    bool makeDefault = false;  // "以此作为默认设置且不再提示" (the chooser stores it)
   };
   // Dialog 201 "调色板合并", opened with `suggested` (the stored word).
   virtual MethodChoice chooseMergeMethod(uint32_t suggested) = 0;
@@ -81,7 +92,7 @@ class MergeChooser {
   enum class Size { Clip, Grow, Cancel };
   struct SizeChoice {
     Size size = Size::Grow;
-    bool makeDefault = false;  // "使用这个作为默认设置不再提示"
+    bool makeDefault = false;  // "使用这个作为默认设置不再提示" (the chooser stores it)
   };
   // Dialog 108 "帧尺寸冲突"; `suggestGrow` preselects the stored answer.
   virtual SizeChoice chooseSizeConflict(bool suggestGrow) = 0;
@@ -89,10 +100,10 @@ class MergeChooser {
 
 // The method word to use for a merge asked with `method`: `method` itself
 // when it names a method and does not ask; else the stored word when it names
-// one and does not ask; else the chooser's answer (a cancel returns 0; "make
-// default" stores it), or without a chooser the recommended adaptive method
-// with the stored dither bit and colour counts.
-uint32_t resolveMergeMethod(uint32_t method, MergeChooser* chooser);
+// one and does not ask; else the chooser's answer (a cancel returns 0), or
+// without a chooser the recommended adaptive method with the stored dither bit
+// and colour counts.
+uint32_t resolveMergeMethod(uint32_t method, const MergeOptions& options, MergeChooser* chooser);
 
 // Reconciles the palettes of `sources` (and the animations queued on its
 // `nextAnimation`) with `target`. With a target, the sources' blocks are then
@@ -102,7 +113,7 @@ uint32_t resolveMergeMethod(uint32_t method, MergeChooser* chooser);
 // it. `method` 0 means the stored word (asking through `chooser` when it says
 // so). Returns 1 done, 2 cancelled, 0 failed (message shown).
 int mergePalettes(Animation* target, Animation& sources, uint32_t method, MergeChooser* chooser,
-                  Progress* progress);
+                  Progress* progress, const MergeOptions& options = {});
 
 // Moves the local-palette `frame` into the animation's global palette with
 // the stored method (the per-frame method taken as adaptive; 0x1000 always
@@ -113,13 +124,13 @@ int mergePalettes(Animation* target, Animation& sources, uint32_t method, MergeC
 // "map to the global palette" merges with method 0x2 this way).
 // `receiverShown`: see MergeRequest (the caller then keeps colourUsage).
 int mapFrameIntoGlobalPalette(MergeChooser* chooser, Animation& animation, Frame& frame,
-                              uint32_t method = 0,
+                              uint32_t method = 0, const MergeOptions& options = {},
                               const std::array<int64_t, 256>* receiverShown = nullptr);
 
 // Every pixel p becomes indexMap[p] (when a map is given; entries of −1 leave
-// the pixel alone); the frame's colour table becomes `entries` and its palette
-// `palette`. A transparent index that maps to −1 switches transparency off,
-// otherwise it moves to its mapped value.
+// the pixel alone); the frame's colour table becomes `entries`, and a frame
+// outside any animation shows `palette`. A transparent index that maps to −1 switches transparency
+// off, otherwise it moves to its mapped value.
 void remapFramePixels(Frame& frame, Palette* palette, const Rgb* entries, int count,
                       const int* indexMap);
 

@@ -2,12 +2,11 @@
 
 #include <array>
 
+#include "base/progress.h"
 #include "imaging/optimizer.h"
 #include "imaging/frame_update.h"
 #include "imaging/palette_merge.h"
-#include "base/prefs.h"
 #include "resources/strings.h"
-#include "base/progress.h"
 
 namespace fb {
 namespace {
@@ -105,19 +104,18 @@ bool shrinkPalettes(Animation& a, Progress* progress) {
       }
       a.backgroundIndex = static_cast<uint8_t>(map[a.backgroundIndex]);
       setGlobalPalette(a, std::move(smaller));
-      for (Frame* f = firstFrame(a); f; f = nextFrame(f))
-        if (!f->localPalette) f->palette = a.globalPalette.get();
       recountColourUsage(a);
       changed = true;
     }
   }
 
   bool anyLocal = false;
-  for (Frame* f = firstFrame(a); f && !anyLocal; f = nextFrame(f)) anyLocal = f->localPalette != nullptr;
+  for (Frame* f = firstFrame(a); f && !anyLocal; f = nextFrame(f))
+    anyLocal = f->localPalette != nullptr;
   if (!anyLocal) return changed;
   if (progress) {
     progress->setText(text(Str::ShrinkingLocal));
-    progress->setRange(a.frameCount);
+    progress->setRange(a.frameCount());
   }
   for (Frame* f = firstFrame(a); f; f = nextFrame(f)) {
     if (f->localPalette) {
@@ -139,16 +137,18 @@ bool shrinkPalettes(Animation& a, Progress* progress) {
   return changed;
 }
 
-bool removeLocalPalettes(Animation& a, uint32_t options, Progress* progress) {
-  const uint32_t m = prefGet(pref::MergeMethod);
+bool removeLocalPalettes(Animation& a, uint32_t options, Progress* progress,
+                         const MergeOptions& mergeOptions) {
+  const uint32_t m = mergeOptions.storedMethod;
   if (options & opt::AdaptiveGlobal) {
     // One adaptive global palette for every frame, local ones included; the
     // dither bit and colour counts of the stored word are kept.
-    return mergePalettes(nullptr, a, (m & 0xFFFF1101) | 0x1001, nullptr, progress) == 1;
+    return mergePalettes(nullptr, a, (m & 0xFFFF1101) | 0x1001, nullptr, progress, mergeOptions) ==
+           1;
   }
   if (progress) {
     progress->setText(text(Str::RemovingLocalPalettes));
-    progress->setRange(a.frameCount);
+    progress->setRange(a.frameCount());
   }
   // The counts are made once for the pass and follow each merged frame,
   // rather than being made again over every frame after each merge.
@@ -169,8 +169,6 @@ bool removeLocalPalettes(Animation& a, uint32_t options, Progress* progress) {
       if (!a.globalPalette) {
         // The first local palette becomes the global one.
         setGlobalPalette(a, setLocalPalette(*f, nullptr));
-        for (Frame* g = firstFrame(a); g; g = nextFrame(g))
-          if (!g->localPalette) g->palette = a.globalPalette.get();
         a.colourUsage.fill(0);
         shown.fill(0);
         addFrame(*f);
@@ -178,7 +176,7 @@ bool removeLocalPalettes(Animation& a, uint32_t options, Progress* progress) {
       } else if ((options & opt::MapToGlobal) || localColoursFit(a, *f)) {
         // Merged into the global palette (the dither bit of the stored word kept).
         if (mapFrameIntoGlobalPalette(nullptr, a, *f, (m & merge::Dither) | merge::MergeGlobal,
-                                      &shown) == 1) {
+                                      mergeOptions, &shown) == 1) {
           addFrame(*f);
           changed = true;
         }

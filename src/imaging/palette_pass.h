@@ -5,13 +5,16 @@
 #include <cstdint>
 
 #include "document/animation.h"
+#include "imaging/palette_merge.h"
 
 namespace fb {
 
 class Progress;
 
 // Options 0x008 with the method bits 0x010 / 0x400 (see imaging/optimizer.h).
-bool removeLocalPalettes(Animation& animation, uint32_t options, Progress* progress);
+// The merge settings' dither bit and colour counts are kept.
+bool removeLocalPalettes(Animation& animation, uint32_t options, Progress* progress,
+                         const MergeOptions& mergeOptions);
 // Option 0x020: the global palette and every local one lose unused entries.
 bool shrinkPalettes(Animation& animation, Progress* progress);
 

@@ -54,7 +54,7 @@ bool unoptimize(Animation& a, Progress* progress) {
   std::fill(screen->data.begin(), screen->data.end(), a.backgroundIndex);
   if (progress) {
     progress->setText(text(Str::Unoptimizing));
-    progress->setRange(a.frameCount);
+    progress->setRange(a.frameCount());
   }
   for (Frame* f = firstFrame(a); f; f = nextFrame(f)) {
     int d = f->disposal();
@@ -70,7 +70,6 @@ bool unoptimize(Animation& a, Progress* progress) {
     f->left = f->top = 0;
     f->width = a.width;
     f->height = a.height;
-    f->palette = global;
     setBitmap(*f, std::move(picture));
     // 24-bit data no longer matches the new picture.
     if (f->hasRgb()) setRgb(*f, {});

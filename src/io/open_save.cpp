@@ -8,19 +8,19 @@
 #include <random>
 #include <thread>
 
+#include "base/byte_source.h"
+#include "base/file_ops.h"
+#include "base/progress.h"
+#include "base/reporter.h"
 #include "formats/avi.h"
 #include "formats/filmstrip.h"
+#include "formats/image_files.h"
 #include "formats/png_reader.h"
 #include "formats/png_writer.h"
-#include "base/byte_source.h"
 #include "gif/gif_reader.h"
 #include "gif/gif_writer.h"
 #include "imaging/palette_merge.h"
-#include "base/file_ops.h"
 #include "resources/strings.h"
-#include "base/prefs.h"
-#include "base/progress.h"
-#include "base/reporter.h"
 
 namespace fb {
 namespace {
@@ -44,7 +44,8 @@ std::string lower(std::string s) {
   return s;
 }
 
-int readGifFile(const std::string& path, Progress* progress, std::unique_ptr<Animation>& out) {
+int readGifFile(const std::string& path, Progress* progress, std::unique_ptr<Animation>& out,
+                const OpenOptions& options) {
   FileSource src;
   if (!src.open(path)) {
     showWarning(format(Str::CannotOpenFile, path.c_str()));
@@ -54,7 +55,30 @@ int readGifFile(const std::string& path, Progress* progress, std::unique_ptr<Ani
     showWarning(format(Str::NotAGifFile, path.c_str()));
     return kReadFailed;
   }
-  return readGif(src, progress, out);
+  GifReadOptions read;
+  read.defaults = options.defaults;
+  read.keepInterlace = options.keepInterlace;
+  return readGif(src, progress, out, read);
+}
+
+int readPngFile(const std::string& path, Progress* progress, std::unique_ptr<Animation>& out,
+                const OpenOptions& options) {
+  return ReadPngFile(path, progress, out, options.defaults);
+}
+
+int readAviFile(const std::string& path, Progress* progress, std::unique_ptr<Animation>& out,
+                const OpenOptions& options) {
+  AviReadOptions read;
+  read.defaults = options.defaults;
+  return ReadAviFile(path, progress, out, read);
+}
+
+// The further formats' readers, given the user's document defaults.
+template <int (*Read)(const std::string&, Progress*, std::unique_ptr<Animation>&,
+                      const DocumentDefaults&)>
+int readWith(const std::string& path, Progress* progress, std::unique_ptr<Animation>& out,
+             const OpenOptions& options) {
+  return Read(path, progress, out, options.defaults);
 }
 
 // Readers by extension (compared without case). Formats without a reader
@@ -65,22 +89,66 @@ struct ReaderEntry {
 };
 const ReaderEntry kReaders[] = {
     {"gif", readGifFile},
-    {"png", ReadPngFile},
-    {"apng", ReadPngFile},  // the name animated PNGs often go by
-    {"avi", ReadAviFile},
+    {"png", readPngFile},
+    {"apng", readPngFile},  // the name animated PNGs often go by
+    {"avi", readAviFile},
+    {"bmp", readWith<ReadBmpFile>},
+    {"dib", readWith<ReadBmpFile>},
+    {"jpg", readWith<ReadJpegFile>},
+    {"jpe", readWith<ReadJpegFile>},
+    {"jpeg", readWith<ReadJpegFile>},
+    {"psd", readWith<ReadPsdFile>},
+    {"ico", readWith<ReadIconFile>},
+    {"cur", readWith<ReadIconFile>},
+    {"ani", readWith<ReadAniFile>},
 };
 
-bool writeGifWhole(const std::string& path, Animation& a, uint32_t, Progress* progress) {
-  stampSignature(a);
-  return writeGifFile(path, a, progress);
+bool writeGifWhole(const std::string& path, Animation& a, uint32_t, Progress* progress,
+                   const SaveOptions& options) {
+  stampSignature(a, options.gif);
+  return writeGifFile(path, a, progress, options.gif);
 }
 
 // A PNG of a multi-frame document is an animated PNG; one frame is a picture.
-bool writePngWhole(const std::string& path, Animation& a, uint32_t, Progress* progress) {
+bool writePngWhole(const std::string& path, Animation& a, uint32_t, Progress* progress,
+                   const SaveOptions& options) {
   Frame* f = firstFrame(a);
   if (!f) return false;
-  if (a.frameCount > 1) return WriteApngFile(path, a, progress) != 0;
+  if (a.frameCount() > 1)
+    return WriteApngFile(path, a, progress, nullptr, options.gif.timeBase) != 0;
   return WritePngFrame(path, *f, nullptr) != 0;
+}
+
+bool writeAviWhole(const std::string& path, Animation& a, uint32_t, Progress* progress,
+                   const SaveOptions& options) {
+  return writeAviForSave(path, a, progress, options.aviPanel, options.avi, options.gif.timeBase,
+                         options.merge);
+}
+
+bool writeSwfWhole(const std::string& path, Animation& a, uint32_t, Progress* progress,
+                   const SaveOptions& options) {
+  return WriteSwfFile(path, a, progress, options.gif.timeBase);
+}
+
+bool writePsdWhole(const std::string& path, Animation& a, uint32_t, Progress* progress,
+                   const SaveOptions& options) {
+  return WritePsdFile(path, a, options.formats.psdLayerMask, progress);
+}
+
+IconWriteOptions iconOptions(const FormatOptions& formats) {
+  return IconWriteOptions{formats.iconXpOrder, formats.iconPng256};
+}
+bool writeIcoWhole(const std::string& path, Animation& a, uint32_t, Progress* progress,
+                   const SaveOptions& options) {
+  return WriteIconFile(path, a, false, iconOptions(options.formats), progress);
+}
+bool writeCurWhole(const std::string& path, Animation& a, uint32_t, Progress* progress,
+                   const SaveOptions& options) {
+  return WriteIconFile(path, a, true, iconOptions(options.formats), progress);
+}
+bool writeAniWhole(const std::string& path, Animation& a, uint32_t, Progress* progress,
+                   const SaveOptions& options) {
+  return WriteAniFile(path, a, iconOptions(options.formats), progress, options.gif.timeBase);
 }
 
 // Writers of whole documents by type.
@@ -89,20 +157,30 @@ struct WriterEntry {
   WriterFn write;
 };
 const WriterEntry kWriters[] = {
-    {kTypeGif, writeGifWhole},
-    {kTypeAvi, writeAviForSave},
-    {kTypePng, writePngWhole},
+    {kTypeGif, writeGifWhole}, {kTypeAvi, writeAviWhole}, {kTypePng, writePngWhole},
+    {kTypeSwf, writeSwfWhole}, {kTypePsd, writePsdWhole}, {kTypeIco, writeIcoWhole},
+    {kTypeCur, writeCurWhole}, {kTypeAni, writeAniWhole},
 };
 
 // Writers of one frame as a picture of its own, for single-image saves. A
 // filmstrip picture comes with the animation it shows as `source`.
 using FrameWriterFn = bool (*)(const std::string& path, Frame& frame, uint32_t options,
-                               const Animation* source);
-bool writeGifFrame(const std::string& path, Frame& frame, uint32_t, const Animation*) {
-  return writeFrameAsGif(path, frame);
+                               const Animation* source, const SaveOptions& saveOptions);
+bool writeGifFrame(const std::string& path, Frame& frame, uint32_t, const Animation*,
+                   const SaveOptions& options) {
+  return writeFrameAsGif(path, frame, options.gif);
 }
-bool writePngFrame(const std::string& path, Frame& frame, uint32_t, const Animation* source) {
+bool writePngFrame(const std::string& path, Frame& frame, uint32_t, const Animation* source,
+                   const SaveOptions&) {
   return WritePngFrame(path, frame, source) != 0;
+}
+bool writeBmpFrame(const std::string& path, Frame& frame, uint32_t options, const Animation*,
+                   const SaveOptions&) {
+  return WriteBmpFrame(path, frame, (options & saveopt::TrueColour) != 0);
+}
+bool writeJpegFrame(const std::string& path, Frame& frame, uint32_t, const Animation*,
+                    const SaveOptions& options) {
+  return WriteJpegFrame(path, frame, options.formats.jpegQuality);
 }
 struct FrameWriterEntry {
   int type;
@@ -111,6 +189,8 @@ struct FrameWriterEntry {
 const FrameWriterEntry kFrameWriters[] = {
     {kTypeGif, writeGifFrame},
     {kTypePng, writePngFrame},
+    {kTypeBmp, writeBmpFrame},
+    {kTypeJpeg, writeJpegFrame},
 };
 
 std::string randomSuffix() {
@@ -121,17 +201,16 @@ std::string randomSuffix() {
   return s;
 }
 
-void transparentOnLoad(Animation& a) {
-  if (!(prefGet(pref::MoreOptions) & more::TransparentOnLoad)) return;
-  uint32_t c = prefGet(pref::TransparentOnLoad);
-  Rgb want{static_cast<uint8_t>(c), static_cast<uint8_t>(c >> 8), static_cast<uint8_t>(c >> 16)};
+void transparentOnLoad(Animation& a, const OpenOptions& options) {
+  if (!options.transparentOnLoad) return;
+  const Rgb want = options.transparentColour;
   for (Frame* f = firstFrame(a); f; f = nextFrame(f)) {
-    if (f->transparent() || f->hasRgb() || !f->palette) continue;
+    if (f->transparent() || f->hasRgb() || !f->palette()) continue;
     // The nearest entry, taken only when it is the colour exactly.
     int best = -1;
     int bestDistance = 0;
-    for (int i = 0; i < f->palette->count; ++i) {
-      const Rgb& p = (*f->palette)[i];
+    for (int i = 0; i < f->palette()->count; ++i) {
+      const Rgb& p = (*f->palette())[i];
       int d = (p.r - want.r) * (p.r - want.r) + (p.g - want.g) * (p.g - want.g) +
               (p.b - want.b) * (p.b - want.b);
       if (best < 0 || d < bestDistance) {
@@ -201,7 +280,8 @@ int typeOfPath(const std::string& path) {
   return kTypeGif;
 }
 
-int openFile(const std::string& path, std::unique_ptr<Animation>& out, Progress* progress) {
+int openFile(const std::string& path, std::unique_ptr<Animation>& out, Progress* progress,
+             const OpenOptions& options) {
   out.reset();
   {
     FileSource probe;
@@ -218,16 +298,16 @@ int openFile(const std::string& path, std::unique_ptr<Animation>& out, Progress*
     showWarning(text(Str::CannotReadType));
     return kReadFailed;
   }
-  int result = read(path, progress, out);
+  int result = read(path, progress, out, options);
   if (result == kReadFailed || !out) {
     out.reset();
     return kReadFailed;
   }
   Animation& a = *out;
   nameUnnamedFrames(a, path);
-  transparentOnLoad(a);
+  transparentOnLoad(a, options);
   recountColourUsage(a);
-  if (a.frameCount == 1) {
+  if (a.frameCount() == 1) {
     Frame* f = firstFrame(a);
     if (f && f->transparent()) f->setDisposal(2);
   }
@@ -248,7 +328,7 @@ std::string numberedPath(const std::string& path, int n, int count) {
 }
 
 bool saveByType(const std::string& pathIn, Animation& a, uint32_t options, int type,
-                Progress* progress) {
+                Progress* progress, const SaveOptions& saveOptions) {
   if (type < 1 || type >= kTypeCount) type = kTypeGif;
   // Saving through a symbolic link replaces the file it points to.
   std::string path = fileops::resolvedPath(pathIn);
@@ -263,8 +343,7 @@ bool saveByType(const std::string& pathIn, Animation& a, uint32_t options, int t
 
   // "Always 24- or 32-bit" PNG: the frames are written from true-colour copies.
   std::unique_ptr<Animation> converted;
-  if (type == kTypePng && (options & saveopt::TrueColour) &&
-      (prefGet(pref::MoreOptions) & more::PngAlways24)) {
+  if (type == kTypePng && (options & saveopt::TrueColour) && saveOptions.pngAlways24) {
     converted = trueColourCopy(a, nullptr);
     if (!converted) {
       showWarning(text(Str::NoMemoryFrameImage));
@@ -277,8 +356,10 @@ bool saveByType(const std::string& pathIn, Animation& a, uint32_t options, int t
   // frames that never got one are mapped now (as joining a document would).
   if (type == kTypeGif) {
     bool unmapped = false;
-    for (Frame* f = firstFrame(a); f && !unmapped; f = nextFrame(f)) unmapped = f->hasRgb() && !f->dib;
-    if (unmapped && mergePalettes(nullptr, a, 0, nullptr, progress) != 1) return false;
+    for (Frame* f = firstFrame(a); f && !unmapped; f = nextFrame(f))
+      unmapped = f->hasRgb() && !f->dib;
+    if (unmapped && mergePalettes(nullptr, a, 0, nullptr, progress, saveOptions.merge) != 1)
+      return false;
   }
 
   WriterFn writer = nullptr;
@@ -290,18 +371,18 @@ bool saveByType(const std::string& pathIn, Animation& a, uint32_t options, int t
 
   if (whole && writer) {
     // A refusal is said before anything is written, and is the only message.
-    if (type == kTypePng && doc.frameCount > 1 && !CheckApngWritable(doc)) return false;
+    if (type == kTypePng && doc.frameCount() > 1 && !CheckApngWritable(doc)) return false;
     return writeThenReplace(path, type, progress, [&](const std::string& temp) {
-      return writer(temp, doc, options, progress);
+      return writer(temp, doc, options, progress, saveOptions);
     });
   }
   if (!frameWriter) {
     showWarning(text(Str::CannotSaveType));
     return false;
   }
-  if ((options & saveopt::Filmstrip) && type == kTypePng && !(options & saveopt::Numbered)) {
+  if ((options & saveopt::Filmstrip) && type != kTypeGif && !(options & saveopt::Numbered)) {
     bool vertical = options & saveopt::FilmstripVertical;
-    int pictures = doc.frameCount - (doc.hideFirstFrame && doc.frameCount > 1 ? 1 : 0);
+    int pictures = doc.frameCount() - (doc.hideFirstFrame && doc.frameCount() > 1 ? 1 : 0);
     FilmstripLayout layout = filmstripLayout(pictures, options);
     auto strip = makeFilmstrip(doc, layout, vertical, progress);
     if (!strip) {
@@ -309,8 +390,7 @@ bool saveByType(const std::string& pathIn, Animation& a, uint32_t options, int t
       return false;
     }
     std::string target = path;
-    if (prefGet(pref::MoreOptions) & more::FilmstripSizeInName)
-      target = filmstripPath(path, layout.columns, layout.rows);
+    if (saveOptions.filmstripSizeInName) target = filmstripPath(path, layout.columns, layout.rows);
     if (fileops::exists(target) && !fileops::isRegularFile(target)) {
       showWarning(format(Str::CannotWriteTo, target.c_str()));
       return false;
@@ -319,17 +399,17 @@ bool saveByType(const std::string& pathIn, Animation& a, uint32_t options, int t
     // it is only true of a one-row strip.
     const Animation* source = layout.rows == 1 ? &doc : nullptr;
     return writeThenReplace(target, type, progress, [&](const std::string& temp) {
-      return frameWriter(temp, *strip, options, source);
+      return frameWriter(temp, *strip, options, source, saveOptions);
     });
   }
   if (!(options & saveopt::Numbered)) {
     Frame* f = firstFrame(doc);
     if (!f) return false;
     return writeThenReplace(path, type, progress, [&](const std::string& temp) {
-      return frameWriter(temp, *f, options, nullptr);
+      return frameWriter(temp, *f, options, nullptr, saveOptions);
     });
   }
-  int count = doc.frameCount, n = 0;
+  int count = doc.frameCount(), n = 0;
   if (progress) progress->setRange(count);
   for (Frame* f = firstFrame(doc); f; f = nextFrame(f)) {
     ++n;
@@ -339,7 +419,7 @@ bool saveByType(const std::string& pathIn, Animation& a, uint32_t options, int t
       return false;
     }
     if (!writeThenReplace(target, type, progress, [&](const std::string& temp) {
-          return frameWriter(temp, *f, options, nullptr);
+          return frameWriter(temp, *f, options, nullptr, saveOptions);
         }))
       return false;
     if (progress && !progress->step()) return false;

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "document/animation.h"
+#include "io/options.h"
 
 namespace fb {
 
@@ -51,18 +52,20 @@ constexpr uint32_t TrueColour = 0x8;      // 24-bit JPEG (and PNG with the alway
 constexpr uint32_t Filmstrip = 0x10;      // one picture of all frames
 constexpr uint32_t Numbered = 0x20;       // one file per frame
 constexpr uint32_t FilmstripVertical = 0x100;
-inline int framesPerRow(uint32_t options) { return static_cast<int>(options >> 16); }
+inline int framesPerRow(uint32_t options) {
+  return static_cast<int>(options >> 16);
+}
 }  // namespace saveopt
 
 // ---- Readers and writers plugged in by format ----
 
 // A reader: result 0 (failed, message shown), 1 (complete) or 2 (partial).
 using ReaderFn = int (*)(const std::string& path, Progress* progress,
-                         std::unique_ptr<Animation>& animation);
+                         std::unique_ptr<Animation>& animation, const OpenOptions& options);
 // A writer of a whole document to `path` (a temporary file beside the target).
 // True on success; failures show their own message.
-using WriterFn = bool (*)(const std::string& path, Animation& animation, uint32_t options,
-                          Progress* progress);
+using WriterFn = bool (*)(const std::string& path, Animation& animation, uint32_t saveOptions,
+                          Progress* progress, const SaveOptions& options);
 
 // ---- Opening ----
 
@@ -70,7 +73,8 @@ using WriterFn = bool (*)(const std::string& path, Animation& animation, uint32_
 // frames are named from the path, the transparent-colour-on-load option is
 // applied, colour usage recounted, and a lone transparent frame restores to
 // the background.
-int openFile(const std::string& path, std::unique_ptr<Animation>& animation, Progress* progress);
+int openFile(const std::string& path, std::unique_ptr<Animation>& animation, Progress* progress,
+             const OpenOptions& options = {});
 
 // ---- Saving ----
 
@@ -78,7 +82,7 @@ int openFile(const std::string& path, std::unique_ptr<Animation>& animation, Pro
 // in the target's folder that then replaces the target. A failed or cancelled
 // write leaves the target as it was. True on success.
 bool saveByType(const std::string& path, Animation& animation, uint32_t options, int typeIndex,
-                Progress* progress);
+                Progress* progress, const SaveOptions& saveOptions = {});
 
 // Moves the freshly written file over the target, keeping a backup of the
 // target until the move has succeeded. True on success.

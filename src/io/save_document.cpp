@@ -1,23 +1,22 @@
 #include "io/save_document.h"
 
-#include "document/frame_ops.h"
 #include "base/file_ops.h"
-#include "io/open_save.h"
-#include "resources/strings.h"
 #include "base/prefs.h"
 #include "base/reporter.h"
 #include "base/settings_file.h"
+#include "document/frame_ops.h"
+#include "io/open_save.h"
+#include "resources/strings.h"
 
 namespace fb {
 namespace {
 
-bool clipCheck(Animation& a) {
-  if (prefGet(pref::GeneralOptions) & gen::ClipWithoutAsking) return clipFramesToScreen(a);
+bool clipCheck(Animation& a, const SaveOptions& options) {
+  if (options.clipWithoutAsking) return clipFramesToScreen(a);
   if (!framesOutsideScreen(a)) return true;
   Reporter& r = reporter();
-  if (r.hasWindow() &&
-      r.ask(text(Str::ClipCaption), text(Str::ClipQuestion), Icon::Warning, Buttons::YesNo,
-            Answer::Yes) != Answer::Yes)
+  if (r.hasWindow() && r.ask(text(Str::ClipCaption), text(Str::ClipQuestion), Icon::Warning,
+                             Buttons::YesNo, Answer::Yes) != Answer::Yes)
     return false;
   return clipFramesToScreen(a);
 }
@@ -33,10 +32,12 @@ std::string replaceExtension(const std::string& name, const std::string& ext) {
 
 bool saveDocument(OpenDocument& doc, Progress* progress, SaveAsDialog* dialog) {
   if (!doc.animation) return true;
-  if (!clipCheck(*doc.animation)) return false;
+  const SaveOptions options = saveOptionsFromPreferences();
+  if (!clipCheck(*doc.animation, options)) return false;
   if (doc.path.empty()) return saveAs(doc, kTypeGif, progress, dialog);
   int type = typeOfPath(doc.path);
-  if (!saveByType(doc.path, *doc.animation, saveopt::WholeAnimation, type, progress)) return false;
+  if (!saveByType(doc.path, *doc.animation, saveopt::WholeAnimation, type, progress, options))
+    return false;
   doc.modified = false;
   return true;
 }
@@ -61,14 +62,17 @@ bool saveAs(OpenDocument& doc, int typeIndex, Progress* progress, SaveAsDialog* 
   int chosenType = type;
   if (!dialog->choose(folder, name, chosenType, options, chosen)) return false;
   if (typeIndex < 0)
-    prefSet(pref::SaveType, (stored & 0xFF00) | (static_cast<uint32_t>(chosenType) & 0xFF) |
-                                (options << 16));
-  if (!saveByType(chosen, *doc.animation, options, chosenType, progress)) return false;
+    prefSet(pref::SaveType,
+            (stored & 0xFF00) | (static_cast<uint32_t>(chosenType) & 0xFF) | (options << 16));
+  if (!saveByType(chosen, *doc.animation, options, chosenType, progress,
+                  saveOptionsFromPreferences()))
+    return false;
   settings().setString("SaveDir", fileops::directoryOf(chosen));
-  bool singleImages = doc.animation->frameCount > 1 &&
-                      ((chosenType == kTypeGif && !(options & saveopt::WholeAnimation)) ||
-                       chosenType == kTypeBmp || chosenType == kTypeJpeg ||
-                       (chosenType == kTypePng && (options & (saveopt::Numbered | saveopt::Filmstrip))));
+  bool singleImages =
+      doc.animation->frameCount() > 1 &&
+      ((chosenType == kTypeGif && !(options & saveopt::WholeAnimation)) || chosenType == kTypeBmp ||
+       chosenType == kTypeJpeg ||
+       (chosenType == kTypePng && (options & (saveopt::Numbered | saveopt::Filmstrip))));
   if (!singleImages) {
     doc.path = chosen;
     doc.modified = false;

@@ -143,6 +143,24 @@ constexpr Entry kTable[] = {
     {Str::ApngFirstFrameMemory,
      "Unable to save the APNG due to memory constraints of filling the first frame."},
     {Str::FilmstripNameFormat, " (%dx%d)"},
+
+    {Str::ImageCorrupt, "Error reading %s data. File appears to be corrupt."},
+    {Str::ImageUnsupported, "This %s file uses a kind of image that cannot be read."},
+    {Str::ImageEncodeError,
+     "There was an unexpected error encoding to %s. Try saving to another format."},
+    {Str::ImageTooLarge, "The animation is too large to be saved as %s."},
+
+    {Str::UndoOptimize, "优化动画"},
+    {Str::UndoUnoptimize, "反优化动画"},
+    {Str::UndoReduceColours, "缩减调色板"},
+    {Str::UndoThin, "减少帧计数"},
+    {Str::UndoReverse, "反向顺序"},
+    {Str::UndoDelete, "删除"},
+    {Str::UndoMoveFrames, "移动帧"},
+    {Str::UndoInsertFrames, "插入帧"},
+    {Str::UndoFrameProperties, "帧属性"},
+    {Str::UndoCentre, "全部居中"},
+    {Str::UndoDelays, "延迟"},
 };
 
 constexpr auto kIndex = [] {
@@ -151,11 +169,13 @@ constexpr auto kIndex = [] {
   return index;
 }();
 
-static_assert([] {
-  for (const char* t : kIndex)
-    if (t == nullptr) return false;
-  return true;
-}(), "every string id needs a text");
+static_assert(
+    [] {
+      for (const char* t : kIndex)
+        if (t == nullptr) return false;
+      return true;
+    }(),
+    "every string id needs a text");
 
 }  // namespace
 

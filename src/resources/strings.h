@@ -102,10 +102,10 @@ enum class Str : int {
   ThinIntervalCaption,
 
   // Colour reduction
-  ReducingPalette,        // "正在缩减调色板..."
-  DitheringFrames,        // "正在抖动帧..."
-  RemappingFrames,        // "正在重映帧..."
-  RemappingLocalPalettes, // "正在重映局部调色板..."
+  ReducingPalette,         // "正在缩减调色板..."
+  DitheringFrames,         // "正在抖动帧..."
+  RemappingFrames,         // "正在重映帧..."
+  RemappingLocalPalettes,  // "正在重映局部调色板..."
   NonReducibleCaption,
   NonReducible,
   NoMemoryReduce,
@@ -117,14 +117,33 @@ enum class Str : int {
   NoResourcesLocalPalette,
 
   // PNG and animated PNG
-  PngCorrupt,          // 40330
-  PngEncodeError,      // 40368
+  PngCorrupt,      // 40330
+  PngEncodeError,  // 40368
   ApngMixedKinds,
   ApngLocalPalettes,
   ApngMixedTransparency,
   ApngTransparentIndex,
   ApngFirstFrameMemory,
   FilmstripNameFormat,  // " (%dx%d)": columns and rows
+
+  // Further picture formats ("%s" names the format: "BMP", "JPEG", ...)
+  ImageCorrupt,
+  ImageUnsupported,
+  ImageEncodeError,
+  ImageTooLarge,
+
+  // Undo step names
+  UndoOptimize,         // "优化动画"
+  UndoUnoptimize,       // "反优化动画"
+  UndoReduceColours,    // "缩减调色板"
+  UndoThin,             // "减少帧计数"
+  UndoReverse,          // "反向顺序"
+  UndoDelete,           // "删除"
+  UndoMoveFrames,       // "移动帧"
+  UndoInsertFrames,     // "插入帧"
+  UndoFrameProperties,  // "帧属性"
+  UndoCentre,           // "全部居中"
+  UndoDelays,           // "延迟"
 
   Count_
 };

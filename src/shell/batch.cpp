@@ -6,16 +6,16 @@
 #include <cstdlib>
 #include <memory>
 
-#include "gif/gif_reader.h"
-#include "imaging/frame_insert.h"
-#include "imaging/palette_merge.h"
-#include "imaging/optimizer.h"
 #include "base/file_ops.h"
-#include "io/open_save.h"
-#include "resources/strings.h"
-#include "base/prefs.h"
 #include "base/progress.h"
 #include "base/reporter.h"
+#include "gif/gif_reader.h"
+#include "imaging/frame_insert.h"
+#include "imaging/optimizer.h"
+#include "imaging/palette_merge.h"
+#include "io/open_save.h"
+#include "io/options.h"
+#include "resources/strings.h"
 
 namespace fb {
 namespace {
@@ -30,13 +30,15 @@ bool lessNoCase(const std::string& a, const std::string& b) {
   return a.size() < b.size();
 }
 
-bool isFlag(const std::string& arg) { return arg.size() >= 2 && arg[0] == '-'; }
+bool isFlag(const std::string& arg) {
+  return arg.size() >= 2 && arg[0] == '-';
+}
 
 // Reads `paths` in order, stopping at the first one that does not read
 // completely; the documents read so far are queued behind the first.
 // `failed` is set when a file could not be read completely.
 std::unique_ptr<Animation> readInputs(const std::vector<std::string>& paths, int& count,
-                                      bool& failed) {
+                                      bool& failed, const OpenOptions& options) {
   std::unique_ptr<Animation> head;
   Animation* tail = nullptr;
   count = 0;
@@ -45,7 +47,7 @@ std::unique_ptr<Animation> readInputs(const std::vector<std::string>& paths, int
     int result;
     {
       StderrProgress progress;
-      result = openFile(path, a, &progress);
+      result = openFile(path, a, &progress, options);
     }
     if (result != kReadComplete) {
       failed = true;
@@ -66,15 +68,16 @@ std::unique_ptr<Animation> readInputs(const std::vector<std::string>& paths, int
 // The documents read (the first, with the others queued behind it) join the
 // open document at its end, or, without one, become it: merged into the first,
 // palettes reconciled, untitled, with the default play count.
-bool mergeReadDocuments(OpenDocument& doc, std::unique_ptr<Animation> head, Progress* progress) {
+bool mergeReadDocuments(OpenDocument& doc, std::unique_ptr<Animation> head, Progress* progress,
+                        const MergeOptions& merge) {
   if (doc.animation) {
-    if (insertAnimations(*doc.animation, head, -1, nullptr, progress) != 1) return false;
+    if (insertAnimations(*doc.animation, head, -1, nullptr, progress, merge) != 1) return false;
   } else {
     std::unique_ptr<Animation> rest = std::move(head->nextAnimation);
-    int result = rest ? insertAnimations(*head, rest, -1, nullptr, progress)
-                      : mergePalettes(nullptr, *head, 0, nullptr, progress);
+    int result = rest ? insertAnimations(*head, rest, -1, nullptr, progress, merge)
+                      : mergePalettes(nullptr, *head, 0, nullptr, progress, merge);
     if (result != 1) return false;
-    head->playCount = static_cast<int32_t>(prefGet(pref::DefaultPlayCount));
+    head->playCount = merge.defaultPlayCount;
     doc.animation = std::move(head);
     doc.path.clear();
   }
@@ -85,17 +88,18 @@ bool mergeReadDocuments(OpenDocument& doc, std::unique_ptr<Animation> head, Prog
 
 // Reads and merges; false when this step failed. `endBatch` is set when
 // nothing was read.
-bool inputStep(const std::vector<std::string>& paths, OpenDocument& doc, bool& endBatch) {
+bool inputStep(const std::vector<std::string>& paths, OpenDocument& doc, bool& endBatch,
+               const OpenOptions& options) {
   int count = 0;
   bool failed = false;
-  std::unique_ptr<Animation> head = readInputs(paths, count, failed);
+  std::unique_ptr<Animation> head = readInputs(paths, count, failed, options);
   if (!head) {
     showWarning(text(Str::BatchInputFailed));
     endBatch = true;
     return false;
   }
   StderrProgress progress;
-  if (!mergeReadDocuments(doc, std::move(head), &progress)) {
+  if (!mergeReadDocuments(doc, std::move(head), &progress, options.merge)) {
     showWarning(text(Str::BatchMergeFailed));
     return false;
   }
@@ -147,6 +151,8 @@ std::vector<std::string> parseFileList(const std::string& text) {
 }
 
 bool runBatch(const std::vector<std::string>& args, OpenDocument& doc) {
+  // The user's settings, read once: the batch never changes them.
+  const OpenOptions openOptions = openOptionsFromPreferences();
   bool ok = true;
   size_t i = 0;
   while (i < args.size()) {
@@ -186,7 +192,7 @@ bool runBatch(const std::vector<std::string>& args, OpenDocument& doc) {
           paths.insert(paths.end(), matched.begin(), matched.end());
         }
         bool endBatch = false;
-        if (!inputStep(paths, doc, endBatch)) ok = false;
+        if (!inputStep(paths, doc, endBatch, openOptions)) ok = false;
         if (endBatch) return false;
         break;
       }
@@ -208,7 +214,7 @@ bool runBatch(const std::vector<std::string>& args, OpenDocument& doc) {
           return false;
         }
         bool endBatch = false;
-        if (!inputStep(parseFileList(listText), doc, endBatch)) ok = false;
+        if (!inputStep(parseFileList(listText), doc, endBatch, openOptions)) ok = false;
         if (endBatch) return false;
         break;
       }
@@ -233,7 +239,8 @@ bool runBatch(const std::vector<std::string>& args, OpenDocument& doc) {
         char* end = nullptr;
         long ticks = values.empty() ? -1 : std::strtol(values[0].c_str(), &end, 10);
         if (values.empty() || values[0].empty() || *end || ticks < 0 || ticks > 0x7FFFFFFF) {
-          showWarning(format(Str::BatchInputError, values.empty() ? arg.c_str() : values[0].c_str()));
+          showWarning(
+              format(Str::BatchInputError, values.empty() ? arg.c_str() : values[0].c_str()));
           return false;
         }
         if (doc.animation) {
@@ -254,7 +261,9 @@ bool runBatch(const std::vector<std::string>& args, OpenDocument& doc) {
         // The saved options, as the batch entry takes them, with a progress line.
         OptimizeJob job;
         job.document = doc.animation.get();
-        job.options = prefGet(pref::OptimizeOptions);
+        job.options = optimizeOptionsFromPreferences();
+        job.merge = openOptions.merge;
+        job.gif = gifWriteOptionsFromPreferences();
         StderrProgress progress;
         job.progress = &progress;
         if (!runOptimizeJob(job)) ok = false;

@@ -17,36 +17,35 @@ std::unique_ptr<Animation> makeAnimation(int frames, int w = 4, int h = 3) {
   a->height = h;
   Rgb ramp[4] = {{0, 0, 0}, {80, 80, 80}, {160, 160, 160}, {255, 255, 255}};
   setGlobalPalette(*a, makePalette(ramp, 4));
-  Block* tail = a->head;
   for (int i = 0; i < frames; ++i) {
-    Frame* f = newBlankFrame(w, h);
-    f->palette = a->globalPalette.get();
-    f->dib = createBitmap(w, h, f->palette);
+    Frame* f = newBlankFrame(w, h).release();
+    f->lendPalette(a->globalPalette.get());
+    f->dib = createBitmap(w, h, f->palette());
     for (int y = 0; y < h; ++y)
       for (int x = 0; x < w; ++x) f->dib->row(y)[x] = static_cast<uint8_t>(i & 3);
     f->delay = 10 * (i + 1);
-    link(tail, f);
-    tail = f;
-    ++a->frameCount;
+    fb::appendBlock(*a, std::unique_ptr<fb::Block>(f));
   }
   return a;
 }
 
 Block* addComment(Animation& a, Block* after, const std::string& text) {
-  Block* c = newBlock(kCommentTag, 1);
-  setCommentText(c, text);
-  insertAfter(after, c);
-  return c;
+  auto c = newBlock(kCommentTag, 1);
+  setCommentText(c.get(), text);
+  Block* raw = c.get();
+  a.insertAfterBlock(after, std::move(c));
+  return raw;
 }
 
 }  // namespace
 
 TEST(Document, NewAnimationHasOneBlankFrameAndThePreferredPlayCount) {
-  prefSet(pref::DefaultPlayCount, 4);
-  prefSet(pref::DefaultDelay, 7);
-  auto a = newAnimation(30, 20);
+  DocumentDefaults d;
+  d.playCount = 4;
+  d.delay = 7;
+  auto a = newAnimation(30, 20, d);
   ASSERT_TRUE(a);
-  EXPECT_EQ(a->frameCount, 1);
+  EXPECT_EQ(a->frameCount(), 1);
   EXPECT_EQ(a->encodedSize, -1);
   EXPECT_EQ(a->playCount, 4);
   EXPECT_EQ(a->anchorIndex, -1);
@@ -112,16 +111,123 @@ TEST(Document, ChainEditing) {
   auto a = makeAnimation(3);
   Frame* f1 = frameAt(*a, 1);
   Block* after = removeBlock(*a, f1);
-  --a->frameCount;
   EXPECT_EQ(after, frameAt(*a, 1));
   EXPECT_EQ(frameAt(*a, 0)->next, after);
   EXPECT_EQ(after->prev, frameAt(*a, 0));
-  Block* c = newBlock(kCommentTag, 10);
+  Block* c = newBlock(kCommentTag, 10).release();
   ASSERT_EQ(c->payload.size(), 10u);
   EXPECT_EQ(c->payload[0], 0) << "an empty sub-block chain";
-  insertAfter(a->head, c);
+  a->insertAfterBlock(a->head, BlockPtr(c));
   EXPECT_EQ(c->next, frameAt(*a, 0));
   EXPECT_EQ(frameAt(*a, 0)->prev, c);
+}
+
+// The model keeps the links, positions and count right through every chain
+// operation; checked against a walk of the links after each one.
+void expectConsistent(const Animation& a) {
+  int n = 0;
+  const Block* prev = a.head;
+  for (const Block* b = a.head->next; b; prev = b, b = b->next) {
+    EXPECT_EQ(b->prev, prev);
+    EXPECT_EQ(b->owner, &a);
+    if (b->isFrame()) {
+      EXPECT_EQ(frameAt(a, n), b);
+      EXPECT_EQ(frameIndex(a, static_cast<const Frame*>(b)), n);
+      ++n;
+    }
+  }
+  EXPECT_EQ(a.frameCount(), n);
+  EXPECT_EQ(frameAt(a, n), nullptr);
+}
+
+std::vector<int> delaysOf(const Animation& a) {
+  std::vector<int> out;
+  for (Frame* f = firstFrame(a); f; f = nextFrame(f)) out.push_back(f->delay);
+  return out;
+}
+
+TEST(Document, TheModelKeepsItsIndexThroughEveryChainOperation) {
+  auto a = makeAnimation(6);  // delays 10..60
+  addComment(*a, frameAt(*a, 2), "between");
+  expectConsistent(*a);
+
+  removeFramesIf(*a, [](Frame& f) { return f.delay % 20 == 0; });
+  EXPECT_EQ(delaysOf(*a), (std::vector<int>{10, 30, 50}));
+  expectConsistent(*a);
+
+  auto more = makeAnimation(2);
+  frameAt(*more, 0)->delay = 7;
+  frameAt(*more, 1)->delay = 8;
+  a->insertBeforeFrame(1, more->takeAll());
+  EXPECT_EQ(more->frameCount(), 0);
+  EXPECT_EQ(delaysOf(*a), (std::vector<int>{10, 7, 8, 30, 50}));
+  expectConsistent(*a);
+
+  // Frames 0 and 3 move before the frame that was at 2, in their old order.
+  int first = moveFrames(*a, {3, 0}, 2);
+  EXPECT_EQ(delaysOf(*a), (std::vector<int>{7, 10, 30, 8, 50}));
+  EXPECT_EQ(first, 1);
+  expectConsistent(*a);
+  EXPECT_EQ(moveFrames(*a, {0}, -1), 4) << "to the end";
+  EXPECT_EQ(delaysOf(*a), (std::vector<int>{10, 30, 8, 50, 7}));
+  expectConsistent(*a);
+
+  // A block taken out is no longer the animation's; taking it twice does nothing.
+  Frame* last = frameAt(*a, 4);
+  BlockPtr held = a->take(last);
+  ASSERT_TRUE(held);
+  EXPECT_EQ(held->owner, nullptr);
+  EXPECT_EQ(a->take(last), nullptr);
+  expectConsistent(*a);
+  // A block moved into another animation leaves the first one.
+  auto other = createAnimation();
+  other->append(held);
+  Frame* f0 = frameAt(*a, 0);
+  other->append(a->take(f0));
+  expectConsistent(*a);
+  expectConsistent(*other);
+  EXPECT_EQ(delaysOf(*other), (std::vector<int>{7, 10}));
+}
+
+TEST(Document, AFramesPaletteIsAlwaysItsOwnersGlobalPalette) {
+  auto a = makeAnimation(2);
+  auto b = makeAnimation(1);
+  Rgb other[2] = {{1, 2, 3}, {4, 5, 6}};
+  setGlobalPalette(*b, makePalette(other, 2));
+  Frame* f = frameAt(*a, 1);
+  EXPECT_EQ(f->palette(), a->globalPalette.get());
+  b->append(a->take(f));
+  EXPECT_EQ(f->palette(), b->globalPalette.get()) << "it follows the frame to its new owner";
+  // Replacing the global palette needs no re-pointing.
+  setGlobalPalette(*b, makePalette(other, 1));
+  EXPECT_EQ(f->palette(), b->globalPalette.get());
+  // Queued documents merged: their frames show the receiver's palette, not the
+  // palette of a record that is gone.
+  a->nextAnimation = std::move(b);
+  mergeQueuedAnimations(*a);
+  EXPECT_EQ(a->frameCount(), 3);
+  for (Frame* g = firstFrame(*a); g; g = nextFrame(g))
+    EXPECT_EQ(g->palette(), a->globalPalette.get());
+  // A frame that outlives its document shows nothing rather than a freed palette.
+  BlockPtr kept = a->take(frameAt(*a, 0));
+  a.reset();
+  EXPECT_EQ(static_cast<Frame&>(*kept).palette(), nullptr);
+}
+
+TEST(Document, SwapContentsExchangesEverythingButIdentity) {
+  auto a = makeAnimation(3, 4, 3);
+  auto b = makeAnimation(1, 9, 9);
+  Palette* aGlobal = a->globalPalette.get();
+  Frame* aFirst = frameAt(*a, 0);
+  swapContents(*a, *b);
+  EXPECT_EQ(a->width, 9);
+  EXPECT_EQ(a->frameCount(), 1);
+  EXPECT_EQ(b->frameCount(), 3);
+  EXPECT_EQ(b->globalPalette.get(), aGlobal);
+  EXPECT_EQ(frameAt(*b, 0), aFirst);
+  EXPECT_EQ(aFirst->palette(), aGlobal);
+  expectConsistent(*a);
+  expectConsistent(*b);
 }
 
 TEST(Document, MergeQueuedAnimationsAppendsEveryChainInOrder) {
@@ -133,7 +239,7 @@ TEST(Document, MergeQueuedAnimationsAppendsEveryChainInOrder) {
   b->nextAnimation = std::move(c);
   a->nextAnimation = std::move(b);
   mergeQueuedAnimations(*a);
-  EXPECT_EQ(a->frameCount, 6);
+  EXPECT_EQ(a->frameCount(), 6);
   EXPECT_EQ(a->nextAnimation, nullptr);
   EXPECT_EQ(frameAt(*a, 2), b0);
   EXPECT_EQ(frameAt(*a, 5), c2);
@@ -157,14 +263,14 @@ TEST(Document, DuplicateIsDeepAndIndependent) {
   auto d = duplicateAnimation(*a, &progress);
   ASSERT_TRUE(d);
   EXPECT_EQ(progress.position(), 3);
-  EXPECT_EQ(d->frameCount, 2);
+  EXPECT_EQ(d->frameCount(), 2);
   EXPECT_NE(d->globalPalette.get(), a->globalPalette.get());
   EXPECT_EQ(*d->globalPalette, *a->globalPalette);
   Frame* g0 = frameAt(*d, 0);
   Frame* g1 = frameAt(*d, 1);
-  EXPECT_EQ(g0->palette, d->globalPalette.get()) << "a copy uses the new document's palette";
+  EXPECT_EQ(g0->palette(), d->globalPalette.get()) << "a copy uses the new document's palette";
   EXPECT_NE(g1->localPalette.get(), f1->localPalette.get());
-  EXPECT_EQ(g1->palette, g1->localPalette.get());
+  EXPECT_EQ(g1->palette(), g1->localPalette.get());
   EXPECT_EQ(g1->imageFlags, f1->imageFlags);
   EXPECT_EQ(g1->rgb, f1->rgb);
   EXPECT_TRUE(g1->mask) << "a transparent copy has its mask";
@@ -197,7 +303,7 @@ TEST(Document, PaletteSettersKeepTheFlagsInStep) {
   auto none = setLocalPalette(f, makePalette(nullptr, 17));
   EXPECT_EQ(none, nullptr);
   EXPECT_EQ(f.imageFlags, 0x80 | 0x40 | 4);
-  EXPECT_EQ(f.palette, f.localPalette.get());
+  EXPECT_EQ(f.palette(), f.localPalette.get());
   auto prev = setLocalPalette(f, nullptr);
   EXPECT_EQ(prev->count, 17);
   EXPECT_EQ(f.imageFlags, 0x40);
@@ -209,7 +315,7 @@ TEST(Document, TransparencySettersMaintainTheMask) {
   Frame f;
   f.width = 9;
   f.height = 2;
-  f.palette = p.get();
+  f.lendPalette(p.get());
   f.dib = createBitmap(9, 2, p.get());
   f.dib->row(0)[8] = 1;
   f.dib->row(1)[0] = 1;
@@ -224,14 +330,16 @@ TEST(Document, TransparencySettersMaintainTheMask) {
   EXPECT_FALSE(f.mask->transparentAt(0, 0));
   EXPECT_TRUE(f.mask->transparentAt(8, 0));
   EXPECT_TRUE(f.mask->transparentAt(0, 1));
-  // The colour table shows the transparent colour as the button face unless asked otherwise.
-  EXPECT_EQ(f.dib->colours[1], (Rgb{0xF0, 0xF0, 0xF0}));
+  // The colour table keeps the palette's colour; a viewer shows transparent
+  // pixels as the button face, the frame's own colour or a custom colour.
+  EXPECT_EQ(f.dib->colours[1], pal[1]);
+  EXPECT_EQ(transparentDisplayColour(f, true, 0), (Rgb{0xF0, 0xF0, 0xF0}));
+  EXPECT_EQ(transparentDisplayColour(f, true, 0x1000000), pal[1]);
+  EXPECT_EQ(transparentDisplayColour(f, true, 0x20000FF), (Rgb{0xFF, 0, 0}));
+  EXPECT_EQ(transparentDisplayColour(f, false, 0x20000FF), pal[1]);
   setTransparent(f, false);
   EXPECT_FALSE(f.mask);
-  EXPECT_EQ(f.dib->colours[1], pal[1]);
-  prefSet(pref::TransparencyDisplay, 0x20000FF);
   setTransparent(f, true);
-  EXPECT_EQ(f.dib->colours[1], (Rgb{0xFF, 0, 0}));
 
   setBitmap(f, createBitmap(9, 2, p.get()));
   ASSERT_TRUE(f.mask) << "a new bitmap of a transparent frame gets its mask";
@@ -270,14 +378,14 @@ TEST(Document, NamesAndComments) {
   EXPECT_TRUE(setFrameName(*f, nullptr));
   EXPECT_EQ(frameName(*f), "[未命名]");
 
-  Block* app = newBlock(kApplicationTag, 1);
+  Block* app = newBlock(kApplicationTag, 1).release();
   EXPECT_EQ(setCommentText(app, "x"), nullptr);
   EXPECT_EQ(app->payload, std::vector<uint8_t>{0});
   std::string t;
   EXPECT_FALSE(commentText(app, t));
-  destroyBlock(app);
+  delete app;
 
-  Block* c = newBlock(kCommentTag, 1);
+  Block* c = newBlock(kCommentTag, 1).release();
   ASSERT_EQ(setCommentText(c, "hi"), c);
   EXPECT_EQ(c->payload, (std::vector<uint8_t>{2, 'h', 'i', 0}));
   std::string longText(600, 'x');
@@ -286,29 +394,29 @@ TEST(Document, NamesAndComments) {
   EXPECT_EQ(c->payload[0], 255);
   ASSERT_TRUE(commentText(c, t));
   EXPECT_EQ(t, longText);
-  destroyBlock(c);
+  delete c;
 }
 
 TEST(Document, ColourBits) {
-  int expect[][2] = {{0, 1},  {1, 1},  {2, 1},  {3, 2},   {4, 2},   {5, 3},   {8, 3},
-                     {9, 4},  {16, 4}, {17, 5}, {33, 6},  {64, 6},  {65, 7},  {128, 7},
-                     {129, 8}, {256, 8}};
+  int expect[][2] = {{0, 1},  {1, 1},  {2, 1},  {3, 2},  {4, 2},  {5, 3},   {8, 3},   {9, 4},
+                     {16, 4}, {17, 5}, {33, 6}, {64, 6}, {65, 7}, {128, 7}, {129, 8}, {256, 8}};
   for (auto& e : expect) EXPECT_EQ(colourBits(e[0]), e[1]) << e[0];
 }
 
 TEST(Document, DelayTimeBase) {
-  EXPECT_EQ(gifDelayToTicks(50), 50);
-  EXPECT_EQ(ticksToGifDelay(50), 50u);
-  prefSet(pref::TimeBase, 10);
-  EXPECT_EQ(gifDelayToTicks(50), 5);
-  EXPECT_EQ(ticksToGifDelay(5), 50u);
-  EXPECT_EQ(gifDelayToTicks(65535), 6553);
-  prefSet(pref::TimeBase, 1000);  // finer than the GIF unit: no division by zero
-  EXPECT_EQ(gifDelayToTicks(50), 500);
-  EXPECT_EQ(ticksToGifDelay(500), 50u);
+  EXPECT_EQ(gifDelayToTicks(50, 100), 50);
+  EXPECT_EQ(ticksToGifDelay(50, 100), 50u);
+  EXPECT_EQ(gifDelayToTicks(50, 10), 5);
+  EXPECT_EQ(ticksToGifDelay(5, 10), 50u);
+  EXPECT_EQ(gifDelayToTicks(65535, 10), 6553);
+  // Finer than the GIF unit: no division by zero.
+  EXPECT_EQ(gifDelayToTicks(50, 1000), 500);
+  EXPECT_EQ(ticksToGifDelay(500, 1000), 50u);
 
   uint8_t gce[5] = {4, 0x09, 0xFF, 0xFF, 7};
-  prefSet(pref::TimeBase, 100);
+  DocumentDefaults tenths;
+  tenths.timeBase = 10;
+  EXPECT_EQ(newFrame(gce, tenths)->delay, 6553);
   std::unique_ptr<Frame> f(newFrame(gce));
   EXPECT_EQ(f->delay, 65535) << "delays are unsigned";
   EXPECT_EQ(f->controlFlags, 0x09);
@@ -339,7 +447,7 @@ TEST(Document, CountsAndSummaries) {
   EXPECT_EQ(frameExtent(*empty).width, 0);
   EXPECT_EQ(frameBounds(*empty).right, 0);
 
-  rescaleDelays(*a, 10);
+  rescaleDelays(*a, 10, 100);
   EXPECT_EQ(frameAt(*a, 0)->delay, 1);
   EXPECT_EQ(frameAt(*a, 2)->delay, 3);
 

@@ -10,7 +10,6 @@ namespace {
 
 struct Doc {
   std::unique_ptr<Animation> a;
-  Block* tail = nullptr;
 
   Doc(int w, int h, int background = 0) {
     a = createAnimation();
@@ -19,14 +18,13 @@ struct Doc {
     a->backgroundIndex = static_cast<uint8_t>(background);
     Rgb pal[4] = {{0, 0, 0}, {255, 0, 0}, {0, 255, 0}, {0, 0, 255}};
     setGlobalPalette(*a, makePalette(pal, 4));
-    tail = a->head;
   }
   Frame& add(int l, int t, int w, int h, uint8_t fill, int disposal = 0, int transparent = -1) {
-    Frame* f = newBlankFrame(w, h);
+    Frame* f = newBlankFrame(w, h).release();
     f->left = l;
     f->top = t;
-    f->palette = a->globalPalette.get();
-    f->dib = createBitmap(w, h, f->palette);
+    f->lendPalette(a->globalPalette.get());
+    f->dib = createBitmap(w, h, f->palette());
     for (int y = 0; y < h; ++y)
       for (int x = 0; x < w; ++x) f->dib->row(y)[x] = fill;
     f->setDisposal(disposal);
@@ -34,9 +32,7 @@ struct Doc {
       f->transparentIndex = static_cast<uint8_t>(transparent);
       f->controlFlags |= 1;
     }
-    link(tail, f);
-    tail = f;
-    ++a->frameCount;
+    fb::appendBlock(*a, std::unique_ptr<fb::Block>(f));
     return *f;
   }
 };
@@ -130,7 +126,7 @@ TEST(FramePlayer, LocalPalettesShowTheirOwnColours) {
   Frame* c = nextPicture(*p);
   EXPECT_EQ(px(c, 0, 0), (std::array<uint8_t, 4>{255, 0, 0, 255})) << "earlier pixels keep colour";
   EXPECT_EQ(px(c, 1, 0), (std::array<uint8_t, 4>{10, 20, 30, 255}));
-  EXPECT_EQ(c->palette, f.localPalette.get());
+  EXPECT_EQ(c->palette(), f.localPalette.get());
 }
 
 TEST(FramePlayer, TrueColourFramesAreCompositedOver) {
@@ -276,11 +272,10 @@ TEST(FramePlayer, TrueColourDocumentsStartTransparent) {
 TEST(FramePlayer, TrueColourFramesWithoutIndexedPixelsShowInTrueColour) {
   Doc d(2, 1, 1);
   d.add(0, 0, 2, 1, 2, 1);
-  Frame* f = newBlankFrame(1, 1);  // as read from a true-colour picture, not yet mapped
+  Frame* f = newBlankFrame(1, 1).release();  // as read from a true-colour picture, not yet mapped
   f->left = 1;
   f->rgb = {10, 20, 30, 0};
-  link(d.tail, f);
-  ++d.a->frameCount;
+  fb::appendBlock(*d.a, std::unique_ptr<fb::Block>(f));
   auto p = startPlayer(*d.a);
   firstPicture(*p);
   Frame* c = nextPicture(*p);

@@ -132,7 +132,7 @@ TEST_F(Batch, WildcardInputDelaysOptimizeOutput) {
   ASSERT_EQ(r.status, 0) << r.err;
 
   auto a = readBack(in("all.gif"));
-  ASSERT_EQ(a->frameCount, 9);
+  ASSERT_EQ(a->frameCount(), 9);
   for (Frame* f = firstFrame(*a); f; f = nextFrame(f)) EXPECT_EQ(f->delay, 10);
   EXPECT_EQ(a->width, 30) << "the screen grows to the largest input";
   EXPECT_EQ(a->playCount, 0);
@@ -203,7 +203,7 @@ TEST_F(Batch, ACorruptSecondInputKeepsTheFirstFilesFrames) {
   EXPECT_EQ(r.status, 1) << "a failed step is not success";
   EXPECT_NE(r.err.find("Only part of the animation was read."), std::string::npos) << r.err;
   auto a = readBack(in("out.gif"));
-  EXPECT_EQ(a->frameCount, 2);
+  EXPECT_EQ(a->frameCount(), 2);
 }
 
 TEST_F(Batch, MistakesAreReportedAndStopTheRun) {
@@ -318,5 +318,5 @@ TEST_F(Batch, VideoLibrariesAreLoadedOnlyForAvi) {
   EXPECT_NE(avi.err.find("libavcodec"), std::string::npos);
   auto a = readBack(in("avi.gif"));
   ASSERT_TRUE(a);
-  EXPECT_GT(a->frameCount, 1);
+  EXPECT_GT(a->frameCount(), 1);
 }

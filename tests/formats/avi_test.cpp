@@ -6,15 +6,16 @@
 #include <fstream>
 #include <random>
 
-#include "document/player.h"
-#include "formats/avi_riff.h"
-#include "formats/png_rgba.h"
 #include "base/file_ops.h"
-#include "io/open_save.h"
 #include "base/prefs.h"
 #include "base/progress.h"
 #include "base/reporter.h"
 #include "base/settings_file.h"
+#include "document/player.h"
+#include "formats/avi_riff.h"
+#include "formats/png_rgba.h"
+#include "io/open_save.h"
+#include "io/options.h"
 #include "testutil.h"
 
 using namespace fb;
@@ -35,16 +36,15 @@ std::unique_ptr<Animation> makeDoc(int w, int h, std::vector<int> delays, int co
   setGlobalPalette(*a, makePalette(pal.data(), colours));
   int k = 0;
   for (int d : delays) {
-    Frame* f = newBlankFrame(w, h);
+    Frame* f = newBlankFrame(w, h).release();
     f->delay = d;
-    f->palette = a->globalPalette.get();
-    auto dib = createBitmap(w, h, f->palette);
+    f->lendPalette(a->globalPalette.get());
+    auto dib = createBitmap(w, h, f->palette());
     for (int y = 0; y < h; ++y)
       for (int x = 0; x < w; ++x)
         dib->row(y)[x] = static_cast<uint8_t>((x / 3 + 2 * y + 5 * k) % colours);
     setBitmap(*f, std::move(dib));
-    insertAfter(lastBlock(*a), f);
-    ++a->frameCount;
+    appendBlock(*a, std::unique_ptr<Block>(f));
     ++k;
   }
   return a;
@@ -56,7 +56,7 @@ std::unique_ptr<Animation> makeTrueColourDoc(int w, int h, int frames) {
   a->width = w;
   a->height = h;
   for (int k = 0; k < frames; ++k) {
-    Frame* f = newBlankFrame(w, h);
+    Frame* f = newBlankFrame(w, h).release();
     f->delay = 10;
     std::vector<uint8_t> rgb(static_cast<size_t>(stride24(w)) * h);
     for (int y = 0; y < h; ++y)
@@ -67,8 +67,7 @@ std::unique_ptr<Animation> makeTrueColourDoc(int w, int h, int frames) {
         p[2] = static_cast<uint8_t>((x + y) * 5);
       }
     setRgb(*f, std::move(rgb));
-    insertAfter(lastBlock(*a), f);
-    ++a->frameCount;
+    appendBlock(*a, std::unique_ptr<Block>(f));
   }
   return a;
 }
@@ -214,6 +213,11 @@ class AviTest : public ::testing::Test {
   }
   RecordingReporter messages;
   TempDir dir;
+  SaveOptions save;  // the user's settings for the saves of a test
+
+  bool saveAvi(const std::string& path, Animation& a, Progress* progress = nullptr) {
+    return saveByType(path, a, saveopt::WholeAnimation, kTypeAvi, progress, save);
+  }
 
  private:
   std::unique_ptr<ScopedReporter> scoped_;
@@ -307,11 +311,10 @@ TEST_F(AviExport, ShortDelaysCountAsOneTickAndTheLastStepIsNotDoubled) {
 }
 
 TEST_F(AviExport, FixedFrameRate) {
-  prefSetBits(pref::MoreOptions, more::AviFixedRate, true);
-  prefSet(pref::AviFrameRate, 250000);  // 25 frames per second
+  AviTiming timing{100, true, 250000};  // 25 frames per second
   auto a = makeDoc(4, 2, {10, 10});
   std::string path = dir.file("t.avi");
-  ASSERT_EQ(WriteAviVideoStream(path, *a, false, nullptr), 1);
+  ASSERT_EQ(WriteAviVideoStream(path, *a, false, nullptr, timing), 1);
   avi::FileHeaders h;
   ASSERT_TRUE(avi::readFileHeaders(path, h));
   EXPECT_EQ(h.streams[0].header.scale, 10000u);
@@ -322,8 +325,8 @@ TEST_F(AviExport, FixedFrameRate) {
   EXPECT_EQ(delaysOf(*b), (std::vector<int>{8, 8, 4}));
 
   // A rate faster than the delay ticks can show falls back to the frames' step.
-  prefSet(pref::AviFrameRate, 2000000);
-  ASSERT_EQ(WriteAviVideoStream(path, *a, false, nullptr), 1);
+  timing.frameRateX10000 = 2000000;
+  ASSERT_EQ(WriteAviVideoStream(path, *a, false, nullptr, timing), 1);
   ASSERT_TRUE(avi::readFileHeaders(path, h));
   EXPECT_EQ(h.streams[0].header.scale, 10u);
   EXPECT_EQ(h.streams[0].header.rate, 100u);
@@ -336,9 +339,9 @@ TEST_F(AviExport, SavesRoundTripExactlyUncompressedAndRle8) {
   // A still stretch, so that the run-length frames are mostly skips.
   frameAt(*a, 3)->dib->data = frameAt(*a, 2)->dib->data;
   for (bool uncompressed : {true, false}) {
-    prefSetBits(pref::GeneralOptions, gen::AviUncompressed, uncompressed);
+    save.avi.uncompressed = uncompressed;
     std::string path = dir.file(uncompressed ? "raw.avi" : "rle.avi");
-    ASSERT_TRUE(saveByType(path, *a, saveopt::WholeAnimation, kTypeAvi, nullptr));
+    ASSERT_TRUE(saveAvi(path, *a));
     avi::FileHeaders h;
     ASSERT_TRUE(avi::readFileHeaders(path, h));
     avi::BitmapInfoHeader bih;
@@ -350,7 +353,7 @@ TEST_F(AviExport, SavesRoundTripExactlyUncompressedAndRle8) {
     std::unique_ptr<Animation> b;
     ASSERT_EQ(openFile(path, b, nullptr), 1);
     // The repeat of the last picture falls on its own sample (its delay is the step).
-    ASSERT_EQ(b->frameCount, 4);
+    ASSERT_EQ(b->frameCount(), 4);
     EXPECT_EQ(delaysOf(*b), (std::vector<int>{10, 10, 20, 10}));
     EXPECT_EQ(*b->globalPalette, *a->globalPalette);
     for (int i = 0; i < 4; ++i) {
@@ -365,10 +368,10 @@ TEST_F(AviExport, SavesRoundTripExactlyUncompressedAndRle8) {
 }
 
 TEST_F(AviExport, Video1IsCloseAndPaddedToWholeBlocks) {
-  StoreAviCompression(aviPreset(AviPreset::Video1));
+  save.avi.compression = aviPreset(AviPreset::Video1);
   auto a = makeDoc(16, 8, {10, 10}, 4);
   std::string path = dir.file("v1.avi");
-  ASSERT_TRUE(saveByType(path, *a, saveopt::WholeAnimation, kTypeAvi, nullptr));
+  ASSERT_TRUE(saveAvi(path, *a));
   avi::FileHeaders h;
   ASSERT_TRUE(avi::readFileHeaders(path, h));
   avi::BitmapInfoHeader bih;
@@ -378,7 +381,7 @@ TEST_F(AviExport, Video1IsCloseAndPaddedToWholeBlocks) {
   EXPECT_EQ(bih.bitCount, 16);
   std::unique_ptr<Animation> b;
   ASSERT_EQ(ReadAviFile(path, nullptr, b), 1);
-  ASSERT_EQ(b->frameCount, 2);
+  ASSERT_EQ(b->frameCount(), 2);
   for (int i = 0; i < 2; ++i) {
     auto want = colours(*frameAt(*a, i));
     auto got = colours(*frameAt(*b, i));
@@ -389,7 +392,7 @@ TEST_F(AviExport, Video1IsCloseAndPaddedToWholeBlocks) {
   }
   // Video 1 codes 4 × 4 blocks: other sizes are padded with their edge pixels.
   auto c = makeDoc(10, 6, {10}, 4);
-  ASSERT_TRUE(saveByType(path, *c, saveopt::WholeAnimation, kTypeAvi, nullptr));
+  ASSERT_TRUE(saveAvi(path, *c));
   ASSERT_EQ(ReadAviFile(path, nullptr, b), 1);
   EXPECT_EQ(b->width, 12);
   EXPECT_EQ(b->height, 8);
@@ -397,21 +400,21 @@ TEST_F(AviExport, Video1IsCloseAndPaddedToWholeBlocks) {
 
 TEST_F(AviExport, TrueColourFramesWrite24BitsAndRle8BecomesVideo1) {
   auto a = makeTrueColourDoc(9, 5, 2);
-  prefSetBits(pref::GeneralOptions, gen::AviUncompressed, true);
+  save.avi.uncompressed = true;
   std::string path = dir.file("rgb.avi");
-  ASSERT_TRUE(saveByType(path, *a, saveopt::WholeAnimation, kTypeAvi, nullptr));
+  ASSERT_TRUE(saveAvi(path, *a));
   std::unique_ptr<Animation> b;
   ASSERT_EQ(ReadAviFile(path, nullptr, b), 1);
-  ASSERT_EQ(b->frameCount, 2);
+  ASSERT_EQ(b->frameCount(), 2);
   for (int i = 0; i < 2; ++i) {
     const Frame* f = frameAt(*b, i);
     EXPECT_FALSE(f->dib);
     EXPECT_EQ(f->rgb, frameAt(*a, i)->rgb) << i;
   }
 
-  prefSetBits(pref::GeneralOptions, gen::AviUncompressed, false);
-  StoreAviCompression(aviPreset(AviPreset::Rle8));
-  ASSERT_TRUE(saveByType(path, *a, saveopt::WholeAnimation, kTypeAvi, nullptr));
+  save.avi.uncompressed = false;
+  save.avi.compression = aviPreset(AviPreset::Rle8);
+  ASSERT_TRUE(saveAvi(path, *a));
   avi::FileHeaders h;
   ASSERT_TRUE(avi::readFileHeaders(path, h));
   EXPECT_EQ(avi::fourccText(h.streams[0].header.handler), "msvc");
@@ -422,7 +425,7 @@ TEST_F(AviExport, AudioOfAnotherFileIsInterleavedWhole) {
   writeWav(wav, 8000, 12000);  // 1.5 s, longer than the video
   EXPECT_TRUE(aviHasAudioStream(wav));
   auto a = makeDoc(8, 4, {10, 10});
-  AviSaveOptions o = aviOptionsWithoutPanel(*a);
+  AviSaveOptions o = aviOptionsWithoutPanel(*a, save.avi, 100);
   o.includeAudio = true;
   o.audioPath = wav;
   std::string path = dir.file("a.avi");
@@ -444,7 +447,7 @@ TEST_F(AviExport, AudioOfAnotherFileIsInterleavedWhole) {
 TEST_F(AviExport, AFolderThatCannotBeWrittenIsReported) {
   auto a = makeDoc(4, 2, {10});
   std::string path = dir.file("missing/t.avi");
-  EXPECT_EQ(WriteAviFile(path, *a, aviOptionsWithoutPanel(*a), nullptr), 0);
+  EXPECT_EQ(WriteAviFile(path, *a, aviOptionsWithoutPanel(*a, save.avi, 100), nullptr), 0);
   ASSERT_EQ(messages.texts().size(), 1u);
   EXPECT_EQ(messages.texts()[0], "Unable to AVI open " + path + "1.avi. Error: 0x8004406f.");
 }
@@ -456,7 +459,7 @@ TEST_F(AviExport, AWriteErrorLeavesTheTargetAsItWas) {
   int writes = 0;
   fileops::setFaultHook(
       [&](fileops::Op op, const std::string&) { return op == fileops::Op::Write && ++writes > 3; });
-  EXPECT_FALSE(saveByType(path, *a, saveopt::WholeAnimation, kTypeAvi, nullptr));
+  EXPECT_FALSE(saveAvi(path, *a));
   fileops::setFaultHook({});
   ASSERT_EQ(messages.texts().size(), 1u) << "the writer's message only";
   EXPECT_EQ(messages.texts()[0], "Error 0x8004406e when outputting frames to AVI.");
@@ -469,7 +472,7 @@ TEST_F(AviExport, EscStopsTheExportAndRemovesItsFiles) {
   for (int after : {3, 60}) {  // while the frames go out, while they are compressed
     RecordingProgress p;
     p.cancelAfter(after);
-    EXPECT_FALSE(saveByType(dir.file("t.avi"), *a, saveopt::WholeAnimation, kTypeAvi, &p));
+    EXPECT_FALSE(saveAvi(dir.file("t.avi"), *a, &p));
     EXPECT_TRUE(filesIn(dir.path()).empty()) << after;
     EXPECT_TRUE(messages.entries().empty());
     EXPECT_FALSE(p.texts().empty());
@@ -480,7 +483,7 @@ TEST_F(AviExport, ACompressorFailureOffersTheUncompressedVideo) {
   avi::CompressOptions custom = aviPreset(AviPreset::None);
   custom.fccHandler = avi::fourcc("QQQQ");
   auto a = makeDoc(8, 4, {10, 10});
-  AviSaveOptions o = aviOptionsWithoutPanel(*a);
+  AviSaveOptions o = aviOptionsWithoutPanel(*a, save.avi, 100);
   o.compress = true;
   o.compression = custom;
   std::string path = dir.file("c.avi");
@@ -513,14 +516,14 @@ TEST_F(AviExport, AFileInTheWayOfTheTemporaryOneIsLeftAlone) {
   auto a = makeDoc(4, 2, {10});
   std::string path = dir.file("t.avi");
   fbtest::writeBytes(path + "1.avi", {'m', 'i', 'n', 'e'});
-  EXPECT_EQ(WriteAviFile(path, *a, aviOptionsWithoutPanel(*a), nullptr), 0);
+  EXPECT_EQ(WriteAviFile(path, *a, aviOptionsWithoutPanel(*a, save.avi, 100), nullptr), 0);
   EXPECT_EQ(fbtest::readBytes(path + "1.avi"), (std::vector<uint8_t>{'m', 'i', 'n', 'e'}));
   EXPECT_EQ(messages.texts().size(), 1u);
 }
 
 TEST_F(AviExport, MissingAudioAbortsTheExport) {
   auto a = makeDoc(8, 4, {10});
-  AviSaveOptions o = aviOptionsWithoutPanel(*a);
+  AviSaveOptions o = aviOptionsWithoutPanel(*a, save.avi, 100);
   o.includeAudio = true;
   o.audioPath = dir.file("nothing.wav");
   EXPECT_FALSE(aviHasAudioStream(o.audioPath));
@@ -534,20 +537,27 @@ TEST_F(AviExport, MissingAudioAbortsTheExport) {
 // ---- Stored compression ----
 
 TEST(AviCompression, StoredRecordAndPresets) {
-  avi::CompressOptions o;
-  LoadAviCompression(o);
+  avi::CompressOptions o = loadAviCompression();
   EXPECT_EQ(recogniseAviPreset(o), AviPreset::Rle8) << "nothing stored";
   EXPECT_EQ(o.keyFrameEvery, 1500u);
   EXPECT_EQ(o.flags, 4u);
 
-  ASSERT_TRUE(StoreAviCompression(aviPreset(AviPreset::Video1)));
+  AviSettings chosen;
+  chosen.compression = aviPreset(AviPreset::Video1);
+  storeAviSettings(chosen);
   auto bytes = settings().getBinary("AVICompress");
   ASSERT_TRUE(bytes);
   ASSERT_EQ(bytes->size(), 44u);
   EXPECT_EQ(std::string(bytes->begin() + 4, bytes->begin() + 8), "msvc");
   EXPECT_EQ(avi::getU32(bytes->data() + 12), 10000u);
-  LoadAviCompression(o);
+  o = loadAviCompression();
   EXPECT_EQ(recogniseAviPreset(o), AviPreset::Video1);
+  EXPECT_EQ(recogniseAviPreset(aviSettingsFromPreferences().compression), AviPreset::Video1);
+  chosen.uncompressed = true;
+  storeAviSettings(chosen);
+  EXPECT_TRUE(aviSettingsFromPreferences().uncompressed);
+  chosen.uncompressed = false;
+  storeAviSettings(chosen);
 
   o.quality = 9000;
   EXPECT_EQ(recogniseAviPreset(o), AviPreset::Custom);
@@ -556,25 +566,26 @@ TEST(AviCompression, StoredRecordAndPresets) {
   EXPECT_EQ(recogniseAviPreset(o), AviPreset::Custom) << "all eleven words count";
 
   settings().setBinary("AVICompress", {1, 2, 3});
-  LoadAviCompression(o);
+  o = loadAviCompression();
   EXPECT_EQ(recogniseAviPreset(o), AviPreset::Rle8) << "a damaged value is not used";
 }
 
 TEST(AviCompression, SavesWithoutThePanel) {
+  SaveOptions save;
   auto a = makeDoc(4, 2, {10});
-  AviSaveOptions o = aviOptionsWithoutPanel(*a);
+  AviSaveOptions o = aviOptionsWithoutPanel(*a, save.avi, 100);
   EXPECT_TRUE(o.compress);
   EXPECT_FALSE(o.includeAudio);
   EXPECT_FALSE(o.write24Bit);
   EXPECT_EQ(recogniseAviPreset(o.compression), AviPreset::Rle8);
 
   auto t = makeTrueColourDoc(4, 2, 1);
-  o = aviOptionsWithoutPanel(*t);
+  o = aviOptionsWithoutPanel(*t, save.avi, 100);
   EXPECT_TRUE(o.write24Bit);
   EXPECT_EQ(recogniseAviPreset(o.compression), AviPreset::Video1);
 
-  prefSetBits(pref::GeneralOptions, gen::AviUncompressed, true);
-  EXPECT_FALSE(aviOptionsWithoutPanel(*a).compress);
+  save.avi.uncompressed = true;
+  EXPECT_FALSE(aviOptionsWithoutPanel(*a, save.avi, 100).compress);
 }
 
 TEST(AviCompression, TheCodecChooserKeepsOnlyTheChoice) {
@@ -612,16 +623,16 @@ TEST_F(AviExport, ACustomCodecCompressesWithFfmpeg) {
   o.fccType = avi::kVideo;
   o.fccHandler = avi::fourcc("MJPG");
   o.quality = 9000;
-  StoreAviCompression(o);
+  save.avi.compression = o;
   auto a = makeDoc(20, 10, {10, 10, 10});
   std::string path = dir.file("mjpg.avi");
-  ASSERT_TRUE(saveByType(path, *a, saveopt::WholeAnimation, kTypeAvi, nullptr));
+  ASSERT_TRUE(saveAvi(path, *a));
   avi::FileHeaders h;
   ASSERT_TRUE(avi::readFileHeaders(path, h));
   EXPECT_EQ(avi::fourccText(avi::getU32(h.streams[0].format.data() + 16)), "MJPG");
   std::unique_ptr<Animation> b;
   ASSERT_EQ(ReadAviFile(path, nullptr, b), 1);
-  EXPECT_EQ(b->frameCount, 3);
+  EXPECT_EQ(b->frameCount(), 3);
   EXPECT_EQ(b->width, 20);
 }
 
@@ -721,7 +732,7 @@ TEST_F(AviImport, ASamplePaletteOfItsOwnBecomesALocalPalette) {
   fbtest::writeBytes(path, chunk("RIFF", body));
   std::unique_ptr<Animation> a;
   ASSERT_EQ(ReadAviFile(path, nullptr, a), 1);
-  ASSERT_EQ(a->frameCount, 3);
+  ASSERT_EQ(a->frameCount(), 3);
   EXPECT_EQ(a->globalPalette->count, 2);
   EXPECT_EQ((*a->globalPalette)[1], (Rgb{255, 0, 0}));
   EXPECT_FALSE(frameAt(*a, 0)->localPalette);
@@ -758,11 +769,11 @@ TEST_F(AviImport, EscKeepsTheFramesReadSoFar) {
   std::unique_ptr<Animation> b;
   EXPECT_EQ(ReadAviFile(path, &p, b), 2);
   ASSERT_TRUE(b);
-  EXPECT_GT(b->frameCount, 0);
-  EXPECT_LT(b->frameCount, 20);
+  EXPECT_GT(b->frameCount(), 0);
+  EXPECT_LT(b->frameCount(), 20);
   EXPECT_EQ(b->width, 8);
   EXPECT_EQ(p.texts(), std::vector<std::string>{"正在读取AVI文件... (Esc键中止)"});
-  for (int i = 0; i < b->frameCount; ++i)
+  for (int i = 0; i < b->frameCount(); ++i)
     EXPECT_EQ(frameAt(*b, i)->dib->data, frameAt(*a, i)->dib->data);
 }
 
@@ -777,7 +788,7 @@ TEST_F(AviImport, RealFilesOfOtherCodecs) {
                  Case{"avi/test_mp3.avi", 50, 8, 4}}) {
     std::unique_ptr<Animation> a;
     ASSERT_EQ(openFile(fbtest::dataPath(c.file), a, nullptr), 1) << c.file;
-    EXPECT_EQ(a->frameCount, c.frames) << c.file;
+    EXPECT_EQ(a->frameCount(), c.frames) << c.file;
     EXPECT_EQ(a->width, 128);
     EXPECT_EQ(a->height, 96);
     auto d = delaysOf(*a);
@@ -792,7 +803,7 @@ TEST_F(AviImport, RealFilesOfOtherCodecs) {
 TEST_F(AviImport, DamagedFilesGiveAMessageNeverACrash) {
   auto a = makeDoc(12, 6, {10, 20, 10, 30});
   std::string good = dir.file("good.avi");
-  ASSERT_TRUE(saveByType(good, *a, saveopt::WholeAnimation, kTypeAvi, nullptr));  // RLE8
+  ASSERT_TRUE(saveAvi(good, *a));  // RLE8
   std::vector<std::vector<uint8_t>> sources = {
       fbtest::readBytes(good), fbtest::readBytes(fbtest::dataPath("avi/test_mjpeg.avi"))};
   std::string path = dir.file("bad.avi");
@@ -812,7 +823,7 @@ TEST_F(AviImport, DamagedFilesGiveAMessageNeverACrash) {
       } else {
         ++read;
         ASSERT_TRUE(b);
-        EXPECT_GT(b->frameCount, 0);
+        EXPECT_GT(b->frameCount(), 0);
       }
     }
     // Bytes overwritten here and there.
@@ -827,7 +838,7 @@ TEST_F(AviImport, DamagedFilesGiveAMessageNeverACrash) {
       if (r == 0)
         EXPECT_EQ(messages.entries().size(), 1u);
       else
-        EXPECT_TRUE(b && b->frameCount > 0);
+        EXPECT_TRUE(b && b->frameCount() > 0);
     }
   }
   EXPECT_GT(failed, 0);
@@ -922,7 +933,7 @@ TEST_F(AviFix, PartialAndSeeThroughFramesBecomeWholePictures) {
 
   // Exported and read back, the pictures are the same.
   std::string path = dir.file("fixed.avi");
-  ASSERT_TRUE(saveByType(path, *a, saveopt::WholeAnimation, kTypeAvi, nullptr));
+  ASSERT_TRUE(saveAvi(path, *a));
   std::unique_ptr<Animation> b;
   ASSERT_EQ(openFile(path, b, nullptr), 1);
   auto after = pictures(*b);
@@ -937,7 +948,7 @@ TEST_F(AviFix, ASaveWithoutThePanelFixesACopy) {
   setTransparent(*frameAt(*a, 1), true);
   auto before = pictures(*a);
   std::string path = dir.file("copy.avi");
-  ASSERT_TRUE(saveByType(path, *a, saveopt::WholeAnimation, kTypeAvi, nullptr));
+  ASSERT_TRUE(saveAvi(path, *a));
   EXPECT_EQ(frameAt(*a, 1)->transparentIndex, 3) << "the document is not changed";
   std::unique_ptr<Animation> b;
   ASSERT_EQ(openFile(path, b, nullptr), 1);
@@ -966,33 +977,34 @@ TEST_F(AviExport, ThePanelsOptionsHoldForTheSavesTheyCover) {
     return avi::getU32(h.streams[0].format.data() + 16);
   };
   {
-    AviSaveOptions o = aviOptionsWithoutPanel(*a);
+    AviSaveOptions o = aviOptionsWithoutPanel(*a, save.avi, 100);
     o.compress = false;
-    ScopedAviSaveOptions chosen(o);
-    ASSERT_TRUE(saveByType(path, *a, saveopt::WholeAnimation, kTypeAvi, nullptr));
+    SaveOptions withPanel = save;
+    withPanel.aviPanel = &o;
+    ASSERT_TRUE(saveByType(path, *a, saveopt::WholeAnimation, kTypeAvi, nullptr, withPanel));
     EXPECT_EQ(compressionOf(), avi::kBiRgb);
   }
-  ASSERT_TRUE(saveByType(path, *a, saveopt::WholeAnimation, kTypeAvi, nullptr));
+  ASSERT_TRUE(saveAvi(path, *a));
   EXPECT_EQ(compressionOf(), avi::kBiRle8) << "a quick save takes the stored choice";
   EXPECT_TRUE(messages.entries().empty());
 }
 
 TEST_F(AviExport, ThePanelOpensWithTheStoredChoice) {
-  AviPanelState st = openAviPanel(0);
+  AviPanelState st = openAviPanel(0, save.avi);
   EXPECT_EQ(st.choice, AviPreset::Rle8);
   EXPECT_FALSE(st.show24Bit);
-  StoreAviCompression(aviPreset(AviPreset::Video1));
-  EXPECT_EQ(openAviPanel(0).choice, AviPreset::Video1);
+  save.avi.compression = aviPreset(AviPreset::Video1);
+  EXPECT_EQ(openAviPanel(0, save.avi).choice, AviPreset::Video1);
   avi::CompressOptions custom = aviPreset(AviPreset::None);
   custom.fccHandler = avi::fourcc("MJPG");
-  StoreAviCompression(custom);
-  EXPECT_EQ(openAviPanel(0).choice, AviPreset::Custom);
-  prefSetBits(pref::GeneralOptions, gen::AviUncompressed, true);
-  EXPECT_EQ(openAviPanel(0).choice, AviPreset::None);
+  save.avi.compression = custom;
+  EXPECT_EQ(openAviPanel(0, save.avi).choice, AviPreset::Custom);
+  save.avi.uncompressed = true;
+  EXPECT_EQ(openAviPanel(0, save.avi).choice, AviPreset::None);
 
-  prefSetBits(pref::GeneralOptions, gen::AviUncompressed, false);
-  StoreAviCompression(aviPreset(AviPreset::Rle8));
-  st = openAviPanel(avitraits::TrueColour);
+  save.avi.uncompressed = false;
+  save.avi.compression = aviPreset(AviPreset::Rle8);
+  st = openAviPanel(avitraits::TrueColour, save.avi);
   EXPECT_TRUE(st.show24Bit);
   EXPECT_FALSE(st.rle8Enabled);
   EXPECT_EQ(st.choice, AviPreset::Video1) << "no RLE8 for 24-bit frames";
@@ -1001,7 +1013,7 @@ TEST_F(AviExport, ThePanelOpensWithTheStoredChoice) {
   // The codec chooser cancelled: back to Video 1 for 24 bits, RLE8 otherwise.
   chooseAviPreset(st, AviPreset::Custom, nullptr);
   EXPECT_EQ(st.choice, AviPreset::Video1);
-  st = openAviPanel(0);
+  st = openAviPanel(0, save.avi);
   chooseAviPreset(st, AviPreset::None, nullptr);
   chooseAviPreset(st, AviPreset::Custom, nullptr);
   EXPECT_EQ(st.choice, AviPreset::Rle8);
@@ -1013,26 +1025,24 @@ TEST_F(AviExport, ThePanelOpensWithTheStoredChoice) {
 }
 
 TEST_F(AviExport, ThePanelConfirmsStoresAndChecksTheAudio) {
-  AviPanelState st = openAviPanel(0);
+  AviPanelState st = openAviPanel(0, save.avi);
   AviSaveOptions o;
   chooseAviPreset(st, AviPreset::None, nullptr);
-  ASSERT_TRUE(confirmAviPanel(st, avitraits::ManyFrames, o));
+  ASSERT_TRUE(confirmAviPanel(st, avitraits::ManyFrames, o, save.avi));
   EXPECT_FALSE(o.compress);
-  EXPECT_TRUE(prefGet(pref::GeneralOptions) & gen::AviUncompressed);
+  EXPECT_TRUE(save.avi.uncompressed) << "for the caller to store";
 
   chooseAviPreset(st, AviPreset::Video1, nullptr);
-  ASSERT_TRUE(confirmAviPanel(st, avitraits::TrueColour, o));
+  ASSERT_TRUE(confirmAviPanel(st, avitraits::TrueColour, o, save.avi));
   EXPECT_TRUE(o.compress);
   EXPECT_TRUE(o.write24Bit);
-  EXPECT_FALSE(prefGet(pref::GeneralOptions) & gen::AviUncompressed);
-  avi::CompressOptions stored;
-  LoadAviCompression(stored);
-  EXPECT_EQ(recogniseAviPreset(stored), AviPreset::Video1);
+  EXPECT_FALSE(save.avi.uncompressed);
+  EXPECT_EQ(recogniseAviPreset(save.avi.compression), AviPreset::Video1);
 
   std::string silent = dir.file("silent.txt");
   fbtest::writeBytes(silent, {'n', 'o'});
   setAviAudioPath(st, silent);
-  EXPECT_FALSE(confirmAviPanel(st, 0, o));
+  EXPECT_FALSE(confirmAviPanel(st, 0, o, save.avi));
   EXPECT_EQ(messages.texts(),
             std::vector<std::string>{"No audio stream was found in " + silent +
                                      ". \n\nEither select another file or export the AVI "
@@ -1040,7 +1050,7 @@ TEST_F(AviExport, ThePanelConfirmsStoresAndChecksTheAudio) {
   std::string wav = dir.file("tone.wav");
   writeWav(wav, 8000, 800);
   setAviAudioPath(st, wav);
-  ASSERT_TRUE(confirmAviPanel(st, 0, o));
+  ASSERT_TRUE(confirmAviPanel(st, 0, o, save.avi));
   EXPECT_TRUE(o.includeAudio);
   EXPECT_EQ(o.audioPath, wav);
 }

@@ -6,14 +6,14 @@
 #include <random>
 #include <sstream>
 
+#include "base/prefs.h"
+#include "base/progress.h"
+#include "base/reporter.h"
 #include "document/player.h"
 #include "formats/png_builder.h"
 #include "formats/png_rgba.h"
 #include "gif/gif_reader.h"
 #include "imaging/palette_merge.h"
-#include "base/prefs.h"
-#include "base/progress.h"
-#include "base/reporter.h"
 #include "testutil.h"
 
 using namespace fb;
@@ -26,9 +26,9 @@ namespace {
 const char* kCorrupt = "Error reading PNG data. File appears to be corrupt.";
 
 int readPng(const std::vector<uint8_t>& bytes, std::unique_ptr<Animation>& a,
-            Progress* progress = nullptr) {
+            Progress* progress = nullptr, const DocumentDefaults& defaults = {}) {
   MemorySource src(bytes.data() + 8, bytes.size() - 8);
-  return ReadPngStream(src, progress, a);
+  return ReadPngStream(src, progress, a, defaults);
 }
 
 std::vector<Frame*> framesOf(const Animation& a) {
@@ -68,7 +68,7 @@ TEST(PngReader, APlainPictureIsOneFrameWithoutDelay) {
   ASSERT_EQ(readPng(b.bytes, a), kReadComplete);
   EXPECT_EQ(a->width, 3);
   EXPECT_EQ(a->height, 2);
-  EXPECT_EQ(a->frameCount, 1);
+  EXPECT_EQ(a->frameCount(), 1);
   EXPECT_EQ(a->playCount, 0);
   EXPECT_EQ(a->hideFirstFrame, 0);
   EXPECT_EQ(a->apngRules, 0);
@@ -81,7 +81,7 @@ TEST(PngReader, APlainPictureIsOneFrameWithoutDelay) {
   EXPECT_EQ(f->blend, 0);
   EXPECT_FALSE(f->transparent());
   EXPECT_FALSE(f->hasRgb());
-  EXPECT_EQ(f->palette, a->globalPalette.get());
+  EXPECT_EQ(f->palette(), a->globalPalette.get());
   EXPECT_EQ(f->dib->row(1)[0], 2);
   EXPECT_EQ(f->dib->colours[1], (Rgb{40, 50, 60}));
 }
@@ -89,7 +89,7 @@ TEST(PngReader, APlainPictureIsOneFrameWithoutDelay) {
 TEST(PngReader, FrameControlsMapOntoFrames) {
   std::unique_ptr<Animation> a;
   ASSERT_EQ(readPng(fourFrames(), a), kReadComplete);
-  EXPECT_EQ(a->frameCount, 4);
+  EXPECT_EQ(a->frameCount(), 4);
   EXPECT_EQ(a->playCount, 3);
   EXPECT_EQ(a->hideFirstFrame, 0);
   EXPECT_EQ(a->apngRules, 1);
@@ -114,8 +114,9 @@ TEST(PngReader, FrameControlsMapOntoFrames) {
   EXPECT_EQ(alphaAt(*f[1], 1, 0), 128);
 
   // Delays count in ticks of the time base: 1/10 s is one tick of 10 per second.
-  prefSet(pref::TimeBase, 10);
-  ASSERT_EQ(readPng(fourFrames(), a), kReadComplete);
+  DocumentDefaults tenths;
+  tenths.timeBase = 10;
+  ASSERT_EQ(readPng(fourFrames(), a, nullptr, tenths), kReadComplete);
   EXPECT_EQ(firstFrame(*a)->delay, 1);
 }
 
@@ -187,12 +188,12 @@ TEST(PngReader, TrueColourFramesKeepTheirColoursForFrameInsertion) {
   EXPECT_EQ(rgbAt(*f, 1, 0), (std::array<uint8_t, 3>{0, 102, 204}));
   // Indexed pixels and palettes are frame insertion's to make.
   EXPECT_EQ(f->dib, nullptr);
-  EXPECT_EQ(f->palette, nullptr);
+  EXPECT_EQ(f->palette(), nullptr);
   EXPECT_EQ(a->globalPalette, nullptr);
   ASSERT_EQ(mergePalettes(nullptr, *a, 0, nullptr, nullptr), 1);
   ASSERT_TRUE(f->dib);
-  ASSERT_TRUE(f->palette);
-  EXPECT_EQ((*f->palette)[f->dib->row(0)[1]], (Rgb{0, 102, 204})) << "two colours fit exactly";
+  ASSERT_TRUE(f->palette());
+  EXPECT_EQ((*f->palette())[f->dib->row(0)[1]], (Rgb{0, 102, 204})) << "two colours fit exactly";
 
   PngBuilder greyAlpha;
   greyAlpha.ihdr(2, 1, 8, 4).idat({{200, 255, 10, 20}}).iend();
@@ -271,7 +272,7 @@ TEST(PngReader, TheHiddenDefaultImageIsTheFirstFrame) {
   std::unique_ptr<Animation> a;
   ASSERT_EQ(readPng(b.bytes, a), kReadComplete);
   EXPECT_EQ(a->hideFirstFrame, 1);
-  EXPECT_EQ(a->frameCount, 3) << "the default image and the two animation frames";
+  EXPECT_EQ(a->frameCount(), 3) << "the default image and the two animation frames";
   auto f = framesOf(*a);
   EXPECT_EQ(f[0]->delay, 0);
   EXPECT_EQ(f[1]->delay, 5);
@@ -283,14 +284,14 @@ TEST(PngReader, TheHiddenDefaultImageIsTheFirstFrame) {
   more.fctl(0, 2, 2, 0, 0, 5, 100).idat(solid(2, 2, {1}));
   more.fctl(1, 2, 2, 0, 0, 5, 100).fdat(2, solid(2, 2, {0})).iend();
   ASSERT_EQ(readPng(more.bytes, a), kReadComplete);
-  EXPECT_EQ(a->frameCount, 1);
+  EXPECT_EQ(a->frameCount(), 1);
 }
 
 TEST(PngReader, WithoutAUsableAnimationControlAFileIsAStillPicture) {
   auto still = [](PngBuilder& b) {
     std::unique_ptr<Animation> a;
     EXPECT_EQ(readPng(b.bytes, a), kReadComplete);
-    return a ? a->frameCount : -1;
+    return a ? a->frameCount() : -1;
   };
   PngBuilder afterIdat;  // acTL after the image data
   afterIdat.ihdr(1, 1, 8, 0).idat({{9}}).actl(1, 0).fctl(0, 1, 1, 0, 0, 1, 1);
@@ -407,7 +408,7 @@ TEST(PngReader, EveryTruncationAndDamageIsRefusedWithoutACrash) {
     ASSERT_TRUE(r == kReadFailed || r == kReadComplete);
     refused += r == kReadFailed;
     if (r == kReadComplete) {
-      ASSERT_GE(a->frameCount, 1);
+      ASSERT_GE(a->frameCount(), 1);
     }
   }
   EXPECT_GT(refused, 2000) << "CRCs catch nearly all damage";
@@ -450,7 +451,7 @@ TEST(PngReader, AFilmstripChunkCutsThePictureIntoFrames) {
   };
   std::unique_ptr<Animation> a;
   ASSERT_EQ(readPng(strip(le({4, 10, 20, 30, 40})), a), kReadComplete);
-  EXPECT_EQ(a->frameCount, 4);
+  EXPECT_EQ(a->frameCount(), 4);
   EXPECT_EQ(a->width, 2);
   EXPECT_EQ(a->height, 2);
   auto f = framesOf(*a);
@@ -466,7 +467,7 @@ TEST(PngReader, AFilmstripChunkCutsThePictureIntoFrames) {
   for (auto bad :
        {le({3, 10, 20}), le({9, 1, 1, 1, 1, 1, 1, 1, 1, 1}), le({0}), std::vector<uint8_t>{4, 0}}) {
     ASSERT_EQ(readPng(strip(bad), a), kReadComplete);
-    EXPECT_EQ(a->frameCount, 1);
+    EXPECT_EQ(a->frameCount(), 1);
     EXPECT_EQ(a->width, 8);
   }
 }
@@ -477,7 +478,7 @@ TEST(PngReader, ACancelKeepsTheFramesReadSoFar) {
   std::unique_ptr<Animation> a;
   EXPECT_EQ(readPng(fourFrames(), a, &progress), kReadPartial);
   ASSERT_TRUE(a);
-  EXPECT_EQ(a->frameCount, 2);
+  EXPECT_EQ(a->frameCount(), 2);
 }
 
 TEST(PngReader, AnimatedCorpusFilesReadAsTheirReferencesShow) {

@@ -1,12 +1,12 @@
 // PNG through the open and save entry points.
 #include <gtest/gtest.h>
 
+#include "base/prefs.h"
+#include "base/reporter.h"
 #include "formats/png_builder.h"
 #include "formats/png_writer.h"
 #include "imaging/frame_insert.h"
 #include "io/open_save.h"
-#include "base/prefs.h"
-#include "base/reporter.h"
 #include "testutil.h"
 
 using namespace fb;
@@ -66,7 +66,7 @@ TEST(PngOpenSave, SavesPicturesAnimationsAndNumberedFiles) {
             "IHDR PLTE acTL fcTL IDAT fcTL fdAT fcTL fdAT IEND");
   std::unique_ptr<Animation> back;
   ASSERT_EQ(openFile(dir.file("anim.png"), back, nullptr), kReadComplete);
-  EXPECT_EQ(back->frameCount, 3);
+  EXPECT_EQ(back->frameCount(), 3);
   EXPECT_EQ(frameAt(*back, 2)->delay, 30);
 
   ASSERT_TRUE(saveByType(dir.file("f.png"), *a, saveopt::Numbered, kTypePng, nullptr));
@@ -77,7 +77,6 @@ TEST(PngOpenSave, SavesPicturesAnimationsAndNumberedFiles) {
   auto one = threeFrames();
   removeBlock(*one, frameAt(*one, 2));
   removeBlock(*one, frameAt(*one, 1));
-  one->frameCount = 1;
   ASSERT_TRUE(saveByType(dir.file("one.png"), *one, 0, kTypePng, nullptr));
   EXPECT_EQ(chunkList(chunksOf(readBytes(dir.file("one.png")))), "IHDR PLTE IDAT IEND");
 }
@@ -85,13 +84,14 @@ TEST(PngOpenSave, SavesPicturesAnimationsAndNumberedFiles) {
 TEST(PngOpenSave, AFilmstripPictureReadsBackAsTheAnimation) {
   TempDir dir;
   auto a = threeFrames();
-  prefSet(pref::MoreOptions, more::FilmstripSizeInName);
-  ASSERT_TRUE(saveByType(dir.file("strip.png"), *a, saveopt::Filmstrip, kTypePng, nullptr));
+  SaveOptions named;
+  named.filmstripSizeInName = true;
+  ASSERT_TRUE(saveByType(dir.file("strip.png"), *a, saveopt::Filmstrip, kTypePng, nullptr, named));
   std::string name = dir.file("strip (3x1).png");
   EXPECT_EQ(chunkList(chunksOf(readBytes(name))), "IHDR PLTE IDAT pAni IEND");
   std::unique_ptr<Animation> back;
   ASSERT_EQ(openFile(name, back, nullptr), kReadComplete);
-  ASSERT_EQ(back->frameCount, 3);
+  ASSERT_EQ(back->frameCount(), 3);
   EXPECT_EQ(back->width, 2);
   for (int i = 0; i < 3; ++i) {
     EXPECT_EQ(frameAt(*back, i)->delay, 10 * (i + 1));
@@ -100,12 +100,11 @@ TEST(PngOpenSave, AFilmstripPictureReadsBackAsTheAnimation) {
 
   // Two to a row: the grid is 2 x 2, which "pAni" cannot describe.
   uint32_t options = saveopt::Filmstrip | (2u << 16);
-  ASSERT_TRUE(saveByType(dir.file("grid.png"), *a, options, kTypePng, nullptr));
+  ASSERT_TRUE(saveByType(dir.file("grid.png"), *a, options, kTypePng, nullptr, named));
   auto s = chunksOf(readBytes(dir.file("grid (2x2).png")));
   EXPECT_EQ(chunkList(s), "IHDR PLTE IDAT IEND");
   EXPECT_EQ(be32(s.data(s.chunks[0])), 4u);
   // Vertical, and without the size in the name.
-  prefSet(pref::MoreOptions, 0);
   ASSERT_TRUE(saveByType(dir.file("tall.png"), *a, saveopt::Filmstrip | saveopt::FilmstripVertical,
                          kTypePng, nullptr));
   s = chunksOf(readBytes(dir.file("tall.png")));
@@ -134,16 +133,17 @@ TEST(PngOpenSave, TheAlways24Or32BitOption) {
   auto a = threeFrames();
   ASSERT_TRUE(saveByType(dir.file("a.png"), *a, saveopt::TrueColour, kTypePng, nullptr));
   EXPECT_EQ(colourType(dir.file("a.png")), 3) << "the option needs the preference";
-  prefSet(pref::MoreOptions, more::PngAlways24);
-  ASSERT_TRUE(saveByType(dir.file("b.png"), *a, saveopt::TrueColour, kTypePng, nullptr));
+  SaveOptions always24;
+  always24.pngAlways24 = true;
+  ASSERT_TRUE(saveByType(dir.file("b.png"), *a, saveopt::TrueColour, kTypePng, nullptr, always24));
   EXPECT_EQ(colourType(dir.file("b.png")), 2);
   EXPECT_FALSE(firstFrame(*a)->hasRgb()) << "the document keeps its indexed frames";
   auto t = threeFrames(true);
-  ASSERT_TRUE(saveByType(dir.file("c.png"), *t, saveopt::TrueColour, kTypePng, nullptr));
+  ASSERT_TRUE(saveByType(dir.file("c.png"), *t, saveopt::TrueColour, kTypePng, nullptr, always24));
   EXPECT_EQ(colourType(dir.file("c.png")), 6);
   std::unique_ptr<Animation> back;
   ASSERT_EQ(openFile(dir.file("c.png"), back, nullptr), kReadComplete);
-  EXPECT_EQ(back->frameCount, 3);
+  EXPECT_EQ(back->frameCount(), 3);
   EXPECT_EQ(frameAt(*back, 0)->alpha[1], 0) << "the transparent index became alpha 0";
 }
 
@@ -157,15 +157,15 @@ TEST(PngOpenSave, TrueColourFramesJoinADocumentThroughFrameInsertion) {
   EXPECT_EQ(firstFrame(*picture)->dib, nullptr) << "24-bit data only, as read";
   auto doc = threeFrames();
   ASSERT_EQ(insertAnimations(*doc, picture, -1, nullptr, nullptr), 1);
-  ASSERT_EQ(doc->frameCount, 4);
+  ASSERT_EQ(doc->frameCount(), 4);
   Frame* f = frameAt(*doc, 3);
   ASSERT_TRUE(f->dib);
-  ASSERT_TRUE(f->palette);
-  EXPECT_EQ((*f->palette)[f->dib->row(0)[0]], (Rgb{255, 0, 0}));
+  ASSERT_TRUE(f->palette());
+  EXPECT_EQ((*f->palette())[f->dib->row(0)[0]], (Rgb{255, 0, 0}));
   EXPECT_TRUE(f->transparent());
   EXPECT_EQ(f->dib->row(0)[1], f->transparentIndex);
   ASSERT_TRUE(saveByType(dir.file("joined.gif"), *doc, saveopt::WholeAnimation, kTypeGif, nullptr));
   std::unique_ptr<Animation> back;
   ASSERT_EQ(openFile(dir.file("joined.gif"), back, nullptr), kReadComplete);
-  EXPECT_EQ(back->frameCount, 4);
+  EXPECT_EQ(back->frameCount(), 4);
 }

@@ -144,7 +144,7 @@ TEST_P(GifSuite, FramesMatch) {
       EXPECT_TRUE(rec.contains("Unable to read file successfully.")) << d->rule;
     } else {
       ASSERT_TRUE(a);
-      EXPECT_EQ(a->frameCount, d->frames) << d->rule;
+      EXPECT_EQ(a->frameCount(), d->frames) << d->rule;
     }
     return;
   }
@@ -160,7 +160,7 @@ TEST_P(GifSuite, FramesMatch) {
       auto p = startPlayer(*a);
       int n = 0;
       for (Frame* c = firstPicture(*p); c; c = nextPicture(*p)) ++n;
-      EXPECT_EQ(n, a->frameCount);
+      EXPECT_EQ(n, a->frameCount());
     }
     return;
   }
@@ -190,7 +190,7 @@ TEST_P(GifSuite, FramesMatch) {
   // last: those are the suite's frames.
   const Palette* global = a->globalPalette.get();
   auto delays = imageDelays(bytes);
-  ASSERT_EQ(static_cast<int>(delays.size()), a->frameCount);
+  ASSERT_EQ(static_cast<int>(delays.size()), a->frameCount());
   auto player = startPlayer(*a);
   size_t shown = 0;
   int images = 0;
@@ -234,7 +234,7 @@ TEST_P(GifSuite, FramesMatch) {
     EXPECT_EQ(mismatches, 0) << name << " picture " << shown;
     ++shown;
   }
-  EXPECT_EQ(images, a->frameCount);
+  EXPECT_EQ(images, a->frameCount());
   EXPECT_EQ(shown, frames.size());
 }
 

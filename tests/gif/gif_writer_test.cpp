@@ -4,12 +4,12 @@
 
 #include <random>
 
-#include "gif/lzw_decoder.h"
 #include "base/file_ops.h"
 #include "base/prefs.h"
 #include "base/progress.h"
 #include "base/reporter.h"
 #include "base/settings_file.h"
+#include "gif/lzw_decoder.h"
 #include "testutil.h"
 
 using namespace fb;
@@ -24,18 +24,16 @@ std::unique_ptr<Animation> makeDoc(int colours, int frames, int w, int h, Fill f
   a->height = h;
   std::vector<Rgb> pal;
   for (int i = 0; i < colours; ++i)
-    pal.push_back({static_cast<uint8_t>(i * 37), static_cast<uint8_t>(i * 91), static_cast<uint8_t>(i)});
+    pal.push_back(
+        {static_cast<uint8_t>(i * 37), static_cast<uint8_t>(i * 91), static_cast<uint8_t>(i)});
   setGlobalPalette(*a, makePalette(pal.data(), colours));
-  Block* tail = a->head;
   for (int i = 0; i < frames; ++i) {
-    Frame* f = newBlankFrame(w, h);
-    f->palette = a->globalPalette.get();
-    f->dib = createBitmap(w, h, f->palette);
+    Frame* f = newBlankFrame(w, h).release();
+    f->lendPalette(a->globalPalette.get());
+    f->dib = createBitmap(w, h, f->palette());
     for (int y = 0; y < h; ++y)
       for (int x = 0; x < w; ++x) f->dib->row(y)[x] = static_cast<uint8_t>(fill(i, x, y));
-    link(tail, f);
-    tail = f;
-    ++a->frameCount;
+    fb::appendBlock(*a, std::unique_ptr<fb::Block>(f));
   }
   return a;
 }
@@ -44,10 +42,10 @@ std::unique_ptr<Animation> simpleDoc(int colours = 4, int frames = 2) {
   return makeDoc(colours, frames, 3, 2, [&](int i, int x, int y) { return (i + x + y) % colours; });
 }
 
-std::vector<uint8_t> writeToMemory(Animation& a) {
+std::vector<uint8_t> writeToMemory(Animation& a, const GifWriteOptions& options = {}) {
   std::vector<uint8_t> out;
   ByteSink sink(&out);
-  EXPECT_EQ(writeGifStream(sink, a, nullptr), kWriteDone);
+  EXPECT_EQ(writeGifStream(sink, a, nullptr, options), kWriteDone);
   return out;
 }
 
@@ -123,7 +121,7 @@ TEST(GifWriter, StreamLayout) {
 
   std::unique_ptr<Animation> back;
   ASSERT_EQ(fbtest::readGifBytes(out, back), kReadComplete);
-  EXPECT_EQ(back->frameCount, 2);
+  EXPECT_EQ(back->frameCount(), 2);
   EXPECT_EQ(back->encodedSize, static_cast<int>(out.size()));
 }
 
@@ -141,7 +139,10 @@ TEST(GifWriter, LoopExtensionRules) {
     int playCount, frames;
     bool loop;
     int count;
-  } cases[] = {{1, 3, false, -1}, {0, 1, false, -1}, {0, 3, true, 0}, {3, 3, true, 2},
+  } cases[] = {{1, 3, false, -1},
+               {0, 1, false, -1},
+               {0, 3, true, 0},
+               {3, 3, true, 2},
                {70000, 2, true, 0xFFFF}};
   for (auto c : cases) {
     auto a = simpleDoc(4, c.frames);
@@ -217,8 +218,7 @@ TEST(GifWriter, TheTableIsClearedExactlyWhenItIsFull) {
   int clears = 0;
   auto code = [&] {
     int c = 0;
-    for (int i = 0; i < width; ++i, ++bit)
-      c |= ((data[bit >> 3] >> (bit & 7)) & 1) << i;
+    for (int i = 0; i < width; ++i, ++bit) c |= ((data[bit >> 3] >> (bit & 7)) & 1) << i;
     return c;
   };
   for (;;) {
@@ -262,13 +262,14 @@ TEST(GifWriter, DelaysInterlaceAndEmptyImages) {
   f0->delay = 70000;  // more than the field holds: kept as long as possible
   f0->imageFlags |= 0x40;
   f0->controlFlags = 0;
-  prefSet(pref::GeneralOptions, prefGet(pref::GeneralOptions) | gen::KeepInterlace);
   Frame* f1 = frameAt(*a, 1);
   f1->width = f1->height = 0;
-  f1->dib = createBitmap(0, 0, f1->palette);
+  f1->dib = createBitmap(0, 0, f1->palette());
   auto out = writeToMemory(*a);
   std::unique_ptr<Animation> back;
-  ASSERT_EQ(fbtest::readGifBytes(out, back), kReadComplete);
+  GifReadOptions keep;
+  keep.keepInterlace = true;
+  ASSERT_EQ(fbtest::readGifBytes(out, back, nullptr, keep), kReadComplete);
   Frame* g0 = frameAt(*back, 0);
   EXPECT_EQ(g0->delay, 65535);
   EXPECT_TRUE(g0->interlaced());
@@ -278,10 +279,11 @@ TEST(GifWriter, DelaysInterlaceAndEmptyImages) {
 }
 
 TEST(GifWriter, TimeBaseScalesDelaysOnTheWayOut) {
-  prefSet(pref::TimeBase, 10);
+  GifWriteOptions tenths;
+  tenths.timeBase = 10;
   auto a = simpleDoc(4, 1);
   firstFrame(*a)->delay = 5;
-  auto out = writeToMemory(*a);
+  auto out = writeToMemory(*a, tenths);
   size_t g = layoutOf(out).gce[0];
   EXPECT_EQ(out[g + 4] | (out[g + 5] << 8), 50);
 }
@@ -300,17 +302,18 @@ TEST(GifWriter, CancelStopsBeforeTheTrailer) {
 TEST(GifWriter, SignatureStamp) {
   auto a = simpleDoc();
   auto addComment = [&](const std::string& t) {
-    Block* c = newBlock(kCommentTag, 1);
+    Block* c = newBlock(kCommentTag, 1).release();
     setCommentText(c, t);
-    insertAfter(lastBlock(*a), c);
+    appendBlock(*a, std::unique_ptr<Block>(c));
   };
   addComment("Built with Flickbook 3.5 by someone");
   addComment("a note of the author's");
   addComment("my own signature");
-  settings().setString("Sig", "my own signature");
+  GifWriteOptions options;
+  options.signature = "my own signature";
 
-  int64_t predicted = encodedSize(*a, true, nullptr);
-  stampSignature(*a);
+  int64_t predicted = encodedSize(*a, true, nullptr, options);
+  stampSignature(*a, options);
   std::string first;
   ASSERT_TRUE(commentText(a->head->next, first));
   EXPECT_EQ(first, "my own signature");
@@ -318,12 +321,12 @@ TEST(GifWriter, SignatureStamp) {
   for (Block* b = a->head->next; b; b = b->next)
     if (b->tag == kCommentTag) ++comments;
   EXPECT_EQ(comments, 2) << "old signatures go, other comments stay";
-  EXPECT_EQ(static_cast<int64_t>(writeToMemory(*a).size()), predicted)
+  EXPECT_EQ(static_cast<int64_t>(writeToMemory(*a, options).size()), predicted)
       << "the size counted before the stamp is the size written after it";
 
-  prefSetBits(pref::GeneralOptions, gen::NoSignature, true);
-  predicted = encodedSize(*a, true, nullptr);
-  stampSignature(*a);
+  options.sign = false;
+  predicted = encodedSize(*a, true, nullptr, options);
+  stampSignature(*a, options);
   std::vector<std::string> left;
   for (Block* b = a->head->next; b; b = b->next) {
     std::string t;
@@ -331,11 +334,8 @@ TEST(GifWriter, SignatureStamp) {
   }
   EXPECT_EQ(left, std::vector<std::string>{"a note of the author's"})
       << "with signatures off, the old one goes and none comes";
-  EXPECT_EQ(static_cast<int64_t>(writeToMemory(*a).size()), predicted);
-
-  prefSetBits(pref::GeneralOptions, gen::NoSignature, false);
-  settings().remove("Sig");
-  EXPECT_EQ(signatureText(), "Built with Flickbook 4.0");
+  EXPECT_EQ(static_cast<int64_t>(writeToMemory(*a, options).size()), predicted);
+  EXPECT_EQ(GifWriteOptions().signature, "Built with Flickbook 4.0");
 }
 
 TEST(GifWriter, CountingIsExactAndParallelCountingAgrees) {
@@ -347,7 +347,7 @@ TEST(GifWriter, CountingIsExactAndParallelCountingAgrees) {
   RecordingProgress p;
   EXPECT_EQ(encodedSize(*a, true, &p), counted);
   EXPECT_EQ(p.position(), 12);
-  stampSignature(*a);
+  stampSignature(*a, GifWriteOptions());
   EXPECT_EQ(static_cast<int32_t>(writeToMemory(*a).size()), counted);
   EXPECT_EQ(encodedSize(*a, false, nullptr), counted) << "cached";
 
@@ -380,7 +380,7 @@ TEST(GifWriter, WriteFrameAsGifBorrowsAndGivesBack) {
   EXPECT_EQ(global->count, 4);
   std::unique_ptr<Animation> one;
   ASSERT_EQ(fbtest::readGifPath(dir.file("one.gif"), one), kReadComplete);
-  EXPECT_EQ(one->frameCount, 1);
+  EXPECT_EQ(one->frameCount(), 1);
   EXPECT_EQ(firstFrame(*one)->left, 7);
   EXPECT_EQ(one->width, 10) << "the screen grows to hold the frame where it stands";
 
@@ -400,7 +400,8 @@ TEST(GifWriter, FileCreationAndWriteFailures) {
   EXPECT_FALSE(writeGifFile(bad, *a, nullptr));
   EXPECT_EQ(rec.texts(), std::vector<std::string>{"无法保存到 '" + bad + "' (临时文件)。"});
 
-  fileops::setFaultHook([](fileops::Op op, const std::string&) { return op == fileops::Op::Write; });
+  fileops::setFaultHook(
+      [](fileops::Op op, const std::string&) { return op == fileops::Op::Write; });
   EXPECT_FALSE(writeGifFile(dir.file("full.gif"), *a, nullptr));
   fileops::setFaultHook(nullptr);
 

@@ -32,10 +32,10 @@ std::vector<uint8_t> write(Animation& a) {
 }
 
 void expectSameDocument(Animation& a, Animation& b, const std::string& name) {
-  ASSERT_EQ(a.frameCount, b.frameCount) << name;
+  ASSERT_EQ(a.frameCount(), b.frameCount()) << name;
   EXPECT_EQ(a.width, b.width) << name;
   EXPECT_EQ(a.height, b.height) << name;
-  EXPECT_EQ(a.playCount == 1 || a.frameCount < 2 ? 1 : a.playCount, b.playCount) << name;
+  EXPECT_EQ(a.playCount == 1 || a.frameCount() < 2 ? 1 : a.playCount, b.playCount) << name;
   for (Frame *f = firstFrame(a), *g = firstFrame(b); f; f = nextFrame(f), g = nextFrame(g)) {
     ASSERT_EQ(frameToRgba(*f), frameToRgba(*g)) << name;
     EXPECT_EQ(f->left, g->left);

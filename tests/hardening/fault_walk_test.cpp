@@ -5,12 +5,12 @@
 
 #include <filesystem>
 
-#include "gif/gif_writer.h"
 #include "base/file_ops.h"
-#include "io/open_save.h"
 #include "base/prefs.h"
 #include "base/reporter.h"
 #include "base/settings_file.h"
+#include "gif/gif_writer.h"
+#include "io/open_save.h"
 #include "testutil.h"
 
 using namespace fb;
@@ -51,13 +51,13 @@ std::vector<std::string> names(const std::string& dir) {
 // Saves `type` to `path` with every operation failing in turn; `targets` are
 // the files the save writes.
 void walk(int type, uint32_t options, const std::string& path,
-          const std::vector<std::string>& targets) {
+          const std::vector<std::string>& targets, const SaveOptions& settings = {}) {
   fbtest::TempDir ref;
   auto a = document();
   {
     RecordingReporter quiet;
     ScopedReporter scope(quiet);
-    ASSERT_TRUE(saveByType(ref.file(path), *a, options, type, nullptr));
+    ASSERT_TRUE(saveByType(ref.file(path), *a, options, type, nullptr, settings));
   }
   std::vector<std::vector<uint8_t>> fresh;
   for (const auto& t : targets) fresh.push_back(fbtest::readBytes(ref.file(t)));
@@ -68,7 +68,7 @@ void walk(int type, uint32_t options, const std::string& path,
     fbtest::TempDir dir;
     RecordingReporter quiet;
     ScopedReporter scope(quiet);
-    saveByType(dir.file(path), *a, options, type, nullptr);
+    saveByType(dir.file(path), *a, options, type, nullptr, settings);
   }
   const int operations = count.seen;
   ASSERT_GT(operations, 3);
@@ -84,7 +84,7 @@ void walk(int type, uint32_t options, const std::string& path,
       FaultCounter fault;
       fault.failAt = k;
       fault.install();
-      saved = saveByType(dir.file(path), *a, options, type, nullptr);
+      saved = saveByType(dir.file(path), *a, options, type, nullptr, settings);
     }
     for (size_t i = 0; i < targets.size(); ++i) {
       auto now = fbtest::readBytes(dir.file(targets[i]));
@@ -108,13 +108,17 @@ void walk(int type, uint32_t options, const std::string& path,
 
 }  // namespace
 
-TEST(FaultWalk, GifSave) { walk(kTypeGif, 1, "anim.gif", {"anim.gif"}); }
+TEST(FaultWalk, GifSave) {
+  walk(kTypeGif, 1, "anim.gif", {"anim.gif"});
+}
 
 TEST(FaultWalk, GifNumberedFrames) {
   walk(kTypeGif, 0x20, "frame.gif", {"frame-001.gif", "frame-002.gif", "frame-003.gif"});
 }
 
-TEST(FaultWalk, AnimatedPngSave) { walk(kTypePng, 0, "anim.png", {"anim.png"}); }
+TEST(FaultWalk, AnimatedPngSave) {
+  walk(kTypePng, 0, "anim.png", {"anim.png"});
+}
 
 // AVI: the uncompressed video first, then its recompression (RLE8, the
 // stored default) into the file that replaces the target.
@@ -123,8 +127,9 @@ TEST(FaultWalk, AviSave) {
 }
 
 TEST(FaultWalk, AviSaveUncompressed) {
-  prefSetBits(pref::GeneralOptions, gen::AviUncompressed, true);
-  walk(kTypeAvi, 1, "anim.avi", {"anim.avi"});
+  SaveOptions uncompressed;
+  uncompressed.avi.uncompressed = true;
+  walk(kTypeAvi, 1, "anim.avi", {"anim.avi"}, uncompressed);
 }
 
 TEST(FaultWalk, SettingsFile) {

@@ -14,7 +14,7 @@ namespace fbtest {
 
 // A w × h frame with a bitmap whose pixels come from `index(x, y)`.
 inline fb::Frame* indexedFrame(int w, int h, const std::function<int(int, int)>& index) {
-  fb::Frame* f = fb::newBlankFrame(w, h);
+  fb::Frame* f = fb::newBlankFrame(w, h).release();
   f->dib = fb::createBitmap(w, h, nullptr);
   for (int y = 0; y < h; ++y)
     for (int x = 0; x < w; ++x) f->dib->row(y)[x] = static_cast<uint8_t>(index(x, y));
@@ -25,7 +25,7 @@ inline fb::Frame* indexedFrame(int w, int h, const std::function<int(int, int)>&
 // the way true-colour readers deliver it.
 inline fb::Frame* rgbFrame(int w, int h, const std::function<fb::Rgb(int, int)>& colour,
                            const std::function<int(int, int)>& alpha = nullptr) {
-  fb::Frame* f = fb::newBlankFrame(w, h);
+  fb::Frame* f = fb::newBlankFrame(w, h).release();
   std::vector<uint8_t> rgb(static_cast<size_t>(fb::stride24(w)) * h);
   std::vector<uint8_t> a;
   if (alpha) a.assign(static_cast<size_t>(fb::stride8(w)) * h, 0);
@@ -52,11 +52,8 @@ inline std::unique_ptr<fb::Animation> animationOf(int w, int h, const std::vecto
   a->height = h;
   if (!palette.empty())
     fb::setGlobalPalette(*a, fb::makePalette(palette.data(), static_cast<int>(palette.size())));
-  fb::Block* tail = a->head;
   for (fb::Frame* f : frames) {
-    fb::link(tail, f);
-    tail = f;
-    ++a->frameCount;
+    fb::appendBlock(*a, std::unique_ptr<fb::Block>(f));
     fb::refreshFrameColours(*f, a->globalPalette.get());
   }
   fb::recountColourUsage(*a);
@@ -66,7 +63,7 @@ inline std::unique_ptr<fb::Animation> animationOf(int w, int h, const std::vecto
 inline void makeTransparent(fb::Frame& f, int index) {
   f.controlFlags |= 1;
   f.transparentIndex = static_cast<uint8_t>(index);
-  fb::refreshFrameColours(f, f.localPalette ? nullptr : f.palette);
+  fb::refreshFrameColours(f, f.localPalette ? nullptr : f.palette());
 }
 
 // The colour a viewer sees at (x, y) of a frame's own image; alpha 0 when transparent.
@@ -77,7 +74,7 @@ struct Shown {
 inline Shown shownAt(const fb::Frame& f, int x, int y) {
   uint8_t v = f.dib->row(y)[x];
   if (f.transparent() && v == f.transparentIndex) return {fb::Rgb{}, false};
-  fb::Rgb c = f.palette && v < f.palette->count ? (*f.palette)[v] : fb::Rgb{};
+  fb::Rgb c = f.palette() && v < f.palette()->count ? (*f.palette())[v] : fb::Rgb{};
   return {c, true};
 }
 

@@ -1,11 +1,11 @@
 // Frame insertion: position, frame count, play count, the frame-size conflict.
 #include <gtest/gtest.h>
 
-#include "imaging/frame_insert.h"
-#include "imaging/imaging_util.h"
 #include "base/prefs.h"
 #include "base/progress.h"
 #include "base/reporter.h"
+#include "imaging/frame_insert.h"
+#include "imaging/imaging_util.h"
 
 using namespace fb;
 using namespace fbtest;
@@ -65,10 +65,10 @@ TEST(Insert, FramesGoBeforeThePosition) {
     ASSERT_EQ(insertAnimations(*target, src, c.position, nullptr, nullptr), 1);
     EXPECT_FALSE(src);
     EXPECT_EQ(names(*target), c.expected) << c.position;
-    EXPECT_EQ(target->frameCount, 5);
+    EXPECT_EQ(target->frameCount(), 5);
     // Same palette: the new frames share the global one.
     for (Frame* f = firstFrame(*target); f; f = nextFrame(f))
-      EXPECT_EQ(f->palette, target->globalPalette.get());
+      EXPECT_EQ(f->palette(), target->globalPalette.get());
     // Chain links both ways.
     for (Block* b = target->head; b->next; b = b->next) EXPECT_EQ(b->next->prev, b);
   }
@@ -77,14 +77,14 @@ TEST(Insert, FramesGoBeforeThePosition) {
 TEST(Insert, QueuedDocumentsComeInOrderWithTheirExtensionBlocks) {
   auto target = frames(1, 8, 8, "old");
   auto s1 = frames(1, 8, 8, "a");
-  Block* comment = newBlock(kCommentTag, 0);
+  Block* comment = newBlock(kCommentTag, 0).release();
   setCommentText(comment, "hello");
-  link(lastBlock(*s1), comment);
+  appendBlock(*s1, std::unique_ptr<Block>(comment));
   auto s2 = frames(2, 8, 8, "b");
   s1->nextAnimation = std::move(s2);
   ASSERT_EQ(insertAnimations(*target, s1, 0, nullptr, nullptr), 1);
   EXPECT_EQ(names(*target), (std::vector<std::string>{"a 0", "b 0", "b 1", "old 0"}));
-  EXPECT_EQ(target->frameCount, 4);
+  EXPECT_EQ(target->frameCount(), 4);
   std::string text;
   EXPECT_TRUE(commentText(frameAt(*target, 0)->next, text));
   EXPECT_EQ(text, "hello");
@@ -100,17 +100,18 @@ TEST(Insert, ColourUsageIsRecounted) {
 }
 
 TEST(Insert, PlayCountRule) {
-  prefSet(pref::DefaultPlayCount, 3);
+  MergeOptions options;
+  options.defaultPlayCount = 3;
   auto one = frames(1, 8, 8, "old");
   one->playCount = 1;
   auto src = frames(1, 8, 8, "new");
-  ASSERT_EQ(insertAnimations(*one, src, -1, nullptr, nullptr), 1);
+  ASSERT_EQ(insertAnimations(*one, src, -1, nullptr, nullptr, options), 1);
   EXPECT_EQ(one->playCount, 3) << "one frame became two";
 
   auto two = frames(2, 8, 8, "old");
   two->playCount = 1;
   src = frames(1, 8, 8, "new");
-  ASSERT_EQ(insertAnimations(*two, src, -1, nullptr, nullptr), 1);
+  ASSERT_EQ(insertAnimations(*two, src, -1, nullptr, nullptr, options), 1);
   EXPECT_EQ(two->playCount, 1) << "already an animation";
 }
 
@@ -130,15 +131,17 @@ TEST(Insert, ASmallFrameOfALargerScreenIsNoConflict) {
   src->width = 300;
   src->height = 200;
   Chooser chooser;
-  prefSet(pref::SizeConflict, 32 | 4);
-  ASSERT_EQ(insertAnimations(*target, src, -1, &chooser, nullptr), 1);
+  MergeOptions ask;
+  ask.sizeRule = 32 | 4;
+  ASSERT_EQ(insertAnimations(*target, src, -1, &chooser, nullptr, ask), 1);
   EXPECT_EQ(chooser.asked, 0);
   EXPECT_EQ(target->width, 10);
   EXPECT_EQ(target->height, 10);
 }
 
 TEST(Insert, ClipRuleCropsTheNewFrames) {
-  prefSet(pref::SizeConflict, 16);
+  MergeOptions clip;
+  clip.sizeRule = 16;
   auto target = frames(1, 10, 10, "old");
   auto src = frames(2, 16, 16, "new");
   Frame* a = frameAt(*src, 0);
@@ -153,15 +156,14 @@ TEST(Insert, ClipRuleCropsTheNewFrames) {
       [](int x, int) { return x == 7 ? 0 : 255; });
   b->left = 6;
   b->top = 8;
-  insertAfter(lastBlock(*src), b);
-  ++src->frameCount;
+  appendBlock(*src, std::unique_ptr<Block>(b));
   // A frame wholly outside.
   Frame* gone = frameAt(*src, 1);
   gone->left = 40;
-  ASSERT_EQ(insertAnimations(*target, src, -1, nullptr, nullptr), 1);
+  ASSERT_EQ(insertAnimations(*target, src, -1, nullptr, nullptr, clip), 1);
   EXPECT_EQ(target->width, 10);
   EXPECT_EQ(target->height, 10);
-  ASSERT_EQ(target->frameCount, 4);
+  ASSERT_EQ(target->frameCount(), 4);
   EXPECT_EQ(a->left, 4);
   EXPECT_EQ(a->top, 0);
   EXPECT_EQ(a->width, 6);
@@ -180,73 +182,72 @@ TEST(Insert, ClipRuleCropsTheNewFrames) {
 }
 
 TEST(Insert, AskingTheSizeQuestion) {
-  prefSet(pref::SizeConflict, 16 | 4);  // clip, ask every time
+  MergeOptions ask;
+  ask.sizeRule = 16 | 4;  // clip, ask every time
   Chooser chooser;
   chooser.size = {MergeChooser::Size::Grow, false};
   auto target = frames(1, 10, 10, "old");
   auto src = frames(1, 20, 20, "new");
-  ASSERT_EQ(insertAnimations(*target, src, -1, &chooser, nullptr), 1);
+  ASSERT_EQ(insertAnimations(*target, src, -1, &chooser, nullptr, ask), 1);
   EXPECT_EQ(chooser.asked, 1);
   EXPECT_FALSE(chooser.suggestedGrow);
   EXPECT_EQ(target->width, 20);
-  EXPECT_EQ(prefGet(pref::SizeConflict), 20u);
 
-  // "Make this the default": stored, and the next conflict is not asked.
-  chooser.size = {MergeChooser::Size::Clip, true};
+  chooser.size = {MergeChooser::Size::Clip, false};
   src = frames(1, 30, 30, "new");
-  ASSERT_EQ(insertAnimations(*target, src, -1, &chooser, nullptr), 1);
-  EXPECT_EQ(prefGet(pref::SizeConflict), 16u);
+  ASSERT_EQ(insertAnimations(*target, src, -1, &chooser, nullptr, ask), 1);
+  EXPECT_EQ(chooser.asked, 2);
   EXPECT_EQ(target->width, 20);
+  EXPECT_EQ(frameAt(*target, 2)->width, 20) << "clipped to the screen";
+
+  // A rule that does not ask is followed without a question.
+  MergeOptions clip;
+  clip.sizeRule = 16;
   src = frames(1, 40, 40, "new");
-  ASSERT_EQ(insertAnimations(*target, src, -1, &chooser, nullptr), 1);
+  ASSERT_EQ(insertAnimations(*target, src, -1, &chooser, nullptr, clip), 1);
   EXPECT_EQ(chooser.asked, 2);
   EXPECT_EQ(frameAt(*target, 3)->width, 20);
 
   // Without anyone to ask, the screen grows.
-  prefSet(pref::SizeConflict, 16 | 4);
   src = frames(1, 50, 50, "new");
-  ASSERT_EQ(insertAnimations(*target, src, -1, nullptr, nullptr), 1);
+  ASSERT_EQ(insertAnimations(*target, src, -1, nullptr, nullptr, ask), 1);
   EXPECT_EQ(target->width, 50);
-  // A stored 1 reads as "grow, ask".
-  prefSet(pref::SizeConflict, 1);
-  src = frames(1, 60, 60, "new");
-  ASSERT_EQ(insertAnimations(*target, src, -1, nullptr, nullptr), 1);
-  EXPECT_EQ(target->width, 60);
 }
 
 TEST(Insert, CancellingKeepsTheDocumentAsItWas) {
-  prefSet(pref::SizeConflict, 32 | 4);
+  MergeOptions ask;
+  ask.sizeRule = 32 | 4;
   Chooser chooser;
   chooser.size = {MergeChooser::Size::Cancel, false};
   auto target = frames(2, 10, 10, "old");
   auto src = frames(1, 20, 20, "new");
-  EXPECT_EQ(insertAnimations(*target, src, 1, &chooser, nullptr), 2);
+  EXPECT_EQ(insertAnimations(*target, src, 1, &chooser, nullptr, ask), 2);
   ASSERT_TRUE(src);
-  EXPECT_EQ(target->frameCount, 2);
+  EXPECT_EQ(target->frameCount(), 2);
   EXPECT_EQ(target->width, 10);
 
   // The palette question cancelled after the screen grew: the size goes back.
   chooser.size = {MergeChooser::Size::Grow, false};
-  prefSet(pref::MergeMethod, merge::Ask);
+  ask.storedMethod = merge::Ask;
   Frame* rgb = rgbFrame(20, 20, [](int x, int y) { return Rgb{uint8_t(x), uint8_t(y), 0}; });
-  insertAfter(lastBlock(*src), rgb);
-  ++src->frameCount;
-  EXPECT_EQ(insertAnimations(*target, src, 1, &chooser, nullptr), 2);
+  appendBlock(*src, std::unique_ptr<Block>(rgb));
+  EXPECT_EQ(insertAnimations(*target, src, 1, &chooser, nullptr, ask), 2);
   EXPECT_EQ(target->width, 10);
   EXPECT_EQ(target->height, 10);
   EXPECT_EQ(names(*target), (std::vector<std::string>{"old 0", "old 1"}));
   ASSERT_TRUE(src);
-  EXPECT_EQ(src->frameCount, 2);
+  EXPECT_EQ(src->frameCount(), 2);
 }
 
 TEST(Insert, AnEmptyDocumentTakesTheNewSize) {
-  prefSet(pref::SizeConflict, 16);
+  MergeOptions clip;
+  clip.sizeRule = 16;
   auto target = createAnimation();
   auto src = frames(2, 24, 12, "new");
-  ASSERT_EQ(insertAnimations(*target, src, -1, nullptr, nullptr), 1);
+  ASSERT_EQ(insertAnimations(*target, src, -1, nullptr, nullptr, clip), 1);
   EXPECT_EQ(target->width, 24);
   EXPECT_EQ(target->height, 12);
-  EXPECT_EQ(target->frameCount, 2);
+  EXPECT_EQ(target->frameCount(), 2);
   ASSERT_TRUE(target->globalPalette);
 }
 

@@ -4,13 +4,13 @@
 #include <cmath>
 #include <set>
 
-#include "imaging/fixed_palette.h"
-#include "imaging/imaging_util.h"
-#include "imaging/palette_merge.h"
 #include "base/prefs.h"
 #include "base/progress.h"
 #include "base/reporter.h"
 #include "base/settings_file.h"
+#include "imaging/fixed_palette.h"
+#include "imaging/imaging_util.h"
+#include "imaging/palette_merge.h"
 
 using namespace fb;
 using namespace fbtest;
@@ -120,26 +120,21 @@ TEST(MergeWord, MethodBitsCountsAndCube) {
 TEST(MergeWord, ResolvingAsksOnlyWhenTheWordSays) {
   Chooser chooser;
   chooser.method = {true, merge::Cube | merge::Dither, false};
-  EXPECT_EQ(resolveMergeMethod(merge::MapGlobal, &chooser), merge::MapGlobal);
-  EXPECT_EQ(resolveMergeMethod(0, &chooser), 0x880001u);  // stored default, no question
+  MergeOptions stored;
+  EXPECT_EQ(resolveMergeMethod(merge::MapGlobal, stored, &chooser), merge::MapGlobal);
+  EXPECT_EQ(resolveMergeMethod(0, stored, &chooser), 0x880001u);  // stored default, no question
   EXPECT_EQ(chooser.methodAsked, 0);
 
-  prefSet(pref::MergeMethod, 0x460000 | merge::Ask | merge::Dither | merge::MergeGlobal);
-  EXPECT_EQ(resolveMergeMethod(0, &chooser), merge::Cube | merge::Dither);
+  stored.storedMethod = 0x460000 | merge::Ask | merge::Dither | merge::MergeGlobal;
+  EXPECT_EQ(resolveMergeMethod(0, stored, &chooser), merge::Cube | merge::Dither);
   EXPECT_EQ(chooser.methodAsked, 1);
-  EXPECT_EQ(chooser.suggested, prefGet(pref::MergeMethod));
+  EXPECT_EQ(chooser.suggested, stored.storedMethod);
   // Without a window: the recommended adaptive method, stored dither and counts kept.
-  EXPECT_EQ(resolveMergeMethod(0, nullptr), 0x460000u | merge::Dither | merge::Adaptive);
-  // "Make this the default" stores the choice and stops the questions.
-  chooser.method.makeDefault = true;
-  EXPECT_EQ(resolveMergeMethod(0, &chooser), merge::Cube | merge::Dither);
-  EXPECT_EQ(prefGet(pref::MergeMethod), merge::Cube | merge::Dither);
-  EXPECT_EQ(resolveMergeMethod(0, &chooser), merge::Cube | merge::Dither);
-  EXPECT_EQ(chooser.methodAsked, 2);
+  EXPECT_EQ(resolveMergeMethod(0, stored, nullptr), 0x460000u | merge::Dither | merge::Adaptive);
   // Cancel.
-  prefSet(pref::MergeMethod, merge::Ask);
+  stored.storedMethod = merge::Ask;
   chooser.method.accepted = false;
-  EXPECT_EQ(resolveMergeMethod(0, &chooser), 0u);
+  EXPECT_EQ(resolveMergeMethod(0, stored, &chooser), 0u);
 }
 
 TEST(MergeWord, FixedPaletteRecordLayout) {
@@ -148,9 +143,7 @@ TEST(MergeWord, FixedPaletteRecordLayout) {
   p[0] = {1, 2, 3};
   p[1] = {250, 251, 252};
   p[2] = {9, 8, 7};
-  ASSERT_TRUE(storeFixedPalette(p));
-  auto bytes = settings().getBinary("FixedPal");
-  ASSERT_TRUE(bytes);
+  auto bytes = std::optional<std::vector<uint8_t>>(fixedPaletteRecord(p));
   ASSERT_EQ(bytes->size(), 1028u);
   EXPECT_EQ((*bytes)[0], 0x00);
   EXPECT_EQ((*bytes)[1], 0x03);
@@ -158,7 +151,7 @@ TEST(MergeWord, FixedPaletteRecordLayout) {
   EXPECT_EQ((*bytes)[3], 0);
   EXPECT_EQ((*bytes)[8], 250);
   EXPECT_EQ((*bytes)[11], 0);  // flags
-  auto back = loadFixedPalette();
+  auto back = parseFixedPaletteRecord(*bytes);
   ASSERT_TRUE(back);
   EXPECT_TRUE(*back == p);
   EXPECT_FALSE(parseFixedPaletteRecord({0, 3, 5, 0, 1, 2, 3, 0}));  // 5 entries promised, 1 held
@@ -174,16 +167,16 @@ TEST(MergeAdaptive, ColoursThatFitAreKeptExactly) {
   std::vector<uint8_t> oldIndices = old->dib->data;
   auto src = sourceOf({bandsFrame()});
   ASSERT_EQ(mergePalettes(target.get(), *src, 0, nullptr, nullptr), 1);
-  ASSERT_EQ(target->frameCount, 2);
+  ASSERT_EQ(target->frameCount(), 2);
   Frame* added = frameAt(*target, 1);
   EXPECT_TRUE(samePicture(picture(*added), bandsPicture()));
   EXPECT_TRUE(added->transparent());
   // The target's frame keeps its colours and even its indices.
   EXPECT_TRUE(samePicture(picture(*old), before));
   EXPECT_EQ(old->dib->data, oldIndices);
-  EXPECT_EQ(added->palette, target->globalPalette.get());
+  EXPECT_EQ(added->palette(), target->globalPalette.get());
   EXPECT_FALSE(added->hasRgb()) << "24-bit data goes once mapped";
-  EXPECT_EQ(src->frameCount, 0);
+  EXPECT_EQ(src->frameCount(), 0);
   EXPECT_EQ(firstFrame(*src), nullptr);
   // 4 greys used + 19 opaque band colours + transparent entry: reused free
   // grey entries, then appended.
@@ -200,7 +193,7 @@ TEST(MergeAdaptive, EqualPalettesChangeNothing) {
             1);
   EXPECT_EQ(target->globalPalette.get(), global) << "the very same palette";
   EXPECT_EQ(frameAt(*target, 1)->dib->data, pixels);
-  EXPECT_EQ(frameAt(*target, 1)->palette, global);
+  EXPECT_EQ(frameAt(*target, 1)->palette(), global);
 }
 
 TEST(MergeAdaptive, TooManyColoursGoThroughTheOctree) {
@@ -253,9 +246,8 @@ TEST(MergeAdaptive, OptimizerStyleForcedMergeOfLocalPalettes) {
   setLocalPalette(*f1, makePalette(p1.data(), 4));
   setLocalPalette(*f2, makePalette(p2.data(), 4));
   makeTransparent(*f2, 1);
-  link(a->head, f1);
-  link(f1, f2);
-  a->frameCount = 2;
+  appendBlock(*a, std::unique_ptr<Block>(f1));
+  appendBlock(*a, std::unique_ptr<Block>(f2));
   refreshFrameColours(*f1, nullptr);
   refreshFrameColours(*f2, nullptr);
   auto before1 = picture(*f1), before2 = picture(*f2);
@@ -446,10 +438,11 @@ TEST(MergeFixed, UsesTheStoredPaletteOrFallsBackToAdaptive) {
   fixed[1] = {255, 255, 255};
   fixed[2] = {0, 200, 0};
   fixed[3] = {200, 0, 200};
-  storeFixedPalette(fixed);
+  MergeOptions withFixed;
+  withFixed.fixedPalette = copyPalette(fixed);
   auto t2 = createAnimation();
   auto s2 = sourceOf({bandsFrame()});
-  ASSERT_EQ(mergePalettes(t2.get(), *s2, merge::Fixed, nullptr, nullptr), 1);
+  ASSERT_EQ(mergePalettes(t2.get(), *s2, merge::Fixed, nullptr, nullptr, withFixed), 1);
   const Palette& g = *t2->globalPalette;
   ASSERT_EQ(g.count, 5) << "the four colours and a transparent entry";
   for (int i = 0; i < 4; ++i) EXPECT_EQ(g[i], fixed[i]);
@@ -477,7 +470,7 @@ TEST(MergeLocal, EachTrueColourFrameGetsItsOwnPalette) {
   EXPECT_EQ(bands->transparentIndex, bands->localPalette->count - 1);
   EXPECT_LE(photo->localPalette->count, 16);
   EXPECT_FALSE(photo->transparent());
-  EXPECT_EQ(photo->palette, photo->localPalette.get());
+  EXPECT_EQ(photo->palette(), photo->localPalette.get());
   EXPECT_TRUE(photo->imageFlags & 0x80);
 
   auto t2 = greyTarget();
@@ -501,12 +494,12 @@ TEST(MergeKeep, EightBitFramesKeepTheirColours) {
   auto p1 = picture(*firstFrame(*s1)), p2 = picture(*firstFrame(*s2));
   s1->nextAnimation = std::move(s2);
   ASSERT_EQ(mergePalettes(target.get(), *s1, 0, nullptr, nullptr), 1);
-  EXPECT_EQ(target->frameCount, 3);
+  EXPECT_EQ(target->frameCount(), 3);
   EXPECT_TRUE(*target->globalPalette == before);
   Frame* a = frameAt(*target, 1);
   Frame* b = frameAt(*target, 2);
   EXPECT_FALSE(a->localPalette);
-  EXPECT_EQ(a->palette, target->globalPalette.get());
+  EXPECT_EQ(a->palette(), target->globalPalette.get());
   ASSERT_TRUE(b->localPalette);
   EXPECT_EQ(b->localPalette->count, 3);
   EXPECT_TRUE(samePicture(picture(*a), p1));
@@ -521,7 +514,7 @@ TEST(MergeKeep, AnAnimationWithoutGlobalPaletteTakesTheFirst) {
   ASSERT_EQ(mergePalettes(target.get(), *src, 0, nullptr, nullptr), 1);
   ASSERT_TRUE(target->globalPalette);
   EXPECT_EQ(target->globalPalette->count, 3);
-  EXPECT_EQ(firstFrame(*target)->palette, target->globalPalette.get());
+  EXPECT_EQ(firstFrame(*target)->palette(), target->globalPalette.get());
   EXPECT_EQ(target->screenFlags & 0x80, 0x80);
 }
 
@@ -533,13 +526,15 @@ TEST_P(EveryMethod, TransparencyAndOpaquePixelsSurvive) {
   Palette fixed;
   fixed.count = 8;
   for (int i = 0; i < 8; ++i) fixed[i] = Rgb{uint8_t(i * 36), uint8_t(255 - i * 36), 128};
-  storeFixedPalette(fixed);
+  MergeOptions withFixed;
+  withFixed.fixedPalette = copyPalette(fixed);
   for (uint32_t dither : {0u, merge::Dither}) {
     auto target = greyTarget();
     makeTransparent(*firstFrame(*target), 5);
     auto src = sourceOf({photoFrame(64, 48, true), bandsFrame()});
-    ASSERT_EQ(mergePalettes(target.get(), *src, GetParam() | dither, nullptr, nullptr), 1);
-    ASSERT_EQ(target->frameCount, 3);
+    ASSERT_EQ(mergePalettes(target.get(), *src, GetParam() | dither, nullptr, nullptr, withFixed),
+              1);
+    ASSERT_EQ(target->frameCount(), 3);
     Frame* old = firstFrame(*target);
     Frame* photo = frameAt(*target, 1);
     Frame* bands = frameAt(*target, 2);
@@ -551,9 +546,10 @@ TEST_P(EveryMethod, TransparencyAndOpaquePixelsSurvive) {
     for (int y = 0; y < 48; ++y)
       for (int x = 0; x < 64; ++x) ASSERT_EQ(shownAt(*photo, x, y).opaque, x + y >= 6);
     for (Frame* f : {old, photo, bands}) {
-      ASSERT_TRUE(f->palette);
+      ASSERT_TRUE(f->palette());
       ASSERT_TRUE(f->dib);
-      EXPECT_EQ(f->palette, f->localPalette ? f->localPalette.get() : target->globalPalette.get());
+      EXPECT_EQ(f->palette(),
+                f->localPalette ? f->localPalette.get() : target->globalPalette.get());
       EXPECT_TRUE(f->mask);
     }
   }
@@ -564,10 +560,11 @@ INSTANTIATE_TEST_SUITE_P(Methods, EveryMethod,
                                            merge::Cube, merge::Fixed, merge::LocalPerFrame));
 
 TEST(MergeData, TwentyFourBitDataIsKeptOnlyWhenAsked) {
-  prefSetBits(pref::GeneralOptions, gen::Keep24Bit, true);
+  MergeOptions keep;
+  keep.keep24Bit = true;
   auto target = createAnimation();
   auto src = sourceOf({bandsFrame()});
-  ASSERT_EQ(mergePalettes(target.get(), *src, 0, nullptr, nullptr), 1);
+  ASSERT_EQ(mergePalettes(target.get(), *src, 0, nullptr, nullptr, keep), 1);
   EXPECT_TRUE(firstFrame(*target)->hasRgb());
   EXPECT_EQ(firstFrame(*target)->alpha.size(), size_t(stride8(20)) * 10);
 }
@@ -579,19 +576,20 @@ TEST(MergeData, ACancelOrFailureChangesNothing) {
   RecordingProgress progress;
   progress.cancelAfter(2);
   EXPECT_EQ(mergePalettes(target.get(), *src, 0, nullptr, &progress), 2);
-  EXPECT_EQ(target->frameCount, 1);
+  EXPECT_EQ(target->frameCount(), 1);
   EXPECT_TRUE(*target->globalPalette == before);
-  EXPECT_EQ(src->frameCount, 2);
+  EXPECT_EQ(src->frameCount(), 2);
   EXPECT_TRUE(firstFrame(*src)->hasRgb());
   EXPECT_FALSE(firstFrame(*src)->dib);
 
   // The chooser cancels dialog 201.
-  prefSet(pref::MergeMethod, merge::Ask);
+  MergeOptions ask;
+  ask.storedMethod = merge::Ask;
   Chooser chooser;
   chooser.method.accepted = false;
-  EXPECT_EQ(mergePalettes(target.get(), *src, 0, &chooser, nullptr), 2);
+  EXPECT_EQ(mergePalettes(target.get(), *src, 0, &chooser, nullptr, ask), 2);
   EXPECT_EQ(chooser.methodAsked, 1);
-  EXPECT_EQ(target->frameCount, 1);
+  EXPECT_EQ(target->frameCount(), 1);
 }
 
 // ---- Moving one local-palette frame onto the global palette ----
@@ -602,16 +600,15 @@ TEST(MapFrame, LocalPaletteFrameJoinsTheGlobalPaletteInPlace) {
   std::vector<Rgb> local = {{200, 10, 10}, {10, 200, 10}};
   setLocalPalette(*second, makePalette(local.data(), 2));
   Frame* third = indexedFrame(20, 10, [](int, int) { return 3; });
-  insertAfter(firstFrame(*a), second);
-  insertAfter(second, third);
-  a->frameCount = 3;
+  appendBlock(*a, std::unique_ptr<Block>(second));
+  appendBlock(*a, std::unique_ptr<Block>(third));
   refreshFrameColours(*second, nullptr);
   refreshFrameColours(*third, a->globalPalette.get());
   auto before = picture(*second);
   ASSERT_EQ(mapFrameIntoGlobalPalette(nullptr, *a, *second), 1);
   EXPECT_EQ(frameAt(*a, 1), second);
   EXPECT_EQ(frameAt(*a, 2), third);
-  EXPECT_EQ(a->frameCount, 3);
+  EXPECT_EQ(a->frameCount(), 3);
   EXPECT_FALSE(second->localPalette);
   EXPECT_EQ(second->imageFlags & 0x87, 0);
   EXPECT_TRUE(samePicture(picture(*second), before));
@@ -623,7 +620,7 @@ TEST(MapFrame, LocalPaletteFrameJoinsTheGlobalPaletteInPlace) {
   ASSERT_EQ(mapFrameIntoGlobalPalette(nullptr, *b, *f), 1);
   ASSERT_TRUE(b->globalPalette);
   EXPECT_EQ((*b->globalPalette)[0], local[0]);
-  EXPECT_EQ(f->palette, b->globalPalette.get());
+  EXPECT_EQ(f->palette(), b->globalPalette.get());
 }
 
 TEST(MapFrame, RemapFramePixels) {
@@ -636,7 +633,6 @@ TEST(MapFrame, RemapFramePixels) {
   Palette p = *makePalette(entries.data(), 4);
   remapFramePixels(*f, &p, entries.data(), 4, map);
   EXPECT_FALSE(f->transparent()) << "its index mapped to -1";
-  EXPECT_EQ(f->palette, &p);
   EXPECT_EQ(f->dib->row(0)[0], 0);
   EXPECT_EQ(f->dib->row(0)[1], 1);
   EXPECT_EQ(f->dib->row(0)[2], 10) << "-1 leaves the pixel alone";

@@ -26,9 +26,9 @@ using fbtest::timeline;
 bool coloursFitOnePalette(Animation& a) {
   std::vector<uint32_t> seen;
   for (Frame* f = firstFrame(a); f; f = nextFrame(f)) {
-    if (!f->palette) continue;
-    for (int i = 0; i < f->palette->count; ++i) {
-      const Rgb& c = (*f->palette)[i];
+    if (!f->palette()) continue;
+    for (int i = 0; i < f->palette()->count; ++i) {
+      const Rgb& c = (*f->palette())[i];
       seen.push_back((c.r << 16) | (c.g << 8) | c.b);
     }
   }
@@ -54,7 +54,7 @@ class OptimizeCorpus : public ::testing::TestWithParam<std::string> {
   // completely or its screen is too large to composite every picture of.
   std::unique_ptr<Animation> readable() {
     std::unique_ptr<Animation> a;
-    if (fbtest::readGifPath(GetParam(), a) != kReadComplete || a->frameCount == 0) {
+    if (fbtest::readGifPath(GetParam(), a) != kReadComplete || a->frameCount() == 0) {
       skipWhy = "does not read completely";
       return nullptr;
     }
@@ -131,7 +131,7 @@ TEST_P(OptimizeCorpus, SmallestEncodingShowsTheSame) {
     ASSERT_EQ(writeGifStream(sink, *job.trial, nullptr), kWriteDone);
     for (Frame* f = firstFrame(*job.trial); f; f = nextFrame(f)) {
       ByteSink written;
-      writeFrameImage(written, *f, LzwLayout::Smallest);
+      writeFrameImage(written, *f, 100, LzwLayout::Smallest);
       ASSERT_EQ(frameEncodedSize(*f, LzwLayout::Smallest), written.total()) << "counted as written";
     }
     std::unique_ptr<Animation> back;

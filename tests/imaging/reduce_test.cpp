@@ -38,7 +38,7 @@ TEST(Reduce, EntryCountsFollowTheBlackEntryRule) {
     EXPECT_EQ(a->globalPalette->count, c.entries) << c.asked;
     EXPECT_EQ((*a->globalPalette)[c.entries - 1], (Rgb{0, 0, 0})) << "the black entry";
     Frame* f = firstFrame(*a);
-    EXPECT_EQ(f->palette, a->globalPalette.get());
+    EXPECT_EQ(f->palette(), a->globalPalette.get());
     for (int y = 0; y < 8; ++y)
       for (int x = 0; x < 32; ++x) ASSERT_LT(f->dib->row(y)[x], c.entries - 1);
   }
@@ -53,8 +53,7 @@ TEST(Reduce, TransparentFramesKeepTransparencyOnTheBlackEntry) {
   Frame* f = firstFrame(*a);
   makeTransparent(*f, 40);
   Frame* g = indexedFrame(32, 8, [](int x, int) { return x; });  // opaque frame
-  insertAfter(f, g);
-  ++a->frameCount;
+  a->insertAfterBlock(f, BlockPtr(g));
   refreshFrameColours(*g, a->globalPalette.get());
   a->backgroundIndex = 255;
   Rgb oldBackground = (*a->globalPalette)[255];
@@ -72,7 +71,7 @@ TEST(Reduce, TransparentFramesKeepTransparencyOnTheBlackEntry) {
       }
     }
   EXPECT_FALSE(g->transparent());
-  EXPECT_EQ(g->palette, a->globalPalette.get());
+  EXPECT_EQ(g->palette(), a->globalPalette.get());
   EXPECT_TRUE(f->mask && f->mask->transparentAt(8, 1));
   // Background: the entry nearest the old background colour.
   Rgb bg = (*a->globalPalette)[a->backgroundIndex];
@@ -129,10 +128,7 @@ TEST(Reduce, LocalPalettesReducedPaddedAndGivenATransparentEntry) {
   forty[1] = {0, 255, 0};
   forty[2] = {0, 0, 255};
   setLocalPalette(*padded, makePalette(forty.data(), 40));
-  link(a->head, f);
-  link(f, small);
-  link(small, padded);
-  a->frameCount = 3;
+  for (Frame* x : {f, small, padded}) appendBlock(*a, std::unique_ptr<Block>(x));
   for (Frame* x : {f, small, padded}) refreshFrameColours(*x, nullptr);
 
   RecordingProgress progress;
@@ -141,7 +137,7 @@ TEST(Reduce, LocalPalettesReducedPaddedAndGivenATransparentEntry) {
   EXPECT_EQ(f->transparentIndex, 15);
   EXPECT_EQ((*f->localPalette)[15], (Rgb{0, 0, 0}));
   EXPECT_EQ(f->dib->row(0)[0], 15);
-  EXPECT_EQ(f->palette, f->localPalette.get());
+  EXPECT_EQ(f->palette(), f->localPalette.get());
   EXPECT_EQ(small->localPalette->count, 4) << "palettes within the count are left alone";
   ASSERT_EQ(padded->localPalette->count, 16);
   EXPECT_EQ((*padded->localPalette)[3], (Rgb{0, 0, 0}));
@@ -214,8 +210,7 @@ TEST(Reduce, DitherFramesIntoANewGlobalPalette) {
         return Rgb{uint8_t(x * 8), uint8_t(x * 8), uint8_t(x * 8)};
       },
       [](int x, int) { return x < 2 ? 0 : 255; });
-  link(firstFrame(*a), rgb);
-  ++a->frameCount;
+  a->insertAfterBlock(firstFrame(*a), BlockPtr(rgb));
   std::vector<Rgb> bw = {{0, 0, 0}, {255, 255, 255}, {0, 0, 0}};
   Palette p = *makePalette(bw.data(), 3);
   ASSERT_EQ(ditherFrames(*a, p, 2, nullptr), 1);
@@ -223,7 +218,7 @@ TEST(Reduce, DitherFramesIntoANewGlobalPalette) {
   for (Frame* f : {firstFrame(*a), rgb}) {
     ASSERT_TRUE(f->transparent());
     EXPECT_EQ(f->transparentIndex, 2);
-    EXPECT_EQ(f->palette, a->globalPalette.get());
+    EXPECT_EQ(f->palette(), a->globalPalette.get());
   }
   for (int y = 0; y < 8; ++y)
     for (int x = 0; x < 32; ++x) {

@@ -24,17 +24,16 @@ std::unique_ptr<Animation> doc(int w, int h) {
 }
 
 Frame& add(Animation& a, int l, int t, int w, int h, uint8_t v, int disposal, int delay = 10) {
-  Frame* f = newBlankFrame(w, h);
+  Frame* f = newBlankFrame(w, h).release();
   f->left = l;
   f->top = t;
   f->delay = delay;
-  f->palette = a.globalPalette.get();
+  f->lendPalette(a.globalPalette.get());
   f->setDisposal(disposal);
-  auto dib = createBitmap(w, h, f->palette);
+  auto dib = createBitmap(w, h, f->palette());
   std::fill(dib->data.begin(), dib->data.end(), v);
   setBitmap(*f, std::move(dib));
-  insertAfter(lastBlock(a), f);
-  ++a.frameCount;
+  appendBlock(a, std::unique_ptr<Block>(f));
   return *f;
 }
 
@@ -108,7 +107,7 @@ TEST(FrameCountReduction, RemovesEveryNthFrameAndKeepsTheTime) {
   Frame* f3 = frameAt(*five, 2);
   Frame* f5 = frameAt(*five, 4);
   ASSERT_TRUE(reduceFrameCount(*five, 2));
-  EXPECT_EQ(five->frameCount, 3);
+  EXPECT_EQ(five->frameCount(), 3);
   EXPECT_EQ(frameAt(*five, 0), f1);
   EXPECT_EQ(frameAt(*five, 1), f3);
   EXPECT_EQ(frameAt(*five, 2), f5);
@@ -118,13 +117,13 @@ TEST(FrameCountReduction, RemovesEveryNthFrameAndKeepsTheTime) {
 
   auto last = make(4);
   ASSERT_TRUE(reduceFrameCount(*last, 4));
-  EXPECT_EQ(last->frameCount, 3);
+  EXPECT_EQ(last->frameCount(), 3);
   EXPECT_EQ(frameAt(*last, 2)->delay, 12 + 13);
 
   auto nine = make(9);
   ASSERT_TRUE(reduceFrameCount(*nine, 3));
-  EXPECT_EQ(nine->frameCount, reducedFrameCount(9, 3));
-  EXPECT_EQ(nine->frameCount, 6);
+  EXPECT_EQ(nine->frameCount(), reducedFrameCount(9, 3));
+  EXPECT_EQ(nine->frameCount(), 6);
 
   RecordingReporter rec;
   ScopedReporter scope(rec);
@@ -134,6 +133,6 @@ TEST(FrameCountReduction, RemovesEveryNthFrameAndKeepsTheTime) {
   EXPECT_EQ(rec.entries()[0].caption, "Invalid Deletion Interval");
   EXPECT_EQ(rec.entries()[0].text,
             "The deletion interval must be in the range between 2 and the total number of frames.");
-  EXPECT_EQ(nine->frameCount, 6);
+  EXPECT_EQ(nine->frameCount(), 6);
   EXPECT_EQ(reducedFrameCount(5, 6), -1);
 }

@@ -15,6 +15,9 @@
 #include <string>
 #include <vector>
 
+#include "base/prefs.h"
+#include "base/reporter.h"
+#include "base/settings_file.h"
 #include "document/animation.h"
 #include "document/player.h"
 #include "formats/png_rgba.h"
@@ -23,9 +26,6 @@
 #include "imaging/frame_insert.h"
 #include "imaging/frame_update.h"
 #include "imaging/palette_merge.h"
-#include "base/prefs.h"
-#include "base/reporter.h"
-#include "base/settings_file.h"
 
 using namespace fb;
 
@@ -74,7 +74,7 @@ Picture photo() {
 }
 
 Frame* frameOf(const Picture& p) {
-  Frame* f = newBlankFrame(W, H);
+  Frame* f = newBlankFrame(W, H).release();
   std::vector<uint8_t> rgb(size_t(stride24(W)) * H), alpha(size_t(stride8(W)) * H);
   for (int y = 0; y < H; ++y)
     for (int x = 0; x < W; ++x) {
@@ -97,16 +97,13 @@ std::unique_ptr<Animation> baseDocument() {
   for (int i = 0; i < 16; ++i)
     greys.push_back(Rgb{uint8_t(i * 17), uint8_t(i * 17), uint8_t(i * 17)});
   setGlobalPalette(*a, makePalette(greys.data(), 16));
-  Block* tail = a->head;
   for (int k = 0; k < 2; ++k) {
-    Frame* f = newBlankFrame(W, H);
+    Frame* f = newBlankFrame(W, H).release();
     f->dib = createBitmap(W, H, nullptr);
     for (int y = 0; y < H; ++y)
       for (int x = 0; x < W; ++x) f->dib->row(y)[x] = uint8_t((x / 8 + y / 8 + k * 5) % 16);
     f->setDisposal(1);
-    link(tail, f);
-    tail = f;
-    ++a->frameCount;
+    fb::appendBlock(*a, std::unique_ptr<fb::Block>(f));
     refreshFrameColours(*f, a->globalPalette.get());
   }
   return a;
@@ -138,7 +135,8 @@ int main(int argc, char** argv) {
     for (int g = 0; g < 4; ++g)
       for (int b = 0; b < 4; ++b)
         fixed[fixed.count++] = Rgb{uint8_t(r * 85), uint8_t(g * 85), uint8_t(b * 85)};
-  storeFixedPalette(fixed);
+  MergeOptions options;
+  options.fixedPalette = copyPalette(fixed);
 
   struct Method {
     const char* name;
@@ -154,23 +152,21 @@ int main(int argc, char** argv) {
         std::string name =
             std::string(m.name) + (dither ? "-dither" : "") + (withPhoto ? "-photo" : "");
         // The stored word decides, as it does for the editor and batch mode.
-        prefSet(pref::MergeMethod, 0x880000 | m.word | (dither ? merge::Dither : 0));
+        options.storedMethod = 0x880000 | m.word | (dither ? merge::Dither : 0);
         auto doc = baseDocument();
         auto sources = createAnimation();
         sources->width = W;
         sources->height = H;
-        link(sources->head, frameOf(flat));
-        sources->frameCount = 1;
+        appendBlock(*sources, std::unique_ptr<Block>(frameOf(flat)));
         if (withPhoto) {
           auto more = createAnimation();
           more->width = W;
           more->height = H;
-          link(more->head, frameOf(shot));
-          more->frameCount = 1;
+          appendBlock(*more, std::unique_ptr<Block>(frameOf(shot)));
           sources->nextAnimation = std::move(more);
         }
         // Between the two grey frames.
-        if (insertAnimations(*doc, sources, 1, nullptr, nullptr) != 1) {
+        if (insertAnimations(*doc, sources, 1, nullptr, nullptr, options) != 1) {
           std::fprintf(stderr, "%s: insertion failed\n", name.c_str());
           return 1;
         }

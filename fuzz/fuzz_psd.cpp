@@ -1,0 +1,6 @@
+// The PSD reader on hostile bytes.
+#include "fuzz_image.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  return fbfuzz::readImage(fb::ReadPsdBytes, data, size);
+}

@@ -1,0 +1,267 @@
+#include "document/history.h"
+
+#include <algorithm>
+#include <array>
+#include <new>
+#include <unordered_set>
+
+namespace fb {
+
+struct History::Step {
+  std::string name;
+  Change change;
+  std::unique_ptr<Animation> header;  // header fields and global palette, no chain
+  bool hasOrder = false;
+  std::vector<BlockPtr> order;
+  // Each changed frame (held, so it outlives any removal) and its other state.
+  struct Kept {
+    BlockPtr frame;
+    std::unique_ptr<Frame> state;
+  };
+  std::vector<Kept> frames;
+  std::vector<const Frame*> selected;
+  int32_t anchorIndex = -1;
+  int currentFrame = -1;
+  // The document's caches of what its blocks encode to, which any change may spoil.
+  int32_t encodedSize = -1;
+  bool smallestEncoding = false;
+  std::unique_ptr<std::array<int64_t, 256>> colourUsage;
+};
+
+History::History(int levels) : levels_(levels < 0 ? 0 : levels) {}
+History::~History() = default;
+
+namespace {
+
+// A copy of what an edit of the frame's fields may change.
+std::unique_ptr<Frame> fieldsOf(const Frame& f) {
+  auto c = std::unique_ptr<Frame>(new (std::nothrow) Frame);
+  if (!c) return nullptr;
+  c->selected = f.selected;
+  c->scratchIndex = f.scratchIndex;
+  c->left = f.left;
+  c->top = f.top;
+  c->width = f.width;
+  c->height = f.height;
+  c->hotspotX = f.hotspotX;
+  c->hotspotY = f.hotspotY;
+  if (f.name) {
+    addAtomRef(f.name);
+    c->name = f.name;
+  }
+  c->delay = f.delay;
+  c->blend = f.blend;
+  c->controlFlags = f.controlFlags;
+  c->transparentIndex = f.transparentIndex;
+  c->imageFlags = f.imageFlags;
+  return c;
+}
+
+// Everything the frame holds but its mask, which is rebuilt on the way back.
+std::unique_ptr<Frame> contentOf(const Frame& f) {
+  auto c = fieldsOf(f);
+  if (!c) return nullptr;
+  try {
+    if (f.localPalette) {
+      c->localPalette = copyPalette(*f.localPalette);
+      if (!c->localPalette) return nullptr;
+    }
+    if (f.dib) {
+      c->dib = copyBitmap(*f.dib);
+      if (!c->dib) return nullptr;
+    }
+    c->rgb = f.rgb;
+    c->alpha = f.alpha;
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+  return c;
+}
+
+std::vector<const Frame*> selectionOf(const Animation& a) {
+  std::vector<const Frame*> out;
+  for (Frame* f = firstFrame(a); f; f = nextFrame(f))
+    if (f->selected) out.push_back(f);
+  return out;
+}
+
+void applySelection(Animation& a, const std::vector<const Frame*>& selected, int32_t anchor) {
+  std::unordered_set<const Frame*> on(selected.begin(), selected.end());
+  int n = 0;
+  for (Frame* f = firstFrame(a); f; f = nextFrame(f)) {
+    f->selected = on.count(f) ? 1 : 0;
+    n += f->selected;
+  }
+  a.selectedCount = n;
+  a.anchorIndex = n ? anchor : -1;
+}
+
+size_t bytesOf(const Frame& f) {
+  size_t n = sizeof(Frame) + f.rgb.capacity() + f.alpha.capacity() + f.display.capacity();
+  if (f.dib) n += sizeof(Bitmap) + f.dib->data.capacity();
+  if (f.localPalette) n += sizeof(Palette);
+  if (f.mask) n += sizeof(Mask) + f.mask->bits.capacity();
+  return n;
+}
+
+size_t bytesOf(const Block& b) {
+  return b.isFrame() ? bytesOf(static_cast<const Frame&>(b)) : sizeof(Block) + b.payload.capacity();
+}
+
+}  // namespace
+
+void History::setLevels(int levels) {
+  levels_ = std::max(0, levels);
+  trim();
+}
+
+void History::trim() {
+  if (levels_ == 0) {
+    clear();
+    return;
+  }
+  while (done_ > static_cast<size_t>(levels_)) {
+    steps_.pop_front();
+    --done_;
+  }
+  while (steps_.size() > static_cast<size_t>(levels_)) steps_.pop_back();
+}
+
+bool History::record(Animation& doc, const std::string& name, const Change& change,
+                     int currentFrame) {
+  if (levels_ == 0) return false;
+  auto step = std::unique_ptr<Step>(new (std::nothrow) Step);
+  if (!step) return false;
+  try {
+    step->name = name;
+    step->change = change;
+    if (change.header) {
+      step->header = cloneAnimationHeader(doc);
+      if (!step->header) return false;
+      if (doc.globalPalette) {
+        step->header->globalPalette = copyPalette(*doc.globalPalette);
+        if (!step->header->globalPalette) return false;
+      }
+    }
+    if (change.structure) {
+      step->hasOrder = true;
+      step->order = doc.blocks();
+    }
+    auto keep = [&](Frame* f) {
+      if (!f) return true;
+      auto state = change.fieldsOnly ? fieldsOf(*f) : contentOf(*f);
+      if (!state) return false;
+      step->frames.push_back({doc.share(f), std::move(state)});
+      return true;
+    };
+    if (change.allFrames) {
+      for (Frame* f = firstFrame(doc); f; f = nextFrame(f))
+        if (!keep(f)) return false;
+    } else {
+      for (int i : change.frames)
+        if (!keep(frameAt(doc, i))) return false;
+    }
+    step->selected = selectionOf(doc);
+    step->anchorIndex = doc.anchorIndex;
+    step->currentFrame = currentFrame;
+    step->encodedSize = doc.encodedSize;
+    step->smallestEncoding = doc.smallestEncoding;
+    if (!change.header && (change.structure || !change.fieldsOnly))
+      step->colourUsage = std::make_unique<std::array<int64_t, 256>>(doc.colourUsage);
+    steps_.erase(steps_.begin() + static_cast<std::ptrdiff_t>(done_), steps_.end());
+    steps_.push_back(std::move(step));
+    ++done_;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  trim();
+  return true;
+}
+
+void History::dropLast() {
+  if (done_ == 0) return;
+  steps_.erase(steps_.begin() + static_cast<std::ptrdiff_t>(done_ - 1));
+  --done_;
+}
+
+void History::rollBack(Animation& doc) {
+  if (done_ == 0) return;
+  int ignored = -1;
+  exchange(*steps_[done_ - 1], doc, ignored);
+  dropLast();
+}
+
+void History::exchange(Step& step, Animation& doc, int& currentFrame) {
+  // The selection as it is now, before any block moves: what the step keeps for the way back.
+  std::vector<const Frame*> selected = selectionOf(doc);
+  int32_t anchor = doc.anchorIndex;
+  if (step.hasOrder) {
+    std::vector<BlockPtr> now = doc.takeAll();
+    doc.setBlocks(std::move(step.order));
+    step.order = std::move(now);
+  }
+  for (auto& kept : step.frames)
+    swapFrameContent(static_cast<Frame&>(*kept.frame), *kept.state, step.change.fieldsOnly);
+  if (step.header)
+    swapHeaders(doc, *step.header);
+  else {
+    std::swap(doc.encodedSize, step.encodedSize);
+    std::swap(doc.smallestEncoding, step.smallestEncoding);
+  }
+  if (step.colourUsage) std::swap(doc.colourUsage, *step.colourUsage);
+  applySelection(doc, step.selected, step.anchorIndex);
+  step.selected = std::move(selected);
+  step.anchorIndex = anchor;
+  std::swap(currentFrame, step.currentFrame);
+}
+
+bool History::undo(Animation& doc, int& currentFrame, Change* changed) {
+  if (!canUndo()) return false;
+  Step& step = *steps_[done_ - 1];
+  exchange(step, doc, currentFrame);
+  if (changed) *changed = step.change;
+  --done_;
+  return true;
+}
+
+bool History::redo(Animation& doc, int& currentFrame, Change* changed) {
+  if (!canRedo()) return false;
+  Step& step = *steps_[done_];
+  exchange(step, doc, currentFrame);
+  if (changed) *changed = step.change;
+  ++done_;
+  return true;
+}
+
+std::string History::undoName() const {
+  return canUndo() ? steps_[done_ - 1]->name : std::string();
+}
+std::string History::redoName() const {
+  return canRedo() ? steps_[done_]->name : std::string();
+}
+
+void History::clear() {
+  steps_.clear();
+  done_ = 0;
+}
+
+size_t History::bytesHeld() const {
+  size_t n = 0;
+  std::unordered_set<const Block*> counted;
+  for (const auto& step : steps_) {
+    n += sizeof(Step) + step->name.capacity();
+    if (step->header) n += sizeof(Animation) + (step->header->globalPalette ? sizeof(Palette) : 0);
+    n += step->order.capacity() * sizeof(BlockPtr);
+    // Blocks no longer in the document live on in the history alone.
+    for (const BlockPtr& b : step->order)
+      if (!b->owner && counted.insert(b.get()).second) n += bytesOf(*b);
+    for (const auto& kept : step->frames) {
+      n += sizeof(Step::Kept) + bytesOf(*kept.state);
+      if (!kept.frame->owner && counted.insert(kept.frame.get()).second) n += bytesOf(*kept.frame);
+    }
+    n += step->selected.capacity() * sizeof(const Frame*);
+  }
+  return n;
+}
+
+}  // namespace fb

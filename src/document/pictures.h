@@ -1,0 +1,87 @@
+// Pictures on demand: what a viewer shows at any frame of a document, without
+// playing it from the start each time, and thumbnails of frames and pictures.
+//
+// The cache keeps snapshots of the compositor's state every few frames, as
+// many as its memory budget holds, and plays forward from the nearest one;
+// playing on from the picture rendered last costs one frame. The compositor's
+// rules are the player's (document/player.h): this only remembers where it was.
+//
+// A cache reads its document and never changes it; it belongs to one thread
+// at a time, and the document must not change while it renders. After an
+// edit, `invalidateFrom` the first frame the edit changed (or `clear`).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <vector>
+
+#include "document/animation.h"
+#include "document/player.h"
+
+namespace fb {
+
+// An RGBA picture, straight alpha, rows top-down without padding.
+struct Rgba {
+  int width = 0;
+  int height = 0;
+  std::vector<uint8_t> pixels;
+};
+
+class PictureCache {
+ public:
+  // `budgetBytes` 0: a sixteenth of the machine's memory, from 128 MB to 1 GB.
+  explicit PictureCache(Animation& document, size_t budgetBytes = 0);
+  ~PictureCache();
+  PictureCache(const PictureCache&) = delete;
+  PictureCache& operator=(const PictureCache&) = delete;
+
+  // The pictures a viewer shows: one per frame (an animated PNG's hidden
+  // first frame is not one of them).
+  int count() const;
+  // Picture `n` (0-based) of the screen's size, copied to `out`. False when
+  // `n` is out of range or memory runs out.
+  bool picture(int n, Rgba& out);
+  // The same without a copy: `pixels` points into the cache and stays valid
+  // until the next call or change of the cache.
+  struct View {
+    int width = 0;
+    int height = 0;
+    const uint8_t* pixels = nullptr;
+  };
+  bool picture(int n, View& view);
+
+  // Frames from `frame` on changed (or were inserted, removed, moved): their
+  // pictures and everything after them are forgotten.
+  void invalidateFrom(int frame);
+  void clear();
+  size_t bytesHeld() const;
+
+ private:
+  struct Snapshot {
+    std::unique_ptr<Frame> canvas;
+    std::unique_ptr<Frame> saved;
+  };
+  std::unique_ptr<FramePlayer> start();
+  bool seek(int frame);
+  void remember(int frame);
+  size_t snapshotBytes() const;
+
+  Animation& doc_;
+  size_t budget_;
+  int interval_ = 1;
+  std::map<int, Snapshot> snapshots_;    // by frame index
+  std::unique_ptr<FramePlayer> player_;  // at frame player_->index, when valid
+};
+
+// `source` (w × h RGBA) scaled to fit a `box` × `box` square, keeping its
+// shape: area-averaged (with alpha weighting) when it shrinks, each pixel
+// repeated when it grows. At least 1 × 1.
+Rgba scaleToFit(const uint8_t* source, int width, int height, int box);
+
+// A frame's own image (through its palette, transparent pixels clear) scaled
+// to fit the box.
+Rgba frameThumbnail(const Frame& frame, int box);
+
+}  // namespace fb

@@ -1,0 +1,130 @@
+// Pictures on demand equal what the compositor shows playing from the start,
+// in any order, after edits, and with hidden first frames; thumbnails average.
+#include "document/pictures.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+
+#include "base/reporter.h"
+#include "document/rgba.h"
+#include "formats/png_reader.h"
+#include "testutil.h"
+
+using namespace fb;
+
+namespace {
+
+std::vector<std::vector<uint8_t>> played(Animation& a) {
+  std::vector<std::vector<uint8_t>> out;
+  auto p = startPlayer(a);
+  for (Frame* c = firstPicture(*p); c; c = nextPicture(*p)) out.push_back(canvasToRgba(*c));
+  return out;
+}
+
+TEST(PictureCache, AnyOrderGivesWhatPlayingShows) {
+  for (const char* name :
+       {"gif-real/testsrc2-im-optimized.gif", "gif-real/testsrc-localpal-ffmpeg.gif",
+        "gif-suite/dispose-restore-previous.gif", "gif-suite/dispose-restore-background.gif"}) {
+    SCOPED_TRACE(name);
+    std::unique_ptr<Animation> a;
+    ASSERT_EQ(fbtest::readGifPath(fbtest::dataPath(name), a), kReadComplete);
+    auto want = played(*a);
+    // A budget of three snapshots: most pictures are played on from one.
+    size_t snapshot = static_cast<size_t>(stride8(a->width)) * a->height * 2 +
+                      static_cast<size_t>(stride24(a->width)) * a->height;
+    PictureCache cache(*a, 3 * snapshot);
+    ASSERT_EQ(cache.count(), static_cast<int>(want.size()));
+    std::vector<int> order(want.size());
+    for (size_t i = 0; i < order.size(); ++i) order[i] = static_cast<int>(i);
+    std::mt19937 rng(7);
+    std::shuffle(order.begin(), order.end(), rng);
+    order.insert(order.end(), order.begin(), order.end());  // and again, from the snapshots
+    for (int n : order) {
+      Rgba got;
+      ASSERT_TRUE(cache.picture(n, got)) << n;
+      ASSERT_EQ(got.width, a->width);
+      ASSERT_TRUE(got.pixels == want[static_cast<size_t>(n)]) << "picture " << n;
+    }
+    EXPECT_LE(cache.bytesHeld(), 6 * snapshot + 16384)
+        << "the budget holds, with the player's own canvas";
+    Rgba none;
+    EXPECT_FALSE(cache.picture(cache.count(), none));
+    EXPECT_FALSE(cache.picture(-1, none));
+  }
+}
+
+TEST(PictureCache, AnEditedFrameIsRenderedAfreshFromItOn) {
+  std::unique_ptr<Animation> a;
+  ASSERT_EQ(fbtest::readGifPath(fbtest::dataPath("gif-real/screen-sprite-ffmpeg.gif"), a),
+            kReadComplete);
+  PictureCache cache(*a);
+  Rgba pic;
+  for (int n = 0; n < cache.count(); ++n) ASSERT_TRUE(cache.picture(n, pic));
+  const int k = cache.count() / 2;
+  Frame* f = frameAt(*a, k);
+  for (int y = 0; y < f->height; ++y) std::fill_n(f->dib->row(y), f->width, 1);
+  cache.invalidateFrom(k);
+  auto want = played(*a);
+  for (int n = cache.count() - 1; n >= 0; --n) {
+    ASSERT_TRUE(cache.picture(n, pic));
+    ASSERT_TRUE(pic.pixels == want[static_cast<size_t>(n)]) << n;
+  }
+  // Frames removed: the count follows.
+  a->take(frameAt(*a, 0));
+  cache.clear();
+  EXPECT_EQ(cache.count(), a->frameCount());
+  ASSERT_TRUE(cache.picture(0, pic));
+  EXPECT_TRUE(pic.pixels == played(*a)[0]);
+}
+
+TEST(PictureCache, AHiddenFirstFrameIsNotAPicture) {
+  std::unique_ptr<Animation> a;
+  RecordingReporter quiet;
+  ScopedReporter scope(quiet);
+  ASSERT_EQ(ReadPngFile(fbtest::dataPath("apng/ball.png"), nullptr, a), kReadComplete);
+  auto want = played(*a);
+  PictureCache cache(*a);
+  ASSERT_EQ(cache.count(), static_cast<int>(want.size()));
+  Rgba pic;
+  ASSERT_TRUE(cache.picture(cache.count() - 1, pic));
+  EXPECT_TRUE(pic.pixels == want.back());
+  ASSERT_TRUE(cache.picture(0, pic));
+  EXPECT_TRUE(pic.pixels == want.front());
+}
+
+TEST(Thumbnails, ShrinkingAveragesAreasAndKeepsTheShape) {
+  // A 4 × 2 picture: black and white columns, the right half red at half cover.
+  std::vector<uint8_t> src = {0, 0, 0, 255, 255, 255, 255, 255, 255, 0, 0, 255, 255, 0, 0, 0,
+                              0, 0, 0, 255, 255, 255, 255, 255, 255, 0, 0, 255, 255, 0, 0, 0};
+  Rgba t = scaleToFit(src.data(), 4, 2, 2);
+  ASSERT_EQ(t.width, 2);
+  ASSERT_EQ(t.height, 1);
+  EXPECT_NEAR(t.pixels[0], 128, 1);  // grey from black and white
+  EXPECT_EQ(t.pixels[3], 255);
+  EXPECT_EQ(t.pixels[4], 255) << "red, not darkened by the clear pixels";
+  EXPECT_EQ(t.pixels[5], 0);
+  EXPECT_NEAR(t.pixels[7], 128, 1) << "half covered";
+
+  std::vector<uint8_t> wide(200 * 100 * 4, 255);
+  Rgba w = scaleToFit(wide.data(), 200, 100, 96);
+  EXPECT_EQ(w.width, 96);
+  EXPECT_EQ(w.height, 48);
+  EXPECT_TRUE(std::all_of(w.pixels.begin(), w.pixels.end(), [](uint8_t v) { return v == 255; }));
+
+  // Growing repeats pixels.
+  std::vector<uint8_t> two = {10, 20, 30, 255, 40, 50, 60, 0};
+  Rgba g = scaleToFit(two.data(), 2, 1, 4);
+  ASSERT_EQ(g.width, 4);
+  ASSERT_EQ(g.height, 2);
+  EXPECT_EQ(g.pixels[4 * 1 + 0], 10);
+  EXPECT_EQ(g.pixels[4 * 2 + 0], 40);
+  EXPECT_EQ(g.pixels[4 * 7 + 3], 0);
+
+  Frame empty;
+  Rgba e = frameThumbnail(empty, 96);
+  EXPECT_EQ(e.width, 1) << "an empty frame is one clear pixel";
+}
+
+}  // namespace
