@@ -3,13 +3,15 @@
 //
 //   fbinfo [OPTIONS] FILE
 //     --optimize     optimize with the saved options
+//     --optimize=best  optimize for the smallest file without changing a pixel
+//                    (0x106E: the lossless options and the smallest LZW layout)
 //     --optimize-options WORD   optimize with these option bits (hexadecimal, e.g. 0x46E;
 //                    0x1000 adds the smallest LZW layout)
 //     --lossy N      lossy LZW of strength N (0 off) in the optimizations after it
 //     --smallest-layout  write the document with the smallest LZW layout
 //     --unoptimize   make every frame a full, opaque picture
 //     --thin N       remove every N-th frame, keeping the running time
-//     --reduce N     reduce every palette to N colours (2..256)
+//     --reduce N, --colors N   reduce every palette to N colours (2..256)
 //     --dither       dither when reducing (with --reduce)
 //     --quality      the high-quality colour mode, when reducing and when mapping
 //                    true-colour frames into palettes
@@ -68,6 +70,8 @@ void usage() {
       "usage: fbinfo [OPTIONS] FILE\n"
       "Prints the structure of an animation as JSON.\n"
       "  --optimize     optimize with the saved options\n"
+      "  --optimize=best\n"
+      "                 optimize for the smallest file without changing a pixel (0x106E)\n"
       "  --optimize-options WORD\n"
       "                 optimize with these option bits (hexadecimal, e.g. 0x46E;\n"
       "                 0x1000 adds the smallest LZW layout)\n"
@@ -76,7 +80,8 @@ void usage() {
       "                 write the document with the smallest LZW layout\n"
       "  --unoptimize   make every frame a full, opaque picture\n"
       "  --thin N       remove every N-th frame, keeping the running time\n"
-      "  --reduce N     reduce every palette to N colours (2..256)\n"
+      "  --reduce N, --colors N\n"
+      "                 reduce every palette to N colours (2..256)\n"
       "  --dither       dither when reducing (with --reduce)\n"
       "  --quality      the high-quality colour mode, when reducing and when mapping\n"
       "                 true-colour frames into palettes\n"
@@ -298,25 +303,25 @@ int main(int argc, char** argv) {
       value(writePath);
     else if (arg == "--avi-audio")
       value(aviAudio);
-    else if (arg == "--optimize") {
-      operations.push_back([](Animation& a) {
-        return optimizeInPlace(a, optimizeOptionsFromPreferences(), mergeOptionsFromPreferences());
-      });
-    } else if (arg == "--optimize-options") {
-      std::string word;
-      value(word);
-      char* end = nullptr;
-      unsigned long bits = std::strtoul(word.c_str(), &end, 16);
-      if (word.empty() || *end) {
-        std::fprintf(stderr, "fbinfo: --optimize-options takes hexadecimal bits, not %s\n",
-                     word.c_str());
-        return 2;
+    else if (arg == "--optimize" || arg == "--optimize=best" || arg == "--optimize-options") {
+      // --optimize takes the saved options, read when it runs.
+      const bool saved = arg == "--optimize";
+      uint32_t bits = opt::Best;
+      if (arg == "--optimize-options") {
+        std::string word;
+        value(word);
+        if (!hexWord(word, bits)) {
+          std::fprintf(stderr, "fbinfo: --optimize-options takes hexadecimal bits, not %s\n",
+                       word.c_str());
+          return 2;
+        }
       }
-      operations.push_back([bits, lossy](Animation& a) {
+      operations.push_back([saved, bits, lossy](Animation& a) {
         OptimizeJob job;
         job.document = &a;
-        job.options = static_cast<uint32_t>(bits);
+        job.options = saved ? optimizeOptionsFromPreferences() : bits;
         job.merge = mergeOptionsFromPreferences();
+        job.gif = gifWriteOptionsFromPreferences();
         job.lossy = lossy;
         StderrProgress progress;
         job.progress = &progress;
@@ -338,13 +343,13 @@ int main(int argc, char** argv) {
       value(n);
       int interval = std::atoi(n.c_str());
       operations.push_back([interval](Animation& a) { return reduceFrameCount(a, interval); });
-    } else if (arg == "--reduce") {
+    } else if (arg == "--reduce" || arg == "--colors") {
       std::string n;
       value(n);
       char* end = nullptr;
       long colours = std::strtol(n.c_str(), &end, 10);
       if (n.empty() || *end) {
-        std::fprintf(stderr, "fbinfo: --reduce takes a colour count, not %s\n", n.c_str());
+        std::fprintf(stderr, "fbinfo: %s takes a colour count, not %s\n", arg.c_str(), n.c_str());
         return 2;
       }
       operations.push_back([colours, &dither, &quality](Animation& a) {

@@ -267,7 +267,8 @@ bool runBatch(const std::vector<std::string>& args, OpenDocument& doc) {
         StderrProgress progress;
         job.progress = &progress;
         if (!runOptimizeJob(job)) ok = false;
-        doc.modified = true;
+        // A result no smaller is not taken (stderr says so): nothing changed.
+        if (!job.notTaken) doc.modified = true;
         break;
       }
       default:

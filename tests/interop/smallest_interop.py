@@ -23,7 +23,7 @@ import gif_interop  # noqa: E402
 
 VARIANTS = [
     ("as it is", ["--smallest-layout"]),
-    ("best", ["--optimize-options", "0x106E", "--smallest-layout"]),
+    ("best", ["--optimize=best", "--smallest-layout"]),
 ]
 
 
