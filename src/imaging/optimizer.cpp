@@ -1,6 +1,7 @@
 #include "imaging/optimizer.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -37,23 +38,37 @@ uint32_t rgbKey(const Rgb& c) {
   return static_cast<uint32_t>(c.r) << 16 | static_cast<uint32_t>(c.g) << 8 | c.b;
 }
 
-// A palette's first index for each of its colours.
+// A palette's first index for each of its colours, looked up once per pixel:
+// a small open-addressed table.
 class PaletteIndexOf {
  public:
   explicit PaletteIndexOf(const Palette* p) {
-    if (p)
-      for (int i = 0; i < p->count; ++i) entries_.push_back(rgbKey((*p)[i]) << 8 | static_cast<uint32_t>(i));
-    // Sorted by colour, then index: the first of equal colours comes first.
-    std::sort(entries_.begin(), entries_.end());
+    colours_.fill(kEmpty);
+    if (!p) return;
+    for (int i = 0; i < p->count; ++i) {
+      const uint32_t key = rgbKey((*p)[i]);
+      uint32_t s = slotOf(key);
+      while (colours_[s] != kEmpty && colours_[s] != key) s = (s + 1) & (kSlots - 1);
+      if (colours_[s] == kEmpty) {
+        colours_[s] = key;
+        indices_[s] = static_cast<uint8_t>(i);
+      }
+    }
   }
   int operator()(uint32_t colour) const {
     if (colour > 0xFFFFFF) return -1;  // an index beyond a palette: no colour
-    auto it = std::lower_bound(entries_.begin(), entries_.end(), colour << 8);
-    return it != entries_.end() && (*it >> 8) == colour ? static_cast<int>(*it & 0xFF) : -1;
+    for (uint32_t s = slotOf(colour);; s = (s + 1) & (kSlots - 1)) {
+      if (colours_[s] == colour) return indices_[s];
+      if (colours_[s] == kEmpty) return -1;
+    }
   }
 
  private:
-  std::vector<uint32_t> entries_;
+  static constexpr uint32_t kSlots = 1024;  // at most a quarter full
+  static constexpr uint32_t kEmpty = 0xFFFFFFFFu;  // no colour is this
+  static uint32_t slotOf(uint32_t key) { return (key * 0x9E3779B1u) >> 22; }
+  std::array<uint32_t, kSlots> colours_;
+  std::array<uint8_t, kSlots> indices_{};
 };
 
 // The four planes of the frame pass, each of the screen's size; with the
