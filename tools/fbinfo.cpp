@@ -282,12 +282,6 @@ int main(int argc, char** argv) {
   uint32_t saveWord = saveopt::WholeAnimation;
   int jpegQuality = 0;
   bool psdLayerMask = false, iconAsIs = false, iconNoPng = false;
-  auto hexWord = [](const std::string& word, uint32_t& out) {
-    char* end = nullptr;
-    unsigned long bits = std::strtoul(word.c_str(), &end, 16);
-    out = static_cast<uint32_t>(bits);
-    return !word.empty() && !*end;
-  };
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     auto value = [&](std::string& out) {
@@ -296,6 +290,17 @@ int main(int argc, char** argv) {
         std::exit(2);
       }
       out = argv[++i];
+    };
+    // The next argument as hexadecimal bits; false (said why) when it is not.
+    auto hexValue = [&](uint32_t& out) {
+      std::string word;
+      value(word);
+      char* end = nullptr;
+      out = static_cast<uint32_t>(std::strtoul(word.c_str(), &end, 16));
+      if (!word.empty() && !*end) return true;
+      std::fprintf(stderr, "fbinfo: %s takes hexadecimal bits, not %s\n", arg.c_str(),
+                   word.c_str());
+      return false;
     };
     if (arg == "--frames")
       value(framesDir);
@@ -307,15 +312,7 @@ int main(int argc, char** argv) {
       // --optimize takes the saved options, read when it runs.
       const bool saved = arg == "--optimize";
       uint32_t bits = opt::Best;
-      if (arg == "--optimize-options") {
-        std::string word;
-        value(word);
-        if (!hexWord(word, bits)) {
-          std::fprintf(stderr, "fbinfo: --optimize-options takes hexadecimal bits, not %s\n",
-                       word.c_str());
-          return 2;
-        }
-      }
+      if (arg == "--optimize-options" && !hexValue(bits)) return 2;
       operations.push_back([saved, bits, lossy](Animation& a) {
         OptimizeJob job;
         job.document = &a;
@@ -372,13 +369,7 @@ int main(int argc, char** argv) {
     } else if (arg == "--quality") {
       quality = true;
     } else if (arg == "--save-options") {
-      std::string word;
-      value(word);
-      if (!hexWord(word, saveWord)) {
-        std::fprintf(stderr, "fbinfo: --save-options takes hexadecimal bits, not %s\n",
-                     word.c_str());
-        return 2;
-      }
+      if (!hexValue(saveWord)) return 2;
     } else if (arg == "--jpeg-quality") {
       std::string q;
       value(q);

@@ -142,10 +142,16 @@ INVALID_CONTENT = {
 }
 
 
-def main():
-    mode, fbinfo, dirs = sys.argv[1], sys.argv[2], sys.argv[3:]
+def gif_files(dirs):
+    """The GIFs of `dirs`, sorted (there must be some)."""
     files = sorted(f for d in dirs for f in glob.glob(os.path.join(d, "*.gif")))
     assert files, "no GIFs"
+    return files
+
+
+def main():
+    mode, fbinfo, dirs = sys.argv[1], sys.argv[2], sys.argv[3:]
+    files = gif_files(dirs)
     failures = checked = 0
     for path in files:
         with tempfile.TemporaryDirectory() as tmp:
