@@ -22,7 +22,8 @@ namespace fb {
 Edit optimizeEdit(uint32_t options, const MergeOptions& merge = {},
                   const GifWriteOptions& gif = {}, int lossy = 0);
 // A trial copy the optimize dialog computed takes the document's place ("优化动画"):
-// the old blocks stay with the undo step, nothing is copied.
+// the old blocks stay with the undo step, nothing is copied. A trial whose job
+// says `notTaken` (no smaller than the document) is not offered.
 Edit acceptTrialEdit(std::shared_ptr<Animation> trial, const std::string& name);
 // "反优化动画": every frame a whole opaque picture.
 Edit unoptimizeEdit();
