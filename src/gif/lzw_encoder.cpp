@@ -26,7 +26,7 @@ class CompressTable {
   static constexpr int kSize = 5003;
   static constexpr int kShift = 4;
 
-  void clear() { std::memset(keys_, 0xFF, sizeof keys_); }
+  void clear(int /*codes*/) { std::memset(keys_, 0xFF, sizeof keys_); }
 
   static uint32_t keyOf(int prefix, int pixel) {
     return (static_cast<uint32_t>(pixel) << kMaxBits) + static_cast<uint32_t>(prefix);
@@ -58,21 +58,26 @@ class CompressTable {
   uint16_t codes_[kSize];
 };
 
-// The smallest layout's table: open addressing in four times the code space,
-// so probes stay short.
+// The smallest layout's table: open addressing in four times the codes it
+// may hold, so probes stay short (and a small image clears a small table).
 class StringTable {
  public:
-  static constexpr int kSlotBits = 14;
-  static constexpr uint32_t kMask = (1u << kSlotBits) - 1;
+  static constexpr int kMaxSlotBits = 14;
   static constexpr uint32_t kEmpty = 0xFFFFFFFFu;
 
-  void clear() { std::memset(slots_, 0xFF, sizeof slots_); }
+  // Empty, for up to `codes` strings.
+  void clear(int codes) {
+    slotBits_ = 6;
+    while (slotBits_ < kMaxSlotBits && (1 << slotBits_) < 4 * codes) ++slotBits_;
+    mask_ = (1u << slotBits_) - 1;
+    std::memset(slots_, 0xFF, sizeof(uint32_t) << slotBits_);
+  }
 
   static uint32_t keyOf(int prefix, int pixel) {
     return (static_cast<uint32_t>(prefix) << 8) | static_cast<uint32_t>(pixel);
   }
   int find(uint32_t key, uint32_t& slot) const {
-    uint32_t i = (key * 0x9E3779B1u) >> (32 - kSlotBits);
+    uint32_t i = (key * 0x9E3779B1u) >> (32 - slotBits_);
     for (;;) {
       const uint32_t s = slots_[i];
       if (s == kEmpty) {
@@ -80,7 +85,7 @@ class StringTable {
         return -1;
       }
       if ((s >> kMaxBits) == key) return static_cast<int>(s & (kTableSize - 1));
-      i = (i + 1) & kMask;
+      i = (i + 1) & mask_;
     }
   }
   void insert(uint32_t slot, uint32_t key, int code) {
@@ -90,7 +95,9 @@ class StringTable {
  private:
   // (key << 12) | code with a 20-bit key. No entry is all ones: prefix 4095
   // exists only once the table is full, when nothing more is added.
-  uint32_t slots_[1u << kSlotBits];
+  uint32_t slots_[1u << kMaxSlotBits];
+  int slotBits_ = kMaxSlotBits;
+  uint32_t mask_ = (1u << kMaxSlotBits) - 1;
 };
 
 // Codes into bytes and data sub-blocks, or only counted. The standard layout
@@ -168,10 +175,12 @@ struct Change {
 template <class Table, Mode M>
 class Coder {
  public:
-  void init(int codeSize, CodeWriter* direct, const Choices* choices) {
+  // `pixels`: how many the image has, which bounds the strings a table gets.
+  void init(int codeSize, CodeWriter* direct, const Choices* choices, int64_t pixels) {
     initBits_ = codeSize + 1;
     clear_ = 1 << codeSize;
     eof_ = clear_ + 1;
+    codesBound_ = static_cast<int>(std::min<int64_t>(kTableSize, clear_ + 2 + pixels));
     direct_ = direct;
     choices_ = choices;
     reset();
@@ -210,7 +219,8 @@ class Coder {
       uint32_t slot;
       const int code = table_.find(key, slot);
       if (code >= 0) {
-        if constexpr (kMemo) memo_[ent] = (static_cast<uint32_t>(c) + 1) << 16 | static_cast<uint32_t>(code);
+        if constexpr (kMemo)
+          memo_[ent] = (static_cast<uint32_t>(c) + 1) << 16 | static_cast<uint32_t>(code);
         ent = code;
         continue;
       }
@@ -343,10 +353,12 @@ class Coder {
   }
 
  private:
+  // Only the codes the image can make are cleared.
   void reset() {
-    table_.clear();
-    if constexpr (kMemo) std::memset(memo_, 0, sizeof memo_);
-    if constexpr (M == Mode::Lossy) std::memset(followers_, 0, sizeof followers_);
+    table_.clear(codesBound_);
+    if constexpr (kMemo) std::memset(memo_, 0, sizeof(memo_[0]) * size_t(codesBound_));
+    if constexpr (M == Mode::Lossy)
+      std::memset(followers_, 0, sizeof(followers_[0]) * size_t(codesBound_));
     freeEnt_ = clear_ + 2;
   }
 
@@ -378,6 +390,7 @@ class Coder {
   CodeWriter* direct_ = nullptr;
   const Choices* choices_ = nullptr;
   int initBits_ = 0, nBits_ = 0, maxCode_ = 0, clear_ = 0, eof_ = 0, freeEnt_ = 0;
+  int codesBound_ = kTableSize;
   int ent_ = -1;
   bool clearPending_ = false;
   int64_t bits_ = 0;
@@ -421,8 +434,9 @@ struct Rows {
 
 template <Mode M>
 void encodeStandard(CodeWriter& out, const Rows& rows, int codeSize, const Choices* choices) {
-  auto coder = std::make_unique<Coder<CompressTable, M>>();  // large: off the stack
-  coder->init(codeSize, &out, choices);
+  // Large: off the stack, and left uninitialised (reset clears what is used).
+  auto coder = std::unique_ptr<Coder<CompressTable, M>>(new Coder<CompressTable, M>);
+  coder->init(codeSize, &out, choices, int64_t{rows.width} * rows.height);
   coder->emit(1 << codeSize);
   if (rows.width > 0 && rows.height > 0)
     for (int i = 0; i < rows.height; ++i)
@@ -440,14 +454,18 @@ constexpr int64_t kMaxWindow = 16384;
 template <Mode M>
 void encodeSmallest(CodeWriter& out, const Rows& rows, int codeSize, const Choices* choices) {
   using C = Coder<StringTable, M>;
-  auto kept = std::make_unique<C>();
-  auto fresh = std::make_unique<C>();
-  kept->init(codeSize, nullptr, choices);
-  fresh->init(codeSize, nullptr, choices);
+  const int64_t pixels = int64_t{rows.width} * rows.height;
+  auto kept = std::unique_ptr<C>(new C);
+  std::unique_ptr<C> fresh;  // made at the first race: small images never fill a table
+  kept->init(codeSize, nullptr, choices, pixels);
   kept->emit(1 << codeSize);
   bool racing = false;
   int64_t pos = 0, buildStart = 0, windowEnd = 0, window = kMinWindow;
   auto startRace = [&] {
+    if (!fresh) {
+      fresh = std::unique_ptr<C>(new C);
+      fresh->init(codeSize, nullptr, choices, pixels);
+    }
     fresh->discard();
     fresh->startFresh(*kept);
     windowEnd = pos + window;
