@@ -10,6 +10,7 @@ Pillow decode, and what gifsicle decodes (made to re-encode every frame by
 interlacing it, then read back by us); gifsicle must not warn. The first
 output's frames must also equal the original file's.
 """
+import concurrent.futures
 import os
 import subprocess
 import sys
@@ -160,23 +161,33 @@ def check(fbinfo, giflib, path, opts, tmp, original):
     return problems
 
 
+def check_file(fbinfo, giflib, path):
+    """[(label, problems)] for each variant of `path`; empty when it is not written back."""
+    if os.path.basename(path) in gif_interop.INVALID_CONTENT:
+        return []
+    first = gif_interop.fbinfo_json(fbinfo, path)
+    if first is None or first["result"] != 1:
+        return []  # only documents we read completely are written back
+    results = []
+    with tempfile.TemporaryDirectory() as tmp:
+        original_dir = os.path.join(tmp, "original")
+        original = (raw_frames(fbinfo, path, original_dir), original_dir)
+        for label, opts in VARIANTS:
+            with tempfile.TemporaryDirectory() as work:
+                results.append((label, check(fbinfo, giflib, path, opts, work,
+                                             original if label == "as it is" else None)))
+    return results
+
+
 def main():
     fbinfo, giflib, dirs = sys.argv[1], sys.argv[2], sys.argv[3:]
     files = gif_interop.gif_files(dirs)
     failures = checked = 0
-    for path in files:
-        if os.path.basename(path) in gif_interop.INVALID_CONTENT:
-            continue
-        first = gif_interop.fbinfo_json(fbinfo, path)
-        if first is None or first["result"] != 1:
-            continue  # only documents we read completely are written back
-        with tempfile.TemporaryDirectory() as tmp:
-            original_dir = os.path.join(tmp, "original")
-            original = (raw_frames(fbinfo, path, original_dir), original_dir)
-            for label, opts in VARIANTS:
-                with tempfile.TemporaryDirectory() as work:
-                    problems = check(fbinfo, giflib, path, opts, work,
-                                     original if label == "as it is" else None)
+    # The work is other programs': a file per processor at a time.
+    with concurrent.futures.ThreadPoolExecutor(max_workers=os.cpu_count() or 1) as pool:
+        every = pool.map(lambda path: check_file(fbinfo, giflib, path), files)
+        for path, results in zip(files, every):
+            for label, problems in results:
                 checked += 1
                 failures += gif_interop.report(f"{path} ({label})", problems)
     print(f"{checked - failures}/{checked} outputs read the same everywhere")
