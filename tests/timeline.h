@@ -1,6 +1,6 @@
-// What a viewer sees of a document: its pictures with how long each stays,
-// consecutive equal pictures joined (a frame that changes nothing adds its
-// time to the picture before).
+// What a viewer sees of a document: its pictures, and its pictures with how
+// long each stays, consecutive equal pictures joined (a frame that changes
+// nothing adds its time to the picture before).
 #pragma once
 
 #include <cstdint>
@@ -11,6 +11,15 @@
 #include "formats/png_rgba.h"
 
 namespace fbtest {
+
+// Every composited picture, as RGBA.
+inline std::vector<std::vector<uint8_t>> pictures(fb::Animation& a) {
+  std::vector<std::vector<uint8_t>> out;
+  auto p = fb::startPlayer(a);
+  for (fb::Frame* c = fb::firstPicture(*p); c; c = fb::nextPicture(*p))
+    out.push_back(fb::canvasToRgba(*c));
+  return out;
+}
 
 using Timeline = std::vector<std::pair<std::vector<uint8_t>, int64_t>>;
 

@@ -45,6 +45,7 @@
 #include "base/file_ops.h"
 #include "base/prefs.h"
 #include "base/progress.h"
+#include "base/reporter.h"
 #include "base/settings_file.h"
 #include "document/animation.h"
 #include "document/player.h"
@@ -423,6 +424,8 @@ int main(int argc, char** argv) {
   std::unique_ptr<Animation> a;
   int result;
   {
+    InputNoteReporter note(reporter(), path);  // messages say which file
+    ScopedReporter scope(note);
     StderrProgress progress;
     result = openFile(path, a, &progress, openOptionsFromPreferences());
   }

@@ -6,6 +6,8 @@
 
 #include <cerrno>
 
+#include "base/file_ops.h"
+
 namespace fb {
 
 bool ByteSource::readSlow(uint8_t* dst, size_t n) {
@@ -34,13 +36,12 @@ FileSource::~FileSource() {
 }
 
 bool FileSource::open(const std::string& path) {
-  fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  fd_ = fileops::openForReading(path);
   if (fd_ < 0) return false;
   struct stat st;
-  if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+  if (::fstat(fd_, &st) != 0) {
     ::close(fd_);
     fd_ = -1;
-    errno = EISDIR;
     return false;
   }
   size_ = st.st_size;

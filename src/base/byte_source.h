@@ -72,6 +72,7 @@ class FileSource : public ByteSource {
   FileSource(const FileSource&) = delete;
   FileSource& operator=(const FileSource&) = delete;
 
+  // False for anything but a regular file (never waiting on a pipe or device).
   bool open(const std::string& path);
   int64_t size() const override { return size_; }
 

@@ -4,11 +4,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <mutex>
+#include <random>
 
 namespace fb::fileops {
 namespace {
@@ -60,9 +63,26 @@ bool WriteFile::createUnique(std::string& pathTemplate, int suffixLength) {
   failed_ = false;
   buffer_.clear();
   if (injected(Op::Create, pathTemplate)) return false;
-  fd_ = ::mkostemps(pathTemplate.data(), suffixLength, O_CLOEXEC);
-  path_ = pathTemplate;
-  return fd_ >= 0;
+  const size_t end = pathTemplate.size() -
+                     std::min<size_t>(pathTemplate.size(), static_cast<size_t>(suffixLength));
+  if (end < 6 || pathTemplate.compare(end - 6, 6, "XXXXXX") != 0) {
+    errno = EINVAL;
+    return false;
+  }
+  // Created as any new file is (0666 less the umask, applied by the system):
+  // the mode needs no process-wide setting that other threads would see.
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string name = pathTemplate;
+    name.replace(end - 6, 6, randomName(6));
+    fd_ = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd_ >= 0) {
+      pathTemplate = name;
+      path_ = name;
+      return true;
+    }
+    if (errno != EEXIST) return false;
+  }
+  return false;
 }
 
 bool WriteFile::flushBuffer() {
@@ -168,15 +188,18 @@ bool syncDirectory(const std::string& dir) {
 
 void copyPermissions(const std::string& path, const std::string& like) {
   struct stat st;
-  mode_t mode;
-  if (::stat(like.c_str(), &st) == 0) {
-    mode = st.st_mode & 07777;
-  } else {
-    mode_t mask = ::umask(0);
-    ::umask(mask);
-    mode = 0666 & ~mask;
-  }
-  ::chmod(path.c_str(), mode);
+  if (::stat(like.c_str(), &st) == 0) ::chmod(path.c_str(), st.st_mode & 07777);
+}
+
+std::string randomName(int length) {
+  static std::mutex mu;
+  static std::mt19937_64 rng(std::random_device{}() ^ (static_cast<uint64_t>(::getpid()) << 32) ^
+                             static_cast<uint64_t>(::time(nullptr)));
+  static const char kChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  std::string s(static_cast<size_t>(std::max(0, length)), 'x');
+  std::lock_guard lock(mu);
+  for (char& c : s) c = kChars[rng() % (sizeof kChars - 1)];
+  return s;
 }
 
 std::string directoryOf(const std::string& path) {
@@ -213,16 +236,40 @@ bool makeDirectories(const std::string& dir) {
   return ::mkdir(dir.c_str(), 0777) == 0 || errno == EEXIST;
 }
 
+int openForReading(const std::string& path) {
+  auto refuse = [](const struct stat& st) {
+    errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+    return -1;
+  };
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return -1;
+  if (!S_ISREG(st.st_mode)) return refuse(st);
+  // Opened without waiting, in case it was swapped for a pipe meanwhile.
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) return -1;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    int e = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+    ::close(fd);
+    errno = e;
+    return -1;
+  }
+  int flags = ::fcntl(fd, F_GETFL);
+  if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  return fd;
+}
+
+bool openableForWriting(const std::string& path) {
+  // Neither created nor truncated: only asked.
+  int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) return false;
+  ::close(fd);
+  return true;
+}
+
 bool readWholeFile(const std::string& path, std::string& out) {
   out.clear();
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  int fd = openForReading(path);
   if (fd < 0) return false;
-  struct stat st;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    errno = EISDIR;
-    return false;
-  }
   char buf[1 << 16];
   for (;;) {
     ssize_t n = ::read(fd, buf, sizeof buf);

@@ -25,7 +25,9 @@ class WriteFile {
 
   // Creates or truncates `path`; with `exclusive` the file must not exist yet.
   bool create(const std::string& path, bool exclusive = false);
-  // Creates a new unique file from a template ending in "XXXXXX" (mkstemp).
+  // Creates a new file whose name is the template with its "XXXXXX" (before
+  // the last `suffixLength` characters) made unique. Like any new file it
+  // gets 0666 less the umask. Safe on several threads at once.
   bool createUnique(std::string& pathTemplate, int suffixLength = 0);
   bool write(const void* data, size_t size);
   // Overwrites bytes already written (headers whose sizes are known only at
@@ -51,9 +53,12 @@ bool renameFile(const std::string& from, const std::string& to);
 bool linkFile(const std::string& from, const std::string& to);
 bool removeFile(const std::string& path);
 bool syncDirectory(const std::string& dir);
-// Gives `path` the permissions of `like` when it exists, else those a new file
-// gets (0666 less the umask).
+// Gives `path` the permissions of `like` when that exists (a new file already
+// has those of any new file). Never touches the process's umask.
 void copyPermissions(const std::string& path, const std::string& like);
+// `length` random letters and digits, for names no one else is using; safe on
+// several threads at once.
+std::string randomName(int length = 6);
 
 // Small helpers over paths ('/' separated).
 std::string directoryOf(const std::string& path);  // without the trailing '/', "." when none
@@ -63,6 +68,13 @@ bool isRegularFile(const std::string& path);
 bool isDirectory(const std::string& path);
 bool makeDirectories(const std::string& dir);
 bool readWholeFile(const std::string& path, std::string& out);
+// A descriptor for reading `path`, or -1. Anything but a regular file (a named
+// pipe, a device, a folder) is refused without being opened, so that nothing
+// waits for a writer that never comes (errno EINVAL, or EISDIR for a folder).
+int openForReading(const std::string& path);
+// Whether `path` (an existing file) could be opened for writing by this
+// process: a file the user may not write is not replaced behind its back.
+bool openableForWriting(const std::string& path);
 // The path with symbolic links resolved; the path itself when it cannot be.
 std::string resolvedPath(const std::string& path);
 

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 
 namespace fb {
@@ -35,12 +36,23 @@ void Progress::show() {
   onPosition(p, r);
 }
 
+namespace {
+
+// True while a bar has been drawn on stderr's current line.
+std::atomic<bool> g_lineOpen{false};
+
+}  // namespace
+
+void endProgressLine() {
+  if (g_lineOpen.exchange(false)) std::fputc('\n', stderr);
+}
+
 StderrProgress::StderrProgress() : tty_(isatty(2) != 0) {}
 
 StderrProgress::~StderrProgress() { finish(); }
 
 void StderrProgress::finish() {
-  if (tty_ && drawn_) std::fputs("\r\033[K", stderr);
+  if (tty_ && drawn_ && g_lineOpen.exchange(false)) std::fputs("\r\033[K", stderr);
   drawn_ = false;
   percent_ = -1;
 }
@@ -73,6 +85,7 @@ void StderrProgress::draw() {
   std::fprintf(stderr, "\r\033[K%s [%s] %3d%%", label_.c_str(), bar.c_str(), pc);
   std::fflush(stderr);
   drawn_ = true;
+  g_lineOpen = true;
 }
 
 std::vector<std::string> RecordingProgress::texts() const {

@@ -46,6 +46,10 @@ class Progress {
   int64_t divisor_ = 1;
 };
 
+// Ends a progress bar's line on stderr when one is showing, so that what is
+// printed next starts on a fresh line (the bar is drawn again on the next one).
+void endProgressLine();
+
 // A one-line bar on stderr, drawn only when stderr is a terminal.
 class StderrProgress : public Progress {
  public:

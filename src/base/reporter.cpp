@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdio>
 
+#include "base/progress.h"
 #include "resources/strings.h"
 
 namespace fb {
@@ -15,8 +16,16 @@ thread_local Reporter* t_override = nullptr;
 }  // namespace
 
 void StderrReporter::message(std::string_view caption, std::string_view text, Icon) {
+  // Never at the end of a progress bar's line.
+  endProgressLine();
   std::fprintf(stderr, "%.*s: %.*s\n", static_cast<int>(caption.size()), caption.data(),
                static_cast<int>(text.size()), text.data());
+}
+
+std::string InputNoteReporter::noted(std::string_view text) const {
+  std::string out(text);
+  if (path_.empty() || text.find(path_) != std::string_view::npos) return out;
+  return out + " (" + path_ + ")";
 }
 
 Answer StderrReporter::ask(std::string_view caption, std::string_view text, Icon icon, Buttons,

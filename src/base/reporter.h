@@ -2,6 +2,7 @@
 // The editor shows message boxes, batch mode prints to stderr, tests record.
 #pragma once
 
+#include <atomic>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -62,7 +63,7 @@ class RecordingReporter : public Reporter {
   bool window_ = false;
 };
 
-// Passes everything on to another reporter, counting what went by.
+// Passes everything on to another reporter, counting what went by (from any thread).
 class CountingReporter : public Reporter {
  public:
   explicit CountingReporter(Reporter& inner) : inner_(inner) {}
@@ -76,11 +77,32 @@ class CountingReporter : public Reporter {
     return inner_.ask(caption, text, icon, buttons, noWindowAnswer);
   }
   bool hasWindow() const override { return inner_.hasWindow(); }
-  int count() const { return count_; }
+  int count() const { return count_.load(); }
 
  private:
   Reporter& inner_;
-  int count_ = 0;
+  std::atomic<int> count_{0};
+};
+
+// Passes everything on, each text followed by the path of the input being
+// read, for batch runs and tools that read many inputs one after another.
+// (A text that names the path already is passed as it is.)
+class InputNoteReporter : public Reporter {
+ public:
+  InputNoteReporter(Reporter& inner, std::string path) : inner_(inner), path_(std::move(path)) {}
+  void message(std::string_view caption, std::string_view text, Icon icon) override {
+    inner_.message(caption, noted(text), icon);
+  }
+  Answer ask(std::string_view caption, std::string_view text, Icon icon, Buttons buttons,
+             Answer noWindowAnswer) override {
+    return inner_.ask(caption, noted(text), icon, buttons, noWindowAnswer);
+  }
+  bool hasWindow() const override { return inner_.hasWindow(); }
+
+ private:
+  std::string noted(std::string_view text) const;
+  Reporter& inner_;
+  std::string path_;
 };
 
 // The reporter in effect on this thread: a scoped override if one is active

@@ -2,10 +2,17 @@
 
 #include <algorithm>
 
+#include "base/reporter.h"
+
 namespace fb {
 
-TaskPool::TaskPool(unsigned threads, size_t maxPending) : maxPending_(std::max<size_t>(1, maxPending)) {
-  for (unsigned i = 0; i < threads; ++i) threads_.emplace_back([this] { run(); });
+TaskPool::TaskPool(unsigned threads, size_t maxPending, Reporter& reporter)
+    : reporter_(reporter), maxPending_(std::max<size_t>(1, maxPending)) {
+  try {
+    for (unsigned i = 0; i < threads; ++i) threads_.emplace_back([this] { run(); });
+  } catch (...) {
+    // Fewer workers than asked (none: the tasks run on the caller's thread).
+  }
 }
 
 TaskPool::~TaskPool() {
@@ -25,9 +32,17 @@ unsigned TaskPool::workersFor(size_t pieces, int64_t pixels) {
   return std::min<unsigned>(cores, 8);
 }
 
+void TaskPool::runTask(std::function<void()>& task) {
+  try {
+    task();
+  } catch (...) {
+    failed_ = true;
+  }
+}
+
 void TaskPool::submit(std::function<void()> task) {
   if (threads_.empty()) {
-    task();
+    runTask(task);
     return;
   }
   std::unique_lock lock(mu_);
@@ -43,6 +58,7 @@ void TaskPool::drain() {
 }
 
 void TaskPool::run() {
+  ScopedReporter scope(reporter_);
   for (;;) {
     std::function<void()> task;
     {
@@ -52,7 +68,8 @@ void TaskPool::run() {
       task = std::move(queue_.front());
       queue_.pop_front();
     }
-    task();
+    runTask(task);
+    task = nullptr;  // what it holds goes before the owner hears it is done
     {
       std::lock_guard lock(mu_);
       --pending_;

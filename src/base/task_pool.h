@@ -2,11 +2,11 @@
 // encoded or tried on their own). Results never depend on how many there are.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
 #include <functional>
-#include <future>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -14,10 +14,14 @@
 
 namespace fb {
 
+class Reporter;
+
 class TaskPool {
  public:
-  // `threads` workers; submit() waits while `maxPending` tasks are queued or running.
-  TaskPool(unsigned threads, size_t maxPending);
+  // `threads` workers; submit() waits while `maxPending` tasks are queued or
+  // running. Messages the tasks raise go to `reporter` (the owner's: workers
+  // have none of their own).
+  TaskPool(unsigned threads, size_t maxPending, Reporter& reporter);
   ~TaskPool();
   TaskPool(const TaskPool&) = delete;
   TaskPool& operator=(const TaskPool&) = delete;
@@ -25,6 +29,9 @@ class TaskPool {
   void submit(std::function<void()> task);
   // Waits until every submitted task has finished.
   void drain();
+  // True when some task ended by throwing (out of memory, say): nothing
+  // thrown leaves a worker, the owner asks here instead.
+  bool failed() const { return failed_.load(); }
 
   // Worker threads worth starting for work of this many pieces and pixels on
   // this machine (0: do it on the calling thread).
@@ -32,12 +39,15 @@ class TaskPool {
 
  private:
   void run();
+  void runTask(std::function<void()>& task);
+  Reporter& reporter_;
   std::mutex mu_;
   std::condition_variable changed_;
   std::deque<std::function<void()>> queue_;
   size_t pending_ = 0;  // queued or running
   size_t maxPending_;
   bool stop_ = false;
+  std::atomic<bool> failed_{false};
   std::vector<std::thread> threads_;
 };
 

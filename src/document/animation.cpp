@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 #include <new>
+#include <unordered_set>
 
 #include "base/prefs.h"
 #include "base/progress.h"
@@ -101,17 +102,29 @@ BlockPtr Animation::share(const Block* b) const {
 
 namespace {
 
-// A block joining an animation leaves any other one first.
-BlockPtr adopt(BlockPtr b, const Animation* into) {
-  if (b && b->owner && b->owner != into) b->owner->take(b.get());
+// A block joining an animation leaves the one it is in first (the same one:
+// it moves), so that it never stands in a chain twice.
+BlockPtr adopt(BlockPtr b) {
+  if (b && b->owner) b->owner->take(b.get());
   return b;
+}
+
+// Room for `n` elements, growing geometrically.
+template <class T>
+void makeRoom(std::vector<T>& v, size_t n) {
+  if (v.capacity() < n) v.reserve(std::max(n, 2 * v.capacity()));
 }
 
 }  // namespace
 
+// The chain operations allocate before they change anything, so that short
+// of memory they throw with the chain as it was; the frame index always has
+// room for every frame, so that rebuilding it never allocates.
 Block* Animation::append(BlockPtr b) {
   if (!b) return nullptr;
-  b = adopt(std::move(b), this);
+  makeRoom(blocks_, blocks_.size() + 1);
+  if (b->isFrame()) makeRoom(frames_, static_cast<size_t>(frameCount_) + 1);
+  b = adopt(std::move(b));
   Block* tail = blocks_.empty() ? head : nullptr;
   for (size_t i = blocks_.size(); !tail && i > 0; --i)
     if (blocks_[i - 1]) tail = blocks_[i - 1].get();
@@ -138,15 +151,25 @@ Block* Animation::append(BlockPtr b) {
 void Animation::insertAt(size_t position, std::vector<BlockPtr> blocks) {
   compact();
   position = std::min(position, blocks_.size());
+  // Each block once. Own blocks move: the place is then the first block from
+  // `position` on that stays.
   std::vector<BlockPtr> incoming;
   incoming.reserve(blocks.size());
-  for (auto& b : blocks) {
-    if (!b) continue;
-    b = adopt(std::move(b), this);
+  std::unordered_set<const Block*> seen;
+  for (auto& b : blocks)
+    if (b && seen.insert(b.get()).second) incoming.push_back(std::move(b));
+  while (position < blocks_.size() && seen.count(blocks_[position].get())) ++position;
+  const Block* before = position < blocks_.size() ? blocks_[position].get() : nullptr;
+  size_t frames = 0;
+  for (auto& b : incoming) frames += b->isFrame() ? 1 : 0;
+  makeRoom(blocks_, blocks_.size() + incoming.size());
+  makeRoom(frames_, static_cast<size_t>(frameCount_) + frames);
+  for (auto& b : incoming) {
+    b = adopt(std::move(b));
     if (b->isFrame()) ++frameCount_;
-    incoming.push_back(std::move(b));
   }
-  compact();  // adopting may have taken blocks from a queue, never from here
+  compact();
+  position = before ? before->slot_ : blocks_.size();
   blocks_.insert(blocks_.begin() + static_cast<std::ptrdiff_t>(position),
                  std::make_move_iterator(incoming.begin()),
                  std::make_move_iterator(incoming.end()));
@@ -199,10 +222,32 @@ void Animation::setBlocks(std::vector<BlockPtr> blocks) {
   insertAt(0, std::move(blocks));
 }
 
+void Animation::swapBlocks(std::vector<BlockPtr>& blocks) {
+  blocks.erase(std::remove(blocks.begin(), blocks.end(), nullptr), blocks.end());
+  size_t frames = 0;
+  for (auto& b : blocks) frames += b->isFrame() ? 1 : 0;
+  compact();
+  makeRoom(frames_, frames);  // the one allocation, before anything changes
+  for (auto& b : blocks_) {
+    b->owner = nullptr;
+    b->next = b->prev = nullptr;
+  }
+  head->next = nullptr;
+  for (auto& b : blocks)
+    if (b->owner) b->owner->take(b.get());  // from another animation
+  blocks_.swap(blocks);
+  frameCount_ = static_cast<int32_t>(frames);
+  relink();
+}
+
 // ---- Creation and destruction ----
 
 std::unique_ptr<Animation> createAnimation() {
-  return std::unique_ptr<Animation>(new (std::nothrow) Animation);
+  try {
+    return std::make_unique<Animation>();  // the sentinel is allocated too
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
 }
 
 std::unique_ptr<Animation> newAnimation(int width, int height, const DocumentDefaults& d) {

@@ -163,6 +163,10 @@ struct Animation {
   std::vector<BlockPtr> takeAll();
   // The chain becomes `blocks` (which must not be in another animation).
   void setBlocks(std::vector<BlockPtr> blocks);
+  // The chain and `blocks` change places: the chain becomes `blocks` (taken
+  // from any other animation) and `blocks` the former chain. Short of memory
+  // it throws before changing anything.
+  void swapBlocks(std::vector<BlockPtr>& blocks);
   // The position among the blocks of an own block (sentinel excluded).
   size_t positionOf(const Block* b) const;
   // The shared reference to an own block; null for any other.
@@ -213,6 +217,9 @@ bool reverseFrames(Animation& animation);
 // stand, in their old order, before the frame that was at `before` (-1: at the end).
 // Returns the new index of the first moved frame.
 int moveFrames(Animation& animation, std::vector<int> indices, int before);
+// Moves the chains of the queued documents to the end of this one; their
+// frames drawn with a global palette take this document's from then on
+// (palettes are reconciled before, by the palette merge).
 void mergeQueuedAnimations(Animation& animation);
 // Exchanges everything but the records' identities and queues: header fields,
 // global palettes and chains (a trial copy's result moves into the document).

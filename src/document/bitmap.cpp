@@ -5,6 +5,8 @@
 #include <cstring>
 #include <new>
 
+#include "base/memory.h"
+
 namespace fb {
 
 static_assert(std::endian::native == std::endian::little, "words are read little-endian");
@@ -46,12 +48,17 @@ bool sizeAcceptable(int width, int height) {
 PixelBudget::PixelBudget(int64_t fileSize) {
   constexpr int64_t kFloor = int64_t{1} << 26;
   constexpr int64_t kPerByte = 256;
-  left_ = fileSize > kFloor / kPerByte ? fileSize * kPerByte : kFloor;
+  undeliveredLeft_ = fileSize > kFloor / kPerByte ? fileSize * kPerByte : kFloor;
+  // A quarter stays for what follows the reading (merging, showing, saving).
+  memoryLeft_ = availableMemory() / 4 * 3;
 }
 
-bool PixelBudget::take(int64_t pixels) {
-  if (pixels < 0 || pixels > left_) return false;
-  left_ -= pixels;
+bool PixelBudget::take(int64_t pixels, int64_t delivered, int64_t bytes) {
+  int64_t undelivered = pixels - std::clamp<int64_t>(delivered, 0, pixels);
+  if (pixels < 0 || bytes < 0 || undelivered > undeliveredLeft_ || bytes > memoryLeft_)
+    return false;
+  undeliveredLeft_ -= undelivered;
+  memoryLeft_ -= bytes;
   return true;
 }
 

@@ -20,20 +20,29 @@ inline int stride24(int width) { return (width * 3 + 3) & ~3; }
 constexpr int64_t kMaxImagePixels = 89478485;
 bool sizeAcceptable(int width, int height);
 
-// How many pixels one file may make a document hold. Highly compressible
-// data, or image data cut short on purpose, lets a small file declare frame
-// after frame of pixels that are never sent; this keeps a hostile file of a
-// few megabytes to a few hundred megabytes of memory. Within 256 pixels per
-// byte of the file (with a floor of 64 million pixels) every real animation fits.
+// What reading one file may make a document hold. A frame costs the memory
+// its buffers take, and all of them together stay within what the machine
+// can actually give (the system's available memory, the process's limits):
+// an ordinary animation reads completely however well it compresses. Pixels
+// a file's data never sent (image data ended early, so the frame is mostly
+// filler) cost memory without costing bytes of the file; those are bounded by
+// the file's size too (256 pixels per byte, at least 64 million), which keeps
+// a small hostile file declaring frame after frame of them to a few hundred
+// megabytes.
 class PixelBudget {
  public:
   explicit PixelBudget(int64_t fileSize);
-  // False (and nothing taken) when `pixels` more would go past the budget.
-  bool take(int64_t pixels);
-  int64_t left() const { return left_; }
+  // Whether `bytes` more would still fit in memory (asked before decoding).
+  bool fits(int64_t bytes) const { return bytes >= 0 && bytes <= memoryLeft_; }
+  // A frame of `pixels` pixels, of which its data delivered `delivered`,
+  // taking `bytes` of memory. False (and nothing taken) when it goes past
+  // either bound.
+  bool take(int64_t pixels, int64_t delivered, int64_t bytes);
+  int64_t memoryLeft() const { return memoryLeft_; }
 
  private:
-  int64_t left_;
+  int64_t undeliveredLeft_;
+  int64_t memoryLeft_;
 };
 
 struct Bitmap {

@@ -15,8 +15,13 @@ bool framesOutsideScreen(const Animation& a) {
 
 bool cropFrame(Frame& f, int x0, int y0, int x1, int y1) {
   int w = x1 - x0, h = y1 - y0;
-  auto dib = createBitmap(w, h, f.palette());
-  if (!dib) return false;
+  // A frame of 24-bit data only stays so until it is mapped into a palette:
+  // a zero-filled indexed image would count as mapped (every pixel index 0).
+  std::unique_ptr<Bitmap> dib;
+  if (f.dib || !f.hasRgb()) {
+    dib = createBitmap(w, h, f.palette());
+    if (!dib) return false;
+  }
   if (f.dib) {
     dib->colours = f.dib->colours;
     for (int y = 0; y < h; ++y) std::memcpy(dib->row(y), f.dib->row(y0 + y) + x0, static_cast<size_t>(w));
@@ -44,7 +49,7 @@ bool cropFrame(Frame& f, int x0, int y0, int x1, int y1) {
   f.top += y0;
   f.width = w;
   f.height = h;
-  setBitmap(f, std::move(dib));
+  if (dib) setBitmap(f, std::move(dib));
   if (f.hasRgb()) {
     f.rgb = std::move(rgb);
     f.alpha = std::move(alpha);
@@ -78,8 +83,10 @@ bool clipFramesToScreen(Animation& a) {
     }
     f->left = 0;
     f->top = 0;
-    setTransparentIndex(*f, f->dib->row(0)[0]);
-    setTransparent(*f, true);
+    if (f->dib) {
+      setTransparentIndex(*f, f->dib->row(0)[0]);
+      setTransparent(*f, true);
+    }
     if (f->hasRgb()) f->alpha.assign(static_cast<size_t>(stride8(1)), 0);
     if (f->disposal() == 2) f->setDisposal(1);  // clearing it would now erase a visible pixel
   }

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <array>
+#include <exception>
+#include <functional>
 #include <new>
 #include <unordered_set>
 
@@ -78,18 +80,22 @@ std::unique_ptr<Frame> contentOf(const Frame& f) {
   return c;
 }
 
+// The selected frames, sorted (so that applying them needs no memory).
 std::vector<const Frame*> selectionOf(const Animation& a) {
   std::vector<const Frame*> out;
   for (Frame* f = firstFrame(a); f; f = nextFrame(f))
     if (f->selected) out.push_back(f);
+  std::sort(out.begin(), out.end(), std::less<const Frame*>());
   return out;
 }
 
 void applySelection(Animation& a, const std::vector<const Frame*>& selected, int32_t anchor) {
-  std::unordered_set<const Frame*> on(selected.begin(), selected.end());
   int n = 0;
   for (Frame* f = firstFrame(a); f; f = nextFrame(f)) {
-    f->selected = on.count(f) ? 1 : 0;
+    const Frame* key = f;
+    f->selected =
+        std::binary_search(selected.begin(), selected.end(), key, std::less<const Frame*>()) ? 1
+                                                                                             : 0;
     n += f->selected;
   }
   a.selectedCount = n;
@@ -158,7 +164,11 @@ bool History::record(Animation& doc, const std::string& name, const Change& chan
       for (Frame* f = firstFrame(doc); f; f = nextFrame(f))
         if (!keep(f)) return false;
     } else {
-      for (int i : change.frames)
+      // Each frame once: a second copy would be swapped back over the first on the way back.
+      std::vector<int> indices = change.frames;
+      std::sort(indices.begin(), indices.end());
+      indices.erase(std::unique(indices.begin(), indices.end()), indices.end());
+      for (int i : indices)
         if (!keep(frameAt(doc, i))) return false;
     }
     step->selected = selectionOf(doc);
@@ -187,19 +197,19 @@ void History::dropLast() {
 void History::rollBack(Animation& doc) {
   if (done_ == 0) return;
   int ignored = -1;
-  exchange(*steps_[done_ - 1], doc, ignored);
+  // Nothing is kept for redo, and the frame index has room for the frames the
+  // step held: this allocates nothing.
+  exchange(*steps_[done_ - 1], doc, ignored, false);
   dropLast();
 }
 
-void History::exchange(Step& step, Animation& doc, int& currentFrame) {
+void History::exchange(Step& step, Animation& doc, int& currentFrame, bool keep) {
+  // What allocates comes first, so that short of memory nothing has changed.
   // The selection as it is now, before any block moves: what the step keeps for the way back.
-  std::vector<const Frame*> selected = selectionOf(doc);
+  std::vector<const Frame*> selected;
+  if (keep) selected = selectionOf(doc);
   int32_t anchor = doc.anchorIndex;
-  if (step.hasOrder) {
-    std::vector<BlockPtr> now = doc.takeAll();
-    doc.setBlocks(std::move(step.order));
-    step.order = std::move(now);
-  }
+  if (step.hasOrder) doc.swapBlocks(step.order);
   for (auto& kept : step.frames)
     swapFrameContent(static_cast<Frame&>(*kept.frame), *kept.state, step.change.fieldsOnly);
   if (step.header)
@@ -218,7 +228,11 @@ void History::exchange(Step& step, Animation& doc, int& currentFrame) {
 bool History::undo(Animation& doc, int& currentFrame, Change* changed) {
   if (!canUndo()) return false;
   Step& step = *steps_[done_ - 1];
-  exchange(step, doc, currentFrame);
+  try {
+    exchange(step, doc, currentFrame);
+  } catch (const std::exception&) {
+    return false;  // short of memory: nothing changed, the step stays
+  }
   if (changed) *changed = step.change;
   --done_;
   return true;
@@ -227,7 +241,11 @@ bool History::undo(Animation& doc, int& currentFrame, Change* changed) {
 bool History::redo(Animation& doc, int& currentFrame, Change* changed) {
   if (!canRedo()) return false;
   Step& step = *steps_[done_];
-  exchange(step, doc, currentFrame);
+  try {
+    exchange(step, doc, currentFrame);
+  } catch (const std::exception&) {
+    return false;
+  }
   if (changed) *changed = step.change;
   ++done_;
   return true;

@@ -47,7 +47,8 @@ class History {
   std::string redoName() const;
 
   // The document (and the current frame) as before the last step; `changed`,
-  // when given, says what to refresh. False when there is nothing to undo.
+  // when given, says what to refresh. False when there is nothing to undo, or
+  // when memory runs out (then nothing changed and the step stays).
   bool undo(Animation& doc, int& currentFrame, Change* changed = nullptr);
   bool redo(Animation& doc, int& currentFrame, Change* changed = nullptr);
 
@@ -58,7 +59,8 @@ class History {
 
  private:
   struct Step;
-  void exchange(Step& step, Animation& doc, int& currentFrame);
+  // `keep`: the step keeps the document's state for the way back (not when rolling back).
+  void exchange(Step& step, Animation& doc, int& currentFrame, bool keep = true);
   void trim();
   int levels_;
   std::deque<std::unique_ptr<Step>> steps_;

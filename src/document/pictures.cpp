@@ -6,6 +6,7 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <exception>
 #include <new>
 
 #include "document/rgba.h"
@@ -20,6 +21,12 @@ size_t defaultBudget() {
                            ? static_cast<size_t>(pages) * static_cast<size_t>(size)
                            : size_t{2} << 30;
   return std::clamp(total / 16, size_t{128} << 20, size_t{256} << 20);
+}
+
+size_t frameBytes(const Frame* f) {
+  if (!f) return 0;
+  return sizeof(Frame) + (f->dib ? f->dib->data.capacity() : 0) + f->rgb.capacity() +
+         f->alpha.capacity();
 }
 
 }  // namespace
@@ -47,9 +54,18 @@ std::unique_ptr<FramePlayer> PictureCache::start() {
   return p;
 }
 
+int PictureCache::startState() const {
+  int state = doc_.hideFirstFrame && doc_.frameCount() > 1 ? 1 : 0;
+  for (Frame* f = firstFrame(doc_); f; f = nextFrame(f))
+    if (f->hasRgb()) return state | 2;
+  return state;
+}
+
 void PictureCache::clear() {
   snapshots_.clear();
+  kept_ = 0;
   player_.reset();
+  start_ = startState();
   // Snapshots every `interval_` frames, as many as the budget holds.
   size_t each = std::max<size_t>(snapshotBytes(), 1);
   size_t fit = std::max<size_t>(budget_ / each, 1);
@@ -58,23 +74,22 @@ void PictureCache::clear() {
 }
 
 void PictureCache::invalidateFrom(int frame) {
-  snapshots_.erase(snapshots_.lower_bound(std::max(frame, 0)), snapshots_.end());
+  const auto from = snapshots_.lower_bound(std::max(frame, 0));
+  for (auto it = from; it != snapshots_.end(); ++it)
+    kept_ -= frameBytes(it->second.canvas.get()) + frameBytes(it->second.saved.get());
+  snapshots_.erase(from, snapshots_.end());
   if (player_ && player_->index >= frame) player_.reset();
   // A changed frame count changes how far apart the snapshots may be.
   size_t each = std::max<size_t>(snapshotBytes(), 1);
   size_t fit = std::max<size_t>(budget_ / each, 1);
   size_t frames = static_cast<size_t>(std::max(doc_.frameCount(), 1));
   int interval = static_cast<int>(std::max<size_t>(1, (frames + fit - 1) / fit));
-  if (interval != interval_) clear();
+  // So does a change to how every picture starts, wherever the edit was.
+  if (interval != interval_ || startState() != start_) clear();
 }
 
 size_t PictureCache::bytesHeld() const {
   size_t n = 0;
-  auto frameBytes = [](const Frame* f) {
-    if (!f) return size_t{0};
-    return sizeof(Frame) + (f->dib ? f->dib->data.capacity() : 0) + f->rgb.capacity() +
-           f->alpha.capacity();
-  };
   for (const auto& [index, s] : snapshots_)
     n += frameBytes(s.canvas.get()) + frameBytes(s.saved.get());
   if (player_) n += frameBytes(player_->canvas.get()) + frameBytes(player_->saved.get());
@@ -115,10 +130,15 @@ bool copyCanvas(std::unique_ptr<Frame>& dst, const Frame& src) {
 
 void PictureCache::remember(int frame) {
   if (frame % interval_ != 0 || snapshots_.count(frame) || !player_ || !player_->canvas) return;
+  // A snapshot may hold a second picture (for a restore to the previous one):
+  // the budget counts what each really holds, and the first is always kept.
+  const size_t need = frameBytes(player_->canvas.get()) + frameBytes(player_->saved.get());
+  if (!snapshots_.empty() && kept_ + need > budget_) return;
   Snapshot s;
   if (!copyCanvas(s.canvas, *player_->canvas)) return;  // short of memory: simply not kept
   if (player_->saved && !copyCanvas(s.saved, *player_->saved)) return;
   snapshots_.emplace(frame, std::move(s));
+  kept_ += need;
 }
 
 // Brings the player to frame `frame` (drawn), from wherever is nearest.
@@ -243,9 +263,10 @@ void shrink(int w, int h, int ow, int oh, RowFn row, Rgba& out) {
       for (int ox = 0; ox < ow; ++ox) {
         const Span& sx = xs[static_cast<size_t>(ox)];
         const uint8_t* p = line.data() + static_cast<size_t>(sx.first) * 4;
-        uint32_t r = 0, g = 0, b = 0, a = 0;
+        // 64 bits: a long strip puts hundreds of source pixels in one output pixel.
+        uint64_t r = 0, g = 0, b = 0, a = 0;
         for (uint16_t wgt : sx.weight) {
-          const uint32_t wa = wgt * uint32_t{p[3]};
+          const uint64_t wa = wgt * uint64_t{p[3]};
           r += p[0] * wa;
           g += p[1] * wa;
           b += p[2] * wa;
@@ -325,6 +346,7 @@ Rgba scaled(int w, int h, int box, RowFn row) {
   const double scale = std::min(static_cast<double>(box) / w, static_cast<double>(box) / h);
   const int ow = std::clamp(static_cast<int>(std::lround(w * scale)), 1, box);
   const int oh = std::clamp(static_cast<int>(std::lround(h * scale)), 1, box);
+  if (!sizeAcceptable(ow, oh)) return Rgba{};  // a box beyond any picture we hold
   out.width = ow;
   out.height = oh;
   out.pixels.assign(static_cast<size_t>(ow) * oh * 4, 0);
@@ -355,14 +377,23 @@ Rgba scaled(int w, int h, int box, RowFn row) {
 }  // namespace
 
 Rgba scaleToFit(const uint8_t* src, int w, int h, int box) {
-  return scaled(w, h, box, [&](int y, uint8_t* line) {
-    std::copy_n(src + static_cast<size_t>(y) * w * 4, static_cast<size_t>(w) * 4, line);
-  });
+  try {
+    return scaled(w, h, box, [&](int y, uint8_t* line) {
+      std::copy_n(src + static_cast<size_t>(y) * w * 4, static_cast<size_t>(w) * 4, line);
+    });
+  } catch (const std::exception&) {  // out of memory (a huge box)
+    return Rgba{};
+  }
 }
 
 Rgba frameThumbnail(const Frame& f, int box) {
   if (f.hasRgb() || !f.dib) {
-    std::vector<uint8_t> rgba = frameToRgba(f);
+    std::vector<uint8_t> rgba;
+    try {
+      rgba = frameToRgba(f);
+    } catch (const std::exception&) {
+      return Rgba{};
+    }
     return scaleToFit(rgba.data(), f.width, f.height, box);
   }
   // Indexed: each row looked up through the palette as it is needed.
@@ -376,11 +407,15 @@ Rgba frameThumbnail(const Frame& f, int box) {
     }
   for (int i = 0; i < 256; ++i) lut[4 * static_cast<size_t>(i) + 3] = 255;
   if (f.transparent()) std::fill_n(lut.begin() + 4 * f.transparentIndex, 4, 0);
-  return scaled(f.width, f.height, box, [&](int y, uint8_t* line) {
-    const uint8_t* px = f.dib->row(y);
-    for (int x = 0; x < f.width; ++x)
-      std::memcpy(line + 4 * static_cast<size_t>(x), lut.data() + 4 * size_t{px[x]}, 4);
-  });
+  try {
+    return scaled(f.width, f.height, box, [&](int y, uint8_t* line) {
+      const uint8_t* px = f.dib->row(y);
+      for (int x = 0; x < f.width; ++x)
+        std::memcpy(line + 4 * static_cast<size_t>(x), lut.data() + 4 * size_t{px[x]}, 4);
+    });
+  } catch (const std::exception&) {
+    return Rgba{};
+  }
 }
 
 }  // namespace fb

@@ -31,7 +31,7 @@ struct Rgba {
 
 class PictureCache {
  public:
-  // `budgetBytes` 0: a sixteenth of the machine's memory, from 128 MB to 1 GB.
+  // `budgetBytes` 0: a sixteenth of the machine's memory, from 128 MB to 256 MB.
   explicit PictureCache(Animation& document, size_t budgetBytes = 0);
   ~PictureCache();
   PictureCache(const PictureCache&) = delete;
@@ -67,21 +67,26 @@ class PictureCache {
   bool seek(int frame);
   void remember(int frame);
   size_t snapshotBytes() const;
+  // What every picture depends on, not only the frames before it: a hidden
+  // first frame (1) and true-colour data in any frame (2, pictures start clear).
+  int startState() const;
 
   Animation& doc_;
   size_t budget_;
   int interval_ = 1;
+  int start_ = 0;
   std::map<int, Snapshot> snapshots_;    // by frame index
+  size_t kept_ = 0;                      // the bytes the snapshots hold
   std::unique_ptr<FramePlayer> player_;  // at frame player_->index, when valid
 };
 
 // `source` (w × h RGBA) scaled to fit a `box` × `box` square, keeping its
 // shape: area-averaged (with alpha weighting) when it shrinks, each pixel
-// repeated when it grows. At least 1 × 1.
+// repeated when it grows. At least 1 × 1; empty (0 × 0) when memory runs out.
 Rgba scaleToFit(const uint8_t* source, int width, int height, int box);
 
 // A frame's own image (through its palette, transparent pixels clear) scaled
-// to fit the box.
+// to fit the box; empty when memory runs out.
 Rgba frameThumbnail(const Frame& frame, int box);
 
 }  // namespace fb

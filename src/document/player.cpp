@@ -221,6 +221,8 @@ Frame* firstPicture(FramePlayer& p) {
     first = nextFrame(first);
     index = 1;
   }
+  // The indexed canvas checks this itself; the picture alone must too.
+  if (!sizeAcceptable(a.width, a.height)) return nullptr;
   try {
     auto c = std::make_unique<Frame>();
     c->width = a.width;

@@ -9,6 +9,7 @@
 #include <numeric>
 
 #include "base/file_ops.h"
+#include "base/interrupt.h"
 #include "base/progress.h"
 #include "base/reporter.h"
 #include "gif/gif_reader.h"
@@ -30,14 +31,6 @@ constexpr size_t kCompressBytes = 44;
 
 int ticksPerSecond(uint32_t t) {
   return t == 0 ? 100 : static_cast<int>(std::min<uint32_t>(t, 1000000));
-}
-
-// Frames of video beyond what memory can hold are refused before the
-// system would have to kill us.
-int64_t memoryBudget() {
-  long pages = ::sysconf(_SC_PHYS_PAGES), size = ::sysconf(_SC_PAGESIZE);
-  if (pages <= 0 || size <= 0) return int64_t{1} << 32;
-  return static_cast<int64_t>(pages) * size / 4 * 3;
 }
 
 // ---- Reading helpers ----
@@ -485,12 +478,12 @@ int ReadAviFile(const std::string& path, Progress* progress, std::unique_ptr<Ani
     progress->setText(text(Str::ReadingAvi));
     progress->setRange(stream->length());
   }
-  int64_t budget = memoryBudget(), used = 0;
-  // And no more pictures than a file of this size can honestly hold (a tiny
-  // file of empty samples could otherwise ask for frame after frame).
+  // Every picture comes from a sample with data (empty samples are passed
+  // over); frames of video beyond what memory can hold are refused before the
+  // system would have to kill us.
   std::error_code sizeError;
   auto fileSize = std::filesystem::file_size(path, sizeError);
-  PixelBudget pixels(sizeError ? 0 : static_cast<int64_t>(fileSize));
+  PixelBudget budget(sizeError ? 0 : static_cast<int64_t>(fileSize));
   int result = kReadComplete;
   for (int64_t s = 0; s < end;) {
     const std::vector<uint8_t>* dib = stream->getFrame(s);
@@ -502,8 +495,8 @@ int ReadAviFile(const std::string& path, Progress* progress, std::unique_ptr<Ani
     }
     int64_t bytes =
         static_cast<int64_t>(l.h.bitCount == 8 ? stride8(width) : stride24(width)) * height;
-    used += bytes;
-    bool fits = used <= budget && pixels.take(static_cast<int64_t>(width) * height);
+    const int64_t area = static_cast<int64_t>(width) * height;
+    bool fits = budget.take(area, area, bytes);
     auto made = fits ? newBlankFrame(width, height, options.defaults) : nullptr;
     if (!made) {
       showWarning(text(Str::AviNoMemoryVideo));
@@ -776,6 +769,7 @@ int WriteAviFile(const std::string& path, Animation& a, const AviSaveOptions& op
     showWarning(format(Str::AviCannotOpen, temp.c_str(), avi::err::FileOpen));
     return 0;
   }
+  LiveTemporary live(temp);  // removed if the program is interrupted meanwhile
   if (!WriteAviVideoStream(temp, a, options.write24Bit, progress, options.timing)) return 0;
   if (options.includeAudio || options.compress) return RecompressAvi(path, temp, options, progress);
   fileops::removeFile(path);
@@ -804,16 +798,26 @@ bool FixForAvi(Animation& a, uint32_t traits, Progress* progress,
     uint32_t method = (word & (merge::Dither | 0xFF0000u)) | merge::Adaptive | merge::Always;
     if (mergePalettes(nullptr, *copy, method, nullptr, progress, mergeOptions) != 1) return false;
     for (Frame* f = firstFrame(*copy); f; f = nextFrame(f))
-      if (f->localPalette) return false;
+      if (f->localPalette) {
+        showWarning(text(Str::NoResourcesLocalPalette));
+        return false;
+      }
   }
-  if ((traits & avitraits::Transparency) && !unifyTransparentIndex(*copy)) return false;
+  bool whole = false;  // every frame made the full, opaque picture a viewer sees
+  if ((traits & avitraits::Transparency) && !unifyTransparentIndex(*copy)) {
+    // Frames that use different transparent indexes: as whole opaque
+    // pictures none is transparent any more.
+    if (!unoptimize(*copy, progress)) return false;
+    whole = true;
+    if (!unifyTransparentIndex(*copy)) return false;
+  }
   // A transparent frame after the first shows the pictures beneath it, which
   // a video can only show when every frame is made the whole picture.
   bool seeThrough = false;
   if (traits & avitraits::Transparency)
     for (Frame* f = nextFrame(firstFrame(*copy)); f && !seeThrough; f = nextFrame(f))
       seeThrough = f->transparent();
-  if (((traits & avitraits::PartialFrames) || seeThrough) && !unoptimize(*copy, progress))
+  if (!whole && ((traits & avitraits::PartialFrames) || seeThrough) && !unoptimize(*copy, progress))
     return false;
   adoptContent(a, *copy);
   return true;
@@ -836,14 +840,12 @@ bool writeAviForSave(const std::string& path, Animation& a, Progress* progress,
       showWarning(text(Str::NoMemoryFrameImage));
       return false;
     }
-    // Where the fix cannot make one transparent index, whole opaque
-    // pictures of every frame serve as well.
-    bool ok = FixForAvi(*fixed, traits, progress, mergeOptions);
-    if (!ok && !(traits & avitraits::LocalPalettes)) ok = unoptimize(*fixed, progress);
-    if (!ok) {
-      showWarning(text(Str::AviNeedsFix));
-      return false;
-    }
+    // Failures say why themselves.
+    if (!FixForAvi(*fixed, traits, progress, mergeOptions)) return false;
+    // No one can press "修复" without a window: the fix is made, and said.
+    Reporter& r = reporter();
+    if (!r.hasWindow())
+      r.message(text(Str::FixForAviStep), text(Str::AviFixedForSave), Icon::Information);
   }
   Animation& doc = fixed ? *fixed : a;
   options.write24Bit = (aviExportTraits(doc) & avitraits::TrueColour) != 0;

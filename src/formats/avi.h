@@ -157,16 +157,18 @@ int RecompressAvi(const std::string& destPath, const std::string& tempPath,
 int FrameStepForAvi(const Animation& animation);
 
 // The fixes "修复" makes for the bits of `traits`: one global palette for
-// frames with local palettes, one transparent index (moved to 0), and
-// unoptimized full frames. All or nothing: on failure the animation is as it
-// was. True when every requested fix succeeded.
+// frames with local palettes, one transparent index (moved to 0; when frames
+// use different ones, every frame becomes the whole opaque picture a viewer
+// sees), and unoptimized full frames. All or nothing: on failure (message
+// shown) the animation is as it was. True when every requested fix succeeded.
 // Local palettes go with the merge settings' dither choice and colour count.
 bool FixForAvi(Animation& animation, uint32_t traits, Progress* progress,
                const MergeOptions& merge = {});
 
 // The save table's writer for AVI: the panel's options (`panel`, or those of
 // a save without the panel from `settings`), a fixed copy of the document when
-// it still needs one, then WriteAviFile. Shows its own messages.
+// it still needs one (said as information when there is no window to press
+// "修复" in), then WriteAviFile. Shows its own messages.
 bool writeAviForSave(const std::string& path, Animation& animation, Progress* progress,
                      const AviSaveOptions* panel, const AviSettings& settings, uint32_t timeBase,
                      const MergeOptions& merge);

@@ -312,17 +312,26 @@ struct Stream::Impl {
     int bits = bitCount;
     bool indexed = f->format == AV_PIX_FMT_PAL8 && f->data[1];
     if (bits == 8 && !indexed) bits = 24;
+    // 16-bit pictures keep their own layout, which the masks after the header
+    // tell (5-6-5 needs them; 5-5-5 is the default); pictures of any other
+    // kind are not squeezed into 16 bits, they come as 24.
+    const auto in = static_cast<AVPixelFormat>(f->format);
+    const bool fiveSixFive = bits == 16 && in == AV_PIX_FMT_RGB565LE;
+    if (bits == 16 && !fiveSixFive && in != AV_PIX_FMT_RGB555LE) bits = 24;
     int stride = dibStride(w, bits);
     int colours = bits == 8 ? formatColours : 0;
-    size_t size = 40 + 4 * static_cast<size_t>(colours) + static_cast<size_t>(stride) * h;
+    size_t masks = fiveSixFive ? 12 : 0;
+    size_t size = 40 + masks + 4 * static_cast<size_t>(colours) + static_cast<size_t>(stride) * h;
     try {
       dib.assign(size, 0);
     } catch (const std::bad_alloc&) {
       return false;
     }
     dib.clear();
-    appendFrameHeader(dib, w, h, bits, kBiRgb, static_cast<uint32_t>(stride) * h,
-                      static_cast<uint32_t>(colours), 0);
+    appendFrameHeader(dib, w, h, bits, fiveSixFive ? kBiBitfields : kBiRgb,
+                      static_cast<uint32_t>(stride) * h, static_cast<uint32_t>(colours), 0);
+    if (fiveSixFive)
+      for (uint32_t m : {0xF800u, 0x07E0u, 0x001Fu}) putU32(dib, m);
     if (bits == 8) {
       const uint8_t* pal = f->data[1];  // 0xAARRGGBB words: B, G, R, A in memory
       for (int i = 0; i < colours; ++i) {
@@ -341,9 +350,7 @@ struct Stream::Impl {
       return true;
     }
     dib.resize(size, 0);
-    AVPixelFormat out = bits == 16   ? AV_PIX_FMT_RGB555LE
-                        : bits == 24 ? AV_PIX_FMT_BGR24
-                                     : AV_PIX_FMT_BGR0;
+    AVPixelFormat out = bits == 16 ? in : bits == 24 ? AV_PIX_FMT_BGR24 : AV_PIX_FMT_BGR0;
     sws = ff::sws_getCachedContext(sws, f->width, f->height, static_cast<AVPixelFormat>(f->format), w,
                                h, out, SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr,
                                nullptr, nullptr);
@@ -358,7 +365,7 @@ struct Stream::Impl {
     uint8_t* dst[4] = {top.data(), nullptr, nullptr, nullptr};
     int dstStride[4] = {stride, 0, 0, 0};
     if (ff::sws_scale(sws, f->data, f->linesize, 0, f->height, dst, dstStride) <= 0) return false;
-    uint8_t* rows = dib.data() + 40;
+    uint8_t* rows = dib.data() + 40 + masks;
     for (int y = 0; y < h; ++y)
       std::memcpy(rows + static_cast<size_t>(h - 1 - y) * stride,
                   top.data() + static_cast<size_t>(y) * stride, static_cast<size_t>(stride));

@@ -128,9 +128,10 @@ CodecStatus parseHeader(const uint8_t* p, size_t avail, DibHeader& h) {
   if (h.compression == kBitfields || h.compression == kAlphaBitfields) {
     const int n = h.compression == kAlphaBitfields ? 4 : 3;
     const uint8_t* m = p + 40;
-    if (h.size < 52) {
-      // The masks follow a 40-byte header.
-      if (h.size != 40 || avail < 40 + 4 * size_t(n)) return CodecStatus::Corrupt;
+    if (h.size < 40 + 4 * size_t(n)) {
+      // Masks the header has no room for follow it (all after a 40-byte
+      // header, alpha after a 52-byte one).
+      if (h.size < 40 || avail < 40 + 4 * size_t(n)) return CodecStatus::Corrupt;
       h.length = 40 + 4 * size_t(n);
     }
     for (int i = 0; i < n; ++i) h.masks[i] = getU32(m + 4 * i);
@@ -300,6 +301,13 @@ CodecStatus decodeDib(const uint8_t* data, size_t size, size_t header, size_t pi
 
   if (h.width > std::numeric_limits<int>::max() || h.height > std::numeric_limits<int>::max())
     return CodecStatus::TooLarge;
+  // Within the pixel limit, uncompressed rows the file does not hold are
+  // damage, found before any room is made for them.
+  const bool rle = h.compression == kRle4 || h.compression == kRle8;
+  if (!rle && sizeAcceptable(static_cast<int>(h.width), static_cast<int>(h.height)) &&
+      (static_cast<uint64_t>(h.width) * h.bits + 31) / 32 * 4 * static_cast<uint64_t>(h.height) >
+          size - pixelsAt)
+    return CodecStatus::Corrupt;
   s = allocatePixels(out, static_cast<int>(h.width), static_cast<int>(h.height), indexed, budget);
   if (s != CodecStatus::Ok) return s;
   int used = 0;
@@ -314,7 +322,7 @@ CodecStatus decodeDib(const uint8_t* data, size_t size, size_t header, size_t pi
 
   const uint8_t* src = data + pixelsAt;
   size_t avail = size - pixelsAt;
-  if (h.compression == kRle4 || h.compression == kRle8) {
+  if (rle) {
     if (h.sizeImage) avail = std::min<size_t>(avail, h.sizeImage);
     std::vector<uint8_t> unpainted;
     s = readRle(h, src, avail, used, out, unpainted);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <new>
+#include <utility>
 
 #include "formats/avi_riff.h"
 #include "formats/bmp_codec.h"
@@ -35,6 +36,18 @@ CodecStatus decodeIcon(const uint8_t* data, size_t size, PixelBudget* budget, Ic
   if (count == 0 || count > (size - 6) / kDirectoryEntry) return CodecStatus::Corrupt;
   try {
     out.entries.resize(count);
+    // PNG images are copied out and read one by one: entries sharing their
+    // bytes would let a small file hold the same image thousands of times.
+    std::vector<std::pair<uint64_t, uint64_t>> pngs;  // start, end
+    for (size_t i = 0; i < count; ++i) {
+      const uint8_t* d = data + 6 + kDirectoryEntry * i;
+      const uint32_t length = getU32(d + 8), offset = getU32(d + 12);
+      if (offset <= size && length <= size - offset && isPng(data + offset, length))
+        pngs.emplace_back(offset, uint64_t{offset} + length);
+    }
+    std::sort(pngs.begin(), pngs.end());
+    for (size_t i = 1; i < pngs.size(); ++i)
+      if (pngs[i].first < pngs[i - 1].second) return CodecStatus::Corrupt;
   } catch (const std::bad_alloc&) {
     return CodecStatus::NoMemory;
   }

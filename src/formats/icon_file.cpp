@@ -29,7 +29,8 @@ CodecStatus entryPicture(IconEntry& e, PixelBudget& budget, Picture& out, bool& 
     return CodecStatus::Corrupt;
   }
   const Frame& f = *firstFrame(*png);
-  if (!budget.take(static_cast<int64_t>(f.width) * f.height)) return CodecStatus::TooLarge;
+  const int64_t pixels = static_cast<int64_t>(f.width) * f.height;  // decoded whole
+  if (!budget.take(pixels, pixels, 4 * pixels)) return CodecStatus::TooLarge;
   if (!pictureFromFrame(f, false, out)) return CodecStatus::NoMemory;
   out.left = out.top = 0;
   out.name.clear();
@@ -127,7 +128,8 @@ int ReadAniBytes(const uint8_t* data, size_t size, std::unique_ptr<Animation>& o
     // Steps may show a frame many times: every copy counts against the budget.
     for (size_t i = 0; i < ani.steps.size() && s == CodecStatus::Ok; ++i) {
       const Picture& f = frames[static_cast<size_t>(ani.steps[i].frame)];
-      if (!budget.take(static_cast<int64_t>(f.width) * f.height)) s = CodecStatus::TooLarge;
+      const int64_t pixels = static_cast<int64_t>(f.width) * f.height;  // a copy: sent once
+      if (!budget.take(pixels, 0, static_cast<int64_t>(f.pixelBytes()))) s = CodecStatus::TooLarge;
       pictures.push_back(f);
       pictures.back().delay = jiffiesToHundredths(ani.steps[i].jiffies);
     }

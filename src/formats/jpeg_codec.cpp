@@ -22,6 +22,8 @@ struct ErrorManager {
   jpeg_error_mgr mgr;
   std::jmp_buf jump;
   bool outOfMemory;
+  // Warnings: the data ended, and the decoder needed bits it did not have.
+  bool endOfData = false, missingBits = false;
 };
 
 [[noreturn]] void onError(j_common_ptr cinfo) {
@@ -30,6 +32,15 @@ struct ErrorManager {
   std::longjmp(e->jump, 1);
 }
 void onMessage(j_common_ptr) {}
+// libjpeg goes on past data that ran out, painting grey: a file cut short
+// would read as a whole picture.
+void onEmit(j_common_ptr cinfo, int level) {
+  if (level >= 0) return;  // traces, not warnings
+  ++cinfo->err->num_warnings;  // as libjpeg's own counts them
+  auto* e = reinterpret_cast<ErrorManager*>(cinfo->err);
+  if (cinfo->err->msg_code == JWRN_JPEG_EOF) e->endOfData = true;
+  if (cinfo->err->msg_code == JWRN_HIT_MARKER) e->missingBits = true;
+}
 
 // Progressive files can hold any number of scans, each costing a pass over
 // the whole picture: a few hundred is far more than any encoder writes.
@@ -62,6 +73,7 @@ bool runDecoder(DecodeJob* job) {
   cinfo.err = jpeg_std_error(&err.mgr);
   err.mgr.error_exit = onError;
   err.mgr.output_message = onMessage;
+  err.mgr.emit_message = onEmit;
   err.outOfMemory = false;
   jpeg_progress_mgr progress;
   progress.progress_monitor = limitScans;
@@ -117,6 +129,11 @@ bool runDecoder(DecodeJob* job) {
       dst[4 * x + 3] = 255;
     }
   }
+  // Only the end marker missing is harmless; pixels that were never stored are not.
+  if (err.endOfData && err.missingBits) {
+    job->status = CodecStatus::Corrupt;
+    std::longjmp(err.jump, 1);
+  }
   // Saved markers live in the image's memory, which finishing frees.
   int orientation = 0;
   for (jpeg_saved_marker_ptr m = cinfo.marker_list; m && !orientation; m = m->next)
@@ -130,11 +147,37 @@ bool runDecoder(DecodeJob* job) {
   return true;
 }
 
+// Output into a malloc'd buffer that stays ours however the encoder ends.
+// (libjpeg's own memory destination frees its first buffer when it grows and
+// hands the new one over only on success: after an error mid-way the caller
+// holds a freed pointer.)
+struct Destination {
+  jpeg_destination_mgr pub{};
+  unsigned char* buffer = nullptr;
+  size_t size = 0;
+};
+
+// Called when the buffer is full (and once at the start, when it is empty).
+boolean growDestination(j_compress_ptr cinfo) {
+  auto* d = reinterpret_cast<Destination*>(cinfo->dest);
+  const size_t grown = d->size ? 2 * d->size : 4096;
+  auto* p = static_cast<unsigned char*>(std::realloc(d->buffer, grown));
+  if (!p) ERREXIT1(cinfo, JERR_OUT_OF_MEMORY, 0);
+  d->pub.next_output_byte = p + d->size;
+  d->pub.free_in_buffer = grown - d->size;
+  d->buffer = p;
+  d->size = grown;
+  return TRUE;
+}
+void startDestination(j_compress_ptr cinfo) {
+  growDestination(cinfo);
+}
+void endDestination(j_compress_ptr) {}
+
 struct EncodeJob {
   const Picture* picture = nullptr;
   int quality = 75;
-  unsigned char* buffer = nullptr;  // malloc'd by libjpeg's memory destination
-  unsigned long length = 0;
+  Destination dest;        // its buffer is freed by the caller
   uint8_t* row = nullptr;  // malloc'd RGB row
   bool outOfMemory = false;
 };
@@ -152,7 +195,10 @@ bool runEncoder(EncodeJob* job) {
     return false;
   }
   jpeg_create_compress(&cinfo);
-  jpeg_mem_dest(&cinfo, &job->buffer, &job->length);
+  job->dest.pub.init_destination = startDestination;
+  job->dest.pub.empty_output_buffer = growDestination;
+  job->dest.pub.term_destination = endDestination;
+  cinfo.dest = &job->dest.pub;
   const Picture& p = *job->picture;
   cinfo.image_width = static_cast<JDIMENSION>(p.width);
   cinfo.image_height = static_cast<JDIMENSION>(p.height);
@@ -256,12 +302,12 @@ CodecStatus encodeJpeg(const Picture& picture, int quality, std::vector<uint8_t>
                                          : CodecStatus::Corrupt;
   if (ok) {
     try {
-      out.assign(job.buffer, job.buffer + job.length);
+      out.assign(job.dest.buffer, job.dest.buffer + (job.dest.size - job.dest.pub.free_in_buffer));
     } catch (const std::bad_alloc&) {
       status = CodecStatus::NoMemory;
     }
   }
-  std::free(job.buffer);
+  std::free(job.dest.buffer);
   return status;
 }
 

@@ -1,4 +1,6 @@
 // Palette files.
+#include <new>
+
 #include "base/file_ops.h"
 #include "base/reporter.h"
 #include "formats/image_files.h"
@@ -11,7 +13,14 @@ namespace fb {
 bool ReadPaletteFile(const std::string& path, std::unique_ptr<Palette>& out) {
   out.reset();
   std::string bytes;
-  if (!fileops::readWholeFile(path, bytes)) {
+  bool read;
+  try {
+    read = fileops::readWholeFile(path, bytes);
+  } catch (const std::bad_alloc&) {
+    showWarning(text(Str::NoMemoryFrameImage));
+    return false;
+  }
+  if (!read) {
     showWarning(format(Str::CannotOpenFile, path.c_str()));
     return false;
   }
@@ -26,12 +35,26 @@ bool ReadPaletteFile(const std::string& path, std::unique_ptr<Palette>& out) {
   return s == CodecStatus::Ok;
 }
 
-bool WritePaletteFile(const std::string& path, const Palette& palette) {
+bool WritePaletteFile(const std::string& pathIn, const Palette& palette) {
+  // Through a symbolic link, the file it points to is replaced.
+  const std::string path = fileops::resolvedPath(pathIn);
   std::vector<uint8_t> bytes;
   encodeRiffPalette(
       std::vector<Rgb>(palette.entries.begin(), palette.entries.begin() + palette.count), bytes);
-  if (writeFileBytes(path, bytes)) return true;
-  showWarning(format(Str::CannotWriteTo, path.c_str()));
+  // Written beside the target and renamed over it, so that a failed save
+  // leaves the old file as it was.
+  std::string temp = fileops::directoryOf(path) + "/.pal-XXXXXX";
+  bool made;
+  {
+    fileops::WriteFile probe;
+    made = probe.createUnique(temp);
+  }
+  if (made && writeFileBytes(temp, bytes)) {
+    fileops::copyPermissions(temp, path);
+    if (fileops::renameFile(temp, path)) return true;
+  }
+  if (made) fileops::removeFile(temp);
+  showWarning(format(Str::CannotWriteTo, pathIn.c_str()));
   return false;
 }
 

@@ -9,7 +9,10 @@ namespace fb {
 
 CodecStatus allocatePixels(Picture& p, int width, int height, bool indexed, PixelBudget* budget) {
   if (width <= 0 || height <= 0 || !sizeAcceptable(width, height)) return CodecStatus::TooLarge;
-  if (budget && !budget->take(static_cast<int64_t>(width) * height)) return CodecStatus::TooLarge;
+  // Made before the data is decoded: charged as pixels the data has yet to
+  // send (bounded by the file's size as well as by memory).
+  const int64_t pixels = static_cast<int64_t>(width) * height;
+  if (budget && !budget->take(pixels, 0, pixels * (indexed ? 1 : 4))) return CodecStatus::TooLarge;
   p.width = width;
   p.height = height;
   p.indexed = indexed;

@@ -447,10 +447,32 @@ int ReadPngStream(ByteSource& source, Progress* progress, std::unique_ptr<Animat
     return kReadFailed;
   };
 
+  // Every frame is delivered whole by its data: the memory it takes (and its
+  // decoding takes for a while) is what must fit.
+  PixelBudget budget(source.size() > 0 ? source.size() : 0);
+  const int channels = (colourType == 2   ? 3
+                        : colourType == 4 ? 2
+                        : colourType == 6 ? 4
+                                          : 1) +
+                       (keyToAlpha ? 1 : 0);
+  const bool trueColour = colourType != 3 && channels > 1;
+  auto frameBytes = [&](uint32_t w, uint32_t h) {
+    int64_t n = trueColour ? int64_t{stride24(int(w))} * h : int64_t{stride8(int(w))} * h;
+    if (trueColour && channels % 2 == 0) n += int64_t{stride8(int(w))} * h;  // alpha
+    return n;
+  };
+  auto afford = [&](uint32_t w, uint32_t h) {
+    int64_t decoding = int64_t{w} * h * channels;
+    return budget.fits(decoding + frameBytes(w, h));
+  };
+  auto charge = [&](uint32_t w, uint32_t h) {
+    int64_t pixels = int64_t{w} * h;
+    return budget.take(pixels, pixels, frameBytes(w, h));
+  };
+
   // The default image: libpng reads the stream as it is, without the
   // animation chunks.
-  PixelBudget budget(source.size() > 0 ? source.size() : 0);
-  if (!budget.take(static_cast<int64_t>(width) * height)) return finish(Build::OutOfMemory);
+  if (!afford(width, height)) return finish(Build::OutOfMemory);
   try {
     segments.push_back({kPngSignature, 8});
     for (const PngChunk& c : chunks)
@@ -470,8 +492,10 @@ int ReadPngStream(ByteSource& source, Progress* progress, std::unique_ptr<Animat
       job.pAniCapacity = pAni.size();
     }
     if (!decodeStream(&job)) return finish(fail(job));
-    FrameControl fc = layout.animated && !layout.firstFrameHidden ? layout.frames.front().control
-                                                                  : stillControl(width, height);
+    if (!charge(width, height)) return finish(Build::OutOfMemory);
+    // An animation of one frame reads no frame control, as a still picture.
+    const bool ownControl = layout.animated && !layout.firstFrameHidden && layout.frames.size() > 1;
+    FrameControl fc = ownControl ? layout.frames.front().control : stillControl(width, height);
     Build b = addDecodedFrame(*a, job, fc, defaults);
     if (b != Build::Ok) return finish(b);
     if (job.pAniFound)
@@ -486,8 +510,7 @@ int ReadPngStream(ByteSource& source, Progress* progress, std::unique_ptr<Animat
   for (const ApngFrame& frame : layout.frames) {
     if (cancelled) break;
     if (frame.isDefaultImage) continue;
-    if (!budget.take(static_cast<int64_t>(frame.control.width) * frame.control.height))
-      return finish(Build::OutOfMemory);
+    if (!afford(frame.control.width, frame.control.height)) return finish(Build::OutOfMemory);
     std::vector<uint8_t> ihdrChunk;
     try {
       segments.clear();
@@ -522,6 +545,7 @@ int ReadPngStream(ByteSource& source, Progress* progress, std::unique_ptr<Animat
     job.segmentCount = segments.size();
     job.keyToAlpha = keyToAlpha;
     if (!decodeStream(&job)) return finish(fail(job));
+    if (!charge(frame.control.width, frame.control.height)) return finish(Build::OutOfMemory);
     Build b = addDecodedFrame(*a, job, frame.control, defaults);
     if (b != Build::Ok) return finish(b);
     if (progress && !progress->step()) cancelled = true;

@@ -260,8 +260,11 @@ CodecStatus readLayers(Cursor& section, int mode, int maxChannels, PixelBudget* 
       data.push_back(info.part(ch.length));
       if (!info.ok()) return CodecStatus::Corrupt;
     }
+    // Layers wholly off the canvas show nothing.
     const bool shown = r.visible && w > 0 && h > 0 && r.left >= -kMaxSide * 10 &&
-                       r.top >= -kMaxSide * 10 && r.left <= kMaxSide * 10 && r.top <= kMaxSide * 10;
+                       r.top >= -kMaxSide * 10 && r.left <= kMaxSide * 10 &&
+                       r.top <= kMaxSide * 10 && r.right > 0 && r.bottom > 0 &&
+                       r.left < out.width && r.top < out.height;
     if (!shown) continue;
     Picture p;
     CodecStatus s = allocatePixels(p, w, h, false, budget);
@@ -272,7 +275,6 @@ CodecStatus readLayers(Cursor& section, int mode, int maxChannels, PixelBudget* 
     std::vector<uint8_t> plane, maskPlane;
     try {
       plane.resize(static_cast<size_t>(w) * h);
-      if (r.hasMask) maskPlane.resize(static_cast<size_t>(mw) * mh);
     } catch (const std::bad_alloc&) {
       return CodecStatus::NoMemory;
     }
@@ -286,6 +288,15 @@ CodecStatus readLayers(Cursor& section, int mode, int maxChannels, PixelBudget* 
       const int compression = static_cast<int>(c.u16());
       if (id == kUserMask) {
         if (!r.hasMask || mw == 0 || mh == 0) continue;
+        // The mask's rectangle is its own: it counts like any picture.
+        if (!sizeAcceptable(mw, mh) || (budget && !budget->take(static_cast<int64_t>(mw) * mh, 0,
+                                                                static_cast<int64_t>(mw) * mh)))
+          return CodecStatus::TooLarge;
+        try {
+          maskPlane.resize(static_cast<size_t>(mw) * mh);
+        } catch (const std::bad_alloc&) {
+          return CodecStatus::NoMemory;
+        }
         s = readChannel(c, compression, mw, mh, maskPlane.data());
         maskRead = s == CodecStatus::Ok;
       } else {
@@ -668,6 +679,8 @@ CodecStatus encodePsd(const std::vector<Picture>& layers, int width, int height,
       }
     }
     padEven(out, infoAt + 4);
+    // The section's length (with the 4 bytes still to come) is a 32-bit field.
+    if (out.size() - sectionAt > 0xFFFFFFFFu) return CodecStatus::TooLarge;
     putBe32(out.data() + infoAt, static_cast<uint32_t>(out.size() - infoAt - 4));
     put32be(out, 0);  // no global layer mask
     putBe32(out.data() + sectionAt, static_cast<uint32_t>(out.size() - sectionAt - 4));

@@ -139,15 +139,21 @@ void appendShape(std::vector<uint8_t>& out, uint16_t id, uint16_t bitmap, int w,
   b.put(0, 1);
   b.put(0, 1);
   b.put(1, 1);  // fill style 1 is the bitmap
-  // Four straight edges around the rectangle, each horizontal or vertical.
-  const int n = std::max(signedBits(tw), signedBits(th));
+  // Straight edges around the rectangle, each horizontal or vertical. An
+  // edge holds at most 17 signed bits (3276 pixels): longer sides take several.
+  constexpr int32_t kLongestEdge = 65535;
+  const int n = signedBits(std::min(std::max(tw, th), kLongestEdge));
   auto edge = [&](bool vertical, int32_t delta) {
-    b.put(1, 1);  // edge
-    b.put(1, 1);  // straight
-    b.put(static_cast<uint32_t>(n - 2), 4);
-    b.put(0, 1);  // not a general line
-    b.put(vertical ? 1 : 0, 1);
-    b.put(static_cast<uint32_t>(delta), n);
+    while (delta != 0) {
+      const int32_t step = std::clamp(delta, -kLongestEdge, kLongestEdge);
+      b.put(1, 1);  // edge
+      b.put(1, 1);  // straight
+      b.put(static_cast<uint32_t>(n - 2), 4);
+      b.put(0, 1);  // not a general line
+      b.put(vertical ? 1 : 0, 1);
+      b.put(static_cast<uint32_t>(step), n);
+      delta -= step;
+    }
   };
   edge(false, tw);
   edge(true, th);

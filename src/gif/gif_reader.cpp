@@ -7,6 +7,7 @@
 #include "base/byte_source.h"
 #include "base/progress.h"
 #include "base/reporter.h"
+#include "gif/gif_limits.h"
 #include "gif/lzw_decoder.h"
 #include "resources/strings.h"
 
@@ -135,12 +136,13 @@ int readImage(ByteSource& file, Frame& frame, Animation& a, PixelBudget* budget)
     frame.lendPalette(a.globalPalette.get());
   }
 
-  if (budget && !budget->take(static_cast<int64_t>(frame.width) * frame.height)) {
-    showWarning(text(Str::NoMemoryFrameImage));
-    return 0;
-  }
-  frame.dib = createBitmap(frame.width, frame.height, frame.palette());
-  if (!frame.dib) {
+  // What the frame will cost: its pixels and, when transparent, its mask;
+  // decoding needs as much again for a while.
+  const int w = frame.width, h = frame.height;
+  const size_t count = static_cast<size_t>(w) * static_cast<size_t>(h);
+  const int64_t bytes = static_cast<int64_t>(stride8(w)) * h +
+                        (frame.transparent() ? static_cast<int64_t>((w + 31) / 32 * 4) * h : 0);
+  if (!sizeAcceptable(w, h) || (budget && !budget->fits(bytes + static_cast<int64_t>(count)))) {
     showWarning(text(Str::NoMemoryFrameImage));
     return 0;
   }
@@ -160,8 +162,6 @@ int readImage(ByteSource& file, Frame& frame, Animation& a, PixelBudget* budget)
 
   // The whole image is decoded into one buffer, then laid out in rows (in
   // stream order: straight down, or the four interlace passes).
-  const int w = frame.width, h = frame.height;
-  const size_t count = static_cast<size_t>(w) * static_cast<size_t>(h);
   static thread_local std::vector<uint8_t> scratch;
   try {
     scratch.resize(count + LzwDecoder::kSlack);
@@ -177,6 +177,16 @@ int readImage(ByteSource& file, Frame& frame, Animation& a, PixelBudget* budget)
       return 0;
     }
     std::memset(scratch.data() + got, 0, count - got);
+  }
+  // Pixels the data never sent are charged to the file's size as well.
+  if (budget && !budget->take(static_cast<int64_t>(count), static_cast<int64_t>(got), bytes)) {
+    showWarning(text(Str::NoMemoryFrameImage));
+    return 0;
+  }
+  frame.dib = createBitmap(w, h, frame.palette());
+  if (!frame.dib) {
+    showWarning(text(Str::NoMemoryFrameImage));
+    return 0;
   }
   const uint8_t* src = scratch.data();
   auto putRow = [&](int y) {
@@ -204,8 +214,14 @@ int readGif(ByteSource& file, Progress* progress, std::unique_ptr<Animation>& ou
   out.reset();
   auto a = createAnimation();
   if (!a) return kReadFailed;
+  // A file cut short before its first block is damaged like any other.
+  auto unreadable = [](Str why) {
+    showWarning(text(why));
+    showWarning(text(Str::GifUnreadable));
+    return kReadFailed;
+  };
   uint8_t sd[7];
-  if (!file.read(sd, 7)) return kReadFailed;
+  if (!file.read(sd, 7)) return unreadable(Str::GifCorrupt);
   a->width = le16(sd);
   a->height = le16(sd + 2);
   a->playCount = 1;
@@ -222,7 +238,8 @@ int readGif(ByteSource& file, Progress* progress, std::unique_ptr<Animation>& ou
     a->backgroundIndex = sd[5] > n ? 0 : sd[5];
     bool readOk = true;
     a->globalPalette = readPalette(file, n, readOk);
-    if (!a->globalPalette) return kReadFailed;
+    if (!readOk) return unreadable(Str::GifCorrupt);
+    if (!a->globalPalette) return unreadable(Str::NoMemoryFrameImage);
   } else {
     a->backgroundIndex = 0;
   }
@@ -334,9 +351,11 @@ int readGif(ByteSource& file, Progress* progress, std::unique_ptr<Animation>& ou
   if (result == kReadComplete) {
     if (!cleared && file.size() >= 0 && file.size() <= INT32_MAX)
       a->encodedSize = static_cast<int32_t>(file.size());
-    Extent e = frameExtent(*a);
-    if (e.width > a->width) a->width = e.width;
-    if (e.height > a->height) a->height = e.height;
+    // The screen covers every frame that shows something, as far as a GIF
+    // can say (a frame without pixels covers nothing).
+    Extent e = gifScreenFor(*a);
+    a->width = e.width;
+    a->height = e.height;
   }
   out = std::move(a);
   return result;

@@ -33,7 +33,8 @@ int readGif(ByteSource& file, Progress* progress, std::unique_ptr<Animation>& an
 
 // Reads one image descriptor (after its 0x2C) and its data into `frame`.
 // 1 on success, 0 on failure (message already shown).
-// `budget`, when given, must hold the frame's pixels (else: out of memory).
+// `budget`, when given, must hold the frame's memory and the pixels its data
+// did not send (else: out of memory).
 int readImage(ByteSource& file, Frame& frame, Animation& animation, PixelBudget* budget = nullptr);
 
 }  // namespace fb

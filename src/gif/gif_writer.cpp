@@ -6,6 +6,7 @@
 #include <cstring>
 #include <deque>
 #include <future>
+#include <new>
 #include <thread>
 
 #include "base/file_ops.h"
@@ -13,6 +14,7 @@
 #include "base/reporter.h"
 #include "base/task_pool.h"
 #include "gif/lzw_encoder.h"
+#include "gif/gif_limits.h"
 #include "resources/strings.h"
 
 namespace fb {
@@ -154,23 +156,24 @@ int64_t frameEncodedSize(const Frame& f, LzwLayout layout) {
 namespace {
 
 // Everything before the first block: signature, screen, global table, loop
-// extension. Raises the stored colour resolution as the stream needs.
-bool writeStreamHead(ByteSink& sink, Animation& a) {
+// extension. The colour resolution written is raised as the stream needs; the
+// document itself is only read (sizes are counted while others read it too).
+bool writeStreamHead(ByteSink& sink, const Animation& a) {
   if (!sink.write("GIF89a", 6)) return false;
 
   int res = (a.screenFlags >> 4) & 7;
   res = std::max(res, colourBits(2 << (a.screenFlags & 7)) - 1);
   for (Frame* f = firstFrame(a); f && res < 7; f = nextFrame(f))
     if (f->localPalette) res = std::max(res, colourBits(f->localPalette->count) - 1);
-  a.screenFlags = static_cast<uint8_t>((a.screenFlags & ~0x70) | (res << 4));
-
-  uint8_t flags = a.screenFlags;
+  uint8_t flags = static_cast<uint8_t>((a.screenFlags & ~0x70) | (res << 4));
   if (a.globalPalette)
     flags = static_cast<uint8_t>((flags & ~0x07) | 0x80 | (colourBits(a.globalPalette->count) - 1));
   else
     flags = static_cast<uint8_t>(flags & ~0x87);
-  if (!put16(sink, static_cast<uint32_t>(a.width)) ||
-      !put16(sink, static_cast<uint32_t>(a.height)) || !sink.put(flags) ||
+  // The screen a reader will take from the file: no frame reaches past it.
+  Extent screen = gifScreenFor(a);
+  if (!put16(sink, static_cast<uint32_t>(screen.width)) ||
+      !put16(sink, static_cast<uint32_t>(screen.height)) || !sink.put(flags) ||
       !sink.put(a.backgroundIndex) || !sink.put(a.aspectRatio))
     return false;
   if (a.globalPalette && !writeColourTable(sink, *a.globalPalette)) return false;
@@ -194,8 +197,9 @@ bool isKeptExtension(const Block* b) {
 
 }  // namespace
 
-int writeGifStream(ByteSink& sink, Animation& a, Progress* progress,
-                   const GifWriteOptions& options) {
+namespace {
+
+int writeStream(ByteSink& sink, Animation& a, Progress* progress, const GifWriteOptions& options) {
   if (!writeStreamHead(sink, a)) return kWriteFailed;
   const LzwLayout layout = layoutOf(a);
   if (progress) progress->setRange(a.frameCount());
@@ -219,14 +223,15 @@ int writeGifStream(ByteSink& sink, Animation& a, Progress* progress,
   // Frames are encoded ahead on workers, each into its own buffer, and
   // written in order: the same bytes, sooner.
   const size_t window = 2 * workers;
-  TaskPool pool(workers, window);
+  TaskPool pool(workers, window, reporter());
   using Encoded = std::vector<uint8_t>;
   std::deque<std::pair<Block*, std::future<Encoded>>> ahead;
   auto writeFront = [&]() -> int {
     auto& [b, encoded] = ahead.front();
     if (b->isFrame()) {
+      // Empty: the worker could not encode it (a frame is never 0 bytes).
       Encoded bytes = encoded.get();
-      if (!sink.write(bytes.data(), bytes.size())) return kWriteFailed;
+      if (bytes.empty() || !sink.write(bytes.data(), bytes.size())) return kWriteFailed;
       if (progress && !progress->step()) return kWriteCancelled;
     } else if (!writeExtension(sink, b)) {
       return kWriteFailed;
@@ -239,8 +244,12 @@ int writeGifStream(ByteSink& sink, Animation& a, Progress* progress,
       auto task = std::make_shared<std::packaged_task<Encoded()>>(
           [f = static_cast<Frame*>(b), tb = options.timeBase, layout] {
             Encoded out;
-            ByteSink memory(&out);
-            writeFrameImage(memory, *f, tb, layout);
+            try {
+              ByteSink memory(&out);
+              if (!writeFrameImage(memory, *f, tb, layout)) out.clear();
+            } catch (...) {
+              out.clear();  // out of memory: told to the owner by the empty result
+            }
             return out;
           });
       ahead.emplace_back(b, task->get_future());
@@ -260,8 +269,25 @@ int writeGifStream(ByteSink& sink, Animation& a, Progress* progress,
   return sink.put(0x3B) ? kWriteDone : kWriteFailed;
 }
 
+}  // namespace
+
+int writeGifStream(ByteSink& sink, Animation& a, Progress* progress,
+                   const GifWriteOptions& options) {
+  // Numbers a GIF cannot hold are never written cut down to 16 bits.
+  if (!gifGeometryFits(a)) return kWriteFailed;
+  try {
+    return writeStream(sink, a, progress, options);
+  } catch (const std::bad_alloc&) {
+    return kWriteFailed;  // memory for the encoded frames ran out: a failed write
+  }
+}
+
 bool writeGifFile(const std::string& path, Animation& a, Progress* progress,
                   const GifWriteOptions& options) {
+  if (!gifGeometryFits(a)) {
+    showWarning(text(Str::GifTooLarge));
+    return false;
+  }
   fileops::WriteFile file;
   if (!file.create(path)) {
     showWarning(format(Str::CannotSaveTemporary, path.c_str()));
@@ -293,7 +319,9 @@ bool writeFrameAsGif(const std::string& path, Frame& frame, const GifWriteOption
 
   fileops::WriteFile file;
   bool ok = false;
-  if (file.create(path)) {
+  if (!gifGeometryFits(*temp)) {
+    showWarning(text(Str::GifTooLarge));
+  } else if (file.create(path)) {
     ByteSink sink(&file);
     ok = writeGifStream(sink, *temp, nullptr, options) == kWriteDone && file.sync();
     ok = file.close() && ok;
@@ -316,10 +344,8 @@ void stampSignature(Animation& a, const GifWriteOptions& options) {
   a.insertAfterBlock(a.head, BlockPtr(std::move(c)));
 }
 
-int32_t encodedSize(Animation& a, bool force, Progress* progress, const GifWriteOptions& options) {
-  if (!force && a.encodedSize >= 0) return a.encodedSize;
-  a.encodedSize = -1;
-
+int64_t countEncodedSize(const Animation& a, Progress* progress, const GifWriteOptions& options) {
+  if (!gifGeometryFits(a)) return -1;
   // Everything but the frames is counted in order; the frames, whose counts
   // are independent of each other, on several threads when it pays.
   ByteSink head;
@@ -341,27 +367,32 @@ int32_t encodedSize(Animation& a, bool force, Progress* progress, const GifWrite
   std::atomic<size_t> nextIndex{0};
   std::atomic<size_t> done{0};
   std::atomic<bool> failed{false};
-  auto work = [&] {
-    for (;;) {
-      size_t i = nextIndex.fetch_add(1);
-      if (i >= frames.size() || failed.load()) return;
-      sizes[i] = frameEncodedSize(*frames[i], layout);
-      done.fetch_add(1);
+  // Takes frames until none is left; false when it could not count one.
+  auto countSome = [&](bool report) {
+    try {
+      for (;;) {
+        size_t i = nextIndex.fetch_add(1);
+        if (i >= frames.size() || failed.load()) return;
+        sizes[i] = frameEncodedSize(*frames[i], layout);
+        done.fetch_add(1);
+        if (report && progress && !progress->setPosition(static_cast<int64_t>(done.load())))
+          failed = true;
+      }
+    } catch (...) {
+      failed = true;  // nothing thrown leaves a thread
     }
   };
   unsigned threads = std::max(1u, std::thread::hardware_concurrency());
   if (frames.size() < 4 || pixels < (1 << 20)) threads = 1;
   std::vector<std::thread> pool;
-  for (unsigned t = 1; t < threads; ++t) pool.emplace_back(work);
+  try {
+    for (unsigned t = 1; t < threads; ++t) pool.emplace_back(countSome, false);
+  } catch (...) {
+    // Fewer helpers than hoped: the calling thread counts what they would have.
+  }
   if (progress) progress->setRange(static_cast<int64_t>(frames.size()));
   // The calling thread counts too, and reports progress between frames.
-  for (;;) {
-    size_t i = nextIndex.fetch_add(1);
-    if (i >= frames.size() || failed.load()) break;
-    sizes[i] = frameEncodedSize(*frames[i], layout);
-    done.fetch_add(1);
-    if (progress && !progress->setPosition(static_cast<int64_t>(done.load()))) failed = true;
-  }
+  countSome(true);
   for (auto& t : pool) t.join();
   if (failed.load()) return -1;
   for (int64_t s : sizes) total += s;
@@ -371,8 +402,14 @@ int32_t encodedSize(Animation& a, bool force, Progress* progress, const GifWrite
   for (Block* b = a.head->next; b; b = b->next)
     if (isSignatureComment(b, known)) total -= extensionSize(b);
   if (options.sign && !known.empty()) total += static_cast<int64_t>(known.size()) + 4;
+  return total;
+}
 
-  if (total > INT32_MAX) return -1;
+int32_t encodedSize(Animation& a, bool force, Progress* progress, const GifWriteOptions& options) {
+  if (!force && a.encodedSize >= 0) return a.encodedSize;
+  a.encodedSize = -1;
+  int64_t total = countEncodedSize(a, progress, options);
+  if (total < 0 || total > INT32_MAX) return -1;
   a.encodedSize = static_cast<int32_t>(total);
   return a.encodedSize;
 }

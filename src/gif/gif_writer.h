@@ -48,12 +48,16 @@ constexpr int kWriteFailed = 0;
 constexpr int kWriteDone = 1;
 constexpr int kWriteCancelled = 2;
 
-// The whole document: 1 written, 0 a write failed, 2 cancelled (no trailer).
+// The whole document: 1 written, 0 a write failed or the document holds a
+// size or place beyond what a GIF can say (nothing written then), 2 cancelled
+// (no trailer). The logical screen written covers every frame.
 int writeGifStream(ByteSink& sink, Animation& animation, Progress* progress,
                    const GifWriteOptions& options = {});
 
 // Creates or truncates `path` and writes the document. Shows "无法保存到 '%s'
-// (临时文件)。" when the file cannot be created. True only when all was written.
+// (临时文件)。" when the file cannot be created, and refuses (with a message,
+// before creating anything) a document a GIF cannot hold. True only when all
+// was written.
 bool writeGifFile(const std::string& path, Animation& animation, Progress* progress,
                   const GifWriteOptions& options = {});
 
@@ -77,6 +81,11 @@ int frameCodeSize(const Frame& frame, LzwLayout layout);
 // Includes what `stampSignature` will add or remove. -1 when counting failed.
 int32_t encodedSize(Animation& animation, bool force, Progress* progress,
                     const GifWriteOptions& options = {});
+// The same count without the cache: the document is only read, so a worker
+// may count a document others read at the same time. -1 when counting failed
+// or was cancelled.
+int64_t countEncodedSize(const Animation& animation, Progress* progress,
+                         const GifWriteOptions& options = {});
 
 // Removes signature comments and puts the configured one first (when signing).
 void stampSignature(Animation& animation, const GifWriteOptions& options);

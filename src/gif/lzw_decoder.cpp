@@ -112,16 +112,25 @@ inline bool LzwDecoder::expand(int code) {
   return true;
 }
 
+inline int LzwDecoder::firstCode() {
+  // Some encoders write the clear code twice; a second one is not a pixel.
+  int code;
+  do {
+    code = readCode();
+    if (code < 0) return code;
+  } while (code == clear_);
+  // The end code here ends an image that sent no (more) pixels; any other
+  // code but a literal names a string the fresh table does not hold.
+  if (code == end_) return terminated_ ? kEnded : kReadFailed;
+  if (code > end_) return kCorrupt;
+  firstPixel_ = prevCode_ = code;
+  return code;
+}
+
 int LzwDecoder::nextPixel() {
   if (firstCall_) {
     firstCall_ = false;
-    int code;
-    do {
-      code = readCode();
-      if (code < 0) return code;
-    } while (code == clear_);
-    firstPixel_ = prevCode_ = code;
-    return code;
+    return firstCode();
   }
   if (sp_ > 0) return stack_[--sp_];
   int code = readCode();
@@ -129,13 +138,7 @@ int LzwDecoder::nextPixel() {
   if (code == clear_) {
     resetTables();
     sp_ = 0;
-    // Some encoders write the clear code twice; a second one is not a pixel.
-    do {
-      code = readCode();
-      if (code < 0) return code;
-    } while (code == clear_);
-    firstPixel_ = prevCode_ = code;
-    return code;
+    return firstCode();
   }
   if (code == end_) return terminated_ ? kEnded : kReadFailed;
   if (!expand(code)) return kCorrupt;
@@ -166,14 +169,11 @@ size_t LzwDecoder::decode(uint8_t* out, size_t count) {
     }
     if (code == clear_) {
       resetTables();
-      do {
-        code = readCode();
-      } while (code == clear_);
+      code = firstCode();
       if (code < 0) {
         status_ = code;
         return n;
       }
-      firstPixel_ = prevCode_ = code;
       out[n++] = static_cast<uint8_t>(code);
       continue;
     }
@@ -246,7 +246,6 @@ size_t LzwDecoder::decodeAll(uint8_t* out, size_t count) {
     return 0;
   }
   out[n++] = static_cast<uint8_t>(code);
-  if (code >= clear_) return general();
   prevPos = 0;
   prevLen = 1;
 
@@ -267,16 +266,12 @@ size_t LzwDecoder::decodeAll(uint8_t* out, size_t count) {
     }
     if (code == clear_) {
       resetTables();
-      do {
-        code = readCode();
-      } while (code == clear_);
+      code = firstCode();
       if (code < 0) {
         status_ = code;
         return n;
       }
-      firstPixel_ = prevCode_ = code;
       out[n++] = static_cast<uint8_t>(code);
-      if (code >= clear_) return general();
       prevPos = static_cast<uint32_t>(n - 1);
       prevLen = 1;
       continue;

@@ -45,6 +45,9 @@ class LzwDecoder {
  private:
   void resetTables();
   int readCode();
+  // The first code after a clear (or at the start): a literal pixel, or a
+  // negative result when the data ends or names no string.
+  int firstCode();
   // Expands `code` onto the stack; false when the stack would overflow.
   bool expand(int code);
 

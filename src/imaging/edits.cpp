@@ -29,8 +29,11 @@ Edit optimizeEdit(uint32_t options, const MergeOptions& merge, const GifWriteOpt
 
 Edit acceptTrialEdit(std::shared_ptr<Animation> trial, const std::string& name) {
   return {name, Change::replacement(), [trial](Animation& a, Progress*) {
-            if (!trial) return 0;
+            if (!trial || trial->blockCount() == 0) return 0;  // none, or accepted already
             swapContents(a, *trial);
+            // The former blocks are the undo step's alone (or go, with undo
+            // off), not also the dialog's, which may keep its trial.
+            trial->takeAll();
             return 1;
           }};
 }

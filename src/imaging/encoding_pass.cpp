@@ -9,9 +9,11 @@
 #include <vector>
 
 #include "base/progress.h"
+#include "base/reporter.h"
 #include "base/task_pool.h"
 #include "gif/gif_writer.h"
 #include "imaging/palette_merge.h"
+#include "resources/strings.h"
 
 namespace fb {
 namespace {
@@ -200,7 +202,7 @@ bool applyLossyLzw(Animation& a, int strength, Progress* progress) {
                  f->transparent() ? f->transparentIndex : -1);
   };
   unsigned workers = TaskPool::workersFor(frames.size(), pixels);
-  TaskPool pool(workers, 2 * workers);
+  TaskPool pool(workers, 2 * workers, reporter());
   for (Frame* f : frames) {
     if (workers == 0)
       lossy(f);
@@ -212,6 +214,11 @@ bool applyLossyLzw(Animation& a, int strength, Progress* progress) {
     }
   }
   pool.drain();
+  if (pool.failed()) {
+    // A frame that ran out of memory keeps what it had; the pass stops here.
+    showWarning(text(Str::OptimizeRanOut));
+    return false;
+  }
   return true;
 }
 

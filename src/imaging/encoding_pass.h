@@ -18,7 +18,7 @@ bool orderPalettesForCodeSize(Animation& animation);
 
 // Lets every frame's pixels take close colours that make longer LZW strings
 // (strength 0: nothing). Transparent pixels stay as they are. Returns false
-// when cancelled.
+// when cancelled, or when a frame ran out of memory (the reporter is told).
 bool applyLossyLzw(Animation& animation, int strength, Progress* progress);
 
 }  // namespace fb

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <system_error>
 #include <vector>
 
 #include "base/progress.h"
@@ -233,12 +234,14 @@ void tryTransparency(Frame& frame, const uint8_t* mask, int maskStride, LzwLayou
   // 2. Only a smaller encoding is worth it.
   int64_t best = frameEncodedSize(frame, layout);
   if (best == 0) return;
+  // Every buffer is made before the frame is touched: running out of memory
+  // (thrown to the caller) leaves the frame as it was.
   const std::vector<uint8_t> original(frame.dib->data);
+  std::vector<uint8_t> a = original, b = original;
   std::vector<uint8_t> chosen;
 
   // 3. Variant A: every unchanged pixel becomes transparent.
   {
-    std::vector<uint8_t> a = original;
     bool changed = false;
     for (int y = 0; y < h; ++y)
       for (int x = 0; x < w; ++x)
@@ -259,7 +262,6 @@ void tryTransparency(Frame& frame, const uint8_t* mask, int maskStride, LzwLayou
   // 4. Variant B: only runs of unchanged pixels that would not continue a run
   //    of colour already coming from the left, where long runs compress well.
   {
-    std::vector<uint8_t> b = original;
     bool changed = false;
     for (int y = 0; y < h; ++y) {
       uint8_t* row = b.data() + static_cast<size_t>(y) * stride;
@@ -308,7 +310,10 @@ void tryTransparency(Frame& frame, const uint8_t* mask, int maskStride, LzwLayou
   }
 }
 
-bool optimizeFrames(Animation& a, uint32_t options, Progress* progress) {
+namespace {
+
+// The frame pass; `failed` is set when it ended with its resource message.
+bool framePass(Animation& a, uint32_t options, Progress* progress, bool& failed) {
   if (!(options & opt::CropFrames)) return false;
   if (a.width <= 0 || a.height <= 0) return false;  // an empty screen shows nothing to compare
   // Ours, with the smallest layout: pixels are compared by the colour they
@@ -317,6 +322,7 @@ bool optimizeFrames(Animation& a, uint32_t options, Progress* progress) {
   Planes p;
   if (!p.allocate(a.width, a.height, byColour)) {
     showWarning(text(Str::OptimizeNoResources));
+    failed = true;
     return false;
   }
   if (progress) {
@@ -335,7 +341,14 @@ bool optimizeFrames(Animation& a, uint32_t options, Progress* progress) {
   unsigned workers = (options & opt::Transparency)
                          ? TaskPool::workersFor(static_cast<size_t>(a.frameCount()), pixels)
                          : 0;
-  TaskPool trials(workers, 2 * workers);
+  TaskPool trials(workers, 2 * workers, reporter());
+  // A trial that ran out of memory left its frame as it was; the pass says so once.
+  auto trialsFailed = [&] {
+    if (!trials.failed()) return false;
+    showWarning(text(Str::OptimizeRanOut));
+    failed = true;
+    return true;
+  };
 
   for (Frame* f = firstFrame(a); f;) {
     int d = f->disposal();
@@ -451,6 +464,7 @@ bool optimizeFrames(Animation& a, uint32_t options, Progress* progress) {
     } else {
       Frame* prev = prevFrame(f);
       trials.drain();  // the frame before may still be on trial
+      if (trialsFailed()) return changed;
       if ((options & opt::RemoveFrames) && prev && prev->disposal() != 2) {
         // Nothing changes: its time goes to the frame before.
         prev->delay += f->delay;
@@ -469,6 +483,7 @@ bool optimizeFrames(Animation& a, uint32_t options, Progress* progress) {
     if (bx0 != 0 || by0 != 0 || bx1 != w || by1 != h) {
       if (!cropFrame(*f, bx0, by0, bx1, by1)) {
         showWarning(text(Str::OptimizeRanOut));
+        failed = true;
         return changed;
       }
       changed = true;
@@ -531,36 +546,57 @@ bool optimizeFrames(Animation& a, uint32_t options, Progress* progress) {
     f = nextFrame(f);
     if (progress && !progress->step()) return changed;
   }
+  trials.drain();
+  trialsFailed();
   return changed;
 }
 
-bool optimizePalettes(Animation& a, uint32_t options, Progress* progress,
-                      const MergeOptions& mergeOptions) {
+bool palettePass(Animation& a, uint32_t options, Progress* progress,
+                 const MergeOptions& mergeOptions, bool& failed) {
   bool changed = false;
   if (options & opt::RemoveLocalPalettes)
-    changed |= removeLocalPalettes(a, options, progress, mergeOptions);
+    changed |= removeLocalPalettes(a, options, progress, mergeOptions, &failed);
   if (progress && progress->cancelled()) return changed;
   if (options & opt::ShrinkPalettes) changed |= shrinkPalettes(a, progress);
   return changed;
 }
 
+}  // namespace
+
+bool optimizeFrames(Animation& a, uint32_t options, Progress* progress, bool* failed) {
+  bool ignored = false;
+  return framePass(a, options, progress, failed ? *failed : ignored);
+}
+
+bool optimizePalettes(Animation& a, uint32_t options, Progress* progress,
+                      const MergeOptions& mergeOptions, bool* failed) {
+  bool ignored = false;
+  return palettePass(a, options, progress, mergeOptions, failed ? *failed : ignored);
+}
+
 namespace {
 
-// The passes over `target`; false when cancelled.
+// The passes over `target`; false when cancelled or a pass ran out of resources.
 bool runPassesOn(Animation& target, const OptimizeJob& job) {
   Progress* progress = job.progress;
   auto cancelled = [&] { return progress && progress->cancelled(); };
-  clipFramesToScreen(target);
+  if (!clipFramesToScreen(target)) {
+    showWarning(text(Str::OptimizeRanOut));
+    return false;
+  }
   removeUnwantedExtensions(target);
   // Sizes measured by the passes are those of the layout the result is written with.
   target.smallestEncoding = (job.options & opt::SmallestEncoding) != 0;
+  // A pass that ends with its resource message fails the job (what it did
+  // stays done).
+  bool failed = false;
   if (job.options & (opt::RemoveLocalPalettes | opt::ShrinkPalettes)) {
-    optimizePalettes(target, job.options, progress, job.merge);
-    if (cancelled()) return false;
+    palettePass(target, job.options, progress, job.merge, failed);
+    if (cancelled() || failed) return false;
   }
   if (job.options & opt::CropFrames) {
-    optimizeFrames(target, job.options, progress);
-    if (cancelled()) return false;
+    framePass(target, job.options, progress, failed);
+    if (cancelled() || failed) return false;
   }
   if (job.options & opt::SmallestEncoding) orderPalettesForCodeSize(target);
   if (job.lossy > 0 && !applyLossyLzw(target, job.lossy, progress)) return false;
@@ -618,7 +654,10 @@ bool runPasses(OptimizeJob& job) {
   int32_t trialSize = encodedSize(*job.trial, true, progress, job.gif);
   if (cancelled() || trialSize < 0) return false;
   job.trialSize = trialSize;
-  int64_t docSize = encodedSize(*job.document, false, nullptr, job.gif);
+  // The document is only read here (this may run on a worker while its
+  // owner reads it too): its size as the owner knew it, else counted.
+  int64_t docSize = job.knownDocumentSize >= 0 ? job.knownDocumentSize
+                                               : countEncodedSize(*job.document, nullptr, job.gif);
   job.documentSize = docSize;
   if (docSize > 0 && docSize - trialSize >= 0) {
     job.saving = docSize - trialSize;
@@ -632,7 +671,18 @@ bool runPasses(OptimizeJob& job) {
 }  // namespace
 
 bool runOptimizeJob(OptimizeJob& job) {
-  bool finished = runPasses(job);
+  bool finished;
+  try {
+    finished = runPasses(job);
+  } catch (const std::bad_alloc&) {
+    // What a pass did before stays done, as after its own resource message.
+    showWarning(text(Str::OptimizeRanOut));
+    finished = false;
+  }
+  if (!finished && job.hasDialog) {
+    job.trial.reset();
+    job.trialValid = false;
+  }
   if (job.progress) {
     job.progress->resetCancel();
     job.progress->setText("");
@@ -651,9 +701,9 @@ bool optimizeInPlace(Animation& animation, uint32_t options, const MergeOptions&
   return runOptimizeJob(job);
 }
 
-OptimizeWorker::OptimizeWorker(Animation& document, const MergeOptions& mergeOptions,
-                               const GifWriteOptions& gif)
-    : document_(document) {
+OptimizeWorker::OptimizeWorker(Animation& document, Reporter& reporter,
+                               const MergeOptions& mergeOptions, const GifWriteOptions& gif)
+    : document_(document), reporter_(reporter) {
   job_.document = &document_;
   job_.merge = mergeOptions;
   job_.gif = gif;
@@ -670,11 +720,27 @@ void OptimizeWorker::start(uint32_t options, int lossy) {
   cancelAndWait();
   job_.options = options;
   job_.lossy = lossy;
+  // Read here, on the owner's thread: the worker never touches the cache.
+  job_.knownDocumentSize = document_.encodedSize;
   busy_ = true;
-  thread_ = std::thread([this] {
-    runOptimizeJob(job_);
+  try {
+    thread_ = std::thread([this] {
+      // Messages go to the owner's reporter (the editor shows them on the
+      // window's thread); nothing thrown leaves the thread.
+      ScopedReporter scope(reporter_);
+      try {
+        runOptimizeJob(job_);
+      } catch (...) {
+        job_.trial.reset();
+        job_.trialValid = false;
+        showWarning(text(Str::OptimizeRanOut));
+      }
+      busy_ = false;
+    });
+  } catch (const std::system_error&) {
     busy_ = false;
-  });
+    showWarning(text(Str::OptimizeNoTrialMemory));
+  }
 }
 
 void OptimizeWorker::cancelAndWait() {

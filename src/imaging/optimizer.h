@@ -16,6 +16,7 @@
 namespace fb {
 
 class Progress;
+class Reporter;
 
 // Option bits (saved as preference word 5, default 0x46E).
 namespace opt {
@@ -53,6 +54,9 @@ struct OptimizeJob {
   // not taken (the document stays as it was); `notice` says so to the user.
   bool notTaken = false;
   std::string notice;
+  // The document's encoded size when its owner knew it (-1: counted when
+  // needed, without touching the document).
+  int64_t knownDocumentSize = -1;
 
   // The size report (bytes; -1 = not shown).
   int64_t documentSize = -1;
@@ -65,18 +69,21 @@ struct OptimizeJob {
 // acceptTrial. Without one: runs them in place, and when the result's
 // encoding is not smaller than the document's current one, the document's
 // content goes back to a copy made before (the reporter is told; when no copy
-// could be made, the result stays). Returns false when it stopped early
-// (cancelled, or out of memory); what was done by then stays.
+// could be made, the result stays). Returns false when it stopped early:
+// cancelled, or a pass ended with its resource message (then what was done
+// stays done; a dialog's trial is dropped).
 bool runOptimizeJob(OptimizeJob& job);
 
 // In place with the given option bits (the saved ones for batch mode).
 bool optimizeInPlace(Animation& animation, uint32_t options, const MergeOptions& mergeOptions = {},
                      Progress* progress = nullptr);
 
-// The two passes; each returns true when it changed something.
+// The two passes; each returns true when it changed something. `failed`
+// (when given) is set when the pass ended with its resource message.
 bool optimizePalettes(Animation& animation, uint32_t options, Progress* progress,
-                      const MergeOptions& mergeOptions = {});
-bool optimizeFrames(Animation& animation, uint32_t options, Progress* progress);
+                      const MergeOptions& mergeOptions = {}, bool* failed = nullptr);
+bool optimizeFrames(Animation& animation, uint32_t options, Progress* progress,
+                    bool* failed = nullptr);
 
 // What the screen shows under a frame's pixels where that is known
 // (frame-addressed planes, `stride` apart; `known` nonzero where it is).
@@ -99,10 +106,13 @@ void tryTransparency(Frame& frame, const uint8_t* changeMask, int maskStride,
 std::unique_ptr<Palette> shrinkPalette(const Palette& palette, const int64_t* usage, int* indexMap);
 
 // Runs optimizations on a worker thread over a private copy, for a dialog: a
-// new request cancels the running one, waits for it and starts again.
+// new request cancels the running one, waits for it and starts again. The
+// worker only reads the document; its messages go to `reporter` (the
+// owner's, which must take messages from any thread).
 class OptimizeWorker {
  public:
-  OptimizeWorker(Animation& document, const MergeOptions& mergeOptions, const GifWriteOptions& gif);
+  OptimizeWorker(Animation& document, Reporter& reporter, const MergeOptions& mergeOptions,
+                 const GifWriteOptions& gif);
   ~OptimizeWorker();
   void start(uint32_t options, int lossy = 0);
   void cancelAndWait();
@@ -116,6 +126,7 @@ class OptimizeWorker {
 
  private:
   Animation& document_;
+  Reporter& reporter_;
   OptimizeJob job_;
   std::unique_ptr<Progress> progress_;
   std::thread thread_;

@@ -138,13 +138,17 @@ bool shrinkPalettes(Animation& a, Progress* progress) {
 }
 
 bool removeLocalPalettes(Animation& a, uint32_t options, Progress* progress,
-                         const MergeOptions& mergeOptions) {
+                         const MergeOptions& mergeOptions, bool* failed) {
   const uint32_t m = mergeOptions.storedMethod;
+  auto merged = [&](int result) {
+    if (result == 0 && failed) *failed = true;
+    return result == 1;
+  };
   if (options & opt::AdaptiveGlobal) {
     // One adaptive global palette for every frame, local ones included; the
     // dither bit and colour counts of the stored word are kept.
-    return mergePalettes(nullptr, a, (m & 0xFFFF1101) | 0x1001, nullptr, progress, mergeOptions) ==
-           1;
+    return merged(
+        mergePalettes(nullptr, a, (m & 0xFFFF1101) | 0x1001, nullptr, progress, mergeOptions));
   }
   if (progress) {
     progress->setText(text(Str::RemovingLocalPalettes));
@@ -175,10 +179,13 @@ bool removeLocalPalettes(Animation& a, uint32_t options, Progress* progress,
         changed = true;
       } else if ((options & opt::MapToGlobal) || localColoursFit(a, *f)) {
         // Merged into the global palette (the dither bit of the stored word kept).
-        if (mapFrameIntoGlobalPalette(nullptr, a, *f, (m & merge::Dither) | merge::MergeGlobal,
-                                      mergeOptions, &shown) == 1) {
+        if (merged(mapFrameIntoGlobalPalette(nullptr, a, *f,
+                                             (m & merge::Dither) | merge::MergeGlobal,
+                                             mergeOptions, &shown))) {
           addFrame(*f);
           changed = true;
+        } else if (failed && *failed) {
+          break;
         }
       }
     }

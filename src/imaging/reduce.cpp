@@ -63,6 +63,27 @@ void nearestMap(const Palette& from, const Palette& to, int* map) {
   for (int i = 0; i < 256; ++i) map[i] = std::max(0, nearestColour(to, paletteColour(&from, i)));
 }
 
+// The distinct colours that pixels show (a nonzero count), in index order,
+// then the `extra` ones not among them; false when there are more than
+// `limit`. When they fit, no engine is needed: every colour stays exactly.
+bool exactColours(const Palette& p, const int64_t* counts, const std::vector<Rgb>& extra, int limit,
+                  Palette& out) {
+  out.count = 0;
+  ExactColourTable seen;
+  auto add = [&](Rgb c) {
+    if (seen.find(packRgb(c)) >= 0) return true;
+    if (out.count >= limit) return false;
+    seen.insert(packRgb(c), out.count);
+    out[out.count++] = c;
+    return true;
+  };
+  for (int i = 0; i < 256; ++i)
+    if (counts[i] && !add(paletteColour(&p, i))) return false;
+  for (Rgb c : extra)
+    if (!add(c)) return false;
+  return true;
+}
+
 }  // namespace
 
 int clampColourCount(int n) {
@@ -111,7 +132,13 @@ int reducePalettes(Animation& a, int colours, bool dither, const std::vector<Rgb
         showWarning(text(Str::NoMemoryPalettes));
         return 0;
       }
-      if (locked.empty()) {
+      // Colours that already fit (with the transparent entry) are kept as
+      // they are: nothing to average, and nothing for dithering to spread.
+      const bool exact = exactColours(old, counts, locked, anyTransparent ? n - 1 : n, *quantised);
+      const bool ditherGlobal = dither && !exact;
+      if (exact) {
+        if (progress) progress->setPosition(n);
+      } else if (locked.empty()) {
         quantised->count = medianCut(old, counts, k, quantised->entries.data(), progress);
       } else {
         // Gathered at full size, folded to the count when built.
@@ -130,11 +157,11 @@ int reducePalettes(Animation& a, int colours, bool dither, const std::vector<Rgb
         if (progress) progress->setPosition(n);
       }
       if (progress && progress->cancelled()) return 2;
-      if (quality) refineOn(*quantised, quantised->count, old, counts);
+      if (quality && !exact) refineOn(*quantised, quantised->count, old, counts);
 
       const int black = quantised->count;  // the appended black entry
       int map[256];
-      if (dither) {
+      if (ditherGlobal) {
         if (progress) {
           progress->setText(text(Str::DitheringFrames));
           progress->setRange(static_cast<int64_t>(frames.size()));
@@ -145,7 +172,7 @@ int reducePalettes(Animation& a, int colours, bool dither, const std::vector<Rgb
       for (Frame* f : frames) {
         FrameUpdate u(f);
         if (f->dib) {
-          u.dib = remapped(*f, old, *quantised, dither, map, black);
+          u.dib = remapped(*f, old, *quantised, ditherGlobal, map, black);
           if (!u.dib) return 0;
         }
         if (f->transparent()) {
@@ -154,7 +181,7 @@ int reducePalettes(Animation& a, int colours, bool dither, const std::vector<Rgb
           u.transparentIndex = static_cast<uint8_t>(black);
         }
         updates.push_back(std::move(u));
-        if (progress && dither && !progress->step()) return 2;
+        if (progress && ditherGlobal && !progress->step()) return 2;
       }
       // The rewrite is done; this step only shows where the work stands.
       if (progress) {
@@ -163,7 +190,10 @@ int reducePalettes(Animation& a, int colours, bool dither, const std::vector<Rgb
         if (!progress->setPosition(static_cast<int64_t>(frames.size()))) return 2;
       }
       newGlobal = std::move(quantised);
-      newGlobal->entries[static_cast<size_t>(newGlobal->count++)] = Rgb{};
+      // The black entry, for transparent frames; exact colours take its place
+      // when they fill the palette and no frame is transparent.
+      if (newGlobal->count <= k)
+        newGlobal->entries[static_cast<size_t>(newGlobal->count++)] = Rgb{};
       newBackground =
           std::max(0, nearestColour(*newGlobal, paletteColour(&old, a.backgroundIndex)));
     }
@@ -187,16 +217,19 @@ int reducePalettes(Animation& a, int colours, bool dither, const std::vector<Rgb
         showWarning(text(Str::NoMemoryPalettes));
         return 0;
       }
-      local->count = medianCut(old, counts, k, local->entries.data());
-      if (quality) refineOn(*local, local->count, old, counts);
+      bool exact = exactColours(old, counts, {}, k, *local);
+      if (!exact) {
+        local->count = medianCut(old, counts, k, local->entries.data());
+        if (quality) refineOn(*local, local->count, old, counts);
+      }
       for (int i = local->count; i < k; ++i)
         (*local)[i] = i == local->count ? Rgb{0, 0, 0} : Rgb{255, 255, 255};
       local->count = k;
       FrameUpdate u(f);
       if (f->dib) {
         int map[256];
-        if (!dither) nearestMap(old, *local, map);
-        u.dib = remapped(*f, old, *local, dither, map, k);
+        if (!dither || exact) nearestMap(old, *local, map);
+        u.dib = remapped(*f, old, *local, dither && !exact, map, k);
         if (!u.dib) return 0;
       }
       if (transparent) {

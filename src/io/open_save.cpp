@@ -1,15 +1,17 @@
 #include "io/open_save.h"
 
+#include <pthread.h>
 #include <unistd.h>
 
 #include <cctype>
 #include <cerrno>
 #include <chrono>
-#include <random>
+#include <csignal>
 #include <thread>
 
 #include "base/byte_source.h"
 #include "base/file_ops.h"
+#include "base/interrupt.h"
 #include "base/progress.h"
 #include "base/reporter.h"
 #include "formats/avi.h"
@@ -193,14 +195,6 @@ const FrameWriterEntry kFrameWriters[] = {
     {kTypeJpeg, writeJpegFrame},
 };
 
-std::string randomSuffix() {
-  static std::mt19937 rng(std::random_device{}() ^ static_cast<unsigned>(::getpid()));
-  static const char kChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-  std::string s;
-  for (int i = 0; i < 6; ++i) s += kChars[rng() % (sizeof kChars - 1)];
-  return s;
-}
-
 void transparentOnLoad(Animation& a, const OpenOptions& options) {
   if (!options.transparentOnLoad) return;
   const Rgb want = options.transparentColour;
@@ -230,12 +224,29 @@ void transparentOnLoad(Animation& a, const OpenOptions& options) {
 // it in place. The target is untouched unless everything succeeded.
 template <typename Write>
 bool writeThenReplace(const std::string& target, int type, Progress* progress, Write write) {
+  // The rename needs only the folder: a file the user may not write (a locked
+  // file, read-only or another's) would be replaced behind its back.
+  if (fileops::exists(target) && !fileops::openableForWriting(target)) {
+    showWarning(format(Str::CannotWriteTo, target.c_str()));
+    return false;
+  }
   std::string dir = fileops::directoryOf(target);
   std::string temp = dir + "/." + kTypes[type].extension + "-" + "XXXXXX." + kTypes[type].extension;
+  LiveTemporary live;  // removed if the program is interrupted meanwhile
   {
     fileops::WriteFile probe;
     int suffix = static_cast<int>(std::string(kTypes[type].extension).size()) + 1;
-    if (!probe.createUnique(temp, suffix)) {
+    // An interrupt between creating the file and registering it would leave
+    // it behind: it waits until the file is registered.
+    sigset_t interrupts, before;
+    sigemptyset(&interrupts);
+    sigaddset(&interrupts, SIGINT);
+    sigaddset(&interrupts, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &interrupts, &before);
+    const bool created = probe.createUnique(temp, suffix);
+    if (created) live.track(temp);
+    pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    if (!created) {
       showWarning(format(Str::CannotSaveTemporary, temp.c_str()));
       return false;
     }
@@ -275,6 +286,7 @@ int typeOfPath(const std::string& path) {
   std::string ext = lower(extensionOf(path));
   if (ext == "jpeg" || ext == "jpe") return kTypeJpeg;
   if (ext == "dib") return kTypeBmp;
+  if (ext == "apng") return kTypePng;  // read as PNG, so written as one (animated)
   for (int i = 1; i < kTypeCount; ++i)
     if (ext == kTypes[i].extension) return i;
   return kTypeGif;
@@ -438,17 +450,24 @@ bool safeReplace(const std::string& target, const std::string& written) {
   std::string dir = fileops::directoryOf(target);
   std::string backup;
   bool linked = false;
+  LiveTemporary liveBackup;
   if (fileops::exists(target)) {
     // Keep the old file under a second name until the new one is in place. A
     // hard link leaves the target where it is all along; where links are not
     // possible the target is moved aside instead.
     for (int attempt = 0; attempt < 100 && backup.empty(); ++attempt) {
-      std::string name = dir + "/fbk" + randomSuffix();
+      std::string name = dir + "/fbk" + fileops::randomName(6);
       if (fileops::linkFile(target, name)) {
         backup = name;
         linked = true;
+        liveBackup.track(backup);
       } else if (errno != EEXIST) {
-        if (!fileops::exists(name) && fileops::renameFile(target, name)) backup = name;
+        // Interrupted while moved aside, the target is moved back.
+        liveBackup.track(name, target);
+        if (!fileops::exists(name) && fileops::renameFile(target, name))
+          backup = name;
+        else
+          liveBackup.release();
         break;
       }
     }
@@ -471,6 +490,8 @@ bool safeReplace(const std::string& target, const std::string& written) {
     }
     return false;
   }
+  // The new file is the target now: an interrupt only removes the backup.
+  if (!linked) liveBackup.track(backup);
   fileops::syncDirectory(dir);
   if (!backup.empty()) {
     bool removed = fileops::removeFile(backup);

@@ -40,7 +40,8 @@ const FileType& fileType(int index);
 // The text after the last '.' of the file name (empty when it has none).
 std::string extensionOf(const std::string& path);
 // The type to save `path` as, from its extension compared without case
-// (".jpeg" and ".jpe" are JPEG, ".dib" is BMP); anything else is GIF.
+// (".jpeg" and ".jpe" are JPEG, ".dib" is BMP, ".apng" is PNG); anything else
+// is GIF.
 int typeOfPath(const std::string& path);
 
 // ---- The save options word ----
@@ -80,7 +81,8 @@ int openFile(const std::string& path, std::unique_ptr<Animation>& animation, Pro
 
 // Writes the document to `path` in the given type, through a temporary file
 // in the target's folder that then replaces the target. A failed or cancelled
-// write leaves the target as it was. True on success.
+// write leaves the target as it was; so does a target that this process may
+// not open for writing ("无法写入到 %s."). True on success.
 bool saveByType(const std::string& path, Animation& animation, uint32_t options, int typeIndex,
                 Progress* progress, const SaveOptions& saveOptions = {});
 

@@ -26,6 +26,9 @@ constexpr Entry kTable[] = {
 
     {Str::WritingGif, "正在写入 GIF 动画... (Esc键中止)"},
     {Str::CannotSaveTemporary, "无法保存到 '%s' (临时文件)。"},
+    {Str::GifTooLarge,
+     "A GIF cannot hold this animation: its screen, or a frame's size or position, goes beyond "
+     "65535 pixels. Crop the animation first. Nothing was written."},
 
     {Str::CannotOpenFile, "无法打开文件 '%s'."},
     {Str::NotAGifFile, "%s 不是有效的GIF文件。"},
@@ -72,6 +75,9 @@ constexpr Entry kTable[] = {
      "该动画无法保存为 AVI 视频，它包含以下一项或多项: "
      "本地调色板、透明度或不完整的帧。所有这些问题可以被自动修复。"},
     {Str::FixForAviStep, "Fix for AVI"},
+    {Str::AviFixedForSave,
+     "The video was saved from a fixed copy: one global palette, no transparency and whole "
+     "frames. The animation itself is unchanged."},
     {Str::AviLibrariesMissing,
      "AVI files need the FFmpeg libraries, which could not be loaded:\n%s"},
     {Str::OptimizingFrames, "正在优化帧图像..."},

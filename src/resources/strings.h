@@ -26,6 +26,7 @@ enum class Str : int {
   // GIF writer
   WritingGif,
   CannotSaveTemporary,  // "无法保存到 '%s' (临时文件)。"
+  GifTooLarge,          // ours: a size or position beyond 65535
 
   // Open and save
   CannotOpenFile,
@@ -63,6 +64,7 @@ enum class Str : int {
   AviNoAudioToInterleave,  // 40328
   AviNeedsFix,             // panel 311
   FixForAviStep,           // undo step name
+  AviFixedForSave,         // ours: a save without the panel made the fixes
   AviLibrariesMissing,     // ours: FFmpeg could not be loaded
   // Optimizer
   OptimizingFrames,

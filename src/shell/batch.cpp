@@ -46,6 +46,9 @@ std::unique_ptr<Animation> readInputs(const std::vector<std::string>& paths, int
     std::unique_ptr<Animation> a;
     int result;
     {
+      // Among many inputs a message must say which one it is about.
+      InputNoteReporter note(reporter(), path);
+      ScopedReporter scope(note);
       StderrProgress progress;
       result = openFile(path, a, &progress, options);
     }
@@ -109,7 +112,11 @@ bool inputStep(const std::vector<std::string>& paths, OpenDocument& doc, bool& e
 }  // namespace
 
 std::vector<std::string> expandInput(const std::string& argument) {
-  if (argument.find_first_of("*?[") == std::string::npos) return {argument};
+  if (argument.find_first_of("*?[") == std::string::npos) {
+    // A plain name matches itself, when there is such a file.
+    if (!fileops::exists(argument)) return {};
+    return {argument};
+  }
   glob_t g{};
   std::vector<std::string> names;
   if (::glob(argument.c_str(), 0, nullptr, &g) == 0) {

@@ -26,8 +26,8 @@ bool runBatch(const std::vector<std::string>& args, OpenDocument& doc);
 
 // Expands one -i argument: a pattern holding '*', '?' or '[' becomes the
 // matching files, sorted by name without regard to case (equal names keep
-// their order); any other argument is itself. Empty when a pattern matches
-// nothing.
+// their order); any other argument is itself. Empty when nothing matches (a
+// plain name matches when it exists).
 std::vector<std::string> expandInput(const std::string& argument);
 
 // The paths of a list file's text: a line ends at CR or LF (a CR or LF

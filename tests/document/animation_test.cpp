@@ -4,6 +4,7 @@
 
 #include "base/prefs.h"
 #include "base/progress.h"
+#include "document/frame_ops.h"
 #include "testutil.h"
 
 using namespace fb;
@@ -189,6 +190,27 @@ TEST(Document, TheModelKeepsItsIndexThroughEveryChainOperation) {
   EXPECT_EQ(delaysOf(*other), (std::vector<int>{7, 10}));
 }
 
+TEST(Document, AnOwnBlockInsertedAgainMovesRatherThanStandingTwice) {
+  auto a = makeAnimation(3);  // delays 10, 20, 30
+  a->append(a->share(frameAt(*a, 0)));
+  EXPECT_EQ(delaysOf(*a), (std::vector<int>{20, 30, 10}));
+  EXPECT_EQ(a->blockCount(), 3u);
+  expectConsistent(*a);
+  a->insertAt(0, {a->share(frameAt(*a, 2))});
+  EXPECT_EQ(delaysOf(*a), (std::vector<int>{10, 20, 30}));
+  expectConsistent(*a);
+  // Before itself: it stays before the block that follows it.
+  a->insertAt(1, {a->share(frameAt(*a, 1))});
+  EXPECT_EQ(delaysOf(*a), (std::vector<int>{10, 20, 30}));
+  expectConsistent(*a);
+  // One block named twice joins once.
+  BlockPtr extra(newBlankFrame(1, 1));
+  a->insertAt(0, {extra, extra});
+  EXPECT_EQ(a->frameCount(), 4);
+  EXPECT_EQ(a->blockCount(), 4u);
+  expectConsistent(*a);
+}
+
 TEST(Document, AFramesPaletteIsAlwaysItsOwnersGlobalPalette) {
   auto a = makeAnimation(2);
   auto b = makeAnimation(1);
@@ -246,6 +268,22 @@ TEST(Document, MergeQueuedAnimationsAppendsEveryChainInOrder) {
   int n = 0;
   for (Frame* f = firstFrame(*a); f; f = nextFrame(f)) ++n;
   EXPECT_EQ(n, 6);
+}
+
+TEST(Document, FramesMovedByTheMergeUseTheReceivingPalette) {
+  // Queued documents have global palettes of their own, destroyed with them:
+  // their frames must not keep showing those (the sanitizer build sees a use
+  // of freed memory; every build sees the palette).
+  auto a = makeAnimation(1);
+  auto b = makeAnimation(2);
+  Rgb other[4] = {{9, 9, 9}, {80, 80, 80}, {160, 160, 160}, {255, 255, 255}};
+  setGlobalPalette(*b, makePalette(other, 4));
+  Frame* moved = frameAt(*b, 1);
+  a->nextAnimation = std::move(b);
+  mergeQueuedAnimations(*a);
+  EXPECT_EQ(frameAt(*a, 2), moved);
+  EXPECT_EQ(moved->palette(), a->globalPalette.get());
+  EXPECT_EQ((*moved->palette())[0], (Rgb{0, 0, 0})) << "read through the frame's palette";
 }
 
 TEST(Document, DuplicateIsDeepAndIndependent) {
@@ -472,4 +510,34 @@ TEST(Document, HostileSizesAreRefusedNotAllocated) {
   auto c = createBitmap(5, 2, nullptr);
   EXPECT_EQ(c->stride, 8);
   EXPECT_EQ(stride24(5), 16);
+}
+
+TEST(Document, CroppingATrueColourFrameKeepsItUnmapped) {
+  // A frame of 24-bit data only (as a PNG reader delivers it) half outside
+  // the screen, and one wholly outside.
+  auto a = createAnimation();
+  a->width = 2;
+  a->height = 2;
+  for (int left : {-1, 5}) {
+    auto f = newBlankFrame(3, 2);
+    f->left = left;
+    std::vector<uint8_t> rgb(static_cast<size_t>(stride24(3)) * 2, 0);
+    for (int y = 0; y < 2; ++y)
+      for (int x = 0; x < 3; ++x)
+        rgb[static_cast<size_t>(y) * stride24(3) + 3 * x] = uint8_t(100 + x);
+    setRgb(*f, std::move(rgb));
+    appendFrame(*a, std::move(f));
+  }
+  ASSERT_TRUE(clipFramesToScreen(*a));
+  Frame* f = frameAt(*a, 0);
+  EXPECT_EQ(f->dib, nullptr) << "no zero-filled indexed image: still to be mapped";
+  EXPECT_EQ(f->left, 0);
+  EXPECT_EQ(f->width, 2);
+  EXPECT_EQ(f->rgb[0], 101);
+  EXPECT_EQ(f->rgb[3], 102);
+  Frame* g = frameAt(*a, 1);
+  EXPECT_EQ(g->dib, nullptr);
+  EXPECT_EQ(g->width, 1);
+  ASSERT_FALSE(g->alpha.empty());
+  EXPECT_EQ(g->alpha[0], 0) << "a frame wholly outside shows nothing";
 }

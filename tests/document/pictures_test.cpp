@@ -94,6 +94,77 @@ TEST(PictureCache, AHiddenFirstFrameIsNotAPicture) {
   EXPECT_TRUE(pic.pixels == want.front());
 }
 
+// Two opaque indexed frames: the top-left quarter of the screen, then the bottom half.
+std::unique_ptr<Animation> quarterAndWhole() {
+  auto a = createAnimation();
+  a->width = a->height = 4;
+  Rgb colours[4] = {{0, 0, 0}, {200, 0, 0}, {0, 200, 0}, {0, 0, 200}};
+  setGlobalPalette(*a, makePalette(colours, 4));
+  for (int i = 0; i < 2; ++i) {
+    auto f = newBlankFrame(i ? 4 : 2, 2);
+    f->top = i ? 2 : 0;
+    f->dib = createBitmap(f->width, f->height, a->globalPalette.get());
+    for (int y = 0; y < f->height; ++y) std::fill_n(f->dib->row(y), f->width, i + 1);
+    appendFrame(*a, std::move(f));
+  }
+  return a;
+}
+
+TEST(PictureCache, AnEditThatChangesHowEveryPictureStartsForgetsTheEarlierOnes) {
+  // True-colour data in a later frame makes the document's pictures start
+  // transparent, the earlier ones included.
+  auto a = quarterAndWhole();
+  PictureCache cache(*a);
+  Rgba pic;
+  for (int n = 0; n < cache.count(); ++n) ASSERT_TRUE(cache.picture(n, pic));
+  Frame* f = frameAt(*a, 1);
+  setRgb(*f, std::vector<uint8_t>(static_cast<size_t>(stride24(f->width)) * f->height, 90));
+  cache.invalidateFrom(1);
+  auto want = played(*a);
+  for (int n = 0; n < cache.count(); ++n) {
+    ASSERT_TRUE(cache.picture(n, pic));
+    EXPECT_TRUE(pic.pixels == want[static_cast<size_t>(n)]) << n;
+  }
+
+  // A hidden first frame is hidden only once a second frame follows it.
+  a = quarterAndWhole();
+  a->hideFirstFrame = 1;
+  auto second = a->take(frameAt(*a, 1));
+  PictureCache hidden(*a);
+  ASSERT_TRUE(hidden.picture(0, pic));
+  a->append(second);
+  hidden.invalidateFrom(1);
+  ASSERT_EQ(hidden.count(), 1);
+  ASSERT_TRUE(hidden.picture(0, pic));
+  EXPECT_TRUE(pic.pixels == played(*a)[0]);
+}
+
+TEST(PictureCache, SnapshotsThatKeepTwoCanvasesStayWithinTheBudget) {
+  // Every frame restores to the previous picture: each snapshot holds that picture too.
+  auto a = createAnimation();
+  a->width = a->height = 64;
+  Rgb colours[2] = {{0, 0, 0}, {255, 255, 255}};
+  setGlobalPalette(*a, makePalette(colours, 2));
+  for (int i = 0; i < 12; ++i) {
+    auto f = newBlankFrame(8, 8);
+    f->left = 4 * i;
+    f->setDisposal(3);
+    f->dib = createBitmap(8, 8, a->globalPalette.get());
+    appendFrame(*a, std::move(f));
+  }
+  const size_t canvas = size_t{64} * 64 * 4, budget = 3 * canvas;
+  PictureCache cache(*a, budget);
+  Rgba pic;
+  for (int n = 0; n < cache.count(); ++n) ASSERT_TRUE(cache.picture(n, pic));
+  // The player's own canvas and saved picture come on top of the budget.
+  EXPECT_LE(cache.bytesHeld(), budget + 2 * canvas + 8 * sizeof(Frame));
+  auto want = played(*a);
+  for (int n = cache.count() - 1; n >= 0; --n) {
+    ASSERT_TRUE(cache.picture(n, pic));
+    EXPECT_TRUE(pic.pixels == want[static_cast<size_t>(n)]) << n;
+  }
+}
+
 TEST(Thumbnails, ShrinkingAveragesAreasAndKeepsTheShape) {
   // A 4 × 2 picture: black and white columns, the right half red at half cover.
   std::vector<uint8_t> src = {0, 0, 0, 255, 255, 255, 255, 255, 255, 0, 0, 255, 255, 0, 0, 0,
@@ -125,6 +196,22 @@ TEST(Thumbnails, ShrinkingAveragesAreasAndKeepsTheShape) {
   Frame empty;
   Rgba e = frameThumbnail(empty, 96);
   EXPECT_EQ(e.width, 1) << "an empty frame is one clear pixel";
+}
+
+TEST(Thumbnails, LongStripsAndHugeBoxes) {
+  // Hundreds of source pixels to one output pixel along one side only.
+  std::vector<uint8_t> strip(30000 * 4, 255);
+  Rgba s = scaleToFit(strip.data(), 30000, 1, 96);
+  ASSERT_EQ(s.width, 96);
+  ASSERT_EQ(s.height, 1);
+  EXPECT_TRUE(std::all_of(s.pixels.begin(), s.pixels.end(), [](uint8_t v) { return v == 255; }))
+      << "white stays white";
+  // A box no memory holds: an empty picture, not an exception.
+  const uint8_t one[4] = {1, 2, 3, 255};
+  Rgba huge;
+  EXPECT_NO_THROW(huge = scaleToFit(one, 1, 1, 1 << 30));
+  EXPECT_EQ(huge.width * huge.height, 0);
+  EXPECT_TRUE(huge.pixels.empty());
 }
 
 }  // namespace

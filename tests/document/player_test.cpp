@@ -282,3 +282,14 @@ TEST(FramePlayer, TrueColourFramesWithoutIndexedPixelsShowInTrueColour) {
   EXPECT_EQ(px(c, 1, 0), (std::array<uint8_t, 4>{10, 20, 30, 255}));
   EXPECT_EQ(idx(c, 1, 0), 2) << "the indexed canvas keeps what it had";
 }
+
+TEST(FramePlayer, AScreenBeyondThePixelCapIsRefusedInEitherMode) {
+  // A hostile logical screen just over the cap, with one tiny frame.
+  Doc d(9500, 9500);
+  d.add(0, 0, 1, 1, 1);
+  for (bool rgba : {false, true}) {
+    auto p = startPlayer(*d.a);
+    p->rgbaMode = rgba;
+    EXPECT_EQ(firstPicture(*p), nullptr) << rgba;
+  }
+}

@@ -2,15 +2,20 @@
 // in a temporary folder, a settings folder of its own.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 
-#include "gif/gif_writer.h"
 #include "base/settings_file.h"
+#include "gif/gif_writer.h"
+#include "io/open_save.h"
 #include "testutil.h"
 
 extern char** environ;
@@ -31,10 +36,46 @@ std::string slurp(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
+// The exit status; a run that has not ended after two minutes (waiting on
+// something that never comes) is killed and gives -1.
+int waitOrKill(pid_t pid) {
+  for (int waited = 0;; ++waited) {
+    int st = 0;
+    pid_t done = waitpid(pid, &st, WNOHANG);
+    if (done == pid) return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    if (done < 0) return -1;
+    if (waited == 12000) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &st, 0);
+      return -1;
+    }
+    usleep(10000);
+  }
+}
+
+// Starts `program` (flickbook unless said) with `args` (no shell: patterns
+// reach it as typed) and exactly `env` as its environment; -1 when it cannot
+// be started.
+pid_t spawnProgram(const std::vector<std::string>& args, std::vector<std::string> env,
+                   const posix_spawn_file_actions_t* actions, const char* program = FB_FLICKBOOK) {
+  std::vector<char*> envp;
+  for (auto& s : env) envp.push_back(s.data());
+  envp.push_back(nullptr);
+  std::vector<std::string> argStrings = {program};
+  argStrings.insert(argStrings.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (auto& s : argStrings) argv.push_back(s.data());
+  argv.push_back(nullptr);
+  pid_t pid;
+  if (posix_spawn(&pid, program, actions, nullptr, argv.data(), envp.data()) != 0) return -1;
+  return pid;
+}
+
 // Runs flickbook with `args` (no shell: patterns reach it as typed), with
 // XDG_CONFIG_HOME set to `config` and `extraEnv` added to the environment.
 Result flickbook(const std::vector<std::string>& args, const std::string& config,
-                 const std::string& cwd = "", const std::vector<std::string>& extraEnv = {}) {
+                 const std::string& cwd = "", const std::vector<std::string>& extraEnv = {},
+                 const char* program = FB_FLICKBOOK) {
   TempDir io;
   std::string outPath = io.file("out"), errPath = io.file("err");
   posix_spawn_file_actions_t actions;
@@ -47,21 +88,9 @@ Result flickbook(const std::vector<std::string>& args, const std::string& config
     if (std::strncmp(*e, "XDG_CONFIG_HOME=", 16) != 0) envStrings.emplace_back(*e);
   envStrings.push_back("XDG_CONFIG_HOME=" + config);
   envStrings.insert(envStrings.end(), extraEnv.begin(), extraEnv.end());
-  std::vector<char*> envp;
-  for (auto& s : envStrings) envp.push_back(s.data());
-  envp.push_back(nullptr);
-  std::vector<std::string> argStrings = {FB_FLICKBOOK};
-  argStrings.insert(argStrings.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (auto& s : argStrings) argv.push_back(s.data());
-  argv.push_back(nullptr);
-  pid_t pid;
   Result r;
-  if (posix_spawn(&pid, FB_FLICKBOOK, &actions, nullptr, argv.data(), envp.data()) == 0) {
-    int st = 0;
-    waitpid(pid, &st, 0);
-    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-  }
+  pid_t pid = spawnProgram(args, std::move(envStrings), &actions, program);
+  if (pid > 0) r.status = waitOrKill(pid);
   posix_spawn_file_actions_destroy(&actions);
   r.out = slurp(outPath);
   r.err = slurp(errPath);
@@ -240,6 +269,9 @@ TEST_F(Batch, MistakesAreReportedAndStopTheRun) {
   Result help = flickbook({"--help"}, config.path());
   EXPECT_EQ(help.status, 0);
   EXPECT_NE(help.out.find("Example:"), std::string::npos);
+  // Fits a terminal of 80 columns.
+  std::istringstream lines(help.out);
+  for (std::string line; std::getline(lines, line);) EXPECT_LE(line.size(), 79u) << line;
   Result version = flickbook({"--version"}, config.path());
   EXPECT_EQ(version.status, 0);
   EXPECT_EQ(version.out.rfind("flickbook ", 0), 0u);
@@ -319,4 +351,222 @@ TEST_F(Batch, VideoLibrariesAreLoadedOnlyForAvi) {
   auto a = readBack(in("avi.gif"));
   ASSERT_TRUE(a);
   EXPECT_GT(a->frameCount(), 1);
+}
+
+// Without a window no one can press "修复": the fixes are made on the way out,
+// and stderr says so.
+TEST_F(Batch, AnAviOutputThatNeedsFixingIsFixed) {
+  Result r = flickbook({"-i", fbtest::dataPath("gif-real/life-ffmpeg.gif"), "-o", in("life.avi")},
+                       config.path());
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err,
+            "Fix for AVI: The video was saved from a fixed copy: one global palette, no "
+            "transparency and whole frames. The animation itself is unchanged.\n");
+  std::unique_ptr<Animation> gif, avi;
+  ASSERT_EQ(fbtest::readGifPath(fbtest::dataPath("gif-real/life-ffmpeg.gif"), gif), kReadComplete);
+  ASSERT_EQ(openFile(in("life.avi"), avi, nullptr), kReadComplete);
+  EXPECT_EQ(avi->width, gif->width);
+  EXPECT_GE(avi->frameCount(), 2);
+}
+
+// A failed step is a failed run, the optimizer's too; the steps after it still run.
+TEST_F(Batch, AnOptimizationThatRunsOutOfResourcesFailsTheRun) {
+  fbtest::GifBuilder b;
+  b.header().screen(10000, 10000, 0x81).colours(4);
+  b.descriptor(0, 0, 2, 2).image(2, {1, 1, 1, 1}).descriptor(0, 0, 2, 2).image(2, {1, 2, 1, 1});
+  fbtest::writeBytes(in("huge-screen.gif"), b.trailer().bytes);
+  Result r = flickbook({"-i", in("huge-screen.gif"), "-z", "-o", in("out.gif")}, config.path());
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "错误: Not enough resources to fully optimize animation.\n");
+  EXPECT_TRUE(fs::exists(in("out.gif")));
+}
+
+// A named pipe (or device) is no file to read: refused at once, as any input
+// that cannot be opened, never waited on.
+TEST_F(Batch, APipeIsRefusedNotWaitedOn) {
+  makeGif(in("a.gif"), 4, 4, 2, 1);
+  ASSERT_EQ(mkfifo(in("pipe.gif").c_str(), 0644), 0);
+  Result alone = flickbook({"-i", in("pipe.gif"), "-o", in("x.gif")}, config.path());
+  EXPECT_EQ(alone.status, 1);
+  EXPECT_EQ(alone.err,
+            "错误: 无法打开文件 '" + in("pipe.gif") + "'.\n错误: Input operation unsuccessful.\n");
+  Result after = flickbook({"-i", in("a.gif"), in("pipe.gif"), "-o", in("y.gif")}, config.path());
+  EXPECT_EQ(after.status, 1);
+  EXPECT_EQ(readBack(in("y.gif"))->frameCount(), 2) << "what was read before still counts";
+  Result list = flickbook({"-l", in("pipe.gif"), "-o", in("z.gif")}, config.path());
+  EXPECT_EQ(list.status, 1);
+  EXPECT_EQ(list.err, "错误: Error reading file list.\n错误: Input operation unsuccessful.\n");
+  Result device = flickbook({"-i", "/dev/zero", "-o", in("z.gif")}, config.path());
+  EXPECT_EQ(device.status, 1);
+  EXPECT_FALSE(fs::exists(in("z.gif")));
+}
+
+// A named input that does not exist is not found, as a pattern that matches nothing.
+TEST_F(Batch, AMissingInputIsNotFound) {
+  Result r = flickbook({"-i", in("some/missing.gif"), "-o", in("x.gif")}, config.path());
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "错误: Input file " + in("some/missing.gif") +
+                       " not found\n错误: Input operation unsuccessful.\n");
+}
+
+// ".apng" is read as PNG, and written as one: animated for several frames.
+TEST_F(Batch, AnApngOutputIsAnAnimatedPng) {
+  makeGif(in("a.gif"), 6, 4, 3, 1);
+  Result r = flickbook({"-i", in("a.gif"), "-o", in("out.apng")}, config.path());
+  ASSERT_EQ(r.status, 0) << r.err;
+  auto bytes = fbtest::readBytes(in("out.apng"));
+  ASSERT_GT(bytes.size(), 8u);
+  EXPECT_EQ(std::string(bytes.begin() + 1, bytes.begin() + 4), "PNG");
+  std::unique_ptr<Animation> back;
+  ASSERT_EQ(openFile(in("out.apng"), back, nullptr), kReadComplete);
+  EXPECT_EQ(back->frameCount(), 3);
+}
+
+// Among many inputs, a message says which one it is about.
+TEST_F(Batch, AMessageAboutAnInputNamesIt) {
+  fs::create_directory(in("in"));
+  makeGif(in("in/a.gif"), 4, 4, 2, 1);
+  auto bytes = fbtest::readBytes(in("in/a.gif"));
+  bytes.resize(bytes.size() - 12);
+  fbtest::writeBytes(in("in/b.gif"), bytes);
+  Result r = flickbook({"-i", in("in/*.gif"), "-o", in("out.gif")}, config.path());
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err,
+            "错误: Error encountered when reading file. The GIF file appears to be corrupt. (" +
+                in("in/b.gif") + ")\n错误: Only part of the animation was read. (" +
+                in("in/b.gif") + ")\n");
+  Result info = flickbook({"--quiet", in("in/b.gif")}, config.path(), "", {}, FB_FBINFO);
+  EXPECT_EQ(info.err,
+            "错误: Error encountered when reading file. The GIF file appears to be corrupt. (" +
+                in("in/b.gif") + ")\n错误: Only part of the animation was read. (" +
+                in("in/b.gif") + ")\n")
+      << "fbinfo says which file too";
+}
+
+namespace {
+
+// Runs flickbook with stderr on a terminal (a pseudo-terminal), returning
+// what it printed there.
+std::string stderrOnTerminal(const std::vector<std::string>& args, const std::string& config,
+                             int& status) {
+  int master = posix_openpt(O_RDWR | O_NOCTTY);
+  if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return "no terminal";
+  std::string slave = ptsname(master);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, slave.c_str(), O_RDWR | O_NOCTTY, 0);
+  std::string out;
+  pid_t pid = spawnProgram(args, {"XDG_CONFIG_HOME=" + config, "TERM=xterm"}, &actions);
+  if (pid > 0) {
+    char buf[4096];
+    for (;;) {
+      pollfd p{master, POLLIN, 0};
+      if (poll(&p, 1, 120000) <= 0) break;
+      ssize_t n = read(master, buf, sizeof buf);
+      if (n <= 0) break;  // the program ended and closed its side
+      out.append(buf, static_cast<size_t>(n));
+    }
+    status = waitOrKill(pid);
+  }
+  posix_spawn_file_actions_destroy(&actions);
+  close(master);
+  return out;
+}
+
+}  // namespace
+
+// On a terminal a progress bar shows while a file is read; a message starts
+// on a line of its own, not after the bar.
+TEST_F(Batch, AMessageDuringTheProgressBarStartsOnAFreshLine) {
+  makeGif(in("a.gif"), 40, 40, 3, 1);
+  auto bytes = fbtest::readBytes(in("a.gif"));
+  bytes.resize(bytes.size() - 30);
+  fbtest::writeBytes(in("cut.gif"), bytes);
+  int status = -1;
+  std::string err =
+      stderrOnTerminal({"-i", in("cut.gif"), "-o", in("out.gif")}, config.path(), status);
+  EXPECT_EQ(status, 1);
+  size_t at = err.find("错误: Error encountered");
+  ASSERT_NE(at, std::string::npos) << err;
+  EXPECT_NE(err.find("正在读取GIF文件"), std::string::npos) << "the bar was drawn: " << err;
+  ASSERT_GT(at, 0u);
+  EXPECT_EQ(err[at - 1], '\n') << err;
+}
+
+namespace {
+
+// A large GIF of noise (slow to save), written here rather than kept.
+void makeNoiseGif(const std::string& path, int frames, int side) {
+  auto a = createAnimation();
+  a->width = a->height = side;
+  std::vector<Rgb> pal(256);
+  for (int i = 0; i < 256; ++i) pal[size_t(i)] = {uint8_t(i), uint8_t(i * 3), uint8_t(i * 7)};
+  setGlobalPalette(*a, makePalette(pal.data(), 256));
+  uint32_t x = 12345;
+  for (int k = 0; k < frames; ++k) {
+    auto f = newBlankFrame(side, side);
+    auto dib = createBitmap(side, side, a->globalPalette.get());
+    for (auto& p : dib->data) {
+      x = x * 1664525u + 1013904223u;
+      p = uint8_t(x >> 24);
+    }
+    setBitmap(*f, std::move(dib));
+    appendFrame(*a, std::move(f));
+  }
+  ASSERT_TRUE(writeGifFile(path, *a, nullptr));
+}
+
+// Starts flickbook and sends `sig` as soon as a save's temporary file (a name
+// beginning with `prefix`) appears in `dir`; the exit status, or -1.
+int interruptSave(const std::vector<std::string>& args, const std::string& config,
+                  const std::string& dir, const std::string& prefix, int sig) {
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  int result = -1;
+  pid_t pid = spawnProgram(args, {"XDG_CONFIG_HOME=" + config}, &actions);
+  if (pid > 0) {
+    bool sent = false;
+    for (int i = 0; i < 60000 && !sent; ++i) {
+      for (auto& e : fs::directory_iterator(dir))
+        if (e.path().filename().string().rfind(prefix, 0) == 0) sent = true;
+      if (sent) {
+        kill(pid, sig);
+      } else {
+        int st;
+        if (waitpid(pid, &st, WNOHANG) == pid) return -2;  // ended before it was interrupted
+        usleep(1000);
+      }
+    }
+    int st = 0;
+    waitpid(pid, &st, 0);
+    result = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+  }
+  posix_spawn_file_actions_destroy(&actions);
+  return result;
+}
+
+}  // namespace
+
+// Ctrl-C or a polite kill while a GIF or AVI is written: the temporary files
+// go, the target stays as it was, and the status says which signal it was.
+TEST_F(Batch, AnInterruptedSaveLeavesNothingBehind) {
+  TempDir input;
+  makeNoiseGif(input.file("noise.gif"), 12, 2000);
+  const std::vector<uint8_t> old = {'o', 'l', 'd'};
+  fbtest::writeBytes(in("out.gif"), old);
+  fbtest::writeBytes(in("out.avi"), old);
+  EXPECT_EQ(interruptSave({"-i", input.file("noise.gif"), "-o", in("out.gif")}, config.path(),
+                          dir.path(), ".gif-", SIGTERM),
+            128 + SIGTERM);
+  EXPECT_EQ(interruptSave({"-i", input.file("noise.gif"), "-o", in("out.avi")}, config.path(),
+                          dir.path(), ".avi-", SIGINT),
+            128 + SIGINT);
+  std::vector<std::string> names;
+  for (auto& e : fs::directory_iterator(dir.path())) names.push_back(e.path().filename());
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"out.avi", "out.gif"}));
+  EXPECT_EQ(fbtest::readBytes(in("out.gif")), old);
+  EXPECT_EQ(fbtest::readBytes(in("out.avi")), old);
 }

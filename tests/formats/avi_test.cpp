@@ -17,8 +17,10 @@
 #include "io/open_save.h"
 #include "io/options.h"
 #include "testutil.h"
+#include "timeline.h"
 
 using namespace fb;
+using fbtest::pictures;
 using fbtest::TempDir;
 namespace fs = std::filesystem;
 
@@ -76,14 +78,6 @@ std::vector<int> delaysOf(const Animation& a) {
   std::vector<int> d;
   for (Frame* f = firstFrame(a); f; f = nextFrame(f)) d.push_back(f->delay);
   return d;
-}
-
-// What a viewer sees, picture by picture.
-std::vector<std::vector<uint8_t>> pictures(Animation& a) {
-  std::vector<std::vector<uint8_t>> out;
-  auto p = startPlayer(a);
-  for (Frame* c = firstPicture(*p); c; c = nextPicture(*p)) out.push_back(canvasToRgba(*c));
-  return out;
 }
 
 // The colours of a frame's pixels (R, G, B).
@@ -159,7 +153,7 @@ void writeWav(const std::string& path, int rate, int samples) {
 // A raw (BI_RGB) video of `bits` bits per pixel holding the given samples.
 void writeRawAvi(const std::string& path, int w, int h, int bits,
                  const std::vector<std::vector<uint8_t>>& samples, uint32_t compression = 0,
-                 uint32_t handler = 0) {
+                 uint32_t handler = 0, const std::vector<uint32_t>& masks = {}) {
   avi::RiffWriter out;
   ASSERT_EQ(out.create(path), 0u);
   avi::StreamHeader sh;
@@ -176,6 +170,7 @@ void writeRawAvi(const std::string& path, int w, int h, int bits,
   bih.bitCount = static_cast<uint16_t>(bits);
   bih.compression = compression;
   avi::appendBitmapInfoHeader(fmt, bih);
+  for (uint32_t m : masks) avi::putU32(fmt, m);  // BI_BITFIELDS: red, green, blue
   ASSERT_EQ(out.setFormat(s, fmt), 0u);
   for (size_t i = 0; i < samples.size(); ++i)
     ASSERT_EQ(
@@ -693,6 +688,17 @@ TEST_F(AviImport, HighColourBecomesTrueColour) {
   EXPECT_EQ(std::vector<uint8_t>(f->rgb.begin(), f->rgb.begin() + 6),
             (std::vector<uint8_t>{248, 0, 0, 0, 248, 0}));
 
+  // 16-bit 5-6-5, as its masks say: green keeps its sixth bit.
+  std::vector<uint8_t> s565 = {0xFF, 0xFF, 0xE0, 0x07,   // bottom: white, green
+                               0x00, 0xF8, 0x1F, 0x00};  // top: red, blue
+  writeRawAvi(path, 2, 2, 16, {s565}, 3, 0, {0xF800, 0x07E0, 0x001F});
+  ASSERT_EQ(ReadAviFile(path, nullptr, a), 1);
+  f = firstFrame(*a);
+  EXPECT_EQ(std::vector<uint8_t>(f->rgb.begin() + s, f->rgb.begin() + s + 6),
+            (std::vector<uint8_t>{248, 252, 248, 0, 252, 0}));
+  EXPECT_EQ(std::vector<uint8_t>(f->rgb.begin(), f->rgb.begin() + 6),
+            (std::vector<uint8_t>{248, 0, 0, 0, 0, 248}));
+
   // 32-bit: blue, green, red, unused.
   std::vector<uint8_t> s32 = {1, 2, 3, 0, 4, 5, 6, 0};
   writeRawAvi(path, 2, 1, 32, {s32});
@@ -896,20 +902,62 @@ TEST_F(AviFix, LocalPalettesJoinOneGlobalPalette) {
   EXPECT_EQ(pictures(*a), before) << "12 colours fit one palette exactly";
 }
 
-TEST_F(AviFix, DifferentTransparentIndexesChangeNothing) {
+namespace {
+
+// Where a viewer saw a pixel (alpha 255), `after` shows the same colour.
+void expectSameWhereShown(const std::vector<std::vector<uint8_t>>& before,
+                          const std::vector<std::vector<uint8_t>>& after) {
+  ASSERT_EQ(after.size(), before.size());
+  for (size_t i = 0; i < before.size(); ++i)
+    for (size_t k = 0; k < before[i].size(); k += 4) {
+      if (before[i][k + 3] != 255) continue;
+      ASSERT_EQ(std::vector<uint8_t>(after[i].begin() + static_cast<long>(k),
+                                     after[i].begin() + static_cast<long>(k) + 4),
+                std::vector<uint8_t>(before[i].begin() + static_cast<long>(k),
+                                     before[i].begin() + static_cast<long>(k) + 4))
+          << "picture " << i << " byte " << k;
+    }
+}
+
+}  // namespace
+
+TEST_F(AviFix, DifferentTransparentIndexesBecomeWholeOpaquePictures) {
   auto a = makeDoc(6, 4, {10, 10}, 8);
   setTransparentIndex(*frameAt(*a, 0), 2);
   setTransparent(*frameAt(*a, 0), true);
   setTransparentIndex(*frameAt(*a, 1), 3);
   setTransparent(*frameAt(*a, 1), true);
-  frameAt(*a, 1)->left = 1;  // would be unoptimized too
+  frameAt(*a, 1)->left = 1;
+  frameAt(*a, 1)->width = 5;
   auto before = pictures(*a);
-  Frame* first = firstFrame(*a);
-  EXPECT_FALSE(FixForAvi(*a, aviExportTraits(*a), nullptr));
-  EXPECT_EQ(firstFrame(*a), first);
-  EXPECT_EQ(frameAt(*a, 1)->left, 1);
-  EXPECT_EQ(frameAt(*a, 0)->transparentIndex, 2);
-  EXPECT_EQ(pictures(*a), before);
+  ASSERT_TRUE(FixForAvi(*a, aviExportTraits(*a), nullptr));
+  EXPECT_EQ(aviExportTraits(*a) & avitraits::NeedsFix, 0u);
+  expectSameWhereShown(before, pictures(*a));
+
+  // All or nothing: when the whole pictures cannot be made, nothing changes.
+  auto b = makeDoc(6, 4, {10, 10}, 8);
+  setTransparentIndex(*frameAt(*b, 0), 2);
+  setTransparent(*frameAt(*b, 0), true);
+  setTransparentIndex(*frameAt(*b, 1), 3);
+  setTransparent(*frameAt(*b, 1), true);
+  setLocalPalette(*frameAt(*b, 1), copyPalette(*b->globalPalette));
+  Frame* first = firstFrame(*b);
+  EXPECT_FALSE(FixForAvi(*b, avitraits::Transparency, nullptr))
+      << "unoptimize refuses local palettes";
+  EXPECT_EQ(firstFrame(*b), first);
+  EXPECT_EQ(frameAt(*b, 0)->transparentIndex, 2);
+  EXPECT_EQ(frameAt(*b, 1)->transparentIndex, 3);
+}
+
+TEST_F(AviFix, EveryRealAnimationCanBeFixed) {
+  for (auto& e : fs::directory_iterator(fbtest::dataPath("gif-real"))) {
+    std::unique_ptr<Animation> a;
+    ASSERT_EQ(openFile(e.path().string(), a, nullptr), kReadComplete) << e.path();
+    int frames = a->frameCount();
+    ASSERT_TRUE(FixForAvi(*a, aviExportTraits(*a), nullptr)) << e.path();
+    EXPECT_EQ(aviExportTraits(*a) & avitraits::NeedsFix, 0u) << e.path();
+    EXPECT_EQ(a->frameCount(), frames);
+  }
 }
 
 TEST_F(AviFix, PartialAndSeeThroughFramesBecomeWholePictures) {
@@ -952,18 +1000,8 @@ TEST_F(AviFix, ASaveWithoutThePanelFixesACopy) {
   EXPECT_EQ(frameAt(*a, 1)->transparentIndex, 3) << "the document is not changed";
   std::unique_ptr<Animation> b;
   ASSERT_EQ(openFile(path, b, nullptr), 1);
-  auto after = pictures(*b);
-  ASSERT_EQ(after.size(), 2u);
   // Wherever the viewer saw a pixel, the video shows the same.
-  for (size_t i = 0; i < 2; ++i)
-    for (size_t k = 0; k < before[i].size(); k += 4) {
-      if (before[i][k + 3] != 255) continue;
-      EXPECT_EQ(std::vector<uint8_t>(after[i].begin() + static_cast<long>(k),
-                                     after[i].begin() + static_cast<long>(k) + 4),
-                std::vector<uint8_t>(before[i].begin() + static_cast<long>(k),
-                                     before[i].begin() + static_cast<long>(k) + 4))
-          << i << " " << k;
-    }
+  expectSameWhereShown(before, pictures(*b));
 }
 
 // ---- The panel ----

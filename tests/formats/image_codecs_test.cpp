@@ -1,7 +1,11 @@
 // The picture codecs on hand-built files: the edge cases peers rarely make.
 #include <gtest/gtest.h>
+#include <zlib.h>
 
+#include <algorithm>
 #include <cstring>
+#include <memory>
+#include <utility>
 
 #include "document/bitmap.h"
 #include "formats/ani_codec.h"
@@ -13,6 +17,7 @@
 #include "formats/picture.h"
 #include "formats/psd_codec.h"
 #include "formats/swf_codec.h"
+#include "testutil.h"
 
 using namespace fb;
 using avi::putU16;
@@ -115,6 +120,42 @@ TEST(BmpCodec, SizesAreCheckedBeforeAnythingIsMade) {
   EXPECT_TRUE(p.pixels.empty());
   // Within the limit but beyond what the data holds: truncated.
   EXPECT_EQ(decode(bmpFile(100, 100, 8, 0, kFour, {0, 0, 0, 0}), p), CodecStatus::Corrupt);
+  // Rows the file cannot hold are damage, found before any room is made for
+  // them: 64 million pixels (within the budget) from a file of 74 bytes.
+  const auto tiny = bmpFile(8000, 8000, 8, 0, kFour, {0, 0, 0, 0});
+  PixelBudget fileBudget(static_cast<int64_t>(tiny.size()));
+  const int64_t before = fileBudget.memoryLeft();
+  EXPECT_EQ(decode(tiny, p, &fileBudget), CodecStatus::Corrupt);
+  EXPECT_EQ(fileBudget.memoryLeft(), before) << "nothing taken from the budget";
+}
+
+TEST(BmpCodec, AlphaMaskAfterAShortV2Header) {
+  // A 52-byte header holds three masks; with alpha bit fields the fourth
+  // follows it, before the pixels.
+  std::vector<uint8_t> f = {'B', 'M'};
+  putU32(f, 14 + 56 + 4);
+  putU32(f, 0);
+  putU32(f, 14 + 56);
+  avi::BitmapInfoHeader hd;
+  hd.size = 52;
+  hd.width = 1;
+  hd.height = 1;
+  hd.bitCount = 32;
+  hd.compression = 6;
+  hd.sizeImage = 4;
+  avi::appendBitmapInfoHeader(f, hd);
+  for (uint32_t m : {0xFF0000u, 0xFF00u, 0xFFu, 0xFF000000u}) putU32(f, m);
+  f.insert(f.end(), {1, 2, 3, 128});  // B, G, R, A
+  Picture p;
+  ASSERT_EQ(decode(f, p), CodecStatus::Ok);
+  EXPECT_EQ(p.pixels, (std::vector<uint8_t>{3, 2, 1, 128}));
+  // A file (saying so in its size field) that ends right after the header:
+  // refused without reading past the end (an allocation of exactly that
+  // size, for the address sanitizer).
+  auto cut = std::make_unique<uint8_t[]>(14 + 52);
+  std::memcpy(cut.get(), f.data(), 14 + 52);
+  cut[2] = 14 + 52;
+  EXPECT_EQ(decodeBmp(cut.get(), 14 + 52, nullptr, p), CodecStatus::Corrupt);
 }
 
 TEST(BmpCodec, WritesTheFewestIndexBitsAndReadsBack) {
@@ -211,6 +252,36 @@ TEST(IconCodec, DirectoriesPointingOutsideTheFileAreDamage) {
   // Pictures over 256 pixels do not fit an entry.
   ASSERT_EQ(allocatePixels(icon.entries[0].picture, 257, 1, false, nullptr), CodecStatus::Ok);
   EXPECT_EQ(encodeIcon(icon, bytes), CodecStatus::TooLarge);
+}
+
+TEST(IconCodec, PngImagesSharingBytesAreDamage) {
+  // Two directory entries naming the same PNG bytes: each would be copied
+  // and decoded again, so a small file could name the same image 65535 times.
+  const uint8_t png[12] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 1, 2, 3, 4};
+  auto iconWith = [&](uint32_t secondOffset) {
+    std::vector<uint8_t> f;
+    putU16(f, 0);
+    putU16(f, 1);
+    putU16(f, 2);
+    const uint32_t first = 6 + 2 * 16;
+    for (uint32_t offset : {first, secondOffset}) {
+      f.insert(f.end(), {1, 1, 0, 0});
+      putU16(f, 1);
+      putU16(f, 32);
+      putU32(f, sizeof png);
+      putU32(f, offset);
+    }
+    f.insert(f.end(), png, png + sizeof png);
+    f.insert(f.end(), png, png + sizeof png);
+    return f;
+  };
+  IconFile back;
+  auto apart = iconWith(6 + 2 * 16 + sizeof png);
+  ASSERT_EQ(decodeIcon(apart.data(), apart.size(), nullptr, back), CodecStatus::Ok);
+  ASSERT_EQ(back.entries.size(), 2u);
+  EXPECT_EQ(back.entries[1].png, std::vector<uint8_t>(png, png + sizeof png));
+  auto shared = iconWith(6 + 2 * 16);
+  EXPECT_EQ(decodeIcon(shared.data(), shared.size(), nullptr, back), CodecStatus::Corrupt);
 }
 
 AniFile twoFrameAni() {
@@ -362,6 +433,25 @@ TEST(PsdCodec, DamagedSizesAreRefused) {
   EXPECT_NE(decodePsd(big.data(), big.size(), &budget, back), CodecStatus::Ok);
 }
 
+TEST(PsdCodec, LayerMasksCountAgainstTheBudget) {
+  std::vector<uint8_t> bytes;
+  ASSERT_EQ(encodePsd({layer(1, 1, 0, 0, 1, "a")}, 1, 1, true, bytes), CodecStatus::Ok);
+  // The record's extra data follows the rectangle (16), the channels (2 + 24),
+  // the blend key (8) and opacity, clipping, flags and filler (4); the mask's
+  // rectangle follows its length.
+  const size_t mask = 26 + 8 + 8 + 2 + 16 + 26 + 8 + 4 + 4;
+  ASSERT_EQ(bytes[mask + 3], 20);
+  // A mask of 8200 × 8200 for a layer of one pixel, in a file of some bytes.
+  auto big = bytes;
+  for (size_t at : {mask + 4 + 8, mask + 4 + 12}) {
+    big[at + 2] = 8200 >> 8;
+    big[at + 3] = 8200 & 0xFF;
+  }
+  PixelBudget budget(static_cast<int64_t>(big.size()));
+  PsdImage back;
+  EXPECT_EQ(decodePsd(big.data(), big.size(), &budget, back), CodecStatus::TooLarge);
+}
+
 TEST(JpegCodec, ExifOrientationAndTurning) {
   // "Exif\0\0", a big-endian TIFF header, one entry: orientation 6.
   std::vector<uint8_t> exif = {'E', 'x', 'i',  'f',  0, 0, 'M', 'M', 0, 42, 0, 0, 0, 8,
@@ -402,6 +492,31 @@ TEST(JpegCodec, WritesAndReadsBackClose) {
   EXPECT_EQ(decodeJpeg(low.data() + 2, low.size() - 2, nullptr, back), CodecStatus::Corrupt);
 }
 
+TEST(JpegCodec, PicturesCutShortAreDamageButAMissingEndMarkerIsNot) {
+  Picture p;
+  ASSERT_EQ(allocatePixels(p, 64, 64, false, nullptr), CodecStatus::Ok);
+  for (size_t i = 0; i < p.pixels.size(); ++i) p.pixels[i] = static_cast<uint8_t>(i * 37 % 251);
+  std::vector<uint8_t> whole;
+  ASSERT_EQ(encodeJpeg(p, 95, whole), CodecStatus::Ok);
+  Picture full, back;
+  ASSERT_EQ(decodeJpeg(whole.data(), whole.size(), nullptr, full), CodecStatus::Ok);
+  // Without its last third the bottom rows were never stored.
+  EXPECT_EQ(decodeJpeg(whole.data(), whole.size() * 2 / 3, nullptr, back), CodecStatus::Corrupt);
+  // All the pixels, only the end-of-image marker missing: the same picture.
+  ASSERT_EQ(decodeJpeg(whole.data(), whole.size() - 2, nullptr, back), CodecStatus::Ok);
+  EXPECT_EQ(back.pixels, full.pixels);
+  // A progressive file cut in its first scan, and in its last.
+  const auto progressive = fbtest::readBytes(fbtest::dataPath("jpeg/progressive.jpg"));
+  ASSERT_EQ(decodeJpeg(progressive.data(), progressive.size(), nullptr, back), CodecStatus::Ok);
+  const uint8_t sos[2] = {0xFF, 0xDA};
+  const size_t scan = static_cast<size_t>(
+      std::search(progressive.begin(), progressive.end(), sos, sos + 2) - progressive.begin());
+  ASSERT_LT(scan + 4, progressive.size());
+  const size_t firstData = scan + 2 + (progressive[scan + 2] << 8 | progressive[scan + 3]);
+  for (size_t cut : {firstData + 6, progressive.size() - 8})
+    EXPECT_EQ(decodeJpeg(progressive.data(), cut, nullptr, back), CodecStatus::Corrupt) << cut;
+}
+
 TEST(SwfCodec, TimingDividesEveryDelay) {
   SwfTiming t = swfTiming({10, 20, 30});
   EXPECT_EQ(t.period, 10);
@@ -429,6 +544,105 @@ TEST(SwfCodec, RefusesMoreFramesThanTheFormatCounts) {
   m.playOnce = true;
   ASSERT_EQ(encodeSwf(m, out), CodecStatus::Ok);
   EXPECT_EQ(std::string(out.begin(), out.begin() + 3), "CWS");
+}
+
+// Bit fields, most significant bit first, as SWF records hold them.
+struct SwfBits {
+  const std::vector<uint8_t>& d;
+  size_t bit;
+  uint32_t u(int n) {
+    uint32_t v = 0;
+    for (int i = 0; i < n; ++i, ++bit) v = v << 1 | ((d.at(bit >> 3) >> (7 - (bit & 7))) & 1);
+    return v;
+  }
+  int32_t s(int n) {
+    const uint32_t v = u(n);
+    return n && (v >> (n - 1)) ? static_cast<int32_t>(v - (uint64_t{1} << n))
+                               : static_cast<int32_t>(v);
+  }
+  size_t end() const { return (bit + 7) / 8; }
+};
+
+// The far corner of the first shape's outline, walked edge by edge; the
+// outline must close.
+std::pair<int32_t, int32_t> swfShapeCorner(const std::vector<uint8_t>& file) {
+  std::vector<uint8_t> body(avi::getU32(file.data() + 4) - 8);
+  uLongf n = body.size();
+  EXPECT_EQ(uncompress(body.data(), &n, file.data() + 8, file.size() - 8), Z_OK);
+  SwfBits stage{body, 0};
+  stage.u(4 * static_cast<int>(stage.u(5)));  // the stage's rectangle
+  size_t at = stage.end() + 4;                // then the frame rate and count
+  while (at + 2 <= body.size()) {
+    const uint32_t codeLength = avi::getU16(body.data() + at);
+    at += 2;
+    size_t length = codeLength & 0x3F;
+    if (length == 0x3F) {
+      length = avi::getU32(body.data() + at);
+      at += 4;
+    }
+    if (codeLength >> 6 != 2) {
+      at += length;
+      continue;
+    }
+    SwfBits b{body, 8 * (at + 2)};
+    const int rb = static_cast<int>(b.u(5));
+    b.u(4 * rb);
+    b.bit = 8 * (b.end() + 4);                      // one fill style: kind and bitmap
+    if (b.u(1)) b.u(2 * static_cast<int>(b.u(5)));  // scale
+    if (b.u(1)) b.u(2 * static_cast<int>(b.u(5)));  // rotation
+    b.u(2 * static_cast<int>(b.u(5)));              // translation
+    b.bit = 8 * (b.end() + 1);                      // no line styles
+    const int fillBits = static_cast<int>(b.u(4)), lineBits = static_cast<int>(b.u(4));
+    int32_t x = 0, y = 0, maxX = 0, maxY = 0;
+    for (;;) {
+      if (!b.u(1)) {
+        const uint32_t flags = b.u(5);
+        if (!flags) break;
+        if (flags & 1) {
+          const int mb = static_cast<int>(b.u(5));
+          x = b.s(mb);
+          y = b.s(mb);
+        }
+        if (flags & 2) b.u(fillBits);
+        if (flags & 4) b.u(fillBits);
+        if (flags & 8) b.u(lineBits);
+        EXPECT_FALSE(flags & 16) << "no new styles";
+        continue;
+      }
+      EXPECT_TRUE(b.u(1)) << "straight edges only";
+      const int eb = static_cast<int>(b.u(4)) + 2;
+      if (b.u(1)) {
+        x += b.s(eb);
+        y += b.s(eb);
+      } else if (b.u(1)) {
+        y += b.s(eb);
+      } else {
+        x += b.s(eb);
+      }
+      maxX = std::max(maxX, x);
+      maxY = std::max(maxY, y);
+    }
+    EXPECT_EQ(x, 0);
+    EXPECT_EQ(y, 0);
+    return {maxX, maxY};
+  }
+  ADD_FAILURE() << "no shape";
+  return {};
+}
+
+TEST(SwfCodec, ShapesOutlineWideStages) {
+  // An edge holds at most 17 signed bits: 65535 twips, 3276 pixels.
+  for (int w : {3, 3276, 3300, 8000}) {
+    Picture p;
+    ASSERT_EQ(allocatePixels(p, w, 2, false, nullptr), CodecStatus::Ok);
+    SwfMovie m;
+    m.width = w;
+    m.height = 2;
+    m.shots = {{&p, 1}};
+    std::vector<uint8_t> out;
+    ASSERT_EQ(encodeSwf(m, out), CodecStatus::Ok);
+    EXPECT_EQ(swfShapeCorner(out), std::make_pair(w * 20, 2 * 20)) << w;
+  }
 }
 
 TEST(PaletteFiles, JascAndRiff) {

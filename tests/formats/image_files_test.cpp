@@ -7,12 +7,14 @@
 #include <cstring>
 #include <filesystem>
 
+#include "base/file_ops.h"
 #include "base/prefs.h"
 #include "base/reporter.h"
 #include "formats/ani_codec.h"
 #include "formats/avi_riff.h"
 #include "formats/bmp_codec.h"
 #include "formats/picture_frames.h"
+#include "formats/psd_codec.h"
 #include "io/open_save.h"
 #include "testutil.h"
 
@@ -153,6 +155,36 @@ TEST(HostileFiles, EveryReaderRefusesNonsenseWithItsMessage) {
   }
 }
 
+TEST(PsdFiles, LayersAreCutToTheCanvas) {
+  // A layer hanging off the left of a 6 × 6 canvas and one wholly beyond it:
+  // frames hold what shows, at offsets every format can store.
+  Picture off;
+  ASSERT_EQ(allocatePixels(off, 3, 3, false, nullptr), CodecStatus::Ok);
+  for (size_t i = 0; i < 9; ++i) {
+    off.pixels[4 * i] = static_cast<uint8_t>(10 * i);
+    off.pixels[4 * i + 3] = 255;
+  }
+  off.left = -1;
+  off.top = 2;
+  Picture beyond = off;
+  beyond.left = beyond.top = 10;
+  std::vector<uint8_t> bytes;
+  ASSERT_EQ(encodePsd({off, beyond}, 6, 6, false, bytes), CodecStatus::Ok);
+  std::unique_ptr<Animation> doc;
+  ASSERT_EQ(ReadPsdBytes(bytes.data(), bytes.size(), doc), 1);
+  ASSERT_EQ(doc->frameCount(), 1);
+  const Frame& f = *firstFrame(*doc);
+  EXPECT_EQ(f.left, 0);
+  EXPECT_EQ(f.top, 2);
+  ASSERT_EQ(f.width, 2);
+  ASSERT_EQ(f.height, 3);
+  Picture back;
+  ASSERT_TRUE(pictureFromFrame(f, true, back));
+  for (int y = 0; y < 3; ++y)
+    for (int x = 0; x < 2; ++x)
+      EXPECT_EQ(back.row(y)[4 * x], 10 * (3 * y + x + 1)) << x << "," << y;
+}
+
 TEST(OpenSave, ExtensionsReachTheirReadersAndWriters) {
   TempDir dir;
   auto doc = newAnimation(20, 10);
@@ -268,6 +300,38 @@ TEST(OpenSave, PaletteFilesBothWays) {
   EXPECT_FALSE(ReadPaletteFile(dir.file("bad.pal"), back));
   EXPECT_TRUE(said.contains("Error reading palette data. File appears to be corrupt."));
   EXPECT_FALSE(ReadPaletteFile(dir.file("missing.pal"), back));
+}
+
+TEST(OpenSave, AFailedPaletteSaveKeepsTheOldFile) {
+  TempDir dir;
+  Palette p;
+  p.count = 2;
+  p[1] = {7, 8, 9};
+  const std::string target = dir.file("keep.pal");
+  const std::vector<uint8_t> old = {'J', 'A', 'S', 'C', '-', 'P', 'A', 'L', '\n'};
+  using fileops::Op;
+  for (Op failing : {Op::Write, Op::Flush, Op::Close, Op::Rename}) {
+    fbtest::writeBytes(target, old);
+    RecordingReporter said;
+    ScopedReporter scope(said);
+    fileops::setFaultHook([&](Op op, const std::string&) { return op == failing; });
+    EXPECT_FALSE(WritePaletteFile(target, p)) << int(failing);
+    fileops::setFaultHook(nullptr);
+    EXPECT_EQ(fbtest::readBytes(target), old) << int(failing);
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(dir.path()))
+      names.push_back(e.path().filename().string());
+    EXPECT_EQ(names, std::vector<std::string>{"keep.pal"}) << int(failing);
+    EXPECT_TRUE(said.contains("无法写入到 " + target + ".")) << int(failing);
+  }
+  // Saved through a link, the file it points to is replaced and the link stays.
+  const std::string link = dir.file("link.pal");
+  std::filesystem::create_symlink(target, link);
+  ASSERT_TRUE(WritePaletteFile(link, p));
+  EXPECT_TRUE(std::filesystem::is_symlink(link));
+  std::unique_ptr<Palette> back;
+  ASSERT_TRUE(ReadPaletteFile(target, back));
+  EXPECT_EQ(*back, p);
 }
 
 }  // namespace

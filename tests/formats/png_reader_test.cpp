@@ -120,6 +120,23 @@ TEST(PngReader, FrameControlsMapOntoFrames) {
   EXPECT_EQ(firstFrame(*a)->delay, 1);
 }
 
+TEST(PngReader, ASingleFrameAnimationReadsNoFrameControl) {
+  // acTL says one frame: the picture is read as a still one (no delay, dispose
+  // op 0, blend op 0), whatever its fcTL says; the number of plays is kept.
+  PngBuilder b;
+  b.ihdr(4, 2, 8, 6).actl(1, 5);
+  b.fctl(0, 4, 2, 0, 0, 7, 10, 1, 1).idat(solid(4, 2, {255, 0, 0, 255})).iend();
+  std::unique_ptr<Animation> a;
+  ASSERT_EQ(readPng(b.bytes, a), kReadComplete);
+  ASSERT_EQ(a->frameCount(), 1);
+  EXPECT_EQ(a->playCount, 5);
+  Frame* f = firstFrame(*a);
+  EXPECT_EQ(f->delay, 0);
+  EXPECT_EQ(f->disposal(), 1);
+  EXPECT_EQ(f->blend, 0);
+  EXPECT_EQ(f->width, 4);
+}
+
 TEST(PngReader, PalettePartialAlphaBecomesTheOneTransparentIndex) {
   PngBuilder b;
   std::vector<uint8_t> plte;

@@ -11,8 +11,10 @@
 #include "base/file_ops.h"
 #include "base/reporter.h"
 #include "testutil.h"
+#include "timeline.h"
 
 using namespace fb;
+using fbtest::pictures;
 using fbtest::chunkList;
 using fbtest::chunksOf;
 
@@ -86,14 +88,6 @@ FrameControl frameControl(const PngStream& s, int nth, uint32_t* sequence = null
   fc.disposeOp = d[24];
   fc.blendOp = d[25];
   return fc;
-}
-
-// Every composited picture of the document, as RGBA.
-std::vector<std::vector<uint8_t>> pictures(Animation& a) {
-  std::vector<std::vector<uint8_t>> out;
-  auto p = startPlayer(a);
-  for (Frame* c = firstPicture(*p); c; c = nextPicture(*p)) out.push_back(canvasToRgba(*c));
-  return out;
 }
 
 }  // namespace

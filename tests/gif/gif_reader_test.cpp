@@ -280,7 +280,44 @@ TEST(GifReader, DamageBeforeAnyFrameFails) {
   rec.clear();
   std::vector<uint8_t> shortHeader = {'G', 'I', 'F', '8', '9', 'a', 1, 0, 1};
   EXPECT_EQ(readGifBytes(shortHeader, a), kReadFailed);
-  EXPECT_TRUE(rec.entries().empty()) << "a short screen descriptor fails without a message";
+  EXPECT_EQ(rec.texts(), (std::vector<std::string>{kCorrupt, kUnreadable}))
+      << "a file cut short in the screen descriptor says so";
+
+  rec.clear();
+  GifBuilder cutTable;
+  cutTable.header().screen(1, 1, 0x81).raw({0, 0, 0, 255, 255});  // four entries declared
+  EXPECT_EQ(readGifBytes(cutTable.bytes, a), kReadFailed);
+  EXPECT_EQ(rec.texts(), (std::vector<std::string>{kCorrupt, kUnreadable}))
+      << "and so does one cut short in the global colour table";
+}
+
+TEST(GifReader, AnImageThatSendsNoPixelsIsKeptAndReadingGoesOn) {
+  // Image data of only a clear code and the end code is properly ended: the
+  // frame keeps a new frame's pixels (index 0), and so does a one-pixel frame.
+  GifBuilder b = base();
+  b.descriptor(0, 0, 2, 2).raw({2}).codeData({4, 5}, 3);
+  b.descriptor(1, 1, 1, 1).raw({2}).codeData({4, 5}, 3);
+  b.descriptor(0, 0, 1, 1).image(2, {2}).trailer();
+  RecordingReporter rec;
+  ScopedReporter scope(rec);
+  std::unique_ptr<Animation> a;
+  ASSERT_EQ(readGifBytes(b.bytes, a), kReadComplete);
+  ASSERT_EQ(a->frameCount(), 3);
+  EXPECT_EQ(pixelsOf(*frameAt(*a, 0)), (std::vector<uint8_t>{0, 0, 0, 0}));
+  EXPECT_EQ(pixelsOf(*frameAt(*a, 1)), std::vector<uint8_t>{0}) << "not the end code as a pixel";
+  EXPECT_EQ(pixelsOf(*frameAt(*a, 2)), std::vector<uint8_t>{2});
+  EXPECT_TRUE(rec.entries().empty());
+}
+
+TEST(GifReader, TheScreenNeverGrowsPastWhatAGifCanSay) {
+  GifBuilder b = base(10, 10);
+  b.descriptor(65535, 65535, 100, 100).image(2, {1}).descriptor(0, 0, 1, 1).image(2, {1});
+  b.trailer();
+  std::unique_ptr<Animation> a;
+  ASSERT_EQ(readGifBytes(b.bytes, a), kReadComplete);
+  EXPECT_EQ(a->width, 65535);
+  EXPECT_EQ(a->height, 65535);
+  EXPECT_EQ(firstFrame(*a)->left, 65535) << "the frame itself is as the file says";
 }
 
 TEST(GifReader, UnknownExtensionsArePassedOver) {

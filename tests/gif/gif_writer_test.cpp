@@ -409,3 +409,91 @@ TEST(GifWriter, FileCreationAndWriteFailures) {
   EXPECT_TRUE(writeGifFile(dir.file("ok.gif"), *a, &p));
   EXPECT_EQ(p.texts(), std::vector<std::string>{"正在写入 GIF 动画... (Esc键中止)"});
 }
+
+TEST(GifWriter, NothingBeyond65535IsWrittenCutDown) {
+  fbtest::TempDir dir;
+  RecordingReporter rec;
+  ScopedReporter scope(rec);
+  const std::string kTooLarge =
+      "A GIF cannot hold this animation: its screen, or a frame's size or position, goes beyond "
+      "65535 pixels. Crop the animation first. Nothing was written.";
+
+  // A frame reaching past 65535: refused whole, nothing written.
+  fbtest::GifBuilder b;
+  b.header().screen(10, 10, 0x80).colours(2).descriptor(65535, 65535, 100, 100).image(2, {1});
+  std::unique_ptr<Animation> a;
+  ASSERT_EQ(fbtest::readGifBytes(b.trailer().bytes, a), kReadComplete);
+  std::vector<uint8_t> out;
+  ByteSink sink(&out);
+  EXPECT_EQ(writeGifStream(sink, *a, nullptr), kWriteFailed);
+  EXPECT_TRUE(out.empty());
+  EXPECT_EQ(encodedSize(*a, true, nullptr), -1);
+  EXPECT_FALSE(writeGifFile(dir.file("far.gif"), *a, nullptr));
+  EXPECT_FALSE(std::filesystem::exists(dir.file("far.gif")));
+  EXPECT_EQ(rec.texts(), std::vector<std::string>{kTooLarge});
+
+  // A picture wider than a GIF's screen, and a frame moved to the left of it.
+  auto wide = makeDoc(2, 1, 70000, 1, [](int, int x, int) { return x & 1; });
+  rec.clear();
+  EXPECT_FALSE(writeGifFile(dir.file("wide.gif"), *wide, nullptr));
+  EXPECT_EQ(rec.texts(), std::vector<std::string>{kTooLarge});
+  auto moved = simpleDoc();
+  firstFrame(*moved)->left = -1;
+  EXPECT_FALSE(writeGifFile(dir.file("moved.gif"), *moved, nullptr));
+  EXPECT_FALSE(writeFrameAsGif(dir.file("moved1.gif"), *firstFrame(*moved)));
+
+  // Up to the edge is fine, and reads back as written.
+  auto edge = makeDoc(2, 1, 10, 10, [](int, int, int) { return 1; });
+  firstFrame(*edge)->left = 65525;
+  firstFrame(*edge)->top = 65525;
+  auto bytes = writeToMemory(*edge);
+  EXPECT_EQ(bytes[6] | (bytes[7] << 8), 65535) << "the screen covers the frame";
+  std::unique_ptr<Animation> back;
+  ASSERT_EQ(fbtest::readGifBytes(bytes, back), kReadComplete);
+  EXPECT_EQ(back->width, 65535);
+  EXPECT_EQ(firstFrame(*back)->left, 65525);
+}
+
+TEST(GifWriter, WhatIsWrittenReadsBackAsWritten) {
+  RecordingReporter quiet;
+  ScopedReporter scope(quiet);
+  auto cycle = [](const std::vector<uint8_t>& file, const std::string& name) {
+    std::unique_ptr<Animation> a;
+    ASSERT_EQ(fbtest::readGifBytes(file, a), kReadPartial) << name;
+    auto first = writeToMemory(*a);
+    std::unique_ptr<Animation> b;
+    ASSERT_EQ(fbtest::readGifBytes(first, b), kReadComplete) << name;
+    EXPECT_EQ(b->width, first[6] | (first[7] << 8)) << name;
+    EXPECT_EQ(b->height, first[8] | (first[9] << 8)) << name;
+    EXPECT_EQ(writeToMemory(*b), first) << name << ": writing again changes nothing";
+  };
+  // Screen height 0 and a frame of no pixels far to the right, then damage.
+  fbtest::GifBuilder empty;
+  empty.header().screen(185, 0, 0x80).colours(2).descriptor(12337, 0, 0, 0).image(2, {});
+  empty.descriptor(0, 0, 1, 1).raw({2, 1});
+  cycle(empty.bytes, "empty frame");
+  std::unique_ptr<Animation> a;
+  fbtest::readGifBytes(empty.bytes, a);
+  auto written = writeToMemory(*a);
+  EXPECT_EQ(written[6] | (written[7] << 8), 185) << "a frame without pixels covers nothing";
+
+  // A frame beyond the screen kept by a partial read: the file says the
+  // screen a reader makes of it.
+  fbtest::GifBuilder beyond;
+  beyond.header().screen(2, 2, 0x80).colours(2).descriptor(3, 1, 2, 2).image(2, {1, 1, 1, 1});
+  beyond.descriptor(0, 0, 1, 1).raw({2, 1});
+  cycle(beyond.bytes, "frame beyond the screen");
+}
+
+TEST(GifWriter, WritingAndCountingOnlyReadTheDocument) {
+  // The colour resolution a local palette needs is raised in what is written,
+  // not in the document (sizes are counted while others read it).
+  auto a = simpleDoc();
+  a->screenFlags = 0x80;
+  setLocalPalette(*firstFrame(*a), makePalette(nullptr, 256));
+  auto bytes = writeToMemory(*a);
+  EXPECT_EQ((bytes[10] >> 4) & 7, 7);
+  EXPECT_GT(countEncodedSize(*a, nullptr), 0);
+  EXPECT_EQ(a->screenFlags, 0x80);
+  EXPECT_EQ(a->encodedSize, -1) << "counting alone keeps no cache";
+}

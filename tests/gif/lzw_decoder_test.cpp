@@ -76,6 +76,37 @@ TEST(LzwDecoder, FirstCodeSkipsClearsAndClearRestartsTheTable) {
   EXPECT_EQ(pixelByPixel(d, 10), (std::vector<int>{2, 3, LzwDecoder::kEnded}));
 }
 
+TEST(LzwDecoder, TheEndCodeFirstEndsAnImageWithoutPixels) {
+  // A clear code and the end code: no pixel, by every way of decoding.
+  auto none = pack({4, 5}, 3);
+  LzwDecoder d;
+  d.initFromData(none.data(), none.size(), true, 2);
+  EXPECT_EQ(pixelByPixel(d, 3), std::vector<int>{LzwDecoder::kEnded});
+  uint8_t out[4 + LzwDecoder::kSlack] = {};
+  d.initFromData(none.data(), none.size(), true, 2);
+  EXPECT_EQ(d.decode(out, 1), 0u);
+  EXPECT_EQ(d.status(), LzwDecoder::kEnded);
+  d.initFromData(none.data(), none.size(), true, 2);
+  EXPECT_EQ(d.decodeAll(out, 1), 0u) << "a one-pixel image gets no pixel from the end code";
+  EXPECT_EQ(d.status(), LzwDecoder::kEnded);
+  d.initFromData(none.data(), none.size(), false, 2);
+  EXPECT_EQ(pixelByPixel(d, 3), std::vector<int>{LzwDecoder::kReadFailed});
+
+  // The same after a clear in the middle; a code no fresh table holds is corrupt.
+  auto later = pack({4, 1, 4, 5}, 3);
+  d.initFromData(later.data(), later.size(), true, 2);
+  EXPECT_EQ(pixelByPixel(d, 5), (std::vector<int>{1, LzwDecoder::kEnded}));
+  d.initFromData(later.data(), later.size(), true, 2);
+  EXPECT_EQ(d.decodeAll(out, 4), 1u);
+  EXPECT_EQ(d.status(), LzwDecoder::kEnded);
+  auto undefined = pack({4, 6, 5}, 3);
+  d.initFromData(undefined.data(), undefined.size(), true, 2);
+  EXPECT_EQ(pixelByPixel(d, 3), std::vector<int>{LzwDecoder::kCorrupt});
+  d.initFromData(undefined.data(), undefined.size(), true, 2);
+  EXPECT_EQ(d.decodeAll(out, 4), 0u);
+  EXPECT_EQ(d.status(), LzwDecoder::kCorrupt);
+}
+
 TEST(LzwDecoder, CodeWidthGrowsAndStopsAtTwelveBits) {
   // s = 8: literal codes only; after 3837 additions the width would pass 12 bits.
   std::vector<int> codes = {256};

@@ -64,7 +64,8 @@ TEST_P(RoundTrip, WriteReadWriteIsStable) {
   RecordingReporter quiet;
   ScopedReporter scope(quiet);
   std::unique_ptr<Animation> a;
-  if (fbtest::readGifPath(GetParam(), a) != kReadComplete) GTEST_SKIP() << "does not read completely";
+  // What a partial read kept is written and read back the same way.
+  if (fbtest::readGifPath(GetParam(), a) == kReadFailed) GTEST_SKIP() << "does not read";
   auto first = write(*a);
   std::unique_ptr<Animation> b;
   ASSERT_EQ(fbtest::readGifBytes(first, b), kReadComplete);

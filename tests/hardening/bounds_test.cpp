@@ -7,9 +7,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "base/reporter.h"
+#include "formats/png_builder.h"
 #include "formats/png_reader.h"
 #include "gif/gif_reader.h"
-#include "base/reporter.h"
+#include "gif/gif_writer.h"
 #include "testutil.h"
 
 using namespace fb;
@@ -80,6 +82,26 @@ int readGifFromSource(ByteSource& src) {
   if (!isGifSignature(src)) return -1;
   std::unique_ptr<Animation> a;
   return readGif(src, nullptr, a);
+}
+
+// A GIF of `frames` full w × h frames, each drawn by `draw(frame, pixels)`
+// onto the same buffer and encoded as it comes (the document is never whole
+// in memory here).
+template <typename Draw>
+std::vector<uint8_t> streamedGif(int w, int h, int frames, Draw draw) {
+  fbtest::GifBuilder b;
+  b.header().screen(w, h, 0x81).colours(4).loop(0);
+  Rgb grey[4] = {{0, 0, 0}, {85, 85, 85}, {170, 170, 170}, {255, 255, 255}};
+  auto palette = makePalette(grey, 4);
+  std::unique_ptr<Frame> f(newBlankFrame(w, h));
+  f->lendPalette(palette.get());
+  f->dib = createBitmap(w, h, palette.get());
+  ByteSink sink(&b.bytes);
+  for (int k = 0; k < frames; ++k) {
+    draw(k, *f->dib);
+    writeFrameImage(sink, *f);
+  }
+  return b.trailer().bytes;
 }
 
 int readPngFromSource(ByteSource& src) {
@@ -163,4 +185,65 @@ TEST(ResourceBounds, APngDeclaringAHugeImage) {
   ASSERT_TRUE(o.exited);
   EXPECT_EQ(o.result, kReadFailed);
   EXPECT_FALSE(o.messages.empty());
+}
+
+// The other side of the bounds: animations as people make them read whole,
+// however well they compress, up to what the machine's memory holds.
+TEST(ResourceBounds, OrdinaryLargeAnimationsReadCompletely) {
+  RecordingReporter rec;
+  ScopedReporter scope(rec);
+  std::unique_ptr<Animation> a;
+
+  // 80 frames of 1000 × 1000 (a moving block over lines) in under 200 KB.
+  auto moving = streamedGif(1000, 1000, 80, [](int k, Bitmap& b) {
+    for (int y = 0; y < 1000; ++y)
+      for (int x = 0; x < 1000; ++x) {
+        bool block = x >= 10 * k && x < 10 * k + 120 && y >= 5 * k && y < 5 * k + 120;
+        b.row(y)[x] = block ? 2 : y % 100 == 0 ? 3 : 1;
+      }
+  });
+  ASSERT_LT(moving.size(), 200000u);
+  EXPECT_EQ(fbtest::readGifBytes(moving, a), kReadComplete);
+  EXPECT_EQ(a->frameCount(), 80);
+
+  // One 9000 × 9000 picture (81 million pixels, under the cap of one image).
+  auto large = streamedGif(9000, 9000, 1, [](int, Bitmap& b) {
+    for (int y = 0; y < 9000; ++y) std::memset(b.row(y), y / 1000 % 4, 9000);
+  });
+  EXPECT_EQ(fbtest::readGifBytes(large, a), kReadComplete);
+  EXPECT_EQ(a->frameCount(), 1);
+  fbtest::PngBuilder png;
+  png.ihdr(9000, 9000, 8, 3).plte({0, 0, 0, 255, 255, 255});
+  png.idat(fbtest::Rows(9000, std::vector<uint8_t>(9000, 1))).iend();
+  MemorySource src(png.bytes.data() + 8, png.bytes.size() - 8);
+  EXPECT_EQ(ReadPngStream(src, nullptr, a), kReadComplete);
+
+  // A screen recording: 300 full 1920 × 1080 frames where little changes.
+  auto recording = streamedGif(1920, 1080, 300, [](int k, Bitmap& b) {
+    if (k == 0)
+      for (int y = 0; y < 1080; ++y) std::memset(b.row(y), y < 40 ? 2 : 1, 1920);
+    for (int y = 500; y < 520; ++y) std::memset(b.row(y) + 4 * k, 3, 20);  // a moving cursor
+  });
+  EXPECT_EQ(fbtest::readGifBytes(recording, a), kReadComplete);
+  EXPECT_EQ(a->frameCount(), 300);
+  EXPECT_TRUE(rec.entries().empty());
+}
+
+// A file under a megabyte that asks for as much memory as it can: frames of
+// pixels that compress as far as GIF allows. Within 512 MB the reader keeps
+// what fits and says so.
+TEST(ResourceBounds, AGifThatDecompressesBeyondMemory) {
+  auto bytes = streamedGif(1920, 1080, 400, [](int k, Bitmap& b) {
+    if (k == 0) std::fill(b.data.begin(), b.data.end(), uint8_t{1});
+  });
+  ASSERT_LT(bytes.size(), 1u << 20);
+  Outcome o = readLimited(bytes, readGifFromSource);
+  ASSERT_TRUE(o.exited) << "the reader must come back, not be killed";
+  if (kAddressLimit) {
+    EXPECT_EQ(o.result, kReadPartial);
+    EXPECT_EQ(o.messages,
+              "Not enough memory to build frame image.\nOnly part of the animation was read.\n");
+  } else {
+    EXPECT_TRUE(o.result == kReadComplete || o.result == kReadPartial);
+  }
 }

@@ -227,6 +227,84 @@ TEST(History, StepsShareWhatTheyDidNotChange) {
   EXPECT_LT(history.bytesHeld() - held, frameBytes + frameBytes / 4) << "and only that frame";
 }
 
+TEST(History, AFrameNamedTwiceInOneChangeIsKeptOnce) {
+  auto doc = load("cellauto-ffmpeg.gif");
+  const int32_t was = frameAt(*doc, 0)->delay;
+  History history(20);
+  ASSERT_EQ(runEdit(*doc, history, setDelayEdit({0, 0}, was + 5), -1, nullptr), 1);
+  int current = -1;
+  ASSERT_TRUE(history.undo(*doc, current));
+  EXPECT_EQ(frameAt(*doc, 0)->delay, was);
+  ASSERT_TRUE(history.redo(*doc, current));
+  EXPECT_EQ(frameAt(*doc, 0)->delay, was + 5);
+  ASSERT_TRUE(history.undo(*doc, current));
+  EXPECT_EQ(frameAt(*doc, 0)->delay, was);
+}
+
+TEST(History, RedoGivesBackTheSelectionTheEditLeft) {
+  // Edits that remove selected frames: the document after the edit and after
+  // undo and redo must be the same, selection count included.
+  for (Edit edit : {deleteFramesEdit({0, 2}), thinEdit(2)}) {
+    SCOPED_TRACE(edit.name);
+    auto doc = load("cellauto-ffmpeg.gif");
+    frameAt(*doc, 0)->selected = frameAt(*doc, 1)->selected = 1;
+    countSelected(*doc);
+    doc->anchorIndex = 0;
+    History history(20);
+    RecordingReporter quiet;
+    ScopedReporter scope(quiet);
+    ASSERT_EQ(runEdit(*doc, history, edit, 0, nullptr), 1);
+    const std::string after = fbtest::digest(*doc);
+    const int selected = doc->selectedCount;
+    EXPECT_EQ(selected, countSelected(*doc)) << "the count follows the frames that went";
+    int current = 0;
+    ASSERT_TRUE(history.undo(*doc, current));
+    ASSERT_TRUE(history.redo(*doc, current));
+    EXPECT_TRUE(fbtest::digest(*doc) == after);
+  }
+}
+
+TEST(History, AnAcceptedTrialLeavesTheFormerContentToTheStepAlone) {
+  for (int levels : {20, 0}) {
+    auto doc = load("testsrc-localpal-ffmpeg.gif");
+    OptimizeJob job;
+    job.document = doc.get();
+    job.hasDialog = true;
+    job.options = 0x46E;
+    ASSERT_TRUE(runOptimizeJob(job));
+    auto trial = std::shared_ptr<Animation>(std::move(job.trial));
+    std::weak_ptr<Block> former = doc->share(frameAt(*doc, 0));
+    const size_t formerBytes = frameAt(*doc, 0)->dib->data.size();
+    History history(levels);
+    const Edit accept = acceptTrialEdit(trial, "优化动画");
+    ASSERT_EQ(runEdit(*doc, history, accept, 0, nullptr), 1);
+    EXPECT_EQ(trial->blockCount(), 0u) << "the dialog's trial keeps nothing of the document";
+    if (levels) {
+      EXPECT_GE(history.bytesHeld(), formerBytes) << "the former frames count as the step's";
+    } else {
+      EXPECT_TRUE(former.expired()) << "with undo off nothing keeps the former frames";
+    }
+  }
+}
+
+TEST(History, AnEditThatThrowsIsTakenBackAndReportedAsFailed) {
+  for (int levels : {20, 0}) {
+    auto doc = load("testsrc-localpal-ffmpeg.gif");
+    const std::string before = fbtest::digest(*doc);
+    History history(levels);
+    Edit throws{"x", Change::everything(), [](Animation& a, Progress*) -> int {
+                  frameAt(a, 0)->delay = 999;
+                  a.take(frameAt(a, 1));
+                  throw std::bad_alloc();
+                }};
+    int result = -1;
+    EXPECT_NO_THROW(result = runEdit(*doc, history, throws, -1, nullptr));
+    EXPECT_EQ(result, 0);
+    EXPECT_TRUE(fbtest::digest(*doc) == before) << levels;
+    EXPECT_FALSE(history.canUndo());
+  }
+}
+
 }  // namespace
 
 // An optimization that would not make the file smaller (here the signature

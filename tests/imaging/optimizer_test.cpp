@@ -313,7 +313,7 @@ TEST(Optimizer, ATrialReportsTheSavingAndCanBeCancelled) {
   EXPECT_FALSE(job.trialValid);
   EXPECT_FALSE(cancel.cancelled()) << "the request is reset afterwards";
 
-  OptimizeWorker worker(*d.a, MergeOptions(), GifWriteOptions());
+  OptimizeWorker worker(*d.a, reporter(), MergeOptions(), GifWriteOptions());
   worker.start(0x46E);
   worker.start(0x066);  // a new request replaces the running one
   worker.wait();
@@ -378,7 +378,7 @@ TEST(Optimizer, AResultNoSmallerIsNotTaken) {
   EXPECT_EQ(messages.entries()[0].text, job.notice);
   EXPECT_NE(job.notice.find("动画保持不变"), std::string::npos) << job.notice;
 
-  OptimizeWorker worker(*doc, MergeOptions(), GifWriteOptions());
+  OptimizeWorker worker(*doc, messages, MergeOptions(), GifWriteOptions());
   worker.start(0x46E);
   worker.wait();
   ASSERT_TRUE(worker.job().trialValid);
@@ -396,4 +396,20 @@ TEST(Optimizer, AResultNoSmallerIsNotTaken) {
   EXPECT_FALSE(grows.notTaken);
   EXPECT_LT(frameAt(*big.a, 1)->height, 40);
   EXPECT_EQ(messages.entries().size(), 1u);
+}
+
+TEST(Optimizer, APassThatEndsWithItsResourceMessageFailsTheJob) {
+  // Four planes of the screen's size: beyond what a screen may cost.
+  Doc d(10000, 10000);
+  d.add(0, 0, 2, 2, [](int, int) { return 1; });
+  d.add(0, 0, 2, 2, [](int x, int) { return x; });
+  RecordingReporter rec;
+  ScopedReporter scope(rec);
+  OptimizeJob job = inPlace(*d.a, opt::CropFrames);
+  EXPECT_FALSE(runOptimizeJob(job));
+  EXPECT_EQ(rec.texts(),
+            std::vector<std::string>{"Not enough resources to fully optimize animation."});
+  bool failed = false;
+  optimizeFrames(*d.a, opt::CropFrames, nullptr, &failed);
+  EXPECT_TRUE(failed);
 }

@@ -113,6 +113,66 @@ TEST(Reduce, NearestMappingOfAFewColoursIsExact) {
   EXPECT_EQ(shownAt(*f, 3, 0).rgb, (Rgb{255, 255, 255}));
 }
 
+TEST(Reduce, ColoursThatAlreadyFitAreKeptExactlyByEveryEngine) {
+  // A few odd colours (off the 6-bit cells the median cut works on) in use of
+  // a 256-entry palette, as in a screen recording: reduced to N at least their
+  // number, dithered or not, every pixel shows its colour as before.
+  const std::vector<Rgb> odd = {{201, 17, 99}, {3, 250, 129}, {77, 77, 78}, {254, 1, 2},
+                                {10, 20, 30},  {31, 41, 59},  {99, 98, 97}, {130, 131, 133}};
+  auto recording = [&](int used, bool transparent) {
+    std::vector<Rgb> pal = spreadColours(256);
+    for (int i = 0; i < used; ++i) pal[size_t(40 + i)] = odd[size_t(i)];
+    auto a = animationOf(16, 4, pal, {indexedFrame(16, 4, [&](int x, int y) {
+                           return (x + y) % 5 == 4 && transparent ? 200 : 40 + (x * 3 + y) % used;
+                         })});
+    if (transparent) makeTransparent(*firstFrame(*a), 200);
+    return a;
+  };
+  struct Case {
+    int used, n;
+    bool dither, transparent, locked;
+  } cases[] = {{4, 64, true, false, false}, {4, 64, false, false, false},
+               {8, 8, true, false, false},  {7, 8, true, true, false},
+               {4, 16, true, false, true},  {8, 8, false, false, false}};
+  for (const Case& c : cases) {
+    auto a = recording(c.used, c.transparent);
+    auto before = firstFrame(*a);
+    std::vector<Shown> shown;
+    for (int y = 0; y < 4; ++y)
+      for (int x = 0; x < 16; ++x) shown.push_back(shownAt(*before, x, y));
+    std::vector<Rgb> locked;
+    if (c.locked) locked = {{1, 2, 3}};
+    ASSERT_EQ(reducePalettes(*a, c.n, c.dither, locked, nullptr), 1);
+    EXPECT_LE(a->globalPalette->count, c.n);
+    Frame* f = firstFrame(*a);
+    for (int y = 0; y < 4; ++y)
+      for (int x = 0; x < 16; ++x) {
+        Shown now = shownAt(*f, x, y), was = shown[size_t(y * 16 + x)];
+        ASSERT_EQ(now.opaque, was.opaque) << c.used << " in " << c.n;
+        if (was.opaque) {
+          ASSERT_EQ(now.rgb, was.rgb) << c.used << " in " << c.n << (c.dither ? " dithered" : "");
+        }
+      }
+    if (c.locked) {
+      bool found = false;
+      for (int i = 0; i < a->globalPalette->count; ++i)
+        found |= (*a->globalPalette)[i] == locked[0];
+      EXPECT_TRUE(found) << "a locked colour is kept too";
+    }
+  }
+
+  // A local palette the same way.
+  auto a = animationOf(8, 1, {}, {});
+  Frame* f = indexedFrame(8, 1, [](int x, int) { return 10 + x % 3; });
+  std::vector<Rgb> local = spreadColours(40);
+  for (int i = 0; i < 3; ++i) local[size_t(10 + i)] = odd[size_t(i)];
+  setLocalPalette(*f, makePalette(local.data(), 40));
+  appendBlock(*a, std::unique_ptr<Block>(f));
+  refreshFrameColours(*f, nullptr);
+  ASSERT_EQ(reducePalettes(*a, 8, true, {}, nullptr), 1);
+  for (int x = 0; x < 8; ++x) EXPECT_EQ(shownAt(*f, x, 0).rgb, odd[size_t(x % 3)]);
+}
+
 TEST(Reduce, LocalPalettesReducedPaddedAndGivenATransparentEntry) {
   auto a = animationOf(16, 16, {}, {});
   Frame* f = indexedFrame(16, 16, [](int x, int y) { return y * 16 + x; });

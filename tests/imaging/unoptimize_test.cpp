@@ -8,8 +8,10 @@
 #include "base/progress.h"
 #include "base/reporter.h"
 #include "testutil.h"
+#include "timeline.h"
 
 using namespace fb;
+using fbtest::pictures;
 
 namespace {
 
@@ -35,13 +37,6 @@ Frame& add(Animation& a, int l, int t, int w, int h, uint8_t v, int disposal, in
   setBitmap(*f, std::move(dib));
   appendBlock(a, std::unique_ptr<Block>(f));
   return *f;
-}
-
-std::vector<std::vector<uint8_t>> pictures(Animation& a) {
-  std::vector<std::vector<uint8_t>> out;
-  auto p = startPlayer(a);
-  for (Frame* c = firstPicture(*p); c; c = nextPicture(*p)) out.push_back(canvasToRgba(*c));
-  return out;
 }
 
 }  // namespace

@@ -91,7 +91,8 @@ TEST(FileTypes, TypeOfPath) {
                {"x.png", kTypePng},  {"x.bmp", kTypeBmp},        {"x.dib", kTypeBmp},
                {"x.ani", kTypeAni},  {"x.ico", kTypeIco},        {"x.cur", kTypeCur},
                {"x.psd", kTypePsd},  {"x.swf", kTypeSwf},        {"noext", kTypeGif},
-               {"x.txt", kTypeGif},  {"dir.png/file", kTypeGif}, {"/a/b.c/d.png", kTypePng}};
+               {"x.txt", kTypeGif},  {"dir.png/file", kTypeGif}, {"/a/b.c/d.png", kTypePng},
+               {"x.apng", kTypePng}, {"X.APNG", kTypePng}};
   for (auto c : cases) EXPECT_EQ(typeOfPath(c.path), c.type) << c.path;
   EXPECT_STREQ(fileType(kTypeJpeg).pattern, "*.jpg;*.jpe,*.jpeg");
   EXPECT_STREQ(fileType(kTypeGif).filterText, "GIF animation/image(s) (.gif)");
@@ -182,6 +183,26 @@ TEST(SaveByType, WritesANewFileAndReplacesAnOldOneKeepingItsPermissions) {
   EXPECT_TRUE(fs::is_symlink(dir.file("link.gif")));
 }
 
+TEST(SaveByType, ATargetThatCannotBeOpenedForWritingIsLeftAlone) {
+  // Read-only (or another's): replacing it needs only the folder, but the
+  // user may not write it, so the save is refused as for a locked file.
+  TempDir dir;
+  ::chmod(dir.path().c_str(), 0777);
+  auto a = docFromBytes(gifBytes());
+  std::string target = dir.file("locked.gif");
+  const std::vector<uint8_t> old = {'o', 'l', 'd'};
+  fbtest::writeBytes(target, old);
+  ::chmod(target.c_str(), 0444);
+  EXPECT_TRUE(unprivileged([&] {
+    RecordingReporter rec;
+    ScopedReporter scope(rec);
+    return !saveByType(target, *a, saveopt::WholeAnimation, kTypeGif, nullptr) &&
+           rec.texts() == std::vector<std::string>{"无法写入到 " + target + "."};
+  }));
+  EXPECT_EQ(fbtest::readBytes(target), old);
+  EXPECT_EQ(entries(dir.path()), std::vector<std::string>{"locked.gif"}) << "nothing left behind";
+}
+
 TEST(SaveByType, AFolderIsNeverATarget) {
   TempDir dir;
   auto a = docFromBytes(gifBytes());
@@ -200,6 +221,7 @@ TEST(SaveByType, AReadOnlyFolderRefusesTheTemporaryFile) {
   std::string locked = dir.file("locked");
   fs::create_directory(locked);
   fbtest::writeBytes(locked + "/old.gif", {1, 2, 3});
+  ::chmod((locked + "/old.gif").c_str(), 0666);  // the file may be written, its folder not
   ::chmod(dir.path().c_str(), 0755);
   ::chmod(locked.c_str(), 0555);
   bool ok = unprivileged([&] {
@@ -274,6 +296,26 @@ TEST(SaveByType, TrueColourFramesGetAPaletteBeforeAGifIsWritten) {
   Frame* g = firstFrame(*back);
   ASSERT_TRUE(g && g->palette());
   EXPECT_EQ((*g->palette())[g->dib->row(0)[0]], (Rgb{250, 10, 10}));
+  EXPECT_EQ((*g->palette())[g->dib->row(0)[1]], (Rgb{10, 250, 10}));
+}
+
+TEST(SaveDocument, TrueColourFramesClippedToTheScreenKeepTheirColours) {
+  TempDir dir;
+  OpenDocument doc;
+  doc.animation = createAnimation();
+  doc.animation->width = 2;
+  doc.animation->height = 1;
+  auto f = newBlankFrame(3, 1);
+  f->left = -1;
+  f->rgb = {1, 1, 1, 250, 10, 10, 10, 250, 10, 0, 0, 0};
+  appendFrame(*doc.animation, std::move(f));
+  doc.path = dir.file("clipped.gif");
+  ASSERT_TRUE(saveDocument(doc, nullptr, nullptr));
+  std::unique_ptr<Animation> back;
+  ASSERT_EQ(fbtest::readGifPath(doc.path, back), kReadComplete);
+  Frame* g = firstFrame(*back);
+  ASSERT_TRUE(g && g->palette());
+  EXPECT_EQ((*g->palette())[g->dib->row(0)[0]], (Rgb{250, 10, 10})) << "not index 0";
   EXPECT_EQ((*g->palette())[g->dib->row(0)[1]], (Rgb{10, 250, 10}));
 }
 

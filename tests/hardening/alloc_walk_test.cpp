@@ -1,0 +1,242 @@
+// Every allocation of an edit, of its undo and of its redo, made to fail in
+// turn: no exception escapes, and the document is always either as it was or
+// as the edit leaves it, with a history that still takes it back exactly.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <new>
+
+#include "base/reporter.h"
+#include "document/history.h"
+#include "imaging/edits.h"
+#include "testutil.h"
+
+// The replacements below pair malloc with free; GCC cannot see that through them.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
+
+namespace {
+// Allocations on this thread before the one that fails; -1: none fails.
+thread_local long t_failIn = -1;
+
+void* allocate(std::size_t n) {
+  if (t_failIn >= 0 && t_failIn-- == 0) return nullptr;
+  return std::malloc(n ? n : 1);
+}
+}  // namespace
+
+void* operator new(std::size_t n) {
+  if (void* p = allocate(n)) return p;
+  throw std::bad_alloc();
+}
+void* operator new[](std::size_t n) {
+  return operator new(n);
+}
+void* operator new(std::size_t n, const std::nothrow_t&) noexcept {
+  return allocate(n);
+}
+void* operator new[](std::size_t n, const std::nothrow_t&) noexcept {
+  return allocate(n);
+}
+void operator delete(void* p) noexcept {
+  std::free(p);
+}
+void operator delete[](void* p) noexcept {
+  std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+  std::free(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
+  std::free(p);
+}
+
+using namespace fb;
+
+namespace {
+
+std::unique_ptr<Animation> document() {
+  fbtest::GifBuilder b;
+  b.header().screen(6, 4, 0x81).colours(4).loop(0);
+  for (int i = 0; i < 4; ++i) {
+    std::vector<uint8_t> px(24, static_cast<uint8_t>(i));
+    px[5] = 3;
+    b.gce(i == 2 ? 0x09 : 0x04, 10 + i, 3).descriptor(0, 0, 6, 4).image(2, px);
+  }
+  std::unique_ptr<Animation> a;
+  fbtest::readGifBytes(b.trailer().bytes, a);
+  frameAt(*a, 1)->selected = 1;
+  countSelected(*a);
+  return a;
+}
+
+// The digest, masks aside: a mask memory could not hold is rebuilt when next needed.
+std::string digestOf(Animation& a) {
+  for (Frame* f = firstFrame(a); f; f = nextFrame(f))
+    if (f->transparent() && f->dib && !f->mask) f->mask = buildMask(*f->dib, f->transparentIndex);
+  return fbtest::digest(a);
+}
+
+// Runs `step` with allocation `n` failing; true when the walk is done (it
+// did not reach that allocation).
+template <class Step>
+bool failing(long n, Step step) {
+  t_failIn = n;
+  step();
+  const bool done = t_failIn >= 0;
+  t_failIn = -1;
+  return done;
+}
+
+std::vector<std::function<Edit()>> everyEdit() {
+  return {
+      [] {
+        return setDelayEdit({0, 2}, 55);
+      },
+      [] {
+        return deleteFramesEdit({1, 3});
+      },
+      [] { return moveFramesEdit({0}, -1); },
+      [] { return reverseEdit(); },
+      [] { return thinEdit(2); },
+      [] {
+        return frameFieldsEdit({0, 1}, [](Frame& f) {
+          setTransparent(f, !f.transparent());
+          return true;
+        });
+      },
+      [] { return unoptimizeEdit(); },
+  };
+}
+
+TEST(AllocationWalk, AnEditIsWholeOrNotAtAll) {
+  RecordingReporter quiet;
+  ScopedReporter scope(quiet);
+  const auto edits = everyEdit();
+  for (size_t e = 0; e < edits.size(); ++e) {
+    SCOPED_TRACE(edits[e]().name);
+    // The states a first step and this edit lead to, without failures.
+    auto doc = document();
+    const std::string origin = digestOf(*doc);
+    History plain(20);
+    ASSERT_EQ(runEdit(*doc, plain, setDelayEdit({3}, 7), -1, nullptr), 1);
+    const std::string start = digestOf(*doc);
+    ASSERT_EQ(runEdit(*doc, plain, edits[e](), 0, nullptr), 1);
+    const std::string done = digestOf(*doc);
+
+    for (long n = 0;; ++n) {
+      SCOPED_TRACE(n);
+      auto d = document();
+      History history(20);
+      ASSERT_EQ(runEdit(*d, history, setDelayEdit({3}, 7), -1, nullptr), 1);
+      const Edit edit = edits[e]();
+      int result = -1;
+      const bool finished = failing(n, [&] {
+        try {
+          result = runEdit(*d, history, edit, 0, nullptr);
+        } catch (...) {
+          ADD_FAILURE() << "an exception left runEdit";
+        }
+      });
+      int current = 0;
+      if (result == 0) {
+        ASSERT_TRUE(digestOf(*d) == start) << "a failed edit leaves the document as it was";
+        ASSERT_TRUE(history.undo(*d, current));
+        ASSERT_TRUE(digestOf(*d) == origin) << "and its history as it was";
+      } else {
+        ASSERT_EQ(result, 1);
+        ASSERT_TRUE(digestOf(*d) == done);
+        ASSERT_TRUE(history.undo(*d, current));
+        ASSERT_TRUE(digestOf(*d) == start) << "the edit's step takes it back";
+        ASSERT_TRUE(history.redo(*d, current));
+        ASSERT_TRUE(digestOf(*d) == done);
+      }
+      if (finished) break;
+    }
+  }
+}
+
+TEST(AllocationWalk, UndoAndRedoAreWholeOrNotAtAll) {
+  RecordingReporter quiet;
+  ScopedReporter scope(quiet);
+  for (const auto& make : everyEdit()) {
+    SCOPED_TRACE(make().name);
+    for (bool redo : {false, true}) {
+      for (long n = 0;; ++n) {
+        SCOPED_TRACE(n);
+        auto d = document();
+        const std::string before = digestOf(*d);
+        History history(20);
+        ASSERT_EQ(runEdit(*d, history, make(), 0, nullptr), 1);
+        const std::string after = digestOf(*d);
+        int current = 0;
+        if (redo) {
+          ASSERT_TRUE(history.undo(*d, current));
+        }
+        bool moved = false;
+        const bool finished = failing(n, [&] {
+          try {
+            moved = redo ? history.redo(*d, current) : history.undo(*d, current);
+          } catch (...) {
+            ADD_FAILURE() << "an exception left undo or redo";
+          }
+        });
+        const std::string& from = redo ? before : after;
+        const std::string& to = redo ? after : before;
+        if (moved) {
+          ASSERT_TRUE(digestOf(*d) == to);
+        } else {
+          ASSERT_TRUE(digestOf(*d) == from)
+              << "a step that could not be taken leaves all as it was";
+          ASSERT_TRUE(redo ? history.redo(*d, current) : history.undo(*d, current));
+          ASSERT_TRUE(digestOf(*d) == to) << "and can be taken later";
+        }
+        if (finished) break;
+      }
+    }
+  }
+}
+
+TEST(AllocationWalk, ChainOperationsAreWholeOrNotAtAll) {
+  for (long n = 0;; ++n) {
+    std::unique_ptr<Animation> a;
+    const bool finished = failing(n, [&] {
+      try {
+        a = createAnimation();
+      } catch (...) {
+        ADD_FAILURE() << "createAnimation threw instead of giving null";
+      }
+    });
+    if (finished) break;
+  }
+  for (int op = 0; op < 2; ++op) {
+    for (long n = 0;; ++n) {
+      SCOPED_TRACE(n);
+      auto a = document(), b = document();
+      const std::string before = digestOf(*a), other = digestOf(*b);
+      BlockPtr mover = b->share(frameAt(*b, 2));
+      bool threw = false;
+      const bool finished = failing(n, [&] {
+        try {
+          if (op == 0)
+            a->insertAt(1, {a->share(frameAt(*a, 3)), mover});
+          else
+            a->append(mover);
+        } catch (const std::bad_alloc&) {
+          threw = true;
+        }
+      });
+      if (threw) {
+        ASSERT_TRUE(digestOf(*a) == before) << op;
+        ASSERT_TRUE(digestOf(*b) == other) << op;
+      } else {
+        ASSERT_EQ(a->frameCount(), 5) << op;
+        ASSERT_EQ(b->frameCount(), 3) << op;
+      }
+      if (finished) break;
+    }
+  }
+}
+
+}  // namespace
