@@ -1,7 +1,7 @@
 // fbinfo: a window into a document. Reads a file and prints its structure as
 // JSON; can dump the composited pictures and the frames' own images as PNGs.
 //
-//   fbinfo [OPTIONS] FILE
+//   fbinfo [OPTIONS] FILE...   (a JSON array when there are several)
 //     --optimize     optimize with the saved options
 //     --optimize=best  optimize for the smallest file without changing a pixel
 //                    (0x106E: the lossless options and the smallest LZW layout)
@@ -66,10 +66,11 @@ using namespace fb;
 
 namespace {
 
-void usage() {
+void usage(std::FILE* out) {
   std::fputs(
-      "usage: fbinfo [OPTIONS] FILE\n"
-      "Prints the structure of an animation as JSON.\n"
+      "usage: fbinfo [OPTIONS] FILE...\n"
+      "Prints the structure of an animation as JSON (an array of them for several\n"
+      "files; --write, --frames and --raw take one FILE).\n"
       "  --optimize     optimize with the saved options\n"
       "  --optimize=best\n"
       "                 optimize for the smallest file without changing a pixel (0x106E)\n"
@@ -101,8 +102,9 @@ void usage() {
       "  --frames DIR   write every composited picture as DIR/frame-NNNN.png\n"
       "  --raw DIR      write every frame's own image as DIR/frame-NNNN.png\n"
       "  --quiet        do not print the JSON\n"
-      "  --keep-24bit   keep true-colour frames' 24-bit data when mapping them into palettes\n",
-      stderr);
+      "  --keep-24bit   keep true-colour frames' 24-bit data when mapping them into palettes\n"
+      "  -h, --help     this text\n",
+      out);
 }
 
 std::string jsonString(const std::string& s) {
@@ -261,9 +263,10 @@ std::string lower(std::string s) {
   return s;
 }
 
-int printPaletteFile(const std::string& path) {
+int printPaletteFile(const std::string& path, const std::function<void()>& beforeObject) {
   std::unique_ptr<Palette> p;
   if (!ReadPaletteFile(path, p)) return 1;
+  beforeObject();
   std::printf("{\n  \"file\": %s,\n  \"palette\": %s\n}\n", jsonString(path).c_str(),
               paletteJson(p.get()).c_str());
   return 0;
@@ -272,7 +275,8 @@ int printPaletteFile(const std::string& path) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string framesDir, rawDir, writePath, aviAudio, path;
+  std::string framesDir, rawDir, writePath, aviAudio;
+  std::vector<std::string> paths;
   // Operations on the document, in the order given.
   std::vector<std::function<bool(Animation&)>> operations;
   bool quiet = false;
@@ -287,7 +291,7 @@ int main(int argc, char** argv) {
     std::string arg = argv[i];
     auto value = [&](std::string& out) {
       if (i + 1 >= argc) {
-        usage();
+        usage(stderr);
         std::exit(2);
       }
       out = argv[++i];
@@ -339,21 +343,27 @@ int main(int argc, char** argv) {
     } else if (arg == "--thin") {
       std::string n;
       value(n);
-      int interval = std::atoi(n.c_str());
+      char* end = nullptr;
+      long parsed = std::strtol(n.c_str(), &end, 10);
+      if (n.empty() || *end || parsed < 0 || parsed > 0x7FFFFFFF) {
+        std::fprintf(stderr, "fbinfo: --thin takes a frame interval, not %s\n", n.c_str());
+        return 2;
+      }
+      int interval = static_cast<int>(parsed);
       operations.push_back([interval](Animation& a) { return reduceFrameCount(a, interval); });
     } else if (arg == "--reduce" || arg == "--colors") {
       std::string n;
       value(n);
       char* end = nullptr;
       long colours = std::strtol(n.c_str(), &end, 10);
-      if (n.empty() || *end) {
-        std::fprintf(stderr, "fbinfo: %s takes a colour count, not %s\n", arg.c_str(), n.c_str());
+      if (n.empty() || *end || colours < 2 || colours > 256) {
+        std::fprintf(stderr, "fbinfo: %s takes a colour count of 2..256, not %s\n", arg.c_str(),
+                     n.c_str());
         return 2;
       }
       operations.push_back([colours, &dither, &quality](Animation& a) {
         StderrProgress progress;
-        int n = clampColourCount(static_cast<int>(std::clamp(colours, -1L, 1000L)));
-        return reducePalettes(a, n, dither, {}, &progress, quality) == 1;
+        return reducePalettes(a, static_cast<int>(colours), dither, {}, &progress, quality) == 1;
       });
     } else if (arg == "--lossy") {
       std::string n;
@@ -374,8 +384,10 @@ int main(int argc, char** argv) {
     } else if (arg == "--jpeg-quality") {
       std::string q;
       value(q);
-      jpegQuality = std::atoi(q.c_str());
-      if (jpegQuality < 1 || jpegQuality > 100) {
+      char* end = nullptr;
+      long quality = std::strtol(q.c_str(), &end, 10);
+      jpegQuality = q.empty() || *end || quality < 1 || quality > 100 ? 0 : static_cast<int>(quality);
+      if (!jpegQuality) {
         std::fprintf(stderr, "fbinfo: --jpeg-quality takes 1..100, not %s\n", q.c_str());
         return 2;
       }
@@ -392,22 +404,19 @@ int main(int argc, char** argv) {
     else if (arg == "--keep-24bit")
       keep24 = true;
     else if (arg == "-h" || arg == "--help") {
-      usage();
+      usage(stdout);
       return 0;
-    } else if (!arg.empty() && arg[0] == '-' && i != argc - 1) {
+    } else if (arg.size() > 1 && arg[0] == '-') {
       std::fprintf(stderr, "fbinfo: unknown option %s\n", arg.c_str());
-      usage();
+      usage(stderr);
       return 2;
     } else {
-      path = arg;
-      if (i != argc - 1) {
-        usage();
-        return 2;
-      }
+      paths.push_back(arg);
     }
   }
-  if (path.empty()) {
-    usage();
+  if (paths.empty() ||
+      (paths.size() > 1 && !(writePath.empty() && framesDir.empty() && rawDir.empty()))) {
+    usage(stderr);
     return 2;
   }
 
@@ -419,74 +428,93 @@ int main(int argc, char** argv) {
     prefSetBits(pref::GeneralOptions, gen::Keep24Bit, true);
   }
 
-  if (lower(extensionOf(path)) == "pal") return printPaletteFile(path);
+  const bool array = paths.size() > 1 && !quiet;
+  int objects = 0;
+  auto beginObject = [&] {
+    if (array && objects++) std::printf(",\n");
+  };
+  // One file: read, operations, outputs. 0, or the exit status of a failure.
+  auto processFile = [&](const std::string& path) -> int {
+    if (lower(extensionOf(path)) == "pal") return printPaletteFile(path, beginObject);
 
-  std::unique_ptr<Animation> a;
-  int result;
-  {
-    InputNoteReporter note(reporter(), path);  // messages say which file
-    ScopedReporter scope(note);
-    StderrProgress progress;
-    result = openFile(path, a, &progress, openOptionsFromPreferences());
-  }
-  if (result == kReadFailed || !a) return 1;
-  // Frames read from true-colour pictures join the document's palettes.
-  bool trueColour = false;
-  for (Frame* f = firstFrame(*a); f; f = nextFrame(f))
-    if (f->hasRgb() && !f->dib) trueColour = true;
-  if (trueColour) {
-    StderrProgress progress;
-    const MergeOptions mergeOptions = mergeOptionsFromPreferences();
-    uint32_t method = quality ? mergeOptions.storedMethod | merge::Quality : 0;
-    if (mergePalettes(nullptr, *a, method, nullptr, &progress, mergeOptions) != 1) return 1;
-  }
+    std::unique_ptr<Animation> a;
+    int result;
+    {
+      InputNoteReporter note(reporter(), path);  // messages say which file
+      ScopedReporter scope(note);
+      StderrProgress progress;
+      result = openFile(path, a, &progress, openOptionsFromPreferences());
+    }
+    if (result == kReadFailed || !a) return 1;
+    // Frames read from true-colour pictures join the document's palettes.
+    bool trueColour = false;
+    for (Frame* f = firstFrame(*a); f; f = nextFrame(f))
+      if (f->hasRgb() && !f->dib) trueColour = true;
+    if (trueColour) {
+      StderrProgress progress;
+      const MergeOptions mergeOptions = mergeOptionsFromPreferences();
+      uint32_t method = quality ? mergeOptions.storedMethod | merge::Quality : 0;
+      if (mergePalettes(nullptr, *a, method, nullptr, &progress, mergeOptions) != 1) return 1;
+    }
 
-  for (auto& op : operations)
-    if (!op(*a)) return 1;
+    for (auto& op : operations)
+      if (!op(*a)) return 1;
 
-  if (!writePath.empty()) {
-    StderrProgress progress;
-    SaveOptions saveOptions = saveOptionsFromPreferences();
-    // An AVI is written the way the editor writes it after "修复".
-    if (typeOfPath(writePath) == kTypeAvi) {
-      uint32_t traits = aviExportTraits(*a);
-      if ((traits & avitraits::NeedsFix) && !FixForAvi(*a, traits, &progress, saveOptions.merge)) {
-        std::fprintf(stderr, "fbinfo: the animation cannot be fixed for AVI\n");
-        return 1;
+    if (!writePath.empty()) {
+      StderrProgress progress;
+      SaveOptions saveOptions = saveOptionsFromPreferences();
+      // An AVI is written the way the editor writes it after "修复".
+      if (typeOfPath(writePath) == kTypeAvi) {
+        uint32_t traits = aviExportTraits(*a);
+        if ((traits & avitraits::NeedsFix) && !FixForAvi(*a, traits, &progress, saveOptions.merge)) {
+          std::fprintf(stderr, "fbinfo: the animation cannot be fixed for AVI\n");
+          return 1;
+        }
       }
+      // The options the save dialog's panel gives with an audio file chosen.
+      AviSaveOptions withAudio;
+      if (!aviAudio.empty()) {
+        AviPanelState panel = openAviPanel(aviExportTraits(*a), saveOptions.avi);
+        setAviAudioPath(panel, aviAudio);
+        AviSettings chosen = saveOptions.avi;  // this run's choice only: nothing is stored
+        if (!confirmAviPanel(panel, aviExportTraits(*a), withAudio, chosen)) return 1;
+        saveOptions.aviPanel = &withAudio;
+      }
+      SaveOptions& settings = saveOptions;
+      if (jpegQuality) settings.formats.jpegQuality = jpegQuality;
+      if (psdLayerMask) settings.formats.psdLayerMask = true;
+      if (iconAsIs) settings.formats.iconXpOrder = false;
+      if (iconNoPng) settings.formats.iconPng256 = false;
+      bool saved;
+      if (lower(extensionOf(writePath)) == "pal") {
+        const Frame* f = firstFrame(*a);
+        const Palette* p = a->globalPalette ? a->globalPalette.get() : f ? f->palette() : nullptr;
+        saved = p && WritePaletteFile(writePath, *p);
+      } else {
+        saved = saveByType(writePath, *a, saveWord, typeOfPath(writePath), &progress, settings);
+      }
+      if (!saved) return 1;
     }
-    // The options the save dialog's panel gives with an audio file chosen.
-    AviSaveOptions withAudio;
-    if (!aviAudio.empty()) {
-      AviPanelState panel = openAviPanel(aviExportTraits(*a), saveOptions.avi);
-      setAviAudioPath(panel, aviAudio);
-      AviSettings chosen = saveOptions.avi;  // this run's choice only: nothing is stored
-      if (!confirmAviPanel(panel, aviExportTraits(*a), withAudio, chosen)) return 1;
-      saveOptions.aviPanel = &withAudio;
+    if (!quiet) {
+      beginObject();
+      printJson(path, result, *a);
     }
-    SaveOptions& settings = saveOptions;
-    if (jpegQuality) settings.formats.jpegQuality = jpegQuality;
-    if (psdLayerMask) settings.formats.psdLayerMask = true;
-    if (iconAsIs) settings.formats.iconXpOrder = false;
-    if (iconNoPng) settings.formats.iconPng256 = false;
-    bool saved;
-    if (lower(extensionOf(writePath)) == "pal") {
-      const Frame* f = firstFrame(*a);
-      const Palette* p = a->globalPalette ? a->globalPalette.get() : f ? f->palette() : nullptr;
-      saved = p && WritePaletteFile(writePath, *p);
-    } else {
-      saved = saveByType(writePath, *a, saveWord, typeOfPath(writePath), &progress, settings);
+    if (!framesDir.empty() && !writeFrames(*a, framesDir)) {
+      std::fprintf(stderr, "fbinfo: cannot write pictures to %s\n", framesDir.c_str());
+      return 1;
     }
-    if (!saved) return 1;
+    if (!rawDir.empty() && !writeRaw(*a, rawDir)) {
+      std::fprintf(stderr, "fbinfo: cannot write frames to %s\n", rawDir.c_str());
+      return 1;
+    }
+    return 0;
+  };
+  int status = 0;
+  if (array) std::printf("[\n");
+  for (size_t k = 0; k < paths.size(); ++k) {
+    int r = processFile(paths[k]);
+    if (r) status = r;
   }
-  if (!quiet) printJson(path, result, *a);
-  if (!framesDir.empty() && !writeFrames(*a, framesDir)) {
-    std::fprintf(stderr, "fbinfo: cannot write pictures to %s\n", framesDir.c_str());
-    return 1;
-  }
-  if (!rawDir.empty() && !writeRaw(*a, rawDir)) {
-    std::fprintf(stderr, "fbinfo: cannot write frames to %s\n", rawDir.c_str());
-    return 1;
-  }
-  return 0;
+  if (array) std::printf("]\n");
+  return status;
 }

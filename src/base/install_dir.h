@@ -11,7 +11,8 @@ namespace fb {
 // Below the data folder.
 inline constexpr const char* kHelpPage = "help/help.htm";
 inline constexpr const char* kTutorialPage = "tutorial/fbktut.htm";
-inline constexpr const char* kTutorialSamples = "tutorial/samples";
+// The tutorial works on the bundled samples.
+inline constexpr const char* kTutorialSamples = "samples";
 inline constexpr const char* kSamplesFolder = "samples";
 
 // The data folder of the program at `executable` (an absolute path with its

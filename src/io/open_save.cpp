@@ -282,14 +282,19 @@ std::string extensionOf(const std::string& path) {
   return dot == std::string::npos ? std::string() : base.substr(dot + 1);
 }
 
-int typeOfPath(const std::string& path) {
-  std::string ext = lower(extensionOf(path));
+int typeOfExtension(const std::string& extension) {
+  std::string ext = lower(extension);
   if (ext == "jpeg" || ext == "jpe") return kTypeJpeg;
   if (ext == "dib") return kTypeBmp;
   if (ext == "apng") return kTypePng;  // read as PNG, so written as one (animated)
   for (int i = 1; i < kTypeCount; ++i)
     if (ext == kTypes[i].extension) return i;
-  return kTypeGif;
+  return 0;
+}
+
+int typeOfPath(const std::string& path) {
+  int type = typeOfExtension(extensionOf(path));
+  return type ? type : kTypeGif;
 }
 
 int openFile(const std::string& path, std::unique_ptr<Animation>& out, Progress* progress,

@@ -39,9 +39,10 @@ const FileType& fileType(int index);
 
 // The text after the last '.' of the file name (empty when it has none).
 std::string extensionOf(const std::string& path);
-// The type to save `path` as, from its extension compared without case
-// (".jpeg" and ".jpe" are JPEG, ".dib" is BMP, ".apng" is PNG); anything else
-// is GIF.
+// The type an extension (without its dot, compared without case) names:
+// "jpeg" and "jpe" are JPEG, "dib" is BMP, "apng" is PNG; 0 for any other.
+int typeOfExtension(const std::string& extension);
+// The type to save `path` as, from its extension; anything unknown is GIF.
 int typeOfPath(const std::string& path);
 
 // ---- The save options word ----

@@ -1,5 +1,7 @@
 #include "io/options.h"
 
+#include <cctype>
+
 #include "base/prefs.h"
 #include "base/settings_file.h"
 #include "imaging/fixed_palette.h"
@@ -10,6 +12,9 @@ namespace {
 constexpr const char* kAviCompressValue = "AVICompress";
 constexpr const char* kSignatureValue = "Sig";
 constexpr const char* kFixedPaletteValue = "FixedPal";
+constexpr const char* kEditorValue = "CoEdit";
+constexpr const char* kInitialDirValue = "InitDir";
+constexpr uint32_t kEditorTakesLayers = 0x8;  // word 15
 }  // namespace
 
 DocumentDefaults documentDefaultsFromPreferences() {
@@ -102,6 +107,37 @@ FormatOptions formatOptionsFromPreferences() {
 
 uint32_t optimizeOptionsFromPreferences() {
   return prefGet(pref::OptimizeOptions);
+}
+
+void storeSignature(const std::string& text) {
+  settings().setString(kSignatureValue, text.substr(0, 255));
+}
+
+std::string externalEditorFromPreferences() {
+  return settings().getString(kEditorValue).value_or(std::string());
+}
+
+bool editorTakesLayers(const std::string& path) {
+  std::string name = path.substr(path.find_last_of('/') + 1);
+  for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  auto endsWith = [&](const std::string& e) {
+    return name.size() >= e.size() && name.compare(name.size() - e.size(), e.size(), e) == 0;
+  };
+  // The editors here that open layered PSD files, and the one the setting was named after.
+  return endsWith("photoshp.exe") || name.rfind("gimp", 0) == 0 || name.rfind("krita", 0) == 0;
+}
+
+void storeExternalEditor(const std::string& path) {
+  settings().setString(kEditorValue, path);
+  prefSetBits(pref::MoreOptions, kEditorTakesLayers, editorTakesLayers(path));
+}
+
+std::string initialDirectoryFromPreferences() {
+  return settings().getString(kInitialDirValue).value_or(std::string());
+}
+
+void storeInitialDirectory(const std::string& folder) {
+  settings().setString(kInitialDirValue, folder);
 }
 
 std::unique_ptr<Palette> loadFixedPalette() {

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "document/animation.h"
 #include "formats/avi.h"
@@ -64,6 +65,17 @@ uint32_t optimizeOptionsFromPreferences();
 void storeAviSettings(const AviSettings& settings);
 // The stored "AVICompress" record; the RLE8 preset when none (or a damaged one) is stored.
 avi::CompressOptions loadAviCompression();
+
+// The signature comment added to saved files ("Sig"), at most 255 characters.
+void storeSignature(const std::string& text);
+// The external image editor ("CoEdit"). Storing it also records (word 15,
+// 0x8) whether the editor takes layered PSD files.
+std::string externalEditorFromPreferences();
+void storeExternalEditor(const std::string& path);
+bool editorTakesLayers(const std::string& path);
+// The folder open dialogs start in ("InitDir").
+std::string initialDirectoryFromPreferences();
+void storeInitialDirectory(const std::string& folder);
 
 // The user's fixed palette ("FixedPal"); null when none is stored or it is unusable.
 std::unique_ptr<Palette> loadFixedPalette();

@@ -32,12 +32,19 @@ std::string replaceExtension(const std::string& name, const std::string& ext) {
 
 bool saveDocument(OpenDocument& doc, Progress* progress, SaveAsDialog* dialog) {
   if (!doc.animation) return true;
-  const SaveOptions options = saveOptionsFromPreferences();
+  if (doc.path.empty()) {
+    if (!clipCheck(*doc.animation, saveOptionsFromPreferences())) return false;
+    return saveAs(doc, kTypeGif, progress, dialog);
+  }
+  return saveDocumentWith(doc, typeOfPath(doc.path), saveopt::WholeAnimation,
+                          saveOptionsFromPreferences(), progress);
+}
+
+bool saveDocumentWith(OpenDocument& doc, int type, uint32_t saveWord, const SaveOptions& options,
+                      Progress* progress) {
+  if (!doc.animation) return true;
   if (!clipCheck(*doc.animation, options)) return false;
-  if (doc.path.empty()) return saveAs(doc, kTypeGif, progress, dialog);
-  int type = typeOfPath(doc.path);
-  if (!saveByType(doc.path, *doc.animation, saveopt::WholeAnimation, type, progress, options))
-    return false;
+  if (!saveByType(doc.path, *doc.animation, saveWord, type, progress, options)) return false;
   doc.modified = false;
   return true;
 }
@@ -64,8 +71,9 @@ bool saveAs(OpenDocument& doc, int typeIndex, Progress* progress, SaveAsDialog* 
   if (typeIndex < 0)
     prefSet(pref::SaveType,
             (stored & 0xFF00) | (static_cast<uint32_t>(chosenType) & 0xFF) | (options << 16));
-  if (!saveByType(chosen, *doc.animation, options, chosenType, progress,
-                  saveOptionsFromPreferences()))
+  SaveOptions saveOptions = saveOptionsFromPreferences();
+  if (chosenType == kTypeAvi) saveOptions.aviPanel = dialog->aviChoice();
+  if (!saveByType(chosen, *doc.animation, options, chosenType, progress, saveOptions))
     return false;
   settings().setString("SaveDir", fileops::directoryOf(chosen));
   bool singleImages =

@@ -6,6 +6,8 @@
 #include <string>
 
 #include "document/animation.h"
+#include "formats/avi.h"
+#include "io/options.h"
 
 namespace fb {
 
@@ -25,12 +27,19 @@ class SaveAsDialog {
   virtual ~SaveAsDialog() = default;
   virtual bool choose(const std::string& folder, const std::string& name, int& typeIndex,
                       uint32_t& options, std::string& chosenPath) = 0;
+  // The AVI options the dialog's panel chose for this save; null: the stored ones.
+  virtual const AviSaveOptions* aviChoice() const { return nullptr; }
 };
 
 // Save: clips frames beyond the screen (asking first when a window can ask),
 // then saves under the current path, or runs Save As for an untitled document.
 // True when saved (or when there is nothing to save).
 bool saveDocument(OpenDocument& doc, Progress* progress, SaveAsDialog* dialog);
+
+// Save under the document's path (which must be set) with options the caller
+// made (a batch run's own), as `type` with the save options word `saveWord`.
+bool saveDocumentWith(OpenDocument& doc, int type, uint32_t saveWord, const SaveOptions& options,
+                      Progress* progress);
 
 // Save As: `typeIndex` -1 lets the user choose the type (remembered in the
 // preferences). Without a dialog nothing can be chosen and it returns false.

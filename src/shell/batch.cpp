@@ -16,6 +16,9 @@
 #include "io/open_save.h"
 #include "io/options.h"
 #include "resources/strings.h"
+#include "shell/each.h"
+#include "shell/info.h"
+#include "shell/run_settings.h"
 
 namespace fb {
 namespace {
@@ -30,15 +33,12 @@ bool lessNoCase(const std::string& a, const std::string& b) {
   return a.size() < b.size();
 }
 
-bool isFlag(const std::string& arg) {
-  return arg.size() >= 2 && arg[0] == '-';
-}
-
 // Reads `paths` in order, stopping at the first one that does not read
 // completely; the documents read so far are queued behind the first.
 // `failed` is set when a file could not be read completely.
 std::unique_ptr<Animation> readInputs(const std::vector<std::string>& paths, int& count,
-                                      bool& failed, const OpenOptions& options) {
+                                      bool& failed, const OpenOptions& options,
+                                      ScratchFolder& scratch) {
   std::unique_ptr<Animation> head;
   Animation* tail = nullptr;
   count = 0;
@@ -47,10 +47,10 @@ std::unique_ptr<Animation> readInputs(const std::vector<std::string>& paths, int
     int result;
     {
       // Among many inputs a message must say which one it is about.
-      InputNoteReporter note(reporter(), path);
+      InputNoteReporter note(reporter(), inputLabel(path));
       ScopedReporter scope(note);
       StderrProgress progress;
-      result = openFile(path, a, &progress, options);
+      result = openInput(path, a, &progress, options, scratch);
     }
     if (result != kReadComplete) {
       failed = true;
@@ -92,10 +92,10 @@ bool mergeReadDocuments(OpenDocument& doc, std::unique_ptr<Animation> head, Prog
 // Reads and merges; false when this step failed. `endBatch` is set when
 // nothing was read.
 bool inputStep(const std::vector<std::string>& paths, OpenDocument& doc, bool& endBatch,
-               const OpenOptions& options) {
+               const OpenOptions& options, ScratchFolder& scratch) {
   int count = 0;
   bool failed = false;
-  std::unique_ptr<Animation> head = readInputs(paths, count, failed, options);
+  std::unique_ptr<Animation> head = readInputs(paths, count, failed, options, scratch);
   if (!head) {
     showWarning(text(Str::BatchInputFailed));
     endBatch = true;
@@ -158,32 +158,50 @@ std::vector<std::string> parseFileList(const std::string& text) {
 }
 
 bool runBatch(const std::vector<std::string>& args, OpenDocument& doc) {
-  // The user's settings, read once: the batch never changes them.
-  const OpenOptions openOptions = openOptionsFromPreferences();
-  bool ok = true;
-  size_t i = 0;
-  while (i < args.size()) {
-    const std::string& arg = args[i];
-    if (!isFlag(arg)) {
-      showWarning(format(Str::BatchInputError, arg.c_str()));
-      return false;
-    }
-    char letter = static_cast<char>(std::tolower(static_cast<unsigned char>(arg[1])));
-    // The flag's own arguments: text joined to the letter ("-t10", "-o=x"),
-    // then every argument up to the next flag.
-    std::vector<std::string> values;
-    if (arg.size() > 2) values.push_back(arg.substr(arg[2] == '=' ? 3 : 2));
-    size_t next = i + 1;
-    while (next < args.size() && !isFlag(args[next])) values.push_back(args[next++]);
-    i = next;
+  if (!args.empty() && !isFlag(args[0])) {
+    showWarning(format(Str::BatchInputError, args[0].c_str()));
+    return false;
+  }
+  const std::vector<FlagArg> flags = splitFlags(args);
+  // The user's settings, read once with this run's changes: the batch never
+  // changes them.
+  RunSettings run;
+  if (!scanRunSettings(flags, run)) return false;
+  if (run.mode == RunSettings::Mode::Info) return runInfo(flags, run);
+  if (run.mode == RunSettings::Mode::Each) return runEach(flags, run);
 
+  ScratchFolder scratch;  // standard input and output go through it
+  bool ok = true;
+  for (const FlagArg& flag : flags) {
+    const std::string& arg = flag.arg;
+    const std::vector<std::string>& values = flag.values;
     auto strayAfter = [&](size_t allowed) {
       if (values.size() <= allowed) return false;
       showWarning(format(Str::BatchInputError, values[allowed].c_str()));
       return true;
     };
 
-    switch (letter) {
+    Operation op;
+    bool valid = true;
+    if (operationOf(flag, run, op, valid)) {
+      if (!valid) return false;
+      if (!doc.animation) {
+        // Only an optimization says that it had nothing to work on.
+        if (op.kind == Operation::Kind::Optimize) {
+          showWarning(text(Str::BatchNothingToOptimize));
+          ok = false;
+        }
+        continue;
+      }
+      StderrProgress progress;
+      bool changed = true;
+      if (!applyOperation(*doc.animation, op, run, &progress, &changed)) ok = false;
+      if (changed) doc.modified = true;
+      continue;
+    }
+    if (flag.isLong()) continue;  // the run's settings, taken above
+
+    switch (flag.name[0]) {
       case 'i': {
         if (values.empty()) {
           showWarning(text(Str::BatchInputFailed));
@@ -191,7 +209,7 @@ bool runBatch(const std::vector<std::string>& args, OpenDocument& doc) {
         }
         std::vector<std::string> paths;
         for (const std::string& v : values) {
-          auto matched = expandInput(v);
+          auto matched = v == "-" ? std::vector<std::string>{v} : expandInput(v);
           if (matched.empty()) {
             showWarning(format(Str::BatchFileNotFound, v.c_str()));
             ok = false;
@@ -199,7 +217,7 @@ bool runBatch(const std::vector<std::string>& args, OpenDocument& doc) {
           paths.insert(paths.end(), matched.begin(), matched.end());
         }
         bool endBatch = false;
-        if (!inputStep(paths, doc, endBatch, openOptions)) ok = false;
+        if (!inputStep(paths, doc, endBatch, run.open, scratch)) ok = false;
         if (endBatch) return false;
         break;
       }
@@ -221,7 +239,7 @@ bool runBatch(const std::vector<std::string>& args, OpenDocument& doc) {
           return false;
         }
         bool endBatch = false;
-        if (!inputStep(parseFileList(listText), doc, endBatch, openOptions)) ok = false;
+        if (!inputStep(parseFileList(listText), doc, endBatch, run.open, scratch)) ok = false;
         if (endBatch) return false;
         break;
       }
@@ -236,46 +254,18 @@ bool runBatch(const std::vector<std::string>& args, OpenDocument& doc) {
           showWarning(format(Str::BatchInputError, arg.c_str()));
           return false;
         }
-        doc.path = values[0];
         StderrProgress progress;
-        if (!saveDocument(doc, &progress, nullptr)) ok = false;
-        break;
-      }
-      case 't': {
-        if (strayAfter(1)) return false;
-        char* end = nullptr;
-        long ticks = values.empty() ? -1 : std::strtol(values[0].c_str(), &end, 10);
-        if (values.empty() || values[0].empty() || *end || ticks < 0 || ticks > 0x7FFFFFFF) {
-          showWarning(
-              format(Str::BatchInputError, values.empty() ? arg.c_str() : values[0].c_str()));
-          return false;
+        const bool toStdout = values[0] == "-";
+        int type = run.format ? run.format : toStdout ? kTypeGif : typeOfPath(values[0]);
+        doc.path = toStdout ? scratch.file(std::string("stdout.") + fileType(type).extension)
+                            : values[0];
+        bool saved = saveDocumentWith(doc, type, saveWordFor(type, run), run.save, &progress);
+        if (toStdout) {
+          saved = saved && copyToStdout(doc.path);
+          fileops::removeFile(doc.path);
+          doc.path.clear();
         }
-        if (doc.animation) {
-          for (Frame* f = firstFrame(*doc.animation); f; f = nextFrame(f))
-            f->delay = static_cast<int32_t>(ticks);
-          doc.animation->encodedSize = -1;
-          doc.modified = true;
-        }
-        break;
-      }
-      case 'z': {
-        if (strayAfter(0)) return false;
-        if (!doc.animation) {
-          showWarning(text(Str::BatchNothingToOptimize));
-          ok = false;
-          break;
-        }
-        // The saved options, as the batch entry takes them, with a progress line.
-        OptimizeJob job;
-        job.document = doc.animation.get();
-        job.options = optimizeOptionsFromPreferences();
-        job.merge = openOptions.merge;
-        job.gif = gifWriteOptionsFromPreferences();
-        StderrProgress progress;
-        job.progress = &progress;
-        if (!runOptimizeJob(job)) ok = false;
-        // A result no smaller is not taken (stderr says so): nothing changed.
-        if (!job.notTaken) doc.modified = true;
+        if (!saved) ok = false;
         break;
       }
       default:

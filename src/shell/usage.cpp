@@ -25,6 +25,8 @@ constexpr const char* kSummary = "an animated-GIF editor and batch tool";
 constexpr const char* kSynopsis[] = {
     "flickbook [FILE...]",
     "flickbook -i FILE|PATTERN... [-l LIST] [-t N] [-z] [-o OUT]",
+    "flickbook --each [OPTIONS] -i FILE|PATTERN... (-o FOLDER | --in-place)",
+    "flickbook --info [--verbose] FILE...",
     "flickbook -h | --help | --version",
 };
 
@@ -51,6 +53,37 @@ const Section kSections[] = {
          {"-h, --help", "this text"},
          {"--version", "the version"},
      }},
+    {"Long options",
+     "For scripts. None of them changes the saved settings: each holds for this run only. "
+     "A FILE or OUT of - is standard input or output.",
+     {
+         {"--info FILE...",
+          "describe each file: type, screen size, frames, loop behaviour, running time, "
+          "palette and size (exit status 1 when one does not read completely)"},
+         {"--verbose", "with --info, one line per frame; with --each, say which inputs were kept"},
+         {"--each",
+          "process every input on its own and save it under its own name, in its own type"},
+         {"-o FOLDER", "with --each, the folder the outputs go to"},
+         {"--in-place", "with --each, replace each input (safely, as every save)"},
+         {"-j N", "with --each, N files at once (default: one per core)"},
+         {"--format TYPE",
+          "save as TYPE (gif, png, apng, avi, bmp, jpg, psd, ico, cur, ani, swf), whatever "
+          "the name; standard output is GIF without it"},
+         {"--optimize[=WORD]",
+          "optimize with the saved options, or with the option bits WORD (0x46E or 1134); "
+          "with --each alone, an output that would be larger keeps its input's bytes; "
+          "--optimize=best: the lossless options with the smallest LZW layout (0x106E)"},
+         {"--lossy N", "lossy LZW of strength N (0 off) in the optimizations: smaller, noisier"},
+         {"--colors N", "reduce every palette to N colours (2..256)"},
+         {"--dither", "with --colors, diffuse the error"},
+         {"--quality", "with --colors, the slower high-quality palettes"},
+         {"--loop N", "the loop count in the file: 0 loops for ever, N repeats N more times"},
+         {"--delay N", "as -t"},
+         {"--truecolour-png",
+          "save PNG as 24- or 32-bit, so that any animation can be an animated PNG"},
+         {"--no-signature", "no signature comment in the GIFs written"},
+     }},
+    {"Exit status", "0 when every step succeeded, 1 when any step failed.", {}},
     {"Exit status",
      "0 when every step succeeded, 1 when any step failed, 128 + the signal's number when "
      "interrupted (SIGINT, SIGTERM; a save under way leaves the target as it was).",
@@ -64,12 +97,15 @@ const Section kSections[] = {
           "help pages, the tutorial and sample animations, where PREFIX is the folder above the "
           "one holding flickbook"},
      }},
-    {"Example",
+    {"Examples",
      nullptr,
      {
          {"flickbook -i 'frames/*.gif' -t 10 -z -o all.gif",
           "merge the GIFs of frames/ in name order, give every frame a delay of a tenth of a "
           "second, optimize and save all.gif"},
+         {"flickbook --each --optimize -i 'in/*.gif' -o out/",
+          "optimize every GIF of in/ on its own into out/"},
+         {"flickbook --info --verbose anim.gif", "describe anim.gif frame by frame"},
      }},
 };
 
@@ -149,7 +185,8 @@ std::string roffTerm(std::string_view term) {
     token.clear();
   };
   for (char c : term) {
-    if (c == ' ' || c == '|' || c == '[' || c == ']' || c == ',' || c == '.') {
+    if (c == ' ' || c == '|' || c == '[' || c == ']' || c == '(' || c == ')' || c == ',' ||
+        c == '.') {
       flush();
       out += c;
     } else {

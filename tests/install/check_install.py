@@ -50,16 +50,16 @@ def installed_tree(prefix):
     return out
 
 
-def check_tree(prefix, app, sizes, samples):
+def check_tree(prefix, app, sizes, samples, pages):
     expected = {
         "bin/flickbook", "bin/fbinfo",
-        "share/flickbook/help/", "share/flickbook/tutorial/",
         f"share/applications/{app}.desktop",
         f"share/metainfo/{app}.metainfo.xml",
         "share/man/man1/flickbook.1.gz",
         f"share/icons/hicolor/scalable/apps/{app}.svg",
     }
     expected |= {f"share/flickbook/samples/{s}" for s in samples}
+    expected |= {f"share/flickbook/{p}" for p in pages}
     expected |= {f"share/icons/hicolor/{n}x{n}/apps/{app}.png" for n in sizes}
     got = installed_tree(prefix)
     check(not expected - got, f"missing from the install: {sorted(expected - got)}")
@@ -181,12 +181,18 @@ def main():
     p.add_argument("--cmake", required=True)
     p.add_argument("--build", required=True)
     p.add_argument("--samples", required=True, help="the source samples folder")
+    p.add_argument("--data", required=True, help="the source data folder (help, tutorial)")
     p.add_argument("--version", required=True)
     p.add_argument("--app-id", required=True)
     p.add_argument("--icon-sizes", required=True, help="sizes separated by ';'")
     args = p.parse_args()
     sizes = [int(s) for s in args.icon_sizes.split(";")]
     samples = sorted(os.listdir(args.samples))
+    pages = []
+    for part in ("help", "tutorial"):
+        for root, _, files in os.walk(os.path.join(args.data, part)):
+            pages += [os.path.relpath(os.path.join(root, f), args.data) for f in files]
+    check(any(p.endswith("help.htm") for p in pages), "no help page in the sources")
 
     work = tempfile.mkdtemp(prefix="fb-install-")
     try:
@@ -194,7 +200,7 @@ def main():
         r = run([args.cmake, "--install", args.build, "--prefix", prefix])
         if not check(r.returncode == 0, f"cmake --install failed: {r.stdout}{r.stderr}"):
             return 1
-        check_tree(prefix, args.app_id, sizes, samples)
+        check_tree(prefix, args.app_id, sizes, samples, pages)
         check_desktop_entry(prefix, args.app_id)
         check_metainfo(prefix, args.app_id)
         check_icons(prefix, args.app_id, sizes)

@@ -1,0 +1,24 @@
+// The suites of editor_tests, each made by name.
+#pragma once
+
+#include <QObject>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+
+namespace edtest {
+
+std::unique_ptr<QObject> makeEnablingSuite();
+std::unique_ptr<QObject> makeFileSuite();
+std::unique_ptr<QObject> makeEditSuite();
+std::unique_ptr<QObject> makeViewSuite();
+
+inline std::map<std::string, std::function<std::unique_ptr<QObject>()>> suites() {
+  return {{"Enabling", makeEnablingSuite},
+          {"Files", makeFileSuite},
+          {"Editing", makeEditSuite},
+          {"View", makeViewSuite}};
+}
+
+}  // namespace edtest
