@@ -11,6 +11,10 @@ with the list, which was written by the program before the optional engines
 existed. Settings come from an empty configuration folder, so the stored
 defaults hold.
 
+Where the main line's own changes later changed what the default engines
+write (damaged files refused, colours that fit kept exactly), the list took
+the outputs of that program, still without the optional engines.
+
 One thing changed on purpose since: an optimization whose result is not
 smaller than the document's current encoding is not taken. Where the listed
 result was not smaller, the output must be the plain save of the document.
