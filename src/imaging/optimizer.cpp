@@ -629,7 +629,7 @@ bool runPasses(OptimizeJob& job) {
         !worthTaking(job, encodedSize(*before, false, nullptr, job.gif),
                      encodedSize(*job.document, true, nullptr, job.gif))) {
       swapContents(*job.document, *before);  // its cached size included
-      if (job.notTaken)
+      if (job.notTaken && job.tellNotTaken)
         reporter().message(text(Str::OptimizeCaption), job.notice, Icon::Information);
       return true;
     }

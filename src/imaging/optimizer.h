@@ -54,6 +54,9 @@ struct OptimizeJob {
   // not taken (the document stays as it was); `notice` says so to the user.
   bool notTaken = false;
   std::string notice;
+  // In place: whether the reporter is told of a result not taken (a caller
+  // that says so in its own words turns it off).
+  bool tellNotTaken = true;
   // The document's encoded size when its owner knew it (-1: counted when
   // needed, without touching the document).
   int64_t knownDocumentSize = -1;
