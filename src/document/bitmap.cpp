@@ -82,6 +82,29 @@ std::unique_ptr<Bitmap> createBitmap(int width, int height, const Palette* palet
   }
 }
 
+std::unique_ptr<Bitmap> createBitmapFrom(int width, int height, const Palette* palette,
+                                         const std::function<const uint8_t*(int)>& row) {
+  if (!sizeAcceptable(width, height)) return nullptr;
+  try {
+    auto b = std::make_unique<Bitmap>();
+    b->width = width;
+    b->height = height;
+    b->stride = stride8(width);
+    const size_t w = static_cast<size_t>(width), pad = static_cast<size_t>(b->stride) - w;
+    b->data.reserve(static_cast<size_t>(b->stride) * static_cast<size_t>(height));
+    for (int y = 0; y < height; ++y) {
+      const uint8_t* src = row(y);
+      b->data.insert(b->data.end(), src, src + w);
+      if (pad) b->data.insert(b->data.end(), pad, 0);
+    }
+    if (palette) std::copy(palette->entries.begin(), palette->entries.begin() + palette->count,
+                           b->colours.begin());
+    return b;
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
+
 std::unique_ptr<Bitmap> copyBitmap(const Bitmap& src) {
   try {
     return std::make_unique<Bitmap>(src);

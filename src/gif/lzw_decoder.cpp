@@ -254,23 +254,23 @@ size_t LzwDecoder::decodeAll(uint8_t* out, size_t count) {
   // and end codes have length 0, so one test sends them, and codes the table
   // does not hold yet, off the common path.
   // (The tables are reached through the decoder itself: it keeps registers free.)
-  const uint8_t** const where = where_;
-  uint16_t* const length = length_;
-  uint64_t* const head = head_;
+  // A code's length and prefix share one word (the prefix only for the
+  // general path).
   const int clear = clear_, end = end_;
   for (int c = 0; c < clear; ++c) {
-    where[c] = kLiterals.bytes + c;
-    length[c] = 1;
-    head[c] = static_cast<uint64_t>(c);
+    where_[c] = kLiterals.bytes + c;
+    meta_[c] = 1;
+    head_[c] = static_cast<uint64_t>(c);
   }
-  length[clear] = length[end] = 0;
+  meta_[clear] = meta_[end] = 0;
 
   // The state lives in locals while the loop runs and goes back to the
   // members wherever the loop stops or hands over to the general path.
   const uint8_t* const data = data_.data();
   const uint64_t bitLimit = bitLimit_;
   uint64_t bitPos = bitPos_;
-  int codeBits = codeBits_, nextCode = nextCode_, codeLimit = codeLimit_;
+  // The width grows when the next code reaches a power of two (codeLimit_).
+  int codeBits = codeBits_, nextCode = nextCode_;
   uint32_t codeMask = (1u << codeBits) - 1;
   // The previous string: where, how long, its first pixels and its code.
   const uint8_t* prevAt = out;
@@ -282,7 +282,7 @@ size_t LzwDecoder::decodeAll(uint8_t* out, size_t count) {
     bitPos_ = bitPos;
     codeBits_ = codeBits;
     nextCode_ = nextCode;
-    codeLimit_ = codeLimit;
+    codeLimit_ = 1 << codeBits;
     prevCode_ = prevCode;
     firstPixel_ = *prevAt;
   };
@@ -290,7 +290,10 @@ size_t LzwDecoder::decodeAll(uint8_t* out, size_t count) {
   // image) continues on the general path, whose suffixes are filled in first.
   auto generalWith = [&](int c) {
     store();
-    for (int k = clear + 2; k < nextCode; ++k) suffix_[k] = where[k][length[k] - 1];
+    for (int k = clear + 2; k < nextCode; ++k) {
+      prefix_[k] = static_cast<uint16_t>(meta_[k] >> 16);
+      suffix_[k] = where_[k][(meta_[k] & 0xFFFF) - 1];
+    }
     if (!expand(c)) {
       status_ = kCorrupt;
       return n;
@@ -309,13 +312,11 @@ size_t LzwDecoder::decodeAll(uint8_t* out, size_t count) {
   // When the table is full the spare last slot takes the write.
   auto addEntry = [&](uint64_t first) {
     where_[nextCode] = prevAt;
-    length_[nextCode] = static_cast<uint16_t>(prevLen + 1);
+    meta_[nextCode] = (prevLen + 1) | static_cast<uint32_t>(prevCode) << 16;
     head_[nextCode] = extended(first);
-    prefix_[nextCode] = static_cast<uint16_t>(prevCode);
     if (nextCode < kMaxCodes) {
       ++nextCode;
-      if (nextCode >= codeLimit && codeLimit < kMaxCodes) {
-        codeLimit *= 2;
+      if (static_cast<uint32_t>(nextCode) > codeMask && codeBits < 12) {
         ++codeBits;
         codeMask = (1u << codeBits) - 1;
       }
@@ -333,7 +334,7 @@ size_t LzwDecoder::decodeAll(uint8_t* out, size_t count) {
     code = static_cast<int>((word >> (bitPos & 7)) & codeMask);
     bitPos += static_cast<uint64_t>(codeBits);
 
-    uint32_t len = length_[code];
+    uint32_t len = meta_[code] & 0xFFFF;
     uint64_t h;
     if (code < nextCode && len != 0) {
       if (len > count - n) return generalWith(code);
@@ -363,7 +364,6 @@ size_t LzwDecoder::decodeAll(uint8_t* out, size_t count) {
       bitPos = bitPos_;
       codeBits = codeBits_;
       nextCode = nextCode_;
-      codeLimit = codeLimit_;
       codeMask = (1u << codeBits) - 1;
       out[n] = static_cast<uint8_t>(code);
       len = 1;
