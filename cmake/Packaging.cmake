@@ -39,6 +39,10 @@ foreach(lib avutil avcodec avformat swscale)
     list(APPEND _recommends "${CMAKE_MATCH_1}")
   endif()
 endforeach()
+# The window needs a platform plugin, which no library links; the Chinese
+# texts need a font that has them.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
+list(APPEND _recommends fonts-wqy-microhei)
 list(REMOVE_DUPLICATES _recommends)
 list(JOIN _recommends ", " CPACK_DEBIAN_PACKAGE_RECOMMENDS)
 

@@ -8,15 +8,25 @@
 namespace fb {
 
 void Progress::setText(std::string_view text) {
-  text_ = std::string(text);
-  onText(text_);
+  {
+    std::lock_guard lock(textMu_);
+    text_ = std::string(text);
+  }
+  onText(text);
+}
+
+std::string Progress::text() const {
+  std::lock_guard lock(textMu_);
+  return text_;
 }
 
 void Progress::setRange(int64_t range) {
-  range_ = range < 0 ? 0 : range;
-  divisor_ = 1;
-  while (range_ / divisor_ > 1000) divisor_ *= 10;
+  range = range < 0 ? 0 : range;
+  int64_t divisor = 1;
+  while (range / divisor > 1000) divisor *= 10;
+  divisor_ = divisor;
   position_ = 0;
+  range_ = range;
   show();
 }
 
@@ -27,11 +37,12 @@ bool Progress::setPosition(int64_t position) {
   return !cancelled();
 }
 
-bool Progress::step(int64_t n) { return setPosition(position_ + n); }
+bool Progress::step(int64_t n) { return setPosition(position_.load() + n); }
 
 void Progress::show() {
-  int r = static_cast<int>(range_ / divisor_);
-  int p = static_cast<int>(position_ / divisor_);
+  const int64_t divisor = divisor_.load();
+  int r = static_cast<int>(range_.load() / divisor);
+  int p = static_cast<int>(position_.load() / divisor);
   if (p > r) p = r;
   onPosition(p, r);
 }

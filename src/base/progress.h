@@ -26,9 +26,10 @@ class Progress {
   bool cancelled() const { return cancelled_.load(); }
   void resetCancel() { cancelled_.store(false); }
 
-  int64_t range() const { return range_; }
-  int64_t position() const { return position_; }
-  const std::string& text() const { return text_; }
+  // Readable from any thread while one thread (the operation's) updates.
+  int64_t range() const { return range_.load(std::memory_order_relaxed); }
+  int64_t position() const { return position_.load(std::memory_order_relaxed); }
+  std::string text() const;
 
  protected:
   // Display hooks; `position` and `range` are already scaled to at most 1000.
@@ -40,10 +41,11 @@ class Progress {
  private:
   void show();
   std::atomic<bool> cancelled_{false};
+  mutable std::mutex textMu_;
   std::string text_;
-  int64_t range_ = 0;
-  int64_t position_ = 0;
-  int64_t divisor_ = 1;
+  std::atomic<int64_t> range_{0};
+  std::atomic<int64_t> position_{0};
+  std::atomic<int64_t> divisor_{1};
 };
 
 // Ends a progress bar's line on stderr when one is showing, so that what is

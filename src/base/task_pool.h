@@ -32,6 +32,8 @@ class TaskPool {
   // True when some task ended by throwing (out of memory, say): nothing
   // thrown leaves a worker, the owner asks here instead.
   bool failed() const { return failed_.load(); }
+  // Workers actually started (0: submit() runs the task on the caller's thread).
+  unsigned threads() const { return static_cast<unsigned>(threads_.size()); }
 
   // Worker threads worth starting for work of this many pieces and pixels on
   // this machine (0: do it on the calling thread).

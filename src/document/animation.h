@@ -142,6 +142,9 @@ struct Animation {
 
   int32_t frameCount() const { return frameCount_; }
   size_t blockCount() const { return blocks_.size() - holes_; }
+  // Does the tidying a removal defers, now: until the next change, const
+  // readers on other threads then write nothing.
+  void settle() const { compact(); }
   // Frame `i` (0-based), null out of range. O(1) (after a removal, once O(n)).
   Frame* frame(int i) const;
   // Position of an own frame among the frames; -1 for any other.

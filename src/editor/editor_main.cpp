@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QFileInfo>
+#include <QIcon>
 #include <QTimer>
 
 #include "base/prefs.h"
@@ -17,6 +18,10 @@ namespace fb {
 int runEditor(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName("Flickbook");
+  // Ties the window to the installed desktop entry (its icon and name in the
+  // task bar), and takes the installed icon from the theme.
+  QGuiApplication::setDesktopFileName("org.norvane.flickbook");
+  QApplication::setWindowIcon(QIcon::fromTheme("org.norvane.flickbook"));
   QtReporter qtReporter;
   setGlobalReporter(&qtReporter);
   int code = 0;
@@ -28,11 +33,13 @@ int runEditor(int argc, char** argv) {
     Placement placement;
     if (loadPlacement(placement)) applyPlacement(window, placement);
     window.show();
-    // The first word of the command line is the file to open (the shell has
-    // already split and unquoted it).
+    // The files named on the command line ("Open with" of a file manager
+    // hands over every file chosen) open as the open dialog's choice does.
     if (argc > 1) {
-      QString path = QFileInfo(QString::fromLocal8Bit(argv[1])).absoluteFilePath();
-      window.openFiles({path});
+      QStringList paths;
+      for (int i = 1; i < argc; ++i)
+        paths << QFileInfo(QString::fromLocal8Bit(argv[i])).absoluteFilePath();
+      window.openFiles(paths);
     } else {
       ui::askPurposeOnFirstRun(&window);
     }

@@ -382,18 +382,17 @@ int64_t countEncodedSize(const Animation& a, Progress* progress, const GifWriteO
       failed = true;  // nothing thrown leaves a thread
     }
   };
-  unsigned threads = std::max(1u, std::thread::hardware_concurrency());
-  if (frames.size() < 4 || pixels < (1 << 20)) threads = 1;
-  std::vector<std::thread> pool;
-  try {
-    for (unsigned t = 1; t < threads; ++t) pool.emplace_back(countSome, false);
-  } catch (...) {
-    // Fewer helpers than hoped: the calling thread counts what they would have.
-  }
+  // Helpers from the task pool count beside the calling thread.
+  unsigned helpers = std::max(1u, std::thread::hardware_concurrency()) - 1;
+  if (frames.size() < 4 || pixels < (1 << 20)) helpers = 0;
   if (progress) progress->setRange(static_cast<int64_t>(frames.size()));
-  // The calling thread counts too, and reports progress between frames.
-  countSome(true);
-  for (auto& t : pool) t.join();
+  {
+    TaskPool pool(helpers, helpers, reporter());
+    for (unsigned t = 0; t < helpers; ++t) pool.submit([&] { countSome(false); });
+    // The calling thread counts too, and reports progress between frames.
+    countSome(true);
+    pool.drain();
+  }
   if (failed.load()) return -1;
   for (int64_t s : sizes) total += s;
 

@@ -720,39 +720,39 @@ void OptimizeWorker::start(uint32_t options, int lossy) {
   cancelAndWait();
   job_.options = options;
   job_.lossy = lossy;
-  // Read here, on the owner's thread: the worker never touches the cache.
+  // Here, on the owner's thread: the worker never touches the cache, and
+  // only reads a document with nothing left to tidy.
   job_.knownDocumentSize = document_.encodedSize;
-  busy_ = true;
-  try {
-    thread_ = std::thread([this] {
-      // Messages go to the owner's reporter (the editor shows them on the
-      // window's thread); nothing thrown leaves the thread.
-      ScopedReporter scope(reporter_);
-      try {
-        runOptimizeJob(job_);
-      } catch (...) {
-        job_.trial.reset();
-        job_.trialValid = false;
-        showWarning(text(Str::OptimizeRanOut));
-      }
-      busy_ = false;
-    });
-  } catch (const std::system_error&) {
-    busy_ = false;
+  document_.settle();
+  if (!pool_) pool_ = std::make_unique<TaskPool>(1, 1, reporter_);
+  if (pool_->threads() == 0) {
+    pool_.reset();
     showWarning(text(Str::OptimizeNoTrialMemory));
+    return;
   }
+  busy_ = true;
+  // Messages go to the owner's reporter (the pool's worker reports there;
+  // the editor shows them on the window's thread); nothing thrown leaves it.
+  pool_->submit([this] {
+    try {
+      runOptimizeJob(job_);
+    } catch (...) {
+      job_.trial.reset();
+      job_.trialValid = false;
+      showWarning(text(Str::OptimizeRanOut));
+    }
+    busy_ = false;
+  });
 }
 
 void OptimizeWorker::cancelAndWait() {
-  if (thread_.joinable()) {
-    progress_->cancel();
-    thread_.join();
-  }
+  if (pool_ && busy_.load()) progress_->cancel();
+  wait();
   progress_->resetCancel();
 }
 
 void OptimizeWorker::wait() {
-  if (thread_.joinable()) thread_.join();
+  if (pool_) pool_->drain();
 }
 
 bool OptimizeWorker::acceptTrial() {

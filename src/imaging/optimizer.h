@@ -11,6 +11,7 @@
 
 #include "document/animation.h"
 #include "gif/gif_writer.h"
+#include "base/task_pool.h"
 #include "imaging/palette_merge.h"
 
 namespace fb {
@@ -132,8 +133,9 @@ class OptimizeWorker {
   Reporter& reporter_;
   OptimizeJob job_;
   std::unique_ptr<Progress> progress_;
-  std::thread thread_;
   std::atomic<bool> busy_{false};
+  // One worker; declared last so that it stops before what its task uses goes.
+  std::unique_ptr<TaskPool> pool_;
 };
 
 }  // namespace fb

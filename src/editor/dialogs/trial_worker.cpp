@@ -95,7 +95,7 @@ void TrialDialog::beginOnce() {
 }
 
 int64_t TrialDialog::settleForWorker(Animation& document, const GifWriteOptions& gif) {
-  document.frame(0);
+  document.settle();
   return encodedSize(document, false, nullptr, gif);
 }
 
