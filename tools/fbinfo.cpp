@@ -296,6 +296,18 @@ int main(int argc, char** argv) {
       }
       out = argv[++i];
     };
+    // The next argument as a whole number in min..max; false (said why) when it is not.
+    auto number = [&](long min, long max, const char* what, long& out) {
+      std::string n;
+      value(n);
+      char* end = nullptr;
+      out = std::strtol(n.c_str(), &end, 10);
+      if (n.empty() || *end || out < min || out > max) {
+        std::fprintf(stderr, "fbinfo: %s takes %s, not %s\n", arg.c_str(), what, n.c_str());
+        return false;
+      }
+      return true;
+    };
     // The next argument as hexadecimal bits; false (said why) when it is not.
     auto hexValue = [&](uint32_t& out) {
       std::string word;
@@ -341,39 +353,20 @@ int main(int argc, char** argv) {
         return unoptimize(a, &progress);
       });
     } else if (arg == "--thin") {
-      std::string n;
-      value(n);
-      char* end = nullptr;
-      long parsed = std::strtol(n.c_str(), &end, 10);
-      if (n.empty() || *end || parsed < 0 || parsed > 0x7FFFFFFF) {
-        std::fprintf(stderr, "fbinfo: --thin takes a frame interval, not %s\n", n.c_str());
-        return 2;
-      }
+      long parsed = 0;
+      if (!number(0, 0x7FFFFFFF, "a frame interval", parsed)) return 2;
       int interval = static_cast<int>(parsed);
       operations.push_back([interval](Animation& a) { return reduceFrameCount(a, interval); });
     } else if (arg == "--reduce" || arg == "--colors") {
-      std::string n;
-      value(n);
-      char* end = nullptr;
-      long colours = std::strtol(n.c_str(), &end, 10);
-      if (n.empty() || *end || colours < 2 || colours > 256) {
-        std::fprintf(stderr, "fbinfo: %s takes a colour count of 2..256, not %s\n", arg.c_str(),
-                     n.c_str());
-        return 2;
-      }
+      long colours = 0;
+      if (!number(2, 256, "a colour count of 2..256", colours)) return 2;
       operations.push_back([colours, &dither, &quality](Animation& a) {
         StderrProgress progress;
         return reducePalettes(a, static_cast<int>(colours), dither, {}, &progress, quality) == 1;
       });
     } else if (arg == "--lossy") {
-      std::string n;
-      value(n);
-      char* end = nullptr;
-      long strength = std::strtol(n.c_str(), &end, 10);
-      if (n.empty() || *end || strength < 0 || strength > 1000) {
-        std::fprintf(stderr, "fbinfo: --lossy takes a strength from 0 to 1000, not %s\n", n.c_str());
-        return 2;
-      }
+      long strength = 0;
+      if (!number(0, 1000, "a strength from 0 to 1000", strength)) return 2;
       lossy = static_cast<int>(strength);
     } else if (arg == "--dither") {
       dither = true;

@@ -66,16 +66,27 @@ bool PixelBudget::take(int64_t pixels, int64_t delivered, int64_t bytes) {
   return true;
 }
 
+namespace {
+
+// A bitmap's size and colour table, without its pixels yet (throws when
+// memory runs out).
+std::unique_ptr<Bitmap> bitmapShell(int width, int height, const Palette* palette) {
+  auto b = std::make_unique<Bitmap>();
+  b->width = width;
+  b->height = height;
+  b->stride = stride8(width);
+  if (palette) std::copy(palette->entries.begin(), palette->entries.begin() + palette->count,
+                         b->colours.begin());
+  return b;
+}
+
+}  // namespace
+
 std::unique_ptr<Bitmap> createBitmap(int width, int height, const Palette* palette) {
   if (!sizeAcceptable(width, height)) return nullptr;
   try {
-    auto b = std::make_unique<Bitmap>();
-    b->width = width;
-    b->height = height;
-    b->stride = stride8(width);
+    auto b = bitmapShell(width, height, palette);
     b->data.assign(static_cast<size_t>(b->stride) * static_cast<size_t>(height), 0);
-    if (palette) std::copy(palette->entries.begin(), palette->entries.begin() + palette->count,
-                           b->colours.begin());
     return b;
   } catch (const std::bad_alloc&) {
     return nullptr;
@@ -86,10 +97,7 @@ std::unique_ptr<Bitmap> createBitmapFrom(int width, int height, const Palette* p
                                          const std::function<const uint8_t*(int)>& row) {
   if (!sizeAcceptable(width, height)) return nullptr;
   try {
-    auto b = std::make_unique<Bitmap>();
-    b->width = width;
-    b->height = height;
-    b->stride = stride8(width);
+    auto b = bitmapShell(width, height, palette);
     const size_t w = static_cast<size_t>(width), pad = static_cast<size_t>(b->stride) - w;
     b->data.reserve(static_cast<size_t>(b->stride) * static_cast<size_t>(height));
     for (int y = 0; y < height; ++y) {
@@ -97,8 +105,6 @@ std::unique_ptr<Bitmap> createBitmapFrom(int width, int height, const Palette* p
       b->data.insert(b->data.end(), src, src + w);
       if (pad) b->data.insert(b->data.end(), pad, 0);
     }
-    if (palette) std::copy(palette->entries.begin(), palette->entries.begin() + palette->count,
-                           b->colours.begin());
     return b;
   } catch (const std::bad_alloc&) {
     return nullptr;
