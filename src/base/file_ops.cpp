@@ -11,6 +11,7 @@
 #include <cstring>
 #include <ctime>
 #include <mutex>
+#include <new>
 #include <random>
 
 namespace fb::fileops {
@@ -57,30 +58,38 @@ bool WriteFile::create(const std::string& path, bool exclusive) {
   return fd_ >= 0;
 }
 
-bool WriteFile::createUnique(std::string& pathTemplate, int suffixLength) {
+bool WriteFile::createUnique(std::string& pathTemplate, int suffixLength, unsigned mode) {
   if (fd_ >= 0) close();
   written_ = 0;
   failed_ = false;
   buffer_.clear();
-  if (injected(Op::Create, pathTemplate)) return false;
   const size_t end = pathTemplate.size() -
                      std::min<size_t>(pathTemplate.size(), static_cast<size_t>(suffixLength));
   if (end < 6 || pathTemplate.compare(end - 6, 6, "XXXXXX") != 0) {
     errno = EINVAL;
     return false;
   }
-  // Created as any new file is (0666 less the umask, applied by the system):
-  // the mode needs no process-wide setting that other threads would see.
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    std::string name = pathTemplate;
-    name.replace(end - 6, 6, randomName(6));
-    fd_ = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd_ >= 0) {
-      pathTemplate = name;
+  // Nothing may fail once the file exists (no one would remove it), and
+  // nothing is thrown (callers hold signals blocked meanwhile): names are
+  // made before the file, and short of memory this fails with ENOMEM.
+  try {
+    if (injected(Op::Create, pathTemplate)) return false;
+    // The umask is applied by the system: the mode needs no process-wide
+    // setting that other threads would see.
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      std::string name = pathTemplate;
+      name.replace(end - 6, 6, randomName(6));
       path_ = name;
-      return true;
+      fd_ =
+          ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, static_cast<mode_t>(mode));
+      if (fd_ >= 0) {
+        pathTemplate.swap(name);
+        return true;
+      }
+      if (errno != EEXIST) return false;
     }
-    if (errno != EEXIST) return false;
+  } catch (const std::bad_alloc&) {
+    errno = ENOMEM;
   }
   return false;
 }
@@ -271,18 +280,31 @@ bool readWholeFile(const std::string& path, std::string& out) {
   int fd = openForReading(path);
   if (fd < 0) return false;
   char buf[1 << 16];
-  for (;;) {
-    ssize_t n = ::read(fd, buf, sizeof buf);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      ::close(fd);
-      return false;
+  bool ok = true;
+  int error = 0;
+  try {
+    for (;;) {
+      ssize_t n = ::read(fd, buf, sizeof buf);
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        error = errno;
+        ok = false;
+        break;
+      }
+      if (n == 0) break;
+      out.append(buf, static_cast<size_t>(n));
     }
-    if (n == 0) break;
-    out.append(buf, static_cast<size_t>(n));
+  } catch (const std::bad_alloc&) {
+    // Told like any other failure to read, and the file is closed all the same.
+    error = ENOMEM;
+    ok = false;
   }
   ::close(fd);
-  return true;
+  if (!ok) {
+    std::string().swap(out);
+    errno = error;
+  }
+  return ok;
 }
 
 std::string resolvedPath(const std::string& path) {

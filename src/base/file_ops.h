@@ -26,9 +26,10 @@ class WriteFile {
   // Creates or truncates `path`; with `exclusive` the file must not exist yet.
   bool create(const std::string& path, bool exclusive = false);
   // Creates a new file whose name is the template with its "XXXXXX" (before
-  // the last `suffixLength` characters) made unique. Like any new file it
-  // gets 0666 less the umask. Safe on several threads at once.
-  bool createUnique(std::string& pathTemplate, int suffixLength = 0);
+  // the last `suffixLength` characters) made unique, with `mode` less the
+  // umask: by default what any new file gets; 0600 for a copy of a file that
+  // exists, until it takes that file's permissions. Safe on several threads.
+  bool createUnique(std::string& pathTemplate, int suffixLength = 0, unsigned mode = 0666);
   bool write(const void* data, size_t size);
   // Overwrites bytes already written (headers whose sizes are known only at
   // the end). The range must lie within what has been written.
@@ -67,6 +68,8 @@ bool exists(const std::string& path);
 bool isRegularFile(const std::string& path);
 bool isDirectory(const std::string& path);
 bool makeDirectories(const std::string& dir);
+// The whole file into `out`. False when it cannot be opened or read, or
+// memory runs out (errno ENOMEM); nothing is thrown and the file is closed.
 bool readWholeFile(const std::string& path, std::string& out);
 // A descriptor for reading `path`, or -1. Anything but a regular file (a named
 // pipe, a device, a folder) is refused without being opened, so that nothing

@@ -797,8 +797,11 @@ int32_t gifDelayToTicks(uint32_t hundredths, uint32_t ticks) {
 
 uint32_t ticksToGifDelay(int32_t ticks, uint32_t base) {
   if (base == 0) base = 100;
-  if (base <= 100) return static_cast<uint32_t>((100 / base) * static_cast<uint32_t>(ticks));
-  return static_cast<uint32_t>(static_cast<uint64_t>(static_cast<uint32_t>(ticks)) * 100 / base);
+  // Worked out in 64 bits and held at the largest 32-bit value, so that the
+  // callers' limits (16 bits for a GIF) never see a product that wrapped.
+  const uint64_t t = static_cast<uint64_t>(std::max<int32_t>(ticks, 0));
+  const uint64_t d = base <= 100 ? (100 / base) * t : t * 100 / base;
+  return static_cast<uint32_t>(std::min<uint64_t>(d, UINT32_MAX));
 }
 
 }  // namespace fb

@@ -303,6 +303,7 @@ bool commentText(const Block* block, std::string& out);
 
 // A GIF delay (hundredths of a second) in ticks of the time base, and back.
 int32_t gifDelayToTicks(uint32_t hundredths, uint32_t timeBase);
+// Back to hundredths: 0 for a negative count, at most 2^32 - 1 (never wrapped).
 uint32_t ticksToGifDelay(int32_t ticks, uint32_t timeBase);
 
 template <class Pred>

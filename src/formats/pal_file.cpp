@@ -1,4 +1,5 @@
 // Palette files.
+#include <cerrno>
 #include <new>
 
 #include "base/file_ops.h"
@@ -13,15 +14,11 @@ namespace fb {
 bool ReadPaletteFile(const std::string& path, std::unique_ptr<Palette>& out) {
   out.reset();
   std::string bytes;
-  bool read;
-  try {
-    read = fileops::readWholeFile(path, bytes);
-  } catch (const std::bad_alloc&) {
-    showWarning(text(Str::NoMemoryFrameImage));
-    return false;
-  }
-  if (!read) {
-    showWarning(format(Str::CannotOpenFile, path.c_str()));
+  if (!fileops::readWholeFile(path, bytes)) {
+    if (errno == ENOMEM)
+      showWarning(text(Str::NoMemoryFrameImage));
+    else
+      showWarning(format(Str::CannotOpenFile, path.c_str()));
     return false;
   }
   std::vector<Rgb> colours;
@@ -47,7 +44,7 @@ bool WritePaletteFile(const std::string& pathIn, const Palette& palette) {
   bool made;
   {
     fileops::WriteFile probe;
-    made = probe.createUnique(temp);
+    made = probe.createUnique(temp, 0, fileops::exists(path) ? 0600 : 0666);
   }
   if (made && writeFileBytes(temp, bytes)) {
     fileops::copyPermissions(temp, path);

@@ -1,6 +1,7 @@
 #include "formats/picture_frames.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <new>
 
@@ -183,15 +184,11 @@ int readFileWith(const std::string& path,
                  std::unique_ptr<Animation>& out, const DocumentDefaults& defaults) {
   out.reset();
   std::string bytes;
-  bool ok;
-  try {
-    ok = fileops::readWholeFile(path, bytes);
-  } catch (const std::bad_alloc&) {
-    showWarning(text(Str::NoMemoryFrameImage));
-    return 0;
-  }
-  if (!ok) {
-    showWarning(format(Str::CannotOpenFile, path.c_str()));
+  if (!fileops::readWholeFile(path, bytes)) {
+    if (errno == ENOMEM)
+      showWarning(text(Str::NoMemoryFrameImage));
+    else
+      showWarning(format(Str::CannotOpenFile, path.c_str()));
     return 0;
   }
   return read(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), out, defaults);

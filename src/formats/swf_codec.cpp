@@ -24,8 +24,9 @@ constexpr int kMaxFrames = 65535;
 // Bit fields, most significant bit first, as records and shapes hold them.
 class Bits {
  public:
+  // Whoever writes bits flushes them: flushing allocates, which a destructor
+  // must not (short of memory it would end the program).
   explicit Bits(std::vector<uint8_t>& out) : out_(out) {}
-  ~Bits() { flush(); }
   void put(uint32_t value, int n) {
     for (int i = n - 1; i >= 0; --i) {
       acc_ = static_cast<uint8_t>(acc_ << 1 | ((value >> i) & 1));
@@ -60,6 +61,7 @@ void appendRect(std::vector<uint8_t>& out, int32_t xMax, int32_t yMax) {
   b.put(static_cast<uint32_t>(xMax), n);
   b.put(0, n);
   b.put(static_cast<uint32_t>(yMax), n);
+  b.flush();
 }
 
 void appendTag(std::vector<uint8_t>& out, int code, const std::vector<uint8_t>& body) {
@@ -123,6 +125,7 @@ void appendShape(std::vector<uint8_t>& out, uint16_t id, uint16_t bitmap, int w,
     b.put(static_cast<uint32_t>(kTwips << 16), n);
     b.put(0, 1);  // no rotation
     b.put(0, 5);  // no translation
+    b.flush();
   }
   body.push_back(0);  // no line styles
   Bits b(body);

@@ -5,7 +5,6 @@
 #include <cstring>
 #include <memory>
 #include <new>
-#include <system_error>
 #include <vector>
 
 #include "base/progress.h"
@@ -723,26 +722,33 @@ void OptimizeWorker::start(uint32_t options, int lossy) {
   // Here, on the owner's thread: the worker never touches the cache, and
   // only reads a document with nothing left to tidy.
   job_.knownDocumentSize = document_.encodedSize;
-  document_.settle();
-  if (!pool_) pool_ = std::make_unique<TaskPool>(1, 1, reporter_);
-  if (pool_->threads() == 0) {
-    pool_.reset();
-    showWarning(text(Str::OptimizeNoTrialMemory));
-    return;
-  }
-  busy_ = true;
-  // Messages go to the owner's reporter (the pool's worker reports there;
-  // the editor shows them on the window's thread); nothing thrown leaves it.
-  pool_->submit([this] {
-    try {
-      runOptimizeJob(job_);
-    } catch (...) {
-      job_.trial.reset();
-      job_.trialValid = false;
-      showWarning(text(Str::OptimizeRanOut));
+  try {
+    document_.settle();
+    if (!pool_) pool_ = std::make_unique<TaskPool>(1, 1, reporter_);
+    if (pool_->threads() == 0) {
+      pool_.reset();
+      showWarning(text(Str::OptimizeNoTrialMemory));
+      return;
     }
+    busy_ = true;
+    // Messages go to the owner's reporter (the pool's worker reports there;
+    // the editor shows them on the window's thread); nothing thrown leaves it.
+    pool_->submit([this] {
+      try {
+        runOptimizeJob(job_);
+      } catch (...) {
+        job_.trial.reset();
+        job_.trialValid = false;
+        showWarning(text(Str::OptimizeRanOut));
+      }
+      busy_ = false;
+    });
+  } catch (...) {
+    // No worker (none to be had, or no memory to hand it the work): nothing
+    // runs, so nothing is busy.
     busy_ = false;
-  });
+    showWarning(text(Str::OptimizeNoTrialMemory));
+  }
 }
 
 void OptimizeWorker::cancelAndWait() {

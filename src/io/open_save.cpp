@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <new>
 #include <thread>
 
 #include "base/byte_source.h"
@@ -226,7 +227,8 @@ template <typename Write>
 bool writeThenReplace(const std::string& target, int type, Progress* progress, Write write) {
   // The rename needs only the folder: a file the user may not write (a locked
   // file, read-only or another's) would be replaced behind its back.
-  if (fileops::exists(target) && !fileops::openableForWriting(target)) {
+  const bool replacing = fileops::exists(target);
+  if (replacing && !fileops::openableForWriting(target)) {
     showWarning(format(Str::CannotWriteTo, target.c_str()));
     return false;
   }
@@ -243,7 +245,9 @@ bool writeThenReplace(const std::string& target, int type, Progress* progress, W
     sigaddset(&interrupts, SIGINT);
     sigaddset(&interrupts, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &interrupts, &before);
-    const bool created = probe.createUnique(temp, suffix);
+    // The copy of a file that exists is private until it takes that file's
+    // permissions: private content is never open to others meanwhile.
+    const bool created = probe.createUnique(temp, suffix, replacing ? 0600 : 0666);
     if (created) live.track(temp);
     pthread_sigmask(SIG_SETMASK, &before, nullptr);
     if (!created) {
@@ -253,10 +257,15 @@ bool writeThenReplace(const std::string& target, int type, Progress* progress, W
     probe.close();
   }
   CountingReporter said(reporter());
-  bool written;
+  bool written = false;
   {
     ScopedReporter scope(said);
-    written = write(temp);
+    try {
+      written = write(temp);
+    } catch (const std::bad_alloc&) {
+      // A writer short of memory fails like any other: its file goes below.
+      showWarning(text(Str::NoMemoryFrameImage));
+    }
   }
   if (written) fileops::copyPermissions(temp, target);
   if (!written) {
@@ -266,7 +275,12 @@ bool writeThenReplace(const std::string& target, int type, Progress* progress, W
       showWarning(format(Str::CannotWriteTo, target.c_str()));
     return false;
   }
-  return safeReplace(target, temp);
+  try {
+    return safeReplace(target, temp);
+  } catch (const std::bad_alloc&) {
+    fileops::removeFile(temp);  // the target is as it was: its copy goes
+    throw;
+  }
 }
 
 }  // namespace
@@ -344,8 +358,10 @@ std::string numberedPath(const std::string& path, int n, int count) {
   return path.find('/') == std::string::npos ? name : dir + "/" + name;
 }
 
-bool saveByType(const std::string& pathIn, Animation& a, uint32_t options, int type,
-                Progress* progress, const SaveOptions& saveOptions) {
+namespace {
+
+bool saveUnguarded(const std::string& pathIn, Animation& a, uint32_t options, int type,
+                   Progress* progress, const SaveOptions& saveOptions) {
   if (type < 1 || type >= kTypeCount) type = kTypeGif;
   // Saving through a symbolic link replaces the file it points to.
   std::string path = fileops::resolvedPath(pathIn);
@@ -444,6 +460,20 @@ bool saveByType(const std::string& pathIn, Animation& a, uint32_t options, int t
   return true;
 }
 
+}  // namespace
+
+bool saveByType(const std::string& path, Animation& a, uint32_t options, int type,
+                Progress* progress, const SaveOptions& saveOptions) {
+  // Short of memory outside a writer (names, paths, messages), the save
+  // fails as any other: nothing thrown leaves it.
+  try {
+    return saveUnguarded(path, a, options, type, progress, saveOptions);
+  } catch (const std::bad_alloc&) {
+    showWarning(text(Str::NoMemoryFrameImage));
+    return false;
+  }
+}
+
 std::string filmstripPath(const std::string& path, int columns, int rows) {
   std::string base = fileops::baseName(path);
   auto dot = base.rfind('.');
@@ -463,14 +493,14 @@ bool safeReplace(const std::string& target, const std::string& written) {
     for (int attempt = 0; attempt < 100 && backup.empty(); ++attempt) {
       std::string name = dir + "/fbk" + fileops::randomName(6);
       if (fileops::linkFile(target, name)) {
-        backup = name;
+        backup.swap(name);  // nothing allocated once the link exists
         linked = true;
         liveBackup.track(backup);
       } else if (errno != EEXIST) {
         // Interrupted while moved aside, the target is moved back.
         liveBackup.track(name, target);
         if (!fileops::exists(name) && fileops::renameFile(target, name))
-          backup = name;
+          backup.swap(name);
         else
           liveBackup.release();
         break;

@@ -3,6 +3,7 @@
 #include "formats/image_files.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstring>
 #include <filesystem>
@@ -332,6 +333,21 @@ TEST(OpenSave, AFailedPaletteSaveKeepsTheOldFile) {
   std::unique_ptr<Palette> back;
   ASSERT_TRUE(ReadPaletteFile(target, back));
   EXPECT_EQ(*back, p);
+
+  // A private file stays private while its new content is written beside it.
+  ::chmod(target.c_str(), 0600);
+  unsigned whileWritten = 0777;
+  fileops::setFaultHook([&](Op op, const std::string& path) {
+    struct stat st;
+    if (op == Op::Write && ::stat(path.c_str(), &st) == 0) whileWritten = st.st_mode;
+    return false;
+  });
+  const bool saved = WritePaletteFile(target, p);
+  fileops::setFaultHook(nullptr);
+  ASSERT_TRUE(saved);
+  EXPECT_EQ(whileWritten & 077, 0u);
+  EXPECT_EQ(std::filesystem::status(target).permissions() & std::filesystem::perms::all,
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
 }
 
 }  // namespace

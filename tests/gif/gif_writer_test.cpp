@@ -286,6 +286,15 @@ TEST(GifWriter, TimeBaseScalesDelaysOnTheWayOut) {
   auto out = writeToMemory(*a, tenths);
   size_t g = layoutOf(out).gce[0];
   EXPECT_EQ(out[g + 4] | (out[g + 5] << 8), 50);
+
+  // Scaled beyond 32 bits, a long delay still stays as long as the field
+  // holds rather than wrapping round to a short one.
+  firstFrame(*a)->delay = 429496730;  // × 10 is 2^32 + 4
+  out = writeToMemory(*a, tenths);
+  g = layoutOf(out).gce[0];
+  EXPECT_EQ(out[g + 4] | (out[g + 5] << 8), 65535);
+  EXPECT_EQ(ticksToGifDelay(429496730, 10), 0xFFFFFFFFu);
+  EXPECT_EQ(ticksToGifDelay(-5, 100), 0u) << "a negative delay is no delay";
 }
 
 TEST(GifWriter, CancelStopsBeforeTheTrailer) {

@@ -1,14 +1,22 @@
 // Every allocation of an edit, of its undo and of its redo, made to fail in
 // turn: no exception escapes, and the document is always either as it was or
 // as the edit leaves it, with a history that still takes it back exactly.
+// The same walk over reading a whole file (it is always closed again) and
+// over saving (nothing is left behind) and starting a worker.
+#include <dirent.h>
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <filesystem>
 #include <new>
 
+#include "base/file_ops.h"
 #include "base/reporter.h"
 #include "document/history.h"
 #include "imaging/edits.h"
+#include "imaging/optimizer.h"
+#include "io/open_save.h"
 #include "testutil.h"
 
 // The replacements below pair malloc with free; GCC cannot see that through them.
@@ -235,6 +243,117 @@ TEST(AllocationWalk, ChainOperationsAreWholeOrNotAtAll) {
         ASSERT_EQ(b->frameCount(), 3) << op;
       }
       if (finished) break;
+    }
+  }
+}
+
+// Descriptors this process holds open.
+int openDescriptors() {
+  int n = 0;
+  if (DIR* d = ::opendir("/proc/self/fd")) {
+    while (::readdir(d)) ++n;
+    ::closedir(d);
+  }
+  return n;
+}
+
+// Reading a whole file with each allocation failing in turn: nothing is
+// thrown, the failure is told as out of memory, and the file is closed.
+TEST(AllocationWalk, ReadingAWholeFileClosesItWhateverFails) {
+  fbtest::TempDir dir;
+  const std::string path = dir.file("list.txt");
+  const std::string content(300000, 'x');  // grows the string several times
+  fbtest::writeBytes(path, std::vector<uint8_t>(content.begin(), content.end()));
+  const int before = openDescriptors();
+  for (long n = 0;; ++n) {
+    SCOPED_TRACE(n);
+    std::string out;
+    bool read = false, threw = false;
+    int error = 0;
+    const bool finished = failing(n, [&] {
+      try {
+        read = fileops::readWholeFile(path, out);
+        error = errno;
+      } catch (...) {
+        threw = true;
+      }
+    });
+    ASSERT_EQ(openDescriptors(), before) << "the file stays open";
+    ASSERT_FALSE(threw);
+    if (read)
+      ASSERT_EQ(out, content);
+    else
+      ASSERT_EQ(error, ENOMEM);
+    if (finished) break;
+  }
+}
+
+// Saving with each allocation failing in turn: nothing is thrown, and the
+// folder holds the target, as it was or as written, and nothing else.
+TEST(AllocationWalk, ASaveLeavesNothingBehindWhateverFails) {
+  RecordingReporter quiet;
+  ScopedReporter scope(quiet);
+  for (const char* name : {"out.gif", "out.swf"}) {
+    SCOPED_TRACE(name);
+    fbtest::TempDir dir;
+    const std::string target = dir.file(name);
+    const int type = typeOfPath(target);
+    const SaveOptions options;
+    const std::vector<uint8_t> old = {'o', 'l', 'd'};
+    for (long n = 0;; ++n) {
+      SCOPED_TRACE(n);
+      fbtest::writeBytes(target, old);
+      auto doc = document();
+      bool saved = false, threw = false;
+      const bool finished = failing(n, [&] {
+        try {
+          saved = saveByType(target, *doc, saveopt::WholeAnimation, type, nullptr, options);
+        } catch (...) {
+          threw = true;
+        }
+      });
+      ASSERT_FALSE(threw);
+      std::vector<std::string> left;
+      for (const auto& e : std::filesystem::directory_iterator(dir.path()))
+        left.push_back(e.path().filename().string());
+      ASSERT_EQ(left, std::vector<std::string>{name});
+      if (!saved) {
+        ASSERT_EQ(fbtest::readBytes(target), old);
+      }
+      if (finished) {
+        ASSERT_TRUE(saved);
+        break;
+      }
+    }
+  }
+}
+
+// Starting the optimizer's worker with each allocation on the owner's thread
+// failing in turn: nothing is thrown at the owner, and a worker that never
+// started is not waited for as busy.
+TEST(AllocationWalk, StartingTheOptimizerWorkerIsWholeOrNotAtAll) {
+  RecordingReporter quiet;
+  ScopedReporter scope(quiet);
+  const MergeOptions merge;
+  const GifWriteOptions gif;
+  for (long n = 0;; ++n) {
+    SCOPED_TRACE(n);
+    auto doc = document();
+    OptimizeWorker worker(*doc, quiet, merge, gif);
+    bool threw = false;
+    const bool finished = failing(n, [&] {
+      try {
+        worker.start(opt::CropFrames | opt::ShrinkPalettes);
+      } catch (...) {
+        threw = true;
+      }
+    });
+    ASSERT_FALSE(threw);
+    worker.wait();
+    ASSERT_FALSE(worker.busy());
+    if (finished) {
+      ASSERT_TRUE(worker.job().trialValid);
+      break;
     }
   }
 }

@@ -170,6 +170,20 @@ TEST(SaveByType, WritesANewFileAndReplacesAnOldOneKeepingItsPermissions) {
   EXPECT_EQ(fs::status(target).permissions() & fs::perms::all, static_cast<fs::perms>(0640));
   EXPECT_EQ(entries(dir.path()), std::vector<std::string>{"out.gif"})
       << "no backup or temporary left";
+
+  // A private file's new content is never open to others while it is written.
+  ::chmod(target.c_str(), 0600);
+  mode_t whileWritten = 0777;
+  fileops::setFaultHook([&](fileops::Op op, const std::string& path) {
+    struct stat st;
+    if (op == fileops::Op::Write && ::stat(path.c_str(), &st) == 0) whileWritten = st.st_mode;
+    return false;
+  });
+  const bool saved = saveByType(target, *a, saveopt::WholeAnimation, kTypeGif, nullptr);
+  fileops::setFaultHook(nullptr);
+  ASSERT_TRUE(saved);
+  EXPECT_EQ(whileWritten & 077, 0u);
+  EXPECT_EQ(fs::status(target).permissions() & fs::perms::all, static_cast<fs::perms>(0600));
   std::unique_ptr<Animation> back;
   ASSERT_EQ(fbtest::readGifPath(target, back), kReadComplete);
   EXPECT_EQ(firstFrame(*back)->delay, 77);
