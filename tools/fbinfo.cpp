@@ -363,7 +363,8 @@ int printPaletteFile(const std::string& path, const std::function<void()>& befor
 
 // Reads a document as the editor opens it: true-colour frames join palettes.
 // The reader's result, kReadFailed when it cannot be used.
-int openDocument(const std::string& path, std::unique_ptr<Animation>& a) {
+// `quality`: true-colour frames join the palettes in the high-quality colour mode.
+int openDocument(const std::string& path, std::unique_ptr<Animation>& a, bool quality = false) {
   int result;
   {
     InputNoteReporter note(reporter(), path);  // messages say which file
@@ -377,7 +378,9 @@ int openDocument(const std::string& path, std::unique_ptr<Animation>& a) {
     if (f->hasRgb() && !f->dib) trueColour = true;
   if (trueColour) {
     StderrProgress progress;
-    if (mergePalettes(nullptr, *a, 0, nullptr, &progress, mergeOptionsFromPreferences()) != 1)
+    const MergeOptions mergeOptions = mergeOptionsFromPreferences();
+    const uint32_t method = quality ? mergeOptions.storedMethod | merge::Quality : 0;
+    if (mergePalettes(nullptr, *a, method, nullptr, &progress, mergeOptions) != 1)
       return kReadFailed;
   }
   return result;
@@ -581,7 +584,6 @@ int main(int argc, char** argv) {
   bool keep24 = false;
   bool dither = false;   // read when --reduce runs, wherever it stands
   bool bicubic = false;  // read when --resize runs, wherever it stands
-  bool dither = false;  // read when --reduce runs, wherever it stands
   bool quality = false;  // likewise, and for true-colour frames after reading
   int lossy = 0;        // for the optimizations given after it
   uint32_t saveWord = saveopt::WholeAnimation;
@@ -970,27 +972,9 @@ int main(int argc, char** argv) {
     if (lower(extensionOf(path)) == "pal") return printPaletteFile(path, beginObject);
 
     std::unique_ptr<Animation> a;
-    int result = openDocument(path, a);
+    int result = openDocument(path, a, quality);
     if (result == kReadFailed) return 1;
     current = path;
-    int result;
-    {
-      InputNoteReporter note(reporter(), path);  // messages say which file
-      ScopedReporter scope(note);
-      StderrProgress progress;
-      result = openFile(path, a, &progress, openOptionsFromPreferences());
-    }
-    if (result == kReadFailed || !a) return 1;
-    // Frames read from true-colour pictures join the document's palettes.
-    bool trueColour = false;
-    for (Frame* f = firstFrame(*a); f; f = nextFrame(f))
-      if (f->hasRgb() && !f->dib) trueColour = true;
-    if (trueColour) {
-      StderrProgress progress;
-      const MergeOptions mergeOptions = mergeOptionsFromPreferences();
-      uint32_t method = quality ? mergeOptions.storedMethod | merge::Quality : 0;
-      if (mergePalettes(nullptr, *a, method, nullptr, &progress, mergeOptions) != 1) return 1;
-    }
 
     history.clear();
     for (auto& op : operations) {
