@@ -715,6 +715,25 @@ TEST_F(Batch, InPlaceReplacesWhatShrinksAndKeepsWhatCannot) {
   EXPECT_EQ(names, (std::vector<std::string>{"flat.gif", "small.gif"})) << "nothing left behind";
 }
 
+// In place through a link: the file it points to is replaced and the link
+// stays a link; nothing is left in either folder.
+TEST_F(Batch, InPlaceThroughALinkReplacesTheFileAndKeepsTheLink) {
+  fs::create_directory(in("real"));
+  makeGif(in("real/flat.gif"), 30, 20, 4, 1);
+  const auto before = fs::file_size(in("real/flat.gif"));
+  fs::create_symlink("real/flat.gif", in("link.gif"));
+  Result r = flickbook({"--each", "--in-place", "--optimize", "-i", in("link.gif")}, config.path());
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(fs::is_symlink(in("link.gif"))) << "the link is not replaced by a file";
+  EXPECT_LT(fs::file_size(in("real/flat.gif")), before) << "what it points to is optimized";
+  EXPECT_EQ(readBack(in("real/flat.gif"))->frameCount(), 4);
+  std::vector<std::string> names;
+  for (auto& e : fs::recursive_directory_iterator(dir.path()))
+    names.push_back(fs::relative(e.path(), dir.path()));
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"link.gif", "real", "real/flat.gif"}));
+}
+
 // The loop count as other GIF tools read it, and standard input and output
 // through real pipes.
 TEST_F(Batch, LoopCountAndPipes) {
