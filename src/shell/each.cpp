@@ -219,7 +219,8 @@ bool runEach(const std::vector<FlagArg>& flags, const RunSettings& run) {
     messages.print(printing);
   };
   for (size_t k = 0; k < count; ++k) {
-    std::string t = run.inPlace ? plan.inputs[k]
+    // In place, a link stays a link: the file it points to is the one replaced.
+    std::string t = run.inPlace ? fileops::resolvedPath(plan.inputs[k])
                                 : eachOutputPath(plan.inputs[k], run.outputFolder, run.format);
     if (taken.insert(fileops::resolvedPath(t)).second) targets[k] = t;  // else: left out
   }
