@@ -20,7 +20,9 @@ struct Slot {
   char path[PATH_MAX];
   char restoreTo[PATH_MAX];
 };
-constexpr int kSlots = 64;
+// Enough for the busiest run: --each with its most jobs (64), each holding up
+// to three files at once (its staged copy, the writer's copy, a backup).
+constexpr int kSlots = 256;
 Slot g_slots[kSlots];
 static_assert(std::atomic<int>::is_always_lock_free, "read from a signal handler");
 
