@@ -377,7 +377,9 @@ TEST(AllocationWalk, EachLeavesNoStagedFileWhateverFails) {
     std::vector<std::string> left;
     for (const auto& e : std::filesystem::directory_iterator(out, ec))
       left.push_back(e.path().filename().string());
-    if (!left.empty()) ASSERT_EQ(left, std::vector<std::string>{"anim.gif"});
+    if (!left.empty()) {
+      ASSERT_EQ(left, std::vector<std::string>{"anim.gif"});
+    }
     if (finished) {
       ASSERT_TRUE(ok);
       EXPECT_EQ(fbtest::readBytes(dir.file("out/anim.gif")), fbtest::readBytes(input));
