@@ -1,6 +1,7 @@
 #!/usr/bin/python3
-"""Optimizer comparison: this program's optimizer (the default options, 0x46E)
-against gifsicle -O2 and -O3 on the same files, in the same run.
+"""Optimizer comparison: this program's optimizer, with the default options
+(0x46E) and with `--optimize=best` (the lossless options and the smallest LZW
+layout), against gifsicle -O2 and -O3 on the same files, in the same run.
 
   bench/optimize.py [BUILD_DIR]
 
@@ -8,7 +9,10 @@ Inputs: the animated GIFs of tests/data/gif-real, plus animations made here
 with ffmpeg and written as full, unoptimized frames: a screen recording
 (windows appearing on a desktop, a moving pointer), sprites moving over a still
 background, and a photographic loop. Prints input bytes, output bytes and time
-for each, and the totals.
+for each, and the totals. The last line compares `--optimize=best` with
+gifsicle: its total bytes over -O3's, its total time over -O2's:
+
+  optimize-best-vs-O3 BYTES_RATIO TIME_RATIO_VS_O2
 """
 import glob
 import os
@@ -70,26 +74,33 @@ def main():
         files = sorted(glob.glob(os.path.join(ROOT, "tests", "data", "gif-real", "*.gif")))
         files += make_inputs(tmp)
         rows = []
-        totals = [0, 0, 0.0, 0, 0.0, 0, 0.0]
+        # input, default, time, best, time, -O2, time, -O3, time
+        totals = [0, 0, 0.0, 0, 0.0, 0, 0.0, 0, 0.0]
         for f in files:
-            ours = os.path.join(tmp, "ours.gif")
-            o2 = os.path.join(tmp, "o2.gif")
-            o3 = os.path.join(tmp, "o3.gif")
-            t_ours = timed([fbinfo, "--quiet", "--optimize-options", "0x46E", "--write", ours, f])
-            t_o2 = timed(["gifsicle", "-O2", f, "-o", o2])
-            t_o3 = timed(["gifsicle", "-O3", f, "-o", o3])
-            row = [os.path.getsize(f), os.path.getsize(ours), t_ours, os.path.getsize(o2), t_o2,
-                   os.path.getsize(o3), t_o3]
+            outs = {k: os.path.join(tmp, k + ".gif") for k in ("ours", "best", "o2", "o3")}
+            t_ours = timed([fbinfo, "--quiet", "--optimize-options", "0x46E", "--write",
+                            outs["ours"], f])
+            t_best = timed([fbinfo, "--quiet", "--optimize=best", "--write", outs["best"], f])
+            t_o2 = timed(["gifsicle", "-O2", f, "-o", outs["o2"]])
+            t_o3 = timed(["gifsicle", "-O3", f, "-o", outs["o3"]])
+            size = {k: os.path.getsize(v) for k, v in outs.items()}
+            row = [os.path.getsize(f), size["ours"], t_ours, size["best"], t_best, size["o2"], t_o2,
+                   size["o3"], t_o3]
             rows.append((os.path.basename(f), row))
             totals = [a + b for a, b in zip(totals, row)]
-        head = f"{'file':30} {'input':>10} {'flickbook':>10} {'time':>6} {'-O2':>10} {'time':>6} {'-O3':>10} {'time':>6}"
+        head = (f"{'file':30} {'input':>10} {'default':>10} {'time':>6} {'best':>10} {'time':>6}"
+                f" {'-O2':>10} {'time':>6} {'-O3':>10} {'time':>6}")
         print(head)
         print("-" * len(head))
         for name, r in rows + [("TOTAL", totals)]:
-            print(f"{name:30} {r[0]:>10} {r[1]:>10} {r[2]:6.2f} {r[3]:>10} {r[4]:6.2f} {r[5]:>10} {r[6]:6.2f}")
-        print(f"\nflickbook / gifsicle -O2: bytes {totals[1] / totals[3]:.3f}, time {totals[2] / totals[4]:.2f}")
-        print(f"flickbook / gifsicle -O3: bytes {totals[1] / totals[5]:.3f}, time {totals[2] / totals[6]:.2f}")
-
+            print(f"{name:30} {r[0]:>10} {r[1]:>10} {r[2]:6.2f} {r[3]:>10} {r[4]:6.2f}"
+                  f" {r[5]:>10} {r[6]:6.2f} {r[7]:>10} {r[8]:6.2f}")
+        grew = sum(1 for _, r in rows if r[3] > r[0])
+        print(f"\ndefault / gifsicle -O2: bytes {totals[1] / totals[5]:.4f}, time {totals[2] / totals[6]:.2f}")
+        print(f"default / gifsicle -O3: bytes {totals[1] / totals[7]:.4f}, time {totals[2] / totals[8]:.2f}")
+        print(f"best / gifsicle -O3: bytes {totals[3] / totals[7]:.4f}; best / -O2: time "
+              f"{totals[4] / totals[6]:.2f}; files larger than they went in: {grew}")
+        print(f"optimize-best-vs-O3 {totals[3] / totals[7]:.4f} {totals[4] / totals[6]:.3f}")
 
 if __name__ == "__main__":
     main()

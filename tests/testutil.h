@@ -59,7 +59,8 @@ inline std::string digest(const fb::Animation& a) {
   for (int64_t v : {int64_t{a.width}, int64_t{a.height}, int64_t{a.playCount},
                     int64_t{a.frameCount()}, int64_t{a.hideFirstFrame}, int64_t{a.apngRules},
                     int64_t{a.anchorIndex}, int64_t{a.selectedCount}, int64_t{a.screenFlags},
-                    int64_t{a.backgroundIndex}, int64_t{a.aspectRatio}, int64_t{a.encodedSize}})
+                    int64_t{a.backgroundIndex}, int64_t{a.aspectRatio}, int64_t{a.encodedSize},
+                    int64_t{a.smallestEncoding}})
     put(v);
   palette(a.globalPalette.get());
   for (const fb::Block* b = a.head->next; b; b = b->next) {

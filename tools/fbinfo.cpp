@@ -3,10 +3,15 @@
 //
 //   fbinfo [OPTIONS] FILE...   (a JSON array when there are several)
 //     --optimize     optimize with the saved options
-//     --optimize-options WORD   optimize with these option bits (hexadecimal, e.g. 0x46E)
+//     --optimize=best  optimize for the smallest file without changing a pixel
+//                    (0x106E: the lossless options and the smallest LZW layout)
+//     --optimize-options WORD   optimize with these option bits (hexadecimal, e.g. 0x46E;
+//                    0x1000 adds the smallest LZW layout)
+//     --lossy N      lossy LZW of strength N (0 off) in the optimizations after it
+//     --smallest-layout  write the document with the smallest LZW layout
 //     --unoptimize   make every frame a full, opaque picture
 //     --thin N       remove every N-th frame, keeping the running time
-//     --reduce N     reduce every palette to N colours (2..256)
+//     --reduce N, --colors N   reduce every palette to N colours (2..256)
 //     --dither       dither when reducing (with --reduce)
 //     --rotate 90|180|270  turn the whole animation clockwise
 //     --flip h|v     mirror the whole animation left-right (h) or upside down (v)
@@ -45,6 +50,8 @@
 //                    current frame (a PNG) or the animation (a layered PSD):
 //                    PROGRAM FILE runs to its end, and what it saved is read back
 //     --undo, --redo   take back (or again) the last editing operation's step
+//     --quality      the high-quality colour mode, when reducing and when mapping
+//                    true-colour frames into palettes
 //     --write OUT    save the document as OUT (the type from its extension; an AVI
 //                    with the stored compression, after "Fix for AVI" when needed)
 //     --avi-audio F  interleave the audio of file F into the AVI written
@@ -126,11 +133,18 @@ void usage(std::FILE* out) {
       "Prints the structure of an animation as JSON (an array of them for several\n"
       "files; --write, --frames and --raw take one FILE).\n"
       "  --optimize     optimize with the saved options\n"
+      "  --optimize=best\n"
+      "                 optimize for the smallest file without changing a pixel (0x106E)\n"
       "  --optimize-options WORD\n"
-      "                 optimize with these option bits (hexadecimal, e.g. 0x46E)\n"
+      "                 optimize with these option bits (hexadecimal, e.g. 0x46E;\n"
+      "                 0x1000 adds the smallest LZW layout)\n"
+      "  --lossy N      lossy LZW of strength N (0 off) in the optimizations after it\n"
+      "  --smallest-layout\n"
+      "                 write the document with the smallest LZW layout\n"
       "  --unoptimize   make every frame a full, opaque picture\n"
       "  --thin N       remove every N-th frame, keeping the running time\n"
-      "  --reduce N     reduce every palette to N colours (2..256)\n"
+      "  --reduce N, --colors N\n"
+      "                 reduce every palette to N colours (2..256)\n"
       "  --dither       dither when reducing (with --reduce)\n"
       "  --rotate 90|180|270  turn the whole animation clockwise\n"
       "  --flip h|v     mirror the animation left-right (h) or upside down (v)\n"
@@ -160,6 +174,8 @@ void usage(std::FILE* out) {
       "  --paint INDEX:X,Y,...  --fill X,Y,INDEX  --pick-transparent X,Y   (current frame)\n"
       "  --co-edit PROGRAM, --co-edit-animation PROGRAM   the external editor, run to its end\n"
       "  --undo, --redo   take back (or again) the last editing operation's step\n"
+      "  --quality      the high-quality colour mode, when reducing and when mapping\n"
+      "                 true-colour frames into palettes\n"
       "  (operations run in the order given, before the outputs)\n"
       "  --write OUT    save the document as OUT (the type from its extension; an AVI\n"
       "                 with the stored compression, after \"Fix for AVI\" when needed)\n"
@@ -565,15 +581,12 @@ int main(int argc, char** argv) {
   bool keep24 = false;
   bool dither = false;   // read when --reduce runs, wherever it stands
   bool bicubic = false;  // read when --resize runs, wherever it stands
+  bool dither = false;  // read when --reduce runs, wherever it stands
+  bool quality = false;  // likewise, and for true-colour frames after reading
+  int lossy = 0;        // for the optimizations given after it
   uint32_t saveWord = saveopt::WholeAnimation;
   int jpegQuality = 0;
   bool psdLayerMask = false, iconAsIs = false, iconNoPng = false;
-  auto hexWord = [](const std::string& word, uint32_t& out) {
-    char* end = nullptr;
-    unsigned long bits = std::strtoul(word.c_str(), &end, 16);
-    out = static_cast<uint32_t>(bits);
-    return !word.empty() && !*end;
-  };
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     auto value = [&](std::string& out) {
@@ -583,34 +596,56 @@ int main(int argc, char** argv) {
       }
       out = argv[++i];
     };
+    // The next argument as a whole number in min..max; false (said why) when it is not.
+    auto number = [&](long min, long max, const char* what, long& out) {
+      std::string n;
+      value(n);
+      char* end = nullptr;
+      out = std::strtol(n.c_str(), &end, 10);
+      if (n.empty() || *end || out < min || out > max) {
+        std::fprintf(stderr, "fbinfo: %s takes %s, not %s\n", arg.c_str(), what, n.c_str());
+        return false;
+      }
+      return true;
+    };
+    // The next argument as hexadecimal bits; false (said why) when it is not.
+    auto hexValue = [&](uint32_t& out) {
+      std::string word;
+      value(word);
+      char* end = nullptr;
+      out = static_cast<uint32_t>(std::strtoul(word.c_str(), &end, 16));
+      if (!word.empty() && !*end) return true;
+      std::fprintf(stderr, "fbinfo: %s takes hexadecimal bits, not %s\n", arg.c_str(),
+                   word.c_str());
+      return false;
+    };
     if (arg == "--frames")
       value(framesDir);
     else if (arg == "--write")
       value(writePath);
     else if (arg == "--avi-audio")
       value(aviAudio);
-    else if (arg == "--optimize") {
-      operations.push_back([](Animation& a) {
-        return optimizeInPlace(a, optimizeOptionsFromPreferences(), mergeOptionsFromPreferences());
-      });
-    } else if (arg == "--optimize-options") {
-      std::string word;
-      value(word);
-      char* end = nullptr;
-      unsigned long bits = std::strtoul(word.c_str(), &end, 16);
-      if (word.empty() || *end) {
-        std::fprintf(stderr, "fbinfo: --optimize-options takes hexadecimal bits, not %s\n",
-                     word.c_str());
-        return 2;
-      }
-      operations.push_back([bits](Animation& a) {
+    else if (arg == "--optimize" || arg == "--optimize=best" || arg == "--optimize-options") {
+      // --optimize takes the saved options, read when it runs.
+      const bool saved = arg == "--optimize";
+      uint32_t bits = opt::Best;
+      if (arg == "--optimize-options" && !hexValue(bits)) return 2;
+      operations.push_back([saved, bits, lossy](Animation& a) {
         OptimizeJob job;
         job.document = &a;
-        job.options = static_cast<uint32_t>(bits);
+        job.options = saved ? optimizeOptionsFromPreferences() : bits;
         job.merge = mergeOptionsFromPreferences();
+        job.gif = gifWriteOptionsFromPreferences();
+        job.lossy = lossy;
         StderrProgress progress;
         job.progress = &progress;
         return runOptimizeJob(job);
+      });
+    } else if (arg == "--smallest-layout") {
+      operations.push_back([](Animation& a) {
+        a.smallestEncoding = true;
+        a.encodedSize = -1;
+        return true;
       });
     } else if (arg == "--unoptimize") {
       operations.push_back([](Animation& a) {
@@ -618,30 +653,21 @@ int main(int argc, char** argv) {
         return unoptimize(a, &progress);
       });
     } else if (arg == "--thin") {
-      std::string n;
-      value(n);
-      char* end = nullptr;
-      long parsed = std::strtol(n.c_str(), &end, 10);
-      if (n.empty() || *end || parsed < 0 || parsed > 0x7FFFFFFF) {
-        std::fprintf(stderr, "fbinfo: --thin takes a frame interval, not %s\n", n.c_str());
-        return 2;
-      }
+      long parsed = 0;
+      if (!number(0, 0x7FFFFFFF, "a frame interval", parsed)) return 2;
       int interval = static_cast<int>(parsed);
       operations.push_back([interval](Animation& a) { return reduceFrameCount(a, interval); });
-    } else if (arg == "--reduce") {
-      std::string n;
-      value(n);
-      char* end = nullptr;
-      long colours = std::strtol(n.c_str(), &end, 10);
-      if (n.empty() || *end || colours < 2 || colours > 256) {
-        std::fprintf(stderr, "fbinfo: --reduce takes a colour count of 2..256, not %s\n",
-                     n.c_str());
-        return 2;
-      }
-      operations.push_back([colours, &dither](Animation& a) {
+    } else if (arg == "--reduce" || arg == "--colors") {
+      long colours = 0;
+      if (!number(2, 256, "a colour count of 2..256", colours)) return 2;
+      operations.push_back([colours, &dither, &quality](Animation& a) {
         StderrProgress progress;
-        return reducePalettes(a, static_cast<int>(colours), dither, {}, &progress) == 1;
+        return reducePalettes(a, static_cast<int>(colours), dither, {}, &progress, quality) == 1;
       });
+    } else if (arg == "--lossy") {
+      long strength = 0;
+      if (!number(0, 1000, "a strength from 0 to 1000", strength)) return 2;
+      lossy = static_cast<int>(strength);
     } else if (arg == "--dither") {
       dither = true;
     } else if (arg == "--rotate" || arg == "--rotate-frames") {
@@ -882,14 +908,10 @@ int main(int argc, char** argv) {
             return false;
           },
           true));
+    } else if (arg == "--quality") {
+      quality = true;
     } else if (arg == "--save-options") {
-      std::string word;
-      value(word);
-      if (!hexWord(word, saveWord)) {
-        std::fprintf(stderr, "fbinfo: --save-options takes hexadecimal bits, not %s\n",
-                     word.c_str());
-        return 2;
-      }
+      if (!hexValue(saveWord)) return 2;
     } else if (arg == "--jpeg-quality") {
       std::string q;
       value(q);
@@ -951,6 +973,24 @@ int main(int argc, char** argv) {
     int result = openDocument(path, a);
     if (result == kReadFailed) return 1;
     current = path;
+    int result;
+    {
+      InputNoteReporter note(reporter(), path);  // messages say which file
+      ScopedReporter scope(note);
+      StderrProgress progress;
+      result = openFile(path, a, &progress, openOptionsFromPreferences());
+    }
+    if (result == kReadFailed || !a) return 1;
+    // Frames read from true-colour pictures join the document's palettes.
+    bool trueColour = false;
+    for (Frame* f = firstFrame(*a); f; f = nextFrame(f))
+      if (f->hasRgb() && !f->dib) trueColour = true;
+    if (trueColour) {
+      StderrProgress progress;
+      const MergeOptions mergeOptions = mergeOptionsFromPreferences();
+      uint32_t method = quality ? mergeOptions.storedMethod | merge::Quality : 0;
+      if (mergePalettes(nullptr, *a, method, nullptr, &progress, mergeOptions) != 1) return 1;
+    }
 
     history.clear();
     for (auto& op : operations) {

@@ -4,9 +4,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <mutex>
 #include <sstream>
 #include <string>
 
@@ -54,6 +56,26 @@ int64_t groupAvailable() {
   return limit > 0 ? std::max<int64_t>(0, limit - current) : -1;
 }
 
+// What the system and the control group have available, the smaller (-1:
+// unknown). Asking costs more than reading a small file, so an answer serves
+// for a quarter of a second: many files read one after another ask once.
+int64_t sharedAvailable() {
+  using Clock = std::chrono::steady_clock;
+  static std::mutex mu;
+  static Clock::time_point asked;
+  static int64_t answer = -1;
+  static bool known = false;
+  std::lock_guard<std::mutex> lock(mu);
+  const Clock::time_point now = Clock::now();
+  if (!known || now - asked > std::chrono::milliseconds(250)) {
+    int64_t system = systemAvailable(), group = groupAvailable();
+    answer = system < 0 ? group : group < 0 ? system : std::min(system, group);
+    asked = now;
+    known = true;
+  }
+  return answer;
+}
+
 }  // namespace
 
 int64_t availableMemory() {
@@ -61,15 +83,15 @@ int64_t availableMemory() {
   auto bound = [&best](int64_t v) {
     if (v >= 0 && (best < 0 || v < best)) best = v;
   };
-  bound(systemAvailable());
-  bound(groupAvailable());
-  int64_t addressSpace = 0, data = 0;
-  if (processUse(addressSpace, data)) {
-    rlimit r{};
-    if (::getrlimit(RLIMIT_AS, &r) == 0 && r.rlim_cur != RLIM_INFINITY)
-      bound(std::max<int64_t>(0, static_cast<int64_t>(r.rlim_cur) - addressSpace));
-    if (::getrlimit(RLIMIT_DATA, &r) == 0 && r.rlim_cur != RLIM_INFINITY)
-      bound(std::max<int64_t>(0, static_cast<int64_t>(r.rlim_cur) - data));
+  bound(sharedAvailable());
+  // The process's own limits, when it has any, against what it uses now.
+  rlimit space{}, data{};
+  const bool spaceLimited = ::getrlimit(RLIMIT_AS, &space) == 0 && space.rlim_cur != RLIM_INFINITY;
+  const bool dataLimited = ::getrlimit(RLIMIT_DATA, &data) == 0 && data.rlim_cur != RLIM_INFINITY;
+  int64_t spaceUsed = 0, dataUsed = 0;
+  if ((spaceLimited || dataLimited) && processUse(spaceUsed, dataUsed)) {
+    if (spaceLimited) bound(std::max<int64_t>(0, static_cast<int64_t>(space.rlim_cur) - spaceUsed));
+    if (dataLimited) bound(std::max<int64_t>(0, static_cast<int64_t>(data.rlim_cur) - dataUsed));
   }
   return best >= 0 ? best : int64_t{4} << 30;
 }

@@ -276,6 +276,7 @@ std::unique_ptr<Animation> cloneAnimationHeader(const Animation& src) {
   a->backgroundIndex = src.backgroundIndex;
   a->aspectRatio = src.aspectRatio;
   a->encodedSize = src.encodedSize;
+  a->smallestEncoding = src.smallestEncoding;
   a->colourUsage = src.colourUsage;
   return a;
 }
@@ -465,6 +466,7 @@ void swapHeaders(Animation& a, Animation& b) {
   std::swap(a.backgroundIndex, b.backgroundIndex);
   std::swap(a.aspectRatio, b.aspectRatio);
   std::swap(a.encodedSize, b.encodedSize);
+  std::swap(a.smallestEncoding, b.smallestEncoding);
   std::swap(a.colourUsage, b.colourUsage);
 }
 

@@ -129,6 +129,9 @@ struct Animation {
   uint8_t backgroundIndex = 0;
   uint8_t aspectRatio = 0;
   int32_t encodedSize = -1;  // -1 = unknown
+  // Written with the smallest LZW layout (the optimizer's choice) instead of
+  // the standard one; either reads the same everywhere.
+  bool smallestEncoding = false;
   std::array<int64_t, 256> colourUsage{};
   std::unique_ptr<Animation> nextAnimation;  // documents queued to be appended
 

@@ -1,5 +1,9 @@
 #include "document/bitmap.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <algorithm>
 #include <bit>
 #include <cstring>
@@ -62,16 +66,45 @@ bool PixelBudget::take(int64_t pixels, int64_t delivered, int64_t bytes) {
   return true;
 }
 
+namespace {
+
+// A bitmap's size and colour table, without its pixels yet (throws when
+// memory runs out).
+std::unique_ptr<Bitmap> bitmapShell(int width, int height, const Palette* palette) {
+  auto b = std::make_unique<Bitmap>();
+  b->width = width;
+  b->height = height;
+  b->stride = stride8(width);
+  if (palette) std::copy(palette->entries.begin(), palette->entries.begin() + palette->count,
+                         b->colours.begin());
+  return b;
+}
+
+}  // namespace
+
 std::unique_ptr<Bitmap> createBitmap(int width, int height, const Palette* palette) {
   if (!sizeAcceptable(width, height)) return nullptr;
   try {
-    auto b = std::make_unique<Bitmap>();
-    b->width = width;
-    b->height = height;
-    b->stride = stride8(width);
+    auto b = bitmapShell(width, height, palette);
     b->data.assign(static_cast<size_t>(b->stride) * static_cast<size_t>(height), 0);
-    if (palette) std::copy(palette->entries.begin(), palette->entries.begin() + palette->count,
-                           b->colours.begin());
+    return b;
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
+
+std::unique_ptr<Bitmap> createBitmapFrom(int width, int height, const Palette* palette,
+                                         const std::function<const uint8_t*(int)>& row) {
+  if (!sizeAcceptable(width, height)) return nullptr;
+  try {
+    auto b = bitmapShell(width, height, palette);
+    const size_t w = static_cast<size_t>(width), pad = static_cast<size_t>(b->stride) - w;
+    b->data.reserve(static_cast<size_t>(b->stride) * static_cast<size_t>(height));
+    for (int y = 0; y < height; ++y) {
+      const uint8_t* src = row(y);
+      b->data.insert(b->data.end(), src, src + w);
+      if (pad) b->data.insert(b->data.end(), pad, 0);
+    }
     return b;
   } catch (const std::bad_alloc&) {
     return nullptr;
@@ -86,6 +119,25 @@ std::unique_ptr<Bitmap> copyBitmap(const Bitmap& src) {
   }
 }
 
+namespace {
+
+// Each byte's bits in the opposite order: SSE2 gathers the first pixel into
+// the lowest bit, the mask keeps it in the highest.
+struct ReversedBytes {
+  uint8_t of[256];
+  constexpr ReversedBytes() : of() {
+    for (int i = 0; i < 256; ++i) {
+      int r = 0;
+      for (int b = 0; b < 8; ++b)
+        if (i & (1 << b)) r |= 0x80 >> b;
+      of[i] = static_cast<uint8_t>(r);
+    }
+  }
+};
+[[maybe_unused]] constexpr ReversedBytes kReversed;
+
+}  // namespace
+
 std::unique_ptr<Mask> buildMask(const Bitmap& b, uint8_t transparentIndex) {
   try {
     auto m = std::make_unique<Mask>();
@@ -93,14 +145,26 @@ std::unique_ptr<Mask> buildMask(const Bitmap& b, uint8_t transparentIndex) {
     m->height = b.height;
     m->stride = ((b.width + 31) / 32) * 4;
     m->bits.assign(static_cast<size_t>(m->stride) * static_cast<size_t>(b.height), 0);
-    // Eight pixels at a time: flag the bytes equal to the index, then gather
-    // the flags into one mask byte, first pixel in the top bit.
     const uint64_t ones = 0x0101010101010101ull, low7 = 0x7F7F7F7F7F7F7F7Full;
     const uint64_t pattern = ones * transparentIndex;
+#if defined(__SSE2__)
+    const __m128i wanted = _mm_set1_epi8(static_cast<char>(transparentIndex));
+#endif
     for (int y = 0; y < b.height; ++y) {
       const uint8_t* src = b.row(y);
       uint8_t* dst = m->bits.data() + static_cast<size_t>(y) * m->stride;
       int x = 0;
+#if defined(__SSE2__)
+      // Sixteen pixels at a time: one comparison gives their flags in a word.
+      for (; x + 16 <= b.width; x += 16) {
+        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + x));
+        unsigned flags = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, wanted)));
+        dst[x >> 3] = kReversed.of[flags & 0xFF];
+        dst[(x >> 3) + 1] = kReversed.of[flags >> 8];
+      }
+#endif
+      // Eight pixels at a time: flag the bytes equal to the index, then gather
+      // the flags into one mask byte, first pixel in the top bit.
       for (; x + 8 <= b.width; x += 8) {
         uint64_t v;
         std::memcpy(&v, src + x, 8);

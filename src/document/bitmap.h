@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -59,6 +60,10 @@ struct Bitmap {
 // A zero-filled bitmap whose colour table holds the palette's colours (may be
 // null). Null when the size is unacceptable or memory runs out.
 std::unique_ptr<Bitmap> createBitmap(int width, int height, const Palette* palette);
+// A bitmap whose row y is `width` bytes from `row(y)`, written once (not
+// zero-filled first). Null as createBitmap.
+std::unique_ptr<Bitmap> createBitmapFrom(int width, int height, const Palette* palette,
+                                         const std::function<const uint8_t*(int)>& row);
 std::unique_ptr<Bitmap> copyBitmap(const Bitmap& b);
 
 // Monochrome mask: a set bit marks a transparent pixel. Rows MSB first, padded to 4 bytes.

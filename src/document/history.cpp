@@ -26,6 +26,7 @@ struct History::Step {
   int currentFrame = -1;
   // The document's caches of what its blocks encode to, which any change may spoil.
   int32_t encodedSize = -1;
+  bool smallestEncoding = false;
   std::unique_ptr<std::array<int64_t, 256>> colourUsage;
 };
 
@@ -174,6 +175,7 @@ bool History::record(Animation& doc, const std::string& name, const Change& chan
     step->anchorIndex = doc.anchorIndex;
     step->currentFrame = currentFrame;
     step->encodedSize = doc.encodedSize;
+    step->smallestEncoding = doc.smallestEncoding;
     if (!change.header && (change.structure || !change.fieldsOnly))
       step->colourUsage = std::make_unique<std::array<int64_t, 256>>(doc.colourUsage);
     // Before the redo steps, which a failed edit must not cost.
@@ -216,8 +218,10 @@ void History::exchange(Step& step, Animation& doc, int& currentFrame, bool keep)
     swapFrameContent(static_cast<Frame&>(*kept.frame), *kept.state, step.change.fieldsOnly);
   if (step.header)
     swapHeaders(doc, *step.header);
-  else
+  else {
     std::swap(doc.encodedSize, step.encodedSize);
+    std::swap(doc.smallestEncoding, step.smallestEncoding);
+  }
   if (step.colourUsage) std::swap(doc.colourUsage, *step.colourUsage);
   applySelection(doc, step.selected, step.anchorIndex);
   step.selected = std::move(selected);

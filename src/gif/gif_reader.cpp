@@ -160,8 +160,7 @@ int readImage(ByteSource& file, Frame& frame, Animation& a, PixelBudget* budget)
     return 0;
   }
 
-  // The whole image is decoded into one buffer, then laid out in rows (in
-  // stream order: straight down, or the four interlace passes).
+  // The whole image is decoded into one buffer first.
   static thread_local std::vector<uint8_t> scratch;
   try {
     scratch.resize(count + LzwDecoder::kSlack);
@@ -183,24 +182,29 @@ int readImage(ByteSource& file, Frame& frame, Animation& a, PixelBudget* budget)
     showWarning(text(Str::NoMemoryFrameImage));
     return 0;
   }
-  frame.dib = createBitmap(w, h, frame.palette());
+  // Laid out in rows (in stream order: straight down, or the four interlace
+  // passes) as the bitmap is made.
+  const uint8_t* const decoded = scratch.data();
+  std::vector<int> order;  // an interlaced row's place in the stream
+  if (frame.interlaced()) {
+    try {
+      order.resize(static_cast<size_t>(h));
+    } catch (const std::bad_alloc&) {
+      showWarning(text(Str::NoMemoryFrameImage));
+      return 0;
+    }
+    static const int kStart[4] = {0, 4, 2, 1}, kStep[4] = {8, 8, 4, 2};
+    int k = 0;
+    for (int pass = 0; pass < 4; ++pass)
+      for (int y = kStart[pass]; y < h; y += kStep[pass]) order[static_cast<size_t>(y)] = k++;
+  }
+  frame.dib = createBitmapFrom(w, h, frame.palette(), [&](int y) {
+    const size_t at = order.empty() ? static_cast<size_t>(y) : static_cast<size_t>(order[static_cast<size_t>(y)]);
+    return decoded + at * static_cast<size_t>(w);
+  });
   if (!frame.dib) {
     showWarning(text(Str::NoMemoryFrameImage));
     return 0;
-  }
-  const uint8_t* src = scratch.data();
-  auto putRow = [&](int y) {
-    std::memcpy(frame.dib->row(y), src, static_cast<size_t>(w));
-    src += w;
-  };
-  if (w > 0) {
-    if (frame.interlaced()) {
-      static const int kStart[4] = {0, 4, 2, 1}, kStep[4] = {8, 8, 4, 2};
-      for (int pass = 0; pass < 4; ++pass)
-        for (int y = kStart[pass]; y < h; y += kStep[pass]) putRow(y);
-    } else {
-      for (int y = 0; y < h; ++y) putRow(y);
-    }
   }
   if (scratch.capacity() > (32u << 20)) std::vector<uint8_t>().swap(scratch);
   // The rest of the data, extra pixels included, was consumed with the

@@ -13,6 +13,7 @@
 #include "base/progress.h"
 #include "base/reporter.h"
 #include "base/task_pool.h"
+#include "gif/lzw_encoder.h"
 #include "gif/gif_limits.h"
 #include "resources/strings.h"
 
@@ -29,150 +30,6 @@ bool ByteSink::write(const void* data, size_t size) {
 }
 
 namespace {
-
-constexpr int kHashSize = 5003;
-constexpr int kHashShift = 4;
-constexpr int kMaxBits = 12;
-constexpr int kMaxMaxCode = 1 << kMaxBits;
-
-// Compress-style LZW with open hashing; 254-byte data sub-blocks.
-class LzwEncoder {
- public:
-  LzwEncoder(ByteSink& sink, int codeSize) : sink_(sink) {
-    initBits_ = codeSize + 1;
-    clear_ = 1 << codeSize;
-    eof_ = clear_ + 1;
-    freeEnt_ = clear_ + 2;
-    nBits_ = initBits_;
-    maxCode_ = (1 << nBits_) - 1;
-    clearHash();
-  }
-
-  bool encode(const uint8_t* pixels, int width, int height, int stride, bool interlaced) {
-    output(clear_);
-    if (width <= 0 || height <= 0) {
-      // Nothing to encode: an empty image still needs its end code.
-      output(eof_);
-      return finish();
-    }
-    bool first = true;
-    int ent = 0;
-    int32_t* const htab = htab_;
-    uint16_t* const codetab = codetab_;
-    auto row = [&](int y) {
-      const uint8_t* p = pixels + static_cast<size_t>(y) * stride;
-      const uint8_t* end = p + width;
-      if (first) {
-        ent = *p++;
-        first = false;
-      }
-      for (; p < end; ++p) {
-        const int c = *p;
-        const int32_t fcode = (c << kMaxBits) + ent;
-        int i = (c << kHashShift) ^ ent;
-        int32_t key = htab[i];
-        if (key == fcode) {
-          ent = codetab[i];
-          continue;
-        }
-        if (key >= 0) {
-          const int disp = i == 0 ? 1 : kHashSize - i;
-          bool found = false;
-          do {
-            if ((i -= disp) < 0) i += kHashSize;
-            key = htab[i];
-            if (key == fcode) {
-              ent = codetab[i];
-              found = true;
-              break;
-            }
-          } while (key > 0);
-          if (found) continue;
-        }
-        output(ent);
-        ent = c;
-        if (freeEnt_ < kMaxMaxCode) {
-          codetab[i] = static_cast<uint16_t>(freeEnt_++);
-          htab[i] = fcode;
-        } else {
-          // The table is full: start again, exactly then.
-          clearHash();
-          freeEnt_ = clear_ + 2;
-          clearPending_ = true;
-          output(clear_);
-        }
-      }
-    };
-    if (interlaced) {
-      static const int kStart[4] = {0, 4, 2, 1}, kStep[4] = {8, 8, 4, 2};
-      for (int pass = 0; pass < 4; ++pass)
-        for (int y = kStart[pass]; y < height; y += kStep[pass]) row(y);
-    } else {
-      for (int y = 0; y < height; ++y) row(y);
-    }
-    output(ent);
-    output(eof_);
-    return finish();
-  }
-
- private:
-  void clearHash() { std::memset(htab_, 0xFF, sizeof htab_); }
-
-  void output(int code) {
-    acc_ |= static_cast<uint64_t>(code) << accBits_;
-    accBits_ += nBits_;
-    while (accBits_ >= 8) {
-      byteOut(static_cast<uint8_t>(acc_));
-      acc_ >>= 8;
-      accBits_ -= 8;
-    }
-    if (freeEnt_ > maxCode_ || clearPending_) {
-      if (clearPending_) {
-        nBits_ = initBits_;
-        maxCode_ = (1 << nBits_) - 1;
-        clearPending_ = false;
-      } else {
-        ++nBits_;
-        maxCode_ = nBits_ == kMaxBits ? kMaxMaxCode : (1 << nBits_) - 1;
-      }
-    }
-  }
-
-  void byteOut(uint8_t b) {
-    packet_[count_++] = b;
-    if (count_ >= 254) flushPacket();
-  }
-
-  void flushPacket() {
-    if (count_ == 0) return;
-    uint8_t len = static_cast<uint8_t>(count_);
-    if (!sink_.write(&len, 1) || !sink_.write(packet_, static_cast<size_t>(count_))) ok_ = false;
-    count_ = 0;
-  }
-
-  bool finish() {
-    while (accBits_ > 0) {
-      byteOut(static_cast<uint8_t>(acc_));
-      acc_ >>= 8;
-      accBits_ -= 8;
-    }
-    accBits_ = 0;
-    acc_ = 0;
-    flushPacket();
-    return ok_ && sink_.put(0);
-  }
-
-  ByteSink& sink_;
-  bool ok_ = true;
-  int initBits_, nBits_, maxCode_, clear_, eof_, freeEnt_;
-  bool clearPending_ = false;
-  uint64_t acc_ = 0;
-  int accBits_ = 0;
-  int count_ = 0;
-  uint8_t packet_[256];
-  int32_t htab_[kHashSize];
-  uint16_t codetab_[kHashSize];
-};
 
 bool put16(ByteSink& s, uint32_t v) {
   uint8_t b[2] = {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8)};
@@ -227,12 +84,53 @@ bool writeExtension(ByteSink& s, const Block* b) {
 
 bool writeLzwImage(ByteSink& sink, const uint8_t* pixels, int width, int height, int stride,
                    int codeSize, bool interlaced) {
-  if (!sink.put(static_cast<uint8_t>(codeSize))) return false;
-  LzwEncoder enc(sink, codeSize);
-  return enc.encode(pixels, width, height, stride, interlaced);
+  return encodeLzw(sink, LzwImage{pixels, width, height, stride, interlaced}, codeSize,
+                   LzwLayout::Standard);
 }
 
-bool writeFrameImage(ByteSink& sink, const Frame& f, uint32_t timeBase) {
+namespace {
+
+// The descriptor's packed byte as written: it always describes the table that
+// is written, so the file decodes.
+uint8_t writtenImageFlags(const Frame& f) {
+  if (f.localPalette)
+    return static_cast<uint8_t>((f.imageFlags & ~0x07) | 0x80 | (colourBits(f.localPalette->count) - 1));
+  return static_cast<uint8_t>(f.imageFlags & ~0x87);
+}
+
+int largestIndex(const Frame& f) {
+  int top = 0;
+  for (int y = 0; y < f.dib->height && top < 255; ++y) {
+    const uint8_t* row = f.dib->row(y);
+    for (int x = 0; x < f.dib->width; ++x) top = std::max<int>(top, row[x]);
+  }
+  return top;
+}
+
+LzwImage lzwImageOf(const Frame& f) {
+  if (!f.dib) return LzwImage{};
+  return LzwImage{f.pixels(), f.dib->width, f.dib->height, f.dib->stride,
+                  (writtenImageFlags(f) & 0x40) != 0};
+}
+
+}  // namespace
+
+int frameCodeSize(const Frame& f, LzwLayout layout) {
+  const uint8_t* px = f.pixels();
+  if (layout == LzwLayout::Smallest)
+    return px ? std::max(2, colourBits(largestIndex(f) + 1)) : 2;
+  int codeSize = std::max(2, colourBits(f.palette() ? f.palette()->count : 256));
+  // Indices beyond the padded table (from damaged files, say) widen the code
+  // size rather than being written as codes that do not fit.
+  if (codeSize < 8 && px) codeSize = std::max(codeSize, colourBits(largestIndex(f) + 1));
+  return codeSize;
+}
+
+int64_t frameImageDataSize(const Frame& f, LzwLayout layout) {
+  return lzwEncodedSize(lzwImageOf(f), frameCodeSize(f, layout), layout);
+}
+
+bool writeFrameImage(ByteSink& sink, const Frame& f, uint32_t timeBase, LzwLayout layout) {
   uint8_t gce[8] = {0x21, 0xF9, 0x04, f.controlFlags, 0, 0, f.transparentIndex, 0};
   // Delays beyond what the field holds are kept as long as possible, not wrapped.
   uint32_t delay = std::min<uint32_t>(ticksToGifDelay(f.delay, timeBase), 0xFFFF);
@@ -240,32 +138,19 @@ bool writeFrameImage(ByteSink& sink, const Frame& f, uint32_t timeBase) {
   gce[5] = static_cast<uint8_t>(delay >> 8);
   if (!sink.write(gce, sizeof gce)) return false;
 
-  // The flags always describe the table that is written, so the file decodes.
-  uint8_t flags = f.imageFlags;
-  if (f.localPalette)
-    flags = static_cast<uint8_t>((flags & ~0x07) | 0x80 | (colourBits(f.localPalette->count) - 1));
-  else
-    flags = static_cast<uint8_t>(flags & ~0x87);
+  const uint8_t flags = writtenImageFlags(f);
   if (!sink.put(0x2C) || !put16(sink, static_cast<uint32_t>(f.left)) ||
       !put16(sink, static_cast<uint32_t>(f.top)) || !put16(sink, static_cast<uint32_t>(f.width)) ||
       !put16(sink, static_cast<uint32_t>(f.height)) || !sink.put(flags))
     return false;
   if (f.localPalette && !writeColourTable(sink, *f.localPalette)) return false;
+  return encodeLzw(sink, lzwImageOf(f), frameCodeSize(f, layout), layout);
+}
 
-  int codeSize = std::max(2, colourBits(f.palette() ? f.palette()->count : 256));
-  const uint8_t* px = f.pixels();
-  int w = f.dib ? f.dib->width : 0, h = f.dib ? f.dib->height : 0;
-  if (codeSize < 8 && px) {
-    // Indices beyond the padded table (from damaged files, say) widen the code
-    // size rather than being written as codes that do not fit.
-    int top = 0;
-    for (int y = 0; y < h; ++y) {
-      const uint8_t* row = f.dib->row(y);
-      for (int x = 0; x < w; ++x) top = std::max<int>(top, row[x]);
-    }
-    codeSize = std::max(codeSize, colourBits(top + 1));
-  }
-  return writeLzwImage(sink, px, w, h, f.dib ? f.dib->stride : 0, codeSize, flags & 0x40);
+int64_t frameEncodedSize(const Frame& f, LzwLayout layout) {
+  int64_t head = 8 + 10;
+  if (f.localPalette) head += 3 * (int64_t{1} << colourBits(f.localPalette->count));
+  return head + frameImageDataSize(f, layout);
 }
 
 namespace {
@@ -302,6 +187,10 @@ bool writeStreamHead(ByteSink& sink, const Animation& a) {
   return true;
 }
 
+LzwLayout layoutOf(const Animation& a) {
+  return a.smallestEncoding ? LzwLayout::Smallest : LzwLayout::Standard;
+}
+
 bool isKeptExtension(const Block* b) {
   return b->tag == kPlainTextTag || b->tag == kCommentTag || b->tag == kApplicationTag;
 }
@@ -312,6 +201,7 @@ namespace {
 
 int writeStream(ByteSink& sink, Animation& a, Progress* progress, const GifWriteOptions& options) {
   if (!writeStreamHead(sink, a)) return kWriteFailed;
+  const LzwLayout layout = layoutOf(a);
   if (progress) progress->setRange(a.frameCount());
   int64_t pixels = 0;
   for (Frame* f = firstFrame(a); f; f = nextFrame(f))
@@ -320,7 +210,8 @@ int writeStream(ByteSink& sink, Animation& a, Progress* progress, const GifWrite
   if (workers == 0) {
     for (Block* b = a.head->next; b; b = b->next) {
       if (b->isFrame()) {
-        if (!writeFrameImage(sink, static_cast<Frame&>(*b), options.timeBase)) return kWriteFailed;
+        if (!writeFrameImage(sink, static_cast<Frame&>(*b), options.timeBase, layout))
+          return kWriteFailed;
         if (progress && !progress->step()) return kWriteCancelled;
       } else if (isKeptExtension(b)) {
         if (!writeExtension(sink, b)) return kWriteFailed;
@@ -351,11 +242,11 @@ int writeStream(ByteSink& sink, Animation& a, Progress* progress, const GifWrite
   for (Block* b = a.head->next; b; b = b->next) {
     if (b->isFrame()) {
       auto task = std::make_shared<std::packaged_task<Encoded()>>(
-          [f = static_cast<Frame*>(b), tb = options.timeBase] {
+          [f = static_cast<Frame*>(b), tb = options.timeBase, layout] {
             Encoded out;
             try {
               ByteSink memory(&out);
-              if (!writeFrameImage(memory, *f, tb)) out.clear();
+              if (!writeFrameImage(memory, *f, tb, layout)) out.clear();
             } catch (...) {
               out.clear();  // out of memory: told to the owner by the empty result
             }
@@ -459,6 +350,7 @@ int64_t countEncodedSize(const Animation& a, Progress* progress, const GifWriteO
   // are independent of each other, on several threads when it pays.
   ByteSink head;
   writeStreamHead(head, a);
+  const LzwLayout layout = layoutOf(a);
   int64_t total = head.total() + 1;  // and the trailer
   std::vector<Frame*> frames;
   int64_t pixels = 0;
@@ -481,9 +373,7 @@ int64_t countEncodedSize(const Animation& a, Progress* progress, const GifWriteO
       for (;;) {
         size_t i = nextIndex.fetch_add(1);
         if (i >= frames.size() || failed.load()) return;
-        ByteSink counter;
-        writeFrameImage(counter, *frames[i], options.timeBase);
-        sizes[i] = counter.total();
+        sizes[i] = frameEncodedSize(*frames[i], layout);
         done.fetch_add(1);
         if (report && progress && !progress->setPosition(static_cast<int64_t>(done.load())))
           failed = true;

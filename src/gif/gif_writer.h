@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "document/animation.h"
+#include "gif/lzw_encoder.h"
 
 namespace fb {
 
@@ -65,8 +66,16 @@ bool writeGifFile(const std::string& path, Animation& animation, Progress* progr
 bool writeFrameAsGif(const std::string& path, Frame& frame, const GifWriteOptions& options = {});
 
 // The graphic control extension, descriptor, local table and image data of one
-// frame. With a counting sink: the frame's encoded size.
-bool writeFrameImage(ByteSink& sink, const Frame& frame, uint32_t timeBase = 100);
+// frame, its pixels in the given LZW layout. With a counting sink: the frame's
+// encoded size.
+bool writeFrameImage(ByteSink& sink, const Frame& frame, uint32_t timeBase = 100,
+                     LzwLayout layout = LzwLayout::Standard);
+// The bytes writeFrameImage writes, counted without producing them.
+int64_t frameEncodedSize(const Frame& frame, LzwLayout layout = LzwLayout::Standard);
+// The minimum code size a frame is written with: from its palette in the
+// standard layout (wider for indices beyond it), from the largest index its
+// pixels use in the smallest one.
+int frameCodeSize(const Frame& frame, LzwLayout layout);
 
 // The cached encoded size, recounted when `force` is set or it is unknown.
 // Includes what `stampSignature` will add or remove. -1 when counting failed.

@@ -211,116 +211,177 @@ size_t LzwDecoder::decode(uint8_t* out, size_t count) {
   return n;
 }
 
+namespace {
+
+// Every literal's one-pixel string, with room for a word's read past the last.
+struct Literals {
+  uint8_t bytes[256 + 16];
+  constexpr Literals() : bytes() {
+    for (int i = 0; i < 256; ++i) bytes[i] = static_cast<uint8_t>(i);
+  }
+};
+constexpr Literals kLiterals;
+
+// Moves a string of `len` bytes from earlier in the image (or the literals)
+// to `dst` in 16-byte pieces, the buffer's slack taking what runs over. The
+// string ends at or before `dst`, so no piece reads what this copy writes.
+inline void copyString(uint8_t* dst, const uint8_t* src, uint32_t len) {
+  uint8_t piece[16];
+  std::memcpy(piece, src, 16);
+  std::memcpy(dst, piece, 16);
+  for (uint32_t i = 16; i < len; i += 16) {
+    std::memcpy(piece, src + i, 16);
+    std::memcpy(dst + i, piece, 16);
+  }
+}
+
+}  // namespace
+
 size_t LzwDecoder::decodeAll(uint8_t* out, size_t count) {
   if (count == 0) return 0;
-  size_t n = 0;
-  uint32_t prevPos = 0, prevLen = 0;
-  auto addEntry = [&](int first) {
-    if (nextCode_ < kMaxCodes) {
-      prefix_[nextCode_] = static_cast<uint16_t>(prevCode_);
-      suffix_[nextCode_] = static_cast<uint8_t>(first);
-      pos_[nextCode_] = prevPos;
-      len_[nextCode_] = static_cast<uint16_t>(prevLen + 1);
-      ++nextCode_;
-      if (nextCode_ >= codeLimit_ && codeLimit_ < kMaxCodes) {
-        codeLimit_ *= 2;
-        ++codeBits_;
-      }
-    }
-  };
-  // Anything unusual (codes beyond the table, raw codes as first pixels, a
-  // string cut by the end of the image) continues on the general path.
-  auto general = [&]() { return n + decode(out + n, count - n); };
-  auto generalWith = [&](int c) {
-    if (!expand(c)) {
-      status_ = kCorrupt;
-      return n;
-    }
-    while (sp_ > 0 && n < count) out[n++] = stack_[--sp_];
-    return general();
-  };
-
   int code = nextPixel();
   if (code < 0) {
     status_ = code;
     return 0;
   }
-  out[n++] = static_cast<uint8_t>(code);
-  prevPos = 0;
-  prevLen = 1;
+  out[0] = static_cast<uint8_t>(code);
+  size_t n = 1;
 
-  while (n < count) {
-    code = readCode();
-    if (code < 0) {
-      status_ = code;
+  // Each code's string as its first eight pixels in one word, its length and
+  // where the whole of it lies: literals in the constant table, the others
+  // where they were written before. Strings of up to eight pixels come from
+  // the word alone, so the output just written is rarely read back. The clear
+  // and end codes have length 0, so one test sends them, and codes the table
+  // does not hold yet, off the common path.
+  // (The tables are reached through the decoder itself: it keeps registers free.)
+  // A code's length and prefix share one word (the prefix only for the
+  // general path).
+  const int clear = clear_, end = end_;
+  for (int c = 0; c < clear; ++c) {
+    where_[c] = kLiterals.bytes + c;
+    meta_[c] = 1;
+    head_[c] = static_cast<uint64_t>(c);
+  }
+  meta_[clear] = meta_[end] = 0;
+
+  // The state lives in locals while the loop runs and goes back to the
+  // members wherever the loop stops or hands over to the general path.
+  const uint8_t* const data = data_.data();
+  const uint64_t bitLimit = bitLimit_;
+  uint64_t bitPos = bitPos_;
+  // The width grows when the next code reaches a power of two (codeLimit_).
+  int codeBits = codeBits_, nextCode = nextCode_;
+  uint32_t codeMask = (1u << codeBits) - 1;
+  // The previous string: where, how long, its first pixels and its code.
+  const uint8_t* prevAt = out;
+  uint32_t prevLen = 1;
+  uint64_t prevHead = static_cast<uint64_t>(code);
+  int prevCode = code;
+
+  auto store = [&] {
+    bitPos_ = bitPos;
+    codeBits_ = codeBits;
+    nextCode_ = nextCode;
+    codeLimit_ = 1 << codeBits;
+    prevCode_ = prevCode;
+    firstPixel_ = *prevAt;
+  };
+  // Anything unusual (codes beyond the table, a string cut by the end of the
+  // image) continues on the general path, whose suffixes are filled in first.
+  auto generalWith = [&](int c) {
+    store();
+    for (int k = clear + 2; k < nextCode; ++k) {
+      prefix_[k] = static_cast<uint16_t>(meta_[k] >> 16);
+      suffix_[k] = where_[k][(meta_[k] & 0xFFFF) - 1];
+    }
+    if (!expand(c)) {
+      status_ = kCorrupt;
       return n;
     }
-    if (code < clear_) {
-      addEntry(code);
-      firstPixel_ = code;
-      prevCode_ = code;
-      prevPos = static_cast<uint32_t>(n);
-      prevLen = 1;
-      out[n++] = static_cast<uint8_t>(code);
-      continue;
+    while (sp_ > 0 && n < count) out[n++] = stack_[--sp_];
+    return n + decode(out + n, count - n);
+  };
+  // The previous string's head with `pixel` after it (while it is shorter
+  // than the word).
+  auto extended = [&](uint64_t pixel) {
+    // Shifted out of the word when the string is long already.
+    const uint32_t shift = 8 * prevLen;
+    return prevHead | (shift < 64 ? pixel << (shift & 63) : 0);
+  };
+  // The previous string and `first`, the first pixel of the one just read.
+  // When the table is full the spare last slot takes the write.
+  auto addEntry = [&](uint64_t first) {
+    where_[nextCode] = prevAt;
+    meta_[nextCode] = (prevLen + 1) | static_cast<uint32_t>(prevCode) << 16;
+    head_[nextCode] = extended(first);
+    if (nextCode < kMaxCodes) {
+      ++nextCode;
+      if (static_cast<uint32_t>(nextCode) > codeMask && codeBits < 12) {
+        ++codeBits;
+        codeMask = (1u << codeBits) - 1;
+      }
     }
-    if (code == clear_) {
+  };
+
+  while (n < count) {
+    if (bitPos + static_cast<uint64_t>(codeBits) > bitLimit) {
+      store();
+      status_ = kCorrupt;
+      return n;
+    }
+    uint32_t word;
+    std::memcpy(&word, data + (bitPos >> 3), 4);  // little-endian host
+    code = static_cast<int>((word >> (bitPos & 7)) & codeMask);
+    bitPos += static_cast<uint64_t>(codeBits);
+
+    uint32_t len = meta_[code] & 0xFFFF;
+    uint64_t h;
+    if (code < nextCode && len != 0) {
+      if (len > count - n) return generalWith(code);
+      h = head_[code];
+      std::memcpy(out + n, &h, 8);
+      if (len > 8) copyString(out + n + 8, where_[code] + 8, len - 8);
+      addEntry(h & 0xFF);
+    } else if (code == nextCode && nextCode < kMaxCodes) {
+      // The string being defined: the previous one plus its own first pixel.
+      len = prevLen + 1;
+      if (len > count - n) return generalWith(code);
+      h = extended(prevHead & 0xFF);
+      std::memcpy(out + n, &h, 8);
+      if (len > 8) {
+        copyString(out + n + 8, prevAt + 8, prevLen - 8);
+        out[n + prevLen] = static_cast<uint8_t>(prevHead);
+      }
+      addEntry(prevHead & 0xFF);
+    } else if (code == clear) {
+      store();
       resetTables();
       code = firstCode();
       if (code < 0) {
         status_ = code;
         return n;
       }
-      out[n++] = static_cast<uint8_t>(code);
-      prevPos = static_cast<uint32_t>(n - 1);
-      prevLen = 1;
-      continue;
-    }
-    if (code == end_) {
+      bitPos = bitPos_;
+      codeBits = codeBits_;
+      nextCode = nextCode_;
+      codeMask = (1u << codeBits) - 1;
+      out[n] = static_cast<uint8_t>(code);
+      len = 1;
+      h = static_cast<uint64_t>(code);
+    } else if (code == end) {
+      store();
       status_ = terminated_ ? kEnded : kReadFailed;
       return n;
-    }
-    uint32_t pos, len;
-    if (code < nextCode_) {
-      pos = pos_[code];
-      len = len_[code];
-      if (len > count - n) return generalWith(code);
-      firstPixel_ = out[pos];
-      addEntry(firstPixel_);
-      const uint8_t* src = out + pos;
-      uint8_t* dst = out + n;
-      // The string lies wholly before `n`; short ones move in one or two words.
-      if (len <= 8) {
-        uint64_t a;
-        std::memcpy(&a, src, 8);
-        std::memcpy(dst, &a, 8);
-      } else if (len <= 16) {
-        uint64_t a, b;
-        std::memcpy(&a, src, 8);
-        std::memcpy(&b, src + 8, 8);
-        std::memcpy(dst, &a, 8);
-        std::memcpy(dst + 8, &b, 8);
-      } else {
-        std::memcpy(dst, src, len);
-      }
-    } else if (code == nextCode_ && nextCode_ < kMaxCodes) {
-      // The string being defined: the previous one plus its own first pixel.
-      pos = prevPos;
-      len = prevLen + 1;
-      if (len > count - n) return generalWith(code);
-      firstPixel_ = out[pos];
-      addEntry(firstPixel_);
-      const uint8_t* src = out + pos;
-      uint8_t* dst = out + n;
-      for (uint32_t i = 0; i < len; ++i) dst[i] = src[i];
     } else {
       return generalWith(code);
     }
-    prevCode_ = code;
-    prevPos = static_cast<uint32_t>(n);
+    prevAt = out + n;
     prevLen = len;
+    prevHead = h;
+    prevCode = code;
     n += len;
   }
+  store();
   return n;
 }
 

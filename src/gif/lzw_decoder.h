@@ -70,9 +70,11 @@ class LzwDecoder {
   bool firstCall_ = true;
   int status_ = 0;
 
-  uint16_t prefix_[kMaxCodes];
-  uint32_t pos_[kMaxCodes];  // decodeAll: where each code's string was written
-  uint16_t len_[kMaxCodes];
+  // One spare slot each: decodeAll writes there when the table is full.
+  uint16_t prefix_[kMaxCodes + 1];
+  const uint8_t* where_[kMaxCodes + 1];  // decodeAll: where each code's string is
+  uint32_t meta_[kMaxCodes + 1];  // decodeAll: each string's length, and its prefix above
+  uint64_t head_[kMaxCodes + 1];  // decodeAll: each string's first eight pixels
   uint8_t suffix_[kMaxCodes];
   uint8_t stack_[kStackSize];
   int sp_ = 0;

@@ -53,9 +53,19 @@ Edit paletteEdit(PaletteTarget target, std::function<bool(Animation&)> apply) {
 
 }  // namespace
 
-Edit optimizeEdit(uint32_t options, const MergeOptions& merge) {
+Edit optimizeEdit(uint32_t options, const MergeOptions& merge, const GifWriteOptions& gif,
+                  int lossy) {
   return {text(Str::UndoOptimize), Change::everything(), [=](Animation& a, Progress* progress) {
-            return optimizeInPlace(a, options, merge, progress) ? 1 : 2;
+            OptimizeJob job;
+            job.document = &a;
+            job.options = options;
+            job.merge = merge;
+            job.gif = gif;
+            job.lossy = lossy;
+            job.progress = progress;
+            const bool finished = runOptimizeJob(job);
+            if (job.notTaken) return 0;
+            return finished ? 1 : 2;
           }};
 }
 
@@ -75,9 +85,9 @@ Edit unoptimizeEdit() {
           [](Animation& a, Progress* progress) { return unoptimize(a, progress) ? 1 : 0; }};
 }
 
-Edit reduceColoursEdit(int colours, bool dither, std::vector<Rgb> locked) {
+Edit reduceColoursEdit(int colours, bool dither, std::vector<Rgb> locked, bool quality) {
   return {text(Str::UndoReduceColours), screenAndFrames(), [=](Animation& a, Progress* progress) {
-            return reducePalettes(a, colours, dither, locked, progress);
+            return reducePalettes(a, colours, dither, locked, progress, quality);
           }};
 }
 

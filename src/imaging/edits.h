@@ -26,15 +26,21 @@ namespace fb {
 
 // ---- The imaging operations ----
 
-// Optimize in place with these option bits ("优化动画").
-Edit optimizeEdit(uint32_t options, const MergeOptions& merge = {});
+// Optimize in place with these option bits and lossy strength ("优化动画"). A
+// result no smaller than the document's encoding (measured as `gif` writes it)
+// is not taken: the reporter says so and the edit ends with 0, so the document
+// stays as it was and no undo step is left.
+Edit optimizeEdit(uint32_t options, const MergeOptions& merge = {},
+                  const GifWriteOptions& gif = {}, int lossy = 0);
 // A trial copy the optimize dialog computed takes the document's place ("优化动画"):
-// the old blocks stay with the undo step, nothing is copied.
+// the old blocks stay with the undo step, nothing is copied. A trial whose job
+// says `notTaken` (no smaller than the document) is not offered.
 Edit acceptTrialEdit(std::shared_ptr<Animation> trial, const std::string& name);
 // "反优化动画": every frame a whole opaque picture.
 Edit unoptimizeEdit();
-// "缩减调色板".
-Edit reduceColoursEdit(int colours, bool dither, std::vector<Rgb> lockedColours = {});
+// "缩减调色板" (`quality`: the high-quality colour mode).
+Edit reduceColoursEdit(int colours, bool dither, std::vector<Rgb> lockedColours = {},
+                       bool quality = false);
 // "减少帧计数": every `interval`-th frame goes.
 Edit thinEdit(int interval);
 // Frames of other documents (queued on `sources`) join before frame `position`

@@ -38,7 +38,7 @@ bool hasTransparentAlpha(const Frame& f, int threshold) {
   return false;
 }
 
-void refreshFrameColours(Frame& f, Palette* global) {
+void refreshFrameColours(Frame& f, Palette* global, bool rebuildMask) {
   if (!f.owner) f.lendPalette(global);
   if (!f.dib) {
     f.mask.reset();
@@ -48,8 +48,11 @@ void refreshFrameColours(Frame& f, Palette* global) {
   if (f.palette())
     std::copy(f.palette()->entries.begin(), f.palette()->entries.begin() + f.palette()->count,
               f.dib->colours.begin());
-  f.mask.reset();
-  if (f.transparent()) f.mask = buildMask(*f.dib, f.transparentIndex);
+  if (!f.transparent()) {
+    f.mask.reset();
+  } else if (rebuildMask || !f.mask) {
+    f.mask = buildMask(*f.dib, f.transparentIndex);
+  }
 }
 
 void applyFrameUpdate(FrameUpdate& u, Palette* global) {

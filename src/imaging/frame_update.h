@@ -37,7 +37,8 @@ void applyFrameUpdate(FrameUpdate& update, Palette* global);
 
 // Points the frame at its palette (its local one, else `global`), refreshes
 // its bitmap's colour table (the display colour at a transparent index) and
-// rebuilds its mask.
-void refreshFrameColours(Frame& frame, Palette* global);
+// rebuilds its mask (with `rebuildMask` false only when it has none; the
+// pixels and transparent index must then be those the mask was built from).
+void refreshFrameColours(Frame& frame, Palette* global, bool rebuildMask = true);
 
 }  // namespace fb

@@ -46,6 +46,7 @@
 #include "imaging/fixed_palette.h"
 #include "imaging/frame_update.h"
 #include "imaging/octree.h"
+#include "imaging/refine.h"
 #include "imaging/palette_merge.h"
 #include "resources/strings.h"
 
@@ -172,7 +173,7 @@ class Engine {
   int keepPalettes();
   int adaptive(uint32_t word);
   bool tryExact(const std::vector<Item*>& subjects, const Palette* base, int limit, int& status);
-  int octreeAdaptive(const std::vector<Item*>& subjects, int limit, bool dither);
+  int octreeAdaptive(const std::vector<Item*>& subjects, int limit, bool dither, bool quality);
   int mergeIntoGlobal(uint32_t word);
   int mapToPalette(const std::vector<Item*>& subjects, Palette palette, bool grow, bool dither,
                    bool replaceGlobal);
@@ -380,7 +381,7 @@ int Engine::adaptive(uint32_t word) {
   if (status != kDone) return status;
   if (tryExact(subjects, nullptr, limit, status)) return status;
   if (status != kDone) return status;
-  return octreeAdaptive(subjects, limit, word & merge::Dither);
+  return octreeAdaptive(subjects, limit, word & merge::Dither, word & merge::Quality);
 }
 
 // Keeps every colour exactly when they fit in `limit` entries (starting from
@@ -484,39 +485,73 @@ bool Engine::tryExact(const std::vector<Item*>& subjects, const Palette* base, i
   return true;
 }
 
-int Engine::octreeAdaptive(const std::vector<Item*>& subjects, int limit, bool dither) {
+int Engine::octreeAdaptive(const std::vector<Item*>& subjects, int limit, bool dither,
+                           bool quality) {
   if (req_.progress) {
     req_.progress->setText(text(Str::ReducingPalette));
     req_.progress->setRange(int64_t(subjects.size()));
   }
-  auto tree = createOctree(kGatherLeaves);
-  if (!tree) {
-    showWarning(text(Str::NoMemoryPalettes));
-    return kFailed;
-  }
   bool needTransparent = false;
-  for (Item* it : subjects) {
-    const Frame& f = *it->frame;
-    needTransparent |= it->needsTransparency;
-    bool ok;
-    if (it->fromRgb) {
-      ok = addImage(*tree, f.width, f.height, f.rgb.data(), usableAlpha(f), kAlphaThreshold);
-    } else {
-      int64_t counts[256] = {};
-      countPixels(f, counts, it->oldTransparent);
-      Palette none;
-      ok = addPalette(*tree, counts, it->source ? *it->source : none);
+  for (Item* it : subjects) needTransparent |= it->needsTransparency;
+  std::unique_ptr<ColourOctree> tree;
+  std::unique_ptr<Palette> palette;
+  std::unique_ptr<ColourSet> set;
+  if (quality) {
+    // The high-quality mode: colours cut from the pictures' own colours and
+    // refined by clustering on them; every pixel later takes its exact
+    // nearest colour. The cuts start better than the octree where a few
+    // colours cover much (flat art).
+    set = std::make_unique<ColourSet>();
+    for (Item* it : subjects) {
+      const Frame& f = *it->frame;
+      if (it->fromRgb) {
+        set->addRgb(f.rgb.data(), stride24(f.width), f.width, f.height, usableAlpha(f),
+                   stride8(f.width), kAlphaThreshold);
+      } else {
+        int64_t counts[256] = {};
+        countPixels(f, counts, it->oldTransparent);
+        Palette none;
+        set->addPalette(it->source ? *it->source : none, counts);
+      }
+      if (!step()) return kCancelled;
     }
-    if (!ok) {
+    palette = makePalette(nullptr, 0);
+    if (!palette) {
       showWarning(text(Str::NoMemoryPalettes));
       return kFailed;
     }
-    if (!step()) return kCancelled;
-  }
-  auto palette = buildPalette(*tree, limit, needTransparent);
-  if (!palette) {
-    showWarning(text(Str::NoMemoryPalettes));
-    return kFailed;
+    int n = splitColours(*set, needTransparent ? limit - 1 : limit, palette->entries.data());
+    refinePalette(palette->entries.data(), n, *set, kRefineRounds);
+    palette->count = std::max(n, 1);
+    if (needTransparent) palette->entries[size_t(palette->count++)] = Rgb{};
+  } else {
+    tree = createOctree(kGatherLeaves);
+    if (!tree) {
+      showWarning(text(Str::NoMemoryPalettes));
+      return kFailed;
+    }
+    for (Item* it : subjects) {
+      const Frame& f = *it->frame;
+      bool ok;
+      if (it->fromRgb) {
+        ok = addImage(*tree, f.width, f.height, f.rgb.data(), usableAlpha(f), kAlphaThreshold);
+      } else {
+        int64_t counts[256] = {};
+        countPixels(f, counts, it->oldTransparent);
+        Palette none;
+        ok = addPalette(*tree, counts, it->source ? *it->source : none);
+      }
+      if (!ok) {
+        showWarning(text(Str::NoMemoryPalettes));
+        return kFailed;
+      }
+      if (!step()) return kCancelled;
+    }
+    palette = buildPalette(*tree, limit, needTransparent);
+    if (!palette) {
+      showWarning(text(Str::NoMemoryPalettes));
+      return kFailed;
+    }
   }
   const int tp = needTransparent ? palette->count - 1 : -1;
   Palette colours = *palette;
@@ -530,7 +565,19 @@ int Engine::octreeAdaptive(const std::vector<Item*>& subjects, int limit, bool d
     const Frame& f = *it->frame;
     auto dib = newIndices(f);
     if (!dib) return kFailed;
-    if (dither) {
+    if (quality && it->fromRgb) {
+      mapRgbNearest(colours.entries.data(), colours.count, *set, f.rgb.data(), stride24(f.width),
+                    f.width, f.height, usableAlpha(f), stride8(f.width), kAlphaThreshold, tp,
+                    dither, dib->data.data(), dib->stride);
+    } else if (quality && !dither) {
+      NearestColour nearest(colours.entries.data(), colours.count);
+      int map[256];
+      for (int i = 0; i < 256; ++i) {
+        Rgb c = paletteColour(it->source, i);
+        map[i] = nearest.find(c.r, c.g, c.b);
+      }
+      mapThrough(*it, map, tp, *dib);
+    } else if (dither) {
       if (!mapNearest(*it, colours, tp, true, *dib)) return kFailed;
     } else if (it->fromRgb) {
       mapImage(*tree, f.width, f.height, f.rgb.data(), usableAlpha(f), dib->data.data(), tp,
@@ -563,12 +610,17 @@ int Engine::mergeIntoGlobal(uint32_t word) {
   const Palette* g = receiver_->globalPalette.get();
   Fitter fit(g, 256);
   // Entries the frames staying on the global palette show are taken.
-  for (const Item& it : items_) {
-    if (it.isNew || it.frame->localPalette) continue;
-    int64_t counts[256] = {};
-    countPixels(*it.frame, counts, it.frame->transparent() ? it.frame->transparentIndex : -1);
+  if (req_.receiverShown) {
     for (int i = 0; i < 256; ++i)
-      if (counts[i]) fit.used[size_t(i)] = true;
+      if ((*req_.receiverShown)[size_t(i)]) fit.used[size_t(i)] = true;
+  } else {
+    for (const Item& it : items_) {
+      if (it.isNew || it.frame->localPalette) continue;
+      int64_t counts[256] = {};
+      countPixels(*it.frame, counts, it.frame->transparent() ? it.frame->transparentIndex : -1);
+      for (int i = 0; i < 256; ++i)
+        if (counts[i]) fit.used[size_t(i)] = true;
+    }
   }
   if (g && receiver_->backgroundIndex < g->count) fit.used[receiver_->backgroundIndex] = true;
 
@@ -902,9 +954,11 @@ int Engine::commit() {
   std::vector<Animation*> homes = req_.target ? std::vector<Animation*>{req_.target} : animations_;
   for (Animation* a : homes) {
     a->encodedSize = -1;
+    // Only the colour tables follow the palette: the updated frames have
+    // their masks rebuilt already, and the others' pixels did not change.
     for (Frame* f = firstFrame(*a); f; f = nextFrame(f))
-      if (!f->localPalette) refreshFrameColours(*f, a->globalPalette.get());
-    recountColourUsage(*a);
+      if (!f->localPalette) refreshFrameColours(*f, a->globalPalette.get(), false);
+    if (!req_.receiverShown) recountColourUsage(*a);
   }
   return kDone;
 }

@@ -2,6 +2,7 @@
 // frame insertion (internal to imaging/).
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 #include "document/animation.h"
@@ -21,6 +22,11 @@ struct MergeRequest {
   Progress* progress = nullptr;
   // With a target: the block after which the sources' blocks are linked.
   Block* insertAfter = nullptr;
+  // What the receiver's frames on its global palette show (their pixels but
+  // the transparent ones), when a caller merging frame after frame keeps that
+  // count itself: the merge into the global palette then counts nothing and
+  // leaves colourUsage for the caller to bring up to date.
+  const std::array<int64_t, 256>* receiverShown = nullptr;
 };
 
 // Reconciles the palettes and, with a target, moves every source's blocks into

@@ -1,6 +1,7 @@
 #include "imaging/optimizer.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -11,7 +12,9 @@
 #include "base/task_pool.h"
 #include "document/frame_ops.h"
 #include "gif/gif_writer.h"
+#include "imaging/encoding_pass.h"
 #include "imaging/palette_pass.h"
+#include "base/number_format.h"
 #include "resources/strings.h"
 
 namespace fb {
@@ -26,20 +29,53 @@ void removeUnwantedExtensions(Animation& a) {
   }
 }
 
-int64_t frameEncodedSize(const Frame& f) {
-  ByteSink counter;
-  writeFrameImage(counter, f);
-  return counter.total();
-}
-
 // Sets `frame`'s pixels to `pixels` (rows of the frame's stride).
 void takePixels(Frame& frame, const std::vector<uint8_t>& pixels) {
   std::memcpy(frame.dib->data.data(), pixels.data(), pixels.size());
 }
 
-// The four planes of the frame pass, each of the screen's size.
+uint32_t rgbKey(const Rgb& c) {
+  return static_cast<uint32_t>(c.r) << 16 | static_cast<uint32_t>(c.g) << 8 | c.b;
+}
+
+// A palette's first index for each of its colours, looked up once per pixel:
+// a small open-addressed table.
+class PaletteIndexOf {
+ public:
+  explicit PaletteIndexOf(const Palette* p) {
+    colours_.fill(kEmpty);
+    if (!p) return;
+    for (int i = 0; i < p->count; ++i) {
+      const uint32_t key = rgbKey((*p)[i]);
+      uint32_t s = slotOf(key);
+      while (colours_[s] != kEmpty && colours_[s] != key) s = (s + 1) & (kSlots - 1);
+      if (colours_[s] == kEmpty) {
+        colours_[s] = key;
+        indices_[s] = static_cast<uint8_t>(i);
+      }
+    }
+  }
+  int operator()(uint32_t colour) const {
+    if (colour > 0xFFFFFF) return -1;  // an index beyond a palette: no colour
+    for (uint32_t s = slotOf(colour);; s = (s + 1) & (kSlots - 1)) {
+      if (colours_[s] == colour) return indices_[s];
+      if (colours_[s] == kEmpty) return -1;
+    }
+  }
+
+ private:
+  static constexpr uint32_t kSlots = 1024;  // at most a quarter full
+  static constexpr uint32_t kEmpty = 0xFFFFFFFFu;  // no colour is this
+  static uint32_t slotOf(uint32_t key) { return (key * 0x9E3779B1u) >> 22; }
+  std::array<uint32_t, kSlots> colours_;
+  std::array<uint8_t, kSlots> indices_{};
+};
+
+// The four planes of the frame pass, each of the screen's size; with the
+// smallest layout a fifth, the colour shown at each screen pixel.
 struct Planes {
   std::vector<uint8_t> storage;
+  std::vector<uint32_t> canvasColour;
   uint8_t* canvasIndex = nullptr;
   uint8_t* canvasKnown = nullptr;
   uint8_t* changedValue = nullptr;
@@ -47,12 +83,13 @@ struct Planes {
   size_t planeSize = 0;
   int stride = 0;
 
-  bool allocate(int width, int height) {
+  bool allocate(int width, int height, bool colours) {
     if (!sizeAcceptable(width, height)) return false;
     stride = stride8(width);
     planeSize = static_cast<size_t>(stride) * static_cast<size_t>(height);
     try {
       storage.assign(4 * planeSize, 0);
+      if (colours) canvasColour.assign(planeSize, 0);
     } catch (const std::bad_alloc&) {
       return false;
     }
@@ -63,6 +100,77 @@ struct Planes {
     return true;
   }
 };
+
+// Frames up to this size are measured before and after (see below).
+constexpr int64_t kMeasuredFramePixels = 40000;
+
+// Ours, with the smallest layout. The transparent index becomes the colour
+// most opaque unchanged pixels already have (among those no kept pixel uses;
+// `f` when none is more common). Unchanged pixels start as that index, which
+// makes long runs, and one encoder run writes each of them as its colour
+// instead wherever that continues the string being matched (the variants of
+// the standard layout are two fixed guesses at the same). Its choices only
+// ever continue strings, so the result is mostly taken without measuring the
+// frame as it was.
+void flexibleTransparency(Frame& frame, const uint8_t* mask, int maskStride,
+                          const ShownBelow* below, int f) {
+  const int w = frame.width, h = frame.height, stride = frame.dib->stride;
+  uint8_t* px = frame.dib->data.data();
+  auto unchanged = [&](int x, int y) { return mask[static_cast<size_t>(y) * maskStride + x] == 0; };
+  // Transparent pixels take the new index whichever it is: only the opaque
+  // unchanged ones decide.
+  int64_t unchangedCount[256] = {};
+  bool usedByKept[256] = {};
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      const uint8_t v = px[static_cast<size_t>(y) * stride + x];
+      if (!unchanged(x, y))
+        usedByKept[v] = true;
+      else if (!frame.transparent() || v != f)
+        ++unchangedCount[v];
+    }
+  const int limit = frame.palette() ? std::min(frame.palette()->count, 256) : 256;
+  int g = f;
+  for (int i = 0; i < limit; ++i)
+    if (!usedByKept[i] && unchangedCount[i] > unchangedCount[g]) g = i;
+
+  const LzwLayout layout = LzwLayout::Smallest;
+  const std::vector<uint8_t> original(frame.dib->data);
+  // Small frames are quick to measure as they were too, and there the
+  // choices go wrong most often; big ones are taken as the run makes them.
+  const bool measure = static_cast<int64_t>(w) * h <= kMeasuredFramePixels;
+  const int64_t before =
+      measure ? lzwEncodedSize(LzwImage{px, w, h, stride, frame.interlaced()},
+                               frameCodeSize(frame, layout), layout)
+              : -1;
+  std::vector<uint8_t> alt(static_cast<size_t>(w) * h), has(alt.size());
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      if (!unchanged(x, y)) continue;
+      uint8_t& v = px[static_cast<size_t>(y) * stride + x];
+      const size_t i = static_cast<size_t>(y) * w + x;
+      if (!frame.transparent() || v != f) {
+        alt[i] = v;  // opaque and unchanged: its colour is what shows
+      } else if (below && below->known[static_cast<size_t>(y) * below->stride + x]) {
+        alt[i] = below->colour[static_cast<size_t>(y) * below->stride + x];
+      } else {
+        alt[i] = static_cast<uint8_t>(g);  // nothing known shows there
+      }
+      has[i] = alt[i] != g;
+      v = static_cast<uint8_t>(g);
+    }
+  const int64_t after = flexibleLzwPass(LzwImage{px, w, h, stride, frame.interlaced()},
+                                        frameCodeSize(frame, layout), layout, alt.data(),
+                                        has.data(), w);
+  if (measure && after >= before) {
+    takePixels(frame, original);
+    return;
+  }
+  if (frame.dib->data == original) return;
+  setTransparent(frame, false);
+  setTransparentIndex(frame, g);
+  setTransparent(frame, true);
+}
 
 }  // namespace
 
@@ -88,7 +196,8 @@ std::unique_ptr<Palette> shrinkPalette(const Palette& palette, const int64_t* us
   return out;
 }
 
-void tryTransparency(Frame& frame, const uint8_t* mask, int maskStride) {
+void tryTransparency(Frame& frame, const uint8_t* mask, int maskStride, LzwLayout layout,
+                     const ShownBelow* below) {
   const int w = frame.width, h = frame.height;
   if (!frame.dib || w <= 0 || h <= 0) return;
   const int stride = frame.dib->stride;
@@ -116,8 +225,13 @@ void tryTransparency(Frame& frame, const uint8_t* mask, int maskStride) {
     if (f < 0) return;
   }
 
+  if (layout == LzwLayout::Smallest) {
+    flexibleTransparency(frame, mask, maskStride, below, f);
+    return;
+  }
+
   // 2. Only a smaller encoding is worth it.
-  int64_t best = frameEncodedSize(frame);
+  int64_t best = frameEncodedSize(frame, layout);
   if (best == 0) return;
   // Every buffer is made before the frame is touched: running out of memory
   // (thrown to the caller) leaves the frame as it was.
@@ -136,7 +250,7 @@ void tryTransparency(Frame& frame, const uint8_t* mask, int maskStride) {
         }
     if (changed) {
       takePixels(frame, a);
-      int64_t size = frameEncodedSize(frame);
+      int64_t size = frameEncodedSize(frame, layout);
       if (size != 0 && size < best) {
         best = size;
         chosen = std::move(a);
@@ -178,7 +292,7 @@ void tryTransparency(Frame& frame, const uint8_t* mask, int maskStride) {
     }
     if (changed) {
       takePixels(frame, b);
-      int64_t size = frameEncodedSize(frame);
+      int64_t size = frameEncodedSize(frame, layout);
       if (size != 0 && size < best) {
         best = size;
         chosen = std::move(b);
@@ -201,8 +315,11 @@ namespace {
 bool framePass(Animation& a, uint32_t options, Progress* progress, bool& failed) {
   if (!(options & opt::CropFrames)) return false;
   if (a.width <= 0 || a.height <= 0) return false;  // an empty screen shows nothing to compare
+  // Ours, with the smallest layout: pixels are compared by the colour they
+  // show, so frames with local palettes are compared with the screen too.
+  const bool byColour = a.smallestEncoding;
   Planes p;
-  if (!p.allocate(a.width, a.height)) {
+  if (!p.allocate(a.width, a.height, byColour)) {
     showWarning(text(Str::OptimizeNoResources));
     failed = true;
     return false;
@@ -212,6 +329,7 @@ bool framePass(Animation& a, uint32_t options, Progress* progress, bool& failed)
     progress->setRange(a.frameCount());
   }
   const int S = p.stride;
+  const LzwLayout layout = a.smallestEncoding ? LzwLayout::Smallest : LzwLayout::Standard;
   bool canvasHasContent = false;
   bool changed = false;
   // The transparency trials only read and change their own frame: they run on
@@ -234,11 +352,17 @@ bool framePass(Animation& a, uint32_t options, Progress* progress, bool& failed)
   for (Frame* f = firstFrame(a); f;) {
     int d = f->disposal();
     bool updatesCanvas = d != 2 && d != 3;
-    if (f->localPalette) {
+    if (f->localPalette && !byColour) {
       // Its indices mean other colours: never compared with the screen.
       d = 2;
       updatesCanvas = false;
     }
+    // Colours as compared: an index beyond the palette is a colour of its own.
+    uint32_t colourOf[256];
+    if (byColour)
+      for (int i = 0; i < 256; ++i)
+        colourOf[i] = f->palette() && i < f->palette()->count ? rgbKey((*f->palette())[i])
+                                                          : 0x1000000u | static_cast<uint32_t>(i);
     const int w = f->width, h = f->height, fs = f->dib ? f->dib->stride : 0;
     const int left = f->left, top = f->top;
     if (!f->dib || w <= 0 || h <= 0) {
@@ -262,6 +386,9 @@ bool framePass(Animation& a, uint32_t options, Progress* progress, bool& failed)
         for (int y = 0; y < h; ++y) {
           std::memcpy(p.canvasIndex + static_cast<size_t>(top + y) * S + left, f->dib->row(y),
                       static_cast<size_t>(w));
+          if (byColour)
+            for (int x = 0; x < w; ++x)
+              p.canvasColour[static_cast<size_t>(top + y) * S + left + x] = colourOf[f->dib->row(y)[x]];
           std::memset(p.canvasKnown + static_cast<size_t>(top + y) * S + left, 1,
                       static_cast<size_t>(w));
         }
@@ -280,6 +407,8 @@ bool framePass(Animation& a, uint32_t options, Progress* progress, bool& failed)
       const uint8_t* src = f->dib->row(y);
       uint8_t* known = p.canvasKnown + static_cast<size_t>(top + y) * S + left;
       uint8_t* index = p.canvasIndex + static_cast<size_t>(top + y) * S + left;
+      uint32_t* colour = byColour ? p.canvasColour.data() + static_cast<size_t>(top + y) * S + left
+                                  : nullptr;
       uint8_t* mask = p.changeMask + static_cast<size_t>(y) * fs;
       uint8_t* value = p.changedValue + static_cast<size_t>(y) * fs;
       for (int x = 0; x < w; ++x) {
@@ -290,12 +419,13 @@ bool framePass(Animation& a, uint32_t options, Progress* progress, bool& failed)
           value[x] = px;
         }
         if (!transparent || px != ti) {
-          if (!known[x] || px != index[x]) {
+          if (!known[x] || (byColour ? colourOf[px] != colour[x] : px != index[x])) {
             mask[x] = 1;
             value[x] = px;
           }
           if (updatesCanvas) {
             index[x] = px;
+            if (byColour) colour[x] = colourOf[px];
             known[x] = 1;
             canvasHasContent = true;
           }
@@ -367,18 +497,47 @@ bool framePass(Animation& a, uint32_t options, Progress* progress, bool& failed)
             anyUnkept = true;
             break;
           }
-      if (anyUnkept) {
-        if (workers == 0) {
-          tryTransparency(*f, mask, fs);
-        } else {
-          // The mask plane is reused by the next frame: the trial gets a copy.
-          const int bw = bx1 - bx0, bh = by1 - by0;
-          auto copy = std::make_shared<std::vector<uint8_t>>(static_cast<size_t>(bw) * bh);
-          for (int y = 0; y < bh; ++y)
-            std::memcpy(copy->data() + static_cast<size_t>(y) * bw,
-                        mask + static_cast<size_t>(y) * fs, static_cast<size_t>(bw));
-          trials.submit([f, copy, bw] { tryTransparency(*f, copy->data(), bw); });
+      if (anyUnkept && workers == 0 && layout == LzwLayout::Standard) {
+        tryTransparency(*f, mask, fs);
+        changed = true;
+      } else if (anyUnkept) {
+        // The trial may run on a worker while the planes move on to the next
+        // frames: it gets copies of its part of them.
+        const int bw = bx1 - bx0, bh = by1 - by0;
+        auto planes = std::make_shared<std::vector<uint8_t>>(
+            static_cast<size_t>(bw) * bh * (layout == LzwLayout::Smallest ? 3 : 1));
+        uint8_t* maskCopy = planes->data();
+        for (int y = 0; y < bh; ++y)
+          std::memcpy(maskCopy + static_cast<size_t>(y) * bw, mask + static_cast<size_t>(y) * fs,
+                      static_cast<size_t>(bw));
+        ShownBelow below;
+        if (layout == LzwLayout::Smallest) {
+          below.colour = maskCopy + static_cast<size_t>(bw) * bh;
+          below.known = below.colour + static_cast<size_t>(bw) * bh;
+          below.stride = bw;
+          // What shows there, as an index of the frame's own palette (not
+          // known where its palette lacks the colour).
+          const PaletteIndexOf indexOf(f->palette());
+          uint8_t* shown = const_cast<uint8_t*>(below.colour);
+          uint8_t* knownCopy = const_cast<uint8_t*>(below.known);
+          for (int y = 0; y < bh; ++y) {
+            const size_t screen = static_cast<size_t>(top + by0 + y) * S + left + bx0;
+            for (int x = 0; x < bw; ++x) {
+              const size_t i = static_cast<size_t>(y) * bw + x;
+              const int v = p.canvasKnown[screen + x] ? indexOf(p.canvasColour[screen + x]) : -1;
+              knownCopy[i] = v >= 0;
+              shown[i] = static_cast<uint8_t>(std::max(v, 0));
+            }
+          }
         }
+        auto trial = [f, planes, bw, layout, below] {
+          tryTransparency(*f, planes->data(), bw, layout,
+                          layout == LzwLayout::Smallest ? &below : nullptr);
+        };
+        if (workers == 0)
+          trial();
+        else
+          trials.submit(trial);
         changed = true;
       }
     }
@@ -416,47 +575,80 @@ bool optimizePalettes(Animation& a, uint32_t options, Progress* progress,
 
 namespace {
 
-// The passes of a job; false when it stopped early.
-bool runPasses(OptimizeJob& job) {
+// The passes over `target`; false when cancelled or a pass ran out of resources.
+bool runPassesOn(Animation& target, const OptimizeJob& job) {
   Progress* progress = job.progress;
   auto cancelled = [&] { return progress && progress->cancelled(); };
-  Animation* target = job.document;
-  if (job.hasDialog) {
-    job.documentSize = job.trialSize = job.saving = -1;
-    job.savingPercent = -1;
-    job.trial.reset();
-    job.trialValid = false;
-    if (progress) progress->setText(text(Str::CopyingAnimation));
-    job.trial = duplicateAnimation(*job.document, progress);
-    if (!job.trial) {
-      if (!cancelled()) showWarning(text(Str::OptimizeNoTrialMemory));
-      return false;
-    }
-    if (cancelled()) return false;
-    target = job.trial.get();
-  }
-
-  if (!clipFramesToScreen(*target)) {
+  if (!clipFramesToScreen(target)) {
     showWarning(text(Str::OptimizeRanOut));
     return false;
   }
-  removeUnwantedExtensions(*target);
+  removeUnwantedExtensions(target);
+  // Sizes measured by the passes are those of the layout the result is written with.
+  target.smallestEncoding = (job.options & opt::SmallestEncoding) != 0;
   // A pass that ends with its resource message fails the job (what it did
   // stays done).
   bool failed = false;
   if (job.options & (opt::RemoveLocalPalettes | opt::ShrinkPalettes)) {
-    palettePass(*target, job.options, progress, job.merge, failed);
+    palettePass(target, job.options, progress, job.merge, failed);
     if (cancelled() || failed) return false;
   }
   if (job.options & opt::CropFrames) {
-    framePass(*target, job.options, progress, failed);
+    framePass(target, job.options, progress, failed);
     if (cancelled() || failed) return false;
   }
+  if (job.options & opt::SmallestEncoding) orderPalettesForCodeSize(target);
+  if (job.lossy > 0 && !applyLossyLzw(target, job.lossy, progress)) return false;
+  return !cancelled();
+}
 
+// Whether a result of `trialSize` bytes replaces a document of `documentSize`:
+// only a smaller one does. Otherwise the job says why it was left.
+bool worthTaking(OptimizeJob& job, int64_t documentSize, int64_t trialSize) {
+  if (trialSize < 0) return false;
+  if (documentSize < 0 || trialSize < documentSize) return true;
+  job.notTaken = true;
+  job.notice = format(Str::OptimizeNotSmaller, formatByteCount(trialSize).c_str(),
+                      formatByteCount(documentSize).c_str());
+  return false;
+}
+
+// The passes of a job; false when it stopped early.
+bool runPasses(OptimizeJob& job) {
+  Progress* progress = job.progress;
+  auto cancelled = [&] { return progress && progress->cancelled(); };
+  job.notTaken = false;
+  job.notice.clear();
   if (!job.hasDialog) {
-    target->encodedSize = -1;
-    return true;
+    // In place, with a copy of the document as it was to go back to when
+    // the result is no smaller. A cancel leaves what was done, as always.
+    auto before = duplicateAnimation(*job.document, nullptr);
+    bool finished = runPassesOn(*job.document, job);
+    if (finished && before &&
+        !worthTaking(job, encodedSize(*before, false, nullptr, job.gif),
+                     encodedSize(*job.document, true, nullptr, job.gif))) {
+      swapContents(*job.document, *before);  // its cached size included
+      if (job.notTaken && job.tellNotTaken)
+        reporter().message(text(Str::OptimizeCaption), job.notice, Icon::Information);
+      return true;
+    }
+    job.document->encodedSize = -1;
+    return finished;
   }
+
+  job.documentSize = job.trialSize = job.saving = -1;
+  job.savingPercent = -1;
+  job.trial.reset();
+  job.trialValid = false;
+  if (progress) progress->setText(text(Str::CopyingAnimation));
+  job.trial = duplicateAnimation(*job.document, progress);
+  if (!job.trial) {
+    if (!cancelled()) showWarning(text(Str::OptimizeNoTrialMemory));
+    return false;
+  }
+  if (cancelled()) return false;
+  if (!runPassesOn(*job.trial, job)) return false;
+
   if (progress) progress->setText(text(Str::ComputingSize));
   int32_t trialSize = encodedSize(*job.trial, true, progress, job.gif);
   if (cancelled() || trialSize < 0) return false;
@@ -470,6 +662,7 @@ bool runPasses(OptimizeJob& job) {
     job.saving = docSize - trialSize;
     job.savingPercent = static_cast<double>(job.saving) * 100.0 / static_cast<double>(docSize);
   }
+  if (docSize > 0) worthTaking(job, docSize, trialSize);
   job.trialValid = true;
   return true;
 }
@@ -522,9 +715,10 @@ OptimizeWorker::~OptimizeWorker() {
   cancelAndWait();
 }
 
-void OptimizeWorker::start(uint32_t options) {
+void OptimizeWorker::start(uint32_t options, int lossy) {
   cancelAndWait();
   job_.options = options;
+  job_.lossy = lossy;
   // Here, on the owner's thread: the worker never touches the cache, and
   // only reads a document with nothing left to tidy.
   job_.knownDocumentSize = document_.encodedSize;
@@ -570,6 +764,7 @@ void OptimizeWorker::wait() {
 bool OptimizeWorker::acceptTrial() {
   wait();
   if (!job_.trialValid || !job_.trial) return false;
+  if (job_.notTaken || (job_.documentSize >= 0 && job_.trialSize >= job_.documentSize)) return false;
   // The document keeps its identity: its content is exchanged with the trial's.
   swapContents(document_, *job_.trial);
   job_.trial.reset();

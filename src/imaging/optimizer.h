@@ -29,6 +29,15 @@ constexpr uint32_t ShrinkPalettes = 0x020;  // palette pass: drop unused entries
 constexpr uint32_t RemoveFrames = 0x040;    // frame pass: frames that change nothing go
 constexpr uint32_t AdaptiveGlobal = 0x400;  // method: one adaptive global palette
 constexpr uint32_t Manual = 0x800;          // dialog: compute only on request
+// Ours, above every bit of the stored word's table (off in the stored default
+// 0x46E): write with the smallest LZW layout (code sizes from the indices
+// used, clears deferred while the table pays) and renumber palettes so frames
+// need fewer bits.
+constexpr uint32_t SmallestEncoding = 0x1000;
+// What `--optimize=best` asks for: every lossless option, the method that only
+// removes local palettes whose colours fit, and the smallest layout.
+constexpr uint32_t Best = CropFrames | Transparency | RemoveLocalPalettes | ShrinkPalettes |
+                          RemoveFrames | SmallestEncoding;
 }  // namespace opt
 
 struct OptimizeJob {
@@ -39,7 +48,16 @@ struct OptimizeJob {
   uint32_t options = 0;  // the options the trial was computed with
   MergeOptions merge;    // the user's merge settings, for the palette pass
   GifWriteOptions gif;   // sizes are measured as the document will be saved
+  // Lossy LZW strength (0 = off): pixels may take close colours that compress better.
+  int lossy = 0;
   bool trialValid = false;
+  // The result was not smaller than the document's current encoding, so it is
+  // not taken (the document stays as it was); `notice` says so to the user.
+  bool notTaken = false;
+  std::string notice;
+  // In place: whether the reporter is told of a result not taken (a caller
+  // that says so in its own words turns it off).
+  bool tellNotTaken = true;
   // The document's encoded size when its owner knew it (-1: counted when
   // needed, without touching the document).
   int64_t knownDocumentSize = -1;
@@ -51,9 +69,13 @@ struct OptimizeJob {
   double savingPercent = -1;  // of the document's size; -1 = not shown
 };
 
-// Runs the passes on a fresh trial copy (with a dialog) or in place.
-// Returns false when it stopped early: cancelled, or a pass ended with its
-// resource message (then what was done stays done; a dialog's trial is dropped).
+// With a dialog: runs the passes on a fresh trial copy, which waits for
+// acceptTrial. Without one: runs them in place, and when the result's
+// encoding is not smaller than the document's current one, the document's
+// content goes back to a copy made before (the reporter is told; when no copy
+// could be made, the result stays). Returns false when it stopped early:
+// cancelled, or a pass ended with its resource message (then what was done
+// stays done; a dialog's trial is dropped).
 bool runOptimizeJob(OptimizeJob& job);
 
 // In place with the given option bits (the saved ones for batch mode).
@@ -67,9 +89,20 @@ bool optimizePalettes(Animation& animation, uint32_t options, Progress* progress
 bool optimizeFrames(Animation& animation, uint32_t options, Progress* progress,
                     bool* failed = nullptr);
 
+// What the screen shows under a frame's pixels where that is known
+// (frame-addressed planes, `stride` apart; `known` nonzero where it is).
+struct ShownBelow {
+  const uint8_t* colour = nullptr;
+  const uint8_t* known = nullptr;
+  int stride = 0;
+};
+
 // Tries making the frame's unchanged pixels (mask 0) transparent, keeping the
-// variant only when its encoding is smaller.
-void tryTransparency(Frame& frame, const uint8_t* changeMask, int maskStride);
+// variant only when its encoding is smaller. Sizes are measured in `layout`,
+// the one the document will be written with; in the smallest one each
+// unchanged pixel may also be written as what `below` shows there.
+void tryTransparency(Frame& frame, const uint8_t* changeMask, int maskStride,
+                     LzwLayout layout = LzwLayout::Standard, const ShownBelow* below = nullptr);
 
 // A compacted copy of `palette` without its unused entries (usage 0), padded
 // to a power of two with black; `indexMap` sends old indices to new ones (-1
@@ -85,13 +118,14 @@ class OptimizeWorker {
   OptimizeWorker(Animation& document, Reporter& reporter, const MergeOptions& mergeOptions,
                  const GifWriteOptions& gif);
   ~OptimizeWorker();
-  void start(uint32_t options);
+  void start(uint32_t options, int lossy = 0);
   void cancelAndWait();
   void wait();
   bool busy() const { return busy_.load(); }
   // The finished job (only while not busy).
   OptimizeJob& job() { return job_; }
-  // Moves the trial's content into the document when it is valid; true when swapped.
+  // Moves the trial's content into the document when it is valid and smaller
+  // than the document's encoding; true when swapped.
   bool acceptTrial();
 
  private:

@@ -76,7 +76,8 @@ int mergePalettes(Animation* target, Animation& sources, uint32_t method, MergeC
 }
 
 int mapFrameIntoGlobalPalette(MergeChooser* chooser, Animation& a, Frame& frame, uint32_t method,
-                              const MergeOptions& options) {
+                              const MergeOptions& options,
+                              const std::array<int64_t, 256>* receiverShown) {
   if (!frame.localPalette) return 1;
   if (!a.globalPalette) {
     // The local palette simply becomes the global one.
@@ -108,6 +109,7 @@ int mapFrameIntoGlobalPalette(MergeChooser* chooser, Animation& a, Frame& frame,
   request.options = &options;
   request.chooser = chooser;
   request.insertAfter = before;
+  request.receiverShown = receiverShown;
   int result = runMerge(request);
   if (result != 1) {
     // Put the frame back as it was.

@@ -24,6 +24,7 @@
 // failure or a cancel leaves the documents as they were.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 
@@ -44,6 +45,10 @@ constexpr uint32_t Fixed = 0x400;         // map everything to the user's fixed 
 constexpr uint32_t Dither = 0x100;        // dither when mapping
 constexpr uint32_t Ask = 0x200;           // ask every time
 constexpr uint32_t Always = 0x1000;       // work without 24-bit data; adaptive takes local palettes
+// Ours: the high-quality mode of the adaptive method (its palette refined by
+// clustering, pixels given their exact nearest colours), for callers that
+// ask for it.
+constexpr uint32_t Quality = 0x2000;
 constexpr uint32_t MethodBits = Adaptive | MergeGlobal | MapGlobal | Cube | LocalPerFrame | Fixed;
 }  // namespace merge
 
@@ -117,8 +122,10 @@ int mergePalettes(Animation* target, Animation& sources, uint32_t method, MergeC
 // frame keeps its local palette).
 // `method` other than 0 is used instead of the stored word (the optimizer's
 // "map to the global palette" merges with method 0x2 this way).
+// `receiverShown`: see MergeRequest (the caller then keeps colourUsage).
 int mapFrameIntoGlobalPalette(MergeChooser* chooser, Animation& animation, Frame& frame,
-                              uint32_t method = 0, const MergeOptions& options = {});
+                              uint32_t method = 0, const MergeOptions& options = {},
+                              const std::array<int64_t, 256>* receiverShown = nullptr);
 
 // Every pixel p becomes indexMap[p] (when a map is given; entries of −1 leave
 // the pixel alone); the frame's colour table becomes `entries`, and a frame

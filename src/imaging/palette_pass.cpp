@@ -4,6 +4,7 @@
 
 #include "base/progress.h"
 #include "imaging/optimizer.h"
+#include "imaging/frame_update.h"
 #include "imaging/palette_merge.h"
 #include "resources/strings.h"
 
@@ -153,22 +154,35 @@ bool removeLocalPalettes(Animation& a, uint32_t options, Progress* progress,
     progress->setText(text(Str::RemovingLocalPalettes));
     progress->setRange(a.frameCount());
   }
+  // The counts are made once for the pass and follow each merged frame,
+  // rather than being made again over every frame after each merge.
   recountColourUsage(a);
+  std::array<int64_t, 256> shown{};
+  auto addFrame = [&](const Frame& f) {
+    auto counts = pixelCounts(f);
+    for (int i = 0; i < 256; ++i) {
+      a.colourUsage[i] += counts[i];
+      if (!(f.transparent() && i == f.transparentIndex)) shown[i] += counts[i];
+    }
+  };
+  for (Frame* f = firstFrame(a); f; f = nextFrame(f))
+    if (!f->localPalette && f->dib) countPixels(*f, shown.data(), f->transparent() ? f->transparentIndex : -1);
   bool changed = false;
   for (Frame* f = firstFrame(a); f; f = nextFrame(f)) {
     if (f->localPalette) {
       if (!a.globalPalette) {
         // The first local palette becomes the global one.
-        auto counts = pixelCounts(*f);
         setGlobalPalette(a, setLocalPalette(*f, nullptr));
-        a.colourUsage = counts;
+        a.colourUsage.fill(0);
+        shown.fill(0);
+        addFrame(*f);
         changed = true;
       } else if ((options & opt::MapToGlobal) || localColoursFit(a, *f)) {
         // Merged into the global palette (the dither bit of the stored word kept).
         if (merged(mapFrameIntoGlobalPalette(nullptr, a, *f,
                                              (m & merge::Dither) | merge::MergeGlobal,
-                                             mergeOptions))) {
-          recountColourUsage(a);
+                                             mergeOptions, &shown))) {
+          addFrame(*f);
           changed = true;
         } else if (failed && *failed) {
           break;

@@ -8,6 +8,7 @@
 #include "imaging/frame_update.h"
 #include "imaging/median_cut.h"
 #include "imaging/octree.h"
+#include "imaging/refine.h"
 #include "resources/strings.h"
 #include "base/progress.h"
 #include "base/reporter.h"
@@ -50,6 +51,14 @@ std::unique_ptr<Bitmap> remapped(const Frame& f, const Palette& source, const Pa
   return dib;
 }
 
+// The high-quality mode: the first `count` colours of `palette` refined on
+// the colours of `shown` weighted by their pixel counts.
+void refineOn(Palette& palette, int count, const Palette& shown, const int64_t* counts) {
+  ColourSet set;
+  set.addPalette(shown, counts);
+  refinePalette(palette.entries.data(), count, set, kRefineRounds);
+}
+
 void nearestMap(const Palette& from, const Palette& to, int* map) {
   for (int i = 0; i < 256; ++i) map[i] = std::max(0, nearestColour(to, paletteColour(&from, i)));
 }
@@ -89,7 +98,7 @@ int largestPaletteSize(const Animation& a) {
 }
 
 int reducePalettes(Animation& a, int colours, bool dither, const std::vector<Rgb>& locked,
-                   Progress* progress) {
+                   Progress* progress, bool quality) {
   const int n = clampColourCount(colours);
   if (largestPaletteSize(a) <= 2) {
     reporter().message(text(Str::NonReducibleCaption), text(Str::NonReducible), Icon::Warning);
@@ -148,6 +157,7 @@ int reducePalettes(Animation& a, int colours, bool dither, const std::vector<Rgb
         if (progress) progress->setPosition(n);
       }
       if (progress && progress->cancelled()) return 2;
+      if (quality && !exact) refineOn(*quantised, quantised->count, old, counts);
 
       const int black = quantised->count;  // the appended black entry
       int map[256];
@@ -208,7 +218,10 @@ int reducePalettes(Animation& a, int colours, bool dither, const std::vector<Rgb
         return 0;
       }
       bool exact = exactColours(old, counts, {}, k, *local);
-      if (!exact) local->count = medianCut(old, counts, k, local->entries.data());
+      if (!exact) {
+        local->count = medianCut(old, counts, k, local->entries.data());
+        if (quality) refineOn(*local, local->count, old, counts);
+      }
       for (int i = local->count; i < k; ++i)
         (*local)[i] = i == local->count ? Rgb{0, 0, 0} : Rgb{255, 255, 255};
       local->count = k;

@@ -28,9 +28,12 @@ int largestPaletteSize(const Animation& animation);
 //    fewer colours the palette is padded to that count, the first padding
 //    entry black and the others white.
 // `dither` diffuses the error instead of taking the nearest entry.
+// `quality` (ours, off by default) refines each new palette by clustering over
+// the colours the frames show before they are mapped.
 // Returns 1 when done, 0 on failure (message shown), 2 when cancelled; on
 // failure or cancel nothing is changed.
 int reducePalettes(Animation& animation, int colours, bool dither,
-                   const std::vector<Rgb>& lockedColours, Progress* progress);
+                   const std::vector<Rgb>& lockedColours, Progress* progress,
+                   bool quality = false);
 
 }  // namespace fb

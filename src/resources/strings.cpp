@@ -95,6 +95,8 @@ constexpr Entry kTable[] = {
     {Str::NoBytes, "无"},
     {Str::SavingPercent, "(%.1f%%)"},
 
+    {Str::OptimizeCaption, "优化动画"},
+    {Str::OptimizeNotSmaller, "优化结果 (%s) 不小于当前编码 (%s)，动画保持不变。"},
     {Str::Unoptimizing, "正在反优化动画..."},
     {Str::UnoptimizeLocalPalettes,
      "Because of the existence of local palettes in this animation, it cannot be unoptimized."},

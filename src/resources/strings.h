@@ -79,6 +79,8 @@ enum class Str : int {
   ByteCount,
   NoBytes,
   SavingPercent,
+  OptimizeCaption,     // "优化动画"
+  OptimizeNotSmaller,  // ours: the result was not taken
 
   // Unoptimize
   Unoptimizing,

@@ -194,8 +194,9 @@ bool runBatch(const std::vector<std::string>& args, OpenDocument& doc) {
         continue;
       }
       StderrProgress progress;
-      if (!applyOperation(*doc.animation, op, run, &progress)) ok = false;
-      doc.modified = true;
+      bool changed = true;
+      if (!applyOperation(*doc.animation, op, run, &progress, &changed)) ok = false;
+      if (changed) doc.modified = true;
       continue;
     }
     if (flag.isLong()) continue;  // the run's settings, taken above

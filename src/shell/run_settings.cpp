@@ -37,6 +37,7 @@ constexpr LongOption kLongOptions[] = {
     {"--colors", Arity::One},       {"--dither", Arity::None},
     {"--loop", Arity::One},         {"--delay", Arity::One},
     {"--truecolour-png", Arity::None}, {"--no-signature", Arity::None},
+    {"--quality", Arity::None},     {"--lossy", Arity::One},
 };
 
 const LongOption* findLongOption(const std::string& name) {
@@ -163,6 +164,7 @@ bool scanRunSettings(const std::vector<FlagArg>& flags, RunSettings& run) {
     else if (f.name == "--each") each = true;
     else if (f.name == "--in-place") run.inPlace = true;
     else if (f.name == "--dither") run.dither = true;
+    else if (f.name == "--quality") run.quality = true;
     else if (f.name == "--truecolour-png") run.trueColourPng = true;
     else if (f.name == "--no-signature") noSignature = true;
     else if (f.name == "--format") {
@@ -172,6 +174,10 @@ bool scanRunSettings(const std::vector<FlagArg>& flags, RunSettings& run) {
         return false;
       }
       formatFlag = &f;
+    } else if (f.name == "--lossy") {
+      uint32_t strength = 0;
+      if (!numberArgument(f, 0, 1000, strength)) return false;
+      run.lossy = static_cast<int>(strength);
     } else {
       Operation op;
       bool valid = true;
@@ -253,6 +259,8 @@ bool operationOf(const FlagArg& flag, const RunSettings& run, Operation& op, boo
     op.value = run.optimizeOptions;
     if (!argumentCount(flag, 0, flag.joined ? 1 : 0)) {
       valid = false;
+    } else if (flag.joined && flag.values[0] == "best") {
+      op.value = opt::Best;
     } else if (flag.joined && !parseNumber(flag.values[0], 0, 0xFFFFFFFF, op.value)) {
       inputError(flag.arg);
       valid = false;
@@ -269,7 +277,9 @@ bool operationOf(const FlagArg& flag, const RunSettings& run, Operation& op, boo
   return true;
 }
 
-bool applyOperation(Animation& a, const Operation& op, const RunSettings& run, Progress* progress) {
+bool applyOperation(Animation& a, const Operation& op, const RunSettings& run, Progress* progress,
+                    bool* changed) {
+  if (changed) *changed = true;
   switch (op.kind) {
     case Operation::Kind::Delay:
       for (Frame* f = firstFrame(a); f; f = nextFrame(f)) f->delay = static_cast<int32_t>(op.value);
@@ -280,11 +290,18 @@ bool applyOperation(Animation& a, const Operation& op, const RunSettings& run, P
       job.options = op.value;
       job.merge = run.open.merge;
       job.gif = run.save.gif;  // sizes measured as this run saves
+      job.lossy = run.lossy;
+      // With --each, the output step says which inputs were kept as they were.
+      job.tellNotTaken = run.mode != RunSettings::Mode::Each;
       job.progress = progress;
-      return runOptimizeJob(job);
+      bool finished = runOptimizeJob(job);
+      // A result no smaller is not taken (stderr says so): nothing changed.
+      if (changed && job.notTaken) *changed = false;
+      return finished;
     }
     case Operation::Kind::Colours:
-      if (reducePalettes(a, static_cast<int>(op.value), run.dither, {}, progress) != 1) return false;
+      if (reducePalettes(a, static_cast<int>(op.value), run.dither, {}, progress, run.quality) != 1)
+        return false;
       break;
     case Operation::Kind::Loop:
       // The file's loop count: 0 for ever, N more times after the first.

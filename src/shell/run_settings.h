@@ -38,7 +38,9 @@ struct RunSettings {
   enum class Mode { Merge, Each, Info } mode = Mode::Merge;
   bool inPlace = false;
   bool verbose = false;
-  bool dither = false;  // for --colors
+  bool dither = false;   // for --colors
+  bool quality = false;  // for --colors: the high-quality colour mode
+  int lossy = 0;         // lossy LZW strength for the optimizations (0: off)
   bool trueColourPng = false;
   int format = 0;     // a type index for every output; 0: by name (or the input's type)
   unsigned jobs = 0;  // files at once with --each; 0: one per core
@@ -70,8 +72,9 @@ struct Operation {
 bool operationOf(const FlagArg& flag, const RunSettings& run, Operation& op, bool& valid);
 
 // Applies an operation to a document; false (message shown) when it failed.
+// `changed` (when given) is false after an optimization that was not taken.
 bool applyOperation(Animation& animation, const Operation& op, const RunSettings& run,
-                    Progress* progress);
+                    Progress* progress, bool* changed = nullptr);
 
 // ---- Standard input and output ----
 

@@ -71,16 +71,18 @@ const Section kSections[] = {
           "the name; standard output is GIF without it"},
          {"--optimize[=WORD]",
           "optimize with the saved options, or with the option bits WORD (0x46E or 1134); "
-          "with --each alone, an output that would be larger keeps its input's bytes"},
+          "with --each alone, an output that would be larger keeps its input's bytes; "
+          "--optimize=best: the lossless options with the smallest LZW layout (0x106E)"},
+         {"--lossy N", "lossy LZW of strength N (0 off) in the optimizations: smaller, noisier"},
          {"--colors N", "reduce every palette to N colours (2..256)"},
          {"--dither", "with --colors, diffuse the error"},
+         {"--quality", "with --colors, the slower high-quality palettes"},
          {"--loop N", "the loop count in the file: 0 loops for ever, N repeats N more times"},
          {"--delay N", "as -t"},
          {"--truecolour-png",
           "save PNG as 24- or 32-bit, so that any animation can be an animated PNG"},
          {"--no-signature", "no signature comment in the GIFs written"},
      }},
-    {"Exit status", "0 when every step succeeded, 1 when any step failed.", {}},
     {"Exit status",
      "0 when every step succeeded, 1 when any step failed, 128 + the signal's number when "
      "interrupted (SIGINT, SIGTERM; a save under way leaves the target as it was).",

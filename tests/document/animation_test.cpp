@@ -385,10 +385,14 @@ TEST(Document, TransparencySettersMaintainTheMask) {
 }
 
 TEST(Document, MaskMarksExactlyTheTransparentPixels) {
-  for (int w : {1, 7, 8, 9, 31, 33, 64}) {
+  // Widths around the 16- and 8-pixel steps; rows of a few values, and rows
+  // where every one of a byte's 256 patterns of transparent pixels occurs.
+  for (int w : {1, 7, 8, 9, 15, 16, 17, 31, 33, 64, 2056}) {
     auto b = createBitmap(w, 3, nullptr);
     for (int y = 0; y < 3; ++y)
-      for (int x = 0; x < w; ++x) b->row(y)[x] = static_cast<uint8_t>((x * 7 + y * 13) % 5 + 126);
+      for (int x = 0; x < w; ++x)
+        b->row(y)[x] = y == 2 ? static_cast<uint8_t>(((x / 8) >> (x % 8) & 1) ? 128 : 127)
+                              : static_cast<uint8_t>((x * 7 + y * 13) % 5 + 126);
     auto m = buildMask(*b, 128);
     ASSERT_TRUE(m);
     for (int y = 0; y < 3; ++y)

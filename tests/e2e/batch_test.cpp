@@ -139,6 +139,49 @@ class Batch : public ::testing::Test {
 
 }  // namespace
 
+// An input the optimizer cannot shrink (one tiny frame, and a save adds the
+// signature comment): -z leaves the document as it was and says so.
+TEST_F(Batch, OptimizingWhatWouldGrowLeavesTheDocument) {
+  fbtest::GifBuilder b;
+  b.header().screen(4, 4, 0x80).colours(2).gce(0x04, 5, 0).descriptor(0, 0, 4, 4);
+  b.image(2, {0, 1, 0, 1, 1, 0, 1, 0, 0, 1, 0, 1, 1, 0, 1, 0});
+  fbtest::writeBytes(in("tiny.gif"), b.trailer().bytes);
+  Result plain = flickbook({"-i", in("tiny.gif"), "-o", in("plain.gif")}, config.path());
+  ASSERT_EQ(plain.status, 0) << plain.err;
+  Result r = flickbook({"-i", in("tiny.gif"), "-z", "-o", in("z.gif")}, config.path());
+  ASSERT_EQ(r.status, 0) << "not a failure: " << r.err;
+  EXPECT_NE(r.err.find("优化动画: 优化结果 ("), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("动画保持不变"), std::string::npos) << r.err;
+  EXPECT_EQ(slurp(in("z.gif")), slurp(in("plain.gif")));
+}
+
+// The smallest encoding, lossy LZW and the high-quality colours on the batch
+// command line: --optimize=best writes fewer bytes than -z, --lossy fewer
+// still; --lossy and --quality take their values or stop the run.
+TEST_F(Batch, BestLossyAndQualityOptions) {
+  const std::string input = fbtest::dataPath("gif-real/screen-sprite-ffmpeg.gif");
+  Result z = flickbook({"-i", input, "-z", "-o", in("z.gif")}, config.path());
+  ASSERT_EQ(z.status, 0) << z.err;
+  Result best = flickbook({"-i", input, "--optimize=best", "-o", in("best.gif")}, config.path());
+  ASSERT_EQ(best.status, 0) << best.err;
+  EXPECT_LT(fs::file_size(in("best.gif")), fs::file_size(in("z.gif")));
+  ASSERT_TRUE(readBack(in("best.gif")));  // its pictures: the optimizer's own tests
+
+  Result lossy = flickbook({"-i", input, "--lossy", "80", "--optimize=best", "-o", in("l.gif")},
+                           config.path());
+  ASSERT_EQ(lossy.status, 0) << lossy.err;
+  EXPECT_LT(fs::file_size(in("l.gif")), fs::file_size(in("best.gif")));
+  Result quality = flickbook({"-i", input, "--colors", "16", "--quality", "-o", in("q.gif")},
+                             config.path());
+  ASSERT_EQ(quality.status, 0) << quality.err;
+  EXPECT_LE(readBack(in("q.gif"))->globalPalette->count, 16);
+  for (const char* bad : {"-1", "1001", "x"}) {
+    Result r = flickbook({"-i", input, "--lossy", bad, "-o", in("bad.gif")}, config.path());
+    EXPECT_EQ(r.status, 1) << bad;
+    EXPECT_FALSE(fs::exists(in("bad.gif"))) << bad;
+  }
+}
+
 TEST_F(Batch, WildcardInputDelaysOptimizeOutput) {
   fs::create_directory(in("in"));
   makeGif(in("in/b.gif"), 20, 10, 3, 1);

@@ -149,6 +149,14 @@ TEST(LzwDecoder, CodeWidthGrowsAndStopsAtTwelveBits) {
   EXPECT_EQ(d.decode(out.data(), out.size()), 5000u);
   EXPECT_EQ(out, expect);
   EXPECT_EQ(d.nextPixel(), LzwDecoder::kEnded);
+  // In bulk too: past the full table, where no entry is added any more.
+  LzwDecoder bulk;
+  bulk.initFromData(data.data(), data.size(), true, 8);
+  std::vector<uint8_t> all(5001 + LzwDecoder::kSlack);
+  EXPECT_EQ(bulk.decodeAll(all.data(), 5001), 5000u);
+  EXPECT_EQ(bulk.status(), LzwDecoder::kEnded);
+  all.resize(5000);
+  EXPECT_EQ(all, expect);
 }
 
 TEST(LzwDecoder, CyclicTablesEndAsCorruptNotForever) {

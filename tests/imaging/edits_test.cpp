@@ -287,8 +287,11 @@ std::vector<Case> everyEdit() {
   return {
       {"optimize", [](Animation&) { return optimizeEdit(0x46E); }},
       {"optimize-lossless", [](Animation&) { return optimizeEdit(0x6E); }},
+      {"optimize-best", [](Animation&) { return optimizeEdit(opt::Best); }},
+      {"optimize-lossy", [](Animation&) { return optimizeEdit(0x46E, {}, {}, 40); }},
       {"unoptimize", [](Animation&) { return unoptimizeEdit(); }, true},
       {"reduce-colours", [](Animation&) { return reduceColoursEdit(16, true); }},
+      {"reduce-colours-quality", [](Animation&) { return reduceColoursEdit(16, false, {}, true); }},
       {"thin", [](Animation&) { return thinEdit(3); }},
       {"reverse", [](Animation&) { return reverseEdit(); }},
       {"delete",
@@ -615,3 +618,24 @@ TEST(History, AnEditThatThrowsIsTakenBackAndReportedAsFailed) {
 }
 
 }  // namespace
+
+// An optimization that would not make the file smaller (here the signature
+// comment costs more than the clean-up of a tiny file saves) is no edit: the
+// document stays exactly as it was, no undo step is left, and the user is told.
+TEST(Edits, AnOptimizationNoSmallerLeavesNoStep) {
+  fbtest::GifBuilder b;
+  b.header().screen(4, 4, 0x80).colours(2).gce(0x04, 5, 0).descriptor(0, 0, 4, 4);
+  b.image(2, {0, 1, 0, 1, 1, 0, 1, 0, 0, 1, 0, 1, 1, 0, 1, 0});
+  std::unique_ptr<Animation> doc;
+  ASSERT_EQ(fbtest::readGifBytes(b.trailer().bytes, doc), kReadComplete);
+  const std::string before = fbtest::digest(*doc);
+
+  History history(20);
+  RecordingReporter messages;
+  ScopedReporter scope(messages);
+  EXPECT_EQ(runEdit(*doc, history, optimizeEdit(opt::Best), 0, nullptr), 0);
+  EXPECT_TRUE(fbtest::digest(*doc) == before);
+  EXPECT_FALSE(history.canUndo());
+  ASSERT_EQ(messages.entries().size(), 1u);
+  EXPECT_NE(messages.entries()[0].text.find("动画保持不变"), std::string::npos);
+}

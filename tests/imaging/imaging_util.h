@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cmath>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -112,6 +113,22 @@ Picture remapped(const Picture& src, int sw, int w, int h, Map map) {
       out.insert(out.end(), s, s + 4);
     }
   return out;
+}
+
+// PSNR (dB) of what a frame shows against `original`, over its opaque pixels.
+inline double psnr(const fb::Frame& f, const std::function<fb::Rgb(int, int)>& original) {
+  double se = 0;
+  int n = 0;
+  for (int y = 0; y < f.height; ++y)
+    for (int x = 0; x < f.width; ++x) {
+      Shown s = shownAt(f, x, y);
+      if (!s.opaque) continue;
+      fb::Rgb o = original(x, y);
+      se += (s.rgb.r - o.r) * (s.rgb.r - o.r) + (s.rgb.g - o.g) * (s.rgb.g - o.g) +
+            (s.rgb.b - o.b) * (s.rgb.b - o.b);
+      n += 3;
+    }
+  return se == 0 ? 99 : 10 * std::log10(255.0 * 255.0 / (se / n));
 }
 
 }  // namespace fbtest

@@ -62,20 +62,6 @@ Frame* photoFrame(int w, int h, bool withAlpha = false) {
                 : nullptr);
 }
 
-double psnr(const Frame& f, const std::function<Rgb(int, int)>& original) {
-  double se = 0;
-  int n = 0;
-  for (int y = 0; y < f.height; ++y)
-    for (int x = 0; x < f.width; ++x) {
-      Shown s = shownAt(f, x, y);
-      if (!s.opaque) continue;
-      Rgb o = original(x, y);
-      se += (s.rgb.r - o.r) * (s.rgb.r - o.r) + (s.rgb.g - o.g) * (s.rgb.g - o.g) +
-            (s.rgb.b - o.b) * (s.rgb.b - o.b);
-      n += 3;
-    }
-  return se == 0 ? 99 : 10 * std::log10(255.0 * 255.0 / (se / n));
-}
 
 // An 8-bit target: 16-entry grey palette, one 20 × 10 frame using 4 greys.
 std::unique_ptr<Animation> greyTarget() {

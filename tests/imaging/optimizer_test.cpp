@@ -344,6 +344,60 @@ TEST(Optimizer, TheOptionBitsDriveTheInPlaceEntry) {
   EXPECT_EQ(d.a->frameCount(), 2);
 }
 
+// A result that is not smaller than the document's current encoding (here the
+// file it was read from: the signature comment a save adds makes up for what
+// the clean-up saves) is not taken, in place or from a dialog, and the
+// reporter or the job says so.
+TEST(Optimizer, AResultNoSmallerIsNotTaken) {
+  Doc d(6, 6);
+  d.add(0, 0, 6, 6, [](int x, int y) { return (x + y) % 4; });
+  d.add(0, 0, 6, 6, [](int x, int y) { return (x * y) % 4; });
+  std::vector<uint8_t> file;
+  ByteSink sink(&file);
+  ASSERT_EQ(writeGifStream(sink, *d.a, nullptr), kWriteDone);
+  std::unique_ptr<Animation> doc;
+  ASSERT_EQ(fbtest::readGifBytes(file, doc), kReadComplete);
+  ASSERT_EQ(doc->encodedSize, static_cast<int32_t>(file.size()));
+  auto bytesOf = [](Animation& a) {
+    std::vector<uint8_t> out;
+    ByteSink s(&out);
+    writeGifStream(s, a, nullptr);
+    return out;
+  };
+  const auto before = bytesOf(*doc);
+
+  RecordingReporter messages;
+  ScopedReporter scope(messages);
+  auto job = inPlace(*doc, 0x46E);
+  ASSERT_TRUE(runOptimizeJob(job));
+  EXPECT_TRUE(job.notTaken);
+  EXPECT_EQ(bytesOf(*doc), before) << "the document as it was";
+  EXPECT_EQ(doc->encodedSize, static_cast<int32_t>(file.size())) << "its size too";
+  ASSERT_EQ(messages.entries().size(), 1u);
+  EXPECT_EQ(messages.entries()[0].caption, "优化动画");
+  EXPECT_EQ(messages.entries()[0].text, job.notice);
+  EXPECT_NE(job.notice.find("动画保持不变"), std::string::npos) << job.notice;
+
+  OptimizeWorker worker(*doc, messages, MergeOptions(), GifWriteOptions());
+  worker.start(0x46E);
+  worker.wait();
+  ASSERT_TRUE(worker.job().trialValid);
+  EXPECT_TRUE(worker.job().notTaken) << "the dialog shows the notice";
+  EXPECT_GE(worker.job().trialSize, worker.job().documentSize);
+  EXPECT_FALSE(worker.acceptTrial());
+  EXPECT_EQ(bytesOf(*doc), before);
+  EXPECT_EQ(messages.entries().size(), 1u) << "a dialog's worker shows no message box";
+
+  // A document that does shrink is taken, and nothing is said.
+  Doc big(40, 40);
+  for (int i = 0; i < 4; ++i) big.add(0, 0, 40, 40, [i](int x, int y) { return x < 10 * i && y < 5 ? 2 : 1; });
+  auto grows = inPlace(*big.a, 0x46E);
+  ASSERT_TRUE(runOptimizeJob(grows));
+  EXPECT_FALSE(grows.notTaken);
+  EXPECT_LT(frameAt(*big.a, 1)->height, 40);
+  EXPECT_EQ(messages.entries().size(), 1u);
+}
+
 TEST(Optimizer, APassThatEndsWithItsResourceMessageFailsTheJob) {
   // Four planes of the screen's size: beyond what a screen may cost.
   Doc d(10000, 10000);

@@ -69,22 +69,30 @@ def compare_raw_with_imagemagick(fbinfo, path, tmp):
     return problems
 
 
+def open_in_pillow(path, frames):
+    """(image, []) when Pillow opens `path` with `frames` frames, else (None, problems)."""
+    try:
+        im = Image.open(path)
+        n = getattr(im, "n_frames", 1)
+    except Exception as e:  # noqa: BLE001 - any refusal is the finding
+        return None, [f"Pillow cannot read it: {e}"]
+    if n != frames:
+        return None, [f"{frames} frames, Pillow {n}"]
+    return im, []
+
+
 def compare_with_pillow(fbinfo, path, tmp):
     problems = []
     pics = os.path.join(tmp, "pictures")
     raw = os.path.join(tmp, "raw")
     doc = fbinfo_json(fbinfo, path, "--frames", pics, "--raw", raw)
     frames = frames_of(doc)
-    try:
-        im = Image.open(path)
-        n = getattr(im, "n_frames", 1)
-    except Exception as e:  # noqa: BLE001 - any refusal is the finding
-        return [f"Pillow cannot read it: {e}"]
-    if n != len(frames):
-        return [f"{len(frames)} frames, Pillow {n}"]
+    im, refused = open_in_pillow(path, len(frames))
+    if im is None:
+        return refused
     loop = im.info.get("loop")
     want_loop = None if doc["playCount"] == 1 else (0 if doc["playCount"] == 0 else doc["playCount"] - 1)
-    if n > 1 and loop != want_loop:
+    if len(frames) > 1 and loop != want_loop:
         problems.append(f"loop {want_loop}, Pillow {loop}")
     for i, f in enumerate(frames):
         im.seek(i)
@@ -112,6 +120,17 @@ def compare_with_pillow(fbinfo, path, tmp):
     return problems
 
 
+def report(name, problems):
+    """Prints one result line (and the first problems); True when it failed."""
+    if problems:
+        print(f"FAIL {name}:")
+        for p in problems[:5]:
+            print("     " + p)
+        return True
+    print(f"ok   {name}")
+    return False
+
+
 # Test files whose content is itself invalid, kept as it is by the writer:
 # other programs complain about the original already.
 INVALID_CONTENT = {
@@ -123,10 +142,16 @@ INVALID_CONTENT = {
 }
 
 
-def main():
-    mode, fbinfo, dirs = sys.argv[1], sys.argv[2], sys.argv[3:]
+def gif_files(dirs):
+    """The GIFs of `dirs`, sorted (there must be some)."""
     files = sorted(f for d in dirs for f in glob.glob(os.path.join(d, "*.gif")))
     assert files, "no GIFs"
+    return files
+
+
+def main():
+    mode, fbinfo, dirs = sys.argv[1], sys.argv[2], sys.argv[3:]
+    files = gif_files(dirs)
     failures = checked = 0
     for path in files:
         with tempfile.TemporaryDirectory() as tmp:
@@ -150,13 +175,7 @@ def main():
                     problems += compare_raw_with_imagemagick(fbinfo, out, os.path.join(tmp, "im"))
                     problems += compare_with_pillow(fbinfo, out, tmp)
             checked += 1
-            if problems:
-                failures += 1
-                print(f"FAIL {path}:")
-                for p in problems[:5]:
-                    print("     " + p)
-            else:
-                print(f"ok   {path}")
+            failures += report(path, problems)
     print(f"{checked - failures}/{checked} files agree")
     sys.exit(1 if failures or not checked else 0)
 

@@ -1,0 +1,618 @@
+#include "gif/lzw_encoder.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+#include "document/palette.h"
+#include "gif/gif_writer.h"
+
+namespace fb {
+namespace {
+
+constexpr int kMaxBits = 12;
+constexpr int kTableSize = 1 << kMaxBits;  // 4096 codes
+
+// The standard layout's table, exactly as compress(1) keeps it: 5003 slots,
+// hash shift 4, probing backwards while the probed key is positive. Its
+// quirks decide which strings the encoder finds (a key of 0 ends a probe, and
+// the slot it stopped at is written over), so they are kept as they are: the
+// default saves depend on them byte for byte.
+class CompressTable {
+ public:
+  static constexpr int kSize = 5003;
+  static constexpr int kShift = 4;
+
+  void clear(int /*codes*/) { std::memset(keys_, 0xFF, sizeof keys_); }
+
+  static uint32_t keyOf(int prefix, int pixel) {
+    return (static_cast<uint32_t>(pixel) << kMaxBits) + static_cast<uint32_t>(prefix);
+  }
+  // The code for `key`, or -1 with `slot` where it would go.
+  int find(uint32_t key, uint32_t& slot) const {
+    const int32_t fcode = static_cast<int32_t>(key);
+    int i = static_cast<int>(((key >> kMaxBits) << kShift) ^ (key & (kTableSize - 1)));
+    int32_t k = keys_[i];
+    if (k == fcode) return codes_[i];
+    if (k >= 0) {
+      const int disp = i == 0 ? 1 : kSize - i;
+      do {
+        if ((i -= disp) < 0) i += kSize;
+        k = keys_[i];
+        if (k == fcode) return codes_[i];
+      } while (k > 0);
+    }
+    slot = static_cast<uint32_t>(i);
+    return -1;
+  }
+  void insert(uint32_t slot, uint32_t key, int code) {
+    keys_[slot] = static_cast<int32_t>(key);
+    codes_[slot] = static_cast<uint16_t>(code);
+  }
+
+ private:
+  int32_t keys_[kSize];
+  uint16_t codes_[kSize];
+};
+
+// The smallest layout's table: open addressing in four times the codes it
+// may hold, so probes stay short (and a small image clears a small table).
+class StringTable {
+ public:
+  static constexpr int kMaxSlotBits = 14;
+  static constexpr uint32_t kEmpty = 0xFFFFFFFFu;
+
+  // Empty, for up to `codes` strings.
+  void clear(int codes) {
+    slotBits_ = 6;
+    while (slotBits_ < kMaxSlotBits && (1 << slotBits_) < 4 * codes) ++slotBits_;
+    mask_ = (1u << slotBits_) - 1;
+    std::memset(slots_, 0xFF, sizeof(uint32_t) << slotBits_);
+  }
+
+  static uint32_t keyOf(int prefix, int pixel) {
+    return (static_cast<uint32_t>(prefix) << 8) | static_cast<uint32_t>(pixel);
+  }
+  int find(uint32_t key, uint32_t& slot) const {
+    uint32_t i = (key * 0x9E3779B1u) >> (32 - slotBits_);
+    for (;;) {
+      const uint32_t s = slots_[i];
+      if (s == kEmpty) {
+        slot = i;
+        return -1;
+      }
+      if ((s >> kMaxBits) == key) return static_cast<int>(s & (kTableSize - 1));
+      i = (i + 1) & mask_;
+    }
+  }
+  void insert(uint32_t slot, uint32_t key, int code) {
+    slots_[slot] = (key << kMaxBits) | static_cast<uint32_t>(code);
+  }
+
+ private:
+  // (key << 12) | code with a 20-bit key. No entry is all ones: prefix 4095
+  // exists only once the table is full, when nothing more is added.
+  uint32_t slots_[1u << kMaxSlotBits];
+  int slotBits_ = kMaxSlotBits;
+  uint32_t mask_ = (1u << kMaxSlotBits) - 1;
+};
+
+// Codes into bytes and data sub-blocks, or only counted. The standard layout
+// writes sub-blocks of 254 bytes, the smallest one of 255, the most there is.
+class CodeWriter {
+ public:
+  CodeWriter(ByteSink* sink, LzwLayout layout)
+      : sink_(sink), packet_size_(layout == LzwLayout::Standard ? 254 : 255) {}
+
+  void put(int code, int bits) {
+    totalBits_ += bits;
+    if (!sink_) return;
+    acc_ |= static_cast<uint64_t>(code) << accBits_;
+    accBits_ += bits;
+    while (accBits_ >= 8) {
+      packet_[count_++] = static_cast<uint8_t>(acc_);
+      acc_ >>= 8;
+      accBits_ -= 8;
+      if (count_ == packet_size_) flush();
+    }
+  }
+
+  // The last bits, the last packet and the terminator.
+  bool finish() {
+    if (!sink_) return true;
+    if (accBits_ > 0) {
+      packet_[count_++] = static_cast<uint8_t>(acc_);
+      if (count_ == packet_size_) flush();
+    }
+    flush();
+    return ok_ && sink_->put(0);
+  }
+  // The data bytes with their length bytes, and the terminator.
+  int64_t blockBytes() const {
+    const int64_t data = (totalBits_ + 7) / 8;
+    return data + (data + packet_size_ - 1) / packet_size_ + 1;
+  }
+
+ private:
+  void flush() {
+    if (count_ == 0) return;
+    const uint8_t len = static_cast<uint8_t>(count_);
+    if (!sink_->write(&len, 1) || !sink_->write(packet_, static_cast<size_t>(count_))) ok_ = false;
+    count_ = 0;
+  }
+
+  ByteSink* sink_;
+  int packet_size_;
+  bool ok_ = true;
+  uint64_t acc_ = 0;
+  int accBits_ = 0;
+  int count_ = 0;
+  int64_t totalBits_ = 0;
+  uint8_t packet_[256];
+};
+
+// What a pixel may become besides itself.
+enum class Mode { Exact, Lossy, Flexible };
+
+// Lossy: the palette's close colours, and the frame's transparent index
+// (never given to or taken from another pixel).
+struct Choices {
+  const LossyColours* colours = nullptr;
+  int transparentIndex = -1;
+};
+
+struct Change {
+  uint8_t* at;
+  uint8_t value;
+};
+
+// One encoder state: its table, the string being matched, the code width.
+// Codes go straight to a writer, or are held until the caller commits them
+// (the smallest layout runs two states side by side and keeps one).
+template <class Table, Mode M>
+class Coder {
+ public:
+  // `pixels`: how many the image has, which bounds the strings a table gets.
+  void init(int codeSize, CodeWriter* direct, const Choices* choices, int64_t pixels) {
+    initBits_ = codeSize + 1;
+    clear_ = 1 << codeSize;
+    eof_ = clear_ + 1;
+    codesBound_ = static_cast<int>(std::min<int64_t>(kTableSize, clear_ + 2 + pixels));
+    direct_ = direct;
+    choices_ = choices;
+    reset();
+    nBits_ = initBits_;
+    maxCode_ = (1 << nBits_) - 1;
+  }
+
+  bool full() const { return freeEnt_ >= kTableSize; }
+  int64_t bits() const { return bits_; }
+
+  // Encodes pixels [p, p + n) of one row (`has`, `alt`: that row's
+  // alternatives for the flexible mode). With `stopWhenFull`, returns right after the pixel
+  // whose string filled the table; with `restartWhenFull`, a full table is
+  // cleared at the next new string (the standard layout). Returns the
+  // pixels taken.
+  int run(uint8_t* const start, int n, const uint8_t* has, const uint8_t* alt, bool stopWhenFull,
+          bool restartWhenFull) {
+    uint8_t* p = start;
+    uint8_t* const end = start + n;
+    if (p == end) return 0;
+    int ent = ent_;
+    int prev = -1;  // the value chosen for the pixel before
+    if (ent < 0) prev = ent = *p++;
+    for (; p < end; ++p, prev = lastChosen_) {
+      const int c = *p;
+      lastChosen_ = c;
+      if constexpr (kMemo) {
+        // The child a string had last time is usually the one it has again.
+        const uint32_t m = memo_[ent];
+        if ((m >> 16) == static_cast<uint32_t>(c) + 1) {
+          ent = static_cast<int>(m & 0xFFFF);
+          continue;
+        }
+      }
+      uint32_t key = Table::keyOf(ent, c);
+      uint32_t slot;
+      const int code = table_.find(key, slot);
+      if (code >= 0) {
+        if constexpr (kMemo)
+          memo_[ent] = (static_cast<uint32_t>(c) + 1) << 16 | static_cast<uint32_t>(code);
+        ent = code;
+        continue;
+      }
+      int next = c;  // the pixel the next string starts with
+      if constexpr (M == Mode::Flexible) {
+        const size_t x = static_cast<size_t>(p - start);
+        const int a = alt[x];
+        if (has[x] && a != c && a < clear_) {
+          uint32_t other;
+          const int code2 = table_.find(Table::keyOf(ent, a), other);
+          if (code2 >= 0) {
+            change(p, a);
+            ent = code2;
+            continue;
+          }
+          // A new string starts with whichever value goes on further: the
+          // one with a string for what the next pixel may be.
+          if (p + 1 < end) {
+            const int n1 = p[1], a1 = has[x + 1] && alt[x + 1] < clear_ ? alt[x + 1] : -1;
+            auto goesOn = [&](int r) {
+              uint32_t unused;
+              return table_.find(Table::keyOf(r, n1), unused) >= 0 ||
+                     (a1 >= 0 && table_.find(Table::keyOf(r, a1), unused) >= 0);
+            };
+            const bool cOn = goesOn(c), aOn = goesOn(a);
+            // Neither goes on better: the one the next pixel may be, else the
+            // one the pixel before became (a run goes on).
+            bool takeA;
+            if (aOn != cOn)
+              takeA = aOn;
+            else if (n1 == a || a1 == a || n1 == c || a1 == c)
+              takeA = (n1 == a || a1 == a) && n1 != c && a1 != c;
+            else
+              takeA = prev == a;
+            if (takeA) {
+              change(p, a);
+              next = a;
+              key = Table::keyOf(ent, a);
+              slot = other;
+            }
+          }
+        }
+      }
+      if constexpr (M == Mode::Lossy) {
+        // A string the table holds with a close colour instead.
+        bool found = false;
+        const uint64_t bits = followers_[ent];
+        const int t = choices_->transparentIndex;
+        const uint16_t* q = c == t ? &LossyColours::kEnd : choices_->colours->closeTo(c);
+        for (; *q != LossyColours::kEnd; ++q) {
+          if (*q == t || *q >= clear_) continue;
+          if (!((bits >> (*q & 63)) & 1)) continue;  // no such string
+          uint32_t unused;
+          const int code2 = table_.find(Table::keyOf(ent, *q), unused);
+          if (code2 >= 0) {
+            change(p, *q);
+            ent = code2;
+            found = true;
+            break;
+          }
+        }
+        if (found) continue;
+      }
+      emit(ent);
+      if (freeEnt_ < kTableSize) {
+        table_.insert(slot, key, freeEnt_);
+        if constexpr (M == Mode::Lossy) followers_[ent] |= uint64_t{1} << (next & 63);
+        if constexpr (kMemo)
+          memo_[ent] = (static_cast<uint32_t>(next) + 1) << 16 | static_cast<uint32_t>(freeEnt_);
+        if (++freeEnt_ == kTableSize && stopWhenFull) {
+          ent_ = next;
+          return static_cast<int>(p + 1 - start);
+        }
+      } else if (restartWhenFull) {
+        restart();
+      }
+      ent = next;
+    }
+    ent_ = ent;
+    return n;
+  }
+
+  // "Clear now" as the continuation of `from`: its pending string is
+  // emitted (a single pixel goes on as the first string instead), then a
+  // clear code, then a fresh table.
+  void startFresh(const Coder& from) {
+    nBits_ = from.nBits_;
+    maxCode_ = from.maxCode_;
+    freeEnt_ = from.freeEnt_;
+    ent_ = -1;
+    if (from.ent_ >= clear_) emit(from.ent_);
+    restart();
+    if (from.ent_ >= 0 && from.ent_ < clear_) ent_ = from.ent_;
+  }
+
+  // The pending string and the end code.
+  void finish() {
+    if (ent_ >= 0) emit(ent_);
+    ent_ = -1;
+    emit(eof_);
+  }
+
+  void emit(int code) {
+    if (direct_)
+      direct_->put(code, nBits_);
+    else
+      codes_.push_back(static_cast<uint32_t>(code) | static_cast<uint32_t>(nBits_) << 16);
+    bits_ += nBits_;
+    // Width changes follow the decoder, one code behind the table.
+    if (clearPending_) {
+      nBits_ = initBits_;
+      maxCode_ = (1 << nBits_) - 1;
+      clearPending_ = false;
+    } else if (freeEnt_ > maxCode_) {
+      ++nBits_;
+      maxCode_ = nBits_ == kMaxBits ? kTableSize : (1 << nBits_) - 1;
+    }
+  }
+
+  // Held codes go to `out`, held changes to the pixels.
+  void commitTo(CodeWriter& out) {
+    for (uint32_t c : codes_) out.put(static_cast<int>(c & 0xFFFF), static_cast<int>(c >> 16));
+    for (const Change& ch : changes_) *ch.at = ch.value;
+    discard();
+  }
+  void discard() {
+    codes_.clear();
+    changes_.clear();
+    bits_ = 0;
+  }
+
+ private:
+  // Only the codes the image can make are cleared.
+  void reset() {
+    table_.clear(codesBound_);
+    if constexpr (kMemo) std::memset(memo_, 0, sizeof(memo_[0]) * size_t(codesBound_));
+    if constexpr (M == Mode::Lossy)
+      std::memset(followers_, 0, sizeof(followers_[0]) * size_t(codesBound_));
+    freeEnt_ = clear_ + 2;
+  }
+
+  // A clear code, then a fresh table.
+  void restart() {
+    reset();
+    clearPending_ = true;
+    emit(clear_);
+  }
+
+  int lastChosen_ = -1;
+  void change(uint8_t* at, int value) {
+    lastChosen_ = value;
+    if (direct_)
+      *at = static_cast<uint8_t>(value);
+    else
+      changes_.push_back({at, static_cast<uint8_t>(value)});
+  }
+
+  // A remembered child per string (pixel + 1, code; 0 = none). Only where the
+  // table finds every string it holds: the standard table's quirks must
+  // decide alone what it finds.
+  static constexpr bool kMemo = std::is_same_v<Table, StringTable>;
+  uint32_t memo_[kMemo ? kTableSize : 1];
+  // Lossy: which pixels (modulo 64) follow each string in the table, to skip
+  // looking up most strings that are not there.
+  uint64_t followers_[M == Mode::Lossy ? kTableSize : 1];
+  Table table_;
+  CodeWriter* direct_ = nullptr;
+  const Choices* choices_ = nullptr;
+  int initBits_ = 0, nBits_ = 0, maxCode_ = 0, clear_ = 0, eof_ = 0, freeEnt_ = 0;
+  int codesBound_ = kTableSize;
+  int ent_ = -1;
+  bool clearPending_ = false;
+  int64_t bits_ = 0;
+  std::vector<uint32_t> codes_;  // code | width << 16
+  std::vector<Change> changes_;
+};
+
+// The rows of an image in stream order, with their alternatives.
+struct Rows {
+  uint8_t* pixels;
+  const uint8_t* has;
+  const uint8_t* alt;
+  int width, height, stride, altStride;
+  std::vector<int> order;
+
+  Rows(const LzwImage& im, const uint8_t* a = nullptr, const uint8_t* h = nullptr, int as = 0)
+      : pixels(const_cast<uint8_t*>(im.pixels)),
+        has(h),
+        alt(a),
+        width(im.pixels ? im.width : 0),
+        height(im.pixels ? im.height : 0),
+        stride(im.stride),
+        altStride(as) {
+    static const int kStart[4] = {0, 4, 2, 1}, kStep[4] = {8, 8, 4, 2};
+    order.reserve(static_cast<size_t>(std::max(0, height)));
+    if (!im.interlaced) {
+      for (int y = 0; y < height; ++y) order.push_back(y);
+    } else {
+      for (int pass = 0; pass < 4; ++pass)
+        for (int y = kStart[pass]; y < height; y += kStep[pass]) order.push_back(y);
+    }
+  }
+  uint8_t* row(int i) const { return pixels + static_cast<size_t>(order[i]) * stride; }
+  const uint8_t* hasRow(int i) const {
+    return has ? has + static_cast<size_t>(order[i]) * altStride : nullptr;
+  }
+  const uint8_t* altRow(int i) const {
+    return alt ? alt + static_cast<size_t>(order[i]) * altStride : nullptr;
+  }
+};
+
+template <Mode M>
+void encodeStandard(CodeWriter& out, const Rows& rows, int codeSize, const Choices* choices) {
+  // Large: off the stack, and left uninitialised (reset clears what is used).
+  auto coder = std::unique_ptr<Coder<CompressTable, M>>(new Coder<CompressTable, M>);
+  coder->init(codeSize, &out, choices, int64_t{rows.width} * rows.height);
+  coder->emit(1 << codeSize);
+  if (rows.width > 0 && rows.height > 0)
+    for (int i = 0; i < rows.height; ++i)
+      coder->run(rows.row(i), rows.width, rows.hasRow(i), rows.altRow(i), false, true);
+  coder->finish();
+}
+
+// How many pixels a fresh table is given to prove itself against a full one:
+// as many as the last table took to fill, within these bounds. Long windows
+// let a full table that suits the picture's top run on over a bottom it does
+// not suit; short ones judge a fresh table before it has learnt anything.
+constexpr int64_t kMinWindow = 4096;
+constexpr int64_t kMaxWindow = 16384;
+
+template <Mode M>
+void encodeSmallest(CodeWriter& out, const Rows& rows, int codeSize, const Choices* choices) {
+  using C = Coder<StringTable, M>;
+  const int64_t pixels = int64_t{rows.width} * rows.height;
+  auto kept = std::unique_ptr<C>(new C);
+  std::unique_ptr<C> fresh;  // made at the first race: small images never fill a table
+  kept->init(codeSize, nullptr, choices, pixels);
+  kept->emit(1 << codeSize);
+  bool racing = false;
+  int64_t pos = 0, buildStart = 0, windowEnd = 0, window = kMinWindow;
+  auto startRace = [&] {
+    if (!fresh) {
+      fresh = std::unique_ptr<C>(new C);
+      fresh->init(codeSize, nullptr, choices, pixels);
+    }
+    fresh->discard();
+    fresh->startFresh(*kept);
+    windowEnd = pos + window;
+    racing = true;
+  };
+  for (int i = 0; i < rows.height && rows.width > 0; ++i) {
+    uint8_t* row = rows.row(i);
+    const uint8_t* hasRow = rows.hasRow(i);
+    const uint8_t* altRow = rows.altRow(i);
+    int x = 0;
+    while (x < rows.width) {
+      const uint8_t* h = hasRow ? hasRow + x : nullptr;
+      const uint8_t* a = altRow ? altRow + x : nullptr;
+      if (!racing) {
+        const int used = kept->run(row + x, rows.width - x, h, a, true, false);
+        x += used;
+        pos += used;
+        kept->commitTo(out);
+        if (kept->full()) {
+          window = std::clamp(pos - buildStart, kMinWindow, kMaxWindow);
+          startRace();
+        }
+        continue;
+      }
+      const int n = static_cast<int>(std::min<int64_t>(rows.width - x, windowEnd - pos));
+      const int64_t raceStart = windowEnd - window;
+      kept->run(row + x, n, h, a, false, false);
+      fresh->run(row + x, n, h, a, false, false);
+      x += n;
+      pos += n;
+      if (pos < windowEnd) continue;
+      if (fresh->bits() < kept->bits()) {
+        // The fresh table paid: its clear stands, and it is the table now.
+        std::swap(kept, fresh);
+        buildStart = raceStart;
+      }
+      kept->commitTo(out);
+      fresh->discard();
+      if (kept->full())
+        startRace();
+      else
+        racing = false;
+    }
+  }
+  if (racing) {
+    kept->finish();
+    fresh->finish();
+    if (fresh->bits() < kept->bits()) std::swap(kept, fresh);
+  } else {
+    kept->finish();
+  }
+  kept->commitTo(out);
+}
+
+template <Mode M>
+void encodeRows(CodeWriter& out, const Rows& rows, int codeSize, LzwLayout layout,
+                const Choices* choices) {
+  if (layout == LzwLayout::Standard)
+    encodeStandard<M>(out, rows, codeSize, choices);
+  else
+    encodeSmallest<M>(out, rows, codeSize, choices);
+}
+
+}  // namespace
+
+bool encodeLzw(ByteSink& sink, const LzwImage& image, int codeSize, LzwLayout layout) {
+  if (!sink.put(static_cast<uint8_t>(codeSize))) return false;
+  CodeWriter out(&sink, layout);
+  encodeRows<Mode::Exact>(out, Rows(image), codeSize, layout, nullptr);
+  return out.finish();
+}
+
+int64_t lzwEncodedSize(const LzwImage& image, int codeSize, LzwLayout layout) {
+  CodeWriter out(nullptr, layout);
+  encodeRows<Mode::Exact>(out, Rows(image), codeSize, layout, nullptr);
+  return 1 + out.blockBytes();
+}
+
+namespace {
+
+// Counts the pixels a pass changed by comparing with a copy.
+template <class Pass>
+int64_t countingChanges(const LzwImage& image, Pass pass) {
+  if (!image.pixels || image.width <= 0 || image.height <= 0) return 0;
+  const size_t bytes = static_cast<size_t>(image.height - 1) * image.stride + image.width;
+  std::vector<uint8_t> before(image.pixels, image.pixels + bytes);
+  pass();
+  int64_t changed = 0;
+  for (int y = 0; y < image.height; ++y)
+    for (int x = 0; x < image.width; ++x) {
+      const size_t i = static_cast<size_t>(y) * image.stride + x;
+      changed += before[i] != image.pixels[i];
+    }
+  return changed;
+}
+
+}  // namespace
+
+namespace {
+
+// Colour error of showing `b` for `a`: squared distance, weighted as the eye
+// weighs the channels.
+int colourError(const Rgb& a, const Rgb& b) {
+  const int dr = a.r - b.r, dg = a.g - b.g, db = a.b - b.b;
+  return 2 * dr * dr + 4 * dg * dg + 3 * db * db;
+}
+
+}  // namespace
+
+LossyColours::LossyColours(const Palette& palette, int strength) {
+  // The strength is about the per-channel difference accepted.
+  const int s = std::clamp(strength, 0, 255);
+  const int maxError = 9 * s * s;
+  std::vector<std::pair<int, int>> close;  // error, index
+  for (int p = 0; p < 256; ++p) {
+    close.clear();
+    if (s > 0 && p < palette.count)
+      for (int q = 0; q < palette.count; ++q) {
+        if (q == p) continue;
+        const int e = colourError(palette[p], palette[q]);
+        if (e <= maxError) close.push_back({e, q});
+      }
+    std::sort(close.begin(), close.end());
+    const size_t n = std::min<size_t>(close.size(), kNearest);
+    for (size_t k = 0; k < n; ++k) near_[p][k] = static_cast<uint16_t>(close[k].second);
+    near_[p][n] = kEnd;
+  }
+}
+
+int64_t lossyLzwPass(const LzwImage& image, int codeSize, LzwLayout layout,
+                     const LossyColours& colours, int transparentIndex) {
+  Choices choices;
+  choices.colours = &colours;
+  choices.transparentIndex = transparentIndex;
+  return countingChanges(image, [&] {
+    CodeWriter out(nullptr, layout);
+    encodeRows<Mode::Lossy>(out, Rows(image), codeSize, layout, &choices);
+  });
+}
+
+int64_t flexibleLzwPass(const LzwImage& image, int codeSize, LzwLayout layout,
+                        const uint8_t* alternative, const uint8_t* hasAlternative,
+                        int alternativeStride) {
+  CodeWriter out(nullptr, layout);
+  encodeRows<Mode::Flexible>(out, Rows(image, alternative, hasAlternative, alternativeStride),
+                             codeSize, layout, nullptr);
+  return 1 + out.blockBytes();
+}
+
+}  // namespace fb

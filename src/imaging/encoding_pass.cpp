@@ -1,0 +1,225 @@
+#include "imaging/encoding_pass.h"
+
+#include <algorithm>
+#include <array>
+#include <bitset>
+#include <map>
+#include <memory>
+#include <numeric>
+#include <vector>
+
+#include "base/progress.h"
+#include "base/reporter.h"
+#include "base/task_pool.h"
+#include "gif/gif_writer.h"
+#include "imaging/palette_merge.h"
+#include "resources/strings.h"
+
+namespace fb {
+namespace {
+
+struct IndexUse {
+  Frame* frame = nullptr;
+  std::bitset<256> used;
+  int count = 0;      // distinct indices
+  int top = 0;        // largest index
+  int64_t pixels = 0;
+};
+
+IndexUse indexUse(Frame& f) {
+  IndexUse u;
+  u.frame = &f;
+  for (int y = 0; y < f.dib->height; ++y) {
+    const uint8_t* row = f.dib->row(y);
+    for (int x = 0; x < f.dib->width; ++x) u.used.set(row[x]);
+  }
+  u.count = static_cast<int>(u.used.count());
+  for (int i = 255; i >= 0; --i)
+    if (u.used.test(static_cast<size_t>(i))) {
+      u.top = i;
+      break;
+    }
+  u.pixels = static_cast<int64_t>(f.dib->width) * f.dib->height;
+  return u;
+}
+
+int codeSizeFor(int top) { return std::max(2, colourBits(top + 1)); }
+
+// Roughly what a frame's codes cost: its pixels times its code size.
+int64_t codeCost(const std::vector<IndexUse>& uses, const int* map) {
+  int64_t cost = 0;
+  for (const auto& u : uses) {
+    int top = 0;
+    for (int i = 0; i < 256; ++i)
+      if (u.used.test(static_cast<size_t>(i))) top = std::max(top, map ? map[i] : i);
+    cost += u.pixels * codeSizeFor(top);
+  }
+  return cost;
+}
+
+// Frames choose in turn (`first` says which goes first), each putting the
+// colours it uses that have no place yet at the next places. Frames of more
+// than 128 colours choose last: they need 8 bits wherever theirs are.
+template <class First>
+void greedyOrder(std::vector<IndexUse> uses, int count, int* map, First first) {
+  std::stable_sort(uses.begin(), uses.end(), [&](const IndexUse& a, const IndexUse& b) {
+    const bool wideA = a.count > 128, wideB = b.count > 128;
+    return wideA != wideB ? wideB : first(a, b);
+  });
+  std::fill(map, map + 256, -1);
+  int next = 0;
+  for (const auto& u : uses)
+    for (int i = 0; i < count; ++i)
+      if (u.used.test(static_cast<size_t>(i)) && map[i] < 0) map[i] = next++;
+  for (int i = 0; i < count; ++i)
+    if (map[i] < 0) map[i] = next++;
+}
+
+// Colours used by the most frames first, then by the most pixels.
+void sharedFirstOrder(const std::vector<IndexUse>& uses, int count, int* map) {
+  std::vector<int64_t> frames(256, 0), pixels(256, 0);
+  for (const auto& u : uses)
+    for (int i = 0; i < count; ++i)
+      if (u.used.test(static_cast<size_t>(i))) {
+        ++frames[size_t(i)];
+        pixels[size_t(i)] += u.pixels / std::max(u.count, 1);
+      }
+  std::vector<int> order(static_cast<size_t>(count));
+  for (int i = 0; i < count; ++i) order[size_t(i)] = i;
+  std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
+    return frames[size_t(a)] != frames[size_t(b)] ? frames[size_t(a)] > frames[size_t(b)]
+                                                  : pixels[size_t(a)] > pixels[size_t(b)];
+  });
+  std::fill(map, map + 256, -1);
+  for (int k = 0; k < count; ++k) map[order[size_t(k)]] = k;
+}
+
+std::unique_ptr<Palette> permuted(const Palette& p, const int* map) {
+  Palette out = p;
+  for (int i = 0; i < p.count; ++i) out[map[i]] = p[i];
+  return makePalette(out.entries.data(), p.count);
+}
+
+bool orderGlobal(Animation& a) {
+  if (!a.globalPalette) return false;
+  const int count = a.globalPalette->count;
+  std::vector<IndexUse> uses;
+  for (Frame* f = firstFrame(a); f; f = nextFrame(f)) {
+    if (f->localPalette || !f->dib) continue;
+    uses.push_back(indexUse(*f));
+    if (uses.back().top >= count) return false;  // indices beyond the table: left alone
+  }
+  if (uses.empty()) return false;
+  // A few ways to order; the one whose code sizes cost least, if it beats
+  // the order as it is: frames with the fewest colours first, frames with
+  // the most pixels per colour first, colours most frames share first.
+  int best[256], map[256];
+  int64_t bestCost = codeCost(uses, nullptr);
+  bool found = false;
+  auto consider = [&] {
+    const int64_t cost = codeCost(uses, map);
+    if (cost < bestCost) {
+      bestCost = cost;
+      std::copy(map, map + 256, best);
+      found = true;
+    }
+  };
+  greedyOrder(uses, count, map, [](const IndexUse& a, const IndexUse& b) {
+    return a.count != b.count ? a.count < b.count : a.pixels > b.pixels;
+  });
+  consider();
+  greedyOrder(uses, count, map, [](const IndexUse& a, const IndexUse& b) {
+    return a.pixels * b.count > b.pixels * a.count;
+  });
+  consider();
+  sharedFirstOrder(uses, count, map);
+  consider();
+  if (!found) return false;
+  std::copy(best, best + 256, map);
+
+  auto palette = permuted(*a.globalPalette, map);
+  if (!palette) return false;
+  Palette* p = palette.get();
+  setGlobalPalette(a, std::move(palette));
+  for (const auto& u : uses) remapFramePixels(*u.frame, p, p->entries.data(), p->count, map);
+  if (a.backgroundIndex < count) a.backgroundIndex = static_cast<uint8_t>(map[a.backgroundIndex]);
+  std::array<int64_t, 256> usage{};
+  for (int i = 0; i < count; ++i) usage[map[i]] = a.colourUsage[i];
+  for (int i = count; i < 256; ++i) usage[i] = a.colourUsage[i];
+  a.colourUsage = usage;
+  return true;
+}
+
+// A local palette's used colours first, in their order.
+bool orderLocal(Frame& f) {
+  const int count = f.localPalette->count;
+  IndexUse u = indexUse(f);
+  if (u.top >= count || codeSizeFor(u.top) <= codeSizeFor(u.count - 1)) return false;
+  int map[256];
+  std::fill(map, map + 256, -1);
+  int next = 0;
+  for (int pass = 0; pass < 2; ++pass)
+    for (int i = 0; i < count; ++i)
+      if (u.used.test(static_cast<size_t>(i)) == (pass == 0)) map[i] = next++;
+  auto palette = permuted(*f.localPalette, map);
+  if (!palette) return false;
+  Palette* p = palette.get();
+  setLocalPalette(f, std::move(palette));
+  remapFramePixels(f, p, p->entries.data(), p->count, map);
+  return true;
+}
+
+}  // namespace
+
+bool orderPalettesForCodeSize(Animation& a) {
+  bool changed = orderGlobal(a);
+  for (Frame* f = firstFrame(a); f; f = nextFrame(f))
+    if (f->localPalette && f->dib) changed |= orderLocal(*f);
+  return changed;
+}
+
+bool applyLossyLzw(Animation& a, int strength, Progress* progress) {
+  if (strength <= 0) return true;
+  const LzwLayout layout = a.smallestEncoding ? LzwLayout::Smallest : LzwLayout::Standard;
+  std::vector<Frame*> frames;
+  int64_t pixels = 0;
+  for (Frame* f = firstFrame(a); f; f = nextFrame(f)) {
+    if (!f->dib || !f->palette() || f->width <= 0 || f->height <= 0) continue;
+    frames.push_back(f);
+    pixels += static_cast<int64_t>(f->width) * f->height;
+  }
+  if (progress) progress->setRange(static_cast<int64_t>(frames.size()));
+  // Close colours are worked out once per palette.
+  std::map<const Palette*, std::unique_ptr<LossyColours>> close;
+  for (Frame* f : frames) {
+    auto& c = close[f->palette()];
+    if (!c) c = std::make_unique<LossyColours>(*f->palette(), strength);
+  }
+  // Each frame on its own: they run on workers when that pays.
+  auto lossy = [&close, layout](Frame* f) {
+    lossyLzwPass(LzwImage{f->pixels(), f->dib->width, f->dib->height, f->dib->stride, f->interlaced()},
+                 frameCodeSize(*f, layout), layout, *close.at(f->palette()),
+                 f->transparent() ? f->transparentIndex : -1);
+  };
+  unsigned workers = TaskPool::workersFor(frames.size(), pixels);
+  TaskPool pool(workers, 2 * workers, reporter());
+  for (Frame* f : frames) {
+    if (workers == 0)
+      lossy(f);
+    else
+      pool.submit([f, &lossy] { lossy(f); });
+    if (progress && !progress->step()) {
+      pool.drain();
+      return false;
+    }
+  }
+  pool.drain();
+  if (pool.failed()) {
+    // A frame that ran out of memory keeps what it had; the pass stops here.
+    showWarning(text(Str::OptimizeRanOut));
+    return false;
+  }
+  return true;
+}
+
+}  // namespace fb
