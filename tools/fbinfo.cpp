@@ -581,7 +581,6 @@ int main(int argc, char** argv) {
   bool keep24 = false;
   bool dither = false;   // read when --reduce runs, wherever it stands
   bool bicubic = false;  // read when --resize runs, wherever it stands
-  bool dither = false;  // read when --reduce runs, wherever it stands
   bool quality = false;  // likewise, and for true-colour frames after reading
   int lossy = 0;        // for the optimizations given after it
   uint32_t saveWord = saveopt::WholeAnimation;
@@ -970,8 +969,6 @@ int main(int argc, char** argv) {
     if (lower(extensionOf(path)) == "pal") return printPaletteFile(path, beginObject);
 
     std::unique_ptr<Animation> a;
-    int result = openDocument(path, a);
-    if (result == kReadFailed) return 1;
     current = path;
     int result;
     {
