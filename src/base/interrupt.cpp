@@ -2,6 +2,7 @@
 
 #include <limits.h>
 #include <signal.h>
+#include <stdlib.h>
 #include <pthread.h>
 #include <unistd.h>
 
@@ -20,7 +21,9 @@ struct Slot {
   char path[PATH_MAX];
   char restoreTo[PATH_MAX];
 };
-constexpr int kSlots = 64;
+// Enough for the busiest run: --each with its most jobs (64), each holding up
+// to three files at once (its staged copy, the writer's copy, a backup).
+constexpr int kSlots = 256;
 Slot g_slots[kSlots];
 static_assert(std::atomic<int>::is_always_lock_free, "read from a signal handler");
 
@@ -32,6 +35,9 @@ void onInterrupt(int sig) {
     else
       ::unlink(s.path);
   }
+  // Folders once their files are gone (rmdir leaves anything else alone).
+  for (Slot& s : g_slots)
+    if (s.state.load() == 2 && !s.restoreTo[0]) ::rmdir(s.path);
   ::_exit(128 + sig);
 }
 
@@ -73,19 +79,32 @@ void cleanUpOnInterrupt() {
   ::sigaction(SIGTERM, &sa, nullptr);
 }
 
+namespace {
+
+struct HeldInterrupts {
+  sigset_t before;
+  HeldInterrupts() {
+    sigset_t interrupts;
+    sigemptyset(&interrupts);
+    sigaddset(&interrupts, SIGINT);
+    sigaddset(&interrupts, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &interrupts, &before);
+  }
+  ~HeldInterrupts() { pthread_sigmask(SIG_SETMASK, &before, nullptr); }
+};
+
+}  // namespace
+
+bool createLiveFolder(std::string& pathTemplate, LiveTemporary& live) {
+  HeldInterrupts held;
+  if (!::mkdtemp(pathTemplate.data())) return false;
+  live.track(pathTemplate);
+  return true;
+}
+
 bool createLiveTemporary(std::string& pathTemplate, int suffixLength, unsigned mode,
                          LiveTemporary& live) {
-  struct HeldInterrupts {
-    sigset_t before;
-    HeldInterrupts() {
-      sigset_t interrupts;
-      sigemptyset(&interrupts);
-      sigaddset(&interrupts, SIGINT);
-      sigaddset(&interrupts, SIGTERM);
-      pthread_sigmask(SIG_BLOCK, &interrupts, &before);
-    }
-    ~HeldInterrupts() { pthread_sigmask(SIG_SETMASK, &before, nullptr); }
-  } held;
+  HeldInterrupts held;
   fileops::WriteFile file;
   if (!file.createUnique(pathTemplate, suffixLength, mode)) return false;
   live.track(pathTemplate);

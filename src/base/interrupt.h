@@ -34,6 +34,11 @@ class LiveTemporary {
 bool createLiveTemporary(std::string& pathTemplate, int suffixLength, unsigned mode,
                          LiveTemporary& live);
 
+// Creates a new folder from `pathTemplate` (ending in XXXXXX, as mkdtemp) and
+// makes it `live`'s: an interrupt removes it once the live files in it are
+// gone. False when it cannot be created.
+bool createLiveFolder(std::string& pathTemplate, LiveTemporary& live);
+
 // Batch mode: SIGINT and SIGTERM remove every live temporary file and end the
 // program with the usual status, 128 + the signal's number.
 void cleanUpOnInterrupt();

@@ -102,27 +102,29 @@ bool processFile(const std::string& input, const std::string& target, const Plan
     showWarning(format(Str::CannotSaveTemporary, staged.c_str()));
     return false;
   }
-  auto fail = [&] {
-    fileops::removeFile(staged);
-    return false;
-  };
-  if (!saveByType(staged, *a, saveWordFor(type, run), type, nullptr, run.save)) return fail();
+  // Every way out but the replace, a thrown one included, removes the staged
+  // copy (after the replace there is nothing left under its name).
+  struct RemoveStaged {
+    const std::string* path;
+    ~RemoveStaged() {
+      if (path) fileops::removeFile(*path);
+    }
+  } removeStaged{&staged};
+  if (!saveByType(staged, *a, saveWordFor(type, run), type, nullptr, run.save)) return false;
 
   bool keepInput = plan.onlyOptimize && type == inputType && sizeOf(staged) >= sizeOf(input);
   if (keepInput) {
     if (run.verbose) messages.add(text(Str::BatchKeptInput));
-    if (run.inPlace) {
-      fileops::removeFile(staged);
-      return true;
-    }
+    if (run.inPlace) return true;
     if (!copyFile(input, staged)) {
       showWarning(format(Str::CannotWriteTo, target.c_str()));
-      return fail();
+      return false;
     }
   }
   // The output keeps the permissions of what it replaces (or of its input).
   fileops::copyPermissions(staged, fileops::exists(target) ? target : input);
   bool replaced = safeReplace(target, staged);
+  removeStaged.path = nullptr;
   live.release();
   return replaced;
 }
@@ -219,7 +221,8 @@ bool runEach(const std::vector<FlagArg>& flags, const RunSettings& run) {
     messages.print(printing);
   };
   for (size_t k = 0; k < count; ++k) {
-    std::string t = run.inPlace ? plan.inputs[k]
+    // In place, a link stays a link: the file it points to is the one replaced.
+    std::string t = run.inPlace ? fileops::resolvedPath(plan.inputs[k])
                                 : eachOutputPath(plan.inputs[k], run.outputFolder, run.format);
     if (taken.insert(fileops::resolvedPath(t)).second) targets[k] = t;  // else: left out
   }

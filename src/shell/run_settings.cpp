@@ -318,10 +318,14 @@ std::string ScratchFolder::file(const std::string& name) {
   if (path_.empty()) {
     const char* tmp = std::getenv("TMPDIR");
     std::string folder = std::string(tmp && *tmp ? tmp : "/tmp") + "/flickbook-XXXXXX";
-    if (!::mkdtemp(folder.data())) return std::string();
+    auto live = std::make_unique<LiveTemporary>();
+    if (!createLiveFolder(folder, *live)) return std::string();
     path_ = folder;
+    live_.push_back(std::move(live));
   }
-  return path_ + "/" + name;
+  std::string path = path_ + "/" + name;
+  live_.push_back(std::make_unique<LiveTemporary>(path));
+  return path;
 }
 
 ScratchFolder::~ScratchFolder() {

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "base/interrupt.h"
 #include "document/animation.h"
 #include "io/options.h"
 
@@ -90,6 +91,8 @@ class ScratchFolder {
 
  private:
   std::string path_;
+  // The folder and its files are removed on an interrupt too.
+  std::vector<std::unique_ptr<LiveTemporary>> live_;
 };
 
 // Opens `path` as openFile does; "-" reads standard input (its type from its

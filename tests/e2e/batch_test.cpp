@@ -584,12 +584,16 @@ void makeNoiseGif(const std::string& path, int frames, int side) {
 // Starts flickbook and sends `sig` as soon as a save's temporary file (a name
 // beginning with `prefix`) appears in `dir`; the exit status, or -1.
 int interruptSave(const std::vector<std::string>& args, const std::string& config,
-                  const std::string& dir, const std::string& prefix, int sig) {
+                  const std::string& dir, const std::string& prefix, int sig,
+                  const std::vector<std::string>& extraEnv = {}) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
   posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
   int result = -1;
-  pid_t pid = spawnProgram(args, {"XDG_CONFIG_HOME=" + config}, &actions);
+  std::vector<std::string> env = {"XDG_CONFIG_HOME=" + config};
+  env.insert(env.end(), extraEnv.begin(), extraEnv.end());
+  pid_t pid = spawnProgram(args, std::move(env), &actions);
   if (pid > 0) {
     bool sent = false;
     for (int i = 0; i < 60000 && !sent; ++i) {
@@ -633,6 +637,19 @@ TEST_F(Batch, AnInterruptedSaveLeavesNothingBehind) {
   EXPECT_EQ(names, (std::vector<std::string>{"out.avi", "out.gif"}));
   EXPECT_EQ(fbtest::readBytes(in("out.gif")), old);
   EXPECT_EQ(fbtest::readBytes(in("out.avi")), old);
+}
+
+// Interrupted while the output for standard output is written: the private
+// folder in the temporary folder goes with what it holds.
+TEST_F(Batch, AnInterruptedSaveToStandardOutputLeavesNothingBehind) {
+  TempDir input, tmp;
+  makeNoiseGif(input.file("noise.gif"), 12, 2000);
+  EXPECT_EQ(interruptSave({"-i", input.file("noise.gif"), "-o", "-"}, config.path(), tmp.path(),
+                          "flickbook-", SIGTERM, {"TMPDIR=" + tmp.path()}),
+            128 + SIGTERM);
+  std::vector<std::string> left;
+  for (auto& e : fs::recursive_directory_iterator(tmp.path())) left.push_back(e.path());
+  EXPECT_EQ(left, std::vector<std::string>{});
 }
 
 // ---- The long options for scripts ----
@@ -756,6 +773,25 @@ TEST_F(Batch, InPlaceReplacesWhatShrinksAndKeepsWhatCannot) {
   for (auto& e : fs::directory_iterator(dir.path())) names.push_back(e.path().filename());
   std::sort(names.begin(), names.end());
   EXPECT_EQ(names, (std::vector<std::string>{"flat.gif", "small.gif"})) << "nothing left behind";
+}
+
+// In place through a link: the file it points to is replaced and the link
+// stays a link; nothing is left in either folder.
+TEST_F(Batch, InPlaceThroughALinkReplacesTheFileAndKeepsTheLink) {
+  fs::create_directory(in("real"));
+  makeGif(in("real/flat.gif"), 30, 20, 4, 1);
+  const auto before = fs::file_size(in("real/flat.gif"));
+  fs::create_symlink("real/flat.gif", in("link.gif"));
+  Result r = flickbook({"--each", "--in-place", "--optimize", "-i", in("link.gif")}, config.path());
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(fs::is_symlink(in("link.gif"))) << "the link is not replaced by a file";
+  EXPECT_LT(fs::file_size(in("real/flat.gif")), before) << "what it points to is optimized";
+  EXPECT_EQ(readBack(in("real/flat.gif"))->frameCount(), 4);
+  std::vector<std::string> names;
+  for (auto& e : fs::recursive_directory_iterator(dir.path()))
+    names.push_back(e.path().lexically_relative(dir.path()));
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"link.gif", "real", "real/flat.gif"}));
 }
 
 // The loop count as other GIF tools read it, and standard input and output

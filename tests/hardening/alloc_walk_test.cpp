@@ -17,6 +17,7 @@
 #include "imaging/edits.h"
 #include "imaging/optimizer.h"
 #include "io/open_save.h"
+#include "shell/each.h"
 #include "testutil.h"
 
 // The replacements below pair malloc with free; GCC cannot see that through them.
@@ -345,6 +346,44 @@ TEST(AllocationWalk, ASaveLeavesNothingBehindWhateverFails) {
         ASSERT_TRUE(saved);
         break;
       }
+    }
+  }
+}
+
+// --each over a file that optimizing cannot shrink (its bytes are copied to
+// the output), with every allocation failing in turn: the output folder holds
+// the whole output or nothing, never a staged copy.
+TEST(AllocationWalk, EachLeavesNoStagedFileWhateverFails) {
+  RecordingReporter quiet;
+  ScopedReporter scope(quiet);
+  fbtest::TempDir dir;
+  const std::string input = dir.file("anim.gif"), out = dir.file("out");
+  std::filesystem::copy_file(fbtest::dataPath("gif-suite/animation.gif"), input);
+  const auto flags =
+      splitFlags({"--each", "--optimize", "--verbose", "-j", "1", "-i", input, "-o", out});
+  RunSettings run;
+  ASSERT_TRUE(scanRunSettings(flags, run));
+  for (long n = 0;; ++n) {
+    SCOPED_TRACE(n);
+    std::error_code ec;
+    std::filesystem::remove_all(out, ec);
+    bool ok = false;
+    const bool finished = failing(n, [&] {
+      try {
+        ok = runEach(flags, run);
+      } catch (...) {
+      }
+    });
+    std::vector<std::string> left;
+    for (const auto& e : std::filesystem::directory_iterator(out, ec))
+      left.push_back(e.path().filename().string());
+    if (!left.empty()) {
+      ASSERT_EQ(left, std::vector<std::string>{"anim.gif"});
+    }
+    if (finished) {
+      ASSERT_TRUE(ok);
+      EXPECT_EQ(fbtest::readBytes(dir.file("out/anim.gif")), fbtest::readBytes(input));
+      break;
     }
   }
 }
