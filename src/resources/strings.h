@@ -378,6 +378,8 @@ enum class Str : int {
   OptimizeCurrentSize,
   OptimizeAfterSize,
   OptimizeSaving,
+  OptimizeSmallest,  // ours: the smallest-encoding bit
+  OptimizeLossy,     // ours: the lossy LZW strength
   CheckingRemovable,
   CheckingRemoved,
   ButtonDone,
@@ -387,7 +389,8 @@ enum class Str : int {
   ReduceTitle,
   ReduceColours,
   ReduceDither,  // 1077
-  ReduceLocked,  // 1270
+  ReduceLocked,   // 1270
+  ReduceQuality,  // ours: the high-quality palettes
   DuplicatingAnimation,
   FileSizeBytes,
   SavingBytes,

@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSpinBox>
 #include <QTest>
 #include <thread>
 
@@ -11,6 +12,7 @@
 #include "base/prefs.h"
 #include "document/history.h"
 #include "editor/dialogs/trial_worker.h"
+#include "imaging/edits.h"
 #include "imaging/optimizer.h"
 #include "io/options.h"
 #include "resources/strings.h"
@@ -102,6 +104,46 @@ class OptimizeDialogTest : public QObject {
     QVERIFY(history.undo(*doc, current));
     QCOMPARE(fbui::gifBytes(*doc), original);
     // The options are kept in word 5 of the settings file.
+    QCOMPARE(settings.storedWord(pref::OptimizeOptions), word);
+  }
+
+  void smallestEncodingAndLossyGiveTheBatchResult() {
+    fbui::FreshSettings settings;
+    auto doc = fbui::loadGif("gif-real/testsrc-localpal-ffmpeg.gif");
+    auto batch = duplicateAnimation(*doc, nullptr);
+    auto plain = duplicateAnimation(*doc, nullptr);
+    const uint32_t word = 0x46E | opt::SmallestEncoding;
+    const int strength = 60;
+    RecordingReporter reporter;
+    OptimizeDialog dlg(*doc, 0x46E, reporter);
+    auto* smallest = find<QCheckBox>(&dlg, "smallestEncoding");
+    auto* lossy = find<QSpinBox>(&dlg, "lossyStrength");
+    QVERIFY(!smallest->isChecked());  // off unless the stored word says so
+    QCOMPARE(lossy->value(), 0);
+    QCOMPARE(lossy->maximum(), 1000);
+    dlg.show();
+    fbui::deliver();
+    const int started = dlg.trialsStarted();
+    smallest->setChecked(true);
+    QCOMPARE(dlg.trialsStarted(), started + 1);
+    lossy->setValue(strength);
+    QCOMPARE(dlg.trialsStarted(), started + 2);
+    dlg.finishTrial();
+    QCOMPARE(dlg.validTrialOptions(), word);
+    find<QPushButton>(&dlg, "ok")->click();
+    QVERIFY(dlg.edit());
+
+    History history(20);
+    QCOMPARE(runEdit(*doc, history, *dlg.edit(), 0, nullptr), 1);
+    const Edit same = optimizeEdit(word, mergeOptionsFromPreferences(),
+                                   gifWriteOptionsFromPreferences(), strength);
+    QCOMPARE(runEdit(*batch, history, same, 0, nullptr), 1);
+    QCOMPARE(fbui::gifBytes(*doc), fbui::gifBytes(*batch));
+    // The two settings reached the trial: without them the result differs.
+    QCOMPARE(runEdit(*plain, history, optimizeEdit(0x46E, mergeOptionsFromPreferences()), 0,
+                     nullptr),
+             1);
+    QVERIFY(fbui::gifBytes(*doc) != fbui::gifBytes(*plain));
     QCOMPARE(settings.storedWord(pref::OptimizeOptions), word);
   }
 

@@ -10,6 +10,7 @@
 #include "editor/dialogs/frame_count_dialog.h"
 #include "editor/dialogs/reduce_colours_dialog.h"
 #include "editor/dialogs/widgets.h"
+#include "imaging/edits.h"
 #include "imaging/reduce.h"
 #include "resources/strings.h"
 #include "ui_test.h"
@@ -64,6 +65,39 @@ class ReduceDialogsTest : public QObject {
     // Word 8 keeps the dither choice and the count.
     QCOMPARE(settings.storedWord(pref::Preview), (1u << 16) | 16u);
     QVERIFY(reporter.entries().empty());
+  }
+
+  void highQualityReachesPreviewAndResult() {
+    fbui::FreshSettings settings;
+    auto doc = fbui::loadGif("gif-real/screen-sprite-ffmpeg.gif");
+    auto same = duplicateAnimation(*doc, nullptr);
+    auto plain = duplicateAnimation(*doc, nullptr);
+    RecordingReporter reporter;
+    ReduceColoursDialog dlg(*doc, reporter);
+    auto* quality = find<QCheckBox>(&dlg, "highQuality");
+    QVERIFY(!quality->isChecked());
+    dlg.show();
+    fbui::deliver();
+    find<QComboBox>(&dlg, "1076")->setEditText("16");
+    const int started = dlg.previewsStarted();
+    quality->setChecked(true);
+    QCOMPARE(dlg.previewsStarted(), started + 1);
+    dlg.finishPreview();
+    const QImage preview = dlg.afterView().image();
+    find<QPushButton>(&dlg, "ok")->click();
+    QCOMPARE(dlg.result(), int(QDialog::Accepted));
+
+    History history(20);
+    QCOMPARE(runEdit(*doc, history, dlg.edit(), 0, nullptr), 1);
+    QCOMPARE(runEdit(*same, history, reduceColoursEdit(16, false, {}, true), 0, nullptr), 1);
+    QCOMPARE(fbui::gifBytes(*doc), fbui::gifBytes(*same));
+    PictureCache cache(*doc);
+    Rgba result;
+    QVERIFY(cache.picture(0, result));
+    QCOMPARE(toImage(result), preview);
+    // The mode changes this file's palettes, so a preview without it would differ.
+    QCOMPARE(runEdit(*plain, history, reduceColoursEdit(16, false), 0, nullptr), 1);
+    QVERIFY(fbui::gifBytes(*doc) != fbui::gifBytes(*plain));
   }
 
   void lockedColoursAreKept() {

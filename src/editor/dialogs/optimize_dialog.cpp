@@ -6,6 +6,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QProgressBar>
+#include <QSpinBox>
 #include <QVBoxLayout>
 
 #include "base/number_format.h"
@@ -58,6 +59,17 @@ OptimizeDialog::OptimizeDialog(Animation& document, uint32_t options, Reporter& 
   }
   pl->addWidget(shrink_);
 
+  auto* encoding = new QHBoxLayout;
+  smallest_ = makeCheck(Str::OptimizeSmallest, "smallestEncoding", this);
+  lossy_ = new QSpinBox(this);
+  lossy_->setObjectName("lossyStrength");
+  lossy_->setRange(0, 1000);
+  lossy_->setKeyboardTracking(false);  // one trial for a typed number, not one per digit
+  encoding->addWidget(smallest_);
+  encoding->addStretch();
+  encoding->addWidget(new QLabel(qtext(Str::OptimizeLossy), this));
+  encoding->addWidget(lossy_);
+
   manual_ = makeCheck(Str::OptimizeManual, "1257", this);
   start_ = makeButton(Str::OptimizeStart, "1268", this);
 
@@ -83,6 +95,7 @@ OptimizeDialog::OptimizeDialog(Animation& document, uint32_t options, Reporter& 
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(frames);
   layout->addWidget(palettes);
+  layout->addLayout(encoding);
   layout->addLayout(manualRow);
   layout->addLayout(sizes);
   layout->addWidget(progressText());
@@ -101,10 +114,11 @@ OptimizeDialog::OptimizeDialog(Animation& document, uint32_t options, Reporter& 
   transparency_->setChecked(options & opt::Transparency);
   removeFrames_->setChecked(options & opt::RemoveFrames);
   manual_->setChecked(options & opt::Manual);
+  smallest_->setChecked(options & opt::SmallestEncoding);
   updateEnabled();
   start_->setEnabled(manual_->isChecked());
 
-  for (QCheckBox* c : {crop_, transparency_, removeLocal_, shrink_})
+  for (QCheckBox* c : {crop_, transparency_, removeLocal_, shrink_, smallest_})
     connect(c, &QCheckBox::toggled, this, [this] {
       updateEnabled();
       optionChanged();
@@ -116,6 +130,7 @@ OptimizeDialog::OptimizeDialog(Animation& document, uint32_t options, Reporter& 
     connect(r, &QRadioButton::toggled, this, [this](bool on) {
       if (on) optionChanged();
     });
+  connect(lossy_, &QSpinBox::valueChanged, this, [this] { optionChanged(); });
   connect(removeFrames_, &QCheckBox::toggled, this, &OptimizeDialog::removeFramesToggled);
   connect(manual_, &QCheckBox::toggled, this, [this](bool on) {
     if (on)
@@ -149,7 +164,12 @@ uint32_t OptimizeDialog::trialOptions() const {
   if (map_->isChecked()) o |= opt::MapToGlobal;
   if (adaptive_->isChecked()) o |= opt::AdaptiveGlobal;
   if (shrink_->isChecked()) o |= opt::ShrinkPalettes;
+  if (smallest_->isChecked()) o |= opt::SmallestEncoding;
   return o;
+}
+
+int OptimizeDialog::lossy() const {
+  return lossy_->value();
 }
 
 uint32_t OptimizeDialog::storedOptions() const {
@@ -170,8 +190,8 @@ void OptimizeDialog::begin() {
 void OptimizeDialog::optionChanged() {
   if (!begun()) return;
   const uint32_t o = trialOptions();
-  if (trialValid() && job_.options == o) return;
-  if (worker().busy() && runningOptions_ == o) return;
+  if (trialValid() && job_.options == o && job_.lossy == lossy()) return;
+  if (worker().busy() && runningOptions_ == o && runningLossy_ == lossy()) return;
   if (manual_->isChecked()) {
     dropTrial();
     start_->setEnabled(true);
@@ -221,6 +241,7 @@ void OptimizeDialog::startTrial(uint32_t options) {
   worker().cancelAndWait();
   clearTrialFields();
   job_.options = runningOptions_ = options;
+  job_.lossy = runningLossy_ = lossy();
   job_.trialValid = false;
   ++trialsStarted_;
   worker().start(
@@ -272,7 +293,7 @@ void OptimizeDialog::accept() {
       edit_ = acceptTrialEdit(std::shared_ptr<Animation>(job_.trial.release()),
                               text(Str::UndoOptimize));
   } else {
-    edit_ = optimizeEdit(o, merge_);
+    edit_ = optimizeEdit(o, merge_, gif_, lossy());
   }
   job_.trialValid = false;
   QDialog::accept();

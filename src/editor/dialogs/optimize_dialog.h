@@ -20,6 +20,7 @@ class QCheckBox;
 class QLabel;
 class QPushButton;
 class QRadioButton;
+class QSpinBox;
 
 namespace fb::ui {
 
@@ -38,6 +39,9 @@ class OptimizeDialog : public TrialDialog {
 
   // The option bits the controls say (what a trial is computed with).
   uint32_t trialOptions() const;
+  // The lossy LZW strength (0 = off). Kept for the dialog's life only: the
+  // settings file has no word for it.
+  int lossy() const;
   // Waits for a running trial and shows its result now.
   void finishTrial();
   bool trialRunning() const { return worker().busy(); }
@@ -69,11 +73,13 @@ class OptimizeDialog : public TrialDialog {
   bool anyLocal_ = false;
   int64_t documentSize_ = -1;
   uint32_t runningOptions_ = 0;
+  int runningLossy_ = 0;
   int trialsStarted_ = 0;
   OptimizeJob job_;
   std::optional<Edit> edit_;
 
-  QCheckBox *crop_, *transparency_, *removeFrames_, *removeLocal_, *shrink_, *manual_;
+  QCheckBox *crop_, *transparency_, *removeFrames_, *removeLocal_, *shrink_, *manual_, *smallest_;
+  QSpinBox* lossy_;
   QRadioButton *fit_, *map_, *adaptive_;
   QPushButton* start_;
   QLabel *currentSize_, *afterSize_, *saving_, *percent_;

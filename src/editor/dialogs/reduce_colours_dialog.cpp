@@ -36,6 +36,7 @@ int initialCount(int largest) {
 struct ReduceColoursDialog::Preview {
   int colours = 0;
   bool dither = false;
+  bool quality = false;
   std::vector<Rgb> locked;
   int picture = 0;
   std::unique_ptr<Animation> reduced;
@@ -60,6 +61,7 @@ ReduceColoursDialog::ReduceColoursDialog(Animation& document, Reporter& reporter
   showColourCount(count_, initialCount(largest));
   dither_ = makeCheck(Str::ReduceDither, "1077", this);
   dither_->setChecked(prefGet(pref::Preview) & kDitherBit);
+  quality_ = makeCheck(Str::ReduceQuality, "highQuality", this);
   auto* lockedButton = makeButton(Str::ReduceLocked, "1270", this);
 
   before_ = new PictureView(kViewSize, this);
@@ -84,6 +86,7 @@ ReduceColoursDialog::ReduceColoursDialog(Animation& document, Reporter& reporter
   choices->addWidget(new QLabel(qtext(Str::ReduceColours), this));
   choices->addWidget(count_);
   choices->addWidget(dither_);
+  choices->addWidget(quality_);
   choices->addStretch();
   choices->addWidget(lockedButton);
   auto* views = new QGridLayout;
@@ -111,6 +114,7 @@ ReduceColoursDialog::ReduceColoursDialog(Animation& document, Reporter& reporter
 
   connect(count_, &QComboBox::currentTextChanged, this, [this] { recompute(); });
   connect(dither_, &QCheckBox::toggled, this, [this] { recompute(); });
+  connect(quality_, &QCheckBox::toggled, this, [this] { recompute(); });
   connect(lockedButton, &QPushButton::clicked, this, &ReduceColoursDialog::chooseLocked);
   connect(slider_, &QSlider::valueChanged, this, &ReduceColoursDialog::showPicture);
   connect(previous, &QPushButton::clicked, this, [this] { slider_->setValue(shown_ - 1); });
@@ -138,13 +142,17 @@ bool ReduceColoursDialog::dither() const {
   return dither_->isChecked();
 }
 
+bool ReduceColoursDialog::quality() const {
+  return quality_->isChecked();
+}
+
 void ReduceColoursDialog::setLockedColours(std::vector<Rgb> colours) {
   locked_ = std::move(colours);
   recompute();
 }
 
 Edit ReduceColoursDialog::edit() const {
-  return reduceColoursEdit(colours(), dither(), locked_);
+  return reduceColoursEdit(colours(), dither(), locked_, quality());
 }
 
 void ReduceColoursDialog::begin() {
@@ -185,6 +193,7 @@ void ReduceColoursDialog::recompute() {
   auto p = std::make_shared<Preview>();
   p->colours = n;
   p->dither = dither();
+  p->quality = quality();
   p->locked = locked_;
   p->picture = shown_;
   Animation* doc = &doc_;
@@ -198,7 +207,8 @@ void ReduceColoursDialog::recompute() {
           showWarning(text(Str::NoMemoryReduce));
           return;
         }
-        if (reducePalettes(*copy, p->colours, p->dither, p->locked, &progress) != 1) return;
+        if (reducePalettes(*copy, p->colours, p->dither, p->locked, &progress, p->quality) != 1)
+          return;
         progress.setText(text(Str::ComputingSize));
         p->size = encodedSize(*copy, true, &progress, gif);
         if (progress.cancelled()) return;

@@ -41,6 +41,8 @@ class ReduceColoursDialog : public TrialDialog {
   // The count the dialog works with (typed values clamped to 2..256).
   int colours() const;
   bool dither() const;
+  // The slower high-quality palettes (not kept in the settings).
+  bool quality() const;
   const std::vector<Rgb>& lockedColours() const { return locked_; }
   void setLockedColours(std::vector<Rgb> colours);
   // After OK: "缩减调色板" with the chosen settings.
@@ -74,7 +76,7 @@ class ReduceColoursDialog : public TrialDialog {
   std::unique_ptr<PictureCache> reducedCache_;
 
   QComboBox* count_;
-  QCheckBox* dither_;
+  QCheckBox *dither_, *quality_;
   PictureView *before_, *after_;
   QSlider* slider_;
   QLabel *frameNumber_, *beforeSize_, *afterSize_, *saving_, *beforeColours_, *afterColours_;
