@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <ctime>
 #include <mutex>
 #include <new>
@@ -315,11 +316,10 @@ bool readWholeFile(const std::string& path, std::string& out) {
 }
 
 std::string resolvedPath(const std::string& path) {
-  char* real = ::realpath(path.c_str(), nullptr);
+  // Owned at once: building the string may throw, and the buffer must not leak then.
+  std::unique_ptr<char, decltype(&std::free)> real(::realpath(path.c_str(), nullptr), &std::free);
   if (!real) return path;
-  std::string out(real);
-  std::free(real);
-  return out;
+  return std::string(real.get());
 }
 
 }  // namespace fb::fileops

@@ -466,7 +466,7 @@ bool framePass(Animation& a, uint32_t options, Progress* progress, bool& failed)
       if (trialsFailed()) return changed;
       if ((options & opt::RemoveFrames) && prev && prev->disposal() != 2) {
         // Nothing changes: its time goes to the frame before.
-        prev->delay += f->delay;
+        prev->delay = joinedDelay(prev->delay, f->delay);
         Frame* next = nextFrame(f);
         removeBlock(a, f);
         changed = true;

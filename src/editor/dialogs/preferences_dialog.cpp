@@ -63,7 +63,7 @@ PreferencesDialog::PreferencesDialog(Reporter& reporter, QWidget* parent)
 
   // 用途
   QWidget* p = page(tabs_, Str::PagePurpose, "purposePage");
-  purpose_ = new PurposeChoice(p);
+  purpose_ = std::make_unique<PurposeChoice>(p);
   {
     auto* l = new QVBoxLayout(p);
     for (Purpose x : {Purpose::Gif, Purpose::Icon, Purpose::Other}) {
