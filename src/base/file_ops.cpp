@@ -9,8 +9,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <ctime>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <random>
@@ -316,7 +316,7 @@ bool readWholeFile(const std::string& path, std::string& out) {
 }
 
 std::string resolvedPath(const std::string& path) {
-  // Owned at once: building the string may throw, and the buffer must not leak then.
+  // Freed whatever happens, the copy running out of memory included.
   std::unique_ptr<char, decltype(&std::free)> real(::realpath(path.c_str(), nullptr), &std::free);
   if (!real) return path;
   return std::string(real.get());
