@@ -9,12 +9,14 @@
 #include <QPlainTextEdit>
 #include <QSpinBox>
 #include <QTableWidget>
+#include <QToolButton>
 
 #include "document/properties.h"
 #include "editor/dialogs/palette_editor.h"
 #include "editor/dialogs/pixel_editor.h"
 #include "editor/dialogs/property_dialogs.h"
 #include "editor_fixture.h"
+#include "editor/property_bar.h"
 #include "editor_suites.h"
 #include "formats/image_files.h"
 
@@ -78,11 +80,6 @@ class PropertySuite : public QObject {
            dlg.release();
            clickOk(d);
          }},
-        // The toolbar's pick: one click on the pixel is the whole command.
-        {cmd::PickTransparent, "pixelEditor", "透明度",
-         [](QDialog& d) {
-           as<ui::PixelEditorDialog>(d).press({1, 0});
-         }},
     };
     for (const Case& c : cases) {
       Harness h;
@@ -93,6 +90,24 @@ class PropertySuite : public QObject {
       QCOMPARE(h.dialogs.shown, QStringList{c.dialog});
       QVERIFY2(h.reporter.entries().empty(), c.dialog);
     }
+  }
+
+  void toolbarPickClosesWithThePick() {
+    Harness h;
+    MainWindow w;
+    load(w, makeDoc(2));
+    w.context().selectOnly(1);
+    h.dialogs.answers.push_back(
+        [](QDialog& d) { as<ui::PixelEditorDialog>(d).press({1, 0}); });  // entry 2 there
+    control<QToolButton>(w.propertyBar(), "40042")->click();
+    QCOMPARE(h.dialogs.shown, QStringList{"pixelEditor"});
+    QCOMPARE(w.context().history().undoName(), std::string("透明度"));
+    Frame* f = w.context().frame(1);
+    QVERIFY(f->transparent());
+    QCOMPARE(int(f->transparentIndex), 2);
+    QVERIFY(!w.context().frame(0)->transparent());
+    QVERIFY(w.runCommand(cmd::Undo));
+    QVERIFY(!w.context().frame(1)->transparent());
   }
 
   void localPaletteOfTheCurrentFrame() {

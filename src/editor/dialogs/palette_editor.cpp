@@ -16,19 +16,17 @@ namespace fb::ui {
 
 PaletteEditorDialog::PaletteEditorDialog(const Animation& document, PaletteTarget target,
                                          Reporter& reporter, QWidget* parent)
-    : QDialog(parent), target_(target), reporter_(reporter) {
+    : SessionDialog(text(target.frame < 0 ? Str::UndoGlobalPalette : Str::UndoLocalPalette),
+                    reporter, parent),
+      target_(target) {
   setObjectName("paletteEditor");
   setWindowTitle(qtext(target.frame < 0 ? Str::UndoGlobalPalette : Str::UndoLocalPalette));
   {
     ScopedReporter scope(reporter_);
-    if (!targetPalette(document, target)) return;
-    copy_ = duplicateAnimation(document, nullptr);
-    if (!copy_) {
-      showWarning(text(Str::EditNoMemory));
-      return;
-    }
+    if (!targetPalette(document, target) || !copyDocument(document)) return;
   }
   grid_ = new SwatchGrid(this);
+  grid_->setObjectName("entries");
   grid_->onClick = [this](int i) { setEntry(i); };
   entry_ = new QSpinBox(this);
   entry_->setObjectName("entry");
@@ -63,8 +61,6 @@ PaletteEditorDialog::PaletteEditorDialog(const Animation& document, PaletteTarge
   refresh();
 }
 
-PaletteEditorDialog::~PaletteEditorDialog() = default;
-
 const Palette& PaletteEditorDialog::palette() const {
   return *targetPalette(*copy_, target_);
 }
@@ -80,20 +76,9 @@ void PaletteEditorDialog::setEntry(int entry) {
 void PaletteEditorDialog::refresh() {
   const Palette& p = palette();
   entry_->setRange(0, std::max(0, p.count - 1));
-  const int e = entry_->value();
-  std::vector<bool> marked(static_cast<size_t>(p.count));
-  if (e < p.count) marked[static_cast<size_t>(e)] = true;
-  grid_->setColours(p.entries.data(), p.count, marked);
-  const Rgb c = p[e];
+  showPalette(grid_, &p, entry());
+  const Rgb c = p[entry()];
   info_->setText(qformat(Str::PaletteEntryColour, c.r, c.g, c.b, p.count));
-}
-
-bool PaletteEditorDialog::run(Edit edit) {
-  ScopedReporter scope(reporter_);
-  if (edit.apply(*copy_, nullptr) != 1) return false;
-  edits_.push_back(std::move(edit));
-  refresh();
-  return true;
 }
 
 void PaletteEditorDialog::chooseColour() {
@@ -117,7 +102,7 @@ void PaletteEditorDialog::moveEntry(int by) {
 void PaletteEditorDialog::mergeDuplicates() {
   const int before = palette().count;
   // Nothing merged is no change to keep.
-  if (run(mergeDuplicateColoursEdit(target_)) && palette().count == before) edits_.pop_back();
+  if (run(mergeDuplicateColoursEdit(target_)) && palette().count == before) forgetLast();
 }
 
 void PaletteEditorDialog::loadFile() {
@@ -139,14 +124,6 @@ void PaletteEditorDialog::saveFile() {
   if (path.isEmpty()) return;
   ScopedReporter scope(reporter_);
   SavePaletteFileFrom(*copy_, target_, spath(path));
-}
-
-void PaletteEditorDialog::accept() {
-  edit_.reset();
-  if (!edits_.empty())
-    edit_ = sessionEdit(text(target_.frame < 0 ? Str::UndoGlobalPalette : Str::UndoLocalPalette),
-                        edits_);
-  QDialog::accept();
 }
 
 }  // namespace fb::ui

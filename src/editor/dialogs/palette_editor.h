@@ -8,13 +8,7 @@
 //   if (dlg.ready() && runModal(dlg) == QDialog::Accepted && dlg.edit()) ctx.apply(*dlg.edit());
 #pragma once
 
-#include <QDialog>
-#include <memory>
-#include <optional>
-#include <vector>
-
-#include "base/reporter.h"
-#include "document/edit.h"
+#include "editor/dialogs/session_dialog.h"
 #include "imaging/palette_edit.h"
 
 class QLabel;
@@ -24,16 +18,11 @@ namespace fb::ui {
 
 class SwatchGrid;
 
-class PaletteEditorDialog : public QDialog {
+class PaletteEditorDialog : public SessionDialog {
  public:
   PaletteEditorDialog(const Animation& document, PaletteTarget target, Reporter& reporter,
                       QWidget* parent = nullptr);
-  ~PaletteEditorDialog() override;
-  // False when the target has no palette or the copy could not be made (said).
-  bool ready() const { return copy_ != nullptr; }
-  void accept() override;
-  // After OK: every change as one step, or none when nothing changed.
-  const std::optional<Edit>& edit() const { return edit_; }
+  // Not ready() (said) when the target has no palette.
 
   // The palette as edited so far, and the chosen entry.
   const Palette& palette() const;
@@ -47,14 +36,8 @@ class PaletteEditorDialog : public QDialog {
   void saveFile();
 
  private:
-  // Applies `edit` to the copy and keeps it; false (said) when it failed.
-  bool run(Edit edit);
-  void refresh();
+  void refresh() override;
   PaletteTarget target_;
-  Reporter& reporter_;
-  std::unique_ptr<Animation> copy_;
-  std::vector<Edit> edits_;
-  std::optional<Edit> edit_;
   SwatchGrid* grid_ = nullptr;
   QSpinBox* entry_ = nullptr;
   QLabel* info_ = nullptr;

@@ -155,10 +155,8 @@ void PixelView::keyPressEvent(QKeyEvent* event) {
 
 PixelEditorDialog::PixelEditorDialog(const Animation& document, int frame, bool pickMode,
                                      Reporter& reporter, QWidget* parent)
-    : QDialog(parent),
+    : SessionDialog(text(pickMode ? Str::UndoTransparency : Str::UndoPixels), reporter, parent),
       frameIndex_(frame),
-      name_(text(pickMode ? Str::UndoTransparency : Str::UndoPixels)),
-      reporter_(reporter),
       pickMode_(pickMode) {
   setObjectName("pixelEditor");
   setWindowTitle(qtext(Str::UndoPixels));
@@ -173,11 +171,7 @@ PixelEditorDialog::PixelEditorDialog(const Animation& document, int frame, bool 
       showWarning(text(Str::FrameNotIndexed));
       return;
     }
-    copy_ = duplicateAnimation(document, nullptr);
-    if (!copy_) {
-      showWarning(text(Str::EditNoMemory));
-      return;
-    }
+    if (!copyDocument(document)) return;
   }
   const Frame& f = this->frame();
   view_ = new PixelView(this);
@@ -202,6 +196,7 @@ PixelEditorDialog::PixelEditorDialog(const Animation& document, int frame, bool 
   const Palette* pal = f.palette();
   colour_->setRange(0, pal ? std::max(0, pal->count - 1) : 255);
   swatches_ = new SwatchGrid(this);
+  swatches_->setObjectName("palette");
   swatches_->onClick = [this](int i) { setColour(i); };
   info_ = makeField("pixelInfo", this);
 
@@ -239,8 +234,6 @@ PixelEditorDialog::PixelEditorDialog(const Animation& document, int frame, bool 
   view_->setFocus();
 }
 
-PixelEditorDialog::~PixelEditorDialog() = default;
-
 const Frame& PixelEditorDialog::frame() const {
   return *copy_->frame(frameIndex_);
 }
@@ -262,22 +255,10 @@ void PixelEditorDialog::setColour(int index) {
 
 void PixelEditorDialog::refresh() {
   const Frame& f = frame();
-  const Palette* pal = f.palette();
-  const int count = pal ? pal->count : 0;
-  std::vector<bool> marked(static_cast<size_t>(count));
-  if (colour() < count) marked[static_cast<size_t>(colour())] = true;
-  swatches_->setColours(pal ? pal->entries.data() : nullptr, count, marked);
+  showPalette(swatches_, f.palette(), colour());
   info_->setText(f.transparent() ? qformat(Str::PropTransparentValue, int(f.transparentIndex))
                                  : qtext(Str::PropOpaque));
   view_->setFrame(&f);
-}
-
-bool PixelEditorDialog::run(Edit edit) {
-  ScopedReporter scope(reporter_);
-  if (edit.apply(*copy_, nullptr) != 1) return false;
-  edits_.push_back(std::move(edit));
-  refresh();
-  return true;
 }
 
 void PixelEditorDialog::press(Point at) {
@@ -321,9 +302,7 @@ void PixelEditorDialog::release() {
 
 void PixelEditorDialog::accept() {
   release();  // a stroke under way belongs to the session
-  edit_.reset();
-  if (!edits_.empty()) edit_ = sessionEdit(name_, edits_);
-  QDialog::accept();
+  SessionDialog::accept();
 }
 
 }  // namespace fb::ui

@@ -9,7 +9,6 @@
 // with OK at once.
 #pragma once
 
-#include <QDialog>
 #include <QImage>
 #include <QWidget>
 #include <functional>
@@ -18,9 +17,8 @@
 #include <string>
 #include <vector>
 
-#include "base/reporter.h"
-#include "document/edit.h"
 #include "document/pixel_edit.h"
+#include "editor/dialogs/session_dialog.h"
 
 class QCheckBox;
 class QLabel;
@@ -66,16 +64,13 @@ class PixelView : public QWidget {
   QColor pendingColour_;
 };
 
-class PixelEditorDialog : public QDialog {
+class PixelEditorDialog : public SessionDialog {
  public:
   enum class Tool { Paint, Fill, Pick };
   PixelEditorDialog(const Animation& document, int frame, bool pickMode, Reporter& reporter,
                     QWidget* parent = nullptr);
-  ~PixelEditorDialog() override;
-  // False when the frame cannot be edited (said).
-  bool ready() const { return copy_ != nullptr; }
+  // Not ready() (said) when the frame has no indexed pixels.
   void accept() override;
-  const std::optional<Edit>& edit() const { return edit_; }
 
   // The edited copy of the frame.
   const Frame& frame() const;
@@ -90,15 +85,9 @@ class PixelEditorDialog : public QDialog {
   PixelView* view() const { return view_; }
 
  private:
-  bool run(Edit edit);
-  void refresh();
+  void refresh() override;
   void showStroke();
   int frameIndex_;
-  std::string name_;
-  Reporter& reporter_;
-  std::unique_ptr<Animation> copy_;
-  std::vector<Edit> edits_;
-  std::optional<Edit> edit_;
   std::vector<Point> stroke_;
   bool pickMode_;
   PixelView* view_ = nullptr;

@@ -75,6 +75,20 @@ std::optional<bool> flagOf(const QCheckBox* c, Qt::CheckState shown) {
   return c->checkState() == Qt::Checked;
 }
 
+// The form above OK and Cancel.
+void layOut(QDialog* dialog, QFormLayout* form) {
+  auto* layout = new QVBoxLayout(dialog);
+  layout->addLayout(form);
+  layout->addWidget(makeButtons(dialog));
+}
+
+// A refused field shows what the toolbar shows then, chosen for typing anew.
+void refused(QLineEdit* field, int shown) {
+  field->setText(QString::number(shown));
+  field->setFocus();
+  field->selectAll();
+}
+
 }  // namespace
 
 bool readDelay(const QString& text, Reporter& reporter, int& value) {
@@ -160,18 +174,14 @@ FramePropertiesDialog::FramePropertiesDialog(const Animation& doc, std::vector<i
     form->addRow(qtext(Str::PropsTop), top_);
     form->addRow(qtext(Str::PropsName), name_);
   }
-  auto* layout = new QVBoxLayout(this);
-  layout->addLayout(form);
-  layout->addWidget(makeButtons(this));
+  layOut(this, form);
 }
 
 bool FramePropertiesDialog::collect(FrameProperties& p) {
   if (delay_->text() != delayShown_) {
     int v = 0;
     if (!readDelay(delay_->text(), reporter_, v)) {
-      delay_->setText(QString::number(kDelayAfterRefusal));
-      delay_->setFocus();
-      delay_->selectAll();
+      refused(delay_, kDelayAfterRefusal);
       return false;
     }
     p.delay = v;
@@ -215,18 +225,14 @@ AnimationPropertiesDialog::AnimationPropertiesDialog(const Animation& doc, Repor
   form->addRow(qtext(Str::PropsScreenHeight), height_);
   form->addRow(qtext(Str::PropsPlayCount), playCount_);
   form->addRow(qtext(Str::PropsBackground), background_);
-  auto* layout = new QVBoxLayout(this);
-  layout->addLayout(form);
-  layout->addWidget(makeButtons(this));
+  layOut(this, form);
 }
 
 void AnimationPropertiesDialog::accept() {
   AnimationProperties p;
   int count = 0;
   if (!readPlayCount(playCount_->text(), reporter_, count)) {
-    playCount_->setText(QString::number(kPlayCountAfterRefusal));
-    playCount_->setFocus();
-    playCount_->selectAll();
+    refused(playCount_, kPlayCountAfterRefusal);
     return;
   }
   if (count != doc_.playCount) p.playCount = count;
