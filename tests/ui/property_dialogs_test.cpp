@@ -278,7 +278,14 @@ class PropertyDialogsTest : public QObject {
     QVERIFY(dlg.frame().transparent());
     QCOMPARE(int(dlg.frame().transparentIndex), 2);
     QCOMPARE(doc->frame(1)->dib->row(0)[3], uint8_t(3));  // the document waits for OK
+    // The grid: a line between two squares of the same colour (entries 3 at 1,0 and 2,0).
+    const int zoom = find<QSpinBox>(&dlg, "zoom")->value();
+    QVERIFY(zoom >= 4);
+    const QImage shot = view->grab().toImage();
     fbui::screenshot(&dlg, "pixel-editor");
+    QVERIFY(shot.pixelColor(2 * zoom, 1) != shot.pixelColor(2 * zoom + 1, 1));
+    find<QCheckBox>(&dlg, "grid")->setChecked(false);
+    QCOMPARE(view->grab().toImage().pixelColor(2 * zoom, 1), shot.pixelColor(2 * zoom + 1, 1));
     find<QPushButton>(&dlg, "ok")->click();
     oneStep(*doc, dlg.edit(), "编辑像素");
     QCOMPARE(doc->frame(1)->dib->row(0)[3], uint8_t(3));
