@@ -26,13 +26,6 @@ using namespace edtest;
 
 namespace {
 
-template <typename T>
-T* control(QObject* parent, const char* id) {
-  T* w = parent->findChild<T*>(QString::fromLatin1(id));
-  if (!w) qFatal("no control '%s' of the expected kind", id);
-  return w;
-}
-
 void setSpin(QDialog& d, const char* id, int value) {
   control<QSpinBox>(&d, id)->setValue(value);
 }
@@ -50,21 +43,6 @@ void refusedOk(Harness& h, QDialog& d, const char* message) {
   control<QAbstractButton>(&d, "ok")->click();
   QVERIFY2(d.result() != QDialog::Accepted, message);
   QVERIFY2(said(h, message), message);
-}
-
-// Runs `command`; the document must change as one undo step named `step`
-// that undo takes back and redo brings back exactly.
-void checkOneStep(MainWindow& w, int command, const std::string& step) {
-  const std::string before = docDigest(w);
-  act(w, command)->trigger();
-  const std::string after = docDigest(w);
-  QVERIFY2(after != before, step.c_str());
-  QCOMPARE(w.context().history().steps(), size_t(1));
-  QCOMPARE(w.context().history().undoName(), step);
-  QVERIFY(w.runCommand(cmd::Undo));
-  QCOMPARE(docDigest(w), before);
-  QVERIFY(w.runCommand(cmd::Redo));
-  QCOMPARE(docDigest(w), after);
 }
 
 class TransformSuite : public QObject {
@@ -215,7 +193,7 @@ class TransformSuite : public QObject {
     writeGif(path, *other);
     h.files.opens.push_back({QString::fromStdString(path)});
     h.dialogs.answers.push_back([&](QDialog& d) {
-      auto& dlg = dynamic_cast<ui::BlendDialog&>(d);
+      auto& dlg = as<ui::BlendDialog>(d);
       QVERIFY(control<QLabel>(&d, "file")->text().contains("other.gif"));
       QVERIFY(control<QRadioButton>(&d, "byFrame")->isChecked());
       QCOMPARE(dlg.resultText(), QString("结果: 3 帧, 1.00 秒"));
@@ -308,7 +286,7 @@ class TransformSuite : public QObject {
     h.files.opens.push_back({"/bin/true"});
     std::string edited;
     h.dialogs.answers.push_back([&](QDialog& d) {
-      auto& dlg = dynamic_cast<ui::ExternalEditDialog&>(d);
+      auto& dlg = as<ui::ExternalEditDialog>(d);
       edited = dlg.path();
       QVERIFY(QFile::exists(QString::fromStdString(edited)));
       QVERIFY(!dlg.check());  // nothing saved yet
