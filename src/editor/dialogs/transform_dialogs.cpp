@@ -43,8 +43,9 @@ bool refuse(Reporter& reporter, const std::string& message, SteppedSpinBox* fiel
 }
 
 // A group holding a form; the form is returned.
-QFormLayout* group(Str title, QVBoxLayout* into, QWidget* parent) {
+QFormLayout* group(Str title, const char* id, QVBoxLayout* into, QWidget* parent) {
   auto* box = new QGroupBox(qtext(title), parent);
+  box->setObjectName(id);
   auto* form = new QFormLayout(box);
   into->addWidget(box);
   return form;
@@ -105,12 +106,12 @@ MoveCropDialog::MoveCropDialog(const Animation& document, int frame, Reporter& r
   frameWidth_ = f ? f->width : 0;
   frameHeight_ = f ? f->height : 0;
   auto* layout = new QVBoxLayout(this);
-  QFormLayout* place = group(Str::XformPlace, layout, this);
+  QFormLayout* place = group(Str::XformPlace, "place", layout, this);
   left_ = makeSpin("left", 0, kMaxSide, f ? f->left : 0, this);
   top_ = makeSpin("top", 0, kMaxSide, f ? f->top : 0, this);
   place->addRow(qtext(Str::XformLeft), left_);
   place->addRow(qtext(Str::XformTop), top_);
-  QFormLayout* keep = group(Str::XformKeep, layout, this);
+  QFormLayout* keep = group(Str::XformKeep, "keep", layout, this);
   keep_ = std::make_unique<RectFields>(this, keep, Rect{0, 0, frameWidth_, frameHeight_});
   layout->addWidget(sizeNote(Str::XformFrameSize, frameWidth_, frameHeight_, this));
   layout->addWidget(makeButtons(this));
