@@ -294,48 +294,54 @@ void shrink(int w, int h, int ow, int oh, RowFn row, Rgba& out) {
   }
 }
 
+// A source pixel as the samplers sum it: colour weighted by alpha, and alpha.
+struct Weighted {
+  uint32_t r, g, b, a;
+};
+
+inline Weighted weighted(const uint8_t* p) {
+  const uint32_t a = p[3];
+  return Weighted{p[0] * a, p[1] * a, p[2] * a, a};
+}
+
 // Shrinking by four or more: each output pixel is the mean of a 4 × 4 grid of
 // samples spread evenly over its area (alpha-weighted like `shrink`), which
 // reads a fraction of the source and looks the same at thumbnail size.
-template <class RowFn>
-void supersample(int w, int h, int ow, int oh, RowFn row, Rgba& out) {
+// `sample(x, y)` gives a source pixel as `weighted` does: only the samples are read.
+template <class SampleFn>
+void supersample(int w, int h, int ow, int oh, SampleFn sample, Rgba& out) {
   constexpr int kGrid = 4;
   std::vector<int> sx(static_cast<size_t>(ow) * kGrid);
   for (int x = 0; x < ow * kGrid; ++x)
     sx[static_cast<size_t>(x)] =
         static_cast<int>((2 * static_cast<int64_t>(x) + 1) * w / (2 * int64_t{ow} * kGrid));
-  std::vector<uint8_t> line(static_cast<size_t>(w) * 4);
-  std::vector<uint32_t> acc(static_cast<size_t>(ow) * 4);
   for (int oy = 0; oy < oh; ++oy) {
-    std::fill(acc.begin(), acc.end(), 0);
-    for (int j = 0; j < kGrid; ++j) {
-      const int y = static_cast<int>((2 * static_cast<int64_t>(oy * kGrid + j) + 1) * h /
-                                     (2 * int64_t{oh} * kGrid));
-      row(y, line.data());
-      for (int ox = 0; ox < ow; ++ox) {
-        uint32_t* o = acc.data() + static_cast<size_t>(ox) * 4;
-        for (int i = 0; i < kGrid; ++i) {
-          const uint8_t* p =
-              line.data() + static_cast<size_t>(sx[static_cast<size_t>(ox * kGrid + i)]) * 4;
-          o[0] += p[0] * uint32_t{p[3]};
-          o[1] += p[1] * uint32_t{p[3]};
-          o[2] += p[2] * uint32_t{p[3]};
-          o[3] += p[3];
-        }
-      }
-    }
+    int ys[kGrid];
+    for (int j = 0; j < kGrid; ++j)
+      ys[j] = static_cast<int>((2 * static_cast<int64_t>(oy * kGrid + j) + 1) * h /
+                               (2 * int64_t{oh} * kGrid));
     for (int ox = 0; ox < ow; ++ox) {
-      const uint32_t* o = acc.data() + static_cast<size_t>(ox) * 4;
+      Weighted sum{0, 0, 0, 0};
+      for (int j = 0; j < kGrid; ++j)
+        for (int i = 0; i < kGrid; ++i) {
+          const Weighted p = sample(sx[static_cast<size_t>(ox * kGrid + i)], ys[j]);
+          sum.r += p.r;
+          sum.g += p.g;
+          sum.b += p.b;
+          sum.a += p.a;
+        }
+      if (sum.a == 0) continue;  // wholly clear
       uint8_t* d = out.pixels.data() + (static_cast<size_t>(oy) * ow + ox) * 4;
-      if (o[3] == 0) continue;
-      for (int c = 0; c < 3; ++c) d[c] = static_cast<uint8_t>((o[c] + o[3] / 2) / o[3]);
-      d[3] = static_cast<uint8_t>((o[3] + kGrid * kGrid / 2) / (kGrid * kGrid));
+      d[0] = static_cast<uint8_t>((sum.r + sum.a / 2) / sum.a);
+      d[1] = static_cast<uint8_t>((sum.g + sum.a / 2) / sum.a);
+      d[2] = static_cast<uint8_t>((sum.b + sum.a / 2) / sum.a);
+      d[3] = static_cast<uint8_t>((sum.a + kGrid * kGrid / 2) / (kGrid * kGrid));
     }
   }
 }
 
-template <class RowFn>
-Rgba scaled(int w, int h, int box, RowFn row) {
+template <class RowFn, class SampleFn>
+Rgba scaled(int w, int h, int box, RowFn row, SampleFn sample) {
   Rgba out;
   box = std::max(box, 1);
   if (w <= 0 || h <= 0) {
@@ -367,7 +373,7 @@ Rgba scaled(int w, int h, int box, RowFn row) {
     return out;
   }
   if (w >= 4 * ow && h >= 4 * oh) {
-    supersample(w, h, ow, oh, row, out);
+    supersample(w, h, ow, oh, sample, out);
     return out;
   }
   shrink(w, h, ow, oh, row, out);
@@ -378,9 +384,12 @@ Rgba scaled(int w, int h, int box, RowFn row) {
 
 Rgba scaleToFit(const uint8_t* src, int w, int h, int box) {
   try {
-    return scaled(w, h, box, [&](int y, uint8_t* line) {
-      std::copy_n(src + static_cast<size_t>(y) * w * 4, static_cast<size_t>(w) * 4, line);
-    });
+    return scaled(
+        w, h, box,
+        [&](int y, uint8_t* line) {
+          std::copy_n(src + static_cast<size_t>(y) * w * 4, static_cast<size_t>(w) * 4, line);
+        },
+        [&](int x, int y) { return weighted(src + (static_cast<size_t>(y) * w + x) * 4); });
   } catch (const std::exception&) {  // out of memory (a huge box)
     return Rgba{};
   }
@@ -407,12 +416,17 @@ Rgba frameThumbnail(const Frame& f, int box) {
     }
   for (int i = 0; i < 256; ++i) lut[4 * static_cast<size_t>(i) + 3] = 255;
   if (f.transparent()) std::fill_n(lut.begin() + 4 * f.transparentIndex, 4, 0);
+  std::array<Weighted, 256> byIndex;
+  for (size_t i = 0; i < 256; ++i) byIndex[i] = weighted(lut.data() + 4 * i);
   try {
-    return scaled(f.width, f.height, box, [&](int y, uint8_t* line) {
-      const uint8_t* px = f.dib->row(y);
-      for (int x = 0; x < f.width; ++x)
-        std::memcpy(line + 4 * static_cast<size_t>(x), lut.data() + 4 * size_t{px[x]}, 4);
-    });
+    return scaled(
+        f.width, f.height, box,
+        [&](int y, uint8_t* line) {
+          const uint8_t* px = f.dib->row(y);
+          for (int x = 0; x < f.width; ++x)
+            std::memcpy(line + 4 * static_cast<size_t>(x), lut.data() + 4 * size_t{px[x]}, 4);
+        },
+        [&](int x, int y) { return byIndex[f.dib->row(y)[x]]; });
   } catch (const std::exception&) {
     return Rgba{};
   }

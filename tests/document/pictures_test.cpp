@@ -198,6 +198,37 @@ TEST(Thumbnails, ShrinkingAveragesAreasAndKeepsTheShape) {
   EXPECT_EQ(e.width, 1) << "an empty frame is one clear pixel";
 }
 
+TEST(Thumbnails, ShrinkingByFourOrMoreSamplesEvenlyInEitherSource) {
+  // 480 × 400 indexed: a clear left quarter, fine black-and-white stripes,
+  // a red bottom band; shrunk five times over, each thumbnail pixel samples a grid.
+  auto a = createAnimation();
+  Rgb colours[4] = {{0, 0, 0}, {255, 255, 255}, {255, 0, 0}, {9, 9, 9}};
+  setGlobalPalette(*a, makePalette(colours, 4));
+  auto f = newBlankFrame(480, 400);
+  f->dib = createBitmap(480, 400, a->globalPalette.get());
+  f->lendPalette(a->globalPalette.get());
+  f->transparentIndex = 3;
+  f->controlFlags |= 1;
+  for (int y = 0; y < 400; ++y)
+    for (int x = 0; x < 480; ++x)
+      f->dib->row(y)[x] = static_cast<uint8_t>(x < 120 ? 3 : y >= 300 ? 2 : x & 1);
+  Rgba t = frameThumbnail(*f, 96);
+  ASSERT_EQ(t.width, 96);
+  ASSERT_EQ(t.height, 80);
+  auto at = [&](int x, int y) {
+    const uint8_t* p = t.pixels.data() + (static_cast<size_t>(y) * 96 + x) * 4;
+    return std::array<int, 4>{p[0], p[1], p[2], p[3]};
+  };
+  EXPECT_EQ(at(5, 5), (std::array<int, 4>{0, 0, 0, 0})) << "clear stays clear";
+  EXPECT_EQ(at(60, 70), (std::array<int, 4>{255, 0, 0, 255}));
+  EXPECT_NEAR(at(60, 20)[0], 128, 1) << "stripes average to grey";
+  EXPECT_EQ(at(60, 20)[3], 255);
+  // The same picture given as RGBA comes out the same.
+  const std::vector<uint8_t> rgba = frameToRgba(*f);
+  Rgba same = scaleToFit(rgba.data(), 480, 400, 96);
+  EXPECT_TRUE(same.pixels == t.pixels);
+}
+
 TEST(Thumbnails, LongStripsAndHugeBoxes) {
   // Hundreds of source pixels to one output pixel along one side only.
   std::vector<uint8_t> strip(30000 * 4, 255);
