@@ -99,10 +99,13 @@ inline void over(uint8_t* dst, uint8_t& dstA, const uint8_t* src, unsigned srcA)
   dstA = static_cast<uint8_t>(outA);
 }
 
-void draw(FramePlayer& p, Frame& f, int index) {
+// False, with the canvas untouched, when the picture to restore after `f`
+// cannot be kept for lack of memory.
+bool draw(FramePlayer& p, Frame& f, int index) {
   Frame& c = *p.canvas;
   if (f.disposal() == 3) {
     p.saved.reset(static_cast<Frame*>(duplicateBlock(&c).release()));
+    if (!p.saved) return false;
   }
   // True-colour frames not yet given indexed pixels show in the true-colour
   // picture only.
@@ -206,6 +209,15 @@ void draw(FramePlayer& p, Frame& f, int index) {
   c.delay = f.delay;
   p.lastFrame = &f;
   p.index = index;
+  return true;
+}
+
+// Memory ran out before the picture could be made: playing stops here.
+Frame* stopShort(FramePlayer& p) {
+  p.canvas.reset();
+  p.saved.reset();
+  p.outOfMemory = true;
+  return nullptr;
 }
 
 }  // namespace
@@ -224,6 +236,7 @@ Frame* firstPicture(FramePlayer& p) {
   p.saved.reset();
   p.lastFrame = nullptr;
   p.index = -1;
+  p.outOfMemory = false;
   Animation& a = *p.animation;
   Frame* first = firstFrame(a);
   if (!first) return nullptr;
@@ -242,7 +255,10 @@ Frame* firstPicture(FramePlayer& p) {
     const Palette* pal = a.globalPalette ? a.globalPalette.get() : &defaultSystemPalette();
     if (!p.rgbaMode) {
       c->dib = createBitmap(a.width, a.height, pal);
-      if (!c->dib) return nullptr;
+      if (!c->dib) {
+        p.outOfMemory = true;
+        return nullptr;
+      }
     }
     c->lendPalette(a.globalPalette.get());
     if (p.rgbaMode) {
@@ -253,6 +269,7 @@ Frame* firstPicture(FramePlayer& p) {
     }
     p.canvas = std::move(c);
   } catch (const std::bad_alloc&) {
+    p.outOfMemory = true;
     return nullptr;
   }
   Rect all{0, 0, a.width, a.height};
@@ -261,7 +278,7 @@ Frame* firstPicture(FramePlayer& p) {
     fillRect(p, all, first->transparentIndex, true);
   else
     fillRect(p, all, a.backgroundIndex, p.has24Bit || a.apngRules);
-  draw(p, *first, index);
+  if (!draw(p, *first, index)) return stopShort(p);
   return p.canvas.get();
 }
 
@@ -289,7 +306,7 @@ Frame* nextPicture(FramePlayer& p) {
     bool clear = f->transparent() || p.has24Bit || p.animation->apngRules;
     fillRect(p, r, f->transparent() ? f->transparentIndex : p.animation->backgroundIndex, clear);
   }
-  draw(p, *f, p.index + 1);
+  if (!draw(p, *f, p.index + 1)) return stopShort(p);
   return p.canvas.get();
 }
 
