@@ -29,6 +29,11 @@ size_t frameBytes(const Frame* f) {
          f->alpha.capacity();
 }
 
+// Snapshot tiles: square, so that a change in one place shares the rest.
+constexpr int kTile = 32;
+// What a tile costs beyond its pixels: its pointer and its count of owners.
+constexpr size_t kTileOverhead = 2 * sizeof(std::shared_ptr<uint8_t[]>);
+
 }  // namespace
 
 PictureCache::PictureCache(Animation& document, size_t budgetBytes)
@@ -61,37 +66,63 @@ int PictureCache::startState() const {
   return state;
 }
 
+int PictureCache::intervalFor() const {
+  // Snapshots every so many frames that whole ones would fit the budget.
+  size_t each = std::max<size_t>(snapshotBytes(), 1);
+  size_t fit = std::max<size_t>(budget_ / each, 1);
+  size_t frames = static_cast<size_t>(std::max(doc_.frameCount(), 1));
+  return static_cast<int>(std::max<size_t>(1, (frames + fit - 1) / fit));
+}
+
 void PictureCache::clear() {
   snapshots_.clear();
   kept_ = 0;
   player_.reset();
+  base_ = -1;
   start_ = startState();
-  // Snapshots every `interval_` frames, as many as the budget holds.
-  size_t each = std::max<size_t>(snapshotBytes(), 1);
-  size_t fit = std::max<size_t>(budget_ / each, 1);
-  size_t frames = static_cast<size_t>(std::max(doc_.frameCount(), 1));
-  interval_ = static_cast<int>(std::max<size_t>(1, (frames + fit - 1) / fit));
+  interval_ = intervalFor();
+  const int w = std::max(doc_.width, 0), h = std::max(doc_.height, 0);
+  tileColumns_ = (w + kTile - 1) / kTile;
+  tileCount_ = static_cast<size_t>(tileColumns_) * static_cast<size_t>((h + kTile - 1) / kTile);
+}
+
+PictureCache::TileRect PictureCache::tile(size_t t) const {
+  const int x = static_cast<int>(t % static_cast<size_t>(tileColumns_)) * kTile;
+  const int y = static_cast<int>(t / static_cast<size_t>(tileColumns_)) * kTile;
+  return TileRect{x, y, std::min(kTile, doc_.width - x), std::min(kTile, doc_.height - y)};
+}
+
+size_t PictureCache::tileBytes(size_t t) const {
+  const TileRect r = tile(t);
+  return static_cast<size_t>(r.width) * 4 * static_cast<size_t>(r.height);
+}
+
+// What forgetting `s` gives back: its own tiles, not those a neighbour shares.
+size_t PictureCache::unsharedBytes(const Snapshot& s) const {
+  size_t n = sizeof(Snapshot) + frameBytes(s.saved.get());
+  for (size_t t = 0; t < s.tiles.size(); ++t)
+    n += s.tiles[t].use_count() == 1 ? tileBytes(t) + kTileOverhead : sizeof(s.tiles[t]);
+  return n;
+}
+
+void PictureCache::forget(std::map<int, Snapshot>::iterator it) {
+  kept_ -= unsharedBytes(it->second);
+  snapshots_.erase(it);
 }
 
 void PictureCache::invalidateFrom(int frame) {
-  const auto from = snapshots_.lower_bound(std::max(frame, 0));
-  for (auto it = from; it != snapshots_.end(); ++it)
-    kept_ -= frameBytes(it->second.canvas.get()) + frameBytes(it->second.saved.get());
-  snapshots_.erase(from, snapshots_.end());
+  // One at a time, from the last: a tile two of them share is counted with the second.
+  while (!snapshots_.empty() && std::prev(snapshots_.end())->first >= std::max(frame, 0))
+    forget(std::prev(snapshots_.end()));
   if (player_ && player_->index >= frame) player_.reset();
-  // A changed frame count changes how far apart the snapshots may be.
-  size_t each = std::max<size_t>(snapshotBytes(), 1);
-  size_t fit = std::max<size_t>(budget_ / each, 1);
-  size_t frames = static_cast<size_t>(std::max(doc_.frameCount(), 1));
-  int interval = static_cast<int>(std::max<size_t>(1, (frames + fit - 1) / fit));
-  // So does a change to how every picture starts, wherever the edit was.
-  if (interval != interval_ || startState() != start_) clear();
+  if (base_ >= frame) base_ = -1;
+  // A changed frame count changes how far apart the snapshots may be, and a
+  // change to how every picture starts changes them all, wherever the edit was.
+  if (intervalFor() != interval_ || startState() != start_) clear();
 }
 
 size_t PictureCache::bytesHeld() const {
-  size_t n = 0;
-  for (const auto& [index, s] : snapshots_)
-    n += frameBytes(s.canvas.get()) + frameBytes(s.saved.get());
+  size_t n = kept_;
   if (player_) n += frameBytes(player_->canvas.get()) + frameBytes(player_->saved.get());
   return n;
 }
@@ -126,19 +157,104 @@ bool copyCanvas(std::unique_ptr<Frame>& dst, const Frame& src) {
   return true;
 }
 
+bool sameRows(const uint8_t* a, size_t aStride, const uint8_t* b, size_t bStride, size_t bytes,
+              int rows) {
+  for (int y = 0; y < rows; ++y)
+    if (std::memcmp(a + static_cast<size_t>(y) * aStride, b + static_cast<size_t>(y) * bStride,
+                    bytes) != 0)
+      return false;
+  return true;
+}
+
+void copyRows(uint8_t* to, size_t toStride, const uint8_t* from, size_t fromStride, size_t bytes,
+              int rows) {
+  for (int y = 0; y < rows; ++y)
+    std::memcpy(to + static_cast<size_t>(y) * toStride, from + static_cast<size_t>(y) * fromStride,
+                bytes);
+}
+
 }  // namespace
 
 void PictureCache::remember(int frame) {
   if (frame % interval_ != 0 || snapshots_.count(frame) || !player_ || !player_->canvas) return;
-  // A snapshot may hold a second picture (for a restore to the previous one):
-  // the budget counts what each really holds, and the first is always kept.
-  const size_t need = frameBytes(player_->canvas.get()) + frameBytes(player_->saved.get());
-  if (!snapshots_.empty() && kept_ + need > budget_) return;
-  Snapshot s;
-  if (!copyCanvas(s.canvas, *player_->canvas)) return;  // short of memory: simply not kept
-  if (player_->saved && !copyCanvas(s.saved, *player_->saved)) return;
-  snapshots_.emplace(frame, std::move(s));
-  kept_ += need;
+  const Frame& c = *player_->canvas;
+  const size_t stride = static_cast<size_t>(doc_.width) * 4;
+  if (c.rgb.size() != stride * static_cast<size_t>(doc_.height)) return;
+  // The tiles that changed since the snapshot the player came from; the rest are its.
+  const auto from = snapshots_.find(base_);
+  const Snapshot* ref = from != snapshots_.end() ? &from->second : nullptr;
+  try {
+    std::vector<bool> changed(tileCount_, true);
+    size_t need = sizeof(Snapshot) + frameBytes(player_->saved.get());
+    for (size_t t = 0; t < tileCount_; ++t) {
+      const TileRect r = tile(t);
+      const uint8_t* at = c.rgb.data() + static_cast<size_t>(r.y) * stride + size_t{4} * r.x;
+      const size_t row = size_t{4} * static_cast<size_t>(r.width);
+      changed[t] = !ref || !sameRows(at, stride, ref->tiles[t].get(), row, row, r.height);
+      need += changed[t] ? tileBytes(t) + kTileOverhead : sizeof(ref->tiles[t]);
+    }
+    // The budget counts what each really holds, and the first is always kept.
+    if (!snapshots_.empty() && kept_ + need > budget_) return;
+    Snapshot s;
+    s.tiles.resize(tileCount_);
+    for (size_t t = 0; t < tileCount_; ++t) {
+      if (!changed[t]) {
+        s.tiles[t] = ref->tiles[t];
+        continue;
+      }
+      const TileRect r = tile(t);
+      const size_t row = size_t{4} * static_cast<size_t>(r.width);
+      s.tiles[t] = std::make_shared_for_overwrite<uint8_t[]>(tileBytes(t));
+      copyRows(s.tiles[t].get(), row,
+               c.rgb.data() + static_cast<size_t>(r.y) * stride + size_t{4} * r.x, stride, row,
+               r.height);
+    }
+    s.delay = c.delay;
+    s.controlFlags = c.controlFlags;
+    s.transparentIndex = c.transparentIndex;
+    s.palette = c.palette();
+    if (player_->saved && !copyCanvas(s.saved, *player_->saved)) return;
+    snapshots_.emplace(frame, std::move(s));
+    kept_ += need;
+    base_ = frame;
+  } catch (const std::bad_alloc&) {
+    // Short of memory: simply not kept.
+  }
+}
+
+// The player's canvas becomes snapshot `frame`.
+bool PictureCache::restore(int frame, const Snapshot& s) {
+  if (!player_) player_ = start();
+  if (!player_) return false;
+  const size_t stride = static_cast<size_t>(doc_.width) * 4;
+  if (!player_->canvas) {
+    if (!sizeAcceptable(doc_.width, doc_.height)) return false;
+    auto c = std::make_unique<Frame>();
+    c->width = doc_.width;
+    c->height = doc_.height;
+    c->rgb.resize(stride * static_cast<size_t>(doc_.height));
+    player_->canvas = std::move(c);
+  }
+  Frame& c = *player_->canvas;
+  for (size_t t = 0; t < tileCount_; ++t) {
+    const TileRect r = tile(t);
+    const size_t row = size_t{4} * static_cast<size_t>(r.width);
+    copyRows(c.rgb.data() + static_cast<size_t>(r.y) * stride + size_t{4} * r.x, stride,
+             s.tiles[t].get(), row, row, r.height);
+  }
+  c.delay = s.delay;
+  c.controlFlags = s.controlFlags;
+  c.transparentIndex = s.transparentIndex;
+  c.lendPalette(s.palette);
+  if (s.saved) {
+    if (!copyCanvas(player_->saved, *s.saved)) return false;
+  } else {
+    player_->saved.reset();
+  }
+  player_->lastFrame = frameAt(doc_, frame);
+  player_->index = frame;
+  base_ = frame;
+  return true;
 }
 
 // Brings the player to frame `frame` (drawn), from wherever is nearest.
@@ -149,23 +265,13 @@ bool PictureCache::seek(int frame) {
   const bool fromSnapshot =
       snap != snapshots_.begin() && (--snap, !fromHere || snap->first > player_->index);
   if (fromSnapshot) {
-    if (!player_) player_ = start();
-    if (!player_ || !copyCanvas(player_->canvas, *snap->second.canvas)) {
+    if (!restore(snap->first, snap->second)) {
       player_.reset();
       return false;
     }
-    if (snap->second.saved) {
-      if (!copyCanvas(player_->saved, *snap->second.saved)) {
-        player_.reset();
-        return false;
-      }
-    } else {
-      player_->saved.reset();
-    }
-    player_->lastFrame = frameAt(doc_, snap->first);
-    player_->index = snap->first;
   } else if (!fromHere) {
     player_ = start();
+    base_ = -1;
     if (!player_ || !firstPicture(*player_)) {
       player_.reset();
       return false;
@@ -185,20 +291,13 @@ bool PictureCache::seek(int frame) {
 bool PictureCache::picture(int n, View& view) {
   if (n < 0 || n >= count()) return false;
   const int frame = doc_.hideFirstFrame && doc_.frameCount() > 1 ? n + 1 : n;
-  const Frame* canvas = nullptr;
   try {
-    // A kept picture is read where it is, and the player stays where it was.
-    auto kept = snapshots_.find(frame);
-    if (kept != snapshots_.end() && !(player_ && player_->index == frame)) {
-      canvas = kept->second.canvas.get();
-    } else {
-      if (!seek(frame)) return false;
-      canvas = player_->canvas.get();
-    }
+    if (!seek(frame)) return false;
   } catch (const std::bad_alloc&) {
     player_.reset();
     return false;
   }
+  const Frame* canvas = player_->canvas.get();
   view.width = canvas->width;
   view.height = canvas->height;
   view.pixels = canvas->rgb.data();

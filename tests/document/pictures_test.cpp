@@ -165,6 +165,40 @@ TEST(PictureCache, SnapshotsThatKeepTwoCanvasesStayWithinTheBudget) {
   }
 }
 
+TEST(PictureCache, SnapshotsHoldWhatChangedNotWholePictures) {
+  // A 256 × 256 picture, then 40 frames that each move a small square.
+  auto a = createAnimation();
+  a->width = a->height = 256;
+  Rgb colours[3] = {{10, 10, 10}, {200, 30, 30}, {30, 200, 30}};
+  setGlobalPalette(*a, makePalette(colours, 3));
+  auto add = [&](int left, int top, int size, int value) {
+    auto f = newBlankFrame(size, size);
+    f->left = left;
+    f->top = top;
+    f->dib = createBitmap(size, size, a->globalPalette.get());
+    for (int y = 0; y < size; ++y) std::fill_n(f->dib->row(y), size, value);
+    appendFrame(*a, std::move(f));
+  };
+  add(0, 0, 256, 0);
+  for (int i = 0; i < 40; ++i) add(6 * i, 3 * i + 7, 8, 1 + i % 2);
+  const size_t canvas = size_t{256} * 256 * 4, whole = 41 * canvas;
+  PictureCache cache(*a, whole);  // room for a whole picture a frame
+  const auto want = played(*a);
+  Rgba pic;
+  for (int n = 0; n < cache.count(); ++n) ASSERT_TRUE(cache.picture(n, pic));
+  EXPECT_LT(cache.bytesHeld(), whole / 8) << "unchanged tiles are shared";
+  cache.invalidateFrom(20);
+  std::vector<int> order(want.size());
+  for (size_t i = 0; i < order.size(); ++i) order[i] = static_cast<int>(i);
+  std::shuffle(order.begin(), order.end(), std::mt19937(5));
+  for (int n : order) {
+    ASSERT_TRUE(cache.picture(n, pic));
+    ASSERT_TRUE(pic.pixels == want[static_cast<size_t>(n)]) << n;
+  }
+  cache.invalidateFrom(0);
+  EXPECT_EQ(cache.bytesHeld(), 0u) << "every byte counted is given back";
+}
+
 TEST(Thumbnails, ShrinkingAveragesAreasAndKeepsTheShape) {
   // A 4 × 2 picture: black and white columns, the right half red at half cover.
   std::vector<uint8_t> src = {0, 0, 0, 255, 255, 255, 255, 255, 255, 0, 0, 255, 255, 0, 0, 0,
