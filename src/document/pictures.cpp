@@ -81,15 +81,17 @@ void PictureCache::clear() {
   base_ = -1;
   start_ = startState();
   interval_ = intervalFor();
-  const int w = std::max(doc_.width, 0), h = std::max(doc_.height, 0);
-  tileColumns_ = (w + kTile - 1) / kTile;
-  tileCount_ = static_cast<size_t>(tileColumns_) * static_cast<size_t>((h + kTile - 1) / kTile);
+  width_ = std::max(doc_.width, 0);
+  height_ = std::max(doc_.height, 0);
+  tileColumns_ = (width_ + kTile - 1) / kTile;
+  tileCount_ =
+      static_cast<size_t>(tileColumns_) * static_cast<size_t>((height_ + kTile - 1) / kTile);
 }
 
 PictureCache::TileRect PictureCache::tile(size_t t) const {
   const int x = static_cast<int>(t % static_cast<size_t>(tileColumns_)) * kTile;
   const int y = static_cast<int>(t / static_cast<size_t>(tileColumns_)) * kTile;
-  return TileRect{x, y, std::min(kTile, doc_.width - x), std::min(kTile, doc_.height - y)};
+  return TileRect{x, y, std::min(kTile, width_ - x), std::min(kTile, height_ - y)};
 }
 
 size_t PictureCache::tileBytes(size_t t) const {
@@ -117,8 +119,11 @@ void PictureCache::invalidateFrom(int frame) {
   if (player_ && player_->index >= frame) player_.reset();
   if (base_ >= frame) base_ = -1;
   // A changed frame count changes how far apart the snapshots may be, and a
-  // change to how every picture starts changes them all, wherever the edit was.
-  if (intervalFor() != interval_ || startState() != start_) clear();
+  // change to how every picture starts, or to the screen, changes them all,
+  // wherever the edit was.
+  if (intervalFor() != interval_ || startState() != start_ || doc_.width != width_ ||
+      doc_.height != height_)
+    clear();
 }
 
 size_t PictureCache::bytesHeld() const {
@@ -178,8 +183,8 @@ void copyRows(uint8_t* to, size_t toStride, const uint8_t* from, size_t fromStri
 void PictureCache::remember(int frame) {
   if (frame % interval_ != 0 || snapshots_.count(frame) || !player_ || !player_->canvas) return;
   const Frame& c = *player_->canvas;
-  const size_t stride = static_cast<size_t>(doc_.width) * 4;
-  if (c.rgb.size() != stride * static_cast<size_t>(doc_.height)) return;
+  const size_t stride = static_cast<size_t>(width_) * 4;
+  if (c.rgb.size() != stride * static_cast<size_t>(height_)) return;
   // The tiles that changed since the snapshot the player came from; the rest are its.
   const auto from = snapshots_.find(base_);
   const Snapshot* ref = from != snapshots_.end() ? &from->second : nullptr;
@@ -226,13 +231,13 @@ void PictureCache::remember(int frame) {
 bool PictureCache::restore(int frame, const Snapshot& s) {
   if (!player_) player_ = start();
   if (!player_) return false;
-  const size_t stride = static_cast<size_t>(doc_.width) * 4;
-  if (!player_->canvas) {
-    if (!sizeAcceptable(doc_.width, doc_.height)) return false;
+  const size_t stride = static_cast<size_t>(width_) * 4;
+  if (!player_->canvas || player_->canvas->rgb.size() != stride * static_cast<size_t>(height_)) {
+    if (!sizeAcceptable(width_, height_)) return false;
     auto c = std::make_unique<Frame>();
-    c->width = doc_.width;
-    c->height = doc_.height;
-    c->rgb.resize(stride * static_cast<size_t>(doc_.height));
+    c->width = width_;
+    c->height = height_;
+    c->rgb.resize(stride * static_cast<size_t>(height_));
     player_->canvas = std::move(c);
   }
   Frame& c = *player_->canvas;
@@ -291,6 +296,8 @@ bool PictureCache::seek(int frame) {
 bool PictureCache::picture(int n, View& view) {
   if (n < 0 || n >= count()) return false;
   const int frame = doc_.hideFirstFrame && doc_.frameCount() > 1 ? n + 1 : n;
+  // Tiles made for another screen size are never read.
+  if (doc_.width != width_ || doc_.height != height_) clear();
   try {
     if (!seek(frame)) return false;
   } catch (const std::bad_alloc&) {

@@ -93,6 +93,8 @@ class PictureCache {
   size_t budget_;
   int interval_ = 1;
   int start_ = 0;
+  int width_ = 0;  // the screen the snapshots and their tiles were made for
+  int height_ = 0;
   int tileColumns_ = 0;
   size_t tileCount_ = 0;
   size_t kept_ = 0;                      // the bytes the snapshots hold, shared tiles once

@@ -77,6 +77,14 @@ TEST(PictureCache, AnEditedFrameIsRenderedAfreshFromItOn) {
   EXPECT_EQ(cache.count(), a->frameCount());
   ASSERT_TRUE(cache.picture(0, pic));
   EXPECT_TRUE(pic.pixels == played(*a)[0]);
+  // A new screen size, whatever frame is said to have changed: pictures of the new size.
+  for (int n = 0; n < cache.count(); ++n) ASSERT_TRUE(cache.picture(n, pic));
+  a->width += 37;
+  a->height -= 3;
+  cache.invalidateFrom(cache.count() - 1);
+  ASSERT_TRUE(cache.picture(cache.count() - 1, pic));
+  EXPECT_EQ(pic.width, a->width);
+  EXPECT_TRUE(pic.pixels == played(*a).back());
 }
 
 TEST(PictureCache, AHiddenFirstFrameIsNotAPicture) {
