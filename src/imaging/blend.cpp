@@ -32,7 +32,7 @@ bool render(const Animation& a, Pictures& out, Progress* progress) {
     out.delays.push_back(c->delay);
     if (progress && !progress->step()) return false;
   }
-  return !out.rgba.empty();
+  return !player->outOfMemory && !out.rgba.empty();
 }
 
 int64_t sum(const std::vector<int32_t>& v) {
