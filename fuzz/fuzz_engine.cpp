@@ -17,8 +17,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fbfuzz::quiet();
   if (size < 8) return 0;
   // The first two bytes choose the operations; the rest is the file.
-  uint32_t options = static_cast<uint32_t>(data[0] | (data[1] << 8)) & 0x47E;
+  uint32_t options =
+      static_cast<uint32_t>(data[0] | (data[1] << 8)) & (0x47E | fb::opt::SmallestEncoding);
   bool unopt = data[0] & 1;
+  const int lossy = data[0] & 0x80 ? 40 : 0;
   fb::MemorySource src(data + 2, size - 2);
   if (!fb::isGifSignature(src)) return 0;
   std::unique_ptr<fb::Animation> a;
@@ -29,6 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fb::OptimizeJob job;
   job.document = a.get();
   job.options = options;
+  job.lossy = lossy;
   fb::runOptimizeJob(job);
   if (data[1] & 0x80) fb::reducePalettes(*a, 2 + (data[1] & 0x3F), data[1] & 0x40, {}, nullptr);
   fbfuzz::composite(*a);

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <random>
@@ -315,11 +316,10 @@ bool readWholeFile(const std::string& path, std::string& out) {
 }
 
 std::string resolvedPath(const std::string& path) {
-  char* real = ::realpath(path.c_str(), nullptr);
+  // Freed whatever happens, the copy running out of memory included.
+  std::unique_ptr<char, decltype(&std::free)> real(::realpath(path.c_str(), nullptr), &std::free);
   if (!real) return path;
-  std::string out(real);
-  std::free(real);
-  return out;
+  return std::string(real.get());
 }
 
 }  // namespace fb::fileops

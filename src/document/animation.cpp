@@ -801,4 +801,9 @@ uint32_t ticksToGifDelay(int32_t ticks, uint32_t base) {
   return static_cast<uint32_t>(std::min<uint64_t>(d, UINT32_MAX));
 }
 
+int32_t joinedDelay(int32_t a, int32_t b) {
+  const int64_t sum = static_cast<int64_t>(a) + b;
+  return static_cast<int32_t>(std::clamp<int64_t>(sum, INT32_MIN, INT32_MAX));
+}
+
 }  // namespace fb

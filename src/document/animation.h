@@ -305,6 +305,9 @@ bool commentText(const Block* block, std::string& out);
 int32_t gifDelayToTicks(uint32_t hundredths, uint32_t timeBase);
 // Back to hundredths: 0 for a negative count, at most 2^32 - 1 (never wrapped).
 uint32_t ticksToGifDelay(int32_t ticks, uint32_t timeBase);
+// Two delays joined into one frame's (a frame removed, its time kept): held at
+// the largest count rather than wrapped.
+int32_t joinedDelay(int32_t a, int32_t b);
 
 template <class Pred>
 int removeFramesIf(Animation& animation, Pred remove) {

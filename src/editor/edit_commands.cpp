@@ -8,6 +8,7 @@
 #include "editor/choosers.h"
 #include "editor/clipboard.h"
 #include "editor/command_table.h"
+#include "editor/dialogs/property_dialogs.h"
 #include "editor/main_window.h"
 #include "editor/progress_dialog.h"
 #include "editor/property_bar.h"
@@ -19,14 +20,6 @@
 
 namespace fb {
 namespace {
-
-// A whole number typed in a field, within [low, high].
-bool parseField(const QString& text, int64_t low, int64_t high, int64_t& value) {
-  bool ok = false;
-  value = text.trimmed().toLongLong(&ok);
-  return ok && value >= low && value <= high;
-}
-
 
 // 24-bit colour rows and an alpha plane made from the frame's indexed pixels.
 bool addTrueColour(Frame& f) {
@@ -165,26 +158,21 @@ bool MainWindow::cmdProperty(int id) {
       return true;
     }
     case cmd::Delay: {
-      int64_t v = 0;
-      if (!parseField(propBar_->delayText(), 0, 65535, v)) {
-        reporter().message(text(Str::InvalidDelayCaption), text(Str::InvalidDelay),
-                           Icon::Warning);
-        propBar_->setDelayText("65535");
+      int v = 0;
+      if (!ui::readDelay(propBar_->delayText(), reporter(), v)) {
+        propBar_->setDelayText(QString::number(ui::kDelayAfterRefusal));
         return false;
       }
       if (selected.empty()) return false;
-      return ctx_.apply(setDelayEdit(selected, static_cast<int32_t>(v))) != 0;
+      return ctx_.apply(setDelayEdit(selected, v)) != 0;
     }
     case cmd::PlayCount: {
-      int64_t v = 0;
-      if (!parseField(propBar_->playCountText(), 0, 65536, v)) {
-        reporter().message(text(Str::InvalidPlayCountCaption), text(Str::InvalidPlayCount),
-                           Icon::Warning);
-        propBar_->setPlayCountText("0");
+      int count = 0;
+      if (!ui::readPlayCount(propBar_->playCountText(), reporter(), count)) {
+        propBar_->setPlayCountText(QString::number(ui::kPlayCountAfterRefusal));
         return false;
       }
-      if (a->playCount == v) return false;
-      int count = static_cast<int>(v);
+      if (a->playCount == count) return false;
       return ctx_.apply({text(Str::UndoPlayCount), Change::headerOnly(),
                          [count](Animation& doc, Progress*) {
                            setPlayCount(doc, count);
@@ -230,7 +218,6 @@ bool MainWindow::cmdProperty(int id) {
                            return 1;
                          }}) != 0;
     }
-    case cmd::PickTransparent: runDialogCommand(id); return false;
     default: return false;
   }
 }

@@ -504,6 +504,15 @@ bool MainWindow::dispatchCommand(int id) {
     case cmd::ReduceColours: return cmdReduceColours();
     case cmd::Thin: return cmdFrameCount();
     case cmd::Preferences: return cmdPreferences();
+    case cmd::FrameProperties: return cmdFrameProperties(false);
+    case cmd::AllFrameProperties: return cmdFrameProperties(true);
+    case cmd::AnimationProperties: return cmdAnimationProperties();
+    case cmd::Comment: return cmdComments();
+    case cmd::Timing: return cmdTiming();
+    case cmd::LocalPalette: return cmdPalette(false);
+    case cmd::GlobalPalette: return cmdPalette(true);
+    case cmd::EditPixels: return cmdPixels(false);
+    case cmd::PickTransparent: return cmdPixels(true);
     case cmd::Preview: return cmdPreview(false);
     case cmd::PreviewSelected: return cmdPreview(true);
     case cmd::PropertyToolbar: togglePropertyBar(); return true;
@@ -528,7 +537,6 @@ bool MainWindow::dispatchCommand(int id) {
       return true;
     case cmd::Interlace:
     case cmd::Transparency:
-    case cmd::PickTransparent:
     case cmd::LocalPaletteOnOff:
     case cmd::FrameByName:
     case cmd::Delay:
@@ -558,7 +566,6 @@ bool MainWindow::dispatchCommand(int id) {
 void MainWindow::runDialogCommand(int id) {
   const CommandInfo* c = findCommand(id);
   QString name = c ? plainText(c->text) : QString::number(id);
-  if (id == cmd::PickTransparent) name = plainText(Str::PropPickTransparent);
   reporter().message(text(Str::EditorProgram),
                      format(Str::EditorNotAvailable, name.toUtf8().constData()),
                      Icon::Information);

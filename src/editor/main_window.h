@@ -132,6 +132,14 @@ class MainWindow : public QMainWindow {
   bool cmdFrameCount();
   bool cmdPreferences();
 
+  // The property, comment, timing, palette and pixel dialogs (property_commands.cpp).
+  bool cmdFrameProperties(bool allFrames);
+  bool cmdAnimationProperties();
+  bool cmdComments();
+  bool cmdTiming();
+  bool cmdPalette(bool global);
+  bool cmdPixels(bool pickTransparent);
+
   // View commands (view_commands.cpp).
   bool cmdPreview(bool selectedOnly);
   void closePreview();

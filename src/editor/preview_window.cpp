@@ -7,6 +7,9 @@
 #include <QSlider>
 #include <QVBoxLayout>
 
+#include <algorithm>
+#include <climits>
+
 #include "base/prefs.h"
 #include "editor/document_context.h"
 #include "editor/ui_text.h"
@@ -80,7 +83,10 @@ int PreviewWindow::intervalFor(int position) const {
   if (timeBase == 0) timeBase = 100;
   // Delays are ticks of the time base; the speed slider scales them.
   int64_t ms = static_cast<int64_t>(f->delay) * 1000 / timeBase;
-  return static_cast<int>(ms * kNormalSpeed / speedValue_);
+  ms = ms * kNormalSpeed / std::max(speedValue_, 1);
+  // A zero delay would spin the event loop; no GIF can ask for less than a
+  // hundredth anyway. The timer takes an int.
+  return static_cast<int>(std::clamp<int64_t>(ms, 10, INT_MAX));
 }
 
 void PreviewWindow::showPicture(int position) {

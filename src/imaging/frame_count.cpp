@@ -22,7 +22,7 @@ bool reduceFrameCount(Animation& a, int n) {
   int position = 0;
   removeFramesIf(a, [&](Frame& f) {
     if (++position % n != 0) return false;
-    if (Frame* before = prevFrame(&f)) before->delay += f.delay;
+    if (Frame* before = prevFrame(&f)) before->delay = joinedDelay(before->delay, f.delay);
     return true;
   });
   a.encodedSize = -1;

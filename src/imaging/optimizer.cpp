@@ -34,6 +34,17 @@ void takePixels(Frame& frame, const std::vector<uint8_t>& pixels) {
   std::memcpy(frame.dib->data.data(), pixels.data(), pixels.size());
 }
 
+// Puts a frame's pixels back when a trial leaves early: measuring a variant
+// in the frame allocates, and running out of memory must not leave it there.
+struct PixelsBack {
+  Frame& frame;
+  const std::vector<uint8_t>& original;
+  bool armed = true;
+  ~PixelsBack() {
+    if (armed) takePixels(frame, original);
+  }
+};
+
 uint32_t rgbKey(const Rgb& c) {
   return static_cast<uint32_t>(c.r) << 16 | static_cast<uint32_t>(c.g) << 8 | c.b;
 }
@@ -144,6 +155,7 @@ void flexibleTransparency(Frame& frame, const uint8_t* mask, int maskStride,
                                frameCodeSize(frame, layout), layout)
               : -1;
   std::vector<uint8_t> alt(static_cast<size_t>(w) * h), has(alt.size());
+  PixelsBack restore{frame, original};
   for (int y = 0; y < h; ++y)
     for (int x = 0; x < w; ++x) {
       if (!unchanged(x, y)) continue;
@@ -162,6 +174,7 @@ void flexibleTransparency(Frame& frame, const uint8_t* mask, int maskStride,
   const int64_t after = flexibleLzwPass(LzwImage{px, w, h, stride, frame.interlaced()},
                                         frameCodeSize(frame, layout), layout, alt.data(),
                                         has.data(), w);
+  restore.armed = false;
   if (measure && after >= before) {
     takePixels(frame, original);
     return;
@@ -238,6 +251,7 @@ void tryTransparency(Frame& frame, const uint8_t* mask, int maskStride, LzwLayou
   const std::vector<uint8_t> original(frame.dib->data);
   std::vector<uint8_t> a = original, b = original;
   std::vector<uint8_t> chosen;
+  PixelsBack restore{frame, original};
 
   // 3. Variant A: every unchanged pixel becomes transparent.
   {
@@ -301,6 +315,7 @@ void tryTransparency(Frame& frame, const uint8_t* mask, int maskStride, LzwLayou
   }
 
   // 5. Keep the winner (or the original), with `f` as the transparent index.
+  restore.armed = false;
   takePixels(frame, chosen.empty() ? original : chosen);
   if (!chosen.empty()) {
     setTransparent(frame, false);
@@ -466,7 +481,7 @@ bool framePass(Animation& a, uint32_t options, Progress* progress, bool& failed)
       if (trialsFailed()) return changed;
       if ((options & opt::RemoveFrames) && prev && prev->disposal() != 2) {
         // Nothing changes: its time goes to the frame before.
-        prev->delay += f->delay;
+        prev->delay = joinedDelay(prev->delay, f->delay);
         Frame* next = nextFrame(f);
         removeBlock(a, f);
         changed = true;

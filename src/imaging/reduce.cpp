@@ -52,11 +52,16 @@ std::unique_ptr<Bitmap> remapped(const Frame& f, const Palette& source, const Pa
 }
 
 // The high-quality mode: the first `count` colours of `palette` refined on
-// the colours of `shown` weighted by their pixel counts.
-void refineOn(Palette& palette, int count, const Palette& shown, const int64_t* counts) {
+// the colours of `shown` weighted by their pixel counts. Locked colours stay
+// exactly as they were.
+void refineOn(Palette& palette, int count, const Palette& shown, const int64_t* counts,
+              const std::vector<Rgb>& locked = {}) {
+  const Palette before = palette;
   ColourSet set;
   set.addPalette(shown, counts);
   refinePalette(palette.entries.data(), count, set, kRefineRounds);
+  for (int i = 0; i < count; ++i)
+    if (std::find(locked.begin(), locked.end(), before[i]) != locked.end()) palette[i] = before[i];
 }
 
 void nearestMap(const Palette& from, const Palette& to, int* map) {
@@ -157,7 +162,7 @@ int reducePalettes(Animation& a, int colours, bool dither, const std::vector<Rgb
         if (progress) progress->setPosition(n);
       }
       if (progress && progress->cancelled()) return 2;
-      if (quality && !exact) refineOn(*quantised, quantised->count, old, counts);
+      if (quality && !exact) refineOn(*quantised, quantised->count, old, counts, locked);
 
       const int black = quantised->count;  // the appended black entry
       int map[256];

@@ -26,21 +26,6 @@ using namespace edtest;
 
 namespace {
 
-template <typename T>
-T* control(QObject* parent, const char* id) {
-  T* w = parent->findChild<T*>(QString::fromLatin1(id));
-  if (!w) qFatal("no control '%s' of the expected kind", id);
-  return w;
-}
-
-// The dialog the runner was handed, as the kind the test expects.
-template <typename T>
-T& as(QDialog& d) {
-  T* t = dynamic_cast<T*>(&d);
-  if (!t) qFatal("dialog '%s' is not of the expected kind", qPrintable(d.objectName()));
-  return *t;
-}
-
 // Frames that differ from the first in one pixel only: the optimizer has much to gain.
 std::unique_ptr<Animation> nearlyStill(int frames) {
   auto a = makeDoc(frames, 16, 16);
@@ -49,22 +34,6 @@ std::unique_ptr<Animation> nearlyStill(int frames) {
       for (int x = 0; x < 16; ++x) a->frame(i)->dib->row(y)[x] = a->frame(0)->dib->row(y)[x];
   for (int i = 1; i < frames; ++i) a->frame(i)->dib->row(i)[i] ^= 1;
   return a;
-}
-
-// Runs `command` through its action; the document must change as one undo
-// step named `step` that undo takes back and redo brings back exactly.
-void checkOneStep(MainWindow& w, int command, const char* step) {
-  const std::string before = docDigest(w);
-  act(w, command)->trigger();
-  const std::string after = docDigest(w);
-  QVERIFY(after != before);
-  QVERIFY(w.context().modified());
-  QCOMPARE(w.context().history().steps(), size_t(1));
-  QCOMPARE(w.context().history().undoName(), std::string(step));
-  QVERIFY(w.runCommand(cmd::Undo));
-  QCOMPARE(docDigest(w), before);
-  QVERIFY(w.runCommand(cmd::Redo));
-  QCOMPARE(docDigest(w), after);
 }
 
 class DialogSuite : public QObject {

@@ -178,4 +178,35 @@ inline void load(fb::MainWindow& w, std::unique_ptr<fb::Animation> a, const std:
   w.updateCommands();
 }
 
+template <typename T>
+T* control(QObject* parent, const char* id) {
+  T* w = parent->findChild<T*>(QString::fromLatin1(id));
+  if (!w) qFatal("no control '%s' of the expected kind", id);
+  return w;
+}
+
+// The dialog the runner was handed, as the kind the test expects.
+template <typename T>
+T& as(QDialog& d) {
+  T* t = dynamic_cast<T*>(&d);
+  if (!t) qFatal("dialog '%s' is not of the expected kind", qPrintable(d.objectName()));
+  return *t;
+}
+
+// Runs `command` through its action; the document must change as one undo
+// step named `step` that undo takes back and redo brings back exactly.
+inline void checkOneStep(fb::MainWindow& w, int command, const char* step) {
+  const std::string before = docDigest(w);
+  act(w, command)->trigger();
+  const std::string after = docDigest(w);
+  QVERIFY(after != before);
+  QVERIFY(w.context().modified());
+  QCOMPARE(w.context().history().steps(), size_t(1));
+  QCOMPARE(w.context().history().undoName(), std::string(step));
+  QVERIFY(w.runCommand(fb::cmd::Undo));
+  QCOMPARE(docDigest(w), before);
+  QVERIFY(w.runCommand(fb::cmd::Redo));
+  QCOMPARE(docDigest(w), after);
+}
+
 }  // namespace edtest

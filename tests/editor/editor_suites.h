@@ -14,13 +14,15 @@ std::unique_ptr<QObject> makeFileSuite();
 std::unique_ptr<QObject> makeEditSuite();
 std::unique_ptr<QObject> makeViewSuite();
 std::unique_ptr<QObject> makeDialogSuite();
+std::unique_ptr<QObject> makePropertySuite();
 
 inline std::map<std::string, std::function<std::unique_ptr<QObject>()>> suites() {
   return {{"Enabling", makeEnablingSuite},
           {"Files", makeFileSuite},
           {"Editing", makeEditSuite},
           {"View", makeViewSuite},
-          {"Dialogs", makeDialogSuite}};
+          {"Dialogs", makeDialogSuite},
+          {"Properties", makePropertySuite}};
 }
 
 }  // namespace edtest

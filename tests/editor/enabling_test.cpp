@@ -131,8 +131,7 @@ class EnablingSuite : public QObject {
     MainWindow w;
     load(w, makeDoc(3));
     const std::string before = docDigest(w);
-    for (int id : {cmd::FrameFlipH, cmd::PingPong, cmd::Blend, cmd::AnimationProperties,
-                   cmd::Timing, cmd::GlobalPalette}) {
+    for (int id : {cmd::FrameFlipH, cmd::PingPong, cmd::Blend}) {
       QVERIFY(on(w, id));
       h.reporter.clear();
       QVERIFY(!w.runCommand(id));

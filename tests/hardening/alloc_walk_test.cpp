@@ -418,4 +418,29 @@ TEST(AllocationWalk, StartingTheOptimizerWorkerIsWholeOrNotAtAll) {
   }
 }
 
+// A transparency trial measures its variants in the frame itself: with each
+// of its allocations failing in turn, the frame is left as it was.
+TEST(AllocationWalk, ATransparencyTrialLeavesItsFrameWholeWhateverFails) {
+  for (LzwLayout layout : {LzwLayout::Standard, LzwLayout::Smallest}) {
+    for (long n = 0;; ++n) {
+      SCOPED_TRACE(n);
+      auto doc = document();
+      Frame& f = *frameAt(*doc, 1);
+      std::vector<uint8_t> changed(static_cast<size_t>(f.width) * f.height, 0);
+      std::fill(changed.begin(), changed.begin() + f.width, 1);  // the first row is kept
+      const std::string before = digestOf(*doc);
+      bool threw = false;
+      const bool finished = failing(n, [&] {
+        try {
+          tryTransparency(f, changed.data(), f.width, layout);
+        } catch (const std::bad_alloc&) {
+          threw = true;
+        }
+      });
+      if (threw) ASSERT_TRUE(digestOf(*doc) == before);
+      if (finished) break;
+    }
+  }
+}
+
 }  // namespace

@@ -3,6 +3,7 @@
 // reduction.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 
@@ -156,4 +157,12 @@ TEST(Refine, HighQualityReduction) {
   ASSERT_EQ(reducePalettes(*hq, 12, false, {}, nullptr, true), 1);
   EXPECT_EQ(hq->globalPalette->count, plain->globalPalette->count);
   EXPECT_GT(psnr(*firstFrame(*hq), shownColours), psnr(*firstFrame(*plain), shownColours));
+
+  // A locked colour the pictures do not show is not refined away.
+  const Rgb locked{1, 2, 3};
+  auto withLocked = make();
+  ASSERT_EQ(reducePalettes(*withLocked, 12, false, {locked}, nullptr, true), 1);
+  const Palette& p = *withLocked->globalPalette;
+  EXPECT_NE(std::find(p.entries.begin(), p.entries.begin() + p.count, locked),
+            p.entries.begin() + p.count);
 }

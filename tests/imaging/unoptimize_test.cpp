@@ -120,6 +120,12 @@ TEST(FrameCountReduction, RemovesEveryNthFrameAndKeepsTheTime) {
   EXPECT_EQ(nine->frameCount(), reducedFrameCount(9, 3));
   EXPECT_EQ(nine->frameCount(), 6);
 
+  // Joined times too long to count are held at the largest delay, never wrapped.
+  auto longest = make(2);
+  frameAt(*longest, 0)->delay = INT32_MAX;
+  ASSERT_TRUE(reduceFrameCount(*longest, 2));
+  EXPECT_EQ(frameAt(*longest, 0)->delay, INT32_MAX);
+
   RecordingReporter rec;
   ScopedReporter scope(rec);
   EXPECT_FALSE(reduceFrameCount(*nine, 1));

@@ -8,10 +8,12 @@
 #include <QTest>
 #include <thread>
 
+#include "base/byte_source.h"
 #include "base/number_format.h"
 #include "base/prefs.h"
 #include "document/history.h"
 #include "editor/dialogs/trial_worker.h"
+#include "gif/gif_reader.h"
 #include "imaging/edits.h"
 #include "imaging/optimizer.h"
 #include "io/options.h"
@@ -145,6 +147,30 @@ class OptimizeDialogTest : public QObject {
              1);
     QVERIFY(fbui::gifBytes(*doc) != fbui::gifBytes(*plain));
     QCOMPARE(settings.storedWord(pref::OptimizeOptions), word);
+  }
+
+  // A trial no smaller than the document's current encoding (the bytes it was
+  // read from, to which a save adds the signature) is not taken: the dialog
+  // says so and OK leaves no edit.
+  void aTrialNoSmallerIsNotTaken() {
+    fbui::FreshSettings settings;
+    auto blank = fbui::blankAnimation(1);
+    const auto bytes = fbui::gifBytes(*blank);
+    MemorySource src(bytes.data(), bytes.size());
+    std::unique_ptr<Animation> doc;
+    QVERIFY(isGifSignature(src));
+    QCOMPARE(readGif(src, nullptr, doc), kReadComplete);
+    RecordingReporter reporter;
+    OptimizeDialog dlg(*doc, 0x46E, reporter);
+    dlg.show();
+    fbui::deliver();
+    dlg.finishTrial();
+    QVERIFY(dlg.trialValid());
+    QVERIFY(find<QLabel>(&dlg, "progressText")->text().contains(QString::fromUtf8("动画保持不变")));
+    find<QPushButton>(&dlg, "ok")->click();
+    QVERIFY(!dlg.edit());
+    QCOMPARE(fbui::gifBytes(*doc), bytes);
+    QVERIFY(reporter.entries().empty());
   }
 
   void cancelLeavesTheDocumentUntouched() {

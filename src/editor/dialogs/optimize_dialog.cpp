@@ -242,6 +242,8 @@ void OptimizeDialog::startTrial(uint32_t options) {
   clearTrialFields();
   job_.options = runningOptions_ = options;
   job_.lossy = runningLossy_ = lossy();
+  // The trial is weighed against the size shown as the current one.
+  job_.knownDocumentSize = documentSize_;
   job_.trialValid = false;
   ++trialsStarted_;
   worker().start(
@@ -261,6 +263,7 @@ void OptimizeDialog::trialDone() {
       saving_->setText(qpath(formatByteCount(job_.saving)));
       percent_->setText(qformat(Str::SavingPercent, job_.savingPercent));
     }
+    if (job_.notTaken) progressText()->setText(qpath(job_.notice));
   } else {
     job_.trial.reset();
   }
@@ -287,7 +290,7 @@ void OptimizeDialog::accept() {
   }
   prefSet(pref::OptimizeOptions, storedOptions());
   if (job_.trialValid && job_.trial) {
-    if (job_.trialSize == documentSize_)
+    if (job_.notTaken || job_.trialSize == documentSize_)
       edit_.reset();  // nothing to gain: the document stays as it is
     else
       edit_ = acceptTrialEdit(std::shared_ptr<Animation>(job_.trial.release()),

@@ -12,6 +12,7 @@
 
 #include "editor/dialogs/desktop_integration.h"
 #include "editor/dialogs/palette_controls.h"
+#include "editor/dialogs/property_dialogs.h"
 #include "editor/dialogs/widgets.h"
 #include "editor/ui_text.h"
 #include "imaging/palette_merge.h"
@@ -34,7 +35,6 @@ constexpr uint32_t kSizeClip = 16, kSizeGrow = 32, kSizeAsk = 4;
 
 constexpr int kSpinHigh = 32767;
 constexpr int kMaxDelay = 65535, kMaxPlayCount = 65536;
-constexpr int kMaxSignature = 255;
 
 void setBit(uint32_t& word, uint32_t bit, bool on) {
   word = on ? (word | bit) : (word & ~bit);
@@ -63,7 +63,7 @@ PreferencesDialog::PreferencesDialog(Reporter& reporter, QWidget* parent)
 
   // 用途
   QWidget* p = page(tabs_, Str::PagePurpose, "purposePage");
-  purpose_ = new PurposeChoice(p);
+  purpose_ = std::make_unique<PurposeChoice>(p);
   {
     auto* l = new QVBoxLayout(p);
     for (Purpose x : {Purpose::Gif, Purpose::Icon, Purpose::Other}) {
@@ -360,18 +360,20 @@ void PreferencesDialog::purposeChosen(Purpose p) {
 }
 
 bool PreferencesDialog::validate() {
-  auto refuse = [this](QWidget* field, Str textId, Str caption) {
-    reporter_.message(text(caption), text(textId), Icon::Warning);
+  auto focus = [this](QWidget* field) {
     tabs_->setCurrentWidget(field->parentWidget());
     field->setFocus();
     return false;
+  };
+  auto refuse = [&](QWidget* field, Str textId, Str caption) {
+    reporter_.message(text(caption), text(textId), Icon::Warning);
+    return focus(field);
   };
   if (delay_->value() > kMaxDelay)
     return refuse(delay_, Str::InvalidDelay, Str::InvalidDelayCaption);
   if (playCount_->value() > kMaxPlayCount)
     return refuse(playCount_, Str::PrefsInvalidPlayCount, Str::InvalidPlayCountCaption);
-  if (signature_->text().toUtf8().size() > kMaxSignature)
-    return refuse(signature_, Str::CommentTooLong, Str::CommentTooLongCaption);
+  if (!commentFits(signature_->text(), reporter_)) return focus(signature_);
   return true;
 }
 

@@ -12,6 +12,7 @@
 
 #include <QDialog>
 #include <QString>
+#include <memory>
 
 #include "base/reporter.h"
 #include "editor/dialogs/purpose.h"
@@ -61,7 +62,7 @@ class PreferencesDialog : public QDialog {
   QString shownSignature_, shownEditor_;
 
   QTabWidget* tabs_;
-  PurposeChoice* purpose_;
+  std::unique_ptr<PurposeChoice> purpose_;  // not a widget: its buttons belong to the page
   // General
   QCheckBox *autoPreview_, *previewLoops_, *fullScreen_, *hideStart_, *associate_, *interlace_;
   QSpinBox* undoLevels_;
