@@ -120,7 +120,7 @@ std::unique_ptr<ExternalEdit> ExternalEdit::begin(const Animation& doc,
   } else {
     s->path_ = folder + "/" + stem + "-" + std::to_string(options.frame + 1) + ".png";
     written = WritePngFrame(s->path_, *frame, nullptr) == 1;
-    s->frame_ = doc.share(frame);
+    s->frames_.push_back(doc.share(frame));
   }
   std::string bytes;
   if (!written || !fileops::readWholeFile(s->path_, bytes)) {
@@ -228,14 +228,20 @@ bool ExternalEdit::readBack(const Animation& doc, Edit& out) {
 
 bool ExternalEdit::readBackFrame(const Animation& doc, std::unique_ptr<Animation> saved,
                                  Edit& out) {
-  BlockPtr held = frame_.lock();
+  // The latest of them the document holds: a second save replaces what the
+  // first one read back.
+  BlockPtr held;
+  for (auto it = frames_.rbegin(); it != frames_.rend() && !held; ++it)
+    if (BlockPtr b = it->lock(); b && doc.indexOf(static_cast<Frame*>(b.get())) >= 0) held = b;
   auto* frame = static_cast<Frame*>(held.get());
-  if (!frame || doc.indexOf(frame) < 0) {
+  if (!frame) {
     showWarning(text(Str::ExternalFrameGone));
     return false;
   }
   // Only the first picture counts; whatever else the editor saved goes.
   BlockPtr picture = saved->share(firstFrame(*saved));
+  std::erase_if(frames_, [](const std::weak_ptr<Block>& w) { return w.expired(); });
+  frames_.push_back(picture);
   for (BlockPtr& b : saved->takeAll())
     if (b != picture) b.reset();
   saved->setBlocks({picture});

@@ -41,6 +41,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "document/animation.h"
 #include "document/edit.h"
@@ -106,9 +107,11 @@ class ExternalEdit {
 
   ExternalEditOptions options_;
   std::string folder_, path_;
-  std::weak_ptr<Block> frame_;  // the frame being edited (frame mode)
-  Signature taken_, seen_;      // the file as last read back; at the last look
-  size_t takenHash_ = 0;        // its bytes as last read back
+  // Frame mode: the frame written, then each picture read back in its place
+  // (undo and redo may put any of them back in the document).
+  std::vector<std::weak_ptr<Block>> frames_;
+  Signature taken_, seen_;  // the file as last read back; at the last look
+  size_t takenHash_ = 0;    // its bytes as last read back
 };
 
 }  // namespace fb

@@ -311,12 +311,37 @@ class TransformSuite : public QObject {
     QVERIFY(!QFile::exists(QString::fromStdString(edited)));
     QCOMPARE(leftOver(), QStringList());
 
+    // Each later save replaces what the one before it read back: two saves, two steps.
+    w.context().selectOnly(1);
+    h.dialogs.answers.push_back([&](QDialog& d) {
+      auto& dlg = as<ui::ExternalEditDialog>(d);
+      const QString file = QString::fromStdString(dlg.path());
+      for (int save = 1; save <= 2; ++save) {
+        QImage picture = QImage(file).convertToFormat(QImage::Format_ARGB32);
+        picture.setPixel(save, 0, qRgb(0, 0, 255));
+        QVERIFY(picture.save(file, "PNG"));
+        struct timespec times[2] = {{0, UTIME_OMIT}, {1000 + save, 0}};
+        ::utimensat(AT_FDCWD, dlg.path().c_str(), times, 0);
+        QVERIFY(!dlg.check());  // settling
+        QVERIFY2(dlg.check(), "each save is read back");
+      }
+      QCOMPARE(dlg.taken(), 2);
+      control<QAbstractButton>(&d, "done")->click();
+    });
+    const size_t steps = w.context().history().steps();
+    QVERIFY(w.runCommand(cmd::ExternalEditFrame));
+    QCOMPARE(w.context().history().steps(), steps + 2);
+    QCOMPARE(w.context().frameCount(), 2);
+    f = w.context().frame(1);
+    for (int x : {1, 2}) QVERIFY((*f->palette())[f->dib->row(0)[x]] == (Rgb{0, 0, 255}));
+    QCOMPARE(leftOver(), QStringList());
+
     // An editor that cannot start: said, no window, nothing left behind.
     storeExternalEditor(h.dir.file("no-such-editor"));
     h.reporter.clear();
     QVERIFY(!w.runCommand(cmd::ExternalEditFrame));
     QVERIFY(said(h, "could not be started"));
-    QCOMPARE(h.dialogs.shown.size(), 1);
+    QCOMPARE(h.dialogs.shown.size(), 2);
     QCOMPARE(leftOver(), QStringList());
     if (oldTmp.isNull())
       qunsetenv("TMPDIR");

@@ -89,6 +89,7 @@ TEST(ExternalEdit, EachSaveIsReadBackOnceAsOneStep) {
   EXPECT_EQ(session->poll(), ExternalEdit::Status::Unchanged);
 
   const std::string others = digest(*doc);
+  const auto upright = pixelsOf(*frameAt(*doc, 2));
   const int32_t delay = frameAt(*doc, 2)->delay;
   const std::string name = frameName(*frameAt(*doc, 2));
   auto expected = duplicateAnimation(*doc, nullptr);
@@ -102,7 +103,19 @@ TEST(ExternalEdit, EachSaveIsReadBackOnceAsOneStep) {
   EXPECT_EQ(frameName(*frameAt(*doc, 2)), name);
   EXPECT_EQ(history.undoName(), "使用图像编辑器即时编辑");
   for (int i : {0, 1, 3}) EXPECT_EQ(pixelsOf(*frameAt(*doc, i)), pixelsOf(*frameAt(*expected, i)));
+
+  // A second save replaces the picture the first one read back (here it
+  // turns the frame back upright), as a step of its own.
+  ASSERT_TRUE(writeEditedFrame(*doc, 2, session->path()));
+  stamp(session->path(), 3000);
+  EXPECT_EQ(session->poll(), ExternalEdit::Status::Settling);
+  EXPECT_EQ(session->poll(), ExternalEdit::Status::Saved);
+  ASSERT_TRUE(session->readBack(*doc, e));
+  ASSERT_EQ(runEdit(*doc, history, e, 2, nullptr), 1);
+  EXPECT_EQ(pixelsOf(*frameAt(*doc, 2)), upright);
   int current = 2;
+  history.undo(*doc, current);
+  EXPECT_EQ(pixelsOf(*frameAt(*doc, 2)), pixelsOf(*frameAt(*expected, 2)));
   history.undo(*doc, current);
   EXPECT_TRUE(digest(*doc) == others);
 
