@@ -28,8 +28,12 @@ TaskPool::~TaskPool() {
 unsigned TaskPool::workersFor(size_t pieces, int64_t pixels) {
   // Small pieces cost more to hand over than to do.
   if (pieces < 2 || pixels < (1 << 20) || pixels / static_cast<int64_t>(pieces) < 40000) return 0;
-  unsigned cores = std::max(1u, std::thread::hardware_concurrency());
-  return std::min<unsigned>(cores, 8);
+  return std::min<unsigned>(cores(), 8);
+}
+
+unsigned TaskPool::cores() {
+  static const unsigned count = std::max(1u, std::thread::hardware_concurrency());
+  return count;
 }
 
 void TaskPool::runTask(std::function<void()>& task) {

@@ -38,6 +38,9 @@ class TaskPool {
   // Worker threads worth starting for work of this many pieces and pixels on
   // this machine (0: do it on the calling thread).
   static unsigned workersFor(size_t pieces, int64_t pixels);
+  // The machine's cores (at least 1), asked once: the library reads files of
+  // the system for it each time.
+  static unsigned cores();
 
  private:
   void run();

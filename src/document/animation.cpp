@@ -607,10 +607,7 @@ void recountColourUsage(Animation& animation) {
   animation.colourUsage.fill(0);
   for (Frame* f = firstFrame(animation); f; f = nextFrame(f)) {
     if (f->localPalette || !f->dib) continue;
-    for (int y = 0; y < f->dib->height; ++y) {
-      const uint8_t* row = f->dib->row(y);
-      for (int x = 0; x < f->dib->width; ++x) ++animation.colourUsage[row[x]];
-    }
+    addIndexCounts(*f->dib, animation.colourUsage.data());
   }
 }
 

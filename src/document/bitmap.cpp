@@ -181,4 +181,38 @@ std::unique_ptr<Mask> buildMask(const Bitmap& b, uint8_t transparentIndex) {
   }
 }
 
+void addIndexCounts(const Bitmap& b, int64_t* counts) {
+  if (int64_t{b.width} * b.height < 4096) {
+    for (int y = 0; y < b.height; ++y) {
+      const uint8_t* row = b.row(y);
+      for (int x = 0; x < b.width; ++x) ++counts[row[x]];
+    }
+    return;
+  }
+  // Four tables in turn: runs of one index do not wait on their own counts.
+  uint32_t part[4][256] = {};
+  int64_t sinceFlush = 0;
+  auto flush = [&] {
+    for (int i = 0; i < 256; ++i) {
+      counts[i] += int64_t{part[0][i]} + part[1][i] + part[2][i] + part[3][i];
+      part[0][i] = part[1][i] = part[2][i] = part[3][i] = 0;
+    }
+    sinceFlush = 0;
+  };
+  for (int y = 0; y < b.height; ++y) {
+    const uint8_t* row = b.row(y);
+    int x = 0;
+    for (; x + 4 <= b.width; x += 4) {
+      ++part[0][row[x]];
+      ++part[1][row[x + 1]];
+      ++part[2][row[x + 2]];
+      ++part[3][row[x + 3]];
+    }
+    for (; x < b.width; ++x) ++part[0][row[x]];
+    // The 32-bit counts are emptied long before they could overflow.
+    if ((sinceFlush += b.width) >= (int64_t{1} << 30)) flush();
+  }
+  flush();
+}
+
 }  // namespace fb

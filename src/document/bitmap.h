@@ -66,6 +66,9 @@ std::unique_ptr<Bitmap> createBitmapFrom(int width, int height, const Palette* p
                                          const std::function<const uint8_t*(int)>& row);
 std::unique_ptr<Bitmap> copyBitmap(const Bitmap& b);
 
+// Adds how many of the bitmap's pixels hold each index to `counts` (256).
+void addIndexCounts(const Bitmap& b, int64_t* counts);
+
 // Monochrome mask: a set bit marks a transparent pixel. Rows MSB first, padded to 4 bytes.
 struct Mask {
   int width = 0;

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 #include <exception>
+#include <iterator>
 #include <new>
 
 #include "document/rgba.h"
@@ -28,6 +29,11 @@ size_t frameBytes(const Frame* f) {
   return sizeof(Frame) + (f->dib ? f->dib->data.capacity() : 0) + f->rgb.capacity() +
          f->alpha.capacity();
 }
+
+// Snapshot tiles: square, so that a change in one place shares the rest.
+constexpr int kTile = 32;
+// What a tile costs beyond its pixels: its pointer and its count of owners.
+constexpr size_t kTileOverhead = 2 * sizeof(std::shared_ptr<uint8_t[]>);
 
 }  // namespace
 
@@ -61,37 +67,68 @@ int PictureCache::startState() const {
   return state;
 }
 
+int PictureCache::intervalFor() const {
+  // Snapshots every so many frames that whole ones would fit the budget.
+  size_t each = std::max<size_t>(snapshotBytes(), 1);
+  size_t fit = std::max<size_t>(budget_ / each, 1);
+  size_t frames = static_cast<size_t>(std::max(doc_.frameCount(), 1));
+  return static_cast<int>(std::max<size_t>(1, (frames + fit - 1) / fit));
+}
+
 void PictureCache::clear() {
   snapshots_.clear();
   kept_ = 0;
   player_.reset();
+  base_ = -1;
   start_ = startState();
-  // Snapshots every `interval_` frames, as many as the budget holds.
-  size_t each = std::max<size_t>(snapshotBytes(), 1);
-  size_t fit = std::max<size_t>(budget_ / each, 1);
-  size_t frames = static_cast<size_t>(std::max(doc_.frameCount(), 1));
-  interval_ = static_cast<int>(std::max<size_t>(1, (frames + fit - 1) / fit));
+  interval_ = intervalFor();
+  width_ = std::max(doc_.width, 0);
+  height_ = std::max(doc_.height, 0);
+  tileColumns_ = (width_ + kTile - 1) / kTile;
+  tileCount_ =
+      static_cast<size_t>(tileColumns_) * static_cast<size_t>((height_ + kTile - 1) / kTile);
+}
+
+PictureCache::TileRect PictureCache::tile(size_t t) const {
+  const int x = static_cast<int>(t % static_cast<size_t>(tileColumns_)) * kTile;
+  const int y = static_cast<int>(t / static_cast<size_t>(tileColumns_)) * kTile;
+  return TileRect{x, y, std::min(kTile, width_ - x), std::min(kTile, height_ - y)};
+}
+
+size_t PictureCache::tileBytes(size_t t) const {
+  const TileRect r = tile(t);
+  return static_cast<size_t>(r.width) * 4 * static_cast<size_t>(r.height);
+}
+
+// What forgetting `s` gives back: its own tiles, not those a neighbour shares.
+size_t PictureCache::unsharedBytes(const Snapshot& s) const {
+  size_t n = sizeof(Snapshot) + frameBytes(s.saved.get());
+  for (size_t t = 0; t < s.tiles.size(); ++t)
+    n += s.tiles[t].use_count() == 1 ? tileBytes(t) + kTileOverhead : sizeof(s.tiles[t]);
+  return n;
+}
+
+void PictureCache::forget(std::map<int, Snapshot>::iterator it) {
+  kept_ -= unsharedBytes(it->second);
+  snapshots_.erase(it);
 }
 
 void PictureCache::invalidateFrom(int frame) {
-  const auto from = snapshots_.lower_bound(std::max(frame, 0));
-  for (auto it = from; it != snapshots_.end(); ++it)
-    kept_ -= frameBytes(it->second.canvas.get()) + frameBytes(it->second.saved.get());
-  snapshots_.erase(from, snapshots_.end());
+  // One at a time, from the last: a tile two of them share is counted with the second.
+  while (!snapshots_.empty() && std::prev(snapshots_.end())->first >= std::max(frame, 0))
+    forget(std::prev(snapshots_.end()));
   if (player_ && player_->index >= frame) player_.reset();
-  // A changed frame count changes how far apart the snapshots may be.
-  size_t each = std::max<size_t>(snapshotBytes(), 1);
-  size_t fit = std::max<size_t>(budget_ / each, 1);
-  size_t frames = static_cast<size_t>(std::max(doc_.frameCount(), 1));
-  int interval = static_cast<int>(std::max<size_t>(1, (frames + fit - 1) / fit));
-  // So does a change to how every picture starts, wherever the edit was.
-  if (interval != interval_ || startState() != start_) clear();
+  if (base_ >= frame) base_ = -1;
+  // A changed frame count changes how far apart the snapshots may be, and a
+  // change to how every picture starts, or to the screen, changes them all,
+  // wherever the edit was.
+  if (intervalFor() != interval_ || startState() != start_ || doc_.width != width_ ||
+      doc_.height != height_)
+    clear();
 }
 
 size_t PictureCache::bytesHeld() const {
-  size_t n = 0;
-  for (const auto& [index, s] : snapshots_)
-    n += frameBytes(s.canvas.get()) + frameBytes(s.saved.get());
+  size_t n = kept_;
   if (player_) n += frameBytes(player_->canvas.get()) + frameBytes(player_->saved.get());
   return n;
 }
@@ -126,19 +163,104 @@ bool copyCanvas(std::unique_ptr<Frame>& dst, const Frame& src) {
   return true;
 }
 
+bool sameRows(const uint8_t* a, size_t aStride, const uint8_t* b, size_t bStride, size_t bytes,
+              int rows) {
+  for (int y = 0; y < rows; ++y)
+    if (std::memcmp(a + static_cast<size_t>(y) * aStride, b + static_cast<size_t>(y) * bStride,
+                    bytes) != 0)
+      return false;
+  return true;
+}
+
+void copyRows(uint8_t* to, size_t toStride, const uint8_t* from, size_t fromStride, size_t bytes,
+              int rows) {
+  for (int y = 0; y < rows; ++y)
+    std::memcpy(to + static_cast<size_t>(y) * toStride, from + static_cast<size_t>(y) * fromStride,
+                bytes);
+}
+
 }  // namespace
 
 void PictureCache::remember(int frame) {
   if (frame % interval_ != 0 || snapshots_.count(frame) || !player_ || !player_->canvas) return;
-  // A snapshot may hold a second picture (for a restore to the previous one):
-  // the budget counts what each really holds, and the first is always kept.
-  const size_t need = frameBytes(player_->canvas.get()) + frameBytes(player_->saved.get());
-  if (!snapshots_.empty() && kept_ + need > budget_) return;
-  Snapshot s;
-  if (!copyCanvas(s.canvas, *player_->canvas)) return;  // short of memory: simply not kept
-  if (player_->saved && !copyCanvas(s.saved, *player_->saved)) return;
-  snapshots_.emplace(frame, std::move(s));
-  kept_ += need;
+  const Frame& c = *player_->canvas;
+  const size_t stride = static_cast<size_t>(width_) * 4;
+  if (c.rgb.size() != stride * static_cast<size_t>(height_)) return;
+  // The tiles that changed since the snapshot the player came from; the rest are its.
+  const auto from = snapshots_.find(base_);
+  const Snapshot* ref = from != snapshots_.end() ? &from->second : nullptr;
+  try {
+    std::vector<bool> changed(tileCount_, true);
+    size_t need = sizeof(Snapshot) + frameBytes(player_->saved.get());
+    for (size_t t = 0; t < tileCount_; ++t) {
+      const TileRect r = tile(t);
+      const uint8_t* at = c.rgb.data() + static_cast<size_t>(r.y) * stride + size_t{4} * r.x;
+      const size_t row = size_t{4} * static_cast<size_t>(r.width);
+      changed[t] = !ref || !sameRows(at, stride, ref->tiles[t].get(), row, row, r.height);
+      need += changed[t] ? tileBytes(t) + kTileOverhead : sizeof(ref->tiles[t]);
+    }
+    // The budget counts what each really holds, and the first is always kept.
+    if (!snapshots_.empty() && kept_ + need > budget_) return;
+    Snapshot s;
+    s.tiles.resize(tileCount_);
+    for (size_t t = 0; t < tileCount_; ++t) {
+      if (!changed[t]) {
+        s.tiles[t] = ref->tiles[t];
+        continue;
+      }
+      const TileRect r = tile(t);
+      const size_t row = size_t{4} * static_cast<size_t>(r.width);
+      s.tiles[t] = std::make_shared_for_overwrite<uint8_t[]>(tileBytes(t));
+      copyRows(s.tiles[t].get(), row,
+               c.rgb.data() + static_cast<size_t>(r.y) * stride + size_t{4} * r.x, stride, row,
+               r.height);
+    }
+    s.delay = c.delay;
+    s.controlFlags = c.controlFlags;
+    s.transparentIndex = c.transparentIndex;
+    s.palette = c.palette();
+    if (player_->saved && !copyCanvas(s.saved, *player_->saved)) return;
+    snapshots_.emplace(frame, std::move(s));
+    kept_ += need;
+    base_ = frame;
+  } catch (const std::bad_alloc&) {
+    // Short of memory: simply not kept.
+  }
+}
+
+// The player's canvas becomes snapshot `frame`.
+bool PictureCache::restore(int frame, const Snapshot& s) {
+  if (!player_) player_ = start();
+  if (!player_) return false;
+  const size_t stride = static_cast<size_t>(width_) * 4;
+  if (!player_->canvas || player_->canvas->rgb.size() != stride * static_cast<size_t>(height_)) {
+    if (!sizeAcceptable(width_, height_)) return false;
+    auto c = std::make_unique<Frame>();
+    c->width = width_;
+    c->height = height_;
+    c->rgb.resize(stride * static_cast<size_t>(height_));
+    player_->canvas = std::move(c);
+  }
+  Frame& c = *player_->canvas;
+  for (size_t t = 0; t < tileCount_; ++t) {
+    const TileRect r = tile(t);
+    const size_t row = size_t{4} * static_cast<size_t>(r.width);
+    copyRows(c.rgb.data() + static_cast<size_t>(r.y) * stride + size_t{4} * r.x, stride,
+             s.tiles[t].get(), row, row, r.height);
+  }
+  c.delay = s.delay;
+  c.controlFlags = s.controlFlags;
+  c.transparentIndex = s.transparentIndex;
+  c.lendPalette(s.palette);
+  if (s.saved) {
+    if (!copyCanvas(player_->saved, *s.saved)) return false;
+  } else {
+    player_->saved.reset();
+  }
+  player_->lastFrame = frameAt(doc_, frame);
+  player_->index = frame;
+  base_ = frame;
+  return true;
 }
 
 // Brings the player to frame `frame` (drawn), from wherever is nearest.
@@ -149,23 +271,13 @@ bool PictureCache::seek(int frame) {
   const bool fromSnapshot =
       snap != snapshots_.begin() && (--snap, !fromHere || snap->first > player_->index);
   if (fromSnapshot) {
-    if (!player_) player_ = start();
-    if (!player_ || !copyCanvas(player_->canvas, *snap->second.canvas)) {
+    if (!restore(snap->first, snap->second)) {
       player_.reset();
       return false;
     }
-    if (snap->second.saved) {
-      if (!copyCanvas(player_->saved, *snap->second.saved)) {
-        player_.reset();
-        return false;
-      }
-    } else {
-      player_->saved.reset();
-    }
-    player_->lastFrame = frameAt(doc_, snap->first);
-    player_->index = snap->first;
   } else if (!fromHere) {
     player_ = start();
+    base_ = -1;
     if (!player_ || !firstPicture(*player_)) {
       player_.reset();
       return false;
@@ -185,20 +297,15 @@ bool PictureCache::seek(int frame) {
 bool PictureCache::picture(int n, View& view) {
   if (n < 0 || n >= count()) return false;
   const int frame = doc_.hideFirstFrame && doc_.frameCount() > 1 ? n + 1 : n;
-  const Frame* canvas = nullptr;
+  // Tiles made for another screen size are never read.
+  if (doc_.width != width_ || doc_.height != height_) clear();
   try {
-    // A kept picture is read where it is, and the player stays where it was.
-    auto kept = snapshots_.find(frame);
-    if (kept != snapshots_.end() && !(player_ && player_->index == frame)) {
-      canvas = kept->second.canvas.get();
-    } else {
-      if (!seek(frame)) return false;
-      canvas = player_->canvas.get();
-    }
+    if (!seek(frame)) return false;
   } catch (const std::bad_alloc&) {
     player_.reset();
     return false;
   }
+  const Frame* canvas = player_->canvas.get();
   view.width = canvas->width;
   view.height = canvas->height;
   view.pixels = canvas->rgb.data();
@@ -294,48 +401,54 @@ void shrink(int w, int h, int ow, int oh, RowFn row, Rgba& out) {
   }
 }
 
+// A source pixel as the samplers sum it: colour weighted by alpha, and alpha.
+struct Weighted {
+  uint32_t r, g, b, a;
+};
+
+inline Weighted weighted(const uint8_t* p) {
+  const uint32_t a = p[3];
+  return Weighted{p[0] * a, p[1] * a, p[2] * a, a};
+}
+
 // Shrinking by four or more: each output pixel is the mean of a 4 × 4 grid of
 // samples spread evenly over its area (alpha-weighted like `shrink`), which
 // reads a fraction of the source and looks the same at thumbnail size.
-template <class RowFn>
-void supersample(int w, int h, int ow, int oh, RowFn row, Rgba& out) {
+// `sample(x, y)` gives a source pixel as `weighted` does: only the samples are read.
+template <class SampleFn>
+void supersample(int w, int h, int ow, int oh, SampleFn sample, Rgba& out) {
   constexpr int kGrid = 4;
   std::vector<int> sx(static_cast<size_t>(ow) * kGrid);
   for (int x = 0; x < ow * kGrid; ++x)
     sx[static_cast<size_t>(x)] =
         static_cast<int>((2 * static_cast<int64_t>(x) + 1) * w / (2 * int64_t{ow} * kGrid));
-  std::vector<uint8_t> line(static_cast<size_t>(w) * 4);
-  std::vector<uint32_t> acc(static_cast<size_t>(ow) * 4);
   for (int oy = 0; oy < oh; ++oy) {
-    std::fill(acc.begin(), acc.end(), 0);
-    for (int j = 0; j < kGrid; ++j) {
-      const int y = static_cast<int>((2 * static_cast<int64_t>(oy * kGrid + j) + 1) * h /
-                                     (2 * int64_t{oh} * kGrid));
-      row(y, line.data());
-      for (int ox = 0; ox < ow; ++ox) {
-        uint32_t* o = acc.data() + static_cast<size_t>(ox) * 4;
-        for (int i = 0; i < kGrid; ++i) {
-          const uint8_t* p =
-              line.data() + static_cast<size_t>(sx[static_cast<size_t>(ox * kGrid + i)]) * 4;
-          o[0] += p[0] * uint32_t{p[3]};
-          o[1] += p[1] * uint32_t{p[3]};
-          o[2] += p[2] * uint32_t{p[3]};
-          o[3] += p[3];
-        }
-      }
-    }
+    int ys[kGrid];
+    for (int j = 0; j < kGrid; ++j)
+      ys[j] = static_cast<int>((2 * static_cast<int64_t>(oy * kGrid + j) + 1) * h /
+                               (2 * int64_t{oh} * kGrid));
     for (int ox = 0; ox < ow; ++ox) {
-      const uint32_t* o = acc.data() + static_cast<size_t>(ox) * 4;
+      Weighted sum{0, 0, 0, 0};
+      for (int j = 0; j < kGrid; ++j)
+        for (int i = 0; i < kGrid; ++i) {
+          const Weighted p = sample(sx[static_cast<size_t>(ox * kGrid + i)], ys[j]);
+          sum.r += p.r;
+          sum.g += p.g;
+          sum.b += p.b;
+          sum.a += p.a;
+        }
+      if (sum.a == 0) continue;  // wholly clear
       uint8_t* d = out.pixels.data() + (static_cast<size_t>(oy) * ow + ox) * 4;
-      if (o[3] == 0) continue;
-      for (int c = 0; c < 3; ++c) d[c] = static_cast<uint8_t>((o[c] + o[3] / 2) / o[3]);
-      d[3] = static_cast<uint8_t>((o[3] + kGrid * kGrid / 2) / (kGrid * kGrid));
+      d[0] = static_cast<uint8_t>((sum.r + sum.a / 2) / sum.a);
+      d[1] = static_cast<uint8_t>((sum.g + sum.a / 2) / sum.a);
+      d[2] = static_cast<uint8_t>((sum.b + sum.a / 2) / sum.a);
+      d[3] = static_cast<uint8_t>((sum.a + kGrid * kGrid / 2) / (kGrid * kGrid));
     }
   }
 }
 
-template <class RowFn>
-Rgba scaled(int w, int h, int box, RowFn row) {
+template <class RowFn, class SampleFn>
+Rgba scaled(int w, int h, int box, RowFn row, SampleFn sample) {
   Rgba out;
   box = std::max(box, 1);
   if (w <= 0 || h <= 0) {
@@ -367,7 +480,7 @@ Rgba scaled(int w, int h, int box, RowFn row) {
     return out;
   }
   if (w >= 4 * ow && h >= 4 * oh) {
-    supersample(w, h, ow, oh, row, out);
+    supersample(w, h, ow, oh, sample, out);
     return out;
   }
   shrink(w, h, ow, oh, row, out);
@@ -378,9 +491,12 @@ Rgba scaled(int w, int h, int box, RowFn row) {
 
 Rgba scaleToFit(const uint8_t* src, int w, int h, int box) {
   try {
-    return scaled(w, h, box, [&](int y, uint8_t* line) {
-      std::copy_n(src + static_cast<size_t>(y) * w * 4, static_cast<size_t>(w) * 4, line);
-    });
+    return scaled(
+        w, h, box,
+        [&](int y, uint8_t* line) {
+          std::copy_n(src + static_cast<size_t>(y) * w * 4, static_cast<size_t>(w) * 4, line);
+        },
+        [&](int x, int y) { return weighted(src + (static_cast<size_t>(y) * w + x) * 4); });
   } catch (const std::exception&) {  // out of memory (a huge box)
     return Rgba{};
   }
@@ -407,12 +523,17 @@ Rgba frameThumbnail(const Frame& f, int box) {
     }
   for (int i = 0; i < 256; ++i) lut[4 * static_cast<size_t>(i) + 3] = 255;
   if (f.transparent()) std::fill_n(lut.begin() + 4 * f.transparentIndex, 4, 0);
+  std::array<Weighted, 256> byIndex;
+  for (size_t i = 0; i < 256; ++i) byIndex[i] = weighted(lut.data() + 4 * i);
   try {
-    return scaled(f.width, f.height, box, [&](int y, uint8_t* line) {
-      const uint8_t* px = f.dib->row(y);
-      for (int x = 0; x < f.width; ++x)
-        std::memcpy(line + 4 * static_cast<size_t>(x), lut.data() + 4 * size_t{px[x]}, 4);
-    });
+    return scaled(
+        f.width, f.height, box,
+        [&](int y, uint8_t* line) {
+          const uint8_t* px = f.dib->row(y);
+          for (int x = 0; x < f.width; ++x)
+            std::memcpy(line + 4 * static_cast<size_t>(x), lut.data() + 4 * size_t{px[x]}, 4);
+        },
+        [&](int x, int y) { return byIndex[f.dib->row(y)[x]]; });
   } catch (const std::exception&) {
     return Rgba{};
   }

@@ -3,8 +3,11 @@
 //
 // The cache keeps snapshots of the compositor's state every few frames, as
 // many as its memory budget holds, and plays forward from the nearest one;
-// playing on from the picture rendered last costs one frame. The compositor's
-// rules are the player's (document/player.h): this only remembers where it was.
+// playing on from the picture rendered last costs one frame. A snapshot is
+// kept in square tiles, and the tiles it has in common with the snapshot the
+// player came from are shared, not copied: memory grows with what changes
+// between snapshots. The compositor's rules are the player's
+// (document/player.h): this only remembers where it was.
 //
 // A cache reads its document and never changes it; it belongs to one thread
 // at a time, and the document must not change while it renders. After an
@@ -59,14 +62,29 @@ class PictureCache {
   size_t bytesHeld() const;
 
  private:
+  // The canvas as the player leaves it after a frame: its picture in tiles
+  // (row-major, each `tileBytes` long) and the fields the next frame reads.
   struct Snapshot {
-    std::unique_ptr<Frame> canvas;
-    std::unique_ptr<Frame> saved;
+    std::vector<std::shared_ptr<uint8_t[]>> tiles;
+    int32_t delay = 0;
+    uint8_t controlFlags = 0;
+    uint8_t transparentIndex = 0;
+    const Palette* palette = nullptr;
+    std::unique_ptr<Frame> saved;  // for a restore to the previous picture
+  };
+  struct TileRect {
+    int x, y, width, height;
   };
   std::unique_ptr<FramePlayer> start();
   bool seek(int frame);
+  bool restore(int frame, const Snapshot& s);
   void remember(int frame);
+  void forget(std::map<int, Snapshot>::iterator it);
   size_t snapshotBytes() const;
+  int intervalFor() const;
+  TileRect tile(size_t t) const;
+  size_t tileBytes(size_t t) const;
+  size_t unsharedBytes(const Snapshot& s) const;
   // What every picture depends on, not only the frames before it: a hidden
   // first frame (1) and true-colour data in any frame (2, pictures start clear).
   int startState() const;
@@ -75,9 +93,14 @@ class PictureCache {
   size_t budget_;
   int interval_ = 1;
   int start_ = 0;
+  int width_ = 0;  // the screen the snapshots and their tiles were made for
+  int height_ = 0;
+  int tileColumns_ = 0;
+  size_t tileCount_ = 0;
+  size_t kept_ = 0;                      // the bytes the snapshots hold, shared tiles once
   std::map<int, Snapshot> snapshots_;    // by frame index
-  size_t kept_ = 0;                      // the bytes the snapshots hold
   std::unique_ptr<FramePlayer> player_;  // at frame player_->index, when valid
+  int base_ = -1;  // the snapshot the player's canvas was last equal to, or -1
 };
 
 // `source` (w × h RGBA) scaled to fit a `box` × `box` square, keeping its

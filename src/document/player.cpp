@@ -99,10 +99,13 @@ inline void over(uint8_t* dst, uint8_t& dstA, const uint8_t* src, unsigned srcA)
   dstA = static_cast<uint8_t>(outA);
 }
 
-void draw(FramePlayer& p, Frame& f, int index) {
+// False, with the canvas untouched, when the picture to restore after `f`
+// cannot be kept for lack of memory.
+bool draw(FramePlayer& p, Frame& f, int index) {
   Frame& c = *p.canvas;
   if (f.disposal() == 3) {
     p.saved.reset(static_cast<Frame*>(duplicateBlock(&c).release()));
+    if (!p.saved) return false;
   }
   // True-colour frames not yet given indexed pixels show in the true-colour
   // picture only.
@@ -130,27 +133,39 @@ void draw(FramePlayer& p, Frame& f, int index) {
         std::memcpy(&packed[size_t(i)], b, 4);
       }
       const int skip = transparent ? ti : -1;
+      // Optimized frames are mostly their transparent index: eight such
+      // pixels at a time are passed over in one comparison.
+      const uint64_t skipWord = transparent ? uint64_t{ti} * 0x0101010101010101u : 0;
+      const int n = r.x1 - r.x0;
       for (int y = r.y0; y < r.y1; ++y) {
         const uint8_t* src = f.dib->row(y - f.top) + (r.x0 - f.left);
-        uint8_t* crgb = rows.colour(y);
-        if (p.rgbaMode) {
-          for (int x = r.x0; x < r.x1; ++x) {
-            const uint8_t v = src[x - r.x0];
-            if (v != skip) std::memcpy(crgb + 4 * x, &packed[v], 4);
+        uint8_t* crgb = rows.colour(y) + static_cast<size_t>(cs) * r.x0;
+        uint8_t* dst = p.rgbaMode ? nullptr : c.dib->row(y) + r.x0;
+        uint8_t* ca = p.rgbaMode ? nullptr : rows.alpha(y) + r.x0;
+        for (int x0 = 0; x0 < n; x0 += 8) {
+          const int x1 = std::min(n, x0 + 8);
+          if (transparent && x1 - x0 == 8) {
+            uint64_t word;
+            std::memcpy(&word, src + x0, 8);
+            if (word == skipWord) continue;
           }
-          continue;
-        }
-        uint8_t* dst = c.dib->row(y);
-        uint8_t* ca = rows.alpha(y);
-        for (int x = r.x0; x < r.x1; ++x) {
-          const uint8_t v = src[x - r.x0];
-          if (v == skip) continue;
-          dst[x] = v;
-          const Rgb& k = colour[v];
-          crgb[3 * x] = k.r;
-          crgb[3 * x + 1] = k.g;
-          crgb[3 * x + 2] = k.b;
-          ca[x] = 255;
+          if (p.rgbaMode) {
+            for (int x = x0; x < x1; ++x) {
+              const uint8_t v = src[x];
+              if (v != skip) std::memcpy(crgb + 4 * x, &packed[v], 4);
+            }
+            continue;
+          }
+          for (int x = x0; x < x1; ++x) {
+            const uint8_t v = src[x];
+            if (v == skip) continue;
+            dst[x] = v;
+            const Rgb& k = colour[v];
+            crgb[3 * x] = k.r;
+            crgb[3 * x + 1] = k.g;
+            crgb[3 * x + 2] = k.b;
+            ca[x] = 255;
+          }
         }
       }
     } else
@@ -194,6 +209,15 @@ void draw(FramePlayer& p, Frame& f, int index) {
   c.delay = f.delay;
   p.lastFrame = &f;
   p.index = index;
+  return true;
+}
+
+// Memory ran out before the picture could be made: playing stops here.
+Frame* stopShort(FramePlayer& p) {
+  p.canvas.reset();
+  p.saved.reset();
+  p.outOfMemory = true;
+  return nullptr;
 }
 
 }  // namespace
@@ -212,6 +236,7 @@ Frame* firstPicture(FramePlayer& p) {
   p.saved.reset();
   p.lastFrame = nullptr;
   p.index = -1;
+  p.outOfMemory = false;
   Animation& a = *p.animation;
   Frame* first = firstFrame(a);
   if (!first) return nullptr;
@@ -230,7 +255,10 @@ Frame* firstPicture(FramePlayer& p) {
     const Palette* pal = a.globalPalette ? a.globalPalette.get() : &defaultSystemPalette();
     if (!p.rgbaMode) {
       c->dib = createBitmap(a.width, a.height, pal);
-      if (!c->dib) return nullptr;
+      if (!c->dib) {
+        p.outOfMemory = true;
+        return nullptr;
+      }
     }
     c->lendPalette(a.globalPalette.get());
     if (p.rgbaMode) {
@@ -241,6 +269,7 @@ Frame* firstPicture(FramePlayer& p) {
     }
     p.canvas = std::move(c);
   } catch (const std::bad_alloc&) {
+    p.outOfMemory = true;
     return nullptr;
   }
   Rect all{0, 0, a.width, a.height};
@@ -249,7 +278,7 @@ Frame* firstPicture(FramePlayer& p) {
     fillRect(p, all, first->transparentIndex, true);
   else
     fillRect(p, all, a.backgroundIndex, p.has24Bit || a.apngRules);
-  draw(p, *first, index);
+  if (!draw(p, *first, index)) return stopShort(p);
   return p.canvas.get();
 }
 
@@ -277,7 +306,7 @@ Frame* nextPicture(FramePlayer& p) {
     bool clear = f->transparent() || p.has24Bit || p.animation->apngRules;
     fillRect(p, r, f->transparent() ? f->transparentIndex : p.animation->backgroundIndex, clear);
   }
-  draw(p, *f, p.index + 1);
+  if (!draw(p, *f, p.index + 1)) return stopShort(p);
   return p.canvas.get();
 }
 

@@ -31,12 +31,17 @@ struct FramePlayer {
   std::unique_ptr<Frame> saved;  // for disposal 3
   Frame* lastFrame = nullptr;
   int index = -1;
+  // Set when a picture could not be made for lack of memory: playing stopped
+  // there (firstPicture or nextPicture gave null) before the last picture.
+  bool outOfMemory = false;
 };
 
 std::unique_ptr<FramePlayer> startPlayer(Animation& animation);
-// The canvas after the first frame; null when there is none or memory runs out.
+// The canvas after the first frame; null when there is none or memory runs
+// out (`outOfMemory` then says which).
 Frame* firstPicture(FramePlayer& player);
-// The canvas after the next frame; null (and both canvases freed) after the last.
+// The canvas after the next frame; null (and both canvases freed) after the
+// last, or when memory runs out (`outOfMemory` set).
 Frame* nextPicture(FramePlayer& player);
 void stopPlayer(std::unique_ptr<FramePlayer>& player);
 

@@ -51,7 +51,9 @@ QString allSupported(Str label) {
          " (*.gif *.avi *.bmp *.dib *.jpg *.jpe *.jpeg *.psd *.png *.apng *.ico *.cur *.ani)";
 }
 
-QStringList openFilters() {
+}  // namespace
+
+QStringList MainWindow::openFilters() {
   return {allSupported(Str::EditorAllSupported), qtFilter(Str::FilterGif),
           qtFilter(Str::FilterAvi),              qtFilter(Str::FilterBmp),
           qtFilter(Str::FilterJpeg),             qtFilter(Str::FilterPsd),
@@ -59,6 +61,8 @@ QStringList openFilters() {
           qtFilter(Str::FilterCursor),           qtFilter(Str::FilterAniCursor),
           qtext(Str::EditorAllFiles)};
 }
+
+namespace {
 
 Str filterOf(int id) {
   switch (id) {

@@ -529,6 +529,27 @@ bool MainWindow::dispatchCommand(int id) {
     case cmd::TranspWindow:
     case cmd::TranspFrame:
     case cmd::TranspCustom: return cmdTransparencyMode(id - cmd::TranspWindow);
+    case cmd::FrameRotate180:
+    case cmd::FrameRotateCw:
+    case cmd::FrameRotateCcw:
+    case cmd::FrameFlipH:
+    case cmd::FrameFlipV:
+    case cmd::AnimRotate180:
+    case cmd::AnimRotateCw:
+    case cmd::AnimRotateCcw:
+    case cmd::AnimFlipH:
+    case cmd::AnimFlipV:
+    case cmd::PingPong:
+    case cmd::MoveCrop:
+    case cmd::CropAnimation:
+    case cmd::ResizeFrames:
+    case cmd::ResizeAnimation:
+    case cmd::Blend:
+    case cmd::LoadTiming:
+    case cmd::SaveTiming:
+    case cmd::Html:
+    case cmd::ExternalEditFrame:
+    case cmd::ExternalEditAnimation: return cmdTransform(id);
     case cmd::Help: cmdHelp(false); return true;
     case cmd::Tutorial: cmdHelp(true); return true;
     case cmd::About:

@@ -139,6 +139,12 @@ class MainWindow : public QMainWindow {
   bool cmdTiming();
   bool cmdPalette(bool global);
   bool cmdPixels(bool pickTransparent);
+  // Transforms, blend, timing files, the HTML snippet and the external editor
+  // (transform_commands.cpp); openFilters is the open dialog's (file_commands.cpp).
+  bool cmdTransform(int id);
+  bool cmdBlend();
+  bool cmdExternalEdit(bool wholeAnimation);
+  static QStringList openFilters();
 
   // View commands (view_commands.cpp).
   bool cmdPreview(bool selectedOnly);

@@ -101,6 +101,7 @@ std::unique_ptr<Frame> makeFilmstrip(Animation& a, const FilmstripLayout& layout
     }
     if (progress && !progress->step()) return nullptr;
   }
+  if (player->outOfMemory) return nullptr;
   if (!indexed) {
     // Fully opaque pictures need no alpha plane.
     bool opaque = true;

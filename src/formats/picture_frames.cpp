@@ -175,7 +175,7 @@ CodecStatus composedPictures(Animation& a, std::vector<Picture>& out, Progress* 
   } catch (const std::bad_alloc&) {
     return CodecStatus::NoMemory;
   }
-  return out.empty() ? CodecStatus::NoMemory : CodecStatus::Ok;
+  return out.empty() || player->outOfMemory ? CodecStatus::NoMemory : CodecStatus::Ok;
 }
 
 int readFileWith(const std::string& path,

@@ -383,8 +383,8 @@ int64_t countEncodedSize(const Animation& a, Progress* progress, const GifWriteO
     }
   };
   // Helpers from the task pool count beside the calling thread.
-  unsigned helpers = std::max(1u, std::thread::hardware_concurrency()) - 1;
-  if (frames.size() < 4 || pixels < (1 << 20)) helpers = 0;
+  unsigned helpers = 0;
+  if (frames.size() >= 4 && pixels >= (1 << 20)) helpers = TaskPool::cores() - 1;
   if (progress) progress->setRange(static_cast<int64_t>(frames.size()));
   {
     TaskPool pool(helpers, helpers, reporter());

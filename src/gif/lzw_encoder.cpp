@@ -265,29 +265,44 @@ class Coder {
         }
       }
       if constexpr (M == Mode::Lossy) {
-        // A string the table holds with a close colour instead.
-        bool found = false;
-        const uint64_t bits = followers_[ent];
+        // The closest colour among those that continue the string, walking
+        // the string's children (few, where a table of close colours per
+        // colour would cost more to make than a small image takes to encode).
         const int t = choices_->transparentIndex;
-        const uint16_t* q = c == t ? &LossyColours::kEnd : choices_->colours->closeTo(c);
-        for (; *q != LossyColours::kEnd; ++q) {
-          if (*q == t || *q >= clear_) continue;
-          if (!((bits >> (*q & 63)) & 1)) continue;  // no such string
-          uint32_t unused;
-          const int code2 = table_.find(Table::keyOf(ent, *q), unused);
-          if (code2 >= 0) {
-            change(p, *q);
-            ent = code2;
-            found = true;
-            break;
+        if (c != t) {
+          const LossyColours& colours = *choices_->colours;
+          int best = 0, bestError = colours.maxError() + 1, bestValue = 256;
+          for (int ch = firstChild_[ent]; ch; ch = sibling_[ch]) {
+            const int v = suffix_[ch];
+            if (v == t || v >= clear_) continue;
+            const int e = colours.error(c, v);
+            if (e < bestError || (e == bestError && v < bestValue)) {
+              best = ch;
+              bestError = e;
+              bestValue = v;
+            }
+          }
+          if (best) {
+            // The standard table may have lost a string to its quirks: only
+            // one it still finds is taken.
+            uint32_t unused;
+            if (std::is_same_v<Table, StringTable> ||
+                table_.find(Table::keyOf(ent, bestValue), unused) == best) {
+              change(p, bestValue);
+              ent = best;
+              continue;
+            }
           }
         }
-        if (found) continue;
       }
       emit(ent);
       if (freeEnt_ < kTableSize) {
         table_.insert(slot, key, freeEnt_);
-        if constexpr (M == Mode::Lossy) followers_[ent] |= uint64_t{1} << (next & 63);
+        if constexpr (M == Mode::Lossy) {
+          suffix_[freeEnt_] = static_cast<uint8_t>(next);
+          sibling_[freeEnt_] = firstChild_[ent];
+          firstChild_[ent] = static_cast<uint16_t>(freeEnt_);
+        }
         if constexpr (kMemo)
           memo_[ent] = (static_cast<uint32_t>(next) + 1) << 16 | static_cast<uint32_t>(freeEnt_);
         if (++freeEnt_ == kTableSize && stopWhenFull) {
@@ -358,7 +373,7 @@ class Coder {
     table_.clear(codesBound_);
     if constexpr (kMemo) std::memset(memo_, 0, sizeof(memo_[0]) * size_t(codesBound_));
     if constexpr (M == Mode::Lossy)
-      std::memset(followers_, 0, sizeof(followers_[0]) * size_t(codesBound_));
+      std::memset(firstChild_, 0, sizeof(firstChild_[0]) * size_t(codesBound_));
     freeEnt_ = clear_ + 2;
   }
 
@@ -383,9 +398,13 @@ class Coder {
   // decide alone what it finds.
   static constexpr bool kMemo = std::is_same_v<Table, StringTable>;
   uint32_t memo_[kMemo ? kTableSize : 1];
-  // Lossy: which pixels (modulo 64) follow each string in the table, to skip
-  // looking up most strings that are not there.
-  uint64_t followers_[M == Mode::Lossy ? kTableSize : 1];
+  // Lossy: each string's children in the table (first child, next sibling;
+  // 0 = none, as no string is a child of a root code's number) and the
+  // pixel each ends with.
+  static constexpr int kLossySize = M == Mode::Lossy ? kTableSize : 1;
+  uint16_t firstChild_[kLossySize];
+  uint16_t sibling_[kLossySize];
+  uint8_t suffix_[kLossySize];
   Table table_;
   CodeWriter* direct_ = nullptr;
   const Choices* choices_ = nullptr;
@@ -564,34 +583,14 @@ int64_t countingChanges(const LzwImage& image, Pass pass) {
 
 }  // namespace
 
-namespace {
-
-// Colour error of showing `b` for `a`: squared distance, weighted as the eye
-// weighs the channels.
-int colourError(const Rgb& a, const Rgb& b) {
-  const int dr = a.r - b.r, dg = a.g - b.g, db = a.b - b.b;
-  return 2 * dr * dr + 4 * dg * dg + 3 * db * db;
-}
-
-}  // namespace
-
 LossyColours::LossyColours(const Palette& palette, int strength) {
   // The strength is about the per-channel difference accepted.
   const int s = std::clamp(strength, 0, 255);
-  const int maxError = 9 * s * s;
-  std::vector<std::pair<int, int>> close;  // error, index
-  for (int p = 0; p < 256; ++p) {
-    close.clear();
-    if (s > 0 && p < palette.count)
-      for (int q = 0; q < palette.count; ++q) {
-        if (q == p) continue;
-        const int e = colourError(palette[p], palette[q]);
-        if (e <= maxError) close.push_back({e, q});
-      }
-    std::sort(close.begin(), close.end());
-    const size_t n = std::min<size_t>(close.size(), kNearest);
-    for (size_t k = 0; k < n; ++k) near_[p][k] = static_cast<uint16_t>(close[k].second);
-    near_[p][n] = kEnd;
+  maxError_ = s > 0 ? 9 * s * s : -1;
+  for (int i = 0; i < std::clamp(palette.count, 0, 256); ++i) {
+    r_[i] = palette[i].r;
+    g_[i] = palette[i].g;
+    b_[i] = palette[i].b;
   }
 }
 

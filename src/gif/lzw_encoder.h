@@ -44,22 +44,26 @@ int64_t lzwEncodedSize(const LzwImage& image, int codeSize, LzwLayout layout);
 // afterwards in the same layout, finds longer strings.
 //
 // Lossy: a pixel may take the colour of a string the table already holds when
-// the two colours are close (`colours`: which are close enough, for the
+// the two colours are close (the closest of them) (`colours`: which are close enough, for the
 // palette the frame is shown with). Pixels equal to `transparentIndex` (>= 0)
 // are never changed and never given to another pixel. Returns the number of
 // pixels changed.
 class LossyColours {
  public:
   // `strength` 0 accepts nothing; larger values accept larger differences
-  // (about the difference per channel), up to the kNearest closest colours.
+  // (about the difference per channel).
   LossyColours(const Palette& palette, int strength);
-  static constexpr int kNearest = 16;
-  static constexpr uint16_t kEnd = 0xFFFF;
-  // The indices close to `index`, nearest first, ended by kEnd.
-  const uint16_t* closeTo(int index) const { return near_[index]; }
+  // How far apart two colours of the palette look (0: the same); those with
+  // an error up to maxError() are close.
+  int error(int a, int b) const {
+    const int dr = r_[a] - r_[b], dg = g_[a] - g_[b], db = b_[a] - b_[b];
+    return 2 * dr * dr + 4 * dg * dg + 3 * db * db;
+  }
+  int maxError() const { return maxError_; }
 
  private:
-  uint16_t near_[256][kNearest + 1];
+  int maxError_ = -1;
+  int16_t r_[256] = {}, g_[256] = {}, b_[256] = {};
 };
 int64_t lossyLzwPass(const LzwImage& image, int codeSize, LzwLayout layout,
                      const LossyColours& colours, int transparentIndex);

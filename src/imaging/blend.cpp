@@ -32,7 +32,7 @@ bool render(const Animation& a, Pictures& out, Progress* progress) {
     out.delays.push_back(c->delay);
     if (progress && !progress->step()) return false;
   }
-  return !out.rgba.empty();
+  return !player->outOfMemory && !out.rgba.empty();
 }
 
 int64_t sum(const std::vector<int32_t>& v) {
@@ -104,6 +104,45 @@ void drawOver(std::vector<uint8_t>& bottom, int bw, int bh, const std::vector<ui
     }
 }
 
+// `delays` rescaled to add up to exactly `total`: each takes its share of the
+// total, rounded down, and the ticks left over go to the largest remainders
+// (the earliest on ties). All-zero delays share the total evenly. No delay
+// grows beyond `cap`: its excess goes to the next frames with room (the
+// caller's cap times the count always holds the total).
+std::vector<int32_t> scaledDelays(const std::vector<int32_t>& delays, int64_t total, int64_t cap) {
+  const size_t n = delays.size();
+  std::vector<int64_t> weight(n);
+  int64_t weights = 0;
+  for (size_t i = 0; i < n; ++i) weights += weight[i] = std::max(delays[i], 0);
+  if (weights == 0) {
+    std::fill(weight.begin(), weight.end(), 1);
+    weights = static_cast<int64_t>(n);
+  }
+  std::vector<int64_t> share(n);
+  std::vector<std::pair<int64_t, size_t>> remainders(n);
+  int64_t given = 0;
+  for (size_t i = 0; i < n; ++i) {
+    // Ticks and counts stay far below 2^63 apart, not always multiplied.
+    const auto product = static_cast<unsigned __int128>(weight[i]) * static_cast<uint64_t>(total);
+    share[i] = static_cast<int64_t>(product / static_cast<uint64_t>(weights));
+    remainders[i] = {static_cast<int64_t>(product % static_cast<uint64_t>(weights)), i};
+    given += share[i];
+  }
+  std::stable_sort(remainders.begin(), remainders.end(),
+                   [](const auto& x, const auto& y) { return x.first > y.first; });
+  for (size_t k = 0; given < total; ++k, ++given) ++share[remainders[k % n].second];
+  int64_t excess = 0;
+  for (size_t round = 0; round < 2; ++round)
+    for (size_t i = 0; i < n; ++i) {
+      share[i] += excess;
+      excess = std::max<int64_t>(share[i] - cap, 0);
+      share[i] -= excess;
+    }
+  std::vector<int32_t> out(n);
+  for (size_t i = 0; i < n; ++i) out[i] = static_cast<int32_t>(share[i]);
+  return out;
+}
+
 }  // namespace
 
 bool blendTimeline(const std::vector<int32_t>& aDelays, const std::vector<int32_t>& bDelays,
@@ -119,9 +158,16 @@ bool blendTimeline(const std::vector<int32_t>& aDelays, const std::vector<int32_
       if (i < count) return i;
       return options.loopShorter ? i % count : count - 1;
     };
+    // The frame-richer animation's delays, stretched to the longer running
+    // time (which may be the other's).
+    const std::vector<int32_t>& lead = aLeads ? aDelays : bDelays;
+    int32_t longest = 0;
+    for (int32_t d : aDelays) longest = std::max(longest, d);
+    for (int32_t d : bDelays) longest = std::max(longest, d);
+    const std::vector<int32_t> delays =
+        scaledDelays(lead, std::max(sum(aDelays), sum(bDelays)), longest);
     for (int i = 0; i < n; ++i)
-      out.push_back({index(i, na), index(i, nb),
-                     aLeads ? aDelays[static_cast<size_t>(i)] : bDelays[static_cast<size_t>(i)]});
+      out.push_back({index(i, na), index(i, nb), delays[static_cast<size_t>(i)]});
     return true;
   }
   const int64_t ta = sum(aDelays), tb = sum(bDelays), total = std::max(ta, tb);

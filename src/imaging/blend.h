@@ -13,8 +13,12 @@
 // Timing:
 //  - By frame (the default): picture i of one is paired with picture i of the
 //    other. The result has as many frames as the animation with more of them
-//    (the longer; this one on equal counts) and that animation's delays, so
-//    its delays add up to that animation's running time.
+//    (this one on equal counts) and that animation's delays, scaled so that
+//    they add up to the longer running time of the two: each delay takes its
+//    share of that time in whole ticks, the ticks left over by rounding down
+//    going to the largest remainders (the earliest on ties); delays that are
+//    all 0 share it evenly; no delay exceeds the largest delay of either
+//    animation, its excess going on to the next frames.
 //  - By time: the result changes whenever either animation changes picture,
 //    over the longer running time; its delays add up to exactly that time.
 //    An animation whose delays are all 0 has no running time: only its last

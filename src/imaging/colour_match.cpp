@@ -1,5 +1,6 @@
 #include "imaging/colour_match.h"
 
+#include <algorithm>
 #include <climits>
 #include <new>
 
@@ -19,6 +20,57 @@ int nearestColour(const Palette& p, Rgb c, int exclude, bool* exact) {
     }
   }
   if (exact) *exact = best >= 0 && bestDistance == 0;
+  return best;
+}
+
+NearestColourSearch::NearestColourSearch(const Palette& p, int exclude) {
+  std::array<uint8_t, 256> order{};
+  for (int i = 0; i < p.count; ++i)
+    if (i != exclude) order[size_t(n_++)] = static_cast<uint8_t>(i);
+  auto sumOf = [&](int i) { return int(p[i].r) + p[i].g + p[i].b; };
+  std::stable_sort(order.begin(), order.begin() + n_,
+                   [&](uint8_t a, uint8_t b) { return sumOf(a) < sumOf(b); });
+  for (int k = 0; k < n_; ++k) {
+    index_[size_t(k)] = order[size_t(k)];
+    colour_[size_t(k)] = p[order[size_t(k)]];
+    sum_[size_t(k)] = sumOf(order[size_t(k)]);
+  }
+}
+
+int NearestColourSearch::find(Rgb c) const {
+  // A colour whose sum differs by s is at least s² / 3 away.
+  const int s = int(c.r) + c.g + c.b;
+  int hi = int(std::lower_bound(sum_.begin(), sum_.begin() + n_, s) - sum_.begin());
+  int lo = hi - 1;
+  int best = -1, bestDistance = INT_MAX;
+  auto consider = [&](int k) {
+    const Rgb& e = colour_[size_t(k)];
+    const int dr = int(e.r) - c.r, dg = int(e.g) - c.g, db = int(e.b) - c.b;
+    const int d = dr * dr + dg * dg + db * db;
+    const int i = index_[size_t(k)];
+    if (d < bestDistance || (d == bestDistance && i < best)) {
+      bestDistance = d;
+      best = i;
+    }
+  };
+  auto beyond = [&](int k) {
+    const int64_t ds = sum_[size_t(k)] - s;
+    return ds * ds > 3 * int64_t{bestDistance};
+  };
+  while (lo >= 0 || hi < n_) {
+    if (hi < n_) {
+      if (beyond(hi))
+        hi = n_;
+      else
+        consider(hi++);
+    }
+    if (lo >= 0) {
+      if (beyond(lo))
+        lo = -1;
+      else
+        consider(lo--);
+    }
+  }
   return best;
 }
 

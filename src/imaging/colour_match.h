@@ -29,6 +29,21 @@ inline uint32_t packRgb(uint8_t r, uint8_t g, uint8_t b) {
 // index, or -1) is never chosen. -1 for a palette without eligible entries.
 int nearestColour(const Palette& p, Rgb c, int exclude = -1, bool* exact = nullptr);
 
+// The same answers as nearestColour for many colours against one palette:
+// the entries sorted by r + g + b, searched outwards from the colour's sum
+// and stopped where the sums alone are farther apart than the best match.
+class NearestColourSearch {
+ public:
+  NearestColourSearch(const Palette& p, int exclude = -1);
+  int find(Rgb c) const;
+
+ private:
+  int n_ = 0;
+  std::array<int, 256> sum_{};
+  std::array<uint8_t, 256> index_{};
+  std::array<Rgb, 256> colour_{};
+};
+
 // Exact RGB -> index lookup (the first entry holding a colour wins), an open
 // hash table with no allocation.
 class ExactColourTable {

@@ -215,14 +215,15 @@ Edit cropAnimationEdit(Rect rect) {
 }
 
 Edit resizeAnimationEdit(int width, int height, ResizeOptions options) {
-  return {text(Str::UndoResize), screenAndFrames(), [=](Animation& a, Progress*) {
-            return done(resizeAnimation(a, width, height, options));
+  return {text(Str::UndoResize), screenAndFrames(), [=](Animation& a, Progress* progress) {
+            return done(resizeAnimation(a, width, height, options, progress));
           }};
 }
 
 Edit resizeFramesEdit(std::vector<int> indices, int width, int height, ResizeOptions options) {
-  return {text(Str::UndoResize), Change::frameContent(indices), [=](Animation& a, Progress*) {
-            return done(resizeFrames(a, indices, width, height, options));
+  return {text(Str::UndoResize), Change::frameContent(indices),
+          [=](Animation& a, Progress* progress) {
+            return done(resizeFrames(a, indices, width, height, options, progress));
           }};
 }
 
@@ -233,7 +234,10 @@ Edit blendEdit(std::shared_ptr<const Animation> other, BlendOptions options,
   // New frames take the old ones' place (kept whole by the step), the global palette changes.
   return {text(Str::UndoBlend), Change::replacement(), [=](Animation& a, Progress* progress) {
             if (!other) return 0;
-            return blendAnimation(a, *other, options, chooser, progress);
+            // Cancelled, the blend changed nothing: no step stays, the document
+            // is not marked modified.
+            int r = blendAnimation(a, *other, options, chooser, progress);
+            return r == 2 ? 0 : r;
           }};
 }
 

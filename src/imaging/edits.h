@@ -82,7 +82,8 @@ Edit flipFramesEdit(std::vector<int> indices, FlipAxis axis);
 Edit moveCropFrameEdit(int frame, int left, int top, Rect crop);
 // "剪切": the animation cut to the screen rectangle `rect`.
 Edit cropAnimationEdit(Rect rect);
-// "调整大小": the whole animation, or the frames at `indices`, to width × height.
+// "调整大小": the whole animation, or the frames at `indices`, to width × height
+// (cancelled through the progress: 0, no step).
 Edit resizeAnimationEdit(int width, int height, ResizeOptions options);
 Edit resizeFramesEdit(std::vector<int> indices, int width, int height, ResizeOptions options);
 
@@ -90,6 +91,7 @@ Edit resizeFramesEdit(std::vector<int> indices, int width, int height, ResizeOpt
 
 // "混合动画": `other` drawn over the document picture by picture (imaging/blend.h);
 // `chooser` answers the palette merge when its method asks (may be null).
+// Cancelled (progress or the merge question), it ends with 0 and leaves no step.
 Edit blendEdit(std::shared_ptr<const Animation> other, BlendOptions options, MergeChooser* chooser);
 
 // ---- Palette editor ("全局调色板" or "局部调色板" after the target) ----

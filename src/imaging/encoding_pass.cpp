@@ -29,10 +29,10 @@ struct IndexUse {
 IndexUse indexUse(Frame& f) {
   IndexUse u;
   u.frame = &f;
-  for (int y = 0; y < f.dib->height; ++y) {
-    const uint8_t* row = f.dib->row(y);
-    for (int x = 0; x < f.dib->width; ++x) u.used.set(row[x]);
-  }
+  int64_t counts[256] = {};
+  addIndexCounts(*f.dib, counts);
+  for (int i = 0; i < 256; ++i)
+    if (counts[i]) u.used.set(static_cast<size_t>(i));
   u.count = static_cast<int>(u.used.count());
   for (int i = 255; i >= 0; --i)
     if (u.used.test(static_cast<size_t>(i))) {
@@ -115,7 +115,12 @@ bool orderGlobal(Animation& a) {
   // the most pixels per colour first, colours most frames share first.
   int best[256], map[256];
   int64_t bestCost = codeCost(uses, nullptr);
+  // No order can go below each frame's own colour count.
+  int64_t floor = 0;
+  for (const auto& u : uses) floor += u.pixels * codeSizeFor(u.count - 1);
+  if (bestCost <= floor) return false;
   bool found = false;
+  // True once an order reaches the floor, which no other can beat.
   auto consider = [&] {
     const int64_t cost = codeCost(uses, map);
     if (cost < bestCost) {
@@ -123,17 +128,20 @@ bool orderGlobal(Animation& a) {
       std::copy(map, map + 256, best);
       found = true;
     }
+    return bestCost <= floor;
   };
   greedyOrder(uses, count, map, [](const IndexUse& a, const IndexUse& b) {
     return a.count != b.count ? a.count < b.count : a.pixels > b.pixels;
   });
-  consider();
-  greedyOrder(uses, count, map, [](const IndexUse& a, const IndexUse& b) {
-    return a.pixels * b.count > b.pixels * a.count;
-  });
-  consider();
-  sharedFirstOrder(uses, count, map);
-  consider();
+  if (!consider()) {
+    greedyOrder(uses, count, map, [](const IndexUse& a, const IndexUse& b) {
+      return a.pixels * b.count > b.pixels * a.count;
+    });
+    if (!consider()) {
+      sharedFirstOrder(uses, count, map);
+      consider();
+    }
+  }
   if (!found) return false;
   std::copy(best, best + 256, map);
 

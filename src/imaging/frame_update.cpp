@@ -7,10 +7,7 @@ namespace fb {
 void countPixels(const Frame& f, int64_t* counts, int skip) {
   if (!f.dib) return;
   int64_t own[256] = {};
-  for (int y = 0; y < f.dib->height; ++y) {
-    const uint8_t* row = f.dib->row(y);
-    for (int x = 0; x < f.dib->width; ++x) ++own[row[x]];
-  }
+  addIndexCounts(*f.dib, own);
   for (int i = 0; i < 256; ++i)
     if (i != skip) counts[i] += own[i];
 }

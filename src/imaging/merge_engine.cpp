@@ -90,6 +90,10 @@ class Fitter {
   int find(Rgb c, int exclude = -1) const {
     int i = table_.find(packRgb(c));
     if (i >= 0 && i != exclude && p[i] == c) return i;
+    // Every colour the palette holds has a key (an entry written over may
+    // leave one that is out of date, or hide a later duplicate): no key, no
+    // such colour.
+    if (i < 0) return -1;
     for (int j = 0; j < p.count; ++j)
       if (j != exclude && p[j] == c) return j;
     return -1;
@@ -110,6 +114,7 @@ class Fitter {
     int i = freeEntry();
     if (i < 0) return -1;
     p[i] = Rgb{};
+    table_.insert(0, i);
     used[size_t(i)] = true;
     return i;
   }
@@ -262,6 +267,17 @@ bool Engine::opaqueAt(const Item& item, int x, int y) const {
 }
 
 // Pixels through an index map; transparent pixels become `tp`.
+// The indices a frame's pixels use: only their colours need a match (a
+// search of the whole palette for each of 256 would take far longer than a
+// small frame's remapping).
+std::array<bool, 256> indicesUsed(const Frame& f) {
+  std::array<bool, 256> used{};
+  int64_t counts[256] = {};
+  if (f.dib) addIndexCounts(*f.dib, counts);
+  for (int i = 0; i < 256; ++i) used[size_t(i)] = counts[i] != 0;
+  return used;
+}
+
 void Engine::mapThrough(const Item& item, const int* map, int tp, Bitmap& out) {
   const Frame& f = *item.frame;
   for (int y = 0; y < f.height; ++y) {
@@ -287,9 +303,11 @@ bool Engine::mapNearest(const Item& item, const Palette& colours, int tp, bool d
     r = ditherIndexed(item.source ? *item.source : none, f.pixels(), f.width, f.height,
                       item.oldTransparent, colours, out.data.data(), tp);
   } else {
-    int map[256];
+    int map[256] = {};
+    const auto used = indicesUsed(f);
+    const NearestColourSearch nearest(colours, tp);
     for (int i = 0; i < 256; ++i)
-      map[i] = std::max(0, nearestColour(colours, paletteColour(item.source, i), tp));
+      if (used[size_t(i)]) map[i] = std::max(0, nearest.find(paletteColour(item.source, i)));
     mapThrough(item, map, tp, out);
   }
   if (r != DitherResult::Done) {
@@ -462,8 +480,10 @@ bool Engine::tryExact(const std::vector<Item*>& subjects, const Palette* base, i
         }
       }
     } else {
-      int map[256];
-      for (int i = 0; i < 256; ++i) map[i] = std::max(0, fit.find(paletteColour(it.source, i), tp));
+      int map[256] = {};
+      const auto used = indicesUsed(f);
+      for (int i = 0; i < 256; ++i)
+        if (used[size_t(i)]) map[i] = std::max(0, fit.find(paletteColour(it.source, i), tp));
       mapThrough(it, map, tp, *dib);
     }
     addUpdate(it, std::move(dib), tp, nullptr);

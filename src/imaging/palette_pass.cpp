@@ -13,11 +13,7 @@ namespace {
 
 std::array<int64_t, 256> pixelCounts(const Frame& f) {
   std::array<int64_t, 256> counts{};
-  if (!f.dib) return counts;
-  for (int y = 0; y < f.dib->height; ++y) {
-    const uint8_t* row = f.dib->row(y);
-    for (int x = 0; x < f.dib->width; ++x) ++counts[row[x]];
-  }
+  if (f.dib) addIndexCounts(*f.dib, counts.data());
   return counts;
 }
 

@@ -6,6 +6,7 @@
 #include <new>
 #include <unordered_map>
 
+#include "base/progress.h"
 #include "base/reporter.h"
 #include "document/edit_checks.h"
 #include "imaging/colour_match.h"
@@ -334,16 +335,20 @@ std::vector<Frame*> everyFrame(const Animation& a) {
 }
 
 // Makes each frame's new image with stage(frame, image) (the image starts as
-// the frame is), then puts them all in; none when one cannot be made.
+// the frame is), then puts them all in; none when one cannot be made or the
+// user cancels (`progress` steps once a frame).
 template <class Stage>
-bool transformEach(Animation& a, const std::vector<Frame*>& frames, Stage stage) {
+bool transformEach(Animation& a, const std::vector<Frame*>& frames, Stage stage,
+                   Progress* progress = nullptr) {
   std::vector<FrameImage> images;
   try {
     images.reserve(frames.size());
+    if (progress) progress->setRange(static_cast<int64_t>(frames.size()));
     for (Frame* f : frames) {
       FrameImage& im = images.emplace_back();
       beginFrameImage(*f, im);
       if (!stage(*f, im)) return reportNoMemory();
+      if (progress && !progress->step()) return false;
     }
   } catch (const std::bad_alloc&) {
     return reportNoMemory();
@@ -471,7 +476,8 @@ void centreFrames(Animation& a) {
 
 // ---- Resize ----
 
-bool resizeAnimation(Animation& a, int width, int height, const ResizeOptions& options) {
+bool resizeAnimation(Animation& a, int width, int height, const ResizeOptions& options,
+                     Progress* progress) {
   if (!validSize(width) || !validSize(height)) {
     showWarning(text(Str::EditSizeInvalid));
     return false;
@@ -512,8 +518,10 @@ bool resizeAnimation(Animation& a, int width, int height, const ResizeOptions& o
       showWarning(text(Str::EditResultTooLarge));
       return false;
     }
+    if (progress) progress->setRange(static_cast<int64_t>(images.size()));
     for (FrameImage& im : images) {
       const Frame& f = *im.frame;
+      if (progress && !progress->step()) return false;
       if (im.hidden) {
         if (!hiddenFrameImage(f, 0, 0, im)) return reportNoMemory();
         continue;
@@ -543,7 +551,7 @@ bool resizeAnimation(Animation& a, int width, int height, const ResizeOptions& o
 }
 
 bool resizeFrames(Animation& a, const std::vector<int>& frames, int width, int height,
-                  const ResizeOptions& options) {
+                  const ResizeOptions& options, Progress* progress) {
   if (!validSize(width) || !validSize(height)) {
     showWarning(text(Str::EditSizeInvalid));
     return false;
@@ -558,7 +566,7 @@ bool resizeFrames(Animation& a, const std::vector<int>& frames, int width, int h
   std::vector<Frame*> changing;
   for (Frame* f : chosen)
     if (f->width != width || f->height != height) changing.push_back(f);
-  return transformEach(a, changing, [&](const Frame& f, FrameImage& im) {
+  auto stage = [&](const Frame& f, FrameImage& im) {
     im.width = width;
     im.height = height;
     if (f.width < 1 || f.height < 1) {
@@ -569,7 +577,8 @@ bool resizeFrames(Animation& a, const std::vector<int>& frames, int width, int h
     im.hotspotX = scaledHotspot(f.hotspotX, f.width, width);
     im.hotspotY = scaledHotspot(f.hotspotY, f.height, height);
     return stageResized(f, centres(f.width, width), centres(f.height, height), options, im);
-  });
+  };
+  return transformEach(a, changing, stage, progress);
 }
 
 }  // namespace fb

@@ -25,6 +25,8 @@
 
 namespace fb {
 
+class Progress;
+
 enum class Rotation { Clockwise90, Half, Anticlockwise90 };
 // Horizontal mirrors left and right; vertical turns upside down.
 enum class FlipAxis { Horizontal, Vertical };
@@ -77,10 +79,14 @@ struct ResizeOptions {
 // so that with Nearest each picture a viewer sees is the old picture sampled
 // at the new pixels' centres. A frame that covers no new pixel centre becomes
 // one transparent pixel at 0, 0 that keeps its delay.
-bool resizeAnimation(Animation& animation, int width, int height, const ResizeOptions& options);
+//
+// Both resizes step `progress` once per frame; cancelled, they return false
+// with nothing changed and nothing said.
+bool resizeAnimation(Animation& animation, int width, int height, const ResizeOptions& options,
+                     Progress* progress = nullptr);
 
 // Each named frame becomes width × height, keeping its top-left corner.
 bool resizeFrames(Animation& animation, const std::vector<int>& frames, int width, int height,
-                  const ResizeOptions& options);
+                  const ResizeOptions& options, Progress* progress = nullptr);
 
 }  // namespace fb

@@ -533,6 +533,36 @@ enum class Str : int {
   PixelZoom,
   PixelGrid,
   PixelColour,
+  // Dialogs: move/crop, crop, resize, blend, timing files, HTML, external editor
+  XformLeft,
+  XformTop,
+  XformPlace,  // group: where the frame goes
+  XformKeep,   // group: the part kept
+  XformX,
+  XformY,
+  XformWidth,
+  XformHeight,
+  XformFrameSize,   // "%d x %d"
+  XformScreenSize,  // "%d x %d"
+  ResizeKeepAspect,
+  ResizeBicubic,
+  BlendFileName,  // "%s": the file
+  BlendByFrame,
+  BlendByTime,
+  BlendLoopShorter,
+  BlendResultLength,  // "%d" frames, "%s" seconds
+  BlendResultTooLong,
+  TimingOpenTitle,
+  TimingFilter,
+  TimingSaveTitle,
+  HtmlTitle,
+  HtmlAltText,
+  HtmlCode,
+  HtmlCopy,
+  ExternalChooseEditor,
+  ExternalWaiting,   // "%s": the file
+  ExternalReadBack,  // "%d": how many saves were taken in
+  ExternalDone,
   // Undo step names
   UndoOptimize,         // "优化动画"
   UndoUnoptimize,       // "反优化动画"

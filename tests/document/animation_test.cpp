@@ -545,3 +545,33 @@ TEST(Document, CroppingATrueColourFrameKeepsItUnmapped) {
   ASSERT_FALSE(g->alpha.empty());
   EXPECT_EQ(g->alpha[0], 0) << "a frame wholly outside shows nothing";
 }
+
+namespace fb {
+namespace {
+
+// Counts of every index, padding bytes left out, on both sides of the size
+// where the counting changes method.
+TEST(Document, IndexCountsSkipRowPaddingAtEverySize) {
+  for (int width : {3, 61, 131}) {
+    for (int height : {1, 40}) {
+      auto b = createBitmap(width, height, nullptr);
+      ASSERT_TRUE(b);
+      std::fill(b->data.begin(), b->data.end(), uint8_t{255});  // padding included
+      int64_t expected[256] = {};
+      for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+          const uint8_t v = static_cast<uint8_t>((x * 7 + y * 13) % 200);  // never 255
+          b->row(y)[x] = v;
+          ++expected[v];
+        }
+      int64_t counts[256] = {};
+      counts[3] = 5;  // added to, not overwritten
+      expected[3] += 5;
+      addIndexCounts(*b, counts);
+      for (int i = 0; i < 256; ++i) ASSERT_EQ(counts[i], expected[i]) << width << "x" << height;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace fb

@@ -77,6 +77,14 @@ TEST(PictureCache, AnEditedFrameIsRenderedAfreshFromItOn) {
   EXPECT_EQ(cache.count(), a->frameCount());
   ASSERT_TRUE(cache.picture(0, pic));
   EXPECT_TRUE(pic.pixels == played(*a)[0]);
+  // A new screen size, whatever frame is said to have changed: pictures of the new size.
+  for (int n = 0; n < cache.count(); ++n) ASSERT_TRUE(cache.picture(n, pic));
+  a->width += 37;
+  a->height -= 3;
+  cache.invalidateFrom(cache.count() - 1);
+  ASSERT_TRUE(cache.picture(cache.count() - 1, pic));
+  EXPECT_EQ(pic.width, a->width);
+  EXPECT_TRUE(pic.pixels == played(*a).back());
 }
 
 TEST(PictureCache, AHiddenFirstFrameIsNotAPicture) {
@@ -165,6 +173,40 @@ TEST(PictureCache, SnapshotsThatKeepTwoCanvasesStayWithinTheBudget) {
   }
 }
 
+TEST(PictureCache, SnapshotsHoldWhatChangedNotWholePictures) {
+  // A 256 × 256 picture, then 40 frames that each move a small square.
+  auto a = createAnimation();
+  a->width = a->height = 256;
+  Rgb colours[3] = {{10, 10, 10}, {200, 30, 30}, {30, 200, 30}};
+  setGlobalPalette(*a, makePalette(colours, 3));
+  auto add = [&](int left, int top, int size, int value) {
+    auto f = newBlankFrame(size, size);
+    f->left = left;
+    f->top = top;
+    f->dib = createBitmap(size, size, a->globalPalette.get());
+    for (int y = 0; y < size; ++y) std::fill_n(f->dib->row(y), size, value);
+    appendFrame(*a, std::move(f));
+  };
+  add(0, 0, 256, 0);
+  for (int i = 0; i < 40; ++i) add(6 * i, 3 * i + 7, 8, 1 + i % 2);
+  const size_t canvas = size_t{256} * 256 * 4, whole = 41 * canvas;
+  PictureCache cache(*a, whole);  // room for a whole picture a frame
+  const auto want = played(*a);
+  Rgba pic;
+  for (int n = 0; n < cache.count(); ++n) ASSERT_TRUE(cache.picture(n, pic));
+  EXPECT_LT(cache.bytesHeld(), whole / 8) << "unchanged tiles are shared";
+  cache.invalidateFrom(20);
+  std::vector<int> order(want.size());
+  for (size_t i = 0; i < order.size(); ++i) order[i] = static_cast<int>(i);
+  std::shuffle(order.begin(), order.end(), std::mt19937(5));
+  for (int n : order) {
+    ASSERT_TRUE(cache.picture(n, pic));
+    ASSERT_TRUE(pic.pixels == want[static_cast<size_t>(n)]) << n;
+  }
+  cache.invalidateFrom(0);
+  EXPECT_EQ(cache.bytesHeld(), 0u) << "every byte counted is given back";
+}
+
 TEST(Thumbnails, ShrinkingAveragesAreasAndKeepsTheShape) {
   // A 4 × 2 picture: black and white columns, the right half red at half cover.
   std::vector<uint8_t> src = {0, 0, 0, 255, 255, 255, 255, 255, 255, 0, 0, 255, 255, 0, 0, 0,
@@ -196,6 +238,37 @@ TEST(Thumbnails, ShrinkingAveragesAreasAndKeepsTheShape) {
   Frame empty;
   Rgba e = frameThumbnail(empty, 96);
   EXPECT_EQ(e.width, 1) << "an empty frame is one clear pixel";
+}
+
+TEST(Thumbnails, ShrinkingByFourOrMoreSamplesEvenlyInEitherSource) {
+  // 480 × 400 indexed: a clear left quarter, fine black-and-white stripes,
+  // a red bottom band; shrunk five times over, each thumbnail pixel samples a grid.
+  auto a = createAnimation();
+  Rgb colours[4] = {{0, 0, 0}, {255, 255, 255}, {255, 0, 0}, {9, 9, 9}};
+  setGlobalPalette(*a, makePalette(colours, 4));
+  auto f = newBlankFrame(480, 400);
+  f->dib = createBitmap(480, 400, a->globalPalette.get());
+  f->lendPalette(a->globalPalette.get());
+  f->transparentIndex = 3;
+  f->controlFlags |= 1;
+  for (int y = 0; y < 400; ++y)
+    for (int x = 0; x < 480; ++x)
+      f->dib->row(y)[x] = static_cast<uint8_t>(x < 120 ? 3 : y >= 300 ? 2 : x & 1);
+  Rgba t = frameThumbnail(*f, 96);
+  ASSERT_EQ(t.width, 96);
+  ASSERT_EQ(t.height, 80);
+  auto at = [&](int x, int y) {
+    const uint8_t* p = t.pixels.data() + (static_cast<size_t>(y) * 96 + x) * 4;
+    return std::array<int, 4>{p[0], p[1], p[2], p[3]};
+  };
+  EXPECT_EQ(at(5, 5), (std::array<int, 4>{0, 0, 0, 0})) << "clear stays clear";
+  EXPECT_EQ(at(60, 70), (std::array<int, 4>{255, 0, 0, 255}));
+  EXPECT_NEAR(at(60, 20)[0], 128, 1) << "stripes average to grey";
+  EXPECT_EQ(at(60, 20)[3], 255);
+  // The same picture given as RGBA comes out the same.
+  const std::vector<uint8_t> rgba = frameToRgba(*f);
+  Rgba same = scaleToFit(rgba.data(), 480, 400, 96);
+  EXPECT_TRUE(same.pixels == t.pixels);
 }
 
 TEST(Thumbnails, LongStripsAndHugeBoxes) {

@@ -293,3 +293,37 @@ TEST(FramePlayer, AScreenBeyondThePixelCapIsRefusedInEitherMode) {
     EXPECT_EQ(firstPicture(*p), nullptr) << rgba;
   }
 }
+
+TEST(FramePlayer, TransparentPixelsLeaveTheCanvasWhereverTheyFallInEitherMode) {
+  // A 29-pixel-wide frame off the left edge: transparent runs of every length,
+  // starting anywhere, so whole and partial groups of eight are both passed over.
+  Doc d(32, 2);
+  d.add(0, 0, 32, 2, 1);  // red underneath
+  Frame& f = d.add(2, 0, 29, 2, 2, 0, 0);
+  std::vector<bool> shown(29);
+  for (int x : {0, 1, 5, 12, 13, 14, 15, 27, 28}) shown[static_cast<size_t>(x)] = true;
+  for (int x = 0; x < 29; ++x) {
+    for (int y = 0; y < 2; ++y) f.dib->row(y)[x] = shown[static_cast<size_t>(x)] ? 3 : 0;
+  }
+  for (bool rgba : {false, true}) {
+    SCOPED_TRACE(rgba);
+    auto p = startPlayer(*d.a);
+    p->rgbaMode = rgba;
+    ASSERT_TRUE(firstPicture(*p));
+    Frame* c = nextPicture(*p);
+    ASSERT_TRUE(c);
+    for (int y = 0; y < 2; ++y)
+      for (int x = 0; x < 32; ++x) {
+        const bool blue = x >= 2 && x < 31 && shown[static_cast<size_t>(x - 2)];
+        const uint8_t* got = rgba ? c->rgb.data() + (static_cast<size_t>(y) * 32 + x) * 4 : nullptr;
+        const std::array<uint8_t, 4> want =
+            blue ? std::array<uint8_t, 4>{0, 0, 255, 255} : std::array<uint8_t, 4>{255, 0, 0, 255};
+        if (rgba)
+          EXPECT_EQ((std::array<uint8_t, 4>{got[0], got[1], got[2], got[3]}), want) << x;
+        else {
+          EXPECT_EQ(px(c, x, y), want) << x;
+          EXPECT_EQ(idx(c, x, y), blue ? 3 : 1) << x;
+        }
+      }
+  }
+}

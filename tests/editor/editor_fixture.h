@@ -172,12 +172,7 @@ inline QAction* act(fb::MainWindow& w, int id) {
   return a;
 }
 
-// Sets a document into the window as if it had been opened from `path`.
-inline void load(fb::MainWindow& w, std::unique_ptr<fb::Animation> a, const std::string& path = "") {
-  w.context().setDocument(std::move(a), path);
-  w.updateCommands();
-}
-
+// A dialog's control by its id, of the kind the test expects.
 template <typename T>
 T* control(QObject* parent, const char* id) {
   T* w = parent->findChild<T*>(QString::fromLatin1(id));
@@ -195,18 +190,24 @@ T& as(QDialog& d) {
 
 // Runs `command` through its action; the document must change as one undo
 // step named `step` that undo takes back and redo brings back exactly.
-inline void checkOneStep(fb::MainWindow& w, int command, const char* step) {
+inline void checkOneStep(fb::MainWindow& w, int command, const std::string& step) {
   const std::string before = docDigest(w);
   act(w, command)->trigger();
   const std::string after = docDigest(w);
-  QVERIFY(after != before);
+  QVERIFY2(after != before, step.c_str());
   QVERIFY(w.context().modified());
   QCOMPARE(w.context().history().steps(), size_t(1));
-  QCOMPARE(w.context().history().undoName(), std::string(step));
+  QCOMPARE(w.context().history().undoName(), step);
   QVERIFY(w.runCommand(fb::cmd::Undo));
   QCOMPARE(docDigest(w), before);
   QVERIFY(w.runCommand(fb::cmd::Redo));
   QCOMPARE(docDigest(w), after);
+}
+
+// Sets a document into the window as if it had been opened from `path`.
+inline void load(fb::MainWindow& w, std::unique_ptr<fb::Animation> a, const std::string& path = "") {
+  w.context().setDocument(std::move(a), path);
+  w.updateCommands();
 }
 
 }  // namespace edtest

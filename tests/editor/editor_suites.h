@@ -15,6 +15,7 @@ std::unique_ptr<QObject> makeEditSuite();
 std::unique_ptr<QObject> makeViewSuite();
 std::unique_ptr<QObject> makeDialogSuite();
 std::unique_ptr<QObject> makePropertySuite();
+std::unique_ptr<QObject> makeTransformSuite();
 
 inline std::map<std::string, std::function<std::unique_ptr<QObject>()>> suites() {
   return {{"Enabling", makeEnablingSuite},
@@ -22,7 +23,8 @@ inline std::map<std::string, std::function<std::unique_ptr<QObject>()>> suites()
           {"Editing", makeEditSuite},
           {"View", makeViewSuite},
           {"Dialogs", makeDialogSuite},
-          {"Properties", makePropertySuite}};
+          {"Properties", makePropertySuite},
+          {"Transforms", makeTransformSuite}};
 }
 
 }  // namespace edtest

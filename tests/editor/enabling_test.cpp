@@ -126,22 +126,6 @@ class EnablingSuite : public QObject {
     QVERIFY(on(w, cmd::Paste));
   }
 
-  void commandsStillToComeSayNotAvailable() {
-    Harness h;
-    MainWindow w;
-    load(w, makeDoc(3));
-    const std::string before = docDigest(w);
-    for (int id : {cmd::FrameFlipH, cmd::PingPong, cmd::Blend}) {
-      QVERIFY(on(w, id));
-      h.reporter.clear();
-      QVERIFY(!w.runCommand(id));
-      std::string name = plainText(findCommand(id)->text).toStdString();
-      QVERIFY2(h.reporter.contains(name + ": not available yet."), name.c_str());
-    }
-    QCOMPARE(docDigest(w), before);
-    QVERIFY(!w.context().modified());
-  }
-
   void checkMarks() {
     Harness h;
     MainWindow w;

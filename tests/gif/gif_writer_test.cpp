@@ -506,3 +506,42 @@ TEST(GifWriter, WritingAndCountingOnlyReadTheDocument) {
   EXPECT_EQ(a->screenFlags, 0x80);
   EXPECT_EQ(a->encodedSize, -1) << "counting alone keeps no cache";
 }
+
+// Lossy LZW, in both layouts: a pixel only ever takes a colour within the
+// strength of its own, the transparent index is never given or taken, the
+// result encodes smaller, and strength 0 changes nothing.
+TEST(LossyLzw, TakesOnlyCloseColoursAndLeavesTransparencyAlone) {
+  Palette pal;
+  pal.count = 256;
+  for (int i = 0; i < 256; ++i)  // neighbours differ by 1 to 4 per channel
+    pal[i] = Rgb{uint8_t(i), uint8_t((i * 3) & 255), uint8_t((i * 5) / 4)};
+  const int w = 96, h = 80, transparent = 7, strength = 6;
+  std::mt19937 rng(7);
+  std::vector<uint8_t> original(size_t(w) * h);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x)  // a gradient with noise, and some transparent spots
+      original[size_t(y) * w + x] =
+          rng() % 29 == 0 ? transparent : uint8_t((x + y) / 2 + rng() % 4);
+  for (LzwLayout layout : {LzwLayout::Standard, LzwLayout::Smallest}) {
+    std::vector<uint8_t> px = original;
+    const LzwImage image{px.data(), w, h, w, false};
+    const int64_t before = lzwEncodedSize(image, 8, layout);
+    const LossyColours close(pal, strength);
+    const int64_t changed = lossyLzwPass(image, 8, layout, close, transparent);
+    EXPECT_GT(changed, 0);
+    EXPECT_LT(lzwEncodedSize(image, 8, layout), before);
+    int64_t differing = 0;
+    for (size_t i = 0; i < px.size(); ++i) {
+      if (px[i] == original[i]) continue;
+      ++differing;
+      ASSERT_NE(original[i], transparent);
+      ASSERT_NE(px[i], transparent);
+      ASSERT_LE(close.error(px[i], original[i]), 9 * strength * strength);
+    }
+    EXPECT_EQ(differing, changed);
+    std::vector<uint8_t> untouched = original;
+    EXPECT_EQ(lossyLzwPass(LzwImage{untouched.data(), w, h, w, false}, 8, layout,
+                           LossyColours(pal, 0), transparent),
+              0);
+  }
+}

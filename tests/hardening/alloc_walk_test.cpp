@@ -14,6 +14,8 @@
 #include "base/file_ops.h"
 #include "base/reporter.h"
 #include "document/history.h"
+#include "document/pictures.h"
+#include "document/rgba.h"
 #include "imaging/edits.h"
 #include "imaging/optimizer.h"
 #include "io/open_save.h"
@@ -266,6 +268,75 @@ TEST(AllocationWalk, ChainOperationsAreWholeOrNotAtAll) {
       }
       if (finished) break;
     }
+  }
+}
+
+// Playing, and pictures asked for in a jumbled order, while each allocation
+// fails in turn: a picture is either right or refused (playing stops short and
+// says so), nothing is thrown, and afterwards every picture is right and
+// forgetting them all gives back every byte counted.
+TEST(AllocationWalk, PicturesAreRightOrRefusedWhateverFails) {
+  fbtest::GifBuilder b;
+  b.header().screen(70, 40, 0x81).colours(4).loop(0);
+  std::vector<uint8_t> first(70 * 40);
+  for (size_t i = 0; i < first.size(); ++i) first[i] = static_cast<uint8_t>(i % 7 % 3);
+  b.gce(0x04, 5, 3).descriptor(0, 0, 70, 40).image(2, first);
+  b.gce(0x0D, 5, 3).descriptor(5, 5, 20, 10).image(2, std::vector<uint8_t>(200, 1));
+  b.gce(0x09, 5, 3).descriptor(40, 20, 25, 15).image(2, std::vector<uint8_t>(375, 2));
+  std::vector<uint8_t> spot(70 * 40, 3);  // clear but for a square mid-screen
+  for (int y = 17; y < 23; ++y)
+    for (int x = 33; x < 39; ++x) spot[static_cast<size_t>(y) * 70 + x] = 1;
+  b.gce(0x05, 5, 3).descriptor(0, 0, 70, 40).image(2, spot);
+  b.gce(0x04, 5, 3).descriptor(60, 30, 10, 10).image(2, std::vector<uint8_t>(100, 0));
+  std::unique_ptr<Animation> a;
+  fbtest::readGifBytes(b.trailer().bytes, a);
+  ASSERT_TRUE(a);
+  std::vector<std::vector<uint8_t>> want;
+  auto p = startPlayer(*a);
+  for (Frame* c = firstPicture(*p); c; c = nextPicture(*p)) want.push_back(canvasToRgba(*c));
+  ASSERT_EQ(want.size(), 5u);
+  const int order[] = {3, 1, 4, 0, 2, 3, 1, 4, 0, 2};
+
+  for (long n = 0;; ++n) {
+    SCOPED_TRACE(n);
+    size_t shown = 0;
+    bool stopped = false;
+    const bool finished = failing(n, [&] {
+      auto q = startPlayer(*a);
+      stopped = !q;
+      if (!q) return;
+      q->rgbaMode = true;  // compared in place: no allocation of its own
+      for (Frame* c = firstPicture(*q); c; c = nextPicture(*q), ++shown)
+        if (shown >= want.size() || !std::equal(c->rgb.begin(), c->rgb.end(), want[shown].begin()))
+          ADD_FAILURE() << "picture " << shown << " is wrong";
+      stopped = q->outOfMemory;
+    });
+    EXPECT_EQ(shown < want.size(), stopped) << "a short run says memory ran out";
+    if (finished) break;
+  }
+
+  for (long n = 0;; ++n) {
+    SCOPED_TRACE(n);
+    PictureCache cache(*a, 5 * 70 * 40 * 4);  // room for one snapshot a frame
+    const bool finished = failing(n, [&] {
+      try {
+        for (int k : order) {
+          Rgba got;
+          if (cache.picture(k, got) && got.pixels != want[static_cast<size_t>(k)])
+            ADD_FAILURE() << "picture " << k << " is wrong";
+        }
+      } catch (...) {
+        ADD_FAILURE() << "an exception left the picture cache";
+      }
+    });
+    for (int k : order) {
+      Rgba got;
+      ASSERT_TRUE(cache.picture(k, got)) << k;
+      ASSERT_TRUE(got.pixels == want[static_cast<size_t>(k)]) << k;
+    }
+    cache.invalidateFrom(0);
+    EXPECT_EQ(cache.bytesHeld(), 0u);
+    if (finished) break;
   }
 }
 

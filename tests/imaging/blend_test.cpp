@@ -30,11 +30,24 @@ std::vector<std::tuple<int, int, int>> steps(const std::vector<int32_t>& a,
 
 using Steps = std::vector<std::tuple<int, int, int>>;
 
-TEST(Blend, FrameByFramePairsPicturesAndTakesTheLongerOnesDelays) {
+TEST(Blend, FrameByFramePairsPicturesOverTheLongerRunningTime) {
   EXPECT_EQ(steps({10, 20, 30}, {5, 5}, false, true), (Steps{{0, 0, 10}, {1, 1, 20}, {2, 0, 30}}));
   EXPECT_EQ(steps({10, 20, 30}, {5, 5}, false, false), (Steps{{0, 0, 10}, {1, 1, 20}, {2, 1, 30}}));
-  // The other animation has more frames: its delays.
-  EXPECT_EQ(steps({7}, {1, 2, 3}, false, true), (Steps{{0, 0, 1}, {0, 1, 2}, {0, 2, 3}}));
+  // The other has more frames but runs shorter (6 ticks against 7): its
+  // delays stretch to 7, the spare tick to the largest remainder.
+  EXPECT_EQ(steps({7}, {1, 2, 3}, false, true), (Steps{{0, 0, 1}, {0, 1, 2}, {0, 2, 4}}));
+  auto delays = [](const Steps& s) {
+    std::vector<int> d;
+    for (const auto& step : s) d.push_back(std::get<2>(step));
+    return d;
+  };
+  // 50 ticks over three equal delays: the spare ticks go to the earliest.
+  EXPECT_EQ(delays(steps({10, 10, 10}, {50}, false, true)), (std::vector<int>{17, 17, 16}));
+  // Delays that are all 0 share the time evenly.
+  EXPECT_EQ(delays(steps({0, 0, 0, 0}, {6}, false, false)), (std::vector<int>{2, 2, 1, 1}));
+  // No delay grows beyond the largest either animation has: the rest moves on.
+  EXPECT_EQ(delays(steps({100, 0, 0}, {65535, 65535}, false, true)),
+            (std::vector<int>{65535, 65535, 0}));
 }
 
 TEST(Blend, ByTimeChangesWheneverEitherDoesOverTheLongerRunningTime) {

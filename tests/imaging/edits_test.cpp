@@ -639,3 +639,25 @@ TEST(Edits, AnOptimizationNoSmallerLeavesNoStep) {
   ASSERT_EQ(messages.entries().size(), 1u);
   EXPECT_NE(messages.entries()[0].text.find("动画保持不变"), std::string::npos);
 }
+
+// Cancelled through the progress, a resize or a blend changes nothing and
+// leaves no step behind (the document is not modified by a cancel).
+TEST(Edits, ACancelledResizeOrBlendLeavesNoStep) {
+  auto doc = load("testsrc-localpal-ffmpeg.gif");
+  auto other = std::shared_ptr<const Animation>(load("testsrc-localpal-ffmpeg.gif"));
+  const std::string before = fbtest::digest(*doc);
+  const Edit edits[] = {resizeAnimationEdit(doc->width * 2, doc->height, {}),
+                        resizeFramesEdit({0, 1}, 5, 5, {}), blendEdit(other, {}, nullptr)};
+  for (const Edit& e : edits) {
+    History history(20);
+    RecordingReporter said;
+    ScopedReporter scope(said);
+    RecordingProgress progress;
+    progress.cancelAfter(1);
+    EXPECT_EQ(runEdit(*doc, history, e, 0, &progress), 0) << e.name;
+    EXPECT_TRUE(progress.cancelled()) << e.name;
+    EXPECT_TRUE(fbtest::digest(*doc) == before) << e.name;
+    EXPECT_FALSE(history.canUndo()) << e.name;
+    EXPECT_TRUE(said.entries().empty()) << e.name << ": a cancel is not a failure to report";
+  }
+}

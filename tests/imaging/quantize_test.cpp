@@ -376,4 +376,25 @@ TEST(ColourMatch, NearestFirstOnTiesExactStops) {
   EXPECT_EQ(nearestColour(empty, {0, 0, 0}), -1);
 }
 
+// The sorted search answers as the plain one does, ties and exclusions
+// included, on palettes full of equal sums and duplicates.
+TEST(ColourMatch, SortedSearchAgreesWithThePlainOne) {
+  std::mt19937 rng(21);
+  for (int round = 0; round < 40; ++round) {
+    Palette pal;
+    pal.count = 1 + static_cast<int>(rng() % 256);
+    const int spread = round % 2 ? 256 : 8;  // narrow: many ties and duplicates
+    for (int i = 0; i < pal.count; ++i)
+      pal[i] = Rgb{uint8_t(rng() % spread), uint8_t(rng() % spread), uint8_t(rng() % spread)};
+    const int exclude = round % 3 == 0 ? static_cast<int>(rng() % pal.count) : -1;
+    const NearestColourSearch search(pal, exclude);
+    for (int k = 0; k < 200; ++k) {
+      const Rgb c{uint8_t(rng() % spread), uint8_t(rng() % spread), uint8_t(rng() % spread)};
+      ASSERT_EQ(search.find(c), nearestColour(pal, c, exclude)) << round << " " << k;
+    }
+  }
+  Palette one = paletteOf({{5, 5, 5}});
+  EXPECT_EQ(NearestColourSearch(one, 0).find({5, 5, 5}), -1);
+}
+
 }  // namespace
