@@ -90,12 +90,16 @@ bool setFrameDelays(Animation& a, const std::vector<int>& delays) {
     showWarning(format(Str::DelayCountWrong, static_cast<int>(delays.size()), a.frameCount()));
     return false;
   }
-  for (int d : delays) {
+  size_t i = 0;
+  for (Frame* f = firstFrame(a); f; f = nextFrame(f)) {
+    // A delay kept as it is (one read from another format may be past what
+    // can be typed) is no new value to check.
     FrameProperties p;
-    p.delay = d;
+    if (delays[i] != f->delay) p.delay = delays[i];
+    ++i;
     if (!validFrameProperties(p)) return false;
   }
-  size_t i = 0;
+  i = 0;
   for (Frame* f = firstFrame(a); f; f = nextFrame(f)) f->delay = delays[i++];
   a.encodedSize = -1;
   return true;

@@ -33,7 +33,8 @@ bool setAllFrameProperties(Animation& animation, const FrameProperties& properti
 
 // The timing editor: every frame's delay at once, in ticks, the first frame's
 // first. False (reason shown, nothing changed) when the count is not the
-// frame count or a delay lies outside 0..65535.
+// frame count or a changed delay lies outside 0..65535 (a frame's own delay,
+// given back unchanged, is kept whatever it is).
 bool setFrameDelays(Animation& animation, const std::vector<int>& delays);
 
 struct AnimationProperties {

@@ -116,6 +116,10 @@ TEST(Properties, TheTimingEditorSetsEveryDelayOrNone) {
   EXPECT_EQ(fbtest::delaysOf(*a), (std::vector<int>{10, 20, 30})) << "nothing changed";
   ASSERT_TRUE(setFrameDelays(*a, {0, 65535, 4}));
   EXPECT_EQ(fbtest::delaysOf(*a), (std::vector<int>{0, 65535, 4}));
+  // A delay no one could type (read from another format), given back as it is, stays.
+  a->frame(0)->delay = 100000;
+  ASSERT_TRUE(setFrameDelays(*a, {100000, 1, 2}));
+  EXPECT_EQ(fbtest::delaysOf(*a), (std::vector<int>{100000, 1, 2}));
 }
 
 TEST(Properties, CommentsAreAddedEditedAndRemoved) {

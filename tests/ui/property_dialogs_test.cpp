@@ -10,6 +10,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollArea>
 #include <QSpinBox>
 #include <QTableWidget>
 #include <QTest>
@@ -126,6 +127,25 @@ class PropertyDialogsTest : public QObject {
     QCOMPARE(doc->frame(0)->left, 0);
   }
 
+  void fieldsLeftAsShownChangeNothing() {
+    // Values the fields cannot show (a frame centred on a smaller screen, a
+    // screen of no size) are changes only when the user sets them.
+    auto doc = fbui::blankAnimation(1);
+    doc->frame(0)->left = -3;
+    doc->width = 0;
+    RecordingReporter reporter;
+    AnimationPropertiesDialog screen(*doc, reporter);
+    screen.accept();
+    QVERIFY(!screen.edit());
+    FramePropertiesDialog dlg(*doc, {0}, false, reporter);
+    find<QLineEdit>(&dlg, "delay")->setText("30");
+    dlg.accept();
+    QVERIFY(dlg.edit());
+    QCOMPARE(dlg.edit()->apply(*doc, nullptr), 1);
+    QCOMPARE(doc->frame(0)->delay, 30);
+    QCOMPARE(doc->frame(0)->left, -3);
+  }
+
   void animationPlayCountIsChecked() {
     auto doc = fbui::blankAnimation(2);
     RecordingReporter reporter;
@@ -176,6 +196,38 @@ class PropertyDialogsTest : public QObject {
     QCOMPARE(comments(*doc), (std::vector<std::string>{"uno", "三"}));
   }
 
+  void commentsLeftAsTheyWereStayAsTheyWere() {
+    // Bytes that are not UTF-8, and a text longer than one sub-block, as files have them.
+    const std::string latin1 = "caf\xe9", longer(300, 'c');
+    auto doc = fbui::blankAnimation(1);
+    QVERIFY(addComment(*doc, latin1));
+    QVERIFY(addComment(*doc, longer));
+    RecordingReporter reporter;
+    {
+      CommentsDialog seen(*doc, reporter);
+      find<QListWidget>(&seen, "list")->setCurrentRow(1);
+      seen.accept();
+      QCOMPARE(seen.result(), int(QDialog::Accepted));
+      QVERIFY(!seen.edit());
+      QVERIFY(reporter.entries().empty());
+    }
+    CommentsDialog dlg(*doc, reporter);
+    auto* text = find<QPlainTextEdit>(&dlg, "text");
+    find<QPushButton>(&dlg, "add")->click();
+    text->setPlainText("new");
+    dlg.accept();
+    QVERIFY(reporter.entries().empty());
+    oneStep(*doc, dlg.edit(), "GIF 注释");
+    QCOMPARE(comments(*doc), (std::vector<std::string>{latin1, longer, "new"}));
+    // The last one removed: its text goes from the box too.
+    CommentsDialog one(*fbui::blankAnimation(1), reporter);
+    find<QPushButton>(&one, "add")->click();
+    find<QPlainTextEdit>(&one, "text")->setPlainText("gone");
+    find<QPushButton>(&one, "remove")->click();
+    QCOMPARE(find<QPlainTextEdit>(&one, "text")->toPlainText(), QString());
+    QVERIFY(!find<QPlainTextEdit>(&one, "text")->isEnabled());
+  }
+
   void timingTableChecksEveryDelay() {
     auto doc = fbui::blankAnimation(3);
     RecordingReporter reporter;
@@ -195,6 +247,20 @@ class PropertyDialogsTest : public QObject {
     QCOMPARE(doc->frame(0)->delay, 7);
     QCOMPARE(doc->frame(1)->delay, 12);
     QCOMPARE(doc->frame(2)->delay, 7);
+  }
+
+  void timingKeepsDelaysItCannotType() {
+    // A delay read from another format may be past what a GIF holds: left as it is, it stays.
+    auto doc = fbui::blankAnimation(2);
+    doc->frame(0)->delay = 100000;
+    RecordingReporter reporter;
+    TimingDialog dlg(*doc, reporter);
+    dlg.table()->item(1, 1)->setText("5");
+    dlg.accept();
+    QVERIFY(reporter.entries().empty());
+    oneStep(*doc, dlg.edit(), "时间");
+    QCOMPARE(doc->frame(0)->delay, 100000);
+    QCOMPARE(doc->frame(1)->delay, 5);
   }
 
   void paletteSessionIsWhatTheGridShowed() {
@@ -292,6 +358,41 @@ class PropertyDialogsTest : public QObject {
     QCOMPARE(doc->frame(1)->dib->row(1)[0], uint8_t(2));
     QVERIFY(doc->frame(1)->transparent());
     QVERIFY(!doc->frame(0)->transparent());
+    QVERIFY(reporter.entries().empty());
+  }
+
+  void keyboardCursorScrollsIntoSight() {
+    auto doc = fbui::blankAnimation(1);
+    QCOMPARE(resizeAnimationEdit(400, 8, {}).apply(*doc, nullptr), 1);
+    RecordingReporter reporter;
+    PixelEditorDialog dlg(*doc, 0, false, reporter);
+    find<QSpinBox>(&dlg, "zoom")->setValue(16);
+    dlg.show();
+    PixelView* view = dlg.view();
+    view->setFocus();
+    for (int i = 0; i < 100; ++i) QTest::keyClick(view, Qt::Key_Right);
+    QCOMPARE(view->cursorPoint().x, 100);
+    auto* scroll = find<QScrollArea>(&dlg, "pixelsScroll");
+    const QRect seen(-view->pos(), scroll->viewport()->size());
+    QVERIFY(seen.contains(100 * 16 + 8, 8));
+  }
+
+  void strokesThatChangeNothingLeaveNoStep() {
+    auto doc = fbui::blankAnimation(1);
+    setTransparentIndex(*doc->frame(0), 1);
+    setTransparent(*doc->frame(0), true);
+    RecordingReporter reporter;
+    PixelEditorDialog dlg(*doc, 0, false, reporter);
+    dlg.setColour(1);  // entry 1 at 1,0 and 0,1
+    dlg.press({1, 0});
+    dlg.drag({0, 1});
+    dlg.release();
+    dlg.setTool(PixelEditorDialog::Tool::Fill);
+    dlg.press({1, 0});
+    dlg.setTool(PixelEditorDialog::Tool::Pick);
+    dlg.press({0, 1});
+    dlg.accept();
+    QVERIFY(!dlg.edit());
     QVERIFY(reporter.entries().empty());
   }
 

@@ -70,6 +70,11 @@ void PixelView::setCursorPoint(Point p) {
   if (image_.isNull()) return;
   cursor_.x = std::clamp(p.x, 0, image_.width() - 1);
   cursor_.y = std::clamp(p.y, 0, image_.height() - 1);
+  // In a scrolled view the keyboard cursor stays in sight.
+  if (QWidget* port = parentWidget())
+    if (auto* area = qobject_cast<QScrollArea*>(port->parentWidget()))
+      area->ensureVisible(cursor_.x * zoom_ + zoom_ / 2, cursor_.y * zoom_ + zoom_ / 2, zoom_,
+                          zoom_);
   update();
 }
 
@@ -261,17 +266,28 @@ void PixelEditorDialog::refresh() {
   view_->setFrame(&f);
 }
 
+int PixelEditorDialog::indexAt(Point at) const {
+  const Bitmap* b = frame().dib.get();
+  if (at.x < 0 || at.y < 0 || at.x >= b->width || at.y >= b->height) return -1;
+  return b->row(at.y)[at.x];
+}
+
+// Tools that would change nothing are not used, so that OK leaves no empty step.
 void PixelEditorDialog::press(Point at) {
+  const Frame& f = frame();
   switch (tool()) {
     case Tool::Paint:
       stroke_ = {at};
       break;
     case Tool::Fill:
-      run(floodFillEdit(frameIndex_, at, colour()));
+      if (indexAt(at) != colour()) run(floodFillEdit(frameIndex_, at, colour()));
       break;
-    case Tool::Pick:
-      if (run(pickTransparentIndexEdit(frameIndex_, at)) && pickMode_) accept();
+    case Tool::Pick: {
+      // With 24-bit data the pick also sets its alpha afresh: always made then.
+      const bool already = !f.hasRgb() && f.transparent() && indexAt(at) == f.transparentIndex;
+      if ((already || run(pickTransparentIndexEdit(frameIndex_, at))) && pickMode_) accept();
       break;
+    }
   }
   if (!stroke_.empty()) showStroke();
 }
@@ -297,7 +313,11 @@ void PixelEditorDialog::release() {
   std::vector<Point> points = std::move(stroke_);
   stroke_.clear();
   view_->setPending({}, QColor());
-  run(paintPixelsEdit(frameIndex_, std::move(points), colour()));
+  // Painting with 24-bit data also sets its colours afresh: always made then.
+  const bool same = !frame().hasRgb() && std::all_of(points.begin(), points.end(), [this](Point p) {
+    return indexAt(p) == colour();
+  });
+  if (!same) run(paintPixelsEdit(frameIndex_, std::move(points), colour()));
 }
 
 void PixelEditorDialog::accept() {

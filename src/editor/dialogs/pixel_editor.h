@@ -87,6 +87,8 @@ class PixelEditorDialog : public SessionDialog {
  private:
   void refresh() override;
   void showStroke();
+  // The palette index at `at` in the edited frame; -1 outside it.
+  int indexAt(Point at) const;
   int frameIndex_;
   std::vector<Point> stroke_;
   bool pickMode_;

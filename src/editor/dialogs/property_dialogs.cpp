@@ -169,6 +169,10 @@ FramePropertiesDialog::FramePropertiesDialog(const Animation& doc, std::vector<i
     }
     left_ = spin("left", 0, 65535, leftShown_, this);
     top_ = spin("top", 0, 65535, topShown_, this);
+    // A position the field cannot show (a frame centred on a smaller screen)
+    // changes only when the user sets one.
+    leftShown_ = left_->value();
+    topShown_ = top_->value();
     name_ = line("name", nameShown_, this);
     form->addRow(qtext(Str::PropsLeft), left_);
     form->addRow(qtext(Str::PropsTop), top_);
@@ -218,6 +222,8 @@ AnimationPropertiesDialog::AnimationPropertiesDialog(const Animation& doc, Repor
   setWindowTitle(qtext(Str::UndoAnimationProperties));
   width_ = spin("width", 1, 65535, doc.width, this);
   height_ = spin("height", 1, 65535, doc.height, this);
+  widthShown_ = width_->value();  // a screen of no size shows as 1
+  heightShown_ = height_->value();
   playCount_ = line("playCount", QString::number(doc.playCount), this);
   background_ = spin("background", 0, 255, doc.backgroundIndex, this);
   auto* form = new QFormLayout;
@@ -236,8 +242,8 @@ void AnimationPropertiesDialog::accept() {
     return;
   }
   if (count != doc_.playCount) p.playCount = count;
-  if (width_->value() != doc_.width) p.width = width_->value();
-  if (height_->value() != doc_.height) p.height = height_->value();
+  if (width_->value() != widthShown_) p.width = width_->value();
+  if (height_->value() != heightShown_) p.height = height_->value();
   if (background_->value() != doc_.backgroundIndex) p.backgroundIndex = background_->value();
   edit_.reset();
   if (p.width || p.height || p.playCount || p.backgroundIndex) edit_ = animationPropertiesEdit(p);
@@ -272,16 +278,17 @@ CommentsDialog::CommentsDialog(const Animation& doc, Reporter& reporter, QWidget
   layout->addWidget(makeButtons(this));
 
   connect(list_, &QListWidget::currentRowChanged, this, &CommentsDialog::choose);
+  // Only what is typed is kept: the text box's own reading of a comment (bytes
+  // that are not UTF-8, its line ends and spaces) is no change of it.
   connect(text_, &QPlainTextEdit::textChanged, this, [this] {
-    keepText();
-    if (row_ >= 0 && row_ < list_->count())
-      list_->item(row_)->setText(items_[static_cast<size_t>(row_)].text.section('\n', 0, 0));
+    if (row_ < 0 || row_ >= static_cast<int>(items_.size())) return;
+    items_[static_cast<size_t>(row_)].text = text_->toPlainText();
+    list_->item(row_)->setText(items_[static_cast<size_t>(row_)].text.section('\n', 0, 0));
   });
   connect(add, &QPushButton::clicked, this, [this] {
-    keepText();
     items_.push_back({-1, QString()});
     refreshList();
-    list_->setCurrentRow(list_->count() - 1);
+    showRow(list_->count() - 1);
     text_->setFocus();
   });
   connect(remove, &QPushButton::clicked, this, [this] {
@@ -290,13 +297,11 @@ CommentsDialog::CommentsDialog(const Animation& doc, Reporter& reporter, QWidget
     if (original >= 0) removed_.push_back(original);
     items_.erase(items_.begin() + row_);
     const int next = std::min(row_, static_cast<int>(items_.size()) - 1);
-    row_ = -1;
     refreshList();
-    list_->setCurrentRow(next);
+    showRow(next);
   });
   refreshList();
-  list_->setCurrentRow(items_.empty() ? -1 : 0);
-  choose(list_->currentRow());
+  showRow(items_.empty() ? -1 : 0);
 }
 
 void CommentsDialog::refreshList() {
@@ -306,13 +311,22 @@ void CommentsDialog::refreshList() {
   row_ = -1;
 }
 
-void CommentsDialog::keepText() {
-  if (row_ >= 0 && row_ < static_cast<int>(items_.size()))
-    items_[static_cast<size_t>(row_)].text = text_->toPlainText();
+bool CommentsDialog::changed(const Item& item) const {
+  return item.original < 0 ||
+         item.text != QString::fromStdString(before_[static_cast<size_t>(item.original)]);
+}
+
+// The row chosen and its text shown, even when the list's current row stays
+// (the list was refilled, or emptied).
+void CommentsDialog::showRow(int row) {
+  {
+    QSignalBlocker block(list_);
+    list_->setCurrentRow(row);
+  }
+  choose(row);
 }
 
 void CommentsDialog::choose(int row) {
-  keepText();
   row_ = -1;  // the text shown next belongs to no item until it is shown
   QSignalBlocker block(text_);
   text_->setPlainText(row >= 0 && row < static_cast<int>(items_.size())
@@ -323,9 +337,9 @@ void CommentsDialog::choose(int row) {
 }
 
 void CommentsDialog::accept() {
-  keepText();
+  // A long comment read from a file is kept as it is; only new texts are held to one block.
   for (size_t i = 0; i < items_.size(); ++i)
-    if (!commentFits(items_[i].text, reporter_)) {
+    if (changed(items_[i]) && !commentFits(items_[i].text, reporter_)) {
       list_->setCurrentRow(static_cast<int>(i));
       text_->setFocus();
       return;
@@ -334,8 +348,7 @@ void CommentsDialog::accept() {
   // the removals from the last, then the new comments.
   std::vector<Edit> edits;
   for (const Item& item : items_)
-    if (item.original >= 0 &&
-        item.text.toStdString() != before_[static_cast<size_t>(item.original)])
+    if (item.original >= 0 && changed(item))
       edits.push_back(setCommentEdit(item.original, item.text.toStdString()));
   std::vector<int> removed = removed_;
   std::sort(removed.rbegin(), removed.rend());
@@ -393,8 +406,10 @@ TimingDialog::TimingDialog(const Animation& doc, Reporter& reporter, QWidget* pa
 void TimingDialog::accept() {
   std::vector<int> delays;
   for (int r = 0; r < table_->rowCount(); ++r) {
-    int v = 0;
-    if (!readDelay(table_->item(r, 1)->text(), reporter_, v)) {
+    int v = before_[static_cast<size_t>(r)];
+    // A delay left as shown stays, even one past what can be typed.
+    if (table_->item(r, 1)->text() != QString::number(v) &&
+        !readDelay(table_->item(r, 1)->text(), reporter_, v)) {
       table_->setCurrentCell(r, 1);
       table_->setFocus();
       return;

@@ -89,6 +89,7 @@ class AnimationPropertiesDialog : public QDialog {
   const Animation& doc_;
   Reporter& reporter_;
   QSpinBox *width_, *height_, *background_;
+  int widthShown_, heightShown_;
   QLineEdit* playCount_;
   std::optional<Edit> edit_;
 };
@@ -109,8 +110,9 @@ class CommentsDialog : public QDialog {
     int original;  // its index among the document's comments; -1 when new
     QString text;
   };
+  bool changed(const Item& item) const;
+  void showRow(int row);
   void choose(int row);
-  void keepText();
   void refreshList();
   Reporter& reporter_;
   std::vector<std::string> before_;
