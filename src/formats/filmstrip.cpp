@@ -83,9 +83,12 @@ std::unique_ptr<Frame> makeFilmstrip(Animation& a, const FilmstripLayout& layout
   if (!player) return nullptr;
   int pictures = a.frameCount() - (a.hideFirstFrame && a.frameCount() > 1 ? 1 : 0);
   if (progress) progress->setRange(pictures);
+  const int cells = layout.columns * layout.rows;
   int i = 0;
-  for (Frame* c = firstPicture(*player); c && i < layout.columns * layout.rows;
-       c = nextPicture(*player), ++i) {
+  // The next picture is made only when a cell is left for it: one past the last
+  // cell could run out of memory and refuse a strip that is complete.
+  for (Frame* c = firstPicture(*player); c && i < cells;
+       c = ++i < cells ? nextPicture(*player) : nullptr) {
     int col = vertical ? i / layout.rows : i % layout.columns;
     int row = vertical ? i % layout.rows : i / layout.columns;
     int x0 = col * w, y0 = row * h;

@@ -12,10 +12,12 @@
 #include <new>
 
 #include "base/file_ops.h"
+#include "base/progress.h"
 #include "base/reporter.h"
 #include "document/history.h"
 #include "document/pictures.h"
 #include "document/rgba.h"
+#include "formats/filmstrip.h"
 #include "imaging/edits.h"
 #include "imaging/optimizer.h"
 #include "io/open_save.h"
@@ -336,6 +338,23 @@ TEST(AllocationWalk, PicturesAreRightOrRefusedWhateverFails) {
     }
     cache.invalidateFrom(0);
     EXPECT_EQ(cache.bytesHeld(), 0u);
+    if (finished) break;
+  }
+
+  // A strip with fewer cells than pictures stops at its last cell: the picture
+  // after it (restoring to the previous one here) is never made, so it cannot
+  // refuse a strip that is complete.
+  for (long n = 0;; ++n) {
+    SCOPED_TRACE(n);
+    Progress progress;
+    std::unique_ptr<Frame> strip;
+    const bool finished = failing(n, [&] {
+      strip = makeFilmstrip(*a, FilmstripLayout{1, 1}, false, &progress);
+    });
+    if (!strip) {
+      EXPECT_EQ(progress.position(), 0) << "a complete strip was refused";
+    }
+    strip.reset();
     if (finished) break;
   }
 }
