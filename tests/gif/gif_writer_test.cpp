@@ -545,3 +545,31 @@ TEST(LossyLzw, TakesOnlyCloseColoursAndLeavesTransparencyAlone) {
               0);
   }
 }
+
+// Indices beyond the palette (damaged files keep them) have no colour of
+// their own: decoders show them differently or refuse them. Lossy LZW neither
+// gives such an index to a pixel nor takes it from one, even where it would
+// count as black.
+TEST(LossyLzw, IndicesBeyondThePaletteAreNeitherGivenNorTaken) {
+  Palette pal;
+  pal.count = 4;
+  pal[0] = Rgb{0, 0, 0};
+  pal[1] = Rgb{255, 0, 0};
+  pal[2] = Rgb{0, 255, 0};
+  pal[3] = Rgb{0, 0, 255};
+  const int w = 64, h = 16, beyond = 6;  // codes of 3 bits: 6 fits, the table does not hold it
+  std::mt19937 rng(11);
+  std::vector<uint8_t> original(size_t(w) * h);
+  for (size_t i = 0; i < original.size(); ++i)  // red, then black or the index beyond, in turn
+    original[i] = i % 2 ? uint8_t(rng() % 2 ? 0 : beyond) : uint8_t(1);
+  for (LzwLayout layout : {LzwLayout::Standard, LzwLayout::Smallest}) {
+    std::vector<uint8_t> px = original;
+    const LossyColours close(pal, 40);
+    lossyLzwPass(LzwImage{px.data(), w, h, w, false}, 3, layout, close, -1);
+    for (size_t i = 0; i < px.size(); ++i) {
+      if (px[i] == original[i]) continue;
+      ASSERT_TRUE(px[i] < pal.count && original[i] < pal.count)
+          << "pixel " << i << ": " << int(original[i]) << " became " << int(px[i]);
+    }
+  }
+}
