@@ -271,12 +271,13 @@ class Coder {
         const int t = choices_->transparentIndex;
         const LossyColours& colours = *choices_->colours;
         if (c != t && colours.holds(c)) {
-          int best = 0, bestError = colours.maxError() + 1, bestValue = 256;
+          int best = 0, bestError = 0, bestValue = 0;
           for (int ch = firstChild_[ent]; ch; ch = sibling_[ch]) {
             const int v = suffix_[ch];
             if (v == t || v >= clear_ || !colours.holds(v)) continue;
             const int e = colours.error(c, v);
-            if (e < bestError || (e == bestError && v < bestValue)) {
+            if (e > colours.maxError()) continue;
+            if (!best || e < bestError || (e == bestError && v < bestValue)) {
               best = ch;
               bestError = e;
               bestValue = v;

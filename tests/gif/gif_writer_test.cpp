@@ -573,3 +573,28 @@ TEST(LossyLzw, IndicesBeyondThePaletteAreNeitherGivenNorTaken) {
     }
   }
 }
+
+// The strength is a limit: a colour one step beyond it is not taken, and
+// strength 0 takes nothing, not even an entry of the very same colour.
+TEST(LossyLzw, AColourJustBeyondTheStrengthIsNotTaken) {
+  Palette pal;
+  pal.count = 3;
+  pal[0] = Rgb{0, 0, 0};
+  pal[1] = Rgb{3, 2, 1};  // 2·3² + 4·2² + 3·1² = 37: one more than strength 2 accepts
+  pal[2] = Rgb{0, 0, 0};
+  ASSERT_EQ(LossyColours(pal, 2).error(0, 1), 9 * 2 * 2 + 1);
+  const int w = 64, h = 32;
+  std::mt19937 rng(5);
+  for (int strength : {2, 0}) {
+    std::vector<uint8_t> original(size_t(w) * h);
+    for (auto& v : original) v = uint8_t(strength ? rng() % 2 : 2 * (rng() % 2));
+    for (LzwLayout layout : {LzwLayout::Standard, LzwLayout::Smallest}) {
+      std::vector<uint8_t> px = original;
+      EXPECT_EQ(lossyLzwPass(LzwImage{px.data(), w, h, w, false}, 2, layout,
+                             LossyColours(pal, strength), -1),
+                0)
+          << "strength " << strength;
+      EXPECT_TRUE(px == original);
+    }
+  }
+}
