@@ -220,7 +220,8 @@ class Coder {
       const int code = table_.find(key, slot);
       if (code >= 0) {
         if constexpr (kMemo)
-          memo_[ent] = (static_cast<uint32_t>(c) + 1) << 16 | static_cast<uint32_t>(code);
+          if (memoizable(key))
+            memo_[ent] = (static_cast<uint32_t>(c) + 1) << 16 | static_cast<uint32_t>(code);
         ent = code;
         continue;
       }
@@ -271,23 +272,28 @@ class Coder {
         const int t = choices_->transparentIndex;
         if (c != t) {
           const LossyColours& colours = *choices_->colours;
-          int best = 0, bestError = colours.maxError() + 1, bestValue = 256;
+          // Error, then value, then the newest child (the standard table
+          // may hold a lost string and its successor) in one number, so that
+          // the smallest wins without a branch per child (which way each goes
+          // is as good as random on a noisy picture).
+          const uint64_t limit = static_cast<uint64_t>(colours.maxError() + 1) << 20;
+          uint64_t bestScore = limit;
           for (int ch = firstChild_[ent]; ch; ch = sibling_[ch]) {
             const int v = suffix_[ch];
-            if (v == t || v >= clear_) continue;
-            const int e = colours.error(c, v);
-            if (e < bestError || (e == bestError && v < bestValue)) {
-              best = ch;
-              bestError = e;
-              bestValue = v;
-            }
+            const uint64_t score = (static_cast<uint64_t>(colours.error(c, v)) << 20) |
+                                   static_cast<uint64_t>(v) << 12 |
+                                   static_cast<uint64_t>(kTableSize - 1 - ch);
+            const bool allowed = v != t && v < clear_;
+            bestScore = allowed && score < bestScore ? score : bestScore;
           }
-          if (best) {
-            // The standard table may have lost a string to its quirks: only
-            // one it still finds is taken.
+          if (bestScore < limit) {
+            const int best = kTableSize - 1 - static_cast<int>(bestScore & (kTableSize - 1));
+            const int bestValue = static_cast<int>(bestScore >> 12) & 0xFF;
+            // The standard table may have lost a string to its quirks (only
+            // the one of key 0 can be): only one it still finds is taken.
+            const uint32_t bestKey = Table::keyOf(ent, bestValue);
             uint32_t unused;
-            if (std::is_same_v<Table, StringTable> ||
-                table_.find(Table::keyOf(ent, bestValue), unused) == best) {
+            if (memoizable(bestKey) || table_.find(bestKey, unused) == best) {
               change(p, bestValue);
               ent = best;
               continue;
@@ -304,7 +310,8 @@ class Coder {
           firstChild_[ent] = static_cast<uint16_t>(freeEnt_);
         }
         if constexpr (kMemo)
-          memo_[ent] = (static_cast<uint32_t>(next) + 1) << 16 | static_cast<uint32_t>(freeEnt_);
+          if (memoizable(key))
+            memo_[ent] = (static_cast<uint32_t>(next) + 1) << 16 | static_cast<uint32_t>(freeEnt_);
         if (++freeEnt_ == kTableSize && stopWhenFull) {
           ent_ = next;
           return static_cast<int>(p + 1 - start);
@@ -393,10 +400,14 @@ class Coder {
       changes_.push_back({at, static_cast<uint8_t>(value)});
   }
 
-  // A remembered child per string (pixel + 1, code; 0 = none). Only where the
-  // table finds every string it holds: the standard table's quirks must
-  // decide alone what it finds.
-  static constexpr bool kMemo = std::is_same_v<Table, StringTable>;
+  // A remembered child per string (pixel + 1, code; 0 = none): for the
+  // smallest layout, and for the lossy runs, whose misses cost a search
+  // through the children besides. The standard table's quirks must decide
+  // alone what it finds, so the one string they can lose (key 0: a later
+  // string's probe writes over it) is never remembered; the exact encoder
+  // keeps to the table alone.
+  static constexpr bool kMemo = std::is_same_v<Table, StringTable> || M == Mode::Lossy;
+  static bool memoizable(uint32_t key) { return std::is_same_v<Table, StringTable> || key != 0; }
   uint32_t memo_[kMemo ? kTableSize : 1];
   // Lossy: each string's children in the table (first child, next sibling;
   // 0 = none, as no string is a child of a root code's number) and the
