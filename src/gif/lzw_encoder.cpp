@@ -162,6 +162,11 @@ enum class Mode { Exact, Lossy, Flexible };
 struct Choices {
   const LossyColours* colours = nullptr;
   int transparentIndex = -1;
+  // Which values have a close one among the others the image uses (the
+  // transparent index never has): only their pixels look for one.
+  bool hasClose[256] = {};
+  // The pixels changed, counted as the changes land.
+  mutable int64_t changed = 0;
 };
 
 struct Change {
@@ -270,7 +275,7 @@ class Coder {
         // the string's children (few, where a table of close colours per
         // colour would cost more to make than a small image takes to encode).
         const int t = choices_->transparentIndex;
-        if (c != t) {
+        if (choices_->hasClose[c]) {
           const LossyColours& colours = *choices_->colours;
           // Error, then value, then the newest child (the standard table
           // may hold a lost string and its successor) in one number, so that
@@ -366,6 +371,7 @@ class Coder {
   void commitTo(CodeWriter& out) {
     for (uint32_t c : codes_) out.put(static_cast<int>(c & 0xFFFF), static_cast<int>(c >> 16));
     for (const Change& ch : changes_) *ch.at = ch.value;
+    if constexpr (M == Mode::Lossy) choices_->changed += static_cast<int64_t>(changes_.size());
     discard();
   }
   void discard() {
@@ -394,10 +400,12 @@ class Coder {
   int lastChosen_ = -1;
   void change(uint8_t* at, int value) {
     lastChosen_ = value;
-    if (direct_)
+    if (direct_) {
       *at = static_cast<uint8_t>(value);
-    else
+      if constexpr (M == Mode::Lossy) ++choices_->changed;
+    } else {
       changes_.push_back({at, static_cast<uint8_t>(value)});
+    }
   }
 
   // A remembered child per string (pixel + 1, code; 0 = none): for the
@@ -574,26 +582,6 @@ int64_t lzwEncodedSize(const LzwImage& image, int codeSize, LzwLayout layout) {
   return 1 + out.blockBytes();
 }
 
-namespace {
-
-// Counts the pixels a pass changed by comparing with a copy.
-template <class Pass>
-int64_t countingChanges(const LzwImage& image, Pass pass) {
-  if (!image.pixels || image.width <= 0 || image.height <= 0) return 0;
-  const size_t bytes = static_cast<size_t>(image.height - 1) * image.stride + image.width;
-  std::vector<uint8_t> before(image.pixels, image.pixels + bytes);
-  pass();
-  int64_t changed = 0;
-  for (int y = 0; y < image.height; ++y)
-    for (int x = 0; x < image.width; ++x) {
-      const size_t i = static_cast<size_t>(y) * image.stride + x;
-      changed += before[i] != image.pixels[i];
-    }
-  return changed;
-}
-
-}  // namespace
-
 LossyColours::LossyColours(const Palette& palette, int strength) {
   // The strength is about the per-channel difference accepted.
   const int s = std::clamp(strength, 0, 255);
@@ -607,13 +595,37 @@ LossyColours::LossyColours(const Palette& palette, int strength) {
 
 int64_t lossyLzwPass(const LzwImage& image, int codeSize, LzwLayout layout,
                      const LossyColours& colours, int transparentIndex) {
+  if (!image.pixels || image.width <= 0 || image.height <= 0 || colours.maxError() < 0) return 0;
   Choices choices;
   choices.colours = &colours;
   choices.transparentIndex = transparentIndex;
-  return countingChanges(image, [&] {
-    CodeWriter out(nullptr, layout);
-    encodeRows<Mode::Lossy>(out, Rows(image), codeSize, layout, &choices);
-  });
+  // The values the image uses, and which of them have a close one: a pixel
+  // of a value without one has nothing to look for, and an image none of
+  // whose values has one is left as it is without being encoded.
+  bool used[256] = {};
+  for (int y = 0; y < image.height; ++y) {
+    const uint8_t* row = image.pixels + static_cast<size_t>(y) * image.stride;
+    for (int x = 0; x < image.width; ++x) used[row[x]] = true;
+  }
+  int values[256], count = 0;
+  for (int v = 0; v < 256 && v < (1 << codeSize); ++v)
+    if (used[v] && v != transparentIndex) values[count++] = v;
+  const int64_t pixels = int64_t{image.width} * image.height;
+  bool any = false;
+  if (int64_t{count} * count > 16 * pixels + 4096) {
+    // Pairs would cost more than the pixels: every value looks.
+    for (int k = 0; k < count; ++k) choices.hasClose[values[k]] = true;
+    any = count > 1;
+  } else {
+    for (int i = 0; i < count; ++i)
+      for (int j = i + 1; j < count; ++j)
+        if (colours.error(values[i], values[j]) <= colours.maxError())
+          any = choices.hasClose[values[i]] = choices.hasClose[values[j]] = true;
+  }
+  if (!any) return 0;
+  CodeWriter out(nullptr, layout);
+  encodeRows<Mode::Lossy>(out, Rows(image), codeSize, layout, &choices);
+  return choices.changed;
 }
 
 int64_t flexibleLzwPass(const LzwImage& image, int codeSize, LzwLayout layout,
