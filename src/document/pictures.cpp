@@ -84,9 +84,10 @@ void PictureCache::clear() {
   interval_ = intervalFor();
   width_ = std::max(doc_.width, 0);
   height_ = std::max(doc_.height, 0);
-  tileColumns_ = (width_ + kTile - 1) / kTile;
-  tileCount_ =
-      static_cast<size_t>(tileColumns_) * static_cast<size_t>((height_ + kTile - 1) / kTile);
+  // In 64 bits: a screen with no pixels may still be as wide or as tall as an int.
+  tileColumns_ = static_cast<int>((int64_t{width_} + kTile - 1) / kTile);
+  tileCount_ = static_cast<size_t>(tileColumns_) *
+               static_cast<size_t>((int64_t{height_} + kTile - 1) / kTile);
 }
 
 PictureCache::TileRect PictureCache::tile(size_t t) const {

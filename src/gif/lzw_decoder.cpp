@@ -53,6 +53,12 @@ bool LzwDecoder::initFromData(const uint8_t* data, size_t size, bool terminated,
   // readable; after a proper terminator it is.
   bitLimit_ = terminated_ ? total : (total > 0 ? total - 1 : 0);
   bitPos_ = 0;
+  // Codes are at most 12 bits, so a larger minimum size names no decodable
+  // data: nothing is read and the tables stay in bounds.
+  if (minCodeSize < 0 || minCodeSize > 11) {
+    minCodeSize = 2;
+    bitLimit_ = 0;
+  }
 
   initialBits_ = minCodeSize;
   clear_ = 1 << minCodeSize;

@@ -269,14 +269,15 @@ class Coder {
         // the string's children (few, where a table of close colours per
         // colour would cost more to make than a small image takes to encode).
         const int t = choices_->transparentIndex;
-        if (c != t) {
-          const LossyColours& colours = *choices_->colours;
-          int best = 0, bestError = colours.maxError() + 1, bestValue = 256;
+        const LossyColours& colours = *choices_->colours;
+        if (c != t && colours.holds(c)) {
+          int best = 0, bestError = 0, bestValue = 0;
           for (int ch = firstChild_[ent]; ch; ch = sibling_[ch]) {
             const int v = suffix_[ch];
-            if (v == t || v >= clear_) continue;
+            if (v == t || v >= clear_ || !colours.holds(v)) continue;
             const int e = colours.error(c, v);
-            if (e < bestError || (e == bestError && v < bestValue)) {
+            if (e > colours.maxError()) continue;
+            if (!best || e < bestError || (e == bestError && v < bestValue)) {
               best = ch;
               bestError = e;
               bestValue = v;
@@ -587,7 +588,8 @@ LossyColours::LossyColours(const Palette& palette, int strength) {
   // The strength is about the per-channel difference accepted.
   const int s = std::clamp(strength, 0, 255);
   maxError_ = s > 0 ? 9 * s * s : -1;
-  for (int i = 0; i < std::clamp(palette.count, 0, 256); ++i) {
+  count_ = std::clamp(palette.count, 0, 256);
+  for (int i = 0; i < count_; ++i) {
     r_[i] = palette[i].r;
     g_[i] = palette[i].g;
     b_[i] = palette[i].b;

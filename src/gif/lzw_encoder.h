@@ -60,9 +60,13 @@ class LossyColours {
     return 2 * dr * dr + 4 * dg * dg + 3 * db * db;
   }
   int maxError() const { return maxError_; }
+  // Whether the palette holds the index: one beyond it (damaged files keep
+  // them) has no colour of its own to be close to.
+  bool holds(int index) const { return index < count_; }
 
  private:
   int maxError_ = -1;
+  int count_ = 0;
   int16_t r_[256] = {}, g_[256] = {}, b_[256] = {};
 };
 int64_t lossyLzwPass(const LzwImage& image, int codeSize, LzwLayout layout,

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
 #include <random>
 
 #include "base/reporter.h"
@@ -116,6 +117,30 @@ std::unique_ptr<Animation> quarterAndWhole() {
     appendFrame(*a, std::move(f));
   }
   return a;
+}
+
+// A screen as wide (or as tall) as an int with no height (or width) has no
+// pixels, so nothing refuses it (a pasted animation can say so): its
+// pictures are empty, and the cache's tile arithmetic must not overflow.
+TEST(PictureCache, AScreenAsWideAsAnIntGivesEmptyPicturesWithoutOverflow) {
+  for (int size : {INT_MAX, INT_MAX - 1, INT_MAX - 30}) {
+    for (bool wide : {true, false}) {
+      auto a = quarterAndWhole();
+      a->width = wide ? size : 0;
+      a->height = wide ? 0 : size;
+      PictureCache cache(*a);
+      for (int n : {1, 0, 1}) {
+        Rgba pic;
+        ASSERT_TRUE(cache.picture(n, pic)) << size << " " << wide << " " << n;
+        EXPECT_EQ(pic.width, a->width);
+        EXPECT_EQ(pic.height, a->height);
+        EXPECT_TRUE(pic.pixels.empty());
+      }
+      cache.invalidateFrom(1);
+      cache.clear();
+      EXPECT_EQ(cache.bytesHeld(), 0u);
+    }
+  }
 }
 
 TEST(PictureCache, AnEditThatChangesHowEveryPictureStartsForgetsTheEarlierOnes) {

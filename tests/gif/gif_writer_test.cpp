@@ -545,3 +545,56 @@ TEST(LossyLzw, TakesOnlyCloseColoursAndLeavesTransparencyAlone) {
               0);
   }
 }
+
+// Indices beyond the palette (damaged files keep them) have no colour of
+// their own: decoders show them differently or refuse them. Lossy LZW neither
+// gives such an index to a pixel nor takes it from one, even where it would
+// count as black.
+TEST(LossyLzw, IndicesBeyondThePaletteAreNeitherGivenNorTaken) {
+  Palette pal;
+  pal.count = 4;
+  pal[0] = Rgb{0, 0, 0};
+  pal[1] = Rgb{255, 0, 0};
+  pal[2] = Rgb{0, 255, 0};
+  pal[3] = Rgb{0, 0, 255};
+  const int w = 64, h = 16, beyond = 6;  // codes of 3 bits: 6 fits, the table does not hold it
+  std::mt19937 rng(11);
+  std::vector<uint8_t> original(size_t(w) * h);
+  for (size_t i = 0; i < original.size(); ++i)  // red, then black or the index beyond, in turn
+    original[i] = i % 2 ? uint8_t(rng() % 2 ? 0 : beyond) : uint8_t(1);
+  for (LzwLayout layout : {LzwLayout::Standard, LzwLayout::Smallest}) {
+    std::vector<uint8_t> px = original;
+    const LossyColours close(pal, 40);
+    lossyLzwPass(LzwImage{px.data(), w, h, w, false}, 3, layout, close, -1);
+    for (size_t i = 0; i < px.size(); ++i) {
+      if (px[i] == original[i]) continue;
+      ASSERT_TRUE(px[i] < pal.count && original[i] < pal.count)
+          << "pixel " << i << ": " << int(original[i]) << " became " << int(px[i]);
+    }
+  }
+}
+
+// The strength is a limit: a colour one step beyond it is not taken, and
+// strength 0 takes nothing, not even an entry of the very same colour.
+TEST(LossyLzw, AColourJustBeyondTheStrengthIsNotTaken) {
+  Palette pal;
+  pal.count = 3;
+  pal[0] = Rgb{0, 0, 0};
+  pal[1] = Rgb{3, 2, 1};  // 2·3² + 4·2² + 3·1² = 37: one more than strength 2 accepts
+  pal[2] = Rgb{0, 0, 0};
+  ASSERT_EQ(LossyColours(pal, 2).error(0, 1), 9 * 2 * 2 + 1);
+  const int w = 64, h = 32;
+  std::mt19937 rng(5);
+  for (int strength : {2, 0}) {
+    std::vector<uint8_t> original(size_t(w) * h);
+    for (auto& v : original) v = uint8_t(strength ? rng() % 2 : 2 * (rng() % 2));
+    for (LzwLayout layout : {LzwLayout::Standard, LzwLayout::Smallest}) {
+      std::vector<uint8_t> px = original;
+      EXPECT_EQ(lossyLzwPass(LzwImage{px.data(), w, h, w, false}, 2, layout,
+                             LossyColours(pal, strength), -1),
+                0)
+          << "strength " << strength;
+      EXPECT_TRUE(px == original);
+    }
+  }
+}

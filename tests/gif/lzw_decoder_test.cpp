@@ -107,6 +107,25 @@ TEST(LzwDecoder, TheEndCodeFirstEndsAnImageWithoutPixels) {
   EXPECT_EQ(d.status(), LzwDecoder::kCorrupt);
 }
 
+TEST(LzwDecoder, AMinimumCodeSizeNoTwelveBitCodeCanHoldIsCorrupt) {
+  // Sizes 12 and up would put the clear code past the 4096-entry tables.
+  std::vector<uint8_t> data(64, 0xFF);
+  uint8_t out[16 + LzwDecoder::kSlack] = {};
+  for (int size : {12, 13, 31, -1}) {
+    LzwDecoder d;
+    ASSERT_TRUE(d.initFromData(data.data(), data.size(), true, size));
+    EXPECT_EQ(pixelByPixel(d, 3), std::vector<int>{LzwDecoder::kCorrupt}) << size;
+    d.initFromData(data.data(), data.size(), true, size);
+    EXPECT_EQ(d.decodeAll(out, 16), 0u) << size;
+    EXPECT_EQ(d.status(), LzwDecoder::kCorrupt) << size;
+  }
+  // 11 is the largest that works: clear 2048, end 2049, 12-bit codes.
+  auto eleven = pack({2048, 7, 2049}, 12);
+  LzwDecoder d;
+  d.initFromData(eleven.data(), eleven.size(), true, 11);
+  EXPECT_EQ(pixelByPixel(d, 3), (std::vector<int>{7, LzwDecoder::kEnded}));
+}
+
 TEST(LzwDecoder, CodeWidthGrowsAndStopsAtTwelveBits) {
   // s = 8: literal codes only; after 3837 additions the width would pass 12 bits.
   std::vector<int> codes = {256};

@@ -382,11 +382,16 @@ TEST(ColourMatch, SortedSearchAgreesWithThePlainOne) {
   std::mt19937 rng(21);
   for (int round = 0; round < 40; ++round) {
     Palette pal;
-    pal.count = 1 + static_cast<int>(rng() % 256);
+    const int smallest[3] = {1, 2, 256};  // the edges first, then any size
+    pal.count = round < 12 ? smallest[round % 3] : 1 + static_cast<int>(rng() % 256);
     const int spread = round % 2 ? 256 : 8;  // narrow: many ties and duplicates
     for (int i = 0; i < pal.count; ++i)
       pal[i] = Rgb{uint8_t(rng() % spread), uint8_t(rng() % spread), uint8_t(rng() % spread)};
-    const int exclude = round % 3 == 0 ? static_cast<int>(rng() % pal.count) : -1;
+    // An excluded entry inside the palette, past its end (a transparent index
+    // beyond it), or none.
+    const int exclude = round % 4 == 0   ? static_cast<int>(rng() % pal.count)
+                        : round % 4 == 1 ? pal.count
+                                         : -1;
     const NearestColourSearch search(pal, exclude);
     for (int k = 0; k < 200; ++k) {
       const Rgb c{uint8_t(rng() % spread), uint8_t(rng() % spread), uint8_t(rng() % spread)};
