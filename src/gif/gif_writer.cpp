@@ -499,12 +499,12 @@ int64_t countEncodedSize(const Animation& a, Progress* progress, const GifWriteO
   return countSize(a, progress, options, false);
 }
 
-int32_t encodedSize(Animation& a, bool force, Progress* progress, const GifWriteOptions& options) {
+int32_t encodedSize(Animation& a, bool force, Progress* progress, const GifWriteOptions& options,
+                    bool keepEncoding) {
   if (!force && a.encodedSize >= 0) return a.encodedSize;
   a.encodedSize = -1;
-  // The smallest layout costs enough to encode that its count keeps what it
-  // made for the save that usually follows.
-  int64_t total = countSize(a, progress, options, a.smallestEncoding);
+  // Only the smallest layout costs enough to encode for keeping to pay.
+  int64_t total = countSize(a, progress, options, keepEncoding && a.smallestEncoding);
   if (total < 0 || total > INT32_MAX) return -1;
   a.encodedSize = static_cast<int32_t>(total);
   return a.encodedSize;

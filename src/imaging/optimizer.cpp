@@ -652,7 +652,7 @@ bool runPasses(OptimizeJob& job) {
     bool finished = runPassesOn(*job.document, job);
     if (finished && before &&
         !worthTaking(job, encodedSize(*before, false, nullptr, job.gif),
-                     encodedSize(*job.document, true, nullptr, job.gif))) {
+                     encodedSize(*job.document, true, nullptr, job.gif, job.keepEncoding))) {
       swapContents(*job.document, *before);  // its cached size included
       if (job.notTaken && job.tellNotTaken)
         reporter().message(text(Str::OptimizeCaption), job.notice, Icon::Information);
@@ -676,7 +676,7 @@ bool runPasses(OptimizeJob& job) {
   if (!runPassesOn(*job.trial, job)) return false;
 
   if (progress) progress->setText(text(Str::ComputingSize));
-  int32_t trialSize = encodedSize(*job.trial, true, progress, job.gif);
+  int32_t trialSize = encodedSize(*job.trial, true, progress, job.gif, job.keepEncoding);
   if (cancelled() || trialSize < 0) return false;
   job.trialSize = trialSize;
   // The document is only read here (this may run on a worker while its

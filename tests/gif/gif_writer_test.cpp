@@ -514,9 +514,12 @@ TEST(GifWriter, ASmallestLayoutCountKeepsEncodingsOnlyWhileTheyAreTheFrames) {
   });
   a->smallestEncoding = true;
   auto fresh = duplicateAnimation(*a, nullptr);  // never counted: encoded on writing
-  const int32_t counted = encodedSize(*a, true, nullptr, GifWriteOptions{100, "", false});
+  const GifWriteOptions noSignature{100, "", false};
+  const int32_t counted = encodedSize(*a, true, nullptr, noSignature);
+  EXPECT_FALSE(firstFrame(*a)->encoded) << "kept only when asked";
+  EXPECT_EQ(encodedSize(*a, true, nullptr, noSignature, true), counted);
   for (Frame* f = firstFrame(*a); f; f = nextFrame(f)) ASSERT_TRUE(f->encoded);
-  EXPECT_EQ(static_cast<int32_t>(writeToMemory(*a, {100, "", false}).size()), counted);
+  EXPECT_EQ(static_cast<int32_t>(writeToMemory(*a, noSignature).size()), counted);
   EXPECT_EQ(writeToMemory(*a), writeToMemory(*fresh));
 
   // Changes that keep the size, the indices used and the code size: two
