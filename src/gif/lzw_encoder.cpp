@@ -162,6 +162,11 @@ enum class Mode { Exact, Lossy, Flexible };
 struct Choices {
   const LossyColours* colours = nullptr;
   int transparentIndex = -1;
+  // Which values have a close one among the others the image uses (the
+  // transparent index never has): only their pixels look for one.
+  bool hasClose[256] = {};
+  // The pixels changed, counted as the changes land.
+  mutable int64_t changed = 0;
 };
 
 struct Change {
@@ -220,7 +225,8 @@ class Coder {
       const int code = table_.find(key, slot);
       if (code >= 0) {
         if constexpr (kMemo)
-          memo_[ent] = (static_cast<uint32_t>(c) + 1) << 16 | static_cast<uint32_t>(code);
+          if (memoizable(key))
+            memo_[ent] = (static_cast<uint32_t>(c) + 1) << 16 | static_cast<uint32_t>(code);
         ent = code;
         continue;
       }
@@ -269,26 +275,30 @@ class Coder {
         // the string's children (few, where a table of close colours per
         // colour would cost more to make than a small image takes to encode).
         const int t = choices_->transparentIndex;
-        const LossyColours& colours = *choices_->colours;
-        if (c != t && colours.holds(c)) {
-          int best = 0, bestError = 0, bestValue = 0;
+        if (choices_->hasClose[c]) {
+          const LossyColours& colours = *choices_->colours;
+          // Error, then value, then the newest child (the standard table
+          // may hold a lost string and its successor) in one number, so that
+          // the smallest wins without a branch per child (which way each goes
+          // is as good as random on a noisy picture).
+          const uint64_t limit = static_cast<uint64_t>(colours.maxError() + 1) << 20;
+          uint64_t bestScore = limit;
           for (int ch = firstChild_[ent]; ch; ch = sibling_[ch]) {
             const int v = suffix_[ch];
-            if (v == t || v >= clear_ || !colours.holds(v)) continue;
-            const int e = colours.error(c, v);
-            if (e > colours.maxError()) continue;
-            if (!best || e < bestError || (e == bestError && v < bestValue)) {
-              best = ch;
-              bestError = e;
-              bestValue = v;
-            }
+            const uint64_t score = (static_cast<uint64_t>(colours.error(c, v)) << 20) |
+                                   static_cast<uint64_t>(v) << 12 |
+                                   static_cast<uint64_t>(kTableSize - 1 - ch);
+            const bool allowed = v != t && v < clear_ && colours.holds(v);
+            bestScore = allowed && score < bestScore ? score : bestScore;
           }
-          if (best) {
-            // The standard table may have lost a string to its quirks: only
-            // one it still finds is taken.
+          if (bestScore < limit) {
+            const int best = kTableSize - 1 - static_cast<int>(bestScore & (kTableSize - 1));
+            const int bestValue = static_cast<int>(bestScore >> 12) & 0xFF;
+            // The standard table may have lost a string to its quirks (only
+            // the one of key 0 can be): only one it still finds is taken.
+            const uint32_t bestKey = Table::keyOf(ent, bestValue);
             uint32_t unused;
-            if (std::is_same_v<Table, StringTable> ||
-                table_.find(Table::keyOf(ent, bestValue), unused) == best) {
+            if (memoizable(bestKey) || table_.find(bestKey, unused) == best) {
               change(p, bestValue);
               ent = best;
               continue;
@@ -305,7 +315,8 @@ class Coder {
           firstChild_[ent] = static_cast<uint16_t>(freeEnt_);
         }
         if constexpr (kMemo)
-          memo_[ent] = (static_cast<uint32_t>(next) + 1) << 16 | static_cast<uint32_t>(freeEnt_);
+          if (memoizable(key))
+            memo_[ent] = (static_cast<uint32_t>(next) + 1) << 16 | static_cast<uint32_t>(freeEnt_);
         if (++freeEnt_ == kTableSize && stopWhenFull) {
           ent_ = next;
           return static_cast<int>(p + 1 - start);
@@ -360,6 +371,7 @@ class Coder {
   void commitTo(CodeWriter& out) {
     for (uint32_t c : codes_) out.put(static_cast<int>(c & 0xFFFF), static_cast<int>(c >> 16));
     for (const Change& ch : changes_) *ch.at = ch.value;
+    if constexpr (M == Mode::Lossy) choices_->changed += static_cast<int64_t>(changes_.size());
     discard();
   }
   void discard() {
@@ -388,16 +400,22 @@ class Coder {
   int lastChosen_ = -1;
   void change(uint8_t* at, int value) {
     lastChosen_ = value;
-    if (direct_)
+    if (direct_) {
       *at = static_cast<uint8_t>(value);
-    else
+      if constexpr (M == Mode::Lossy) ++choices_->changed;
+    } else {
       changes_.push_back({at, static_cast<uint8_t>(value)});
+    }
   }
 
-  // A remembered child per string (pixel + 1, code; 0 = none). Only where the
-  // table finds every string it holds: the standard table's quirks must
-  // decide alone what it finds.
-  static constexpr bool kMemo = std::is_same_v<Table, StringTable>;
+  // A remembered child per string (pixel + 1, code; 0 = none): for the
+  // smallest layout, and for the lossy runs, whose misses cost a search
+  // through the children besides. The standard table's quirks must decide
+  // alone what it finds, so the one string they can lose (key 0: a later
+  // string's probe writes over it) is never remembered; the exact encoder
+  // keeps to the table alone.
+  static constexpr bool kMemo = std::is_same_v<Table, StringTable> || M == Mode::Lossy;
+  static bool memoizable(uint32_t key) { return std::is_same_v<Table, StringTable> || key != 0; }
   uint32_t memo_[kMemo ? kTableSize : 1];
   // Lossy: each string's children in the table (first child, next sibling;
   // 0 = none, as no string is a child of a root code's number) and the
@@ -564,26 +582,6 @@ int64_t lzwEncodedSize(const LzwImage& image, int codeSize, LzwLayout layout) {
   return 1 + out.blockBytes();
 }
 
-namespace {
-
-// Counts the pixels a pass changed by comparing with a copy.
-template <class Pass>
-int64_t countingChanges(const LzwImage& image, Pass pass) {
-  if (!image.pixels || image.width <= 0 || image.height <= 0) return 0;
-  const size_t bytes = static_cast<size_t>(image.height - 1) * image.stride + image.width;
-  std::vector<uint8_t> before(image.pixels, image.pixels + bytes);
-  pass();
-  int64_t changed = 0;
-  for (int y = 0; y < image.height; ++y)
-    for (int x = 0; x < image.width; ++x) {
-      const size_t i = static_cast<size_t>(y) * image.stride + x;
-      changed += before[i] != image.pixels[i];
-    }
-  return changed;
-}
-
-}  // namespace
-
 LossyColours::LossyColours(const Palette& palette, int strength) {
   // The strength is about the per-channel difference accepted.
   const int s = std::clamp(strength, 0, 255);
@@ -598,13 +596,37 @@ LossyColours::LossyColours(const Palette& palette, int strength) {
 
 int64_t lossyLzwPass(const LzwImage& image, int codeSize, LzwLayout layout,
                      const LossyColours& colours, int transparentIndex) {
+  if (!image.pixels || image.width <= 0 || image.height <= 0 || colours.maxError() < 0) return 0;
   Choices choices;
   choices.colours = &colours;
   choices.transparentIndex = transparentIndex;
-  return countingChanges(image, [&] {
-    CodeWriter out(nullptr, layout);
-    encodeRows<Mode::Lossy>(out, Rows(image), codeSize, layout, &choices);
-  });
+  // The values the image uses, and which of them have a close one: a pixel
+  // of a value without one has nothing to look for, and an image none of
+  // whose values has one is left as it is without being encoded.
+  bool used[256] = {};
+  for (int y = 0; y < image.height; ++y) {
+    const uint8_t* row = image.pixels + static_cast<size_t>(y) * image.stride;
+    for (int x = 0; x < image.width; ++x) used[row[x]] = true;
+  }
+  int values[256], count = 0;
+  for (int v = 0; v < 256 && v < (1 << codeSize); ++v)
+    if (used[v] && v != transparentIndex && colours.holds(v)) values[count++] = v;
+  const int64_t pixels = int64_t{image.width} * image.height;
+  bool any = false;
+  if (int64_t{count} * count > 16 * pixels + 4096) {
+    // Pairs would cost more than the pixels: every value looks.
+    for (int k = 0; k < count; ++k) choices.hasClose[values[k]] = true;
+    any = count > 1;
+  } else {
+    for (int i = 0; i < count; ++i)
+      for (int j = i + 1; j < count; ++j)
+        if (colours.error(values[i], values[j]) <= colours.maxError())
+          any = choices.hasClose[values[i]] = choices.hasClose[values[j]] = true;
+  }
+  if (!any) return 0;
+  CodeWriter out(nullptr, layout);
+  encodeRows<Mode::Lossy>(out, Rows(image), codeSize, layout, &choices);
+  return choices.changed;
 }
 
 int64_t flexibleLzwPass(const LzwImage& image, int codeSize, LzwLayout layout,

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 
 #include "base/file_ops.h"
@@ -604,27 +605,55 @@ TEST(LossyLzw, IndicesBeyondThePaletteAreNeitherGivenNorTaken) {
   }
 }
 
-// The strength is a limit: a colour one step beyond it is not taken, and
-// strength 0 takes nothing, not even an entry of the very same colour.
-TEST(LossyLzw, AColourJustBeyondTheStrengthIsNotTaken) {
+// The strength is a limit that holds exactly: at strength 2 (errors up to 36)
+// colours 36 apart are taken for each other, colours 37 apart never are, in
+// both layouts; an image of only the latter is left as it was.
+TEST(LossyLzw, TheLimitHoldsExactly) {
   Palette pal;
-  pal.count = 3;
-  pal[0] = Rgb{0, 0, 0};
-  pal[1] = Rgb{3, 2, 1};  // 2·3² + 4·2² + 3·1² = 37: one more than strength 2 accepts
-  pal[2] = Rgb{0, 0, 0};
-  ASSERT_EQ(LossyColours(pal, 2).error(0, 1), 9 * 2 * 2 + 1);
-  const int w = 64, h = 32;
-  std::mt19937 rng(5);
-  for (int strength : {2, 0}) {
-    std::vector<uint8_t> original(size_t(w) * h);
-    for (auto& v : original) v = uint8_t(strength ? rng() % 2 : 2 * (rng() % 2));
-    for (LzwLayout layout : {LzwLayout::Standard, LzwLayout::Smallest}) {
-      std::vector<uint8_t> px = original;
-      EXPECT_EQ(lossyLzwPass(LzwImage{px.data(), w, h, w, false}, 2, layout,
-                             LossyColours(pal, strength), -1),
-                0)
-          << "strength " << strength;
-      EXPECT_TRUE(px == original);
+  pal.count = 4;
+  pal[0] = Rgb{100, 100, 100};
+  pal[1] = Rgb{103, 102, 101};  // 2*9 + 4*4 + 3*1 = 37 from colour 0
+  pal[2] = Rgb{100, 103, 100};  // 4*9 = 36 from colour 0, 25 from colour 1
+  const LossyColours close(pal, 2);
+  ASSERT_EQ(close.maxError(), 36);
+  ASSERT_EQ(close.error(0, 1), 37);
+  ASSERT_EQ(close.error(0, 2), 36);
+  const int w = 64, h = 48;
+  std::mt19937 rng(3);
+  std::vector<uint8_t> noise(size_t(w) * h);
+  for (auto& v : noise) {
+    const unsigned r = rng() % 50;  // mostly 0, some 1, a few 2
+    v = r < 10 ? 1 : r < 11 ? 2 : 0;
+  }
+  for (LzwLayout layout : {LzwLayout::Standard, LzwLayout::Smallest}) {
+    for (bool withTwo : {true, false}) {
+      std::vector<uint8_t> px = noise;
+      if (!withTwo) std::replace(px.begin(), px.end(), uint8_t(2), uint8_t(1));
+      const std::vector<uint8_t> original = px;
+      const int64_t changed =
+          lossyLzwPass(LzwImage{px.data(), w, h, w, false}, 2, layout, close, -1);
+      int64_t differing = 0, across = 0;
+      for (size_t i = 0; i < px.size(); ++i) {
+        differing += px[i] != original[i];
+        across += px[i] + original[i] == 1;  // 0 for 1 or 1 for 0
+      }
+      EXPECT_EQ(differing, changed);
+      EXPECT_EQ(across, 0) << "37 apart is beyond the limit";
+      if (withTwo)
+        EXPECT_GT(changed, 0) << "36 apart is within it";
+      else
+        EXPECT_EQ(changed, 0);
     }
+  }
+  // Strength 0 takes nothing, not even an entry of the very same colour.
+  pal[3] = pal[0];
+  std::vector<uint8_t> same(size_t(w) * h);
+  for (auto& v : same) v = uint8_t(rng() % 2 ? 3 : 0);
+  for (LzwLayout layout : {LzwLayout::Standard, LzwLayout::Smallest}) {
+    std::vector<uint8_t> px = same;
+    EXPECT_EQ(lossyLzwPass(LzwImage{px.data(), w, h, w, false}, 2, layout, LossyColours(pal, 0),
+                           -1),
+              0);
+    EXPECT_TRUE(px == same);
   }
 }
