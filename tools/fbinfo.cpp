@@ -632,8 +632,9 @@ int main(int argc, char** argv) {
       const bool saved = arg == "--optimize";
       uint32_t bits = opt::Best;
       if (arg == "--optimize-options" && !hexValue(bits)) return 2;
-      operations.push_back([saved, bits, lossy](Animation& a) {
+      operations.push_back([saved, bits, lossy, &writePath](Animation& a) {
         OptimizeJob job;
+        job.keepEncoding = !writePath.empty();
         job.document = &a;
         job.options = saved ? optimizeOptionsFromPreferences() : bits;
         job.merge = mergeOptionsFromPreferences();

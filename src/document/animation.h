@@ -26,6 +26,7 @@ constexpr uint8_t kCommentTag = 0xFE;
 constexpr uint8_t kApplicationTag = 0xFF;
 
 struct Animation;
+struct EncodedImage;  // made and read by the GIF writer only
 
 struct Block {
   uint8_t tag = 0;
@@ -73,6 +74,9 @@ struct Frame : Block {
   std::vector<uint8_t> rgb;
   std::vector<uint8_t> alpha;
   std::vector<uint8_t> display;  // cached rgb-over-background picture; empty = none
+  // The image data as a count in a costly layout last encoded it, for the
+  // write that follows; the writer uses it only while it matches the pixels.
+  std::shared_ptr<const EncodedImage> encoded;
 
   Frame() { tag = kFrameTag; }
   ~Frame() override;

@@ -115,6 +115,61 @@ LzwImage lzwImageOf(const Frame& f) {
 
 }  // namespace
 
+namespace {
+
+// What a frame's image data was encoded from, for knowing whether a kept
+// encoding still is the frame's: the layout, code size and geometry, and two
+// independent 64-bit fingerprints of the pixel rows.
+struct EncodedKey {
+  LzwLayout layout = LzwLayout::Standard;
+  int codeSize = 0, width = 0, height = 0;
+  bool interlaced = false;
+  uint64_t print[2] = {};
+  bool operator==(const EncodedKey&) const = default;
+};
+
+}  // namespace
+
+struct EncodedImage {
+  EncodedKey key;
+  std::vector<uint8_t> bytes;  // as encodeLzw writes them
+};
+
+namespace {
+
+EncodedKey encodedKeyOf(const Frame& f, const LzwImage& image, int codeSize, LzwLayout layout) {
+  EncodedKey k;
+  k.layout = layout;
+  k.codeSize = codeSize;
+  k.width = image.width;
+  k.height = image.height;
+  k.interlaced = image.interlaced;
+  uint64_t a = 0x243F6A8885A308D3u, b = 0x13198A2E03707344u;
+  auto mix = [&](uint64_t w) {
+    a = (a ^ w) * 0x9E3779B97F4A7C15u;
+    a ^= a >> 29;
+    b = (b + w) * 0xC2B2AE3D27D4EB4Fu;
+    b = (b << 27) | (b >> 37);
+  };
+  for (int y = 0; y < image.height && f.dib; ++y) {
+    const uint8_t* row = image.pixels + static_cast<size_t>(y) * image.stride;
+    int x = 0;
+    for (; x + 8 <= image.width; x += 8) {
+      uint64_t w;
+      std::memcpy(&w, row + x, 8);
+      mix(w);
+    }
+    uint64_t tail = 0x80;  // a row's end, so that rows cannot trade pixels
+    for (; x < image.width; ++x) tail = tail << 8 | row[x];
+    mix(tail);
+  }
+  k.print[0] = a;
+  k.print[1] = b;
+  return k;
+}
+
+}  // namespace
+
 int frameCodeSize(const Frame& f, LzwLayout layout) {
   const uint8_t* px = f.pixels();
   if (layout == LzwLayout::Smallest)
@@ -144,13 +199,41 @@ bool writeFrameImage(ByteSink& sink, const Frame& f, uint32_t timeBase, LzwLayou
       !put16(sink, static_cast<uint32_t>(f.height)) || !sink.put(flags))
     return false;
   if (f.localPalette && !writeColourTable(sink, *f.localPalette)) return false;
-  return encodeLzw(sink, lzwImageOf(f), frameCodeSize(f, layout), layout);
+  const LzwImage image = lzwImageOf(f);
+  const int codeSize = frameCodeSize(f, layout);
+  // What a count just encoded is written as it is, when it is still this frame's.
+  if (const auto kept = f.encoded; kept && kept->key == encodedKeyOf(f, image, codeSize, layout))
+    return sink.write(kept->bytes.data(), kept->bytes.size());
+  return encodeLzw(sink, image, codeSize, layout);
 }
 
-int64_t frameEncodedSize(const Frame& f, LzwLayout layout) {
+namespace {
+
+int64_t frameHeadSize(const Frame& f) {
   int64_t head = 8 + 10;
   if (f.localPalette) head += 3 * (int64_t{1} << colourBits(f.localPalette->count));
-  return head + frameImageDataSize(f, layout);
+  return head;
+}
+
+// Counts a frame as frameEncodedSize does, keeping the encoding in the frame
+// for the write that follows.
+int64_t frameEncodedSizeKept(Frame& f, LzwLayout layout) {
+  const LzwImage image = lzwImageOf(f);
+  const int codeSize = frameCodeSize(f, layout);
+  auto kept = std::make_shared<EncodedImage>();
+  kept->key = encodedKeyOf(f, image, codeSize, layout);
+  ByteSink memory(&kept->bytes);
+  encodeLzw(memory, image, codeSize, layout);
+  kept->bytes.shrink_to_fit();
+  const int64_t size = frameHeadSize(f) + memory.total();
+  f.encoded = std::move(kept);
+  return size;
+}
+
+}  // namespace
+
+int64_t frameEncodedSize(const Frame& f, LzwLayout layout) {
+  return frameHeadSize(f) + frameImageDataSize(f, layout);
 }
 
 namespace {
@@ -344,7 +427,12 @@ void stampSignature(Animation& a, const GifWriteOptions& options) {
   a.insertAfterBlock(a.head, BlockPtr(std::move(c)));
 }
 
-int64_t countEncodedSize(const Animation& a, Progress* progress, const GifWriteOptions& options) {
+namespace {
+
+// `keep`: frames keep their encodings for the write that follows (only for
+// a document no other thread reads).
+int64_t countSize(const Animation& a, Progress* progress, const GifWriteOptions& options,
+                  bool keep) {
   if (!gifGeometryFits(a)) return -1;
   // Everything but the frames is counted in order; the frames, whose counts
   // are independent of each other, on several threads when it pays.
@@ -373,7 +461,8 @@ int64_t countEncodedSize(const Animation& a, Progress* progress, const GifWriteO
       for (;;) {
         size_t i = nextIndex.fetch_add(1);
         if (i >= frames.size() || failed.load()) return;
-        sizes[i] = frameEncodedSize(*frames[i], layout);
+        sizes[i] = keep ? frameEncodedSizeKept(*frames[i], layout)
+                        : frameEncodedSize(*frames[i], layout);
         done.fetch_add(1);
         if (report && progress && !progress->setPosition(static_cast<int64_t>(done.load())))
           failed = true;
@@ -404,10 +493,18 @@ int64_t countEncodedSize(const Animation& a, Progress* progress, const GifWriteO
   return total;
 }
 
-int32_t encodedSize(Animation& a, bool force, Progress* progress, const GifWriteOptions& options) {
+}  // namespace
+
+int64_t countEncodedSize(const Animation& a, Progress* progress, const GifWriteOptions& options) {
+  return countSize(a, progress, options, false);
+}
+
+int32_t encodedSize(Animation& a, bool force, Progress* progress, const GifWriteOptions& options,
+                    bool keepEncoding) {
   if (!force && a.encodedSize >= 0) return a.encodedSize;
   a.encodedSize = -1;
-  int64_t total = countEncodedSize(a, progress, options);
+  // Only the smallest layout costs enough to encode for keeping to pay.
+  int64_t total = countSize(a, progress, options, keepEncoding && a.smallestEncoding);
   if (total < 0 || total > INT32_MAX) return -1;
   a.encodedSize = static_cast<int32_t>(total);
   return a.encodedSize;

@@ -79,8 +79,10 @@ int frameCodeSize(const Frame& frame, LzwLayout layout);
 
 // The cached encoded size, recounted when `force` is set or it is unknown.
 // Includes what `stampSignature` will add or remove. -1 when counting failed.
+// With `keepEncoding`, a count in the smallest layout leaves each frame what
+// it encoded, for a save that follows to write instead of encoding again.
 int32_t encodedSize(Animation& animation, bool force, Progress* progress,
-                    const GifWriteOptions& options = {});
+                    const GifWriteOptions& options = {}, bool keepEncoding = false);
 // The same count without the cache: the document is only read, so a worker
 // may count a document others read at the same time. -1 when counting failed
 // or was cancelled.

@@ -535,11 +535,22 @@ bool framePass(Animation& a, uint32_t options, Progress* progress, bool& failed)
           const PaletteIndexOf indexOf(f->palette());
           uint8_t* shown = const_cast<uint8_t*>(below.colour);
           uint8_t* knownCopy = const_cast<uint8_t*>(below.known);
+          // Neighbours mostly show the same colour: the last one looked up is kept.
+          uint32_t lastColour = p.canvasColour.empty() ? 0 : ~p.canvasColour[0];
+          int lastIndex = -1;
           for (int y = 0; y < bh; ++y) {
             const size_t screen = static_cast<size_t>(top + by0 + y) * S + left + bx0;
             for (int x = 0; x < bw; ++x) {
               const size_t i = static_cast<size_t>(y) * bw + x;
-              const int v = p.canvasKnown[screen + x] ? indexOf(p.canvasColour[screen + x]) : -1;
+              int v = -1;
+              if (p.canvasKnown[screen + x]) {
+                const uint32_t colour = p.canvasColour[screen + x];
+                if (colour != lastColour) {
+                  lastColour = colour;
+                  lastIndex = indexOf(colour);
+                }
+                v = lastIndex;
+              }
               knownCopy[i] = v >= 0;
               shown[i] = static_cast<uint8_t>(std::max(v, 0));
             }
@@ -641,7 +652,7 @@ bool runPasses(OptimizeJob& job) {
     bool finished = runPassesOn(*job.document, job);
     if (finished && before &&
         !worthTaking(job, encodedSize(*before, false, nullptr, job.gif),
-                     encodedSize(*job.document, true, nullptr, job.gif))) {
+                     encodedSize(*job.document, true, nullptr, job.gif, job.keepEncoding))) {
       swapContents(*job.document, *before);  // its cached size included
       if (job.notTaken && job.tellNotTaken)
         reporter().message(text(Str::OptimizeCaption), job.notice, Icon::Information);
@@ -665,7 +676,7 @@ bool runPasses(OptimizeJob& job) {
   if (!runPassesOn(*job.trial, job)) return false;
 
   if (progress) progress->setText(text(Str::ComputingSize));
-  int32_t trialSize = encodedSize(*job.trial, true, progress, job.gif);
+  int32_t trialSize = encodedSize(*job.trial, true, progress, job.gif, job.keepEncoding);
   if (cancelled() || trialSize < 0) return false;
   job.trialSize = trialSize;
   // The document is only read here (this may run on a worker while its

@@ -58,6 +58,9 @@ struct OptimizeJob {
   // In place: whether the reporter is told of a result not taken (a caller
   // that says so in its own words turns it off).
   bool tellNotTaken = true;
+  // The result is saved next: its size count keeps what it encoded for that
+  // save (in the smallest layout).
+  bool keepEncoding = false;
   // The document's encoded size when its owner knew it (-1: counted when
   // needed, without touching the document).
   int64_t knownDocumentSize = -1;

@@ -291,6 +291,7 @@ bool applyOperation(Animation& a, const Operation& op, const RunSettings& run, P
       job.merge = run.open.merge;
       job.gif = run.save.gif;  // sizes measured as this run saves
       job.lossy = run.lossy;
+      job.keepEncoding = true;  // the run saves what it optimized
       // With --each, the output step says which inputs were kept as they were.
       job.tellNotTaken = run.mode != RunSettings::Mode::Each;
       job.progress = progress;

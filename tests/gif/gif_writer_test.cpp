@@ -508,6 +508,36 @@ TEST(GifWriter, WritingAndCountingOnlyReadTheDocument) {
   EXPECT_EQ(a->encodedSize, -1) << "counting alone keeps no cache";
 }
 
+TEST(GifWriter, ASmallestLayoutCountKeepsEncodingsOnlyWhileTheyAreTheFrames) {
+  std::mt19937 rng(9);
+  auto a = makeDoc(64, 5, 150, 120, [&](int i, int x, int y) {
+    return (rng() % 5 == 0) ? static_cast<int>(rng() % 64) : (x / 6 + y / 9 + i) % 64;
+  });
+  a->smallestEncoding = true;
+  auto fresh = duplicateAnimation(*a, nullptr);  // never counted: encoded on writing
+  const GifWriteOptions noSignature{100, "", false};
+  const int32_t counted = encodedSize(*a, true, nullptr, noSignature);
+  EXPECT_FALSE(firstFrame(*a)->encoded) << "kept only when asked";
+  EXPECT_EQ(encodedSize(*a, true, nullptr, noSignature, true), counted);
+  for (Frame* f = firstFrame(*a); f; f = nextFrame(f)) ASSERT_TRUE(f->encoded);
+  EXPECT_EQ(static_cast<int32_t>(writeToMemory(*a, noSignature).size()), counted);
+  EXPECT_EQ(writeToMemory(*a), writeToMemory(*fresh));
+
+  // Changes that keep the size, the indices used and the code size: two
+  // pixels trade places, a frame becomes interlaced, another changes its last pixel.
+  for (Animation* d : {a.get(), fresh.get()}) {
+    Frame* f = firstFrame(*d);
+    std::swap(f->dib->row(7)[5], f->dib->row(7)[6]);
+    f = nextFrame(f);
+    f->imageFlags |= 0x40;
+    f = nextFrame(f);
+    uint8_t& last = f->dib->row(119)[149];
+    last = static_cast<uint8_t>(last == 0 ? 1 : 0);
+  }
+  ASSERT_NE(firstFrame(*a)->dib->row(7)[5], firstFrame(*a)->dib->row(7)[6]);
+  EXPECT_EQ(writeToMemory(*a), writeToMemory(*fresh)) << "what changed is encoded again";
+}
+
 // Lossy LZW, in both layouts: a pixel only ever takes a colour within the
 // strength of its own, the transparent index is never given or taken, the
 // result encodes smaller, and strength 0 changes nothing.
