@@ -381,12 +381,14 @@ class Coder {
   }
 
  private:
-  // Only the codes the image can make are cleared.
+  // Only the codes the image can make are cleared, and every pixel value: one
+  // the code size cannot hold still starts a string, whose remembered child
+  // and children must not be left over from an earlier run.
   void reset() {
     table_.clear(codesBound_);
-    if constexpr (kMemo) std::memset(memo_, 0, sizeof(memo_[0]) * size_t(codesBound_));
-    if constexpr (M == Mode::Lossy)
-      std::memset(firstChild_, 0, sizeof(firstChild_[0]) * size_t(codesBound_));
+    const size_t named = static_cast<size_t>(std::max(codesBound_, 256));
+    if constexpr (kMemo) std::memset(memo_, 0, sizeof(memo_[0]) * named);
+    if constexpr (M == Mode::Lossy) std::memset(firstChild_, 0, sizeof(firstChild_[0]) * named);
     freeEnt_ = clear_ + 2;
   }
 

@@ -657,3 +657,45 @@ TEST(LossyLzw, TheLimitHoldsExactly) {
     EXPECT_TRUE(px == same);
   }
 }
+
+// Indices the code size cannot hold start strings of their own: the encoder
+// keeps nothing about them from a run before (here ones that filled their
+// tables), so an image holding them comes out the same whatever ran first, in
+// both layouts, and they are never changed.
+TEST(LossyLzw, IndicesTheCodeSizeCannotHoldFindNothingLeftOver) {
+  Palette pal;
+  pal.count = 256;
+  for (int i = 0; i < 256; ++i) pal[i] = Rgb{uint8_t(i), uint8_t(i), uint8_t(i)};
+  const LossyColours close(pal, 3);
+  const int w = 16, h = 4;
+  std::vector<uint8_t> small(size_t(w) * h);
+  std::mt19937 rng(99);
+  for (size_t i = 0; i < small.size(); ++i)  // codes of 2 bits: 220 does not fit
+    small[i] = i % 5 == 0 ? uint8_t(220) : uint8_t(rng() % 4);
+  std::vector<uint8_t> first[2];
+  for (int before = 1; before <= 4; ++before) {
+    for (LzwLayout layout : {LzwLayout::Standard, LzwLayout::Smallest}) {
+      std::vector<uint8_t> big(200 * 200);
+      for (auto& v : big) v = uint8_t(rng() % 4 + 40 * before);
+      lossyLzwPass(LzwImage{big.data(), 200, 200, 200, false}, 8, layout, close, -1);
+    }
+    for (LzwLayout layout : {LzwLayout::Standard, LzwLayout::Smallest}) {
+      std::vector<uint8_t> px = small;
+      const int64_t changed =
+          lossyLzwPass(LzwImage{px.data(), w, h, w, false}, 2, layout, close, -1);
+      int64_t differing = 0;
+      for (size_t i = 0; i < px.size(); ++i) {
+        differing += px[i] != small[i];
+        if (small[i] >= 4) {
+          EXPECT_EQ(px[i], small[i]);
+        }
+      }
+      EXPECT_EQ(differing, changed);
+      std::vector<uint8_t>& once = first[layout == LzwLayout::Smallest];
+      if (once.empty())
+        once = px;
+      else
+        EXPECT_TRUE(px == once) << "after run " << before;
+    }
+  }
+}
