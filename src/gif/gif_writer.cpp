@@ -117,14 +117,14 @@ LzwImage lzwImageOf(const Frame& f) {
 
 namespace {
 
-// What a frame's image data was encoded from, for knowing whether a kept
-// encoding still is the frame's: the layout, code size and geometry, and two
-// independent 64-bit fingerprints of the pixel rows.
+// What a frame's image data was encoded from: the layout, code size and
+// geometry. The pixels themselves are kept too and compared exactly, since a
+// fingerprint of user content can be made to collide, and a collision here
+// would write another picture without a word.
 struct EncodedKey {
   LzwLayout layout = LzwLayout::Standard;
   int codeSize = 0, width = 0, height = 0;
   bool interlaced = false;
-  uint64_t print[2] = {};
   bool operator==(const EncodedKey&) const = default;
 };
 
@@ -132,40 +132,32 @@ struct EncodedKey {
 
 struct EncodedImage {
   EncodedKey key;
-  std::vector<uint8_t> bytes;  // as encodeLzw writes them
+  std::vector<uint8_t> indices;  // the rows encoded, one after the other
+  std::vector<uint8_t> bytes;    // as encodeLzw writes them
 };
 
 namespace {
 
-EncodedKey encodedKeyOf(const Frame& f, const LzwImage& image, int codeSize, LzwLayout layout) {
-  EncodedKey k;
-  k.layout = layout;
-  k.codeSize = codeSize;
-  k.width = image.width;
-  k.height = image.height;
-  k.interlaced = image.interlaced;
-  uint64_t a = 0x243F6A8885A308D3u, b = 0x13198A2E03707344u;
-  auto mix = [&](uint64_t w) {
-    a = (a ^ w) * 0x9E3779B97F4A7C15u;
-    a ^= a >> 29;
-    b = (b + w) * 0xC2B2AE3D27D4EB4Fu;
-    b = (b << 27) | (b >> 37);
-  };
-  for (int y = 0; y < image.height && f.dib; ++y) {
-    const uint8_t* row = image.pixels + static_cast<size_t>(y) * image.stride;
-    int x = 0;
-    for (; x + 8 <= image.width; x += 8) {
-      uint64_t w;
-      std::memcpy(&w, row + x, 8);
-      mix(w);
-    }
-    uint64_t tail = 0x80;  // a row's end, so that rows cannot trade pixels
-    for (; x < image.width; ++x) tail = tail << 8 | row[x];
-    mix(tail);
-  }
-  k.print[0] = a;
-  k.print[1] = b;
-  return k;
+EncodedKey encodedKeyOf(const LzwImage& image, int codeSize, LzwLayout layout) {
+  return EncodedKey{layout, codeSize, image.width, image.height, image.interlaced};
+}
+
+void copyIndices(const LzwImage& image, std::vector<uint8_t>& out) {
+  const size_t w = static_cast<size_t>(image.width);
+  out.resize(w * static_cast<size_t>(image.height));
+  for (int y = 0; y < image.height; ++y)
+    std::memcpy(out.data() + y * w, image.pixels + static_cast<size_t>(y) * image.stride, w);
+}
+
+// Whether `kept` was encoded from exactly these pixels, as they are written now.
+bool stillEncodes(const EncodedImage& kept, const LzwImage& image, int codeSize, LzwLayout layout) {
+  if (!(kept.key == encodedKeyOf(image, codeSize, layout))) return false;
+  const size_t w = static_cast<size_t>(image.width);
+  for (int y = 0; y < image.height; ++y)
+    if (std::memcmp(kept.indices.data() + y * w,
+                    image.pixels + static_cast<size_t>(y) * image.stride, w) != 0)
+      return false;
+  return true;
 }
 
 }  // namespace
@@ -202,7 +194,7 @@ bool writeFrameImage(ByteSink& sink, const Frame& f, uint32_t timeBase, LzwLayou
   const LzwImage image = lzwImageOf(f);
   const int codeSize = frameCodeSize(f, layout);
   // What a count just encoded is written as it is, when it is still this frame's.
-  if (const auto kept = f.encoded; kept && kept->key == encodedKeyOf(f, image, codeSize, layout))
+  if (const auto kept = f.encoded; kept && stillEncodes(*kept, image, codeSize, layout))
     return sink.write(kept->bytes.data(), kept->bytes.size());
   return encodeLzw(sink, image, codeSize, layout);
 }
@@ -221,7 +213,8 @@ int64_t frameEncodedSizeKept(Frame& f, LzwLayout layout) {
   const LzwImage image = lzwImageOf(f);
   const int codeSize = frameCodeSize(f, layout);
   auto kept = std::make_shared<EncodedImage>();
-  kept->key = encodedKeyOf(f, image, codeSize, layout);
+  kept->key = encodedKeyOf(image, codeSize, layout);
+  copyIndices(image, kept->indices);
   ByteSink memory(&kept->bytes);
   encodeLzw(memory, image, codeSize, layout);
   kept->bytes.shrink_to_fit();

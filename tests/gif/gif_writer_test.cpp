@@ -538,6 +538,24 @@ TEST(GifWriter, ASmallestLayoutCountKeepsEncodingsOnlyWhileTheyAreTheFrames) {
   EXPECT_EQ(writeToMemory(*a), writeToMemory(*fresh)) << "what changed is encoded again";
 }
 
+// Pixels are the user's, so a kept encoding must be checked against them
+// exactly: these two rows of the same length and code size were made to agree
+// in any fingerprint built from multiply-xor and multiply-add over 8-byte words.
+TEST(GifWriter, AKeptEncodingIsNeverWrittenForOtherPixels) {
+  const uint8_t counted[16] = {0x00, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07,
+                               0x44, 0x09, 0x90, 0x40, 0xf2, 0x12, 0x10, 0xdc};
+  const uint8_t written[16] = {0x0c, 0x1c, 0x0c, 0x02, 0x04, 0x05, 0x06, 0x07,
+                               0x88, 0x26, 0x40, 0xa4, 0x0c, 0x00, 0x69, 0x22};
+  auto a = makeDoc(256, 1, 16, 1, [&](int, int x, int) { return counted[x]; });
+  a->smallestEncoding = true;
+  ASSERT_GT(encodedSize(*a, true, nullptr, {}, true), 0);
+  ASSERT_TRUE(firstFrame(*a)->encoded);
+  auto fresh = makeDoc(256, 1, 16, 1, [&](int, int x, int) { return written[x]; });
+  fresh->smallestEncoding = true;
+  std::copy(written, written + 16, firstFrame(*a)->dib->row(0));
+  EXPECT_EQ(writeToMemory(*a), writeToMemory(*fresh)) << "the count's pixels were written";
+}
+
 // Lossy LZW, in both layouts: a pixel only ever takes a colour within the
 // strength of its own, the transparent index is never given or taken, the
 // result encodes smaller, and strength 0 changes nothing.
