@@ -216,7 +216,8 @@ int64_t frameEncodedSizeKept(Frame& f, LzwLayout layout) {
   kept->key = encodedKeyOf(image, codeSize, layout);
   copyIndices(image, kept->indices);
   ByteSink memory(&kept->bytes);
-  encodeLzw(memory, image, codeSize, layout);
+  // An encoding that did not finish is never kept: the write would take it whole.
+  if (!encodeLzw(memory, image, codeSize, layout)) return frameEncodedSize(f, layout);
   kept->bytes.shrink_to_fit();
   const int64_t size = frameHeadSize(f) + memory.total();
   f.encoded = std::move(kept);
