@@ -114,6 +114,9 @@ struct Planes {
 
 // Frames up to this size are measured before and after (see below).
 constexpr int64_t kMeasuredFramePixels = 40000;
+// Larger ones too when their unchanged pixels lie this scattered (fewer per
+// run on average): on noisy pictures the new index mostly breaks strings.
+constexpr int64_t kScatteredRun = 3;
 
 // Ours, with the smallest layout. The transparent index becomes the colour
 // most opaque unchanged pixels already have (among those no kept pixel uses;
@@ -132,14 +135,21 @@ void flexibleTransparency(Frame& frame, const uint8_t* mask, int maskStride,
   // unchanged ones decide.
   int64_t unchangedCount[256] = {};
   bool usedByKept[256] = {};
-  for (int y = 0; y < h; ++y)
+  int64_t unchangedPixels = 0, unchangedRuns = 0;
+  for (int y = 0; y < h; ++y) {
+    bool inRun = false;
     for (int x = 0; x < w; ++x) {
       const uint8_t v = px[static_cast<size_t>(y) * stride + x];
-      if (!unchanged(x, y))
+      const bool same = unchanged(x, y);
+      unchangedPixels += same;
+      unchangedRuns += same && !inRun;
+      inRun = same;
+      if (!same)
         usedByKept[v] = true;
       else if (!frame.transparent() || v != f)
         ++unchangedCount[v];
     }
+  }
   const int limit = frame.palette() ? std::min(frame.palette()->count, 256) : 256;
   int g = f;
   for (int i = 0; i < limit; ++i)
@@ -148,12 +158,23 @@ void flexibleTransparency(Frame& frame, const uint8_t* mask, int maskStride,
   const LzwLayout layout = LzwLayout::Smallest;
   const std::vector<uint8_t> original(frame.dib->data);
   // Small frames are quick to measure as they were too, and there the
-  // choices go wrong most often; big ones are taken as the run makes them.
-  const bool measure = static_cast<int64_t>(w) * h <= kMeasuredFramePixels;
-  const int64_t before =
-      measure ? lzwEncodedSize(LzwImage{px, w, h, stride, frame.interlaced()},
-                               frameCodeSize(frame, layout), layout)
-              : -1;
+  // choices go wrong most often, as on frames whose unchanged pixels are
+  // scattered; the others are taken as the run makes them.
+  const bool measure = static_cast<int64_t>(w) * h <= kMeasuredFramePixels ||
+                       unchangedPixels < kScatteredRun * unchangedRuns;
+  const int beforeCodeSize = frameCodeSize(frame, layout);
+  std::vector<uint8_t> beforeEncoding;  // kept when the frame stays as it was
+  int64_t before = -1;
+  if (measure) {
+    const LzwImage was{px, w, h, stride, frame.interlaced()};
+    ByteSink beforeSink(&beforeEncoding);
+    if (keepEncoding && encodeLzw(beforeSink, was, beforeCodeSize, layout)) {
+      before = beforeSink.total();
+    } else {
+      beforeEncoding.clear();  // only a whole encoding is ever kept
+      before = lzwEncodedSize(was, beforeCodeSize, layout);
+    }
+  }
   std::vector<uint8_t> alt(static_cast<size_t>(w) * h), has(alt.size());
   PixelsBack restore{frame, original};
   for (int y = 0; y < h; ++y)
@@ -180,6 +201,9 @@ void flexibleTransparency(Frame& frame, const uint8_t* mask, int maskStride,
   restore.armed = false;
   if (after < 0 || (measure && after >= before)) {
     takePixels(frame, original);
+    if (keepEncoding && !beforeEncoding.empty())
+      keepFrameEncoding(frame, LzwImage{frame.dib->data.data(), w, h, stride, frame.interlaced()},
+                        beforeCodeSize, layout, std::move(beforeEncoding));
     return;
   }
   // The encoding just made is the frame's, for the save that follows.
