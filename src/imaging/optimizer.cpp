@@ -114,9 +114,9 @@ struct Planes {
 
 // Frames up to this size are measured before and after (see below).
 constexpr int64_t kMeasuredFramePixels = 40000;
-// Larger ones too when their unchanged pixels lie this scattered (fewer per
-// run on average): on noisy pictures the new index mostly breaks strings.
-constexpr int64_t kScatteredRun = 3;
+// Larger ones too when their unchanged pixels lie scattered, fewer than 9/4
+// per run on average: on noisy pictures the new index mostly breaks strings.
+constexpr int64_t kScatteredPixels = 9, kScatteredRuns = 4;
 
 // Ours, with the smallest layout. The transparent index becomes the colour
 // most opaque unchanged pixels already have (among those no kept pixel uses;
@@ -161,7 +161,7 @@ void flexibleTransparency(Frame& frame, const uint8_t* mask, int maskStride,
   // choices go wrong most often, as on frames whose unchanged pixels are
   // scattered; the others are taken as the run makes them.
   const bool measure = static_cast<int64_t>(w) * h <= kMeasuredFramePixels ||
-                       unchangedPixels < kScatteredRun * unchangedRuns;
+                       kScatteredRuns * unchangedPixels < kScatteredPixels * unchangedRuns;
   const int beforeCodeSize = frameCodeSize(frame, layout);
   std::vector<uint8_t> beforeEncoding;  // kept when the frame stays as it was
   int64_t before = -1;
