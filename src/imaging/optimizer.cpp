@@ -82,14 +82,13 @@ class PaletteIndexOf {
   std::array<uint8_t, kSlots> indices_{};
 };
 
-// The four planes of the frame pass, each of the screen's size; with the
-// smallest layout a fifth, the colour shown at each screen pixel.
+// The three planes of the frame pass, each of the screen's size; with the
+// smallest layout a fourth, the colour shown at each screen pixel.
 struct Planes {
   std::vector<uint8_t> storage;
   std::vector<uint32_t> canvasColour;
   uint8_t* canvasIndex = nullptr;
   uint8_t* canvasKnown = nullptr;
-  uint8_t* changedValue = nullptr;
   uint8_t* changeMask = nullptr;
   size_t planeSize = 0;
   int stride = 0;
@@ -99,15 +98,14 @@ struct Planes {
     stride = stride8(width);
     planeSize = static_cast<size_t>(stride) * static_cast<size_t>(height);
     try {
-      storage.assign(4 * planeSize, 0);
+      storage.assign(3 * planeSize, 0);
       if (colours) canvasColour.assign(planeSize, 0);
     } catch (const std::bad_alloc&) {
       return false;
     }
     canvasIndex = storage.data();
     canvasKnown = canvasIndex + planeSize;
-    changedValue = canvasKnown + planeSize;
-    changeMask = changedValue + planeSize;
+    changeMask = canvasKnown + planeSize;
     return true;
   }
 };
@@ -450,37 +448,45 @@ bool framePass(Animation& a, uint32_t options, Progress* progress, bool& failed,
     const bool transparent = f->transparent();
     const uint8_t ti = f->transparentIndex;
     bool anyKept = false;
-    for (int y = 0; y < h; ++y) {
-      const uint8_t* src = f->dib->row(y);
-      uint8_t* known = p.canvasKnown + static_cast<size_t>(top + y) * S + left;
-      uint8_t* index = p.canvasIndex + static_cast<size_t>(top + y) * S + left;
-      uint32_t* colour = byColour ? p.canvasColour.data() + static_cast<size_t>(top + y) * S + left
-                                  : nullptr;
-      uint8_t* mask = p.changeMask + static_cast<size_t>(y) * fs;
-      uint8_t* value = p.changedValue + static_cast<size_t>(y) * fs;
-      for (int x = 0; x < w; ++x) {
-        const uint8_t px = src[x];
-        mask[x] = 0;
-        if (d == 2 && known[x]) {
-          mask[x] = 1;
-          value[x] = px;
-        }
-        if (!transparent || px != ti) {
-          if (!known[x] || (byColour ? colourOf[px] != colour[x] : px != index[x])) {
-            mask[x] = 1;
-            value[x] = px;
-          }
-          if (updatesCanvas) {
+    // Compared by colour or by index (one loop each: this runs for every pixel).
+    auto scan = [&]<bool ByColour>() {
+      const bool dispose = d == 2;
+      for (int y = 0; y < h; ++y) {
+        const uint8_t* src = f->dib->row(y);
+        const size_t screen = static_cast<size_t>(top + y) * S + left;
+        uint8_t* known = p.canvasKnown + screen;
+        uint8_t* index = p.canvasIndex + screen;
+        uint32_t* colour = ByColour ? p.canvasColour.data() + screen : nullptr;
+        uint8_t* mask = p.changeMask + static_cast<size_t>(y) * fs;
+        uint8_t kept = 0, drawn = 0;
+        for (int x = 0; x < w; ++x) {
+          const uint8_t px = src[x];
+          const uint8_t k = known[x];
+          const bool opaque = !transparent || px != ti;
+          bool differs;
+          if constexpr (ByColour)
+            differs = colourOf[px] != colour[x];
+          else
+            differs = px != index[x];
+          const uint8_t m = (dispose && k) || (opaque && (!k || differs));
+          mask[x] = m;
+          kept |= m;
+          if (opaque && updatesCanvas) {
             index[x] = px;
-            if (byColour) colour[x] = colourOf[px];
+            if constexpr (ByColour) colour[x] = colourOf[px];
             known[x] = 1;
-            canvasHasContent = true;
+            drawn = 1;
           }
+          if (dispose) known[x] = 0;
         }
-        if (d == 2) known[x] = 0;
-        anyKept |= mask[x] != 0;
+        anyKept |= kept != 0;
+        canvasHasContent |= drawn != 0;
       }
-    }
+    };
+    if (byColour)
+      scan.template operator()<true>();
+    else
+      scan.template operator()<false>();
     if (d == 2) {
       if (left == 0 && top == 0 && w >= a.width && h >= a.height) {
         canvasHasContent = false;
