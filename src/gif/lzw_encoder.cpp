@@ -194,20 +194,27 @@ class Coder {
   }
 
   bool full() const { return freeEnt_ >= kTableSize; }
+  // The next run goes on from where the last one paused.
+  void resume() { resume_ = true; }
   int64_t bits() const { return bits_; }
 
   // Encodes pixels [p, p + n) of one row (`has`, `alt`: that row's
   // alternatives for the flexible mode). With `stopWhenFull`, returns right after the pixel
   // whose string filled the table; with `restartWhenFull`, a full table is
   // cleared at the next new string (the standard layout). Returns the
-  // pixels taken.
+  // pixels taken. The flexible mode looks ahead up to `rowLeft` pixels from
+  // `start` (n when not given).
   int run(uint8_t* const start, int n, const uint8_t* has, const uint8_t* alt, bool stopWhenFull,
-          bool restartWhenFull) {
+          bool restartWhenFull, int rowLeft = -1) {
     uint8_t* p = start;
     uint8_t* const end = start + n;
+    uint8_t* const seen = start + std::max(n, rowLeft);
     if (p == end) return 0;
     int ent = ent_;
-    int prev = -1;  // the value chosen for the pixel before
+    // The value chosen for the pixel before (none at a row's start or a
+    // race's, unless the caller only paused there).
+    int prev = resume_ ? lastChosen_ : -1;
+    resume_ = false;
     if (ent < 0) prev = ent = *p++;
     for (; p < end; ++p, prev = lastChosen_) {
       const int c = *p;
@@ -244,7 +251,7 @@ class Coder {
           }
           // A new string starts with whichever value goes on further: the
           // one with a string for what the next pixel may be.
-          if (p + 1 < end) {
+          if (p + 1 < seen) {
             const int n1 = p[1], a1 = has[x + 1] && alt[x + 1] < clear_ ? alt[x + 1] : -1;
             auto goesOn = [&](int r) {
               uint32_t unused;
@@ -333,14 +340,30 @@ class Coder {
   // "Clear now" as the continuation of `from`: its pending string is
   // emitted (a single pixel goes on as the first string instead), then a
   // clear code, then a fresh table.
-  void startFresh(const Coder& from) {
-    nBits_ = from.nBits_;
-    maxCode_ = from.maxCode_;
-    freeEnt_ = from.freeEnt_;
+  void startFresh(const Coder& from) { startFresh(from.mark()); }
+
+  // Where a coder stood: what it had held and the string it was matching.
+  struct Mark {
+    size_t codes = 0, changes = 0;
+    int64_t bits = 0;
+    int ent = -1, nBits = 0, maxCode = 0, freeEnt = 0;
+  };
+  Mark mark() const { return {codes_.size(), changes_.size(), bits_, ent_, nBits_, maxCode_, freeEnt_}; }
+  void startFresh(const Mark& from) {
+    nBits_ = from.nBits;
+    maxCode_ = from.maxCode;
+    freeEnt_ = from.freeEnt;
     ent_ = -1;
-    if (from.ent_ >= clear_) emit(from.ent_);
+    if (from.ent >= clear_) emit(from.ent);
     restart();
-    if (from.ent_ >= 0 && from.ent_ < clear_) ent_ = from.ent_;
+    if (from.ent >= 0 && from.ent < clear_) ent_ = from.ent;
+  }
+  // Drops what was held after `m` (the state after it is not kept: only
+  // committing follows).
+  void truncateTo(const Mark& m) {
+    codes_.resize(m.codes);
+    changes_.resize(m.changes);
+    bits_ = m.bits;
   }
 
   // The pending string and the end code.
@@ -400,6 +423,7 @@ class Coder {
   }
 
   int lastChosen_ = -1;
+  bool resume_ = false;
   void change(uint8_t* at, int value) {
     lastChosen_ = value;
     if (direct_) {
@@ -490,17 +514,32 @@ void encodeStandard(CodeWriter& out, const Rows& rows, int codeSize, const Choic
 // not suit; short ones judge a fresh table before it has learnt anything.
 constexpr int64_t kMinWindow = 4096;
 constexpr int64_t kMaxWindow = 16384;
+// A window is marked in this many steps: where the picture changes inside
+// it, the full table may pay up to the mark where it led the fresh one most,
+// and a table started there is tried too when that promises at least
+// kMinSplitGain bits.
+
+constexpr int kWindowMarks = 8;
+constexpr int64_t kMinSplitGain = 64;
 
 template <Mode M>
 void encodeSmallest(CodeWriter& out, const Rows& rows, int codeSize, const Choices* choices) {
   using C = Coder<StringTable, M>;
   const int64_t pixels = int64_t{rows.width} * rows.height;
   auto kept = std::unique_ptr<C>(new C);
-  std::unique_ptr<C> fresh;  // made at the first race: small images never fill a table
+  // Made at the first race, and the first split: small images never fill a table.
+  std::unique_ptr<C> fresh, later;
   kept->init(codeSize, nullptr, choices, pixels);
   kept->emit(1 << codeSize);
   bool racing = false;
-  int64_t pos = 0, buildStart = 0, windowEnd = 0, window = kMinWindow;
+  int64_t pos = 0, buildStart = 0, windowEnd = 0, window = kMinWindow, step = 0, nextMark = 0;
+  struct Point {
+    int64_t pos;
+    int row, x;
+    typename C::Mark kept;
+    int64_t freshBits;
+  };
+  std::vector<Point> marks;
   auto startRace = [&] {
     if (!fresh) {
       fresh = std::unique_ptr<C>(new C);
@@ -509,7 +548,70 @@ void encodeSmallest(CodeWriter& out, const Rows& rows, int codeSize, const Choic
     fresh->discard();
     fresh->startFresh(*kept);
     windowEnd = pos + window;
+    step = std::max<int64_t>(window / kWindowMarks, 1);
+    nextMark = pos + step;
+    marks.clear();
     racing = true;
+  };
+  // Runs `coder` over the pixels from `row`, `x` up to `pos`.
+  auto replay = [&](C& coder, int row, int x, int64_t count) {
+    while (count > 0) {
+      if (x == rows.width) {
+        ++row;
+        x = 0;
+      }
+      const int n = static_cast<int>(std::min<int64_t>(rows.width - x, count));
+      const uint8_t* h = rows.hasRow(row);
+      const uint8_t* a = rows.altRow(row);
+      coder.run(rows.row(row) + x, n, h ? h + x : nullptr, a ? a + x : nullptr, false, false);
+      x += n;
+      count -= n;
+    }
+  };
+  // The end of a race (of the image, when `atEnd`): the kept table, the
+  // fresh one, or the kept one up to a mark and a fresh one from there.
+  auto settle = [&](bool atEnd) {
+    if (atEnd) {
+      kept->finish();
+      fresh->finish();
+    }
+    const int64_t keptBits = kept->bits(), freshBits = fresh->bits();
+    const int64_t bestBits = std::min(keptBits, freshBits);
+    const Point* split = nullptr;
+    int64_t bestGain = kMinSplitGain;
+    for (const Point& m : marks) {
+      // As if a table started there cost what the fresh one did from there.
+      const int64_t gain = bestBits - (m.kept.bits + freshBits - m.freshBits);
+      if (gain > bestGain) {
+        bestGain = gain;
+        split = &m;
+      }
+    }
+    if (split) {
+      if (!later) {
+        later = std::unique_ptr<C>(new C);
+        later->init(codeSize, nullptr, choices, pixels);
+      }
+      later->discard();
+      later->startFresh(split->kept);
+      replay(*later, split->row, split->x, pos - split->pos);
+      if (atEnd) later->finish();
+      if (split->kept.bits + later->bits() >= bestBits) split = nullptr;
+    }
+    if (split) {
+      kept->truncateTo(split->kept);
+      kept->commitTo(out);
+      std::swap(kept, later);
+      buildStart = split->pos;
+    } else if (freshBits < keptBits) {
+      // The fresh table paid: its clear stands, and it is the table now.
+      std::swap(kept, fresh);
+      buildStart = windowEnd - window;
+    }
+    kept->commitTo(out);
+    fresh->discard();
+    if (later) later->discard();
+    racing = false;
   };
   for (int i = 0; i < rows.height && rows.width > 0; ++i) {
     uint8_t* row = rows.row(i);
@@ -530,34 +632,32 @@ void encodeSmallest(CodeWriter& out, const Rows& rows, int codeSize, const Choic
         }
         continue;
       }
-      const int n = static_cast<int>(std::min<int64_t>(rows.width - x, windowEnd - pos));
-      const int64_t raceStart = windowEnd - window;
-      kept->run(row + x, n, h, a, false, false);
-      fresh->run(row + x, n, h, a, false, false);
+      const int n =
+          static_cast<int>(std::min<int64_t>(rows.width - x, std::min(windowEnd, nextMark) - pos));
+      kept->run(row + x, n, h, a, false, false, windowEnd - pos > n ? rows.width - x : n);
+      fresh->run(row + x, n, h, a, false, false, windowEnd - pos > n ? rows.width - x : n);
       x += n;
       pos += n;
-      if (pos < windowEnd) continue;
-      if (fresh->bits() < kept->bits()) {
-        // The fresh table paid: its clear stands, and it is the table now.
-        std::swap(kept, fresh);
-        buildStart = raceStart;
+      if (pos == nextMark && pos < windowEnd) {
+        marks.push_back({pos, i, x, kept->mark(), fresh->bits()});
+        nextMark += step;
+        if (x < rows.width) {
+          // A pause for the mark only: the runs go on as if unbroken.
+          kept->resume();
+          fresh->resume();
+        }
       }
-      kept->commitTo(out);
-      fresh->discard();
-      if (kept->full())
-        startRace();
-      else
-        racing = false;
+      if (pos < windowEnd) continue;
+      settle(false);
+      if (kept->full()) startRace();
     }
   }
   if (racing) {
-    kept->finish();
-    fresh->finish();
-    if (fresh->bits() < kept->bits()) std::swap(kept, fresh);
+    settle(true);
   } else {
     kept->finish();
+    kept->commitTo(out);
   }
-  kept->commitTo(out);
 }
 
 template <Mode M>
