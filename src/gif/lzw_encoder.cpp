@@ -167,6 +167,9 @@ struct Choices {
   bool hasClose[256] = {};
   // The pixels changed, counted as the changes land.
   mutable int64_t changed = 0;
+  // Flexible: how far a new string looks for the longer run of its two
+  // values when the table favours neither (0: it does not).
+  int runLook = 0;
 };
 
 struct Change {
@@ -262,8 +265,19 @@ class Coder {
             // Neither goes on better: the one the next pixel may be, else the
             // one the pixel before became (a run goes on).
             bool takeA;
+            int runC = 0, runA = 0;
+            if (aOn == cOn && choices_ && choices_->runLook > 0) {
+              // Neither goes on better: the value whose run reaches further
+              // (a run makes long strings whatever the table holds).
+              const int64_t look = std::min<int64_t>(choices_->runLook, seen - p);
+              auto can = [&](int k, int v) { return p[k] == v || (has[x + k] && alt[x + k] == v); };
+              while (runC + 1 < look && can(runC + 1, c)) ++runC;
+              while (runA + 1 < look && can(runA + 1, a)) ++runA;
+            }
             if (aOn != cOn)
               takeA = aOn;
+            else if (runA != runC)
+              takeA = runA > runC;
             else if (n1 == a || a1 == a || n1 == c || a1 == c)
               takeA = (n1 == a || a1 == a) && n1 != c && a1 != c;
             else
@@ -733,10 +747,12 @@ int64_t lossyLzwPass(const LzwImage& image, int codeSize, LzwLayout layout,
 
 int64_t flexibleLzwPass(const LzwImage& image, int codeSize, LzwLayout layout,
                         const uint8_t* alternative, const uint8_t* hasAlternative,
-                        int alternativeStride) {
+                        int alternativeStride, int runLook) {
   CodeWriter out(nullptr, layout);
+  Choices choices;
+  choices.runLook = runLook;
   encodeRows<Mode::Flexible>(out, Rows(image, alternative, hasAlternative, alternativeStride),
-                             codeSize, layout, nullptr);
+                             codeSize, layout, &choices);
   return 1 + out.blockBytes();
 }
 

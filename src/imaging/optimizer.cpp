@@ -114,6 +114,11 @@ struct Planes {
 
 // Frames up to this size are measured before and after (see below).
 constexpr int64_t kMeasuredFramePixels = 40000;
+// A picture is busy when more than one pixel in this many differs from its
+// left neighbour; on plain ones the transparency choices prefer runs within
+// kRunLook pixels.
+constexpr int64_t kBusyEdges = 5;
+constexpr int kRunLook = 16;
 
 // Ours, with the smallest layout. The transparent index becomes the colour
 // most opaque unchanged pixels already have (among those no kept pixel uses;
@@ -132,14 +137,22 @@ void flexibleTransparency(Frame& frame, const uint8_t* mask, int maskStride,
   // unchanged ones decide.
   int64_t unchangedCount[256] = {};
   bool usedByKept[256] = {};
-  for (int y = 0; y < h; ++y)
+  int64_t edges = 0;  // neighbours in a row that differ
+  for (int y = 0; y < h; ++y) {
+    const uint8_t* row = px + static_cast<size_t>(y) * stride;
     for (int x = 0; x < w; ++x) {
-      const uint8_t v = px[static_cast<size_t>(y) * stride + x];
+      const uint8_t v = row[x];
+      edges += x > 0 && v != row[x - 1];
       if (!unchanged(x, y))
         usedByKept[v] = true;
       else if (!frame.transparent() || v != f)
         ++unchangedCount[v];
     }
+  }
+  // On plain pictures, strings that no table entry prefers start with the
+  // value whose run goes on further (which makes them smaller there, and
+  // larger on busy ones, where they start as the next pixel suggests).
+  const bool plain = edges * kBusyEdges < static_cast<int64_t>(w) * h;
   const int limit = frame.palette() ? std::min(frame.palette()->count, 256) : 256;
   int g = f;
   for (int i = 0; i < limit; ++i)
@@ -173,7 +186,7 @@ void flexibleTransparency(Frame& frame, const uint8_t* mask, int maskStride,
     }
   const int64_t after = flexibleLzwPass(LzwImage{px, w, h, stride, frame.interlaced()},
                                         frameCodeSize(frame, layout), layout, alt.data(),
-                                        has.data(), w);
+                                        has.data(), w, plain ? kRunLook : 0);
   restore.armed = false;
   if (measure && after >= before) {
     takePixels(frame, original);

@@ -759,3 +759,39 @@ TEST(SmallestLayout, AFreshTableStartsNearWhereThePictureChanges) {
   }
   EXPECT_LE(together, apart + apart / 40);
 }
+
+// Transparency choices: a square moved right over a plain background. Its
+// old place shows the background again, the new part shows the square, and
+// where the two overlap nothing changed: those pixels may stay transparent
+// or be written as the square's colour. Looking ahead for the longer run,
+// they take the square's colour and every row is two runs; the result is
+// smaller than choosing pixel by pixel, and only ever holds a pixel's own
+// value or its alternative.
+TEST(FlexibleLzw, LookingAheadStringsStartWithTheLongerRun) {
+  const int w = 34, h = 32;
+  const uint8_t background = 0, square = 1, transparent = 2;
+  std::vector<uint8_t> original(size_t(w) * h), alt(original.size()), has(original.size());
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      const size_t i = size_t(y) * w + x;
+      const bool unchanged = x >= 12 && x < 22;
+      original[i] = x < 12 ? background : unchanged ? transparent : square;
+      alt[i] = square;
+      has[i] = unchanged;
+    }
+  int64_t size[2];
+  std::vector<uint8_t> px[2];
+  for (int look : {0, 1}) {
+    px[look] = original;
+    size[look] = flexibleLzwPass(LzwImage{px[look].data(), w, h, w, false}, 2, LzwLayout::Smallest,
+                                 alt.data(), has.data(), w, look ? 16 : 0);
+    for (size_t i = 0; i < original.size(); ++i)
+      ASSERT_TRUE(px[look][i] == original[i] || (has[i] && px[look][i] == alt[i])) << i;
+  }
+  int squareRows = 0;
+  for (int y = 0; y < h; ++y)
+    squareRows += std::count(px[1].begin() + y * w + 12, px[1].begin() + y * w + w, square) == 22;
+  EXPECT_GE(squareRows, h - 1);
+  EXPECT_LT(size[1], size[0]);
+  EXPECT_EQ(size[1], lzwEncodedSize(LzwImage{px[1].data(), w, h, w, false}, 2, LzwLayout::Smallest));
+}
