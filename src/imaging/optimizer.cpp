@@ -188,9 +188,25 @@ void flexibleTransparency(Frame& frame, const uint8_t* mask, int maskStride,
                                         frameCodeSize(frame, layout), layout, alt.data(),
                                         has.data(), w, plain ? kRunLook : 0);
   restore.armed = false;
-  if (measure && after >= before) {
-    takePixels(frame, original);
-    return;
+  if (measure) {
+    // Every unchanged pixel written as what shows there (transparent only
+    // where nothing is known): where a frame repeats most of what it covers,
+    // fewer values can beat any mixture with transparency.
+    std::vector<uint8_t> shown(original);
+    int largest = 0;
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) {
+        uint8_t& v = shown[static_cast<size_t>(y) * stride + x];
+        if (unchanged(x, y)) v = alt[static_cast<size_t>(y) * w + x];
+        largest = std::max<int>(largest, v);
+      }
+    const int64_t opaque = lzwEncodedSize(LzwImage{shown.data(), w, h, stride, frame.interlaced()},
+                                          std::max(2, colourBits(largest + 1)), layout);
+    if (std::min(after, opaque) >= before) {
+      takePixels(frame, original);
+      return;
+    }
+    if (opaque < after) takePixels(frame, shown);
   }
   if (frame.dib->data == original) return;
   setTransparent(frame, false);
