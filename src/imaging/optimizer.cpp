@@ -114,6 +114,8 @@ struct Planes {
 
 // Frames up to this size are measured before and after (see below).
 constexpr int64_t kMeasuredFramePixels = 40000;
+// Frames up to this size are also measured written without transparency.
+constexpr int64_t kShownFramePixels = 65536;
 // A picture is busy when more than one pixel in this many differs from its
 // left neighbour; on plain ones the transparency choices prefer runs within
 // kRunLook pixels.
@@ -188,7 +190,7 @@ void flexibleTransparency(Frame& frame, const uint8_t* mask, int maskStride,
                                         frameCodeSize(frame, layout), layout, alt.data(),
                                         has.data(), w, plain ? kRunLook : 0);
   restore.armed = false;
-  if (measure) {
+  if (static_cast<int64_t>(w) * h <= kShownFramePixels) {
     // Every unchanged pixel written as what shows there (transparent only
     // where nothing is known): where a frame repeats most of what it covers,
     // fewer values can beat any mixture with transparency.
@@ -202,11 +204,14 @@ void flexibleTransparency(Frame& frame, const uint8_t* mask, int maskStride,
       }
     const int64_t opaque = lzwEncodedSize(LzwImage{shown.data(), w, h, stride, frame.interlaced()},
                                           std::max(2, colourBits(largest + 1)), layout);
-    if (std::min(after, opaque) >= before) {
+    if (measure && std::min(after, opaque) >= before) {
       takePixels(frame, original);
       return;
     }
     if (opaque < after) takePixels(frame, shown);
+  } else if (measure && after >= before) {
+    takePixels(frame, original);
+    return;
   }
   if (frame.dib->data == original) return;
   setTransparent(frame, false);
