@@ -747,12 +747,14 @@ int64_t lossyLzwPass(const LzwImage& image, int codeSize, LzwLayout layout,
 
 int64_t flexibleLzwPass(const LzwImage& image, int codeSize, LzwLayout layout,
                         const uint8_t* alternative, const uint8_t* hasAlternative,
-                        int alternativeStride, int runLook) {
-  CodeWriter out(nullptr, layout);
+                        int alternativeStride, ByteSink* encoding, int runLook) {
+  if (encoding && !encoding->put(static_cast<uint8_t>(codeSize))) return -1;
+  CodeWriter out(encoding, layout);
   Choices choices;
   choices.runLook = runLook;
   encodeRows<Mode::Flexible>(out, Rows(image, alternative, hasAlternative, alternativeStride),
                              codeSize, layout, &choices);
+  if (!out.finish()) return -1;
   return 1 + out.blockBytes();
 }
 
