@@ -646,22 +646,24 @@ void encodeSmallest(CodeWriter& out, const Rows& rows, int codeSize, const Choic
         }
         continue;
       }
-      const int n =
-          static_cast<int>(std::min<int64_t>(rows.width - x, std::min(windowEnd, nextMark) - pos));
-      kept->run(row + x, n, h, a, false, false, windowEnd - pos > n ? rows.width - x : n);
-      fresh->run(row + x, n, h, a, false, false, windowEnd - pos > n ? rows.width - x : n);
-      x += n;
-      pos += n;
+      // The race ends with its window, or where the fresh table fills ahead:
+      // it learns nothing after that, and a clear there is what it stands for.
+      // It pauses at each mark (the runs look ahead as if unbroken).
+      const int whole = static_cast<int>(std::min<int64_t>(rows.width - x, windowEnd - pos));
+      const int n = static_cast<int>(std::min<int64_t>(whole, nextMark - pos));
+      const int taken = fresh->run(row + x, n, h, a, !fresh->full(), false, whole);
+      kept->run(row + x, taken, h, a, false, false, taken == n ? whole : taken);
+      x += taken;
+      pos += taken;
       if (pos == nextMark && pos < windowEnd) {
         marks.push_back({pos, i, x, kept->mark(), fresh->bits()});
         nextMark += step;
         if (x < rows.width) {
-          // A pause for the mark only: the runs go on as if unbroken.
           kept->resume();
           fresh->resume();
         }
       }
-      if (pos < windowEnd) continue;
+      if (pos < windowEnd && !(fresh->full() && 4 * fresh->bits() < 3 * kept->bits())) continue;
       settle(false);
       if (kept->full()) startRace();
     }
