@@ -615,12 +615,18 @@ bool framePass(Animation& a, uint32_t options, Progress* progress, bool& failed,
           // Neighbours mostly show the same colour: the last one looked up is kept.
           uint32_t lastColour = p.canvasColour.empty() ? 0 : ~p.canvasColour[0];
           int lastIndex = -1;
+          // Only the frame's own transparent pixels among the unchanged ones
+          // are ever written as what shows there: the others are not looked up.
+          const bool seeThrough = f->transparent();
+          const uint8_t ti = f->transparentIndex;
           for (int y = 0; y < bh; ++y) {
             const size_t screen = static_cast<size_t>(top + by0 + y) * S + left + bx0;
+            const uint8_t* frameRow = f->dib->row(y);
+            const uint8_t* maskRow = mask + static_cast<size_t>(y) * fs;
             for (int x = 0; x < bw; ++x) {
               const size_t i = static_cast<size_t>(y) * bw + x;
               int v = -1;
-              if (p.canvasKnown[screen + x]) {
+              if (seeThrough && !maskRow[x] && frameRow[x] == ti && p.canvasKnown[screen + x]) {
                 const uint32_t colour = p.canvasColour[screen + x];
                 if (colour != lastColour) {
                   lastColour = colour;
