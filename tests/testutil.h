@@ -244,9 +244,9 @@ class GifBuilder {
 // The indices of a grainy photograph: smooth colours with noise from `rng`,
 // each matched to the nearest of 256 unordered colours (`palette`, made
 // from `paletteSeed`), so that neighbouring indices have nothing in common.
-inline std::vector<uint8_t> grainyPhotograph(int w, int h, std::mt19937& rng,
-                                             uint32_t paletteSeed,
-                                             std::array<std::array<int, 3>, 256>* palette = nullptr) {
+inline std::vector<uint8_t> grainyPhotograph(
+    int w, int h, std::mt19937& rng, uint32_t paletteSeed,
+    std::array<std::array<int, 3>, 256>* palette = nullptr) {
   std::mt19937 colours(paletteSeed);
   std::array<std::array<int, 3>, 256> pal;
   for (auto& c : pal)

@@ -167,6 +167,9 @@ struct Choices {
   bool hasClose[256] = {};
   // The pixels changed, counted as the changes land.
   mutable int64_t changed = 0;
+  // Flexible: how far a new string looks for the longer run of its two
+  // values when the table favours neither (0: it does not).
+  int runLook = 0;
 };
 
 struct Change {
@@ -194,20 +197,27 @@ class Coder {
   }
 
   bool full() const { return freeEnt_ >= kTableSize; }
+  // The next run goes on from where the last one paused.
+  void resume() { resume_ = true; }
   int64_t bits() const { return bits_; }
 
   // Encodes pixels [p, p + n) of one row (`has`, `alt`: that row's
   // alternatives for the flexible mode). With `stopWhenFull`, returns right after the pixel
   // whose string filled the table; with `restartWhenFull`, a full table is
   // cleared at the next new string (the standard layout). Returns the
-  // pixels taken.
+  // pixels taken. The flexible mode looks ahead up to `rowLeft` pixels from
+  // `start` (n when not given).
   int run(uint8_t* const start, int n, const uint8_t* has, const uint8_t* alt, bool stopWhenFull,
-          bool restartWhenFull) {
+          bool restartWhenFull, int rowLeft = -1) {
     uint8_t* p = start;
     uint8_t* const end = start + n;
+    uint8_t* const seen = start + std::max(n, rowLeft);
     if (p == end) return 0;
     int ent = ent_;
-    int prev = -1;  // the value chosen for the pixel before
+    // The value chosen for the pixel before (none at a row's start or a
+    // race's, unless the caller only paused there).
+    int prev = resume_ ? lastChosen_ : -1;
+    resume_ = false;
     if (ent < 0) prev = ent = *p++;
     for (; p < end; ++p, prev = lastChosen_) {
       const int c = *p;
@@ -244,7 +254,7 @@ class Coder {
           }
           // A new string starts with whichever value goes on further: the
           // one with a string for what the next pixel may be.
-          if (p + 1 < end) {
+          if (p + 1 < seen) {
             const int n1 = p[1], a1 = has[x + 1] && alt[x + 1] < clear_ ? alt[x + 1] : -1;
             auto goesOn = [&](int r) {
               uint32_t unused;
@@ -255,8 +265,19 @@ class Coder {
             // Neither goes on better: the one the next pixel may be, else the
             // one the pixel before became (a run goes on).
             bool takeA;
+            int runC = 0, runA = 0;
+            if (aOn == cOn && choices_ && choices_->runLook > 0) {
+              // Neither goes on better: the value whose run reaches further
+              // (a run makes long strings whatever the table holds).
+              const int64_t look = std::min<int64_t>(choices_->runLook, seen - p);
+              auto can = [&](int k, int v) { return p[k] == v || (has[x + k] && alt[x + k] == v); };
+              while (runC + 1 < look && can(runC + 1, c)) ++runC;
+              while (runA + 1 < look && can(runA + 1, a)) ++runA;
+            }
             if (aOn != cOn)
               takeA = aOn;
+            else if (runA != runC)
+              takeA = runA > runC;
             else if (n1 == a || a1 == a || n1 == c || a1 == c)
               takeA = (n1 == a || a1 == a) && n1 != c && a1 != c;
             else
@@ -333,14 +354,30 @@ class Coder {
   // "Clear now" as the continuation of `from`: its pending string is
   // emitted (a single pixel goes on as the first string instead), then a
   // clear code, then a fresh table.
-  void startFresh(const Coder& from) {
-    nBits_ = from.nBits_;
-    maxCode_ = from.maxCode_;
-    freeEnt_ = from.freeEnt_;
+  void startFresh(const Coder& from) { startFresh(from.mark()); }
+
+  // Where a coder stood: what it had held and the string it was matching.
+  struct Mark {
+    size_t codes = 0, changes = 0;
+    int64_t bits = 0;
+    int ent = -1, nBits = 0, maxCode = 0, freeEnt = 0;
+  };
+  Mark mark() const { return {codes_.size(), changes_.size(), bits_, ent_, nBits_, maxCode_, freeEnt_}; }
+  void startFresh(const Mark& from) {
+    nBits_ = from.nBits;
+    maxCode_ = from.maxCode;
+    freeEnt_ = from.freeEnt;
     ent_ = -1;
-    if (from.ent_ >= clear_) emit(from.ent_);
+    if (from.ent >= clear_) emit(from.ent);
     restart();
-    if (from.ent_ >= 0 && from.ent_ < clear_) ent_ = from.ent_;
+    if (from.ent >= 0 && from.ent < clear_) ent_ = from.ent;
+  }
+  // Drops what was held after `m` (the state after it is not kept: only
+  // committing follows).
+  void truncateTo(const Mark& m) {
+    codes_.resize(m.codes);
+    changes_.resize(m.changes);
+    bits_ = m.bits;
   }
 
   // The pending string and the end code.
@@ -400,6 +437,7 @@ class Coder {
   }
 
   int lastChosen_ = -1;
+  bool resume_ = false;
   void change(uint8_t* at, int value) {
     lastChosen_ = value;
     if (direct_) {
@@ -490,17 +528,32 @@ void encodeStandard(CodeWriter& out, const Rows& rows, int codeSize, const Choic
 // not suit; short ones judge a fresh table before it has learnt anything.
 constexpr int64_t kMinWindow = 4096;
 constexpr int64_t kMaxWindow = 16384;
+// A window is marked in this many steps: where the picture changes inside
+// it, the full table may pay up to the mark where it led the fresh one most,
+// and a table started there is tried too when that promises at least
+// kMinSplitGain bits.
+
+constexpr int kWindowMarks = 8;
+constexpr int64_t kMinSplitGain = 64;
 
 template <Mode M>
 void encodeSmallest(CodeWriter& out, const Rows& rows, int codeSize, const Choices* choices) {
   using C = Coder<StringTable, M>;
   const int64_t pixels = int64_t{rows.width} * rows.height;
   auto kept = std::unique_ptr<C>(new C);
-  std::unique_ptr<C> fresh;  // made at the first race: small images never fill a table
+  // Made at the first race, and the first split: small images never fill a table.
+  std::unique_ptr<C> fresh, later;
   kept->init(codeSize, nullptr, choices, pixels);
   kept->emit(1 << codeSize);
   bool racing = false;
-  int64_t pos = 0, buildStart = 0, windowEnd = 0, window = kMinWindow;
+  int64_t pos = 0, buildStart = 0, windowEnd = 0, window = kMinWindow, step = 0, nextMark = 0;
+  struct Point {
+    int64_t pos;
+    int row, x;
+    typename C::Mark kept;
+    int64_t freshBits;
+  };
+  std::vector<Point> marks;
   auto startRace = [&] {
     if (!fresh) {
       fresh = std::unique_ptr<C>(new C);
@@ -509,7 +562,70 @@ void encodeSmallest(CodeWriter& out, const Rows& rows, int codeSize, const Choic
     fresh->discard();
     fresh->startFresh(*kept);
     windowEnd = pos + window;
+    step = std::max<int64_t>(window / kWindowMarks, 1);
+    nextMark = pos + step;
+    marks.clear();
     racing = true;
+  };
+  // Runs `coder` over the pixels from `row`, `x` up to `pos`.
+  auto replay = [&](C& coder, int row, int x, int64_t count) {
+    while (count > 0) {
+      if (x == rows.width) {
+        ++row;
+        x = 0;
+      }
+      const int n = static_cast<int>(std::min<int64_t>(rows.width - x, count));
+      const uint8_t* h = rows.hasRow(row);
+      const uint8_t* a = rows.altRow(row);
+      coder.run(rows.row(row) + x, n, h ? h + x : nullptr, a ? a + x : nullptr, false, false);
+      x += n;
+      count -= n;
+    }
+  };
+  // The end of a race (of the image, when `atEnd`): the kept table, the
+  // fresh one, or the kept one up to a mark and a fresh one from there.
+  auto settle = [&](bool atEnd) {
+    if (atEnd) {
+      kept->finish();
+      fresh->finish();
+    }
+    const int64_t keptBits = kept->bits(), freshBits = fresh->bits();
+    const int64_t bestBits = std::min(keptBits, freshBits);
+    const Point* split = nullptr;
+    int64_t bestGain = kMinSplitGain;
+    for (const Point& m : marks) {
+      // As if a table started there cost what the fresh one did from there.
+      const int64_t gain = bestBits - (m.kept.bits + freshBits - m.freshBits);
+      if (gain > bestGain) {
+        bestGain = gain;
+        split = &m;
+      }
+    }
+    if (split) {
+      if (!later) {
+        later = std::unique_ptr<C>(new C);
+        later->init(codeSize, nullptr, choices, pixels);
+      }
+      later->discard();
+      later->startFresh(split->kept);
+      replay(*later, split->row, split->x, pos - split->pos);
+      if (atEnd) later->finish();
+      if (split->kept.bits + later->bits() >= bestBits) split = nullptr;
+    }
+    if (split) {
+      kept->truncateTo(split->kept);
+      kept->commitTo(out);
+      std::swap(kept, later);
+      buildStart = split->pos;
+    } else if (freshBits < keptBits) {
+      // The fresh table paid: its clear stands, and it is the table now.
+      std::swap(kept, fresh);
+      buildStart = windowEnd - window;
+    }
+    kept->commitTo(out);
+    fresh->discard();
+    if (later) later->discard();
+    racing = false;
   };
   for (int i = 0; i < rows.height && rows.width > 0; ++i) {
     uint8_t* row = rows.row(i);
@@ -532,34 +648,32 @@ void encodeSmallest(CodeWriter& out, const Rows& rows, int codeSize, const Choic
       }
       // The race ends with its window, or where the fresh table fills ahead:
       // it learns nothing after that, and a clear there is what it stands for.
-      const int n = static_cast<int>(std::min<int64_t>(rows.width - x, windowEnd - pos));
-      const int64_t raceStart = windowEnd - window;
-      const int taken = fresh->run(row + x, n, h, a, !fresh->full(), false);
-      kept->run(row + x, taken, h, a, false, false);
+      // It pauses at each mark (the runs look ahead as if unbroken).
+      const int whole = static_cast<int>(std::min<int64_t>(rows.width - x, windowEnd - pos));
+      const int n = static_cast<int>(std::min<int64_t>(whole, nextMark - pos));
+      const int taken = fresh->run(row + x, n, h, a, !fresh->full(), false, whole);
+      kept->run(row + x, taken, h, a, false, false, taken == n ? whole : taken);
       x += taken;
       pos += taken;
-      if (pos < windowEnd && !(fresh->full() && 4 * fresh->bits() < 3 * kept->bits())) continue;
-      if (fresh->bits() < kept->bits()) {
-        // The fresh table paid: its clear stands, and it is the table now.
-        std::swap(kept, fresh);
-        buildStart = raceStart;
+      if (pos == nextMark && pos < windowEnd) {
+        marks.push_back({pos, i, x, kept->mark(), fresh->bits()});
+        nextMark += step;
+        if (x < rows.width) {
+          kept->resume();
+          fresh->resume();
+        }
       }
-      kept->commitTo(out);
-      fresh->discard();
-      if (kept->full())
-        startRace();
-      else
-        racing = false;
+      if (pos < windowEnd && !(fresh->full() && 4 * fresh->bits() < 3 * kept->bits())) continue;
+      settle(false);
+      if (kept->full()) startRace();
     }
   }
   if (racing) {
-    kept->finish();
-    fresh->finish();
-    if (fresh->bits() < kept->bits()) std::swap(kept, fresh);
+    settle(true);
   } else {
     kept->finish();
+    kept->commitTo(out);
   }
-  kept->commitTo(out);
 }
 
 template <Mode M>
@@ -635,11 +749,13 @@ int64_t lossyLzwPass(const LzwImage& image, int codeSize, LzwLayout layout,
 
 int64_t flexibleLzwPass(const LzwImage& image, int codeSize, LzwLayout layout,
                         const uint8_t* alternative, const uint8_t* hasAlternative,
-                        int alternativeStride, ByteSink* encoding) {
+                        int alternativeStride, ByteSink* encoding, int runLook) {
   if (encoding && !encoding->put(static_cast<uint8_t>(codeSize))) return -1;
   CodeWriter out(encoding, layout);
+  Choices choices;
+  choices.runLook = runLook;
   encodeRows<Mode::Flexible>(out, Rows(image, alternative, hasAlternative, alternativeStride),
-                             codeSize, layout, nullptr);
+                             codeSize, layout, &choices);
   if (!out.finish()) return -1;
   return 1 + out.blockBytes();
 }

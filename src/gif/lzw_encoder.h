@@ -78,9 +78,11 @@ int64_t lossyLzwPass(const LzwImage& image, int codeSize, LzwLayout layout,
 // of the encoding the pass made, as lzwEncodedSize counts them (the encoder
 // run again on the result gives about the same). With `encoding`, that
 // encoding is written there as encodeLzw writes it (it decodes to the pixels
-// as the pass leaves them); -1 when writing it failed.
+// as the pass leaves them); -1 when writing it failed. With `runLook`, a
+// string that no table entry prefers starts with the value whose run goes on
+// further within that many pixels.
 int64_t flexibleLzwPass(const LzwImage& image, int codeSize, LzwLayout layout,
                         const uint8_t* alternative, const uint8_t* hasAlternative,
-                        int alternativeStride, ByteSink* encoding = nullptr);
+                        int alternativeStride, ByteSink* encoding = nullptr, int runLook = 0);
 
 }  // namespace fb

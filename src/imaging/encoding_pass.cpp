@@ -45,14 +45,42 @@ IndexUse indexUse(Frame& f) {
 
 int codeSizeFor(int top) { return std::max(2, colourBits(top + 1)); }
 
-// Roughly what a frame's codes cost: its pixels times its code size.
+// About how many pixels an animation's code stands for: only the frames'
+// weights against each other depend on it.
+constexpr int64_t kPixelsPerCode = 12;
+
+// Roughly the bits of `codes` codes at code size `s`. Only the first codes of
+// a table are narrower with a smaller code size (the widths grow with the
+// table from 2^s + 2 entries), so a frame weighs by its codes up to a table's
+// worth, not by its pixels.
+int64_t codeBits(int s, int64_t codes) {
+  const int64_t first = (int64_t{1} << s) + 2, room = 4096 - first;
+  auto ramp = [&](int64_t n) {  // the first n codes of a table
+    int64_t bits = 0, k = 0;
+    for (int width = s + 1; width <= 12 && k < n; ++width) {
+      const int64_t upTo = width == 12 ? n : std::min(n, (int64_t{1} << width) - first);
+      if (upTo > k) {
+        bits += (upTo - k) * width;
+        k = upTo;
+      }
+    }
+    return bits;
+  };
+  return codes / room * ramp(room) + ramp(codes % room);
+}
+
+int64_t frameCost(const IndexUse& u, int top) {
+  return codeBits(codeSizeFor(top), u.pixels / kPixelsPerCode + 1);
+}
+
+// Roughly what the frames' codes cost with the indices `map` gives them.
 int64_t codeCost(const std::vector<IndexUse>& uses, const int* map) {
   int64_t cost = 0;
   for (const auto& u : uses) {
     int top = 0;
     for (int i = 0; i < 256; ++i)
       if (u.used.test(static_cast<size_t>(i))) top = std::max(top, map ? map[i] : i);
-    cost += u.pixels * codeSizeFor(top);
+    cost += frameCost(u, top);
   }
   return cost;
 }
@@ -94,6 +122,45 @@ void sharedFirstOrder(const std::vector<IndexUse>& uses, int count, int* map) {
   for (int k = 0; k < count; ++k) map[order[size_t(k)]] = k;
 }
 
+// Frames in turn, each time the one needing the fewest colours that have no
+// place yet (then the one with the most pixels), so that frames sharing
+// colours follow each other. Quadratic in frames: long animations skip it.
+constexpr size_t kMaxFramesForFewestNew = 1024;
+void fewestNewOrder(const std::vector<IndexUse>& uses, int count, int* map) {
+  std::fill(map, map + 256, -1);
+  std::vector<bool> done(uses.size(), false);
+  std::bitset<256> placed;
+  int next = 0;
+  for (size_t step = 0; step < uses.size(); ++step) {
+    size_t pick = uses.size();
+    size_t pickNew = 0;
+    for (size_t j = 0; j < uses.size(); ++j) {
+      if (done[j]) continue;
+      const size_t added = (uses[j].used & ~placed).count();
+      // Frames of more than 128 colours need 8 bits wherever theirs are: last.
+      const bool wide = uses[j].count > 128;
+      if (pick == uses.size()) {
+        pick = j;
+        pickNew = added;
+        continue;
+      }
+      const bool pickWide = uses[pick].count > 128;
+      if (wide != pickWide   ? pickWide
+          : added != pickNew ? added < pickNew
+                             : uses[j].pixels > uses[pick].pixels) {
+        pick = j;
+        pickNew = added;
+      }
+    }
+    done[pick] = true;
+    for (int i = 0; i < count; ++i)
+      if (uses[pick].used.test(static_cast<size_t>(i)) && map[i] < 0) map[i] = next++;
+    placed |= uses[pick].used;
+  }
+  for (int i = 0; i < count; ++i)
+    if (map[i] < 0) map[i] = next++;
+}
+
 std::unique_ptr<Palette> permuted(const Palette& p, const int* map) {
   Palette out = p;
   for (int i = 0; i < p.count; ++i) out[map[i]] = p[i];
@@ -117,7 +184,7 @@ bool orderGlobal(Animation& a) {
   int64_t bestCost = codeCost(uses, nullptr);
   // No order can go below each frame's own colour count.
   int64_t floor = 0;
-  for (const auto& u : uses) floor += u.pixels * codeSizeFor(u.count - 1);
+  for (const auto& u : uses) floor += frameCost(u, u.count - 1);
   if (bestCost <= floor) return false;
   bool found = false;
   // True once an order reaches the floor, which no other can beat.
@@ -139,7 +206,10 @@ bool orderGlobal(Animation& a) {
     });
     if (!consider()) {
       sharedFirstOrder(uses, count, map);
-      consider();
+      if (!consider() && uses.size() <= kMaxFramesForFewestNew) {
+        fewestNewOrder(uses, count, map);
+        consider();
+      }
     }
   }
   if (!found) return false;

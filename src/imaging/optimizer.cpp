@@ -115,6 +115,13 @@ constexpr int64_t kMeasuredFramePixels = 40000;
 // Larger ones too when their unchanged pixels lie scattered, fewer than 9/4
 // per run on average: on noisy pictures the new index mostly breaks strings.
 constexpr int64_t kScatteredPixels = 9, kScatteredRuns = 4;
+// Frames up to this size are also measured written without transparency.
+constexpr int64_t kShownFramePixels = 65536;
+// A picture is busy when more than one pixel in this many differs from its
+// left neighbour; on plain ones the transparency choices prefer runs within
+// kRunLook pixels.
+constexpr int64_t kBusyEdges = 5;
+constexpr int kRunLook = 16;
 
 // Ours, with the smallest layout. The transparent index becomes the colour
 // most opaque unchanged pixels already have (among those no kept pixel uses;
@@ -134,10 +141,13 @@ void flexibleTransparency(Frame& frame, const uint8_t* mask, int maskStride,
   int64_t unchangedCount[256] = {};
   bool usedByKept[256] = {};
   int64_t unchangedPixels = 0, unchangedRuns = 0;
+  int64_t edges = 0;  // neighbours in a row that differ
   for (int y = 0; y < h; ++y) {
+    const uint8_t* row = px + static_cast<size_t>(y) * stride;
     bool inRun = false;
     for (int x = 0; x < w; ++x) {
-      const uint8_t v = px[static_cast<size_t>(y) * stride + x];
+      const uint8_t v = row[x];
+      edges += x > 0 && v != row[x - 1];
       const bool same = unchanged(x, y);
       unchangedPixels += same;
       unchangedRuns += same && !inRun;
@@ -148,6 +158,10 @@ void flexibleTransparency(Frame& frame, const uint8_t* mask, int maskStride,
         ++unchangedCount[v];
     }
   }
+  // On plain pictures, strings that no table entry prefers start with the
+  // value whose run goes on further (which makes them smaller there, and
+  // larger on busy ones, where they start as the next pixel suggests).
+  const bool plain = edges * kBusyEdges < static_cast<int64_t>(w) * h;
   const int limit = frame.palette() ? std::min(frame.palette()->count, 256) : 256;
   int g = f;
   for (int i = 0; i < limit; ++i)
@@ -191,12 +205,37 @@ void flexibleTransparency(Frame& frame, const uint8_t* mask, int maskStride,
       v = static_cast<uint8_t>(g);
     }
   const LzwImage image{px, w, h, stride, frame.interlaced()};
-  const int codeSize = frameCodeSize(frame, layout);
+  int codeSize = frameCodeSize(frame, layout);
   std::vector<uint8_t> encoding;
   ByteSink sink(&encoding);
-  const int64_t after = flexibleLzwPass(image, codeSize, layout, alt.data(), has.data(), w,
-                                        keepEncoding ? &sink : nullptr);
+  bool keep = keepEncoding;
+  int64_t after = flexibleLzwPass(image, codeSize, layout, alt.data(), has.data(), w,
+                                  keep ? &sink : nullptr, plain ? kRunLook : 0);
   restore.armed = false;
+  if (after >= 0 && static_cast<int64_t>(w) * h <= kShownFramePixels) {
+    // Every unchanged pixel written as what shows there (transparent only
+    // where nothing is known): where a frame repeats most of what it covers,
+    // fewer values can beat any mixture with transparency.
+    std::vector<uint8_t> shown(original);
+    int largest = 0;
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) {
+        uint8_t& v = shown[static_cast<size_t>(y) * stride + x];
+        if (unchanged(x, y)) v = alt[static_cast<size_t>(y) * w + x];
+        largest = std::max<int>(largest, v);
+      }
+    const int shownCodeSize = std::max(2, colourBits(largest + 1));
+    const int64_t opaque = lzwEncodedSize(LzwImage{shown.data(), w, h, stride, frame.interlaced()},
+                                          shownCodeSize, layout);
+    if (opaque < after) {
+      takePixels(frame, shown);
+      after = opaque;
+      codeSize = shownCodeSize;
+      encoding.clear();
+      ByteSink again(&encoding);
+      keep = keep && encodeLzw(again, image, codeSize, layout);
+    }
+  }
   if (after < 0 || (measure && after >= before)) {
     takePixels(frame, original);
     if (keepEncoding && !beforeEncoding.empty())
@@ -205,7 +244,7 @@ void flexibleTransparency(Frame& frame, const uint8_t* mask, int maskStride,
     return;
   }
   // The encoding just made is the frame's, for the save that follows.
-  if (keepEncoding) keepFrameEncoding(frame, image, codeSize, layout, std::move(encoding));
+  if (keep) keepFrameEncoding(frame, image, codeSize, layout, std::move(encoding));
   if (frame.dib->data == original) return;
   setTransparent(frame, false);
   setTransparentIndex(frame, g);

@@ -130,11 +130,12 @@ TEST_P(OptimizeCorpus, SmallestEncodingShowsTheSame) {
     std::vector<uint8_t> bytes;
     ByteSink sink(&bytes);
     ASSERT_EQ(writeGifStream(sink, *job.trial, nullptr), kWriteDone);
-    for (Frame* f = firstFrame(*job.trial); f; f = nextFrame(f)) {
-      ByteSink written;
-      writeFrameImage(written, *f, 100, LzwLayout::Smallest);
-      ASSERT_EQ(frameEncodedSize(*f, LzwLayout::Smallest), written.total()) << "counted as written";
-    }
+    // A frame may be written with the encoding its transparency pass made,
+    // which need not be the one a fresh count makes of the same pixels: the
+    // document's count takes what the write takes.
+    EXPECT_EQ(encodedSize(*job.trial, true, nullptr, GifWriteOptions{100, "", false}, true),
+              static_cast<int32_t>(bytes.size()))
+        << "counted as written";
     std::unique_ptr<Animation> back;
     ASSERT_EQ(fbtest::readGifBytes(bytes, back), kReadComplete) << std::hex << options;
     EXPECT_EQ(timeline(*back), want) << std::hex << options;

@@ -413,3 +413,30 @@ TEST(Optimizer, APassThatEndsWithItsResourceMessageFailsTheJob) {
   optimizeFrames(*d.a, opt::CropFrames, nullptr, &failed);
   EXPECT_TRUE(failed);
 }
+
+// With the smallest layout, a frame whose unchanged pixels lie scattered
+// among changed ones (a two-colour pattern where half the cells flip) is
+// smaller written as the two colours it shows than as any mixture with
+// transparency, such as the one it came in with.
+TEST(Optimizer, SmallestEncodingMayWriteUnchangedPixelsAsTheyShow) {
+  const int w = 96, h = 64;
+  std::mt19937 rng(8);
+  std::vector<int> first(w * h), second(w * h);
+  for (auto& v : first) v = static_cast<int>(rng() % 2);
+  for (size_t i = 0; i < second.size(); ++i) second[i] = rng() % 2 ? 1 - first[i] : first[i];
+  Doc shown(w, h, 4);
+  shown.add(0, 0, w, h, [&](int x, int y) { return second[y * w + x]; });
+  const int64_t twoColours = frameEncodedSize(*frameAt(*shown.a, 0), LzwLayout::Smallest);
+
+  Doc d(w, h, 4);
+  d.add(0, 0, w, h, [&](int x, int y) { return first[y * w + x]; });
+  d.add(0, 0, w, h,
+        [&](int x, int y) { return second[y * w + x] == first[y * w + x] ? 2 : second[y * w + x]; },
+        1, 2);
+  auto before = timeline(*d.a);
+  auto job = inPlace(*d.a, opt::Best);
+  runOptimizeJob(job);
+  EXPECT_EQ(timeline(*d.a), before);
+  ASSERT_EQ(d.a->frameCount(), 2);
+  EXPECT_LE(frameEncodedSize(*frameAt(*d.a, 1), LzwLayout::Smallest), twoColours);
+}
