@@ -337,14 +337,23 @@ void remapKeptEncoding(Frame& f, const int* map) {
   f.encoded = std::move(kept);
 }
 
-void keepFrameEncoding(Frame& f, const LzwImage& image, int codeSize, LzwLayout layout,
+bool keepFrameEncoding(Frame& f, const LzwImage& image, int codeSize, LzwLayout layout,
                        std::vector<uint8_t> bytes) {
-  auto kept = std::make_shared<EncodedImage>();
-  kept->key = encodedKeyOf(image, codeSize, layout);
-  copyIndices(image, kept->indices);
-  bytes.shrink_to_fit();
-  kept->bytes = std::move(bytes);
-  f.encoded = std::move(kept);
+  f.encoded.reset();
+  // Keeping only saves the count and the write some work: without the memory
+  // for it the frame keeps none (callers keep it after changing the frame,
+  // which must not be left half done).
+  try {
+    auto kept = std::make_shared<EncodedImage>();
+    kept->key = encodedKeyOf(image, codeSize, layout);
+    copyIndices(image, kept->indices);
+    bytes.shrink_to_fit();
+    kept->bytes = std::move(bytes);
+    f.encoded = std::move(kept);
+    return true;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
 }
 
 namespace {

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <new>
+#include <random>
 
 #include "base/file_ops.h"
 #include "base/progress.h"
@@ -18,6 +19,7 @@
 #include "document/pictures.h"
 #include "document/rgba.h"
 #include "formats/filmstrip.h"
+#include "gif/gif_writer.h"
 #include "imaging/edits.h"
 #include "imaging/optimizer.h"
 #include "io/open_save.h"
@@ -532,5 +534,52 @@ TEST(AllocationWalk, ATransparencyTrialLeavesItsFrameWholeWhateverFails) {
     }
   }
 }
+
+
+// The same with the smallest layout's encoding kept for the save: on a noisy
+// frame whose unchanged part becomes one colour (the variant is taken), the
+// encoding is kept after the pixels are, and its memory failing must still
+// leave the frame as it was, not with pixels whose transparency never came.
+TEST(AllocationWalk, ATransparencyTrialThatKeepsItsEncodingLeavesItsFrameWhole) {
+  fbtest::GifBuilder b;
+  const int w = 24, h = 12;
+  b.header().screen(w, h, 0x82).colours(8).loop(0);
+  std::mt19937 rng(3);
+  for (int i = 0; i < 2; ++i) {
+    std::vector<uint8_t> px(size_t(w) * h);
+    for (auto& v : px) v = static_cast<uint8_t>(rng() % 4);
+    b.gce(0x04, 10, 0).descriptor(0, 0, w, h).image(3, px);
+  }
+  std::unique_ptr<Animation> base;
+  fbtest::readGifBytes(b.trailer().bytes, base);
+  ASSERT_TRUE(base);
+  std::vector<uint8_t> changed(size_t(w) * h, 0);
+  std::fill(changed.begin(), changed.begin() + w, 1);  // the first row is kept
+  bool taken = false;
+  for (long n = 0;; ++n) {
+    SCOPED_TRACE(n);
+    auto doc = duplicateAnimation(*base, nullptr);
+    ASSERT_TRUE(doc);
+    Frame& f = *frameAt(*doc, 1);
+    const std::string before = digestOf(*doc);
+    bool threw = false;
+    const bool finished = failing(n, [&] {
+      try {
+        tryTransparency(f, changed.data(), w, LzwLayout::Smallest, nullptr, true);
+      } catch (const std::bad_alloc&) {
+        threw = true;
+      }
+    });
+    if (threw) {
+      ASSERT_TRUE(digestOf(*doc) == before);
+    }
+    if (finished) {
+      taken = f.transparent() && f.encoded;
+      break;
+    }
+  }
+  EXPECT_TRUE(taken);  // the walk went through the variant's keeping
+}
+
 
 }  // namespace
