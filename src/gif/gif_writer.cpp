@@ -322,19 +322,24 @@ void remapKeptEncoding(Frame& f, const int* map) {
   const LzwImage image = lzwImageOf(f);
   const int codeSize = frameCodeSize(f, layout);
   if (!(old->key == encodedKeyOf(image, codeSize, layout))) return;
-  auto kept = std::make_shared<EncodedImage>();
-  kept->key = old->key;
-  kept->indices.resize(old->indices.size());
-  for (size_t i = 0; i < old->indices.size(); ++i) {
-    const int to = map[old->indices[i]];
-    if (to < 0 || to > 255) return;
-    kept->indices[i] = static_cast<uint8_t>(to);
+  // The frames are renumbered one after the other: running out of memory
+  // here only loses the encoding, never the renumbering of the rest.
+  try {
+    auto kept = std::make_shared<EncodedImage>();
+    kept->key = old->key;
+    kept->indices.resize(old->indices.size());
+    for (size_t i = 0; i < old->indices.size(); ++i) {
+      const int to = map[old->indices[i]];
+      if (to < 0 || to > 255) return;
+      kept->indices[i] = static_cast<uint8_t>(to);
+    }
+    // Only while what it encoded, renumbered, is what the frame holds now.
+    if (!stillEncodes(*kept, image, codeSize, layout)) return;
+    kept->bytes = old->bytes;
+    if (!renumberRoots(kept->bytes, map, codeSize)) return;
+    f.encoded = std::move(kept);
+  } catch (const std::bad_alloc&) {
   }
-  // Only while what it encoded, renumbered, is what the frame holds now.
-  if (!stillEncodes(*kept, image, codeSize, layout)) return;
-  kept->bytes = old->bytes;
-  if (!renumberRoots(kept->bytes, map, codeSize)) return;
-  f.encoded = std::move(kept);
 }
 
 bool keepFrameEncoding(Frame& f, const LzwImage& image, int codeSize, LzwLayout layout,

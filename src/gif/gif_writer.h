@@ -81,7 +81,7 @@ bool keepFrameEncoding(Frame& frame, const LzwImage& image, int codeSize, LzwLay
 // After the frame's pixels were renumbered by `map` (old index -> new, for
 // every index), its kept encoding is renumbered with them while its code
 // size stays; otherwise (or when the encoding is not one of these pixels)
-// it is dropped.
+// it is dropped (also when memory for it runs out: this never throws).
 void remapKeptEncoding(Frame& frame, const int* map);
 // The minimum code size a frame is written with: from its palette in the
 // standard layout (wider for indices beyond it), from the largest index its
