@@ -536,7 +536,6 @@ TEST(AllocationWalk, ATransparencyTrialLeavesItsFrameWholeWhateverFails) {
   }
 }
 
-
 // The same with the smallest layout's encoding kept for the save: on a noisy
 // frame whose unchanged part becomes one colour (the variant is taken), the
 // encoding is kept after the pixels are, and its memory failing must still
@@ -581,7 +580,6 @@ TEST(AllocationWalk, ATransparencyTrialThatKeepsItsEncodingLeavesItsFrameWhole) 
   }
   EXPECT_TRUE(taken);  // the walk went through the variant's keeping
 }
-
 
 // Ordering the global palette renumbers every frame and the kept encodings
 // with them: with each allocation failing in turn, the document is left as
