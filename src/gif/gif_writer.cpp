@@ -324,29 +324,43 @@ void remapKeptEncoding(Frame& f, const int* map) {
   const LzwImage image = lzwImageOf(f);
   const int codeSize = frameCodeSize(f, layout);
   if (!(old->key == encodedKeyOf(image, codeSize, layout))) return;
-  auto kept = std::make_shared<EncodedImage>();
-  kept->key = old->key;
-  kept->indices.resize(old->indices.size());
-  for (size_t i = 0; i < old->indices.size(); ++i) {
-    const int to = map[old->indices[i]];
-    if (to < 0 || to > 255) return;
-    kept->indices[i] = static_cast<uint8_t>(to);
+  // The frames are renumbered one after the other: running out of memory
+  // here only loses the encoding, never the renumbering of the rest.
+  try {
+    auto kept = std::make_shared<EncodedImage>();
+    kept->key = old->key;
+    kept->indices.resize(old->indices.size());
+    for (size_t i = 0; i < old->indices.size(); ++i) {
+      const int to = map[old->indices[i]];
+      if (to < 0 || to > 255) return;
+      kept->indices[i] = static_cast<uint8_t>(to);
+    }
+    // Only while what it encoded, renumbered, is what the frame holds now.
+    if (!stillEncodes(*kept, image, codeSize, layout)) return;
+    kept->bytes = old->bytes;
+    if (!renumberRoots(kept->bytes, map, codeSize)) return;
+    f.encoded = std::move(kept);
+  } catch (const std::bad_alloc&) {
   }
-  // Only while what it encoded, renumbered, is what the frame holds now.
-  if (!stillEncodes(*kept, image, codeSize, layout)) return;
-  kept->bytes = old->bytes;
-  if (!renumberRoots(kept->bytes, map, codeSize)) return;
-  f.encoded = std::move(kept);
 }
 
-void keepFrameEncoding(Frame& f, const LzwImage& image, int codeSize, LzwLayout layout,
+bool keepFrameEncoding(Frame& f, const LzwImage& image, int codeSize, LzwLayout layout,
                        std::vector<uint8_t> bytes) {
-  auto kept = std::make_shared<EncodedImage>();
-  kept->key = encodedKeyOf(image, codeSize, layout);
-  copyIndices(image, kept->indices);
-  bytes.shrink_to_fit();
-  kept->bytes = std::move(bytes);
-  f.encoded = std::move(kept);
+  f.encoded.reset();
+  // Keeping only saves the count and the write some work: without the memory
+  // for it the frame keeps none (callers keep it after changing the frame,
+  // which must not be left half done).
+  try {
+    auto kept = std::make_shared<EncodedImage>();
+    kept->key = encodedKeyOf(image, codeSize, layout);
+    copyIndices(image, kept->indices);
+    bytes.shrink_to_fit();
+    kept->bytes = std::move(bytes);
+    f.encoded = std::move(kept);
+    return true;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
 }
 
 namespace {

@@ -909,3 +909,53 @@ TEST(FlexibleLzw, LookingAheadStringsStartWithTheLongerRun) {
   EXPECT_LT(size[1], size[0]);
   EXPECT_EQ(size[1], lzwEncodedSize(LzwImage{px[1].data(), w, h, w, false}, 2, LzwLayout::Smallest));
 }
+
+// A renumbered kept encoding must decode to the renumbered pixels whatever
+// the code widths did: every code size, both layouts (a clear right after
+// the table fills, deferred clears), interlaced or not, tiny images and ones
+// that fill the table many times, maps that are one-to-one or not.
+TEST(GifWriter, ARenumberedKeptEncodingDecodesToItsPixelsAtEveryCodeSize) {
+  std::mt19937 rng(17);
+  const int shapes[][2] = {{2, 1}, {17, 3}, {300, 200}};
+  for (int codeSize = 2; codeSize <= 8; ++codeSize)
+    for (LzwLayout layout : {LzwLayout::Standard, LzwLayout::Smallest})
+      for (bool interlaced : {false, true})
+        for (const auto& [w, h] : shapes)
+          for (int kind = 0; kind < 2; ++kind) {
+            const int n = 1 << codeSize;
+            auto a = makeDoc(n, 1, w, h, [&](int, int x, int y) {
+              return rng() % 4 ? (x / 3 + y / 2) % n : static_cast<int>(rng() % n);
+            });
+            Frame& f = *firstFrame(*a);
+            f.dib->row(0)[0] = static_cast<uint8_t>(n - 1);  // both ends: the code size stays
+            f.dib->row(0)[1] = 0;
+            if (interlaced) f.imageFlags |= 0x40;
+            ASSERT_EQ(frameCodeSize(f, layout), codeSize);
+            const LzwImage image{f.pixels(), w, h, f.dib->stride, interlaced};
+            std::vector<uint8_t> bytes;
+            ByteSink sink(&bytes);
+            ASSERT_TRUE(encodeLzw(sink, image, codeSize, layout));
+            keepFrameEncoding(f, image, codeSize, layout, bytes);
+            int map[256];
+            for (int i = 0; i < 256; ++i) map[i] = kind == 0 ? (i < n ? n - 1 - i : i) : i | 1;
+            for (int y = 0; y < h; ++y)
+              for (int x = 0; x < w; ++x)
+                f.dib->row(y)[x] = static_cast<uint8_t>(map[f.dib->row(y)[x]]);
+            remapKeptEncoding(f, map);
+            ASSERT_TRUE(f.encoded) << codeSize;
+            std::vector<uint8_t> written;
+            ByteSink out(&written);
+            ASSERT_TRUE(writeFrameImage(out, f, 100, layout));
+            // The control extension and the descriptor, then the image data.
+            written.erase(written.begin(), written.begin() + 18);
+            std::vector<uint8_t> expected;
+            for (int pass = 0; pass < (interlaced ? 4 : 1); ++pass) {
+              static const int kStart[4] = {0, 4, 2, 1}, kStep[4] = {8, 8, 4, 2};
+              for (int y = interlaced ? kStart[pass] : 0; y < h; y += interlaced ? kStep[pass] : 1)
+                expected.insert(expected.end(), f.dib->row(y), f.dib->row(y) + w);
+            }
+            ASSERT_TRUE(decodeEncoding(written, expected.size()) == expected)
+                << "code size " << codeSize << " " << w << "x" << h << " interlaced " << interlaced
+                << " map " << kind;
+          }
+}

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <new>
+#include <random>
 
 #include "base/file_ops.h"
 #include "base/progress.h"
@@ -18,7 +19,9 @@
 #include "document/pictures.h"
 #include "document/rgba.h"
 #include "formats/filmstrip.h"
+#include "gif/gif_writer.h"
 #include "imaging/edits.h"
+#include "imaging/encoding_pass.h"
 #include "imaging/optimizer.h"
 #include "io/open_save.h"
 #include "shell/each.h"
@@ -531,6 +534,113 @@ TEST(AllocationWalk, ATransparencyTrialLeavesItsFrameWholeWhateverFails) {
       if (finished) break;
     }
   }
+}
+
+// The same with the smallest layout's encoding kept for the save: on a noisy
+// frame whose unchanged part becomes one colour (the variant is taken), the
+// encoding is kept after the pixels are, and its memory failing must still
+// leave the frame as it was, not with pixels whose transparency never came.
+TEST(AllocationWalk, ATransparencyTrialThatKeepsItsEncodingLeavesItsFrameWhole) {
+  fbtest::GifBuilder b;
+  const int w = 24, h = 12;
+  b.header().screen(w, h, 0x82).colours(8).loop(0);
+  std::mt19937 rng(3);
+  for (int i = 0; i < 2; ++i) {
+    std::vector<uint8_t> px(size_t(w) * h);
+    for (auto& v : px) v = static_cast<uint8_t>(rng() % 4);
+    b.gce(0x04, 10, 0).descriptor(0, 0, w, h).image(3, px);
+  }
+  std::unique_ptr<Animation> base;
+  fbtest::readGifBytes(b.trailer().bytes, base);
+  ASSERT_TRUE(base);
+  std::vector<uint8_t> changed(size_t(w) * h, 0);
+  std::fill(changed.begin(), changed.begin() + w, 1);  // the first row is kept
+  bool taken = false;
+  for (long n = 0;; ++n) {
+    SCOPED_TRACE(n);
+    auto doc = duplicateAnimation(*base, nullptr);
+    ASSERT_TRUE(doc);
+    Frame& f = *frameAt(*doc, 1);
+    const std::string before = digestOf(*doc);
+    bool threw = false;
+    const bool finished = failing(n, [&] {
+      try {
+        tryTransparency(f, changed.data(), w, LzwLayout::Smallest, nullptr, true);
+      } catch (const std::bad_alloc&) {
+        threw = true;
+      }
+    });
+    if (threw) {
+      ASSERT_TRUE(digestOf(*doc) == before);
+    }
+    if (finished) {
+      taken = f.transparent() && f.encoded;
+      break;
+    }
+  }
+  EXPECT_TRUE(taken);  // the walk went through the variant's keeping
+}
+
+// Ordering the global palette renumbers every frame and the kept encodings
+// with them: with each allocation failing in turn, the document is left as
+// it was or shows the very same colours, never a frame left in the old
+// numbering under the new palette.
+TEST(AllocationWalk, OrderingPalettesWithKeptEncodingsShowsTheSameColours) {
+  const int w = 16, h = 16;
+  fbtest::GifBuilder b;
+  b.header().screen(w, h, 0x83).colours(16).loop(0);
+  std::mt19937 rng(9);
+  // All sixteen colours (four bits whatever the order), then the top eight
+  // only, which an order puts first: the first frame's encoding is renumbered.
+  for (int i = 0; i < 2; ++i) {
+    std::vector<uint8_t> px(size_t(w) * h);
+    for (auto& v : px) v = static_cast<uint8_t>(i == 0 ? rng() % 16 : 8 + rng() % 8);
+    px[0] = 15;
+    b.gce(0x04, 10, 0).descriptor(0, 0, w, h).image(4, px);
+  }
+  std::unique_ptr<Animation> base;
+  fbtest::readGifBytes(b.trailer().bytes, base);
+  ASSERT_TRUE(base);
+  auto colours = [](Animation& a) {
+    std::vector<uint8_t> out;
+    for (Frame* f = firstFrame(a); f; f = nextFrame(f))
+      for (int y = 0; y < f->dib->height; ++y)
+        for (int x = 0; x < f->dib->width; ++x) {
+          const Rgb& c = (*f->palette())[f->dib->row(y)[x]];
+          out.insert(out.end(), {c.r, c.g, c.b});
+        }
+    return out;
+  };
+  const GifWriteOptions unsigned_{100, "", false};
+  bool renumbered = false;
+  for (long n = 0;; ++n) {
+    SCOPED_TRACE(n);
+    auto doc = duplicateAnimation(*base, nullptr);
+    ASSERT_TRUE(doc);
+    doc->smallestEncoding = true;
+    ASSERT_GT(encodedSize(*doc, true, nullptr, unsigned_, true), 0);
+    ASSERT_TRUE(firstFrame(*doc)->encoded);
+    const std::string before = digestOf(*doc);
+    const std::vector<uint8_t> shown = colours(*doc);
+    bool threw = false, ordered = false;
+    const bool finished = failing(n, [&] {
+      try {
+        ordered = orderPalettesForCodeSize(*doc);
+      } catch (const std::bad_alloc&) {
+        threw = true;
+      }
+    });
+    if (threw) {
+      ASSERT_TRUE(digestOf(*doc) == before);
+    } else {
+      ASSERT_TRUE(colours(*doc) == shown);
+    }
+    if (finished) {
+      renumbered = ordered && firstFrame(*doc)->encoded;
+      break;
+    }
+  }
+  EXPECT_TRUE(renumbered);  // the walk went through renumbering a kept encoding
 }
 
 }  // namespace
