@@ -188,6 +188,10 @@ class Coder {
     codesBound_ = static_cast<int>(std::min<int64_t>(kTableSize, clear_ + 2 + pixels));
     direct_ = direct;
     choices_ = choices;
+    ent_ = -1;
+    lastChosen_ = -1;
+    clearPending_ = false;
+    discard();
     reset();
     nBits_ = initBits_;
     maxCode_ = (1 << nBits_) - 1;
@@ -444,7 +448,7 @@ struct Rows {
   const uint8_t* has;
   const uint8_t* alt;
   int width, height, stride, altStride;
-  std::vector<int> order;
+  std::vector<int> order;  // the stream's rows, when interlaced
 
   Rows(const LzwImage& im, const uint8_t* a = nullptr, const uint8_t* h = nullptr, int as = 0)
       : pixels(const_cast<uint8_t*>(im.pixels)),
@@ -455,33 +459,55 @@ struct Rows {
         stride(im.stride),
         altStride(as) {
     static const int kStart[4] = {0, 4, 2, 1}, kStep[4] = {8, 8, 4, 2};
-    order.reserve(static_cast<size_t>(std::max(0, height)));
-    if (!im.interlaced) {
-      for (int y = 0; y < height; ++y) order.push_back(y);
-    } else {
+    if (im.interlaced) {
+      order.reserve(static_cast<size_t>(std::max(0, height)));
       for (int pass = 0; pass < 4; ++pass)
         for (int y = kStart[pass]; y < height; y += kStep[pass]) order.push_back(y);
     }
   }
-  uint8_t* row(int i) const { return pixels + static_cast<size_t>(order[i]) * stride; }
-  const uint8_t* hasRow(int i) const {
-    return has ? has + static_cast<size_t>(order[i]) * altStride : nullptr;
-  }
-  const uint8_t* altRow(int i) const {
-    return alt ? alt + static_cast<size_t>(order[i]) * altStride : nullptr;
+  size_t rowOf(int i) const { return static_cast<size_t>(order.empty() ? i : order[size_t(i)]); }
+  uint8_t* row(int i) const { return pixels + rowOf(i) * stride; }
+  const uint8_t* hasRow(int i) const { return has ? has + rowOf(i) * altStride : nullptr; }
+  const uint8_t* altRow(int i) const { return alt ? alt + rowOf(i) * altStride : nullptr; }
+};
+
+// Coders are large (their tables), and small images are encoded many times
+// over by the optimizer: each thread keeps the ones it made for the next
+// encoding, which initialises them afresh. `Slot` tells apart the two an
+// encoding may hold at once.
+template <class C, int Slot>
+struct CoderCache {
+  static std::unique_ptr<C>& held() {
+    thread_local std::unique_ptr<C> coder;
+    return coder;
   }
 };
 
+// A coder for one encoding: the thread's spare one, else a new one (off the
+// stack, and left uninitialised: init clears what is used).
+template <class C, int Slot>
+std::unique_ptr<C> takeCoder() {
+  auto& held = CoderCache<C, Slot>::held();
+  return held ? std::move(held) : std::unique_ptr<C>(new C);
+}
+
+// Gives a coder back for the next encoding on this thread.
+template <class C, int Slot>
+void keepCoder(std::unique_ptr<C> coder) {
+  if (coder) CoderCache<C, Slot>::held() = std::move(coder);
+}
+
 template <Mode M>
 void encodeStandard(CodeWriter& out, const Rows& rows, int codeSize, const Choices* choices) {
-  // Large: off the stack, and left uninitialised (reset clears what is used).
-  auto coder = std::unique_ptr<Coder<CompressTable, M>>(new Coder<CompressTable, M>);
+  using C = Coder<CompressTable, M>;
+  auto coder = takeCoder<C, 0>();
   coder->init(codeSize, &out, choices, int64_t{rows.width} * rows.height);
   coder->emit(1 << codeSize);
   if (rows.width > 0 && rows.height > 0)
     for (int i = 0; i < rows.height; ++i)
       coder->run(rows.row(i), rows.width, rows.hasRow(i), rows.altRow(i), false, true);
   coder->finish();
+  keepCoder<C, 0>(std::move(coder));
 }
 
 // How many pixels a fresh table is given to prove itself against a full one:
@@ -495,15 +521,15 @@ template <Mode M>
 void encodeSmallest(CodeWriter& out, const Rows& rows, int codeSize, const Choices* choices) {
   using C = Coder<StringTable, M>;
   const int64_t pixels = int64_t{rows.width} * rows.height;
-  auto kept = std::unique_ptr<C>(new C);
-  std::unique_ptr<C> fresh;  // made at the first race: small images never fill a table
+  auto kept = takeCoder<C, 0>();
+  std::unique_ptr<C> fresh;  // taken at the first race: small images never fill a table
   kept->init(codeSize, nullptr, choices, pixels);
   kept->emit(1 << codeSize);
   bool racing = false;
   int64_t pos = 0, buildStart = 0, windowEnd = 0, window = kMinWindow;
   auto startRace = [&] {
     if (!fresh) {
-      fresh = std::unique_ptr<C>(new C);
+      fresh = takeCoder<C, 1>();
       fresh->init(codeSize, nullptr, choices, pixels);
     }
     fresh->discard();
@@ -558,6 +584,9 @@ void encodeSmallest(CodeWriter& out, const Rows& rows, int codeSize, const Choic
     kept->finish();
   }
   kept->commitTo(out);
+  // Either may be either slot's next time: the two are alike.
+  keepCoder<C, 0>(std::move(kept));
+  keepCoder<C, 1>(std::move(fresh));
 }
 
 template <Mode M>
