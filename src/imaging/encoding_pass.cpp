@@ -30,10 +30,15 @@ struct IndexUse {
 IndexUse indexUse(Frame& f) {
   IndexUse u;
   u.frame = &f;
-  int64_t counts[256] = {};
-  addIndexCounts(*f.dib, counts);
+  // Only whether each index occurs: no counts to clear and add up.
+  bool seen[256] = {};
+  const Bitmap& b = *f.dib;
+  for (int y = 0; y < b.height; ++y) {
+    const uint8_t* row = b.row(y);
+    for (int x = 0; x < b.width; ++x) seen[row[x]] = true;
+  }
   for (int i = 0; i < 256; ++i)
-    if (counts[i]) {
+    if (seen[i]) {
       u.used.set(static_cast<size_t>(i));
       u.list[u.count++] = static_cast<uint8_t>(i);
       u.top = i;
