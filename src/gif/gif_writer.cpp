@@ -212,6 +212,10 @@ int64_t frameHeadSize(const Frame& f) {
 int64_t frameEncodedSizeKept(Frame& f, LzwLayout layout) {
   const LzwImage image = lzwImageOf(f);
   const int codeSize = frameCodeSize(f, layout);
+  // An encoding an optimizer pass made of these very pixels is counted as it
+  // stands: it is what the write will take.
+  if (const auto kept = f.encoded; kept && stillEncodes(*kept, image, codeSize, layout))
+    return frameHeadSize(f) + static_cast<int64_t>(kept->bytes.size());
   auto kept = std::make_shared<EncodedImage>();
   kept->key = encodedKeyOf(image, codeSize, layout);
   copyIndices(image, kept->indices);
@@ -228,6 +232,119 @@ int64_t frameEncodedSizeKept(Frame& f, LzwLayout layout) {
 
 int64_t frameEncodedSize(const Frame& f, LzwLayout layout) {
   return frameHeadSize(f) + frameImageDataSize(f, layout);
+}
+
+namespace {
+
+// Renumbers the root codes of an encoding (as encodeLzw writes it, minimum
+// code size `codeSize`) by `map`. Each code keeps its width and place, so the
+// stream's layout stands bit for bit; the decoder's table holds the same
+// strings renumbered alike. False when the stream is not one this can follow.
+bool renumberRoots(std::vector<uint8_t>& bytes, const int* map, int codeSize) {
+  if (bytes.empty() || bytes[0] != codeSize || codeSize < 2 || codeSize > 8) return false;
+  // The data without its sub-block length bytes, and where each length is.
+  std::vector<uint8_t> data;
+  data.reserve(bytes.size());
+  size_t at = 1;
+  for (;;) {
+    if (at >= bytes.size()) return false;
+    const size_t len = bytes[at];
+    if (len == 0) break;
+    if (len > bytes.size() - at - 1) return false;
+    data.insert(data.end(), bytes.begin() + static_cast<std::ptrdiff_t>(at + 1),
+                bytes.begin() + static_cast<std::ptrdiff_t>(at + 1 + len));
+    at += 1 + len;
+  }
+  const int clear = 1 << codeSize, end = clear + 1;
+  // Codes span at most three bytes: words of four, with padding at the end.
+  data.resize(data.size() + 4, 0);
+  auto word = [&](uint64_t pos) {
+    uint32_t w;
+    std::memcpy(&w, data.data() + (pos >> 3), 4);  // little-endian host
+    return w;
+  };
+  auto read = [&](uint64_t pos, int bits) {
+    return static_cast<int>((word(pos) >> (pos & 7)) & ((1u << bits) - 1));
+  };
+  auto write = [&](uint64_t pos, int bits, int value) {
+    const uint32_t mask = ((1u << bits) - 1) << (pos & 7);
+    const uint32_t w = (word(pos) & ~mask) | (static_cast<uint32_t>(value) << (pos & 7));
+    std::memcpy(data.data() + (pos >> 3), &w, 4);
+  };
+  // The decoder's widths: a table entry for each code but the first after a
+  // clear, one bit more when the next entry reaches a power of two.
+  int bits = codeSize + 1, next = clear + 2;
+  bool first = true, ended = false;
+  const uint64_t limit = static_cast<uint64_t>(data.size() - 4) * 8;
+  for (uint64_t pos = 0; pos + static_cast<uint64_t>(bits) <= limit;) {
+    const int code = read(pos, bits);
+    if (code == end) {
+      ended = true;
+      break;
+    }
+    if (code == clear) {
+      pos += static_cast<uint64_t>(bits);
+      bits = codeSize + 1;
+      next = clear + 2;
+      first = true;
+      continue;
+    }
+    if (code < clear) {
+      const int to = map[code];
+      if (to < 0 || to >= clear) return false;
+      write(pos, bits, to);
+    }
+    pos += static_cast<uint64_t>(bits);
+    if (first) {
+      first = false;
+    } else if (next < 4096) {
+      ++next;
+      if (next == (1 << bits) && bits < 12) ++bits;
+    }
+  }
+  if (!ended) return false;
+  // Back into the sub-blocks, each as long as it was.
+  size_t from = 0;
+  for (at = 1; bytes[at] != 0; at += 1 + bytes[at]) {
+    std::memcpy(bytes.data() + at + 1, data.data() + from, bytes[at]);
+    from += bytes[at];
+  }
+  return true;
+}
+
+}  // namespace
+
+void remapKeptEncoding(Frame& f, const int* map) {
+  const std::shared_ptr<const EncodedImage> old = std::move(f.encoded);
+  f.encoded.reset();
+  if (!old) return;
+  const LzwLayout layout = old->key.layout;
+  const LzwImage image = lzwImageOf(f);
+  const int codeSize = frameCodeSize(f, layout);
+  if (!(old->key == encodedKeyOf(image, codeSize, layout))) return;
+  auto kept = std::make_shared<EncodedImage>();
+  kept->key = old->key;
+  kept->indices.resize(old->indices.size());
+  for (size_t i = 0; i < old->indices.size(); ++i) {
+    const int to = map[old->indices[i]];
+    if (to < 0 || to > 255) return;
+    kept->indices[i] = static_cast<uint8_t>(to);
+  }
+  // Only while what it encoded, renumbered, is what the frame holds now.
+  if (!stillEncodes(*kept, image, codeSize, layout)) return;
+  kept->bytes = old->bytes;
+  if (!renumberRoots(kept->bytes, map, codeSize)) return;
+  f.encoded = std::move(kept);
+}
+
+void keepFrameEncoding(Frame& f, const LzwImage& image, int codeSize, LzwLayout layout,
+                       std::vector<uint8_t> bytes) {
+  auto kept = std::make_shared<EncodedImage>();
+  kept->key = encodedKeyOf(image, codeSize, layout);
+  copyIndices(image, kept->indices);
+  bytes.shrink_to_fit();
+  kept->bytes = std::move(bytes);
+  f.encoded = std::move(kept);
 }
 
 namespace {

@@ -72,6 +72,16 @@ bool writeFrameImage(ByteSink& sink, const Frame& frame, uint32_t timeBase = 100
                      LzwLayout layout = LzwLayout::Standard);
 // The bytes writeFrameImage writes, counted without producing them.
 int64_t frameEncodedSize(const Frame& frame, LzwLayout layout = LzwLayout::Standard);
+// Leaves the frame `bytes`, an encoding (as encodeLzw writes it) of `image`,
+// its pixels as they are now, for a count and a save that follow to take
+// while the frame still has exactly those pixels, layout and code size.
+void keepFrameEncoding(Frame& frame, const LzwImage& image, int codeSize, LzwLayout layout,
+                       std::vector<uint8_t> bytes);
+// After the frame's pixels were renumbered by `map` (old index -> new, for
+// every index), its kept encoding is renumbered with them while its code
+// size stays; otherwise (or when the encoding is not one of these pixels)
+// it is dropped.
+void remapKeptEncoding(Frame& frame, const int* map);
 // The minimum code size a frame is written with: from its palette in the
 // standard layout (wider for indices beyond it), from the largest index its
 // pixels use in the smallest one.

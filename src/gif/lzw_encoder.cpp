@@ -662,10 +662,12 @@ int64_t lossyLzwPass(const LzwImage& image, int codeSize, LzwLayout layout,
 
 int64_t flexibleLzwPass(const LzwImage& image, int codeSize, LzwLayout layout,
                         const uint8_t* alternative, const uint8_t* hasAlternative,
-                        int alternativeStride) {
-  CodeWriter out(nullptr, layout);
+                        int alternativeStride, ByteSink* encoding) {
+  if (encoding && !encoding->put(static_cast<uint8_t>(codeSize))) return -1;
+  CodeWriter out(encoding, layout);
   encodeRows<Mode::Flexible>(out, Rows(image, alternative, hasAlternative, alternativeStride),
                              codeSize, layout, nullptr);
+  if (!out.finish()) return -1;
   return 1 + out.blockBytes();
 }
 

@@ -76,9 +76,11 @@ int64_t lossyLzwPass(const LzwImage& image, int codeSize, LzwLayout layout,
 // its `alternative` byte instead (both planes `alternativeStride` apart),
 // where that continues a string; both must show the same. Returns the bytes
 // of the encoding the pass made, as lzwEncodedSize counts them (the encoder
-// run again on the result gives about the same).
+// run again on the result gives about the same). With `encoding`, that
+// encoding is written there as encodeLzw writes it (it decodes to the pixels
+// as the pass leaves them); -1 when writing it failed.
 int64_t flexibleLzwPass(const LzwImage& image, int codeSize, LzwLayout layout,
                         const uint8_t* alternative, const uint8_t* hasAlternative,
-                        int alternativeStride);
+                        int alternativeStride, ByteSink* encoding = nullptr);
 
 }  // namespace fb

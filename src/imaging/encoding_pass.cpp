@@ -157,7 +157,10 @@ bool orderGlobal(Animation& a) {
   if (!palette) return false;
   Palette* p = palette.get();
   setGlobalPalette(a, std::move(palette));
-  for (const auto& u : uses) remapFramePixels(*u.frame, p, p->entries.data(), p->count, map);
+  for (const auto& u : uses) {
+    remapFramePixels(*u.frame, p, p->entries.data(), p->count, map);
+    remapKeptEncoding(*u.frame, map);
+  }
   if (a.backgroundIndex < count) a.backgroundIndex = static_cast<uint8_t>(map[a.backgroundIndex]);
   std::array<int64_t, 256> usage{};
   for (int i = 0; i < count; ++i) usage[map[i]] = a.colourUsage[i];
@@ -182,6 +185,7 @@ bool orderLocal(Frame& f) {
   Palette* p = palette.get();
   setLocalPalette(f, std::move(palette));
   remapFramePixels(f, p, p->entries.data(), p->count, map);
+  remapKeptEncoding(f, map);
   return true;
 }
 

@@ -124,7 +124,7 @@ constexpr int64_t kMeasuredFramePixels = 40000;
 // ever continue strings, so the result is mostly taken without measuring the
 // frame as it was.
 void flexibleTransparency(Frame& frame, const uint8_t* mask, int maskStride,
-                          const ShownBelow* below, int f) {
+                          const ShownBelow* below, int f, bool keepEncoding) {
   const int w = frame.width, h = frame.height, stride = frame.dib->stride;
   uint8_t* px = frame.dib->data.data();
   auto unchanged = [&](int x, int y) { return mask[static_cast<size_t>(y) * maskStride + x] == 0; };
@@ -171,14 +171,19 @@ void flexibleTransparency(Frame& frame, const uint8_t* mask, int maskStride,
       has[i] = alt[i] != g;
       v = static_cast<uint8_t>(g);
     }
-  const int64_t after = flexibleLzwPass(LzwImage{px, w, h, stride, frame.interlaced()},
-                                        frameCodeSize(frame, layout), layout, alt.data(),
-                                        has.data(), w);
+  const LzwImage image{px, w, h, stride, frame.interlaced()};
+  const int codeSize = frameCodeSize(frame, layout);
+  std::vector<uint8_t> encoding;
+  ByteSink sink(&encoding);
+  const int64_t after = flexibleLzwPass(image, codeSize, layout, alt.data(), has.data(), w,
+                                        keepEncoding ? &sink : nullptr);
   restore.armed = false;
-  if (measure && after >= before) {
+  if (after < 0 || (measure && after >= before)) {
     takePixels(frame, original);
     return;
   }
+  // The encoding just made is the frame's, for the save that follows.
+  if (keepEncoding) keepFrameEncoding(frame, image, codeSize, layout, std::move(encoding));
   if (frame.dib->data == original) return;
   setTransparent(frame, false);
   setTransparentIndex(frame, g);
@@ -210,7 +215,7 @@ std::unique_ptr<Palette> shrinkPalette(const Palette& palette, const int64_t* us
 }
 
 void tryTransparency(Frame& frame, const uint8_t* mask, int maskStride, LzwLayout layout,
-                     const ShownBelow* below) {
+                     const ShownBelow* below, bool keepEncoding) {
   const int w = frame.width, h = frame.height;
   if (!frame.dib || w <= 0 || h <= 0) return;
   const int stride = frame.dib->stride;
@@ -239,7 +244,7 @@ void tryTransparency(Frame& frame, const uint8_t* mask, int maskStride, LzwLayou
   }
 
   if (layout == LzwLayout::Smallest) {
-    flexibleTransparency(frame, mask, maskStride, below, f);
+    flexibleTransparency(frame, mask, maskStride, below, f, keepEncoding);
     return;
   }
 
@@ -327,7 +332,10 @@ void tryTransparency(Frame& frame, const uint8_t* mask, int maskStride, LzwLayou
 namespace {
 
 // The frame pass; `failed` is set when it ended with its resource message.
-bool framePass(Animation& a, uint32_t options, Progress* progress, bool& failed) {
+// With `keepEncoding`, frames keep the encodings their transparency trials
+// made, for the save that follows.
+bool framePass(Animation& a, uint32_t options, Progress* progress, bool& failed,
+               bool keepEncoding = false) {
   if (!(options & opt::CropFrames)) return false;
   if (a.width <= 0 || a.height <= 0) return false;  // an empty screen shows nothing to compare
   // Ours, with the smallest layout: pixels are compared by the colour they
@@ -558,9 +566,9 @@ bool framePass(Animation& a, uint32_t options, Progress* progress, bool& failed)
             }
           }
         }
-        auto trial = [f, planes, bw, layout, below] {
+        auto trial = [f, planes, bw, layout, below, keepEncoding] {
           tryTransparency(*f, planes->data(), bw, layout,
-                          layout == LzwLayout::Smallest ? &below : nullptr);
+                          layout == LzwLayout::Smallest ? &below : nullptr, keepEncoding);
         };
         if (workers == 0)
           trial();
@@ -622,7 +630,7 @@ bool runPassesOn(Animation& target, const OptimizeJob& job) {
     if (cancelled() || failed) return false;
   }
   if (job.options & opt::CropFrames) {
-    framePass(target, job.options, progress, failed);
+    framePass(target, job.options, progress, failed, job.keepEncoding);
     if (cancelled() || failed) return false;
   }
   if (job.options & opt::SmallestEncoding) orderPalettesForCodeSize(target);

@@ -103,9 +103,12 @@ struct ShownBelow {
 // Tries making the frame's unchanged pixels (mask 0) transparent, keeping the
 // variant only when its encoding is smaller. Sizes are measured in `layout`,
 // the one the document will be written with; in the smallest one each
-// unchanged pixel may also be written as what `below` shows there.
+// unchanged pixel may also be written as what `below` shows there; with
+// `keepEncoding`, the frame keeps the encoding that trial made for the save
+// that follows.
 void tryTransparency(Frame& frame, const uint8_t* changeMask, int maskStride,
-                     LzwLayout layout = LzwLayout::Standard, const ShownBelow* below = nullptr);
+                     LzwLayout layout = LzwLayout::Standard, const ShownBelow* below = nullptr,
+                     bool keepEncoding = false);
 
 // A compacted copy of `palette` without its unused entries (usage 0), padded
 // to a power of two with black; `indexMap` sends old indices to new ones (-1

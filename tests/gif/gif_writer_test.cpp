@@ -717,3 +717,102 @@ TEST(LossyLzw, IndicesTheCodeSizeCannotHoldFindNothingLeftOver) {
     }
   }
 }
+
+namespace {
+
+// The pixels an encoding (as encodeLzw writes it) decodes to, in stream order.
+std::vector<uint8_t> decodeEncoding(const std::vector<uint8_t>& bytes, size_t count) {
+  std::vector<uint8_t> data;
+  for (size_t i = 1; i < bytes.size() && bytes[i] != 0; i += bytes[i] + 1)
+    data.insert(data.end(), bytes.begin() + static_cast<long>(i + 1),
+                bytes.begin() + static_cast<long>(i + 1 + bytes[i]));
+  LzwDecoder d;
+  EXPECT_TRUE(d.initFromData(data.data(), data.size(), true, bytes.at(0)));
+  std::vector<uint8_t> out(count + LzwDecoder::kSlack);
+  EXPECT_EQ(d.decodeAll(out.data(), count), count);
+  out.resize(count);
+  return out;
+}
+
+}  // namespace
+
+// The transparency pass's encoding is what the save writes for its frame, so
+// it must decode to exactly the pixels the pass left: small images, images
+// that fill the table and race a fresh one, interlaced ones, both layouts.
+TEST(FlexibleLzw, TheEncodingItWritesDecodesToThePixelsItLeaves) {
+  std::mt19937 rng(21);
+  const int sizes[][2] = {{7, 3}, {64, 64}, {300, 200}, {517, 181}};
+  for (const auto& [w, h] : sizes)
+    for (LzwLayout layout : {LzwLayout::Standard, LzwLayout::Smallest})
+      for (bool interlaced : {false, true}) {
+        const int stride = w + 3, codeSize = 5;
+        std::vector<uint8_t> px(size_t(stride) * h), alt(size_t(w) * h), has(alt.size());
+        for (int y = 0; y < h; ++y)
+          for (int x = 0; x < w; ++x) {
+            const size_t i = size_t(y) * w + x;
+            // Runs with noise; a third of the pixels may be written as another value.
+            px[size_t(y) * stride + x] = rng() % 6 ? uint8_t((x / 9 + y / 5) % 32) : uint8_t(rng() % 32);
+            has[i] = rng() % 3 == 0;
+            alt[i] = uint8_t(rng() % 4 ? (x / 9 + y / 5 + 1) % 32 : 40);  // 40 cannot be a code
+          }
+        std::vector<uint8_t> bytes;
+        ByteSink sink(&bytes);
+        const LzwImage image{px.data(), w, h, stride, interlaced};
+        const int64_t size = flexibleLzwPass(image, codeSize, layout, alt.data(), has.data(), w, &sink);
+        ASSERT_EQ(size, static_cast<int64_t>(bytes.size()));
+        std::vector<uint8_t> expected;
+        for (int pass = 0; pass < (interlaced ? 4 : 1); ++pass) {
+          static const int kStart[4] = {0, 4, 2, 1}, kStep[4] = {8, 8, 4, 2};
+          for (int y = interlaced ? kStart[pass] : 0; y < h; y += interlaced ? kStep[pass] : 1)
+            expected.insert(expected.end(), px.begin() + static_cast<long>(size_t(y) * stride),
+                            px.begin() + static_cast<long>(size_t(y) * stride + w));
+        }
+        ASSERT_TRUE(decodeEncoding(bytes, expected.size()) == expected)
+            << w << "x" << h << " interlaced " << interlaced;
+      }
+}
+
+// Renumbering a frame's colours (as ordering a palette does) renumbers its
+// kept encoding with it while the code size stays, which is then the very
+// encoding the renumbered pixels get afresh; a change of code size drops it.
+TEST(GifWriter, AKeptEncodingFollowsItsPixelsRenumbered) {
+  std::mt19937 rng(4);
+  auto fill = [&](int i, int x, int y) {
+    return rng() % 7 == 0 ? static_cast<int>(rng() % 60) : (x / 5 + y / 7 + i) % 60;
+  };
+  auto a = makeDoc(64, 2, 211, 173, fill);
+  a->smallestEncoding = true;
+  const GifWriteOptions noSignature{100, "", false};
+  ASSERT_GT(encodedSize(*a, true, nullptr, noSignature, true), 0);
+  int map[256];
+  for (int i = 0; i < 256; ++i) map[i] = i < 64 ? 63 - i : i;  // code size 6 stays
+  auto renumber = [&](Frame& f, const int* m) {
+    for (int y = 0; y < f.dib->height; ++y)
+      for (int x = 0; x < f.dib->width; ++x) f.dib->row(y)[x] = static_cast<uint8_t>(m[f.dib->row(y)[x]]);
+  };
+  Frame* f = firstFrame(*a);
+  const auto before = f->encoded;
+  renumber(*f, map);
+  remapKeptEncoding(*f, map);
+  ASSERT_TRUE(f->encoded);
+  EXPECT_NE(f->encoded, before);
+
+  // The second frame's colours all move below 32: one bit less, encoded again.
+  int narrow[256];
+  for (int i = 0; i < 256; ++i) narrow[i] = i / 2;
+  Frame* g = nextFrame(f);
+  renumber(*g, narrow);
+  remapKeptEncoding(*g, narrow);
+  EXPECT_FALSE(g->encoded);
+
+  auto fresh = duplicateAnimation(*a, nullptr);
+  for (Frame* k = firstFrame(*fresh); k; k = nextFrame(k)) k->encoded.reset();
+  EXPECT_EQ(writeToMemory(*a, noSignature), writeToMemory(*fresh, noSignature));
+
+  // A map the pixels do not follow is not taken on trust.
+  ASSERT_GT(encodedSize(*a, true, nullptr, noSignature, true), 0);
+  int swap[256];  // two colours the frame uses trade numbers, the pixels stay
+  for (int i = 0; i < 256; ++i) swap[i] = i == 20 ? 21 : i == 21 ? 20 : i;
+  remapKeptEncoding(*firstFrame(*a), swap);
+  EXPECT_FALSE(firstFrame(*a)->encoded);
+}
