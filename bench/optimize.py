@@ -40,8 +40,11 @@ GENERATED = {
         "[bg][sprite]overlay=x='t*80':y='100+60*sin(t*3)'[a];"
         "color=c=yellow:s=24x24:r=12:d=4[ball];"
         "[a][ball]overlay=x='360-t*70':y='40+abs(120*sin(t*4))'"),
-    # A slowly changing photographic-looking picture (smooth gradients with grain).
-    "photo-loop": "gradients=s=320x240:r=10:d=3:speed=0.02,noise=alls=8:allf=t",
+    # A slowly changing photographic-looking picture (smooth gradients with
+    # grain), made the same way on every run so that runs compare.
+    "photo-loop": ("color=c=black:s=320x240:r=10:d=3,format=rgb24,"
+                   "geq=r='128+90*sin(X/53+T*0.7)':g='128+90*sin(Y/41-T*0.5)':"
+                   "b='128+90*sin((X+Y)/67+T*0.3)',noise=alls=8:allf=t:all_seed=7"),
 }
 
 

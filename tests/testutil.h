@@ -3,12 +3,15 @@
 
 #include <unistd.h>
 
+#include <array>
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -237,5 +240,33 @@ class GifBuilder {
   }
   std::vector<uint8_t> bytes;
 };
+
+// The indices of a grainy photograph: smooth colours with noise from `rng`,
+// each matched to the nearest of 256 unordered colours (`palette`, made
+// from `paletteSeed`), so that neighbouring indices have nothing in common.
+inline std::vector<uint8_t> grainyPhotograph(int w, int h, std::mt19937& rng,
+                                             uint32_t paletteSeed,
+                                             std::array<std::array<int, 3>, 256>* palette = nullptr) {
+  std::mt19937 colours(paletteSeed);
+  std::array<std::array<int, 3>, 256> pal;
+  for (auto& c : pal)
+    for (int& v : c) v = int(colours() % 256);
+  if (palette) *palette = pal;
+  std::vector<uint8_t> px(size_t(w) * h);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      const int r = int(128 + 90 * std::sin(x / 53.0)) + int(rng() % 17) - 8;
+      const int g = int(128 + 90 * std::sin(y / 41.0)) + int(rng() % 17) - 8;
+      const int b = int(128 + 90 * std::sin((x + y) / 67.0)) + int(rng() % 17) - 8;
+      int best = 0, bestDistance = 1 << 30;
+      for (int i = 0; i < 256; ++i) {
+        const int d = (r - pal[i][0]) * (r - pal[i][0]) + (g - pal[i][1]) * (g - pal[i][1]) +
+                      (b - pal[i][2]) * (b - pal[i][2]);
+        if (d < bestDistance) bestDistance = d, best = i;
+      }
+      px[size_t(y) * w + x] = uint8_t(best);
+    }
+  return px;
+}
 
 }  // namespace fbtest

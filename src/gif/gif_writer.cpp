@@ -99,10 +99,12 @@ uint8_t writtenImageFlags(const Frame& f) {
 }
 
 int largestIndex(const Frame& f) {
-  int top = 0;
+  uint8_t top = 0;
   for (int y = 0; y < f.dib->height && top < 255; ++y) {
     const uint8_t* row = f.dib->row(y);
-    for (int x = 0; x < f.dib->width; ++x) top = std::max<int>(top, row[x]);
+    uint8_t rowTop = 0;  // a byte-wide maximum: the compiler does it many at a time
+    for (int x = 0; x < f.dib->width; ++x) rowTop = std::max(rowTop, row[x]);
+    top = std::max(top, rowTop);
   }
   return top;
 }

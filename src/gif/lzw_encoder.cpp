@@ -556,13 +556,15 @@ void encodeSmallest(CodeWriter& out, const Rows& rows, int codeSize, const Choic
         }
         continue;
       }
+      // The race ends with its window, or where the fresh table fills ahead:
+      // it learns nothing after that, and a clear there is what it stands for.
       const int n = static_cast<int>(std::min<int64_t>(rows.width - x, windowEnd - pos));
       const int64_t raceStart = windowEnd - window;
-      kept->run(row + x, n, h, a, false, false);
-      fresh->run(row + x, n, h, a, false, false);
-      x += n;
-      pos += n;
-      if (pos < windowEnd) continue;
+      const int taken = fresh->run(row + x, n, h, a, !fresh->full(), false);
+      kept->run(row + x, taken, h, a, false, false);
+      x += taken;
+      pos += taken;
+      if (pos < windowEnd && !(fresh->full() && 4 * fresh->bits() < 3 * kept->bits())) continue;
       if (fresh->bits() < kept->bits()) {
         // The fresh table paid: its clear stands, and it is the table now.
         std::swap(kept, fresh);

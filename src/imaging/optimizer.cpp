@@ -82,14 +82,13 @@ class PaletteIndexOf {
   std::array<uint8_t, kSlots> indices_{};
 };
 
-// The four planes of the frame pass, each of the screen's size; with the
-// smallest layout a fifth, the colour shown at each screen pixel.
+// The three planes of the frame pass, each of the screen's size; with the
+// smallest layout a fourth, the colour shown at each screen pixel.
 struct Planes {
   std::vector<uint8_t> storage;
   std::vector<uint32_t> canvasColour;
   uint8_t* canvasIndex = nullptr;
   uint8_t* canvasKnown = nullptr;
-  uint8_t* changedValue = nullptr;
   uint8_t* changeMask = nullptr;
   size_t planeSize = 0;
   int stride = 0;
@@ -99,21 +98,23 @@ struct Planes {
     stride = stride8(width);
     planeSize = static_cast<size_t>(stride) * static_cast<size_t>(height);
     try {
-      storage.assign(4 * planeSize, 0);
+      storage.assign(3 * planeSize, 0);
       if (colours) canvasColour.assign(planeSize, 0);
     } catch (const std::bad_alloc&) {
       return false;
     }
     canvasIndex = storage.data();
     canvasKnown = canvasIndex + planeSize;
-    changedValue = canvasKnown + planeSize;
-    changeMask = changedValue + planeSize;
+    changeMask = canvasKnown + planeSize;
     return true;
   }
 };
 
 // Frames up to this size are measured before and after (see below).
 constexpr int64_t kMeasuredFramePixels = 40000;
+// Larger ones too when their unchanged pixels lie scattered, fewer than 9/4
+// per run on average: on noisy pictures the new index mostly breaks strings.
+constexpr int64_t kScatteredPixels = 9, kScatteredRuns = 4;
 
 // Ours, with the smallest layout. The transparent index becomes the colour
 // most opaque unchanged pixels already have (among those no kept pixel uses;
@@ -132,14 +133,21 @@ void flexibleTransparency(Frame& frame, const uint8_t* mask, int maskStride,
   // unchanged ones decide.
   int64_t unchangedCount[256] = {};
   bool usedByKept[256] = {};
-  for (int y = 0; y < h; ++y)
+  int64_t unchangedPixels = 0, unchangedRuns = 0;
+  for (int y = 0; y < h; ++y) {
+    bool inRun = false;
     for (int x = 0; x < w; ++x) {
       const uint8_t v = px[static_cast<size_t>(y) * stride + x];
-      if (!unchanged(x, y))
+      const bool same = unchanged(x, y);
+      unchangedPixels += same;
+      unchangedRuns += same && !inRun;
+      inRun = same;
+      if (!same)
         usedByKept[v] = true;
       else if (!frame.transparent() || v != f)
         ++unchangedCount[v];
     }
+  }
   const int limit = frame.palette() ? std::min(frame.palette()->count, 256) : 256;
   int g = f;
   for (int i = 0; i < limit; ++i)
@@ -148,12 +156,23 @@ void flexibleTransparency(Frame& frame, const uint8_t* mask, int maskStride,
   const LzwLayout layout = LzwLayout::Smallest;
   const std::vector<uint8_t> original(frame.dib->data);
   // Small frames are quick to measure as they were too, and there the
-  // choices go wrong most often; big ones are taken as the run makes them.
-  const bool measure = static_cast<int64_t>(w) * h <= kMeasuredFramePixels;
-  const int64_t before =
-      measure ? lzwEncodedSize(LzwImage{px, w, h, stride, frame.interlaced()},
-                               frameCodeSize(frame, layout), layout)
-              : -1;
+  // choices go wrong most often, as on frames whose unchanged pixels are
+  // scattered; the others are taken as the run makes them.
+  const bool measure = static_cast<int64_t>(w) * h <= kMeasuredFramePixels ||
+                       kScatteredRuns * unchangedPixels < kScatteredPixels * unchangedRuns;
+  const int beforeCodeSize = frameCodeSize(frame, layout);
+  std::vector<uint8_t> beforeEncoding;  // kept when the frame stays as it was
+  int64_t before = -1;
+  if (measure) {
+    const LzwImage was{px, w, h, stride, frame.interlaced()};
+    ByteSink beforeSink(&beforeEncoding);
+    if (keepEncoding && encodeLzw(beforeSink, was, beforeCodeSize, layout)) {
+      before = beforeSink.total();
+    } else {
+      beforeEncoding.clear();  // only a whole encoding is ever kept
+      before = lzwEncodedSize(was, beforeCodeSize, layout);
+    }
+  }
   std::vector<uint8_t> alt(static_cast<size_t>(w) * h), has(alt.size());
   PixelsBack restore{frame, original};
   for (int y = 0; y < h; ++y)
@@ -180,6 +199,9 @@ void flexibleTransparency(Frame& frame, const uint8_t* mask, int maskStride,
   restore.armed = false;
   if (after < 0 || (measure && after >= before)) {
     takePixels(frame, original);
+    if (keepEncoding && !beforeEncoding.empty())
+      keepFrameEncoding(frame, LzwImage{frame.dib->data.data(), w, h, stride, frame.interlaced()},
+                        beforeCodeSize, layout, std::move(beforeEncoding));
     return;
   }
   // The encoding just made is the frame's, for the save that follows.
@@ -428,37 +450,45 @@ bool framePass(Animation& a, uint32_t options, Progress* progress, bool& failed,
     const bool transparent = f->transparent();
     const uint8_t ti = f->transparentIndex;
     bool anyKept = false;
-    for (int y = 0; y < h; ++y) {
-      const uint8_t* src = f->dib->row(y);
-      uint8_t* known = p.canvasKnown + static_cast<size_t>(top + y) * S + left;
-      uint8_t* index = p.canvasIndex + static_cast<size_t>(top + y) * S + left;
-      uint32_t* colour = byColour ? p.canvasColour.data() + static_cast<size_t>(top + y) * S + left
-                                  : nullptr;
-      uint8_t* mask = p.changeMask + static_cast<size_t>(y) * fs;
-      uint8_t* value = p.changedValue + static_cast<size_t>(y) * fs;
-      for (int x = 0; x < w; ++x) {
-        const uint8_t px = src[x];
-        mask[x] = 0;
-        if (d == 2 && known[x]) {
-          mask[x] = 1;
-          value[x] = px;
-        }
-        if (!transparent || px != ti) {
-          if (!known[x] || (byColour ? colourOf[px] != colour[x] : px != index[x])) {
-            mask[x] = 1;
-            value[x] = px;
-          }
-          if (updatesCanvas) {
+    // Compared by colour or by index (one loop each: this runs for every pixel).
+    auto scan = [&]<bool ByColour>() {
+      const bool dispose = d == 2;
+      for (int y = 0; y < h; ++y) {
+        const uint8_t* src = f->dib->row(y);
+        const size_t screen = static_cast<size_t>(top + y) * S + left;
+        uint8_t* known = p.canvasKnown + screen;
+        uint8_t* index = p.canvasIndex + screen;
+        uint32_t* colour = ByColour ? p.canvasColour.data() + screen : nullptr;
+        uint8_t* mask = p.changeMask + static_cast<size_t>(y) * fs;
+        uint8_t kept = 0, drawn = 0;
+        for (int x = 0; x < w; ++x) {
+          const uint8_t px = src[x];
+          const uint8_t k = known[x];
+          const bool opaque = !transparent || px != ti;
+          bool differs;
+          if constexpr (ByColour)
+            differs = colourOf[px] != colour[x];
+          else
+            differs = px != index[x];
+          const uint8_t m = (dispose && k) || (opaque && (!k || differs));
+          mask[x] = m;
+          kept |= m;
+          if (opaque && updatesCanvas) {
             index[x] = px;
-            if (byColour) colour[x] = colourOf[px];
+            if constexpr (ByColour) colour[x] = colourOf[px];
             known[x] = 1;
-            canvasHasContent = true;
+            drawn = 1;
           }
+          if (dispose) known[x] = 0;
         }
-        if (d == 2) known[x] = 0;
-        anyKept |= mask[x] != 0;
+        anyKept |= kept != 0;
+        canvasHasContent |= drawn != 0;
       }
-    }
+    };
+    if (byColour)
+      scan.template operator()<true>();
+    else
+      scan.template operator()<false>();
     if (d == 2) {
       if (left == 0 && top == 0 && w >= a.width && h >= a.height) {
         canvasHasContent = false;
@@ -548,12 +578,18 @@ bool framePass(Animation& a, uint32_t options, Progress* progress, bool& failed,
           // Neighbours mostly show the same colour: the last one looked up is kept.
           uint32_t lastColour = p.canvasColour.empty() ? 0 : ~p.canvasColour[0];
           int lastIndex = -1;
+          // Only the frame's own transparent pixels among the unchanged ones
+          // are ever written as what shows there: the others are not looked up.
+          const bool seeThrough = f->transparent();
+          const uint8_t ti = f->transparentIndex;
           for (int y = 0; y < bh; ++y) {
             const size_t screen = static_cast<size_t>(top + by0 + y) * S + left + bx0;
+            const uint8_t* frameRow = f->dib->row(y);
+            const uint8_t* maskRow = mask + static_cast<size_t>(y) * fs;
             for (int x = 0; x < bw; ++x) {
               const size_t i = static_cast<size_t>(y) * bw + x;
               int v = -1;
-              if (p.canvasKnown[screen + x]) {
+              if (seeThrough && !maskRow[x] && frameRow[x] == ti && p.canvasKnown[screen + x]) {
                 const uint32_t colour = p.canvasColour[screen + x];
                 if (colour != lastColour) {
                   lastColour = colour;

@@ -92,7 +92,7 @@ bool optimizePalettes(Animation& animation, uint32_t options, Progress* progress
 bool optimizeFrames(Animation& animation, uint32_t options, Progress* progress,
                     bool* failed = nullptr);
 
-// What the screen shows under a frame's pixels where that is known
+// What the screen shows under a frame's transparent pixels where that is known
 // (frame-addressed planes, `stride` apart; `known` nonzero where it is).
 struct ShownBelow {
   const uint8_t* colour = nullptr;

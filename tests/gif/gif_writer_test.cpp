@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <random>
 #include <thread>
 #include <tuple>
@@ -868,4 +869,18 @@ TEST(GifWriter, AKeptEncodingFollowsItsPixelsRenumbered) {
   for (int i = 0; i < 256; ++i) swap[i] = i == 20 ? 21 : i == 21 ? 20 : i;
   remapKeptEncoding(*firstFrame(*a), swap);
   EXPECT_FALSE(firstFrame(*a)->encoded);
+}
+
+// A grainy photograph's indices (smooth colours with noise, matched to a
+// palette of unordered colours) wear a full table out fast: the smallest
+// layout must clear about as often as the standard one does, not keep a
+// table that a fresh one has long since beaten.
+TEST(LzwEncoder, TheSmallestLayoutKeepsUpOnAGrainyPhotograph) {
+  const int w = 320, h = 240;
+  std::mt19937 rng(5);
+  std::vector<uint8_t> px = fbtest::grainyPhotograph(w, h, rng, 5);
+  const LzwImage image{px.data(), w, h, w, false};
+  const int64_t standard = lzwEncodedSize(image, 8, LzwLayout::Standard);
+  const int64_t smallest = lzwEncodedSize(image, 8, LzwLayout::Smallest);
+  EXPECT_LE(smallest * 1000, standard * 1002) << standard << " against " << smallest;
 }
