@@ -191,6 +191,11 @@ class Coder {
     codesBound_ = static_cast<int>(std::min<int64_t>(kTableSize, clear_ + 2 + pixels));
     direct_ = direct;
     choices_ = choices;
+    ent_ = -1;
+    lastChosen_ = -1;
+    resume_ = false;
+    clearPending_ = false;
+    discard();
     reset();
     nBits_ = initBits_;
     maxCode_ = (1 << nBits_) - 1;
@@ -482,7 +487,7 @@ struct Rows {
   const uint8_t* has;
   const uint8_t* alt;
   int width, height, stride, altStride;
-  std::vector<int> order;
+  std::vector<int> order;  // the stream's rows, when interlaced
 
   Rows(const LzwImage& im, const uint8_t* a = nullptr, const uint8_t* h = nullptr, int as = 0)
       : pixels(const_cast<uint8_t*>(im.pixels)),
@@ -493,33 +498,55 @@ struct Rows {
         stride(im.stride),
         altStride(as) {
     static const int kStart[4] = {0, 4, 2, 1}, kStep[4] = {8, 8, 4, 2};
-    order.reserve(static_cast<size_t>(std::max(0, height)));
-    if (!im.interlaced) {
-      for (int y = 0; y < height; ++y) order.push_back(y);
-    } else {
+    if (im.interlaced) {
+      order.reserve(static_cast<size_t>(std::max(0, height)));
       for (int pass = 0; pass < 4; ++pass)
         for (int y = kStart[pass]; y < height; y += kStep[pass]) order.push_back(y);
     }
   }
-  uint8_t* row(int i) const { return pixels + static_cast<size_t>(order[i]) * stride; }
-  const uint8_t* hasRow(int i) const {
-    return has ? has + static_cast<size_t>(order[i]) * altStride : nullptr;
-  }
-  const uint8_t* altRow(int i) const {
-    return alt ? alt + static_cast<size_t>(order[i]) * altStride : nullptr;
+  size_t rowOf(int i) const { return static_cast<size_t>(order.empty() ? i : order[size_t(i)]); }
+  uint8_t* row(int i) const { return pixels + rowOf(i) * stride; }
+  const uint8_t* hasRow(int i) const { return has ? has + rowOf(i) * altStride : nullptr; }
+  const uint8_t* altRow(int i) const { return alt ? alt + rowOf(i) * altStride : nullptr; }
+};
+
+// Coders are large (their tables), and small images are encoded many times
+// over by the optimizer: each thread keeps the ones it made for the next
+// encoding, which initialises them afresh. `Slot` tells apart the two an
+// encoding may hold at once.
+template <class C, int Slot>
+struct CoderCache {
+  static std::unique_ptr<C>& held() {
+    thread_local std::unique_ptr<C> coder;
+    return coder;
   }
 };
 
+// A coder for one encoding: the thread's spare one, else a new one (off the
+// stack, and left uninitialised: init clears what is used).
+template <class C, int Slot>
+std::unique_ptr<C> takeCoder() {
+  auto& held = CoderCache<C, Slot>::held();
+  return held ? std::move(held) : std::unique_ptr<C>(new C);
+}
+
+// Gives a coder back for the next encoding on this thread.
+template <class C, int Slot>
+void keepCoder(std::unique_ptr<C> coder) {
+  if (coder) CoderCache<C, Slot>::held() = std::move(coder);
+}
+
 template <Mode M>
 void encodeStandard(CodeWriter& out, const Rows& rows, int codeSize, const Choices* choices) {
-  // Large: off the stack, and left uninitialised (reset clears what is used).
-  auto coder = std::unique_ptr<Coder<CompressTable, M>>(new Coder<CompressTable, M>);
+  using C = Coder<CompressTable, M>;
+  auto coder = takeCoder<C, 0>();
   coder->init(codeSize, &out, choices, int64_t{rows.width} * rows.height);
   coder->emit(1 << codeSize);
   if (rows.width > 0 && rows.height > 0)
     for (int i = 0; i < rows.height; ++i)
       coder->run(rows.row(i), rows.width, rows.hasRow(i), rows.altRow(i), false, true);
   coder->finish();
+  keepCoder<C, 0>(std::move(coder));
 }
 
 // How many pixels a fresh table is given to prove itself against a full one:
@@ -540,8 +567,8 @@ template <Mode M>
 void encodeSmallest(CodeWriter& out, const Rows& rows, int codeSize, const Choices* choices) {
   using C = Coder<StringTable, M>;
   const int64_t pixels = int64_t{rows.width} * rows.height;
-  auto kept = std::unique_ptr<C>(new C);
-  // Made at the first race, and the first split: small images never fill a table.
+  auto kept = takeCoder<C, 0>();
+  // Taken at the first race, and the first split: small images never fill a table.
   std::unique_ptr<C> fresh, later;
   kept->init(codeSize, nullptr, choices, pixels);
   kept->emit(1 << codeSize);
@@ -556,7 +583,7 @@ void encodeSmallest(CodeWriter& out, const Rows& rows, int codeSize, const Choic
   std::vector<Point> marks;
   auto startRace = [&] {
     if (!fresh) {
-      fresh = std::unique_ptr<C>(new C);
+      fresh = takeCoder<C, 1>();
       fresh->init(codeSize, nullptr, choices, pixels);
     }
     fresh->discard();
@@ -603,7 +630,7 @@ void encodeSmallest(CodeWriter& out, const Rows& rows, int codeSize, const Choic
     }
     if (split) {
       if (!later) {
-        later = std::unique_ptr<C>(new C);
+        later = takeCoder<C, 2>();
         later->init(codeSize, nullptr, choices, pixels);
       }
       later->discard();
@@ -674,6 +701,10 @@ void encodeSmallest(CodeWriter& out, const Rows& rows, int codeSize, const Choic
     kept->finish();
     kept->commitTo(out);
   }
+  // Any may be any slot's next time: they are alike.
+  keepCoder<C, 0>(std::move(kept));
+  keepCoder<C, 1>(std::move(fresh));
+  keepCoder<C, 2>(std::move(later));
 }
 
 template <Mode M>

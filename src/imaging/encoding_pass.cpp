@@ -24,20 +24,24 @@ struct IndexUse {
   int count = 0;      // distinct indices
   int top = 0;        // largest index
   int64_t pixels = 0;
+  uint8_t list[256];  // the indices used, ascending (`count` of them)
 };
 
 IndexUse indexUse(Frame& f) {
   IndexUse u;
   u.frame = &f;
-  int64_t counts[256] = {};
-  addIndexCounts(*f.dib, counts);
+  // Only whether each index occurs: no counts to clear and add up.
+  bool seen[256] = {};
+  const Bitmap& b = *f.dib;
+  for (int y = 0; y < b.height; ++y) {
+    const uint8_t* row = b.row(y);
+    for (int x = 0; x < b.width; ++x) seen[row[x]] = true;
+  }
   for (int i = 0; i < 256; ++i)
-    if (counts[i]) u.used.set(static_cast<size_t>(i));
-  u.count = static_cast<int>(u.used.count());
-  for (int i = 255; i >= 0; --i)
-    if (u.used.test(static_cast<size_t>(i))) {
+    if (seen[i]) {
+      u.used.set(static_cast<size_t>(i));
+      u.list[u.count++] = static_cast<uint8_t>(i);
       u.top = i;
-      break;
     }
   u.pixels = static_cast<int64_t>(f.dib->width) * f.dib->height;
   return u;
@@ -77,9 +81,11 @@ int64_t frameCost(const IndexUse& u, int top) {
 int64_t codeCost(const std::vector<IndexUse>& uses, const int* map) {
   int64_t cost = 0;
   for (const auto& u : uses) {
-    int top = 0;
-    for (int i = 0; i < 256; ++i)
-      if (u.used.test(static_cast<size_t>(i))) top = std::max(top, map ? map[i] : i);
+    int top = u.top;
+    if (map) {
+      top = 0;
+      for (int k = 0; k < u.count; ++k) top = std::max(top, map[u.list[k]]);
+    }
     cost += frameCost(u, top);
   }
   return cost;
@@ -89,16 +95,19 @@ int64_t codeCost(const std::vector<IndexUse>& uses, const int* map) {
 // colours it uses that have no place yet at the next places. Frames of more
 // than 128 colours choose last: they need 8 bits wherever theirs are.
 template <class First>
-void greedyOrder(std::vector<IndexUse> uses, int count, int* map, First first) {
-  std::stable_sort(uses.begin(), uses.end(), [&](const IndexUse& a, const IndexUse& b) {
-    const bool wideA = a.count > 128, wideB = b.count > 128;
-    return wideA != wideB ? wideB : first(a, b);
+void greedyOrder(const std::vector<IndexUse>& uses, int count, int* map, First first) {
+  // The frames are sorted by reference: an IndexUse is large to move.
+  std::vector<const IndexUse*> order(uses.size());
+  for (size_t k = 0; k < uses.size(); ++k) order[k] = &uses[k];
+  std::stable_sort(order.begin(), order.end(), [&](const IndexUse* a, const IndexUse* b) {
+    const bool wideA = a->count > 128, wideB = b->count > 128;
+    return wideA != wideB ? wideB : first(*a, *b);
   });
   std::fill(map, map + 256, -1);
   int next = 0;
-  for (const auto& u : uses)
-    for (int i = 0; i < count; ++i)
-      if (u.used.test(static_cast<size_t>(i)) && map[i] < 0) map[i] = next++;
+  for (const IndexUse* u : order)
+    for (int k = 0; k < u->count; ++k)
+      if (map[u->list[k]] < 0) map[u->list[k]] = next++;
   for (int i = 0; i < count; ++i)
     if (map[i] < 0) map[i] = next++;
 }
@@ -107,11 +116,10 @@ void greedyOrder(std::vector<IndexUse> uses, int count, int* map, First first) {
 void sharedFirstOrder(const std::vector<IndexUse>& uses, int count, int* map) {
   std::vector<int64_t> frames(256, 0), pixels(256, 0);
   for (const auto& u : uses)
-    for (int i = 0; i < count; ++i)
-      if (u.used.test(static_cast<size_t>(i))) {
-        ++frames[size_t(i)];
-        pixels[size_t(i)] += u.pixels / std::max(u.count, 1);
-      }
+    for (int k = 0; k < u.count; ++k) {
+      ++frames[u.list[k]];
+      pixels[u.list[k]] += u.pixels / std::max(u.count, 1);
+    }
   std::vector<int> order(static_cast<size_t>(count));
   for (int i = 0; i < count; ++i) order[size_t(i)] = i;
   std::stable_sort(order.begin(), order.end(), [&](int a, int b) {

@@ -443,10 +443,12 @@ bool framePass(Animation& a, uint32_t options, Progress* progress, bool& failed,
     }
     // Colours as compared: an index beyond the palette is a colour of its own.
     uint32_t colourOf[256];
-    if (byColour)
-      for (int i = 0; i < 256; ++i)
-        colourOf[i] = f->palette() && i < f->palette()->count ? rgbKey((*f->palette())[i])
-                                                          : 0x1000000u | static_cast<uint32_t>(i);
+    if (byColour) {
+      const Palette* shown = f->palette();
+      const int known = shown ? std::clamp(shown->count, 0, 256) : 0;
+      for (int i = 0; i < known; ++i) colourOf[i] = rgbKey((*shown)[i]);
+      for (int i = known; i < 256; ++i) colourOf[i] = 0x1000000u | static_cast<uint32_t>(i);
+    }
     const int w = f->width, h = f->height, fs = f->dib ? f->dib->stride : 0;
     const int left = f->left, top = f->top;
     if (!f->dib || w <= 0 || h <= 0) {

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cmath>
 #include <random>
+#include <thread>
+#include <tuple>
 
 #include "base/file_ops.h"
 #include "base/prefs.h"
@@ -555,6 +557,57 @@ TEST(GifWriter, AKeptEncodingIsNeverWrittenForOtherPixels) {
   fresh->smallestEncoding = true;
   std::copy(written, written + 16, firstFrame(*a)->dib->row(0));
   EXPECT_EQ(writeToMemory(*a), writeToMemory(*fresh)) << "the count's pixels were written";
+}
+
+// Encoders keep their coders on each thread for the next encoding: what one
+// encodes after others (large ones that fill and race their tables, other
+// code sizes, interlaced ones, lossy runs) is what a fresh thread encodes.
+TEST(LzwEncoder, AnEncodingAfterOthersIsTheOneAFreshThreadMakes) {
+  struct Item {
+    std::vector<uint8_t> pixels;
+    int w, h, codeSize;
+    bool interlaced;
+  };
+  std::mt19937 rng(5);
+  std::vector<Item> items;
+  for (auto [w, h, codeSize, interlaced] :
+       {std::tuple{300, 200, 8, false}, {7, 5, 2, false}, {64, 48, 5, true}, {1, 1, 2, false}}) {
+    Item it{std::vector<uint8_t>(size_t(w) * h), w, h, codeSize, interlaced};
+    for (size_t i = 0; i < it.pixels.size(); ++i)  // runs and noise
+      it.pixels[i] = uint8_t((i / 7 + rng() % 3) % (1u << codeSize));
+    items.push_back(std::move(it));
+  }
+  Palette pal;
+  pal.count = 256;
+  for (int i = 0; i < 256; ++i) pal[i] = Rgb{uint8_t(i), uint8_t(i / 2), uint8_t(255 - i)};
+  const LossyColours close(pal, 10);
+  // Everything one item gives: its bytes, its count, and a lossy pass's pixels.
+  auto results = [&](const Item& it) {
+    std::vector<uint8_t> out;
+    for (LzwLayout layout : {LzwLayout::Standard, LzwLayout::Smallest}) {
+      const LzwImage image{it.pixels.data(), it.w, it.h, it.w, it.interlaced};
+      ByteSink sink(&out);
+      encodeLzw(sink, image, it.codeSize, layout);
+      const int64_t count = lzwEncodedSize(image, it.codeSize, layout);
+      out.insert(out.end(), {uint8_t(count), uint8_t(count >> 8), uint8_t(count >> 16)});
+      std::vector<uint8_t> px = it.pixels;
+      lossyLzwPass(LzwImage{px.data(), it.w, it.h, it.w, it.interlaced}, it.codeSize, layout,
+                   close, 3);
+      out.insert(out.end(), px.begin(), px.end());
+    }
+    return out;
+  };
+  for (size_t k = 0; k < items.size(); ++k) {
+    std::vector<uint8_t> fresh;
+    std::thread([&] { fresh = results(items[k]); }).join();
+    for (int round = 0; round < 2; ++round)
+      for (size_t j = 0; j < items.size(); ++j) {
+        const auto after = results(items[j]);
+        if (j == k) {
+          EXPECT_EQ(after, fresh) << "item " << k << ", round " << round;
+        }
+      }
+  }
 }
 
 // Lossy LZW, in both layouts: a pixel only ever takes a colour within the
