@@ -211,7 +211,6 @@ void flexibleTransparency(Frame& frame, const uint8_t* mask, int maskStride,
   bool keep = keepEncoding;
   int64_t after = flexibleLzwPass(image, codeSize, layout, alt.data(), has.data(), w,
                                   keep ? &sink : nullptr, plain ? kRunLook : 0);
-  restore.armed = false;
   if (after >= 0 && static_cast<int64_t>(w) * h <= kShownFramePixels) {
     // Every unchanged pixel written as what shows there (transparent only
     // where nothing is known): where a frame repeats most of what it covers,
@@ -236,6 +235,9 @@ void flexibleTransparency(Frame& frame, const uint8_t* mask, int maskStride,
       keep = keep && encodeLzw(again, image, codeSize, layout);
     }
   }
+  // The variant allocates: until here, running out of memory puts the
+  // pixels back rather than leaving them without their transparency.
+  restore.armed = false;
   if (after < 0 || (measure && after >= before)) {
     takePixels(frame, original);
     if (keepEncoding && !beforeEncoding.empty())
