@@ -430,7 +430,7 @@ TEST(AllocationWalk, ASaveLeavesNothingBehindWhateverFails) {
       fbtest::writeBytes(target, old);
       auto doc = document();
       bool saved = false, threw = false;
-      const bool finished = failing(n, [&] {
+      const bool finished = failingOnNewThread(n, [&] {
         try {
           saved = saveByType(target, *doc, saveopt::WholeAnimation, type, nullptr, options);
         } catch (...) {
@@ -471,7 +471,7 @@ TEST(AllocationWalk, EachLeavesNoStagedFileWhateverFails) {
     std::error_code ec;
     std::filesystem::remove_all(out, ec);
     bool ok = false;
-    const bool finished = failing(n, [&] {
+    const bool finished = failingOnNewThread(n, [&] {
       try {
         ok = runEach(flags, run);
       } catch (...) {
@@ -633,7 +633,7 @@ TEST(AllocationWalk, OrderingPalettesWithKeptEncodingsShowsTheSameColours) {
     const std::string before = digestOf(*doc);
     const std::vector<uint8_t> shown = colours(*doc);
     bool threw = false, ordered = false;
-    const bool finished = failing(n, [&] {
+    const bool finished = failingOnNewThread(n, [&] {
       try {
         ordered = orderPalettesForCodeSize(*doc);
       } catch (const std::bad_alloc&) {
