@@ -123,6 +123,17 @@ constexpr int64_t kShownFramePixels = 65536;
 constexpr int64_t kBusyEdges = 5;
 constexpr int kRunLook = 16;
 
+// The encoded size of `image`; with `bytes`, the encoding is made there too
+// (left empty when it could not be made whole), for the frame to keep.
+int64_t measureSmallest(const LzwImage& image, int codeSize, std::vector<uint8_t>* bytes) {
+  if (bytes) {
+    ByteSink sink(bytes);
+    if (encodeLzw(sink, image, codeSize, LzwLayout::Smallest)) return sink.total();
+    bytes->clear();  // only a whole encoding is ever kept
+  }
+  return lzwEncodedSize(image, codeSize, LzwLayout::Smallest);
+}
+
 // Ours, with the smallest layout. The transparent index becomes the colour
 // most opaque unchanged pixels already have (among those no kept pixel uses;
 // `f` when none is more common). Unchanged pixels start as that index, which
@@ -177,16 +188,9 @@ void flexibleTransparency(Frame& frame, const uint8_t* mask, int maskStride,
   const int beforeCodeSize = frameCodeSize(frame, layout);
   std::vector<uint8_t> beforeEncoding;  // kept when the frame stays as it was
   int64_t before = -1;
-  if (measure) {
-    const LzwImage was{px, w, h, stride, frame.interlaced()};
-    ByteSink beforeSink(&beforeEncoding);
-    if (keepEncoding && encodeLzw(beforeSink, was, beforeCodeSize, layout)) {
-      before = beforeSink.total();
-    } else {
-      beforeEncoding.clear();  // only a whole encoding is ever kept
-      before = lzwEncodedSize(was, beforeCodeSize, layout);
-    }
-  }
+  if (measure)
+    before = measureSmallest(LzwImage{px, w, h, stride, frame.interlaced()}, beforeCodeSize,
+                             keepEncoding ? &beforeEncoding : nullptr);
   std::vector<uint8_t> alt(static_cast<size_t>(w) * h), has(alt.size());
   PixelsBack restore{frame, original};
   for (int y = 0; y < h; ++y)
@@ -224,15 +228,17 @@ void flexibleTransparency(Frame& frame, const uint8_t* mask, int maskStride,
         largest = std::max<int>(largest, v);
       }
     const int shownCodeSize = std::max(2, colourBits(largest + 1));
-    const int64_t opaque = lzwEncodedSize(LzwImage{shown.data(), w, h, stride, frame.interlaced()},
-                                          shownCodeSize, layout);
+    // Encoded once: when it wins, that encoding is the one kept.
+    std::vector<uint8_t> shownEncoding;
+    const int64_t opaque =
+        measureSmallest(LzwImage{shown.data(), w, h, stride, frame.interlaced()}, shownCodeSize,
+                        keep ? &shownEncoding : nullptr);
     if (opaque < after) {
       takePixels(frame, shown);
       after = opaque;
       codeSize = shownCodeSize;
-      encoding.clear();
-      ByteSink again(&encoding);
-      keep = keep && encodeLzw(again, image, codeSize, layout);
+      encoding = std::move(shownEncoding);
+      keep = keep && !encoding.empty();
     }
   }
   // The variant allocates: until here, running out of memory puts the
