@@ -218,15 +218,12 @@ int64_t frameEncodedSizeKept(Frame& f, LzwLayout layout) {
   // stands: it is what the write will take.
   if (const auto kept = f.encoded; kept && stillEncodes(*kept, image, codeSize, layout))
     return frameHeadSize(f) + static_cast<int64_t>(kept->bytes.size());
-  auto kept = std::make_shared<EncodedImage>();
-  kept->key = encodedKeyOf(image, codeSize, layout);
-  copyIndices(image, kept->indices);
-  ByteSink memory(&kept->bytes);
+  std::vector<uint8_t> bytes;
+  ByteSink memory(&bytes);
   // An encoding that did not finish is never kept: the write would take it whole.
   if (!encodeLzw(memory, image, codeSize, layout)) return frameEncodedSize(f, layout);
-  kept->bytes.shrink_to_fit();
   const int64_t size = frameHeadSize(f) + memory.total();
-  f.encoded = std::move(kept);
+  keepFrameEncoding(f, image, codeSize, layout, std::move(bytes));
   return size;
 }
 
@@ -244,7 +241,7 @@ namespace {
 // strings renumbered alike. False when the stream is not one this can follow.
 bool renumberRoots(std::vector<uint8_t>& bytes, const int* map, int codeSize) {
   if (bytes.empty() || bytes[0] != codeSize || codeSize < 2 || codeSize > 8) return false;
-  // The data without its sub-block length bytes, and where each length is.
+  // The data without its sub-block length bytes.
   std::vector<uint8_t> data;
   data.reserve(bytes.size());
   size_t at = 1;
