@@ -25,9 +25,10 @@ TaskPool::~TaskPool() {
   for (auto& t : threads_) t.join();
 }
 
-unsigned TaskPool::workersFor(size_t pieces, int64_t pixels) {
+unsigned TaskPool::workersFor(size_t pieces, int64_t pixels, int64_t minPiecePixels) {
   // Small pieces cost more to hand over than to do.
-  if (pieces < 2 || pixels < (1 << 20) || pixels / static_cast<int64_t>(pieces) < 40000) return 0;
+  if (pieces < 2 || pixels < (1 << 20) || pixels / static_cast<int64_t>(pieces) < minPiecePixels)
+    return 0;
   return std::min<unsigned>(cores(), 8);
 }
 

@@ -36,8 +36,9 @@ class TaskPool {
   unsigned threads() const { return static_cast<unsigned>(threads_.size()); }
 
   // Worker threads worth starting for work of this many pieces and pixels on
-  // this machine (0: do it on the calling thread).
-  static unsigned workersFor(size_t pieces, int64_t pixels);
+  // this machine (0: do it on the calling thread). `minPiecePixels`: the
+  // average piece below which handing pieces over costs more than it saves.
+  static unsigned workersFor(size_t pieces, int64_t pixels, int64_t minPiecePixels = 40000);
   // The machine's cores (at least 1), asked once: the library reads files of
   // the system for it each time.
   static unsigned cores();

@@ -123,6 +123,58 @@ constexpr int64_t kShownFramePixels = 65536;
 constexpr int64_t kBusyEdges = 5;
 constexpr int kRunLook = 16;
 
+// One row of a transparency trial's set-up: each unchanged pixel (mask 0)
+// becomes `newIndex`, and its alternative is what shows there: its own
+// colour, or for the frame's own transparent pixels (`own`, when `ownMask`
+// is 0xFF) what is known below, else `newIndex`. Written as selects over
+// every pixel so that the compiler makes vector code of it. Returns nonzero
+// when some unchanged pixel was one of the frame's own transparent ones.
+uint8_t splitRow(const uint8_t* __restrict mask, uint8_t* __restrict row,
+                 uint8_t* __restrict alt, uint8_t* __restrict has,
+                 const uint8_t* __restrict known, const uint8_t* __restrict shows, int w,
+                 uint8_t own, uint8_t ownMask, uint8_t newIndex) {
+  uint8_t see = 0;
+  for (int x = 0; x < w; ++x) {
+    const uint8_t v = row[x], k = known[x], s = shows[x];
+    const uint8_t same = mask[x] == 0 ? 0xFF : 0;
+    const uint8_t isOwn = (v == own ? 0xFF : 0) & ownMask;
+    const uint8_t below = k ? s : newIndex;
+    const uint8_t value = (isOwn & below) | (~isOwn & v);
+    alt[x] = same & value;
+    has[x] = same & (value != newIndex ? 1 : 0);
+    row[x] = (same & newIndex) | (~same & v);
+    see |= same & isOwn;
+  }
+  return see;
+}
+
+// Writes each unchanged pixel (mask 0) of a row as its alternative; returns
+// the largest value the row then holds.
+uint8_t shownRow(const uint8_t* __restrict mask, const uint8_t* __restrict alt,
+                 uint8_t* __restrict row, int w) {
+  uint8_t largest = 0;
+  for (int x = 0; x < w; ++x) {
+    const uint8_t v = mask[x] ? row[x] : alt[x];
+    row[x] = v;
+    largest = std::max(largest, v);
+  }
+  return largest;
+}
+
+// Neighbours that differ, unchanged pixels (mask 0) and runs of them in one row.
+void tallyRow(const uint8_t* __restrict row, const uint8_t* __restrict mask, int w,
+              int64_t& edges, int64_t& unchanged, int64_t& runs) {
+  int e = 0, u = mask[0] == 0, r = mask[0] == 0;
+  for (int x = 1; x < w; ++x) {
+    e += row[x] != row[x - 1];
+    u += mask[x] == 0;
+    r += (mask[x] == 0) & (mask[x - 1] != 0);
+  }
+  edges += e;
+  unchanged += u;
+  runs += r;
+}
+
 // The encoded size of `image`; with `bytes`, the encoding is made there too
 // (left empty when it could not be made whole), for the frame to keep.
 int64_t measureSmallest(const LzwImage& image, int codeSize, std::vector<uint8_t>* bytes) {
@@ -146,27 +198,46 @@ void flexibleTransparency(Frame& frame, const uint8_t* mask, int maskStride,
                           const ShownBelow* below, int f, bool keepEncoding) {
   const int w = frame.width, h = frame.height, stride = frame.dib->stride;
   uint8_t* px = frame.dib->data.data();
-  auto unchanged = [&](int x, int y) { return mask[static_cast<size_t>(y) * maskStride + x] == 0; };
   // Transparent pixels take the new index whichever it is: only the opaque
   // unchanged ones decide.
   int64_t unchangedCount[256] = {};
   bool usedByKept[256] = {};
   int64_t unchangedPixels = 0, unchangedRuns = 0;
   int64_t edges = 0;  // neighbours in a row that differ
-  for (int y = 0; y < h; ++y) {
-    const uint8_t* row = px + static_cast<size_t>(y) * stride;
-    bool inRun = false;
-    for (int x = 0; x < w; ++x) {
-      const uint8_t v = row[x];
-      edges += x > 0 && v != row[x - 1];
-      const bool same = unchanged(x, y);
-      unchangedPixels += same;
-      unchangedRuns += same && !inRun;
-      inRun = same;
-      if (!same)
-        usedByKept[v] = true;
-      else if (!frame.transparent() || v != f)
-        ++unchangedCount[v];
+  {
+    const bool seeThrough = frame.transparent();
+    // Per value: the changed pixels (low half) and the opaque unchanged ones
+    // (high half), in four tables taken in turn so that a run of one value
+    // does not wait on its own count. A table takes at most a quarter of a
+    // frame's pixels, which fits each half.
+    std::vector<uint64_t> tally(4 * 256, 0);
+    constexpr uint64_t kOpaqueUnchanged = uint64_t{1} << 32;
+    auto add = [&](int part, uint8_t v, uint8_t m) {
+      tally[static_cast<size_t>(part) * 256 + v] +=
+          m ? 1 : (!seeThrough || v != f ? kOpaqueUnchanged : 0);
+    };
+    for (int y = 0; y < h; ++y) {
+      const uint8_t* row = px + static_cast<size_t>(y) * stride;
+      const uint8_t* m = mask + static_cast<size_t>(y) * maskStride;
+      tallyRow(row, m, w, edges, unchangedPixels, unchangedRuns);
+      int x = 0;
+      for (; x + 4 <= w; x += 4) {
+        add(0, row[x], m[x]);
+        add(1, row[x + 1], m[x + 1]);
+        add(2, row[x + 2], m[x + 2]);
+        add(3, row[x + 3], m[x + 3]);
+      }
+      for (; x < w; ++x) add(0, row[x], m[x]);
+    }
+    for (int v = 0; v < 256; ++v) {
+      uint64_t changed = 0, opaque = 0;
+      for (int part = 0; part < 4; ++part) {
+        const uint64_t t = tally[static_cast<size_t>(part) * 256 + v];
+        changed += t & 0xFFFFFFFFu;
+        opaque += t >> 32;
+      }
+      usedByKept[v] = changed != 0;
+      unchangedCount[v] = static_cast<int64_t>(opaque);
     }
   }
   // On plain pictures, strings that no table entry prefers start with the
@@ -193,21 +264,25 @@ void flexibleTransparency(Frame& frame, const uint8_t* mask, int maskStride,
                              keepEncoding ? &beforeEncoding : nullptr);
   std::vector<uint8_t> alt(static_cast<size_t>(w) * h), has(alt.size());
   PixelsBack restore{frame, original};
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) {
-      if (!unchanged(x, y)) continue;
-      uint8_t& v = px[static_cast<size_t>(y) * stride + x];
-      const size_t i = static_cast<size_t>(y) * w + x;
-      if (!frame.transparent() || v != f) {
-        alt[i] = v;  // opaque and unchanged: its colour is what shows
-      } else if (below && below->known[static_cast<size_t>(y) * below->stride + x]) {
-        alt[i] = below->colour[static_cast<size_t>(y) * below->stride + x];
-      } else {
-        alt[i] = static_cast<uint8_t>(g);  // nothing known shows there
-      }
-      has[i] = alt[i] != g;
-      v = static_cast<uint8_t>(g);
+  // Whether some unchanged pixel was the frame's own transparent index (only
+  // those show as something else when written without transparency).
+  bool seeThrough = false;
+  {
+    const bool transparent = frame.transparent();
+    const uint8_t newIndex = static_cast<uint8_t>(g), ownIndex = static_cast<uint8_t>(f);
+    // Without what shows below, nothing is known there: a row of zeros.
+    const std::vector<uint8_t> unknown(below ? 0 : static_cast<size_t>(w), 0);
+    uint8_t see = 0;
+    for (int y = 0; y < h; ++y) {
+      see |= splitRow(
+          mask + static_cast<size_t>(y) * maskStride, px + static_cast<size_t>(y) * stride,
+          alt.data() + static_cast<size_t>(y) * w, has.data() + static_cast<size_t>(y) * w,
+          below ? below->known + static_cast<size_t>(y) * below->stride : unknown.data(),
+          below ? below->colour + static_cast<size_t>(y) * below->stride : unknown.data(), w,
+          ownIndex, transparent ? 0xFF : 0, newIndex);
     }
+    seeThrough = see != 0;
+  }
   const LzwImage image{px, w, h, stride, frame.interlaced()};
   int codeSize = frameCodeSize(frame, layout);
   std::vector<uint8_t> encoding;
@@ -215,18 +290,17 @@ void flexibleTransparency(Frame& frame, const uint8_t* mask, int maskStride,
   bool keep = keepEncoding;
   int64_t after = flexibleLzwPass(image, codeSize, layout, alt.data(), has.data(), w,
                                   keep ? &sink : nullptr, plain ? kRunLook : 0);
-  if (after >= 0 && static_cast<int64_t>(w) * h <= kShownFramePixels) {
-    // Every unchanged pixel written as what shows there (transparent only
-    // where nothing is known): where a frame repeats most of what it covers,
-    // fewer values can beat any mixture with transparency.
+  // Every unchanged pixel written as what shows there (transparent only
+  // where nothing is known): where a frame repeats most of what it covers,
+  // fewer values can beat any mixture with transparency. Without see-through
+  // pixels that is the frame as it was, already measured when `measure`.
+  if (after >= 0 && static_cast<int64_t>(w) * h <= kShownFramePixels && (seeThrough || !measure)) {
     std::vector<uint8_t> shown(original);
-    int largest = 0;
+    uint8_t largest = 0;
     for (int y = 0; y < h; ++y)
-      for (int x = 0; x < w; ++x) {
-        uint8_t& v = shown[static_cast<size_t>(y) * stride + x];
-        if (unchanged(x, y)) v = alt[static_cast<size_t>(y) * w + x];
-        largest = std::max<int>(largest, v);
-      }
+      largest = std::max(largest, shownRow(mask + static_cast<size_t>(y) * maskStride,
+                                           alt.data() + static_cast<size_t>(y) * w,
+                                           shown.data() + static_cast<size_t>(y) * stride, w));
     const int shownCodeSize = std::max(2, colourBits(largest + 1));
     // Encoded once: when it wins, that encoding is the one kept.
     std::vector<uint8_t> shownEncoding;
@@ -429,9 +503,13 @@ bool framePass(Animation& a, uint32_t options, Progress* progress, bool& failed,
   int64_t pixels = 0;
   for (Frame* f = firstFrame(a); f; f = nextFrame(f))
     pixels += static_cast<int64_t>(f->width) * f->height;
-  unsigned workers = (options & opt::Transparency)
-                         ? TaskPool::workersFor(static_cast<size_t>(a.frameCount()), pixels)
-                         : 0;
+  // A trial in the smallest layout encodes its frame two or three times:
+  // far smaller frames than usual pay for a worker.
+  const int64_t minTrial = layout == LzwLayout::Smallest ? 4096 : 40000;
+  unsigned workers =
+      (options & opt::Transparency)
+          ? TaskPool::workersFor(static_cast<size_t>(a.frameCount()), pixels, minTrial)
+          : 0;
   TaskPool trials(workers, 2 * workers, reporter());
   // A trial that ran out of memory left its frame as it was; the pass says so once.
   auto trialsFailed = [&] {
@@ -498,8 +576,11 @@ bool framePass(Animation& a, uint32_t options, Progress* progress, bool& failed,
     const uint8_t ti = f->transparentIndex;
     bool anyKept = false;
     // Compared by colour or by index (one loop each: this runs for every pixel).
-    auto scan = [&]<bool ByColour>() {
-      const bool dispose = d == 2;
+    // Whether the frame draws on the canvas and whether it is disposed are
+    // fixed per frame; within a row, selects rather than branches (opaque and
+    // transparent pixels alternate at random on noisy pictures).
+    auto scan = [&]<bool ByColour, bool Update, bool Dispose>() {
+      const uint8_t seeThrough = transparent;
       for (int y = 0; y < h; ++y) {
         const uint8_t* src = f->dib->row(y);
         const size_t screen = static_cast<size_t>(top + y) * S + left;
@@ -510,32 +591,40 @@ bool framePass(Animation& a, uint32_t options, Progress* progress, bool& failed,
         uint8_t kept = 0, drawn = 0;
         for (int x = 0; x < w; ++x) {
           const uint8_t px = src[x];
-          const uint8_t k = known[x];
-          const bool opaque = !transparent || px != ti;
-          bool differs;
+          const uint8_t k = known[x] != 0;
+          const uint8_t opaque = !(seeThrough & (px == ti));
+          uint8_t differs;
           if constexpr (ByColour)
             differs = colourOf[px] != colour[x];
           else
             differs = px != index[x];
-          const uint8_t m = (dispose && k) || (opaque && (!k || differs));
+          const uint8_t m = (Dispose & k) | (opaque & ((k == 0) | differs));
           mask[x] = m;
           kept |= m;
-          if (opaque && updatesCanvas) {
-            index[x] = px;
-            if constexpr (ByColour) colour[x] = colourOf[px];
-            known[x] = 1;
-            drawn = 1;
+          if constexpr (Update) {
+            index[x] = opaque ? px : index[x];
+            if constexpr (ByColour) colour[x] = opaque ? colourOf[px] : colour[x];
+            known[x] = opaque | k;
+            drawn |= opaque;
           }
-          if (dispose) known[x] = 0;
+          if constexpr (Dispose) known[x] = 0;
         }
         anyKept |= kept != 0;
         canvasHasContent |= drawn != 0;
       }
     };
+    auto scanFor = [&]<bool ByColour>() {
+      if (updatesCanvas)
+        scan.template operator()<ByColour, true, false>();
+      else if (d == 2)
+        scan.template operator()<ByColour, false, true>();
+      else
+        scan.template operator()<ByColour, false, false>();
+    };
     if (byColour)
-      scan.template operator()<true>();
+      scanFor.template operator()<true>();
     else
-      scan.template operator()<false>();
+      scanFor.template operator()<false>();
     if (d == 2) {
       if (left == 0 && top == 0 && w >= a.width && h >= a.height) {
         canvasHasContent = false;
@@ -629,23 +718,26 @@ bool framePass(Animation& a, uint32_t options, Progress* progress, bool& failed,
           // are ever written as what shows there: the others are not looked up.
           const bool seeThrough = f->transparent();
           const uint8_t ti = f->transparentIndex;
-          for (int y = 0; y < bh; ++y) {
+          // The copies start all unknown: only a see-through frame has any.
+          for (int y = 0; y < bh && seeThrough; ++y) {
             const size_t screen = static_cast<size_t>(top + by0 + y) * S + left + bx0;
             const uint8_t* frameRow = f->dib->row(y);
             const uint8_t* maskRow = mask + static_cast<size_t>(y) * fs;
+            const uint8_t* canvasKnown = p.canvasKnown + screen;
+            const uint32_t* canvasColour = p.canvasColour.data() + screen;
+            uint8_t* knownRow = knownCopy + static_cast<size_t>(y) * bw;
+            uint8_t* shownRow = shown + static_cast<size_t>(y) * bw;
             for (int x = 0; x < bw; ++x) {
-              const size_t i = static_cast<size_t>(y) * bw + x;
-              int v = -1;
-              if (seeThrough && !maskRow[x] && frameRow[x] == ti && p.canvasKnown[screen + x]) {
-                const uint32_t colour = p.canvasColour[screen + x];
-                if (colour != lastColour) {
-                  lastColour = colour;
-                  lastIndex = indexOf(colour);
-                }
-                v = lastIndex;
+              const uint8_t wanted =
+                  (maskRow[x] == 0) & (frameRow[x] == ti) & (canvasKnown[x] != 0);
+              const uint32_t colour = canvasColour[x];
+              // Rarely taken: runs of one colour share the lookup.
+              if (wanted && colour != lastColour) {
+                lastColour = colour;
+                lastIndex = indexOf(colour);
               }
-              knownCopy[i] = v >= 0;
-              shown[i] = static_cast<uint8_t>(std::max(v, 0));
+              knownRow[x] = wanted & (lastIndex >= 0);
+              shownRow[x] = wanted ? static_cast<uint8_t>(std::max(lastIndex, 0)) : 0;
             }
           }
         }
