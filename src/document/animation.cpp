@@ -1,13 +1,18 @@
 #include "document/animation.h"
 
 #include <algorithm>
+#include <array>
 #include <climits>
 #include <new>
+#include <system_error>
+#include <thread>
 #include <unordered_set>
+#include <vector>
 
 #include "base/prefs.h"
 #include "base/progress.h"
 #include "base/reporter.h"
+#include "base/task_pool.h"
 #include "resources/strings.h"
 
 namespace fb {
@@ -603,8 +608,56 @@ void rescaleDelays(Animation& animation, int newTicks, int currentTicks) {
     f->delay = static_cast<int32_t>(static_cast<int64_t>(newTicks) * f->delay / current);
 }
 
+namespace {
+
+// Counts the bitmaps in a few groups side by side, into `counts`.
+void countInGroups(const std::vector<const Bitmap*>& bitmaps, size_t groups, int64_t* counts) {
+  std::vector<std::array<int64_t, 256>> parts(groups, std::array<int64_t, 256>{});
+  std::vector<std::thread> threads;
+  threads.reserve(groups);
+  auto countGroup = [&](size_t g) {
+    for (size_t i = g; i < bitmaps.size(); i += groups) addIndexCounts(*bitmaps[i], parts[g].data());
+  };
+  // Nothing below throws but a thread that cannot start, whose group is counted here.
+  for (size_t g = 1; g < groups; ++g) {
+    try {
+      threads.emplace_back(countGroup, g);
+    } catch (const std::system_error&) {
+      countGroup(g);
+    }
+  }
+  countGroup(0);
+  for (auto& t : threads) t.join();
+  for (const auto& part : parts)
+    for (size_t i = 0; i < 256; ++i) counts[i] += part[i];
+}
+
+}  // namespace
+
 void recountColourUsage(Animation& animation) {
   animation.colourUsage.fill(0);
+  int64_t pixels = 0;
+  size_t frames = 0;
+  for (Frame* f = firstFrame(animation); f; f = nextFrame(f)) {
+    if (f->localPalette || !f->dib) continue;
+    pixels += int64_t{f->dib->width} * f->dib->height;
+    ++frames;
+  }
+  // Every pass that changes palettes counts again: on a large animation the
+  // frames are counted in a few groups side by side.
+  const size_t groups = std::min<size_t>(TaskPool::cores(), frames);
+  if (pixels >= (int64_t{1} << 20) && groups > 1) {
+    try {
+      std::vector<const Bitmap*> bitmaps;
+      bitmaps.reserve(frames);
+      for (Frame* f = firstFrame(animation); f; f = nextFrame(f))
+        if (!f->localPalette && f->dib) bitmaps.push_back(f->dib.get());
+      countInGroups(bitmaps, groups, animation.colourUsage.data());
+      return;
+    } catch (const std::bad_alloc&) {
+      animation.colourUsage.fill(0);  // no room to split the work: counted in one go
+    }
+  }
   for (Frame* f = firstFrame(animation); f; f = nextFrame(f)) {
     if (f->localPalette || !f->dib) continue;
     addIndexCounts(*f->dib, animation.colourUsage.data());

@@ -1,5 +1,6 @@
 #include "imaging/palette_pass.h"
 
+#include <algorithm>
 #include <array>
 
 #include "base/progress.h"
@@ -15,6 +16,16 @@ std::array<int64_t, 256> pixelCounts(const Frame& f) {
   std::array<int64_t, 256> counts{};
   if (f.dib) addIndexCounts(*f.dib, counts.data());
   return counts;
+}
+
+// How many of the frame's pixels are `index`.
+int64_t pixelsOf(const Frame& f, uint8_t index) {
+  int64_t n = 0;
+  for (int y = 0; y < f.dib->height; ++y) {
+    const uint8_t* row = f.dib->row(y);
+    n += std::count(row, row + f.dib->width, index);
+  }
+  return n;
 }
 
 // Every pixel through `map` onto `palette`; the transparent index follows,
@@ -153,7 +164,11 @@ bool removeLocalPalettes(Animation& a, uint32_t options, Progress* progress,
   // The counts are made once for the pass and follow each merged frame,
   // rather than being made again over every frame after each merge.
   recountColourUsage(a);
-  std::array<int64_t, 256> shown{};
+  // What shows is those counts without each frame's transparent pixels.
+  std::array<int64_t, 256> shown = a.colourUsage;
+  for (Frame* f = firstFrame(a); f; f = nextFrame(f))
+    if (!f->localPalette && f->dib && f->transparent())
+      shown[f->transparentIndex] -= pixelsOf(*f, f->transparentIndex);
   auto addFrame = [&](const Frame& f) {
     auto counts = pixelCounts(f);
     for (int i = 0; i < 256; ++i) {
@@ -161,8 +176,6 @@ bool removeLocalPalettes(Animation& a, uint32_t options, Progress* progress,
       if (!(f.transparent() && i == f.transparentIndex)) shown[i] += counts[i];
     }
   };
-  for (Frame* f = firstFrame(a); f; f = nextFrame(f))
-    if (!f->localPalette && f->dib) countPixels(*f, shown.data(), f->transparent() ? f->transparentIndex : -1);
   bool changed = false;
   for (Frame* f = firstFrame(a); f; f = nextFrame(f)) {
     if (f->localPalette) {
