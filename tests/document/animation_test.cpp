@@ -503,6 +503,18 @@ TEST(Document, CountsAndSummaries) {
   setLocalPalette(*frameAt(*a, 1), makePalette(nullptr, 4));
   recountColourUsage(*a);
   EXPECT_EQ(a->colourUsage[1], 0) << "frames with their own palette do not count";
+
+  // Large enough to be counted in groups side by side: every frame is counted
+  // once, whichever group takes it, and the counts start afresh.
+  auto large = makeAnimation(7, 420, 420);
+  setLocalPalette(*frameAt(*large, 5), makePalette(nullptr, 4));
+  large->colourUsage.fill(9);
+  recountColourUsage(*large);
+  EXPECT_EQ(large->colourUsage[0], 2 * 176400);  // frames 0 and 4
+  EXPECT_EQ(large->colourUsage[1], 176400);      // frame 1; frame 5 has its own palette
+  EXPECT_EQ(large->colourUsage[2], 2 * 176400);
+  EXPECT_EQ(large->colourUsage[3], 176400);
+  EXPECT_EQ(large->colourUsage[4], 0);
 }
 
 TEST(Document, HostileSizesAreRefusedNotAllocated) {
