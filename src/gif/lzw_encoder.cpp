@@ -66,7 +66,7 @@ class StringTable {
   static constexpr int kMaxSlotBits = 14;
   static constexpr uint32_t kEmpty = 0xFFFFFFFFu;
 
-  // Empty, for up to `codes` strings.
+  // Empty, for up to `codes` strings (only added ones take a slot).
   void clear(int codes) {
     slotBits_ = 6;
     while (slotBits_ < kMaxSlotBits && (1 << slotBits_) < 4 * codes) ++slotBits_;
@@ -428,7 +428,8 @@ class Coder {
   // the code size cannot hold still starts a string, whose remembered child
   // and children must not be left over from an earlier run.
   void reset() {
-    table_.clear(codesBound_);
+    // A table gets at most one string per pixel, beyond the codes it starts with.
+    table_.clear(codesBound_ - (clear_ + 2));
     const size_t named = static_cast<size_t>(std::max(codesBound_, 256));
     if constexpr (kMemo) std::memset(memo_, 0, sizeof(memo_[0]) * named);
     if constexpr (M == Mode::Lossy) std::memset(firstChild_, 0, sizeof(firstChild_[0]) * named);
