@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <deque>
 #include <functional>
+#include <list>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -49,7 +50,9 @@ class TaskPool {
   Reporter& reporter_;
   std::mutex mu_;
   std::condition_variable changed_;
-  std::deque<std::function<void()>> queue_;
+  // A list: an empty one allocates nothing, and most pools (of no workers,
+  // for small work) never queue a task.
+  std::list<std::function<void()>> queue_;
   size_t pending_ = 0;  // queued or running
   size_t maxPending_;
   bool stop_ = false;

@@ -454,8 +454,11 @@ void mergeQueuedAnimations(Animation& animation) {
 void swapContents(Animation& a, Animation& b) {
   std::vector<BlockPtr> ab = a.takeAll(), bb = b.takeAll();
   swapHeaders(a, b);
-  a.setBlocks(std::move(bb));
-  b.setBlocks(std::move(ab));
+  // Each chain is empty and the blocks come whole from one chain: no block
+  // can be there twice, so they go straight in (the optimizer swaps a
+  // document back whenever its result is not smaller).
+  a.swapBlocks(bb);
+  b.swapBlocks(ab);
 }
 
 void swapHeaders(Animation& a, Animation& b) {

@@ -100,6 +100,14 @@ uint8_t writtenImageFlags(const Frame& f) {
 
 int largestIndex(const Frame& f) {
   uint8_t top = 0;
+  if (f.dib->width < 8) {
+    // Rows of a few pixels: down the columns, without a loop per row.
+    const uint8_t* px = f.dib->data.data();
+    const size_t stride = static_cast<size_t>(f.dib->stride);
+    for (int x = 0; x < f.dib->width; ++x)
+      for (int y = 0; y < f.dib->height; ++y) top = std::max(top, px[y * stride + x]);
+    return top;
+  }
   for (int y = 0; y < f.dib->height && top < 255; ++y) {
     const uint8_t* row = f.dib->row(y);
     uint8_t rowTop = 0;  // a byte-wide maximum: the compiler does it many at a time

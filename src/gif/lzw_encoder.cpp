@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <type_traits>
 #include <utility>
 #include <vector>
@@ -65,7 +66,7 @@ class StringTable {
   static constexpr int kMaxSlotBits = 14;
   static constexpr uint32_t kEmpty = 0xFFFFFFFFu;
 
-  // Empty, for up to `codes` strings.
+  // Empty, for up to `codes` strings (only added ones take a slot).
   void clear(int codes) {
     slotBits_ = 6;
     while (slotBits_ < kMaxSlotBits && (1 << slotBits_) < 4 * codes) ++slotBits_;
@@ -427,7 +428,8 @@ class Coder {
   // the code size cannot hold still starts a string, whose remembered child
   // and children must not be left over from an earlier run.
   void reset() {
-    table_.clear(codesBound_);
+    // A table gets at most one string per pixel, beyond the codes it starts with.
+    table_.clear(codesBound_ - (clear_ + 2));
     const size_t named = static_cast<size_t>(std::max(codesBound_, 256));
     if constexpr (kMemo) std::memset(memo_, 0, sizeof(memo_[0]) * named);
     if constexpr (M == Mode::Lossy) std::memset(firstChild_, 0, sizeof(firstChild_[0]) * named);
@@ -487,6 +489,9 @@ struct Rows {
   const uint8_t* has;
   const uint8_t* alt;
   int width, height, stride, altStride;
+  // The image's own row width when its rows run as one (see packedNarrow):
+  // a race still checks how it stands at each of those rows' ends.
+  int span;
   std::vector<int> order;  // the stream's rows, when interlaced
 
   Rows(const LzwImage& im, const uint8_t* a = nullptr, const uint8_t* h = nullptr, int as = 0)
@@ -496,7 +501,8 @@ struct Rows {
         width(im.pixels ? im.width : 0),
         height(im.pixels ? im.height : 0),
         stride(im.stride),
-        altStride(as) {
+        altStride(as),
+        span(width) {
     static const int kStart[4] = {0, 4, 2, 1}, kStep[4] = {8, 8, 4, 2};
     if (im.interlaced) {
       order.reserve(static_cast<size_t>(std::max(0, height)));
@@ -676,7 +682,8 @@ void encodeSmallest(CodeWriter& out, const Rows& rows, int codeSize, const Choic
       // The race ends with its window, or where the fresh table fills ahead:
       // it learns nothing after that, and a clear there is what it stands for.
       // It pauses at each mark (the runs look ahead as if unbroken).
-      const int whole = static_cast<int>(std::min<int64_t>(rows.width - x, windowEnd - pos));
+      const int whole = static_cast<int>(std::min<int64_t>(
+          {rows.width - x, windowEnd - pos, rows.span - pos % std::max(rows.span, 1)}));
       const int n = static_cast<int>(std::min<int64_t>(whole, nextMark - pos));
       const int taken = fresh->run(row + x, n, h, a, !fresh->full(), false, whole);
       kept->run(row + x, taken, h, a, false, false, taken == n ? whole : taken);
@@ -716,18 +723,66 @@ void encodeRows(CodeWriter& out, const Rows& rows, int codeSize, LzwLayout layou
     encodeSmallest<M>(out, rows, codeSize, choices);
 }
 
+// Narrow images (a few pixels a row, many rows) cost more per row than per
+// pixel. An exact encoding depends only on the pixels in stream order, not on
+// where rows end, so theirs run as one row of those pixels in a row of their
+// own: `buffer` holds it when the image's rows are not already one after the
+// other. Other images, or none to be had, are left as they are.
+constexpr int kNarrowWidth = 32;
+constexpr int64_t kMaxPackedPixels = int64_t{1} << 24;
+constexpr size_t kStackPacked = 4096;
+
+Rows packedNarrow(const LzwImage& im, uint8_t* stack, std::vector<uint8_t>& buffer) {
+  if (!im.pixels || im.width <= 0 || im.height <= 1 || im.width >= kNarrowWidth) return Rows(im);
+  const int64_t pixels = int64_t{im.width} * im.height;
+  if (pixels > kMaxPackedPixels) return Rows(im);
+  const uint8_t* packed = im.pixels;
+  if (im.interlaced || im.stride != im.width) {
+    uint8_t* out = stack;
+    if (static_cast<size_t>(pixels) > kStackPacked) {
+      try {
+        buffer.resize(static_cast<size_t>(pixels));
+      } catch (const std::bad_alloc&) {
+        return Rows(im);
+      }
+      out = buffer.data();
+    }
+    const Rows rows(im);
+    uint8_t* at = out;
+    if (im.width == 1) {
+      for (int i = 0; i < rows.height; ++i) *at++ = *rows.row(i);
+    } else {
+      for (int i = 0; i < rows.height; ++i) {
+        const uint8_t* row = rows.row(i);
+        for (int x = 0; x < rows.width; ++x) *at++ = row[x];
+      }
+    }
+    packed = out;
+  }
+  const int n = static_cast<int>(pixels);
+  Rows one(LzwImage{packed, n, 1, n, false});
+  one.span = im.width;
+  return one;
+}
+
 }  // namespace
 
 bool encodeLzw(ByteSink& sink, const LzwImage& image, int codeSize, LzwLayout layout) {
   if (!sink.put(static_cast<uint8_t>(codeSize))) return false;
   CodeWriter out(&sink, layout);
-  encodeRows<Mode::Exact>(out, Rows(image), codeSize, layout, nullptr);
+  uint8_t stack[kStackPacked];
+  std::vector<uint8_t> buffer;
+  encodeRows<Mode::Exact>(out, packedNarrow(image, stack, buffer), codeSize, layout,
+                          nullptr);
   return out.finish();
 }
 
 int64_t lzwEncodedSize(const LzwImage& image, int codeSize, LzwLayout layout) {
   CodeWriter out(nullptr, layout);
-  encodeRows<Mode::Exact>(out, Rows(image), codeSize, layout, nullptr);
+  uint8_t stack[kStackPacked];
+  std::vector<uint8_t> buffer;
+  encodeRows<Mode::Exact>(out, packedNarrow(image, stack, buffer), codeSize, layout,
+                          nullptr);
   return 1 + out.blockBytes();
 }
 

@@ -555,14 +555,23 @@ bool framePass(Animation& a, uint32_t options, Progress* progress, bool& failed,
 
     if (!canvasHasContent && !f->transparent()) {
       if (updatesCanvas) {
-        for (int y = 0; y < h; ++y) {
-          std::memcpy(p.canvasIndex + static_cast<size_t>(top + y) * S + left, f->dib->row(y),
-                      static_cast<size_t>(w));
+        // Narrow frames down their columns: not a call per plane and row.
+        for (int x = 0; x < w && w < 32; ++x) {
+          const uint8_t* src = f->dib->data.data() + x;
+          size_t at = static_cast<size_t>(top) * S + left + x;
+          for (int y = 0; y < h; ++y, src += fs, at += S) {
+            p.canvasIndex[at] = *src;
+            p.canvasKnown[at] = 1;
+            if (byColour) p.canvasColour[at] = colourOf[*src];
+          }
+        }
+        for (int y = 0; y < h && w >= 32; ++y) {
+          const size_t screen = static_cast<size_t>(top + y) * S + left;
+          const uint8_t* src = f->dib->row(y);
+          std::memcpy(p.canvasIndex + screen, src, static_cast<size_t>(w));
           if (byColour)
-            for (int x = 0; x < w; ++x)
-              p.canvasColour[static_cast<size_t>(top + y) * S + left + x] = colourOf[f->dib->row(y)[x]];
-          std::memset(p.canvasKnown + static_cast<size_t>(top + y) * S + left, 1,
-                      static_cast<size_t>(w));
+            for (int x = 0; x < w; ++x) p.canvasColour[screen + x] = colourOf[src[x]];
+          std::memset(p.canvasKnown + screen, 1, static_cast<size_t>(w));
         }
         canvasHasContent = true;
       }

@@ -637,8 +637,11 @@ const char* text(Str id);
 template <typename... Args>
 std::string format(Str id, Args... args) {
   const char* fmt = text(id);
-  int n = std::snprintf(nullptr, 0, fmt, args...);
+  // Most texts fit a small buffer: formatted once there, else measured first.
+  char small[256];
+  int n = std::snprintf(small, sizeof small, fmt, args...);
   if (n <= 0) return std::string();
+  if (static_cast<size_t>(n) < sizeof small) return std::string(small, static_cast<size_t>(n));
   std::string out(static_cast<size_t>(n) + 1, '\0');
   std::snprintf(out.data(), out.size(), fmt, args...);
   out.resize(static_cast<size_t>(n));
