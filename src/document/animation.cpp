@@ -4,8 +4,6 @@
 #include <array>
 #include <climits>
 #include <new>
-#include <system_error>
-#include <thread>
 #include <unordered_set>
 #include <vector>
 
@@ -611,34 +609,42 @@ void rescaleDelays(Animation& animation, int newTicks, int currentTicks) {
     f->delay = static_cast<int32_t>(static_cast<int64_t>(newTicks) * f->delay / current);
 }
 
-namespace {
-
-// Counts the bitmaps in a few groups side by side, into `counts`.
-void countInGroups(const std::vector<const Bitmap*>& bitmaps, size_t groups, int64_t* counts) {
-  std::vector<std::array<int64_t, 256>> parts(groups, std::array<int64_t, 256>{});
-  std::vector<std::thread> threads;
-  threads.reserve(groups);
-  auto countGroup = [&](size_t g) {
-    for (size_t i = g; i < bitmaps.size(); i += groups) addIndexCounts(*bitmaps[i], parts[g].data());
-  };
-  // Nothing below throws but a thread that cannot start, whose group is counted here.
-  for (size_t g = 1; g < groups; ++g) {
+void recountColourUsageInGroups(Animation& animation, size_t groups) {
+  animation.colourUsage.fill(0);
+  if (groups > 1) {
+    // Running out of memory for the groups (or for a worker's task) only
+    // means counting in one go: the pool finishes what it took before it goes.
     try {
-      threads.emplace_back(countGroup, g);
-    } catch (const std::system_error&) {
-      countGroup(g);
+      std::vector<const Bitmap*> bitmaps;
+      for (Frame* f = firstFrame(animation); f; f = nextFrame(f))
+        if (!f->localPalette && f->dib) bitmaps.push_back(f->dib.get());
+      groups = std::min(groups, bitmaps.size());
+      if (groups > 1) {
+        std::vector<std::array<int64_t, 256>> parts(groups, std::array<int64_t, 256>{});
+        auto countGroup = [&](size_t g) {
+          for (size_t i = g; i < bitmaps.size(); i += groups)
+            addIndexCounts(*bitmaps[i], parts[g].data());
+        };
+        {
+          TaskPool pool(static_cast<unsigned>(groups - 1), groups, reporter());
+          for (size_t g = 1; g < groups; ++g) pool.submit([&countGroup, g] { countGroup(g); });
+          countGroup(0);
+        }
+        for (const auto& part : parts)
+          for (size_t i = 0; i < 256; ++i) animation.colourUsage[i] += part[i];
+        return;
+      }
+    } catch (const std::bad_alloc&) {
     }
+    animation.colourUsage.fill(0);
   }
-  countGroup(0);
-  for (auto& t : threads) t.join();
-  for (const auto& part : parts)
-    for (size_t i = 0; i < 256; ++i) counts[i] += part[i];
+  for (Frame* f = firstFrame(animation); f; f = nextFrame(f)) {
+    if (f->localPalette || !f->dib) continue;
+    addIndexCounts(*f->dib, animation.colourUsage.data());
+  }
 }
 
-}  // namespace
-
 void recountColourUsage(Animation& animation) {
-  animation.colourUsage.fill(0);
   int64_t pixels = 0;
   size_t frames = 0;
   for (Frame* f = firstFrame(animation); f; f = nextFrame(f)) {
@@ -648,23 +654,10 @@ void recountColourUsage(Animation& animation) {
   }
   // Every pass that changes palettes counts again: on a large animation the
   // frames are counted in a few groups side by side.
-  const size_t groups = std::min<size_t>(TaskPool::cores(), frames);
-  if (pixels >= (int64_t{1} << 20) && groups > 1) {
-    try {
-      std::vector<const Bitmap*> bitmaps;
-      bitmaps.reserve(frames);
-      for (Frame* f = firstFrame(animation); f; f = nextFrame(f))
-        if (!f->localPalette && f->dib) bitmaps.push_back(f->dib.get());
-      countInGroups(bitmaps, groups, animation.colourUsage.data());
-      return;
-    } catch (const std::bad_alloc&) {
-      animation.colourUsage.fill(0);  // no room to split the work: counted in one go
-    }
-  }
-  for (Frame* f = firstFrame(animation); f; f = nextFrame(f)) {
-    if (f->localPalette || !f->dib) continue;
-    addIndexCounts(*f->dib, animation.colourUsage.data());
-  }
+  const size_t groups = pixels >= (int64_t{1} << 20)
+                            ? std::min<size_t>({TaskPool::cores(), size_t{8}, frames})
+                            : 1;
+  recountColourUsageInGroups(animation, groups);
 }
 
 // ---- Setters ----

@@ -272,6 +272,9 @@ Bounds frameBounds(const Animation& animation);
 void rescaleDelays(Animation& animation, int newTicks, int currentTicks);
 // Recounts colourUsage over the frames drawn with the global palette.
 void recountColourUsage(Animation& animation);
+// The same with the frames counted in `groups` side by side (recountColourUsage
+// chooses how many from the animation's size and the machine).
+void recountColourUsageInGroups(Animation& animation, size_t groups);
 
 // ---- Setters that do more ----
 

@@ -6,6 +6,7 @@
 #include <dirent.h>
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
@@ -651,6 +652,29 @@ TEST(AllocationWalk, OrderingPalettesWithKeptEncodingsShowsTheSameColours) {
     }
   }
   EXPECT_TRUE(renumbered);  // the walk went through renumbering a kept encoding
+}
+
+TEST(AllocationWalk, ColourUsageCountedInGroupsIsRightWhateverFails) {
+  // Four groups, so that one may fail to start while others already run.
+  auto a = document();
+  ASSERT_TRUE(a);
+  std::array<int64_t, 256> expected{};
+  for (Frame* f = firstFrame(*a); f; f = nextFrame(f)) addIndexCounts(*f->dib, expected.data());
+  for (long n = 0;; ++n) {
+    SCOPED_TRACE(n);
+    a->colourUsage.fill(7);
+    bool threw = false;
+    const bool finished = failing(n, [&] {
+      try {
+        recountColourUsageInGroups(*a, 4);
+      } catch (...) {
+        threw = true;
+      }
+    });
+    EXPECT_FALSE(threw);
+    ASSERT_TRUE(a->colourUsage == expected);
+    if (finished) break;
+  }
 }
 
 }  // namespace
