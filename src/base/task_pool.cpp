@@ -83,4 +83,37 @@ void TaskPool::run() {
   }
 }
 
+bool forEachPiece(size_t count, unsigned helpers,
+                  const std::function<bool(size_t, bool)>& work) {
+  std::atomic<size_t> next{0};
+  std::atomic<bool> stopped{false};
+  auto take = [&](bool onCaller) {
+    try {
+      while (!stopped.load()) {
+        const size_t i = next.fetch_add(1);
+        if (i >= count || !work(i, onCaller)) {
+          if (i < count) stopped = true;
+          return;
+        }
+      }
+    } catch (...) {
+      stopped = true;
+    }
+  };
+  helpers = static_cast<unsigned>(std::min<size_t>(helpers, count > 1 ? count - 1 : 0));
+  {
+    TaskPool pool(helpers, helpers, reporter());
+    for (unsigned t = 0; t < pool.threads(); ++t) {
+      try {
+        pool.submit([&take] { take(false); });
+      } catch (...) {
+        break;  // the caller takes what that worker would have
+      }
+    }
+    take(true);
+    pool.drain();
+  }
+  return !stopped.load();
+}
+
 }  // namespace fb

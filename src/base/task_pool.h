@@ -60,4 +60,12 @@ class TaskPool {
   std::vector<std::thread> threads_;
 };
 
+// Calls `work(i, onCaller)` once for each i below `count`, the indices taken
+// in turn by the calling thread and by up to `helpers` workers beside it (a
+// worker that cannot be had leaves its share to the others). `work` returning
+// false, or throwing, stops the taking: the result is then false and the
+// indices not yet taken are left undone. Nothing thrown leaves a worker.
+bool forEachPiece(size_t count, unsigned helpers,
+                  const std::function<bool(size_t, bool)>& work);
+
 }  // namespace fb

@@ -584,37 +584,18 @@ int64_t countSize(const Animation& a, Progress* progress, const GifWriteOptions&
   }
 
   std::vector<int64_t> sizes(frames.size(), 0);
-  std::atomic<size_t> nextIndex{0};
   std::atomic<size_t> done{0};
-  std::atomic<bool> failed{false};
-  // Takes frames until none is left; false when it could not count one.
-  auto countSome = [&](bool report) {
-    try {
-      for (;;) {
-        size_t i = nextIndex.fetch_add(1);
-        if (i >= frames.size() || failed.load()) return;
-        sizes[i] = keep ? frameEncodedSizeKept(*frames[i], layout)
-                        : frameEncodedSize(*frames[i], layout);
-        done.fetch_add(1);
-        if (report && progress && !progress->setPosition(static_cast<int64_t>(done.load())))
-          failed = true;
-      }
-    } catch (...) {
-      failed = true;  // nothing thrown leaves a thread
-    }
-  };
-  // Helpers from the task pool count beside the calling thread.
+  // Helpers from the task pool count beside the calling thread, which
+  // reports progress between frames.
   unsigned helpers = 0;
   if (frames.size() >= 4 && pixels >= (1 << 20)) helpers = TaskPool::cores() - 1;
   if (progress) progress->setRange(static_cast<int64_t>(frames.size()));
-  {
-    TaskPool pool(helpers, helpers, reporter());
-    for (unsigned t = 0; t < helpers; ++t) pool.submit([&] { countSome(false); });
-    // The calling thread counts too, and reports progress between frames.
-    countSome(true);
-    pool.drain();
-  }
-  if (failed.load()) return -1;
+  auto count = [&](size_t i, bool onCaller) {
+    sizes[i] = keep ? frameEncodedSizeKept(*frames[i], layout) : frameEncodedSize(*frames[i], layout);
+    done.fetch_add(1);
+    return !(onCaller && progress && !progress->setPosition(static_cast<int64_t>(done.load())));
+  };
+  if (!forEachPiece(frames.size(), helpers, std::ref(count))) return -1;
   for (int64_t s : sizes) total += s;
 
   // What stamping the signature will change.

@@ -232,14 +232,19 @@ bool orderGlobal(Animation& a) {
   if (!found) return false;
   std::copy(best, best + 256, map);
 
+  // Listed before the palette changes: from there on nothing may fail.
+  std::vector<Frame*> frames;
+  frames.reserve(uses.size());
+  for (const auto& u : uses) frames.push_back(u.frame);
   auto palette = permuted(*a.globalPalette, map);
   if (!palette) return false;
   Palette* p = palette.get();
   setGlobalPalette(a, std::move(palette));
-  for (const auto& u : uses) {
-    remapFramePixels(*u.frame, p, p->entries.data(), p->count, map);
-    remapKeptEncoding(*u.frame, map);
-  }
+  auto remap = [p, &map](Frame& f) {
+    remapFramePixels(f, p, p->entries.data(), p->count, map);
+    remapKeptEncoding(f, map);
+  };
+  remapEachFrame(frames, std::ref(remap));
   if (a.backgroundIndex < count) a.backgroundIndex = static_cast<uint8_t>(map[a.backgroundIndex]);
   std::array<int64_t, 256> usage{};
   for (int i = 0; i < count; ++i) usage[map[i]] = a.colourUsage[i];

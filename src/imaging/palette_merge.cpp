@@ -6,6 +6,7 @@
 
 #include "base/progress.h"
 #include "base/reporter.h"
+#include "base/task_pool.h"
 #include "imaging/colour_match.h"
 #include "imaging/dither.h"
 #include "imaging/fixed_palette.h"
@@ -123,13 +124,20 @@ int mapFrameIntoGlobalPalette(MergeChooser* chooser, Animation& a, Frame& frame,
 
 void remapFramePixels(Frame& frame, Palette* palette, const Rgb* entries, int count,
                       const int* indexMap) {
+  // Pixels and mask stay as they are when no index moves.
+  bool moved = false;
   if (indexMap && frame.dib) {
-    for (int y = 0; y < frame.dib->height; ++y) {
+    // One byte per index (a value with no new index keeps its own): a load
+    // and a store per pixel, no test.
+    uint8_t to[256];
+    for (int i = 0; i < 256; ++i) {
+      const int v = indexMap[i];
+      to[i] = static_cast<uint8_t>(v >= 0 ? v : i);
+      moved |= to[i] != i;
+    }
+    for (int y = 0; y < frame.dib->height && moved; ++y) {
       uint8_t* row = frame.dib->row(y);
-      for (int x = 0; x < frame.dib->width; ++x) {
-        int v = indexMap[row[x]];
-        if (v >= 0) row[x] = static_cast<uint8_t>(v);
-      }
+      for (int x = 0; x < frame.dib->width; ++x) row[x] = to[row[x]];
     }
   }
   if (indexMap && frame.transparent()) {
@@ -145,8 +153,33 @@ void remapFramePixels(Frame& frame, Palette* palette, const Rgb* entries, int co
     if (entries)
       std::copy(entries, entries + std::clamp(count, 0, 256), frame.dib->colours.begin());
   }
-  frame.mask.reset();
-  if (frame.transparent() && frame.dib) frame.mask = buildMask(*frame.dib, frame.transparentIndex);
+  const bool maskFits = frame.mask && frame.dib && frame.mask->width == frame.dib->width &&
+                        frame.mask->height == frame.dib->height;
+  if (moved || !maskFits || !frame.transparent()) {
+    frame.mask.reset();
+    if (frame.transparent() && frame.dib) frame.mask = buildMask(*frame.dib, frame.transparentIndex);
+  }
+}
+
+void remapEachFrame(const std::vector<Frame*>& frames, const std::function<void(Frame&)>& remap) {
+  int64_t pixels = 0;
+  for (const Frame* f : frames) pixels += int64_t{f->width} * f->height;
+  const unsigned workers = TaskPool::workersFor(frames.size(), pixels);
+  std::vector<uint8_t> taken;
+  if (workers > 1) {
+    try {
+      taken.assign(frames.size(), 0);
+    } catch (const std::bad_alloc&) {
+    }
+  }
+  auto piece = [&](size_t i, bool) {
+    taken[i] = 1;
+    remap(*frames[i]);
+    return true;
+  };
+  if (!taken.empty()) forEachPiece(frames.size(), workers - 1, std::ref(piece));
+  for (size_t i = 0; i < frames.size(); ++i)
+    if (taken.empty() || !taken[i]) remap(*frames[i]);
 }
 
 }  // namespace fb

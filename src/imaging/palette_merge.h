@@ -26,7 +26,9 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <vector>
 
 #include "document/animation.h"
 
@@ -133,5 +135,13 @@ int mapFrameIntoGlobalPalette(MergeChooser* chooser, Animation& animation, Frame
 // off, otherwise it moves to its mapped value.
 void remapFramePixels(Frame& frame, Palette* palette, const Rgb* entries, int count,
                       const int* indexMap);
+
+// Calls `remap` on each of `frames` (which must not depend on each other),
+// on workers beside the calling thread when the frames are large enough to
+// pay. Each frame is remapped once, on this thread when no worker took it;
+// nothing here throws, so a palette already changed never has frames left
+// out (pass the callable as std::ref, which a std::function holds without
+// allocating).
+void remapEachFrame(const std::vector<Frame*>& frames, const std::function<void(Frame&)>& remap);
 
 }  // namespace fb

@@ -87,8 +87,12 @@ bool shrinkPalettes(Animation& a, Progress* progress) {
         outOfRange ? nullptr : shrinkPalette(*a.globalPalette, usage.data(), map);
     if (smaller) {
       if (progress) progress->setText(text(Str::ShrinkingGlobal));
-      for (Frame* f = firstFrame(a); f; f = nextFrame(f)) {
-        if (f->localPalette) continue;
+      std::vector<Frame*> frames;
+      for (Frame* f = firstFrame(a); f; f = nextFrame(f))
+        if (!f->localPalette) frames.push_back(f);
+      Palette* p = smaller.get();
+      auto remap = [p, &map](Frame& frame) {
+        Frame* f = &frame;
         int frameMap[256];
         std::copy(map, map + 256, frameMap);
         if (f->transparent()) {
@@ -107,8 +111,9 @@ bool shrinkPalettes(Animation& a, Progress* progress) {
               }
           }
         }
-        remapThrough(*f, frameMap, smaller.get());
-      }
+        remapThrough(*f, frameMap, p);
+      };
+      remapEachFrame(frames, std::ref(remap));
       a.backgroundIndex = static_cast<uint8_t>(map[a.backgroundIndex]);
       setGlobalPalette(a, std::move(smaller));
       recountColourUsage(a);

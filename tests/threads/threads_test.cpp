@@ -11,6 +11,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
@@ -152,6 +153,30 @@ TEST_F(Threads, APoolTaskThatThrowsIsToldToTheOwnerAndItsMessagesToo) {
   }
   EXPECT_EQ(ran.load(), 6);
   EXPECT_EQ(rec.texts(), std::vector<std::string>(6, "from a worker"));
+}
+
+TEST_F(Threads, PiecesAreTakenOnceEachAndAFailureStopsTheTaking) {
+  std::vector<std::atomic<int>> seen(2000);
+  EXPECT_TRUE(forEachPiece(seen.size(), 3, [&](size_t i, bool) {
+    ++seen[i];
+    return true;
+  }));
+  EXPECT_TRUE(std::all_of(seen.begin(), seen.end(), [](const auto& n) { return n.load() == 1; }));
+
+  // A piece that throws (on whichever thread took it) or says stop: the
+  // result says so, nothing escapes, and no piece runs twice.
+  for (bool throws : {true, false}) {
+    for (auto& n : seen) n = 0;
+    EXPECT_FALSE(forEachPiece(seen.size(), 3, [&](size_t i, bool) {
+      ++seen[i];
+      if (i == 700 && throws) throw std::bad_alloc();
+      return i != 700;
+    }));
+    EXPECT_EQ(seen[700].load(), 1);
+    EXPECT_TRUE(std::all_of(seen.begin(), seen.end(), [](const auto& n) { return n.load() <= 1; }));
+  }
+  // Nothing to take.
+  EXPECT_TRUE(forEachPiece(0, 3, [](size_t, bool) { return false; }));
 }
 
 TEST_F(Threads, OutOfMemoryInTransparencyTrialsFailsThePassAndKeepsThePictures) {
