@@ -272,7 +272,8 @@ class EditSuite : public QObject {
     strip->doItemsLayout();
     QCOMPARE(strip->indexAt(QPoint(5, 5)).row(), 0);
     w.context().selectOnly(2);
-    QContextMenuEvent menuKey(QContextMenuEvent::Keyboard, QPoint(5, 5));
+    QContextMenuEvent menuKey(QContextMenuEvent::Keyboard, QPoint(5, 5),
+                              strip->viewport()->mapToGlobal(QPoint(5, 5)));
     QApplication::sendEvent(strip->viewport(), &menuKey);
     auto* menu = w.findChild<QMenu*>("106");
     QVERIFY(menu && menu->isVisible());

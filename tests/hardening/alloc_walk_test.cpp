@@ -541,7 +541,9 @@ TEST(AllocationWalk, ATransparencyTrialLeavesItsFrameWholeWhateverFails) {
           threw = true;
         }
       });
-      if (threw) ASSERT_TRUE(digestOf(*doc) == before);
+      if (threw) {
+        ASSERT_TRUE(digestOf(*doc) == before);
+      }
       if (finished) break;
     }
   }
