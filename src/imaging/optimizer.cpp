@@ -84,6 +84,29 @@ class PaletteIndexOf {
 
 // The three planes of the frame pass, each of the screen's size; with the
 // smallest layout a fourth, the colour shown at each screen pixel.
+// The palette every frame shows, when they all show one (else null), with
+// each index's first index of the same colour in `first` (an index beyond
+// the palette is a colour of its own, its own first): then indices compare
+// as their colours do once put through `first`. `same`: no index needs it.
+const Palette* oneSharedPalette(const Animation& a, uint8_t (&first)[256], bool& same) {
+  const Palette* shared = nullptr;
+  for (const Frame* f = firstFrame(a); f; f = nextFrame(f)) {
+    if (!f->dib) continue;
+    const Palette* p = f->palette();
+    if (!p || (shared && p != shared)) return nullptr;
+    shared = p;
+  }
+  if (!shared) return nullptr;
+  const PaletteIndexOf indexOf(shared);
+  const int count = std::clamp(shared->count, 0, 256);
+  same = true;
+  for (int i = 0; i < 256; ++i) {
+    first[i] = static_cast<uint8_t>(i < count ? indexOf(rgbKey((*shared)[i])) : i);
+    same &= first[i] == i;
+  }
+  return shared;
+}
+
 struct Planes {
   std::vector<uint8_t> storage;
   std::vector<uint32_t> canvasColour;
@@ -484,8 +507,16 @@ bool framePass(Animation& a, uint32_t options, Progress* progress, bool& failed,
   // Ours, with the smallest layout: pixels are compared by the colour they
   // show, so frames with local palettes are compared with the screen too.
   const bool byColour = a.smallestEncoding;
+  // With one palette for every frame, indices (each made its colour's first)
+  // stand for colours: no colour plane, and what shows below a pixel is the
+  // index there.
+  uint8_t firstOf[256];
+  bool sameFirst = true;
+  const Palette* sharedPalette = byColour ? oneSharedPalette(a, firstOf, sameFirst) : nullptr;
+  const bool compareColours = byColour && !sharedPalette;
+  const bool byFirst = sharedPalette && !sameFirst;
   Planes p;
-  if (!p.allocate(a.width, a.height, byColour)) {
+  if (!p.allocate(a.width, a.height, compareColours)) {
     showWarning(text(Str::OptimizeNoResources));
     failed = true;
     return false;
@@ -529,7 +560,7 @@ bool framePass(Animation& a, uint32_t options, Progress* progress, bool& failed,
     }
     // Colours as compared: an index beyond the palette is a colour of its own.
     uint32_t colourOf[256];
-    if (byColour) {
+    if (compareColours) {
       const Palette* shown = f->palette();
       const int known = shown ? std::clamp(shown->count, 0, 256) : 0;
       for (int i = 0; i < known; ++i) colourOf[i] = rgbKey((*shown)[i]);
@@ -560,16 +591,19 @@ bool framePass(Animation& a, uint32_t options, Progress* progress, bool& failed,
           const uint8_t* src = f->dib->data.data() + x;
           size_t at = static_cast<size_t>(top) * S + left + x;
           for (int y = 0; y < h; ++y, src += fs, at += S) {
-            p.canvasIndex[at] = *src;
+            p.canvasIndex[at] = byFirst ? firstOf[*src] : *src;
             p.canvasKnown[at] = 1;
-            if (byColour) p.canvasColour[at] = colourOf[*src];
+            if (compareColours) p.canvasColour[at] = colourOf[*src];
           }
         }
         for (int y = 0; y < h && w >= 32; ++y) {
           const size_t screen = static_cast<size_t>(top + y) * S + left;
           const uint8_t* src = f->dib->row(y);
-          std::memcpy(p.canvasIndex + screen, src, static_cast<size_t>(w));
-          if (byColour)
+          if (byFirst)
+            for (int x = 0; x < w; ++x) p.canvasIndex[screen + x] = firstOf[src[x]];
+          else
+            std::memcpy(p.canvasIndex + screen, src, static_cast<size_t>(w));
+          if (compareColours)
             for (int x = 0; x < w; ++x) p.canvasColour[screen + x] = colourOf[src[x]];
           std::memset(p.canvasKnown + screen, 1, static_cast<size_t>(w));
         }
@@ -584,11 +618,14 @@ bool framePass(Animation& a, uint32_t options, Progress* progress, bool& failed,
     const bool transparent = f->transparent();
     const uint8_t ti = f->transparentIndex;
     bool anyKept = false;
-    // Compared by colour or by index (one loop each: this runs for every pixel).
-    // Whether the frame draws on the canvas and whether it is disposed are
-    // fixed per frame; within a row, selects rather than branches (opaque and
-    // transparent pixels alternate at random on noisy pictures).
-    auto scan = [&]<bool ByColour, bool Update, bool Dispose>() {
+    // Compared by colour, by index, or by index made its colour's first (one
+    // loop each: this runs for every pixel). Whether the frame draws on the
+    // canvas and whether it is disposed are fixed per frame; within a row,
+    // selects rather than branches (opaque and transparent pixels alternate
+    // at random on noisy pictures).
+    enum { kByIndex, kByFirst, kByColour };
+    auto scan = [&]<int By, bool Update, bool Dispose>() {
+      constexpr bool ByColour = By == kByColour;
       const uint8_t seeThrough = transparent;
       for (int y = 0; y < h; ++y) {
         const uint8_t* src = f->dib->row(y);
@@ -603,16 +640,20 @@ bool framePass(Animation& a, uint32_t options, Progress* progress, bool& failed,
           const uint8_t k = known[x] != 0;
           const uint8_t opaque = !(seeThrough & (px == ti));
           uint8_t differs;
+          const uint8_t shows = By == kByFirst ? firstOf[px] : px;
           if constexpr (ByColour)
             differs = colourOf[px] != colour[x];
           else
-            differs = px != index[x];
+            differs = shows != index[x];
           const uint8_t m = (Dispose & k) | (opaque & ((k == 0) | differs));
           mask[x] = m;
           kept |= m;
           if constexpr (Update) {
-            index[x] = opaque ? px : index[x];
-            if constexpr (ByColour) colour[x] = opaque ? colourOf[px] : colour[x];
+            // Compared by colour, the index plane is never read.
+            if constexpr (ByColour)
+              colour[x] = opaque ? colourOf[px] : colour[x];
+            else
+              index[x] = opaque ? shows : index[x];
             known[x] = opaque | k;
             drawn |= opaque;
           }
@@ -622,18 +663,20 @@ bool framePass(Animation& a, uint32_t options, Progress* progress, bool& failed,
         canvasHasContent |= drawn != 0;
       }
     };
-    auto scanFor = [&]<bool ByColour>() {
+    auto scanFor = [&]<int By>() {
       if (updatesCanvas)
-        scan.template operator()<ByColour, true, false>();
+        scan.template operator()<By, true, false>();
       else if (d == 2)
-        scan.template operator()<ByColour, false, true>();
+        scan.template operator()<By, false, true>();
       else
-        scan.template operator()<ByColour, false, false>();
+        scan.template operator()<By, false, false>();
     };
-    if (byColour)
-      scanFor.template operator()<true>();
+    if (compareColours)
+      scanFor.template operator()<kByColour>();
+    else if (byFirst)
+      scanFor.template operator()<kByFirst>();
     else
-      scanFor.template operator()<false>();
+      scanFor.template operator()<kByIndex>();
     if (d == 2) {
       if (left == 0 && top == 0 && w >= a.width && h >= a.height) {
         canvasHasContent = false;
@@ -728,7 +771,26 @@ bool framePass(Animation& a, uint32_t options, Progress* progress, bool& failed,
           const bool seeThrough = f->transparent();
           const uint8_t ti = f->transparentIndex;
           // The copies start all unknown: only a see-through frame has any.
-          for (int y = 0; y < bh && seeThrough; ++y) {
+          // With one palette for every frame, what shows is the index on
+          // the canvas (its colour's first), when the palette holds it.
+          const int held = sharedPalette ? std::clamp(sharedPalette->count, 0, 256) : 0;
+          for (int y = 0; y < bh && seeThrough && sharedPalette; ++y) {
+            const size_t screen = static_cast<size_t>(top + by0 + y) * S + left + bx0;
+            const uint8_t* frameRow = f->dib->row(y);
+            const uint8_t* maskRow = mask + static_cast<size_t>(y) * fs;
+            const uint8_t* canvasKnown = p.canvasKnown + screen;
+            const uint8_t* canvasIndex = p.canvasIndex + screen;
+            uint8_t* knownRow = knownCopy + static_cast<size_t>(y) * bw;
+            uint8_t* shownRow = shown + static_cast<size_t>(y) * bw;
+            for (int x = 0; x < bw; ++x) {
+              const uint8_t index = canvasIndex[x];
+              const uint8_t wanted = (maskRow[x] == 0) & (frameRow[x] == ti) &
+                                     (canvasKnown[x] != 0) & (index < held);
+              knownRow[x] = wanted;
+              shownRow[x] = wanted ? index : 0;
+            }
+          }
+          for (int y = 0; y < bh && seeThrough && !sharedPalette; ++y) {
             const size_t screen = static_cast<size_t>(top + by0 + y) * S + left + bx0;
             const uint8_t* frameRow = f->dib->row(y);
             const uint8_t* maskRow = mask + static_cast<size_t>(y) * fs;

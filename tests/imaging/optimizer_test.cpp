@@ -440,3 +440,27 @@ TEST(Optimizer, SmallestEncodingMayWriteUnchangedPixelsAsTheyShow) {
   ASSERT_EQ(d.a->frameCount(), 2);
   EXPECT_LE(frameEncodedSize(*frameAt(*d.a, 1), LzwLayout::Smallest), twoColours);
 }
+
+TEST(Optimizer, SmallestEncodingComparesWhatIndicesShow) {
+  // Index 5 is index 1's colour again. The second frame draws the picture
+  // with 5 where the first has 1, and changes one corner: only the corner
+  // shows a change, and nothing shown may change.
+  const int w = 48, h = 32;
+  Doc d(w, h, 8);
+  (*d.a->globalPalette)[5] = (*d.a->globalPalette)[1];
+  auto picture = [](int x, int y) { return (x / 4 + y / 3) % 3; };
+  d.add(0, 0, w, h, picture);
+  d.add(0, 0, w, h, [&](int x, int y) {
+    if (x >= w - 6 && y >= h - 5) return 7;
+    const int v = picture(x, y);
+    return v == 1 ? 5 : v;
+  });
+  auto before = timeline(*d.a);
+  auto job = inPlace(*d.a, opt::Best);
+  runOptimizeJob(job);
+  EXPECT_EQ(timeline(*d.a), before);
+  ASSERT_EQ(d.a->frameCount(), 2);
+  const Frame& corner = *frameAt(*d.a, 1);
+  EXPECT_EQ(std::vector<int>({corner.left, corner.top, corner.width, corner.height}),
+            std::vector<int>({w - 6, h - 5, 6, 5}));
+}
