@@ -906,13 +906,22 @@ bool runPasses(OptimizeJob& job) {
     // the result is no smaller. A cancel leaves what was done, as always.
     auto before = duplicateAnimation(*job.document, nullptr);
     bool finished = runPassesOn(*job.document, job);
-    if (finished && before &&
-        !worthTaking(job, encodedSize(*before, false, nullptr, job.gif),
-                     encodedSize(*job.document, true, nullptr, job.gif, job.keepEncoding))) {
-      swapContents(*job.document, *before);  // its cached size included
-      if (job.notTaken && job.tellNotTaken)
-        reporter().message(text(Str::OptimizeCaption), job.notice, Icon::Information);
-      return true;
+    if (finished && before) {
+      const int64_t trialSize =
+          encodedSize(*job.document, true, nullptr, job.gif, job.keepEncoding);
+      if (trialSize < 0) {
+        // A result that cannot be counted (memory ran out counting it) is
+        // not taken, and the job says it failed rather than that it ran.
+        swapContents(*job.document, *before);
+        showWarning(text(Str::OptimizeRanOut));
+        return false;
+      }
+      if (!worthTaking(job, encodedSize(*before, false, nullptr, job.gif), trialSize)) {
+        swapContents(*job.document, *before);  // its cached size included
+        if (job.notTaken && job.tellNotTaken)
+          reporter().message(text(Str::OptimizeCaption), job.notice, Icon::Information);
+        return true;
+      }
     }
     job.document->encodedSize = -1;
     return finished;
@@ -933,7 +942,11 @@ bool runPasses(OptimizeJob& job) {
 
   if (progress) progress->setText(text(Str::ComputingSize));
   int32_t trialSize = encodedSize(*job.trial, true, progress, job.gif, job.keepEncoding);
-  if (cancelled() || trialSize < 0) return false;
+  if (cancelled()) return false;
+  if (trialSize < 0) {
+    showWarning(text(Str::OptimizeRanOut));
+    return false;
+  }
   job.trialSize = trialSize;
   // The document is only read here (this may run on a worker while its
   // owner reads it too): its size as the owner knew it, else counted.

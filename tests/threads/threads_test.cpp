@@ -194,6 +194,43 @@ TEST_F(Threads, OutOfMemoryInTransparencyTrialsFailsThePassAndKeepsThePictures) 
   EXPECT_EQ(pictures(*a), before);
 }
 
+TEST_F(Threads, AResultThatCannotBeCountedIsAFailureAndLeavesTheDocument) {
+  // Noisy frames in sixteen colours high in the palette: ordered first, they
+  // need fewer bits, so the result is smaller. The size count keeps each
+  // frame's encoding (over 256 KB), which fails on the helper counting
+  // beside this thread.
+  if (TaskPool::cores() < 2) GTEST_SKIP() << "no helper counts beside this thread on one core";
+  auto a = createAnimation();
+  a->width = a->height = 800;
+  std::vector<Rgb> pal(256);
+  for (int i = 0; i < 256; ++i) pal[size_t(i)] = {uint8_t(i), uint8_t(255 - i), uint8_t(i * 7)};
+  setGlobalPalette(*a, makePalette(pal.data(), 256));
+  std::mt19937 rng(3);
+  for (int k = 0; k < 4; ++k) {
+    auto f = newBlankFrame(800, 800);
+    f->delay = 10;
+    auto dib = createBitmap(800, 800, a->globalPalette.get());
+    for (auto& v : dib->data) v = static_cast<uint8_t>(200 + rng() % 16);
+    setBitmap(*f, std::move(dib));
+    appendFrame(*a, std::move(f));
+  }
+  auto before = pictures(*a);
+  const int32_t size = encodedSize(*a, true, nullptr);
+  RecordingReporter rec;
+  ScopedReporter scope(rec);
+  OptimizeJob job;
+  job.document = a.get();
+  job.options = opt::ShrinkPalettes | opt::SmallestEncoding;
+  job.keepEncoding = true;
+  g_failWorkerAllocations = true;
+  const bool ok = runOptimizeJob(job);
+  g_failWorkerAllocations = false;
+  EXPECT_FALSE(ok);
+  EXPECT_EQ(rec.texts(), std::vector<std::string>{"Ran out of resources during optimization."});
+  EXPECT_EQ(pictures(*a), before);
+  EXPECT_EQ(encodedSize(*a, true, nullptr), size);
+}
+
 TEST_F(Threads, OutOfMemoryWhileEncodingFramesAheadIsAFailedWrite) {
   auto a = document(4, 600, 600, true);
   std::vector<uint8_t> out;
