@@ -113,6 +113,7 @@ struct Planes {
   uint8_t* canvasIndex = nullptr;
   uint8_t* canvasKnown = nullptr;
   uint8_t* changeMask = nullptr;
+  uint8_t* rowScratch = nullptr;  // a row of the screen's width
   size_t planeSize = 0;
   int stride = 0;
 
@@ -121,7 +122,7 @@ struct Planes {
     stride = stride8(width);
     planeSize = static_cast<size_t>(stride) * static_cast<size_t>(height);
     try {
-      storage.assign(3 * planeSize, 0);
+      storage.assign(3 * planeSize + static_cast<size_t>(stride), 0);
       if (colours) canvasColour.assign(planeSize, 0);
     } catch (const std::bad_alloc&) {
       return false;
@@ -129,6 +130,7 @@ struct Planes {
     canvasIndex = storage.data();
     canvasKnown = canvasIndex + planeSize;
     changeMask = canvasKnown + planeSize;
+    rowScratch = changeMask + planeSize;
     return true;
   }
 };
@@ -635,12 +637,19 @@ bool framePass(Animation& a, uint32_t options, Progress* progress, bool& failed,
         uint32_t* colour = ByColour ? p.canvasColour.data() + screen : nullptr;
         uint8_t* mask = p.changeMask + static_cast<size_t>(y) * fs;
         uint8_t kept = 0, drawn = 0;
+        // Each index made its colour's first in a row of its own first: the
+        // loop below then reads bytes only, which the compiler makes vector code of.
+        const uint8_t* first = src;
+        if constexpr (By == kByFirst) {
+          for (int x = 0; x < w; ++x) p.rowScratch[x] = firstOf[src[x]];
+          first = p.rowScratch;
+        }
         for (int x = 0; x < w; ++x) {
           const uint8_t px = src[x];
           const uint8_t k = known[x] != 0;
           const uint8_t opaque = !(seeThrough & (px == ti));
           uint8_t differs;
-          const uint8_t shows = By == kByFirst ? firstOf[px] : px;
+          const uint8_t shows = first[x];
           if constexpr (ByColour)
             differs = colourOf[px] != colour[x];
           else
@@ -693,10 +702,19 @@ bool framePass(Animation& a, uint32_t options, Progress* progress, bool& failed,
       bx1 = 0;
       for (int y = 0; y < h; ++y) {
         const uint8_t* mask = p.changeMask + static_cast<size_t>(y) * fs;
+        // Eight flags at a time over the unchanged stretches.
         int l = 0;
+        for (uint64_t word; l + 8 <= w; l += 8) {
+          std::memcpy(&word, mask + l, 8);
+          if (word) break;
+        }
         while (l < w && !mask[l]) ++l;
         if (l == w) continue;
         int r = w - 1;
+        for (uint64_t word; r - 7 > l; r -= 8) {
+          std::memcpy(&word, mask + r - 7, 8);
+          if (word) break;
+        }
         while (!mask[r]) --r;
         if (by0 < 0) by0 = y;
         by1 = y + 1;
