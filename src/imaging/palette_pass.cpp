@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 
 #include "base/progress.h"
 #include "imaging/optimizer.h"
@@ -91,7 +92,8 @@ bool shrinkPalettes(Animation& a, Progress* progress) {
       for (Frame* f = firstFrame(a); f; f = nextFrame(f))
         if (!f->localPalette) frames.push_back(f);
       Palette* p = smaller.get();
-      auto remap = [p, &map](Frame& frame) {
+      std::atomic<bool> ownMap{false};  // some frame's transparent index moved apart
+      auto remap = [p, &map, &ownMap](Frame& frame) {
         Frame* f = &frame;
         int frameMap[256];
         std::copy(map, map + 256, frameMap);
@@ -107,6 +109,7 @@ bool shrinkPalettes(Animation& a, Progress* progress) {
             for (int n = 0; n < 256; ++n)
               if (!taken[n]) {
                 frameMap[t] = n;
+                ownMap = true;
                 break;
               }
           }
@@ -116,7 +119,15 @@ bool shrinkPalettes(Animation& a, Progress* progress) {
       remapEachFrame(frames, std::ref(remap));
       a.backgroundIndex = static_cast<uint8_t>(map[a.backgroundIndex]);
       setGlobalPalette(a, std::move(smaller));
-      recountColourUsage(a);
+      if (ownMap) {
+        recountColourUsage(a);
+      } else {
+        // Every pixel went through the one map (a value without a new index
+        // kept its own): the counts just made go with them.
+        std::array<int64_t, 256> moved{};
+        for (int i = 0; i < 256; ++i) moved[static_cast<size_t>(map[i] >= 0 ? map[i] : i)] += a.colourUsage[i];
+        a.colourUsage = moved;
+      }
       changed = true;
     }
   }

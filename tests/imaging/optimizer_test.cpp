@@ -257,6 +257,10 @@ TEST(Optimizer, ShrinkingPalettesKeepsThePictures) {
   EXPECT_TRUE(t.transparent());
   EXPECT_EQ(local.localPalette->count, 2);
   EXPECT_EQ(timeline(*d.a), before);
+  // The colour counts follow the pixels to their new indices.
+  const auto usage = d.a->colourUsage;
+  recountColourUsage(*d.a);
+  EXPECT_EQ(d.a->colourUsage, usage);
 }
 
 TEST(Optimizer, CleanUpAlone) {
