@@ -186,14 +186,24 @@ std::unique_ptr<Palette> permuted(const Palette& p, const int* map) {
 bool orderGlobal(Animation& a) {
   if (!a.globalPalette) return false;
   const int count = a.globalPalette->count;
-  std::vector<IndexUse> uses;
-  uses.reserve(static_cast<size_t>(a.frameCount()));
+  std::vector<Frame*> frames;
+  int64_t pixels = 0;
   for (Frame* f = firstFrame(a); f; f = nextFrame(f)) {
     if (f->localPalette || !f->dib) continue;
-    uses.push_back(indexUse(*f));
-    if (uses.back().top >= count) return false;  // indices beyond the table: left alone
+    frames.push_back(f);
+    pixels += int64_t{f->dib->width} * f->dib->height;
   }
-  if (uses.empty()) return false;
+  if (frames.empty()) return false;
+  // Each frame's indices on its own: on workers beside this thread when large.
+  std::vector<IndexUse> uses(frames.size());
+  auto use = [&](size_t i, bool) {
+    uses[i] = indexUse(*frames[i]);
+    return true;
+  };
+  const unsigned workers = TaskPool::workersFor(frames.size(), pixels);
+  if (!forEachPiece(frames.size(), workers > 0 ? workers - 1 : 0, std::ref(use))) return false;
+  for (const auto& u : uses)
+    if (u.top >= count) return false;  // indices beyond the table: left alone
   // A few ways to order; the one whose code sizes cost least, if it beats
   // the order as it is: frames with the fewest colours first, frames with
   // the most pixels per colour first, colours most frames share first.
@@ -232,10 +242,6 @@ bool orderGlobal(Animation& a) {
   if (!found) return false;
   std::copy(best, best + 256, map);
 
-  // Listed before the palette changes: from there on nothing may fail.
-  std::vector<Frame*> frames;
-  frames.reserve(uses.size());
-  for (const auto& u : uses) frames.push_back(u.frame);
   auto palette = permuted(*a.globalPalette, map);
   if (!palette) return false;
   Palette* p = palette.get();
