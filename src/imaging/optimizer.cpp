@@ -82,8 +82,6 @@ class PaletteIndexOf {
   std::array<uint8_t, kSlots> indices_{};
 };
 
-// The three planes of the frame pass, each of the screen's size; with the
-// smallest layout a fourth, the colour shown at each screen pixel.
 // The palette every frame shows, when they all show one (else null), with
 // each index's first index of the same colour in `first` (an index beyond
 // the palette is a colour of its own, its own first): then indices compare
@@ -107,6 +105,9 @@ const Palette* oneSharedPalette(const Animation& a, uint8_t (&first)[256], bool&
   return shared;
 }
 
+// The three planes of the frame pass, each of the screen's size; with the
+// smallest layout a fourth, the colour shown at each screen pixel (unless
+// every frame shows one palette); and a row to work in.
 struct Planes {
   std::vector<uint8_t> storage;
   std::vector<uint32_t> canvasColour;
