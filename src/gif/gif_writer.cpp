@@ -612,6 +612,10 @@ int64_t countEncodedSize(const Animation& a, Progress* progress, const GifWriteO
   return countSize(a, progress, options, false);
 }
 
+int64_t countEncodedSizeKeeping(Animation& a, Progress* progress, const GifWriteOptions& options) {
+  return countSize(a, progress, options, a.smallestEncoding);
+}
+
 int32_t encodedSize(Animation& a, bool force, Progress* progress, const GifWriteOptions& options,
                     bool keepEncoding) {
   if (!force && a.encodedSize >= 0) return a.encodedSize;

@@ -11,6 +11,7 @@
 #include "base/reporter.h"
 #include "base/task_pool.h"
 #include "document/frame_ops.h"
+#include "gif/gif_limits.h"
 #include "gif/gif_writer.h"
 #include "imaging/encoding_pass.h"
 #include "imaging/palette_pass.h"
@@ -923,18 +924,25 @@ bool runPasses(OptimizeJob& job) {
   if (!job.hasDialog) {
     // In place, with a copy of the document as it was to go back to when
     // the result is no smaller. A cancel leaves what was done, as always.
+    // Without that copy no result could be judged or undone: nothing is done.
     auto before = duplicateAnimation(*job.document, nullptr);
+    if (!before) {
+      showWarning(text(Str::OptimizeRanOut));
+      return false;
+    }
     bool finished = runPassesOn(*job.document, job);
-    if (finished && before) {
-      const int64_t trialSize =
-          encodedSize(*job.document, true, nullptr, job.gif, job.keepEncoding);
-      if (trialSize < 0) {
+    if (finished) {
+      const int64_t trialSize = job.keepEncoding
+                                    ? countEncodedSizeKeeping(*job.document, nullptr, job.gif)
+                                    : countEncodedSize(*job.document, nullptr, job.gif);
+      if (trialSize < 0 && gifGeometryFits(*job.document)) {
         // A result that cannot be counted (memory ran out counting it) is
         // not taken, and the job says it failed rather than that it ran.
         swapContents(*job.document, *before);
         showWarning(text(Str::OptimizeRanOut));
         return false;
       }
+      // One no GIF can hold has no size to compare: it goes back quietly.
       if (!worthTaking(job, encodedSize(*before, false, nullptr, job.gif), trialSize)) {
         swapContents(*job.document, *before);  // its cached size included
         if (job.notTaken && job.tellNotTaken)
@@ -963,7 +971,8 @@ bool runPasses(OptimizeJob& job) {
   int32_t trialSize = encodedSize(*job.trial, true, progress, job.gif, job.keepEncoding);
   if (cancelled()) return false;
   if (trialSize < 0) {
-    showWarning(text(Str::OptimizeRanOut));
+    // Not counted: memory ran out (a trial no GIF can hold has no size either).
+    if (gifGeometryFits(*job.trial)) showWarning(text(Str::OptimizeRanOut));
     return false;
   }
   job.trialSize = trialSize;

@@ -172,14 +172,17 @@ void remapEachFrame(const std::vector<Frame*>& frames, const std::function<void(
     } catch (const std::bad_alloc&) {
     }
   }
+  // A frame half remapped could be neither redone nor left: a remap that
+  // threw (none does) ends the program rather than leaving one behind.
+  auto once = [&](size_t i) noexcept { remap(*frames[i]); };
   auto piece = [&](size_t i, bool) {
     taken[i] = 1;
-    remap(*frames[i]);
+    once(i);
     return true;
   };
   if (!taken.empty()) forEachPiece(frames.size(), workers - 1, std::ref(piece));
   for (size_t i = 0; i < frames.size(); ++i)
-    if (taken.empty() || !taken[i]) remap(*frames[i]);
+    if (taken.empty() || !taken[i]) once(i);
 }
 
 }  // namespace fb

@@ -11,6 +11,7 @@
 #include "document/player.h"
 #include "formats/png_rgba.h"
 #include "gif/gif_writer.h"
+#include "imaging/palette_merge.h"
 #include "imaging/palette_pass.h"
 #include "testutil.h"
 #include "timeline.h"
@@ -467,4 +468,43 @@ TEST(Optimizer, SmallestEncodingComparesWhatIndicesShow) {
   const Frame& corner = *frameAt(*d.a, 1);
   EXPECT_EQ(std::vector<int>({corner.left, corner.top, corner.width, corner.height}),
             std::vector<int>({w - 6, h - 5, 6, 5}));
+}
+
+TEST(Optimizer, RemappedPixelsKeepTheirMaskTrue) {
+  Doc d(20, 3, 8);
+  Frame& f = d.add(0, 0, 20, 3, [](int x, int y) { return (x + y) % 4; }, 1, 2);
+  f.mask = buildMask(*f.dib, 2);
+  Palette* p = d.a->globalPalette.get();
+  // Nothing moves (the transparent index maps to itself, or transparency
+  // would go): the mask stays as it was.
+  int same[256];
+  std::fill(same, same + 256, -1);
+  same[2] = 2;
+  remapFramePixels(f, p, p->entries.data(), p->count, same);
+  ASSERT_TRUE(f.mask);
+  EXPECT_EQ(f.mask->bits, buildMask(*f.dib, 2)->bits);
+  // The transparent index moves to 1, and 0 joins it there: the mask marks both.
+  int merge[256];
+  std::fill(merge, merge + 256, -1);
+  merge[0] = 1, merge[1] = 0, merge[2] = 1, merge[3] = 3;
+  remapFramePixels(f, p, p->entries.data(), p->count, merge);
+  ASSERT_EQ(f.transparentIndex, 1);
+  ASSERT_TRUE(f.mask);
+  EXPECT_EQ(f.mask->bits, buildMask(*f.dib, 1)->bits);
+  EXPECT_NE(f.mask->bits, buildMask(*f.dib, 0)->bits);
+}
+
+TEST(Optimizer, ADocumentNoGifCanHoldIsLeftWithoutAFailure) {
+  // Wider than a GIF's screen: it has no GIF size to compare, which is no
+  // reason to fail (it may be saved as PNG).
+  Doc d(70000, 2, 4);
+  d.add(0, 0, 70000, 2, [](int x, int) { return x % 3; });
+  d.add(0, 0, 70000, 2, [](int x, int) { return x < 5 ? 3 : x % 3; });
+  auto before = timeline(*d.a);
+  RecordingReporter rec;
+  ScopedReporter scope(rec);
+  auto job = inPlace(*d.a, 0x46E);
+  EXPECT_TRUE(runOptimizeJob(job));
+  EXPECT_TRUE(rec.texts().empty());
+  EXPECT_EQ(timeline(*d.a), before);
 }
