@@ -94,17 +94,17 @@ int frameCodeSize(const Frame& frame, LzwLayout layout);
 // it encoded, for a save that follows to write instead of encoding again.
 int32_t encodedSize(Animation& animation, bool force, Progress* progress,
                     const GifWriteOptions& options = {}, bool keepEncoding = false);
-// The count of encodedSize, without its cache or its limit of 2 GiB, each
-// frame keeping what it encoded in the smallest layout. -1 when counting
-// failed (memory ran out) or no GIF can hold the document.
-int64_t countEncodedSizeKeeping(Animation& animation, Progress* progress,
-                                const GifWriteOptions& options = {});
-
 // The same count without the cache: the document is only read, so a worker
 // may count a document others read at the same time. -1 when counting failed
 // or was cancelled.
 int64_t countEncodedSize(const Animation& animation, Progress* progress,
                          const GifWriteOptions& options = {});
+
+// The count of encodedSize, without its cache or its limit of 2 GiB, each
+// frame keeping what it encoded in the smallest layout. -1 when counting
+// failed (memory ran out) or no GIF can hold the document.
+int64_t countEncodedSizeKeeping(Animation& animation, Progress* progress,
+                                const GifWriteOptions& options = {});
 
 // Removes signature comments and puts the configured one first (when signing).
 void stampSignature(Animation& animation, const GifWriteOptions& options);

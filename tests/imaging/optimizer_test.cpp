@@ -480,7 +480,9 @@ TEST(Optimizer, RemappedPixelsKeepTheirMaskTrue) {
   int same[256];
   std::fill(same, same + 256, -1);
   same[2] = 2;
+  const Mask* kept = f.mask.get();
   remapFramePixels(f, p, p->entries.data(), p->count, same);
+  EXPECT_EQ(f.mask.get(), kept);
   ASSERT_TRUE(f.mask);
   EXPECT_EQ(f.mask->bits, buildMask(*f.dib, 2)->bits);
   // The transparent index moves to 1, and 0 joins it there: the mask marks both.
