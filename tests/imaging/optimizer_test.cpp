@@ -401,6 +401,19 @@ TEST(Optimizer, AResultNoSmallerIsNotTaken) {
   EXPECT_FALSE(grows.notTaken);
   EXPECT_LT(frameAt(*big.a, 1)->height, 40);
   EXPECT_EQ(messages.entries().size(), 1u);
+
+  // One whose size is not known beforehand is counted beside the passes and
+  // judged alike (a single frame: nothing to gain).
+  Doc one(6, 6, 4);
+  one.add(0, 0, 6, 6, [](int x, int y) { return (x + y) % 4; });
+  ASSERT_LT(one.a->encodedSize, 0);
+  const int64_t size = countEncodedSize(*one.a, nullptr, GifWriteOptions());
+  auto same = inPlace(*one.a, 0x46E);
+  ASSERT_TRUE(runOptimizeJob(same));
+  EXPECT_TRUE(same.notTaken);
+  EXPECT_NE(same.notice.find("(" + formatByteCount(size) + ")"), std::string::npos) << same.notice;
+  EXPECT_EQ(one.a->encodedSize, size);
+  EXPECT_EQ(messages.entries().size(), 2u);
 }
 
 TEST(Optimizer, APassThatEndsWithItsResourceMessageFailsTheJob) {
