@@ -5,7 +5,6 @@
 #include <cstring>
 #include <memory>
 #include <new>
-#include <thread>
 #include <vector>
 
 #include "base/progress.h"
@@ -915,52 +914,6 @@ int64_t countedSize(Animation& a, Progress* progress, const GifWriteOptions& gif
   return size;
 }
 
-// The size of a document counted on a thread of its own while the passes
-// run (on another document), filling the time they leave a core idle. The
-// document is read by nothing else until the count is taken or stopped.
-class SideCount {
- public:
-  SideCount(Animation& a, const GifWriteOptions& gif) : a_(a), gif_(gif) {
-    if (a.encodedSize >= 0) return;  // known already
-    try {
-      thread_ = std::thread([this] {
-        try {
-          size_ = countedSize(a_, &stop_, gif_, false);
-        } catch (...) {
-          size_ = -1;  // counted again when taken
-        }
-      });
-    } catch (...) {
-      // No thread to be had: counted when taken.
-    }
-  }
-  ~SideCount() { stop(); }
-  SideCount(const SideCount&) = delete;
-  SideCount& operator=(const SideCount&) = delete;
-
-  // Stops the count (the document's cache is then whatever it reached).
-  void stop() {
-    stop_.cancel();
-    if (thread_.joinable()) thread_.join();
-  }
-  // The document's size, as countedSize gives it.
-  int64_t take() {
-    if (thread_.joinable()) {
-      thread_.join();
-      if (size_ >= 0 || !gifGeometryFits(a_)) return size_;
-    }
-    if (a_.encodedSize >= 0) return a_.encodedSize;
-    return countedSize(a_, nullptr, gif_, false);
-  }
-
- private:
-  Animation& a_;
-  const GifWriteOptions& gif_;
-  Progress stop_;  // cancelled: the count ends at the next frame
-  int64_t size_ = -1;
-  std::thread thread_;
-};
-
 // Whether a result of `trialSize` bytes replaces a document of `documentSize`:
 // only a smaller one does. Otherwise the job says why it was left.
 bool worthTaking(OptimizeJob& job, int64_t documentSize, int64_t trialSize) {
@@ -987,12 +940,12 @@ bool runPasses(OptimizeJob& job) {
       showWarning(text(Str::OptimizeRanOut));
       return false;
     }
-    SideCount beforeCount(*before, job.gif);
     bool finished = runPassesOn(*job.document, job);
     if (finished) {
       const int64_t trialSize = countedSize(*job.document, nullptr, job.gif, job.keepEncoding);
-      if (trialSize < 0) beforeCount.stop();
-      const int64_t beforeSize = trialSize < 0 ? before->encodedSize : beforeCount.take();
+      const int64_t beforeSize = trialSize < 0 || before->encodedSize >= 0
+                                     ? before->encodedSize
+                                     : countedSize(*before, nullptr, job.gif, false);
       if ((trialSize < 0 && gifGeometryFits(*job.document)) ||
           (trialSize >= 0 && beforeSize < 0 && gifGeometryFits(*before))) {
         // A result, or the document it would replace, that cannot be
