@@ -219,18 +219,9 @@ size_t LzwDecoder::decode(uint8_t* out, size_t count) {
 
 namespace {
 
-// Every literal's one-pixel string, with room for a word's read past the last.
-struct Literals {
-  uint8_t bytes[256 + 16];
-  constexpr Literals() : bytes() {
-    for (int i = 0; i < 256; ++i) bytes[i] = static_cast<uint8_t>(i);
-  }
-};
-constexpr Literals kLiterals;
-
-// Moves a string of `len` bytes from earlier in the image (or the literals)
-// to `dst` in 16-byte pieces, the buffer's slack taking what runs over. The
-// string ends at or before `dst`, so no piece reads what this copy writes.
+// Moves a string of `len` bytes from earlier in the image to `dst` in 16-byte
+// pieces, the buffer's slack taking what runs over. The string ends at or
+// before `dst`, so no piece reads what this copy writes.
 inline void copyString(uint8_t* dst, const uint8_t* src, uint32_t len) {
   uint8_t piece[16];
   std::memcpy(piece, src, 16);
@@ -245,6 +236,8 @@ inline void copyString(uint8_t* dst, const uint8_t* src, uint32_t len) {
 
 size_t LzwDecoder::decodeAll(uint8_t* out, size_t count) {
   if (count == 0) return 0;
+  // Where strings were written is kept in 32 bits.
+  if (count > UINT32_MAX) return decode(out, count);
   int code = nextPixel();
   if (code < 0) {
     status_ = code;
@@ -254,17 +247,16 @@ size_t LzwDecoder::decodeAll(uint8_t* out, size_t count) {
   size_t n = 1;
 
   // Each code's string as its first eight pixels in one word, its length and
-  // where the whole of it lies: literals in the constant table, the others
-  // where they were written before. Strings of up to eight pixels come from
-  // the word alone, so the output just written is rarely read back. The clear
-  // and end codes have length 0, so one test sends them, and codes the table
-  // does not hold yet, off the common path.
+  // where in the image it was written before (a literal, one pixel, needs no
+  // place). Strings of up to eight pixels come from the word alone, so the
+  // output just written is rarely read back. The clear and end codes have
+  // length 0, so one test sends them, and codes the table does not hold yet,
+  // off the common path.
   // (The tables are reached through the decoder itself: it keeps registers free.)
-  // A code's length and prefix share one word (the prefix only for the
-  // general path).
+  // A code's length, prefix (only for the general path) and place share one
+  // word: one store a code fewer.
   const int clear = clear_, end = end_;
   for (int c = 0; c < clear; ++c) {
-    where_[c] = kLiterals.bytes + c;
     meta_[c] = 1;
     head_[c] = static_cast<uint64_t>(c);
   }
@@ -279,7 +271,7 @@ size_t LzwDecoder::decodeAll(uint8_t* out, size_t count) {
   int codeBits = codeBits_, nextCode = nextCode_;
   uint32_t codeMask = (1u << codeBits) - 1;
   // The previous string: where, how long, its first pixels and its code.
-  const uint8_t* prevAt = out;
+  uint64_t prevOff = 0;
   uint32_t prevLen = 1;
   uint64_t prevHead = static_cast<uint64_t>(code);
   int prevCode = code;
@@ -290,7 +282,7 @@ size_t LzwDecoder::decodeAll(uint8_t* out, size_t count) {
     nextCode_ = nextCode;
     codeLimit_ = 1 << codeBits;
     prevCode_ = prevCode;
-    firstPixel_ = *prevAt;
+    firstPixel_ = out[prevOff];
   };
   // Anything unusual (codes beyond the table, a string cut by the end of the
   // image) continues on the general path, whose suffixes are filled in first.
@@ -298,7 +290,7 @@ size_t LzwDecoder::decodeAll(uint8_t* out, size_t count) {
     store();
     for (int k = clear + 2; k < nextCode; ++k) {
       prefix_[k] = static_cast<uint16_t>(meta_[k] >> 16);
-      suffix_[k] = where_[k][(meta_[k] & 0xFFFF) - 1];
+      suffix_[k] = out[(meta_[k] >> 32) + (meta_[k] & 0xFFFF) - 1];
     }
     if (!expand(c)) {
       status_ = kCorrupt;
@@ -312,13 +304,13 @@ size_t LzwDecoder::decodeAll(uint8_t* out, size_t count) {
   auto extended = [&](uint64_t pixel) {
     // Shifted out of the word when the string is long already.
     const uint32_t shift = 8 * prevLen;
-    return prevHead | (shift < 64 ? pixel << (shift & 63) : 0);
+    const uint64_t keep = 0 - static_cast<uint64_t>(shift < 64);  // no branch: it mispredicts
+    return prevHead | ((pixel << (shift & 63)) & keep);
   };
   // The previous string and `first`, the first pixel of the one just read.
   // When the table is full the spare last slot takes the write.
   auto addEntry = [&](uint64_t first) {
-    where_[nextCode] = prevAt;
-    meta_[nextCode] = (prevLen + 1) | static_cast<uint32_t>(prevCode) << 16;
+    meta_[nextCode] = (prevLen + 1) | static_cast<uint32_t>(prevCode) << 16 | prevOff << 32;
     head_[nextCode] = extended(first);
     if (nextCode < kMaxCodes) {
       ++nextCode;
@@ -329,7 +321,66 @@ size_t LzwDecoder::decodeAll(uint8_t* out, size_t count) {
     }
   };
 
+  // Far enough from the end of the data that kBatch codes of the widest kind
+  // fit, and from the end of the image that as many of the longest strings do
+  // (each string is at most one pixel longer than any before it, so under
+  // kMaxCodes), the common codes need neither check.
+  constexpr int kBatch = 4;
+  const uint64_t fastBits = bitLimit > 12 * kBatch ? bitLimit - 12 * kBatch + 1 : 0;  // bitPos below it
+  const size_t fastCount = count > size_t{kMaxCodes} * kBatch ? count - size_t{kMaxCodes} * kBatch + 1 : 0;
+
   while (n < count) {
+    // The table grows or the width changes when nextCode reaches `bump`.
+    uint32_t bump = codeBits < 12 ? codeMask + 1 : kMaxCodes + 1;
+    // One common code; false (nothing read) for any other.
+    auto fastStep = [&]() {
+      uint32_t word;
+      std::memcpy(&word, data + (bitPos >> 3), 4);  // little-endian host
+      const int c = static_cast<int>((word >> (bitPos & 7)) & codeMask);
+      const uint64_t meta = meta_[c];
+      uint32_t len = meta & 0xFFFF;
+      uint64_t h, first;
+      if (c < nextCode && len != 0) {
+        h = head_[c];
+        std::memcpy(out + n, &h, 8);
+        if (len > 8) copyString(out + n + 8, out + (meta >> 32) + 8, len - 8);
+        first = h & 0xFF;
+      } else if (c == nextCode && nextCode < kMaxCodes) {
+        len = prevLen + 1;
+        first = prevHead & 0xFF;
+        h = extended(first);
+        std::memcpy(out + n, &h, 8);
+        if (len > 8) {
+          copyString(out + n + 8, out + prevOff + 8, prevLen - 8);
+          out[n + prevLen] = static_cast<uint8_t>(prevHead);
+        }
+      } else {
+        return false;
+      }
+      bitPos += static_cast<uint64_t>(codeBits);
+      meta_[nextCode] = (prevLen + 1) | static_cast<uint32_t>(prevCode) << 16 | prevOff << 32;
+      head_[nextCode] = extended(first);
+      if (static_cast<uint32_t>(++nextCode) >= bump) {
+        if (nextCode > kMaxCodes) {
+          nextCode = kMaxCodes;  // full: the spare slot takes the next write
+        } else if (codeBits < 12) {
+          ++codeBits;
+          codeMask = (1u << codeBits) - 1;
+        }
+        bump = codeBits < 12 ? codeMask + 1 : kMaxCodes + 1;
+      }
+      prevOff = n;
+      prevLen = len;
+      prevHead = h;
+      prevCode = c;
+      n += len;
+      return true;
+    };
+    while (bitPos < fastBits && n < fastCount) {
+      if (!fastStep() || !fastStep() || !fastStep() || !fastStep()) break;
+    }
+    if (n >= count) break;
+
     if (bitPos + static_cast<uint64_t>(codeBits) > bitLimit) {
       store();
       status_ = kCorrupt;
@@ -340,13 +391,14 @@ size_t LzwDecoder::decodeAll(uint8_t* out, size_t count) {
     code = static_cast<int>((word >> (bitPos & 7)) & codeMask);
     bitPos += static_cast<uint64_t>(codeBits);
 
-    uint32_t len = meta_[code] & 0xFFFF;
+    const uint64_t meta = meta_[code];
+    uint32_t len = meta & 0xFFFF;
     uint64_t h;
     if (code < nextCode && len != 0) {
       if (len > count - n) return generalWith(code);
       h = head_[code];
       std::memcpy(out + n, &h, 8);
-      if (len > 8) copyString(out + n + 8, where_[code] + 8, len - 8);
+      if (len > 8) copyString(out + n + 8, out + (meta >> 32) + 8, len - 8);
       addEntry(h & 0xFF);
     } else if (code == nextCode && nextCode < kMaxCodes) {
       // The string being defined: the previous one plus its own first pixel.
@@ -355,7 +407,7 @@ size_t LzwDecoder::decodeAll(uint8_t* out, size_t count) {
       h = extended(prevHead & 0xFF);
       std::memcpy(out + n, &h, 8);
       if (len > 8) {
-        copyString(out + n + 8, prevAt + 8, prevLen - 8);
+        copyString(out + n + 8, out + prevOff + 8, prevLen - 8);
         out[n + prevLen] = static_cast<uint8_t>(prevHead);
       }
       addEntry(prevHead & 0xFF);
@@ -381,7 +433,7 @@ size_t LzwDecoder::decodeAll(uint8_t* out, size_t count) {
     } else {
       return generalWith(code);
     }
-    prevAt = out + n;
+    prevOff = n;
     prevLen = len;
     prevHead = h;
     prevCode = code;

@@ -72,8 +72,9 @@ class LzwDecoder {
 
   // One spare slot each: decodeAll writes there when the table is full.
   uint16_t prefix_[kMaxCodes + 1];
-  const uint8_t* where_[kMaxCodes + 1];  // decodeAll: where each code's string is
-  uint32_t meta_[kMaxCodes + 1];  // decodeAll: each string's length, and its prefix above
+  // decodeAll: each string's length, its prefix above, and where in the
+  // image it was written in the high half.
+  uint64_t meta_[kMaxCodes + 1];
   uint64_t head_[kMaxCodes + 1];  // decodeAll: each string's first eight pixels
   uint8_t suffix_[kMaxCodes];
   uint8_t stack_[kStackSize];

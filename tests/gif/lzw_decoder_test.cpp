@@ -4,6 +4,8 @@
 
 #include <random>
 
+#include "gif/gif_writer.h"
+#include "gif/lzw_encoder.h"
 #include "testutil.h"
 
 using namespace fb;
@@ -260,5 +262,93 @@ TEST(LzwDecoder, BulkDecodingMatchesPixelByPixel) {
     if (status < 0) {
       EXPECT_EQ(c.status(), status) << "trial " << trial;
     }
+  }
+}
+
+namespace {
+
+// The joined sub-blocks of a real encoding of `px` (runs and noise), as the
+// save writes it.
+std::vector<uint8_t> encoded(const std::vector<uint8_t>& px, int w, int codeSize,
+                             LzwLayout layout) {
+  std::vector<uint8_t> bytes, data;
+  ByteSink sink(&bytes);
+  EXPECT_TRUE(encodeLzw(sink, LzwImage{px.data(), w, static_cast<int>(px.size()) / w, w, false},
+                        codeSize, layout));
+  for (size_t i = 1; i < bytes.size() && bytes[i] != 0; i += bytes[i] + 1u)
+    data.insert(data.end(), bytes.begin() + static_cast<long>(i + 1),
+                bytes.begin() + static_cast<long>(i + 1 + bytes[i]));
+  return data;
+}
+
+// decodeAll against nextPixel on the same data and image size: the same
+// pixels, and the same status when the data stops first.
+void expectBulkMatches(const std::vector<uint8_t>& data, bool terminated, int codeSize,
+                       size_t count, const char* what, size_t at) {
+  LzwDecoder a;
+  a.initFromData(data.data(), data.size(), terminated, codeSize);
+  std::vector<uint8_t> one;
+  int status = 0;
+  while (one.size() < count) {
+    int p = a.nextPixel();
+    if (p < 0) {
+      status = p;
+      break;
+    }
+    one.push_back(static_cast<uint8_t>(p));
+  }
+  LzwDecoder b;
+  b.initFromData(data.data(), data.size(), terminated, codeSize);
+  std::vector<uint8_t> all(count + LzwDecoder::kSlack);
+  all.resize(b.decodeAll(all.data(), count));
+  ASSERT_EQ(all, one) << what << " " << at << " terminated " << terminated;
+  if (status < 0) {
+    EXPECT_EQ(b.status(), status) << what << " " << at << " terminated " << terminated;
+  }
+}
+
+}  // namespace
+
+TEST(LzwDecoder, BulkDecodingOfLargeImagesMatchesPixelByPixelNearEitherEnd) {
+  // Large enough that decodeAll runs without its per-code checks for a while
+  // and hands over near the end of the data or of the image: images cut at
+  // every pixel near the end, data cut at every byte near its end, and
+  // corrupt codes around both places.
+  std::mt19937 rng(99);
+  const int w = 320, h = 200;
+  for (int codeSize : {2, 5, 8})
+    for (LzwLayout layout : {LzwLayout::Standard, LzwLayout::Smallest}) {
+      std::vector<uint8_t> px(size_t(w) * h);
+      for (size_t i = 0; i < px.size(); ++i)
+        px[i] = uint8_t((i / 9 % 5 == 0 ? rng() : i / 61) % (1u << codeSize));
+      const std::vector<uint8_t> data = encoded(px, w, codeSize, layout);
+      const size_t total = px.size();
+      for (size_t cut = 1; cut <= 3000; cut += 1 + cut / 64)
+        expectBulkMatches(data, true, codeSize, total - cut, "image cut by", cut);
+      for (size_t cut = 0; cut <= 40 && cut < data.size(); ++cut) {
+        std::vector<uint8_t> shorter(data.begin(), data.end() - static_cast<long>(cut));
+        // The image asks for far more than the data holds.
+        expectBulkMatches(shorter, true, codeSize, 2 * total, "data cut by", cut);
+        expectBulkMatches(shorter, false, codeSize, 2 * total, "data cut by", cut);
+      }
+      for (int trial = 0; trial < 40; ++trial) {
+        std::vector<uint8_t> bad = data;
+        // Near the end of the data, or near where the image would end.
+        const size_t at = trial % 2 ? bad.size() - 1 - rng() % std::min<size_t>(64, bad.size())
+                                    : bad.size() * 3 / 4 + rng() % (bad.size() / 4);
+        bad[at] ^= uint8_t(1u << (rng() % 8));
+        expectBulkMatches(bad, true, codeSize, 2 * total, "bit flipped at", at);
+        expectBulkMatches(bad, true, codeSize, total - 1 - rng() % 2000, "bit flipped at", at);
+      }
+    }
+  // Twelve-bit codes from the first: wherever the data is cut, some batch of
+  // codes read without checks would end exactly at its last bit.
+  std::vector<int> codes = {2048};
+  for (int i = 0; i < 24000; ++i) codes.push_back(static_cast<int>(rng() % 256));
+  const std::vector<uint8_t> wide = pack(codes, 12);
+  for (size_t cut = 0; cut <= 40; ++cut) {
+    std::vector<uint8_t> shorter(wide.begin(), wide.end() - static_cast<long>(cut));
+    expectBulkMatches(shorter, true, 11, 48000, "twelve-bit data cut by", cut);
+    expectBulkMatches(shorter, false, 11, 48000, "twelve-bit data cut by", cut);
   }
 }
