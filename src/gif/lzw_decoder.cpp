@@ -1,5 +1,6 @@
 #include "gif/lzw_decoder.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 #include <new>
@@ -11,7 +12,8 @@ namespace fb {
 static_assert(std::endian::native == std::endian::little, "words are read little-endian");
 
 bool LzwDecoder::init(ByteSource& src, int minCodeSize) {
-  data_.clear();
+  // The buffer keeps its size from image to image: only what it holds grows.
+  size_t used = 0;
   terminated_ = false;
   try {
     for (;;) {
@@ -21,32 +23,32 @@ bool LzwDecoder::init(ByteSource& src, int minCodeSize) {
         terminated_ = true;
         break;
       }
-      size_t at = data_.size();
-      data_.resize(at + static_cast<size_t>(len));
-      if (!src.read(data_.data() + at, static_cast<size_t>(len))) {
-        data_.resize(at);  // an incomplete sub-block never arrived
-        break;
-      }
+      if (data_.size() < used + 255 + 8) data_.resize(std::max(2 * data_.size(), used + 255 + 8));
+      // An incomplete sub-block never arrived.
+      if (!src.read(data_.data() + used, static_cast<size_t>(len))) break;
+      used += static_cast<size_t>(len);
     }
   } catch (const std::bad_alloc&) {
     data_.clear();
     return false;
   }
-  return initFromData(nullptr, 0, terminated_, minCodeSize);
+  return prepare(used, minCodeSize);
 }
 
 bool LzwDecoder::initFromData(const uint8_t* data, size_t size, bool terminated, int minCodeSize) {
-  if (data) {
-    try {
-      data_.assign(data, data + size);
-    } catch (const std::bad_alloc&) {
-      return false;
-    }
-    terminated_ = terminated;
+  try {
+    data_.resize(size + 8);
+  } catch (const std::bad_alloc&) {
+    return false;
   }
+  if (size) std::memcpy(data_.data(), data, size);
+  terminated_ = terminated;
+  return prepare(size, minCodeSize);
+}
+
+bool LzwDecoder::prepare(size_t real, int minCodeSize) {
   // Room for 8 bytes past the end lets readCode load a whole word at a time.
-  size_t real = data_.size();
-  data_.resize(real + 8, 0);
+  std::memset(data_.data() + real, 0, 8);
   uint64_t total = static_cast<uint64_t>(real) * 8;
   // The data is fetched one sub-block ahead of the code being read, so when the
   // stream was cut short a code that ends exactly at the last byte is not
@@ -74,10 +76,14 @@ bool LzwDecoder::initFromData(const uint8_t* data, size_t size, bool terminated,
   return true;
 }
 
-void LzwDecoder::resetTables() {
+void LzwDecoder::resetCodes() {
   codeBits_ = initialBits_ + 1;
   nextCode_ = clear_ + 2;
   codeLimit_ = 2 * clear_;
+}
+
+void LzwDecoder::resetTables() {
+  resetCodes();
   std::memset(prefix_ + clear_, 0, sizeof(prefix_[0]) * static_cast<size_t>(kMaxCodes - clear_));
   std::memset(suffix_ + clear_, 0, sizeof(suffix_[0]) * static_cast<size_t>(kMaxCodes - clear_));
 }
@@ -413,7 +419,9 @@ size_t LzwDecoder::decodeAll(uint8_t* out, size_t count) {
       addEntry(prevHead & 0xFF);
     } else if (code == clear) {
       store();
-      resetTables();
+      // The prefix and suffix tables are still as the start left them:
+      // only the general path writes them, and it takes over for good.
+      resetCodes();
       code = firstCode();
       if (code < 0) {
         status_ = code;

@@ -43,7 +43,10 @@ class LzwDecoder {
   bool terminated() const { return terminated_; }
 
  private:
+  // Pads the first `real` bytes of data_ and resets the decoder.
+  bool prepare(size_t real, int minCodeSize);
   void resetTables();
+  void resetCodes();  // the code width and next code only
   int readCode();
   // The first code after a clear (or at the start): a literal pixel, or a
   // negative result when the data ends or names no string.
