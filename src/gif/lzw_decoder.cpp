@@ -28,6 +28,7 @@ bool LzwDecoder::init(ByteSource& src, int minCodeSize) {
       if (!src.read(data_.data() + used, static_cast<size_t>(len))) break;
       used += static_cast<size_t>(len);
     }
+    if (data_.size() < used + 8) data_.resize(used + 8);  // no sub-block at all
   } catch (const std::bad_alloc&) {
     data_.clear();
     return false;

@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <random>
 
+#include "base/byte_source.h"
 #include "gif/gif_writer.h"
 #include "gif/lzw_encoder.h"
 #include "testutil.h"
@@ -350,5 +352,20 @@ TEST(LzwDecoder, BulkDecodingOfLargeImagesMatchesPixelByPixelNearEitherEnd) {
     std::vector<uint8_t> shorter(wide.begin(), wide.end() - static_cast<long>(cut));
     expectBulkMatches(shorter, true, 11, 48000, "twelve-bit data cut by", cut);
     expectBulkMatches(shorter, false, 11, 48000, "twelve-bit data cut by", cut);
+  }
+}
+
+TEST(LzwDecoder, ImageDataWithoutAnySubBlockDecodesNothing) {
+  // Straight after the minimum code size: the terminator, or the end of the
+  // file. A fresh decoder has no buffer yet.
+  for (bool withTerminator : {true, false}) {
+    const uint8_t zero = 0;
+    MemorySource src(&zero, withTerminator ? 1 : 0);
+    auto d = std::make_unique<LzwDecoder>();
+    ASSERT_TRUE(d->init(src, 2));
+    EXPECT_EQ(d->terminated(), withTerminator);
+    uint8_t out[4 + LzwDecoder::kSlack] = {};
+    EXPECT_EQ(d->decodeAll(out, 4), 0u);
+    EXPECT_EQ(d->status(), LzwDecoder::kCorrupt);
   }
 }
