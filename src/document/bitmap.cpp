@@ -111,21 +111,6 @@ std::unique_ptr<Bitmap> createBitmapFrom(int width, int height, const Palette* p
   }
 }
 
-std::unique_ptr<Bitmap> createBitmapOver(int width, int height, const Palette* palette,
-                                         std::vector<uint8_t>&& pixels) {
-  if (!sizeAcceptable(width, height)) return nullptr;
-  const size_t bytes = static_cast<size_t>(stride8(width)) * static_cast<size_t>(height);
-  if (pixels.size() < bytes) return nullptr;
-  try {
-    auto b = bitmapShell(width, height, palette);
-    pixels.resize(bytes);
-    b->data = std::move(pixels);
-    return b;
-  } catch (const std::bad_alloc&) {
-    return nullptr;
-  }
-}
-
 std::unique_ptr<Bitmap> copyBitmap(const Bitmap& src) {
   try {
     return std::make_unique<Bitmap>(src);

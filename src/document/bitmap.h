@@ -64,11 +64,6 @@ std::unique_ptr<Bitmap> createBitmap(int width, int height, const Palette* palet
 // zero-filled first). Null as createBitmap.
 std::unique_ptr<Bitmap> createBitmapFrom(int width, int height, const Palette* palette,
                                          const std::function<const uint8_t*(int)>& row);
-// A bitmap that takes `pixels` as its rows (stride8(width) bytes each, back to
-// back; any bytes past them are dropped). Null as createBitmap, or when
-// `pixels` holds fewer bytes than the rows need.
-std::unique_ptr<Bitmap> createBitmapOver(int width, int height, const Palette* palette,
-                                         std::vector<uint8_t>&& pixels);
 std::unique_ptr<Bitmap> copyBitmap(const Bitmap& b);
 
 // Adds how many of the bitmap's pixels hold each index to `counts` (256).

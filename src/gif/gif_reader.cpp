@@ -160,27 +160,22 @@ int readImage(ByteSource& file, Frame& frame, Animation& a, PixelBudget* budget)
     return 0;
   }
 
-  // The whole image is decoded into one buffer first: the bitmap's own when
-  // its rows lie back to back in stream order, else a reused one whose rows
-  // are then laid out.
+  // The whole image is decoded into one buffer first.
   static thread_local std::vector<uint8_t> scratch;
-  const bool direct = !frame.interlaced() && stride8(w) == w;
-  std::vector<uint8_t> pixels;
-  std::vector<uint8_t>& buffer = direct ? pixels : scratch;
   try {
-    buffer.resize(count + LzwDecoder::kSlack);
+    scratch.resize(count + LzwDecoder::kSlack);
   } catch (const std::bad_alloc&) {
     showWarning(text(Str::NoMemoryFrameImage));
     return 0;
   }
-  size_t got = decoder->decodeAll(buffer.data(), count);
+  size_t got = decoder->decodeAll(scratch.data(), count);
   if (got < count) {
     // The end code before the image is complete leaves the rest at index 0.
     if (decoder->status() != LzwDecoder::kEnded) {
       corrupt();
       return 0;
     }
-    std::memset(buffer.data() + got, 0, count - got);
+    std::memset(scratch.data() + got, 0, count - got);
   }
   // Pixels the data never sent are charged to the file's size as well.
   if (budget && !budget->take(static_cast<int64_t>(count), static_cast<int64_t>(got), bytes)) {
@@ -203,14 +198,10 @@ int readImage(ByteSource& file, Frame& frame, Animation& a, PixelBudget* budget)
     for (int pass = 0; pass < 4; ++pass)
       for (int y = kStart[pass]; y < h; y += kStep[pass]) order[static_cast<size_t>(y)] = k++;
   }
-  if (direct) {
-    frame.dib = createBitmapOver(w, h, frame.palette(), std::move(pixels));
-  } else {
-    frame.dib = createBitmapFrom(w, h, frame.palette(), [&](int y) {
-      const size_t at = order.empty() ? static_cast<size_t>(y) : static_cast<size_t>(order[static_cast<size_t>(y)]);
-      return decoded + at * static_cast<size_t>(w);
-    });
-  }
+  frame.dib = createBitmapFrom(w, h, frame.palette(), [&](int y) {
+    const size_t at = order.empty() ? static_cast<size_t>(y) : static_cast<size_t>(order[static_cast<size_t>(y)]);
+    return decoded + at * static_cast<size_t>(w);
+  });
   if (!frame.dib) {
     showWarning(text(Str::NoMemoryFrameImage));
     return 0;
