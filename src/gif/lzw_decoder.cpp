@@ -263,9 +263,10 @@ size_t LzwDecoder::decodeAll(uint8_t* out, size_t count) {
   // A code's length, prefix (only for the general path) and place share one
   // word: one store a code fewer.
   const int clear = clear_, end = end_;
+  // Above 8 bits a literal's pixel is its low byte, as the tables make it.
   for (int c = 0; c < clear; ++c) {
     meta_[c] = 1;
-    head_[c] = static_cast<uint64_t>(c);
+    head_[c] = static_cast<uint8_t>(c);
   }
   meta_[clear] = meta_[end] = 0;
 
@@ -280,7 +281,7 @@ size_t LzwDecoder::decodeAll(uint8_t* out, size_t count) {
   // The previous string: where, how long, its first pixels and its code.
   uint64_t prevOff = 0;
   uint32_t prevLen = 1;
-  uint64_t prevHead = static_cast<uint64_t>(code);
+  uint64_t prevHead = static_cast<uint8_t>(code);
   int prevCode = code;
 
   auto store = [&] {
@@ -434,7 +435,7 @@ size_t LzwDecoder::decodeAll(uint8_t* out, size_t count) {
       codeMask = (1u << codeBits) - 1;
       out[n] = static_cast<uint8_t>(code);
       len = 1;
-      h = static_cast<uint64_t>(code);
+      h = static_cast<uint8_t>(code);
     } else if (code == end) {
       store();
       status_ = terminated_ ? kEnded : kReadFailed;

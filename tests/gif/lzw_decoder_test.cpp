@@ -130,6 +130,33 @@ TEST(LzwDecoder, AMinimumCodeSizeNoTwelveBitCodeCanHoldIsCorrupt) {
   EXPECT_EQ(pixelByPixel(d, 3), (std::vector<int>{7, LzwDecoder::kEnded}));
 }
 
+TEST(LzwDecoder, LiteralsWiderThanAByteGiveTheSamePixelsOnEveryPath) {
+  // Sizes 9 to 11 have literals above 255, whose pixel is the low byte; a
+  // string that starts with one must not spill its high bits into the next
+  // pixel. After the first literal, then after a clear.
+  for (int size : {9, 11}) {
+    const int clear = 1 << size, first = clear + 2;
+    auto data = pack({clear, 300, 6, first, clear, 511, 2, first, clear + 1}, size + 1);
+    LzwDecoder a;
+    a.initFromData(data.data(), data.size(), true, size);
+    std::vector<uint8_t> one(20);
+    ASSERT_EQ(a.decode(one.data(), one.size()), 8u) << size;
+    one.resize(8);
+    LzwDecoder b;
+    b.initFromData(data.data(), data.size(), true, size);
+    std::vector<int> single = pixelByPixel(b, 20);
+    ASSERT_EQ(single.size(), 9u) << size;
+    for (size_t i = 0; i < 8; ++i) EXPECT_EQ(static_cast<uint8_t>(single[i]), one[i]) << size << " " << i;
+    LzwDecoder c;
+    c.initFromData(data.data(), data.size(), true, size);
+    std::vector<uint8_t> all(20 + LzwDecoder::kSlack);
+    ASSERT_EQ(c.decodeAll(all.data(), 20), 8u) << size;
+    EXPECT_EQ(c.status(), LzwDecoder::kEnded) << size;
+    all.resize(8);
+    EXPECT_EQ(all, one) << size;
+  }
+}
+
 TEST(LzwDecoder, CodeWidthGrowsAndStopsAtTwelveBits) {
   // s = 8: literal codes only; after 3837 additions the width would pass 12 bits.
   std::vector<int> codes = {256};
