@@ -612,18 +612,18 @@ int64_t countEncodedSize(const Animation& a, Progress* progress, const GifWriteO
   return countSize(a, progress, options, false);
 }
 
-int64_t countEncodedSizeKeeping(Animation& a, Progress* progress, const GifWriteOptions& options) {
-  return countSize(a, progress, options, a.smallestEncoding);
+int64_t recountEncodedSize(Animation& a, Progress* progress, const GifWriteOptions& options,
+                           bool keepEncoding) {
+  // Only the smallest layout costs enough to encode for keeping to pay.
+  const int64_t total = countSize(a, progress, options, keepEncoding && a.smallestEncoding);
+  a.encodedSize = total >= 0 && total <= INT32_MAX ? static_cast<int32_t>(total) : -1;
+  return total;
 }
 
 int32_t encodedSize(Animation& a, bool force, Progress* progress, const GifWriteOptions& options,
                     bool keepEncoding) {
   if (!force && a.encodedSize >= 0) return a.encodedSize;
-  a.encodedSize = -1;
-  // Only the smallest layout costs enough to encode for keeping to pay.
-  int64_t total = countSize(a, progress, options, keepEncoding && a.smallestEncoding);
-  if (total < 0 || total > INT32_MAX) return -1;
-  a.encodedSize = static_cast<int32_t>(total);
+  recountEncodedSize(a, progress, options, keepEncoding);
   return a.encodedSize;
 }
 

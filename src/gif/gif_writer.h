@@ -100,11 +100,11 @@ int32_t encodedSize(Animation& animation, bool force, Progress* progress,
 int64_t countEncodedSize(const Animation& animation, Progress* progress,
                          const GifWriteOptions& options = {});
 
-// The count of encodedSize, without its cache or its limit of 2 GiB, each
-// frame keeping what it encoded in the smallest layout. -1 when counting
-// failed (memory ran out) or no GIF can hold the document.
-int64_t countEncodedSizeKeeping(Animation& animation, Progress* progress,
-                                const GifWriteOptions& options = {});
+// The count of encodedSize, always made, in 64 bits (beyond its limit of
+// 2 GiB); left in the cache when it fits there. -1 when counting failed
+// (memory ran out) or no GIF can hold the document.
+int64_t recountEncodedSize(Animation& animation, Progress* progress,
+                           const GifWriteOptions& options = {}, bool keepEncoding = false);
 
 // Removes signature comments and puts the configured one first (when signing).
 void stampSignature(Animation& animation, const GifWriteOptions& options);

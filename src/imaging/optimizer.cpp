@@ -904,16 +904,6 @@ bool runPassesOn(Animation& target, const OptimizeJob& job) {
   return !cancelled();
 }
 
-// A document's size as written, in 64 bits (-1 when it could not be
-// counted, or no GIF can hold it), left in its cache when it fits there;
-// with `keep`, frames keep their smallest-layout encodings for the save.
-int64_t countedSize(Animation& a, Progress* progress, const GifWriteOptions& gif, bool keep) {
-  const int64_t size =
-      keep ? countEncodedSizeKeeping(a, progress, gif) : countEncodedSize(a, progress, gif);
-  a.encodedSize = size >= 0 && size <= INT32_MAX ? static_cast<int32_t>(size) : -1;
-  return size;
-}
-
 // Whether a result of `trialSize` bytes replaces a document of `documentSize`:
 // only a smaller one does. Otherwise the job says why it was left.
 bool worthTaking(OptimizeJob& job, int64_t documentSize, int64_t trialSize) {
@@ -942,10 +932,11 @@ bool runPasses(OptimizeJob& job) {
     }
     bool finished = runPassesOn(*job.document, job);
     if (finished) {
-      const int64_t trialSize = countedSize(*job.document, nullptr, job.gif, job.keepEncoding);
+      const int64_t trialSize =
+          recountEncodedSize(*job.document, nullptr, job.gif, job.keepEncoding);
       const int64_t beforeSize = trialSize < 0 || before->encodedSize >= 0
                                      ? before->encodedSize
-                                     : countedSize(*before, nullptr, job.gif, false);
+                                     : recountEncodedSize(*before, nullptr, job.gif, false);
       if ((trialSize < 0 && gifGeometryFits(*job.document)) ||
           (trialSize >= 0 && beforeSize < 0 && gifGeometryFits(*before))) {
         // A result, or the document it would replace, that cannot be
@@ -982,7 +973,7 @@ bool runPasses(OptimizeJob& job) {
   if (!runPassesOn(*job.trial, job)) return false;
 
   if (progress) progress->setText(text(Str::ComputingSize));
-  const int64_t trialSize = countedSize(*job.trial, progress, job.gif, job.keepEncoding);
+  const int64_t trialSize = recountEncodedSize(*job.trial, progress, job.gif, job.keepEncoding);
   if (cancelled()) return false;
   if (trialSize < 0) {
     // Not counted: memory ran out (a trial no GIF can hold has no size either).
