@@ -366,6 +366,8 @@ size_t LzwDecoder::decodeAll(uint8_t* out, size_t count) {
         return false;
       }
       bitPos += static_cast<uint64_t>(codeBits);
+      // addEntry with one comparison a code (against `bump`): in alternating
+      // runs, calling addEntry here read about 3% slower.
       meta_[nextCode] = (prevLen + 1) | static_cast<uint32_t>(prevCode) << 16 | prevOff << 32;
       head_[nextCode] = extended(first);
       if (static_cast<uint32_t>(++nextCode) >= bump) {
