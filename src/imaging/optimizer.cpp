@@ -176,12 +176,13 @@ uint8_t splitRow(const uint8_t* __restrict mask, uint8_t* __restrict row,
 }
 
 // Writes each unchanged pixel (mask 0) of a row as its alternative; returns
-// the largest value the row then holds.
+// the largest value the row then holds. Selects, as in splitRow, for vector code.
 uint8_t shownRow(const uint8_t* __restrict mask, const uint8_t* __restrict alt,
                  uint8_t* __restrict row, int w) {
   uint8_t largest = 0;
   for (int x = 0; x < w; ++x) {
-    const uint8_t v = mask[x] ? row[x] : alt[x];
+    const uint8_t keep = mask[x] != 0 ? 0xFF : 0;
+    const uint8_t v = (keep & row[x]) | (~keep & alt[x]);
     row[x] = v;
     largest = std::max(largest, v);
   }
@@ -239,9 +240,13 @@ void flexibleTransparency(Frame& frame, const uint8_t* mask, int maskStride,
     // frame's pixels, which fits each half.
     std::vector<uint64_t> tally(4 * 256, 0);
     constexpr uint64_t kOpaqueUnchanged = uint64_t{1} << 32;
+    // Without a branch on the mask: on noisy frames changed and unchanged
+    // pixels alternate at random.
+    const uint64_t opaqueAny = !seeThrough;
     auto add = [&](int part, uint8_t v, uint8_t m) {
-      tally[static_cast<size_t>(part) * 256 + v] +=
-          m ? 1 : (!seeThrough || v != f ? kOpaqueUnchanged : 0);
+      const uint64_t changed = m != 0;
+      const uint64_t opaque = (changed ^ 1) & (opaqueAny | static_cast<uint64_t>(v != f));
+      tally[static_cast<size_t>(part) * 256 + v] += changed | opaque * kOpaqueUnchanged;
     };
     for (int y = 0; y < h; ++y) {
       const uint8_t* row = px + static_cast<size_t>(y) * stride;
