@@ -317,30 +317,51 @@ bool Engine::mapNearest(const Item& item, const Palette& colours, int tp, bool d
   return true;
 }
 
+// `body(pixel, shows)` along a row of a frame's new pixels made from a row of indices,
+// where `shows` says the index is not `transparent` (the rows never overlap:
+// one loop the compiler can make vector code of).
+template <class Body>
+void indexedRow(uint8_t* __restrict row, const uint8_t* __restrict source, int w, int transparent,
+                Body& body) {
+  for (int x = 0; x < w; ++x) body(row[x], source[x] != transparent);
+}
+
 // For a frame that needs transparency but has no shared entry: the highest
 // index (within the padded table) its opaque pixels leave free; when they use
 // every index, the least used one hands its pixels to their nearest other
 // entry. Writes the index into the transparent pixels and returns it.
 int Engine::finishTransparency(const Item& item, Bitmap& out, const Palette& p) {
   const Frame& f = *item.frame;
+  // `body(pixel, shows)` for every pixel of `out`, where `shows` says whether
+  // the frame shows something there: what decides it is found once a row,
+  // not once a pixel.
+  auto forEachPixel = [&](auto&& body) {
+    const uint8_t* alpha = item.fromRgb ? usableAlpha(f) : nullptr;
+    const size_t alphaStride = static_cast<size_t>(stride8(f.width));
+    for (int y = 0; y < f.height; ++y) {
+      uint8_t* row = out.row(y);
+      if (item.fromRgb) {
+        const uint8_t* a = alpha ? alpha + static_cast<size_t>(y) * alphaStride : nullptr;
+        for (int x = 0; x < f.width; ++x) body(row[x], !a || a[x] >= kAlphaThreshold);
+      } else {
+        indexedRow(row, f.dib->row(y), f.width, item.oldTransparent, body);
+      }
+    }
+  };
   int64_t usage[256] = {};
-  for (int y = 0; y < f.height; ++y)
-    for (int x = 0; x < f.width; ++x)
-      if (opaqueAt(item, x, y)) ++usage[out.row(y)[x]];
+  forEachPixel([&](uint8_t& px, bool shows) { usage[px] += shows; });
   int limit = std::max(paddedSize(p.count), 2);
   int tp = -1;
   for (int i = limit - 1; i >= 0 && tp < 0; --i)
     if (usage[i] == 0) tp = i;
   if (tp < 0) {
     tp = int(std::min_element(usage, usage + 256) - usage);
-    int replacement = std::max(0, nearestColour(p, paletteColour(&p, tp), tp));
-    for (int y = 0; y < f.height; ++y)
-      for (int x = 0; x < f.width; ++x)
-        if (opaqueAt(item, x, y) && out.row(y)[x] == tp) out.row(y)[x] = uint8_t(replacement);
+    const uint8_t taken = uint8_t(tp);
+    const uint8_t replacement = uint8_t(std::max(0, nearestColour(p, paletteColour(&p, tp), tp)));
+    forEachPixel([&](uint8_t& px, bool shows) { px = shows && px == taken ? replacement : px; });
   }
-  for (int y = 0; y < f.height; ++y)
-    for (int x = 0; x < f.width; ++x)
-      if (!opaqueAt(item, x, y)) out.row(y)[x] = uint8_t(tp);
+  const uint8_t hidden = uint8_t(tp);
+  forEachPixel([&](uint8_t& px, bool shows) { px = shows ? px : hidden; });
   return tp;
 }
 
