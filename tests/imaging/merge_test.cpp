@@ -1,6 +1,7 @@
 // Palette merge: the six methods, transparency, and the method word.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <set>
 
@@ -369,6 +370,44 @@ TEST(MapGlobal, AFullPaletteGivesEachTransparentFrameAFreeIndex) {
       EXPECT_EQ(transparentPixel, x == 0);
     }
   EXPECT_EQ(target->globalPalette->count, 256);
+}
+
+// A 24-bit frame that shows every colour of a full palette, and has
+// transparent pixels: its least used entry becomes the transparent index and
+// those pixels take their nearest other colour; every other pixel keeps its own.
+TEST(MapGlobal, AFrameUsingEveryEntryGivesUpItsLeastUsedColour) {
+  const std::vector<Rgb> pal = spreadColours(256);
+  // Column 0 transparent; every index once, those of column 17 twice.
+  auto idx = [](int x, int y) { return x == 0 ? -1 : x == 17 ? y * 16 + 5 : y * 16 + x - 1; };
+  auto dist = [](Rgb a, Rgb b) {
+    return (a.r - b.r) * (a.r - b.r) + (a.g - b.g) * (a.g - b.g) + (a.b - b.b) * (a.b - b.b);
+  };
+  auto src = sourceOf({rgbFrame(
+      18, 16, [&](int x, int y) { return idx(x, y) < 0 ? Rgb{} : pal[size_t(idx(x, y))]; },
+      [&](int x, int y) { return idx(x, y) < 0 ? 0 : 255; })});
+  auto target = animationOf(18, 16, pal, {indexedFrame(18, 16, [](int x, int) { return x; })});
+  ASSERT_EQ(mergePalettes(target.get(), *src, merge::MapGlobal, nullptr, nullptr), 1);
+  const Palette& g = *target->globalPalette;
+  ASSERT_EQ(g.count, 256);
+  Frame* f = frameAt(*target, 1);
+  ASSERT_TRUE(f->transparent());
+  const Rgb given = g[f->transparentIndex];
+  int nearest = -1;
+  for (int i = 0; i < g.count; ++i)
+    if (i != f->transparentIndex && (nearest < 0 || dist(g[i], given) < dist(g[nearest], given)))
+      nearest = i;
+  std::vector<int> uses(256);
+  for (int y = 0; y < 16; ++y)
+    for (int x = 0; x < 18; ++x) {
+      const int i = idx(x, y);
+      Shown s = shownAt(*f, x, y);
+      ASSERT_EQ(s.opaque, i >= 0) << x << "," << y;
+      if (i < 0) continue;
+      ++uses[size_t(i)];
+      const Rgb c = pal[size_t(i)];
+      EXPECT_EQ(s.rgb, c == given ? g[nearest] : c) << x << "," << y;
+    }
+  EXPECT_EQ(uses[f->transparentIndex], *std::min_element(uses.begin(), uses.end()));
 }
 
 // ---- Cube ----
