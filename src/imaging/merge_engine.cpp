@@ -328,8 +328,10 @@ void indexedRow(uint8_t* __restrict row, const uint8_t* __restrict source, int w
 
 // For a frame that needs transparency but has no shared entry: the highest
 // index (within the padded table) its opaque pixels leave free; when they use
-// every index, the least used one hands its pixels to their nearest other
-// entry. Writes the index into the transparent pixels and returns it.
+// every one of those, the first index past the table (no pixel moves, and the
+// frame's code size grows); only when they use all 256 does the least used
+// one hand its pixels to their nearest other entry. Writes the index into the
+// transparent pixels and returns it.
 int Engine::finishTransparency(const Item& item, Bitmap& out, const Palette& p) {
   const Frame& f = *item.frame;
   // `body(pixel, shows)` for every pixel of `out`, where `shows` says whether

@@ -236,8 +236,9 @@ void flexibleTransparency(Frame& frame, const uint8_t* mask, int maskStride,
     const bool seeThrough = frame.transparent();
     // Per value: the changed pixels (low half) and the opaque unchanged ones
     // (high half), in four tables taken in turn so that a run of one value
-    // does not wait on its own count. A table takes at most a quarter of a
-    // frame's pixels, which fits each half.
+    // does not wait on its own count. A table takes about a quarter of a
+    // frame's pixels (the first also each row's last few), and a frame has
+    // far fewer than 2^32: each half holds its count.
     std::vector<uint64_t> tally(4 * 256, 0);
     constexpr uint64_t kOpaqueUnchanged = uint64_t{1} << 32;
     // Without a branch on the mask: on noisy frames changed and unchanged
