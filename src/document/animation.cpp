@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <climits>
+#include <functional>
 #include <new>
 #include <unordered_set>
 #include <vector>
@@ -284,64 +286,10 @@ std::unique_ptr<Animation> cloneAnimationHeader(const Animation& src) {
   return a;
 }
 
-std::unique_ptr<Animation> duplicateAnimation(const Animation& src, Progress* progress) {
-  auto a = cloneAnimationHeader(src);
-  if (!a) return nullptr;
-  if (src.globalPalette) {
-    a->globalPalette = copyPalette(*src.globalPalette);
-    if (!a->globalPalette) return nullptr;
-  }
-  if (progress) progress->setRange(static_cast<int64_t>(src.blockCount()));
-  for (Block* b = src.head->next; b; b = b->next) {
-    auto copy = duplicateBlock(b);
-    if (!copy) return nullptr;  // the partial copy is freed with `a`
-    appendBlock(*a, std::move(copy));
-    if (progress) progress->step();
-  }
-  return a;
-}
+namespace {
 
-void destroyAnimation(Animation* animation) {
-  delete animation;
-}
-
-std::unique_ptr<Block> newBlock(uint8_t tag, size_t payloadSize) {
-  if (tag == kFrameTag) return std::unique_ptr<Block>(new (std::nothrow) Frame);
-  auto b = std::unique_ptr<Block>(new (std::nothrow) Block);
-  if (!b) return nullptr;
-  b->tag = tag;
-  try {
-    b->payload.assign(payloadSize, 0);
-  } catch (const std::bad_alloc&) {
-    return nullptr;
-  }
-  return b;
-}
-
-std::unique_ptr<Frame> newFrame(const uint8_t* controlBytes, const DocumentDefaults& d) {
-  auto f = std::unique_ptr<Frame>(new (std::nothrow) Frame);
-  if (!f) return nullptr;
-  if (controlBytes) {
-    // controlBytes[0] is the block size; then packed byte, delay (LE), index.
-    unsigned delay = controlBytes[2] | (controlBytes[3] << 8);
-    f->delay = gifDelayToTicks(delay, d.timeBase);
-    f->controlFlags = controlBytes[1];
-    f->transparentIndex = controlBytes[4];
-  } else {
-    f->delay = d.delay;
-  }
-  return f;
-}
-
-std::unique_ptr<Frame> newBlankFrame(int width, int height, const DocumentDefaults& d) {
-  auto f = newFrame(nullptr, d);
-  if (!f) return nullptr;
-  f->width = width;
-  f->height = height;
-  return f;
-}
-
-std::unique_ptr<Block> duplicateBlock(const Block* block) {
+// A copy of `block` without its name (names are shared on one thread).
+std::unique_ptr<Block> duplicateBlockUnnamed(const Block* block) {
   if (!block) return nullptr;
   if (!block->isFrame()) {
     auto b = newBlock(block->tag, 0);
@@ -385,10 +333,110 @@ std::unique_ptr<Block> duplicateBlock(const Block* block) {
   } catch (const std::bad_alloc&) {
     return nullptr;
   }
+  return f;
+}
+
+void shareName(Frame& copy, const Frame& src) {
   if (src.name) {
     addAtomRef(src.name);
-    f->name = src.name;
+    copy.name = src.name;
   }
+}
+
+}  // namespace
+
+std::unique_ptr<Block> duplicateBlock(const Block* block) {
+  auto copy = duplicateBlockUnnamed(block);
+  if (copy && copy->isFrame())
+    shareName(static_cast<Frame&>(*copy), static_cast<const Frame&>(*block));
+  return copy;
+}
+
+std::unique_ptr<Animation> duplicateAnimation(const Animation& src, Progress* progress) {
+  auto a = cloneAnimationHeader(src);
+  if (!a) return nullptr;
+  if (src.globalPalette) {
+    a->globalPalette = copyPalette(*src.globalPalette);
+    if (!a->globalPalette) return nullptr;
+  }
+  std::vector<const Block*> blocks;
+  int64_t pixels = 0;
+  try {
+    for (const Block* b = src.head->next; b; b = b->next) {
+      blocks.push_back(b);
+      if (const auto* f = b->isFrame() ? static_cast<const Frame*>(b) : nullptr)
+        pixels += int64_t{f->width} * f->height;
+    }
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+  // The blocks are copied side by side when there is much to copy (the
+  // pixels are most of it, and touching new memory is most of that); names
+  // are shared afterwards on this thread, in order.
+  std::vector<std::unique_ptr<Block>> copies;
+  try {
+    copies.resize(blocks.size());
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+  if (progress) progress->setRange(static_cast<int64_t>(blocks.size()));
+  std::atomic<size_t> done{0};
+  auto copy = [&](size_t i, bool onCaller) {
+    copies[i] = duplicateBlockUnnamed(blocks[i]);
+    if (!copies[i]) return false;
+    done.fetch_add(1);
+    if (onCaller && progress) progress->setPosition(static_cast<int64_t>(done.load()));
+    return true;
+  };
+  const unsigned workers = TaskPool::workersFor(blocks.size(), pixels);
+  if (!forEachPiece(blocks.size(), workers > 0 ? workers - 1 : 0, std::ref(copy)))
+    return nullptr;  // what was copied goes with `copies` and `a`
+  for (size_t i = 0; i < blocks.size(); ++i) {
+    if (blocks[i]->isFrame())
+      shareName(static_cast<Frame&>(*copies[i]), *static_cast<const Frame*>(blocks[i]));
+    appendBlock(*a, std::move(copies[i]));
+  }
+  if (progress) progress->setPosition(static_cast<int64_t>(blocks.size()));
+  return a;
+}
+
+void destroyAnimation(Animation* animation) {
+  delete animation;
+}
+
+std::unique_ptr<Block> newBlock(uint8_t tag, size_t payloadSize) {
+  if (tag == kFrameTag) return std::unique_ptr<Block>(new (std::nothrow) Frame);
+  auto b = std::unique_ptr<Block>(new (std::nothrow) Block);
+  if (!b) return nullptr;
+  b->tag = tag;
+  try {
+    b->payload.assign(payloadSize, 0);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+  return b;
+}
+
+std::unique_ptr<Frame> newFrame(const uint8_t* controlBytes, const DocumentDefaults& d) {
+  auto f = std::unique_ptr<Frame>(new (std::nothrow) Frame);
+  if (!f) return nullptr;
+  if (controlBytes) {
+    // controlBytes[0] is the block size; then packed byte, delay (LE), index.
+    unsigned delay = controlBytes[2] | (controlBytes[3] << 8);
+    f->delay = gifDelayToTicks(delay, d.timeBase);
+    f->controlFlags = controlBytes[1];
+    f->transparentIndex = controlBytes[4];
+  } else {
+    f->delay = d.delay;
+  }
+  return f;
+}
+
+std::unique_ptr<Frame> newBlankFrame(int width, int height, const DocumentDefaults& d) {
+  auto f = newFrame(nullptr, d);
+  if (!f) return nullptr;
+  f->width = width;
+  f->height = height;
   return f;
 }
 

@@ -325,6 +325,31 @@ TEST(Document, DuplicateIsDeepAndIndependent) {
   EXPECT_EQ(atomRefCount(name), 1) << "destroying the copy releases only its reference";
 }
 
+TEST(Document, ALargeDocumentIsCopiedWholeAndInOrder) {
+  // Enough pixels that the frames are copied on several threads: the copy
+  // must still hold every block in its place, and share names as one does.
+  auto a = makeAnimation(9, 400, 320);
+  int k = 0;
+  for (Frame* f = firstFrame(*a); f; f = nextFrame(f), ++k)
+    f->dib->row(k)[k] = static_cast<uint8_t>(k % 4);  // each frame told apart
+  addComment(*a, frameAt(*a, 3), "between");
+  setFrameName(*frameAt(*a, 6), "sixth");
+  Frame* see = frameAt(*a, 7);
+  see->controlFlags = 1;
+  see->transparentIndex = 3;
+  see->mask = buildMask(*see->dib, see->transparentIndex);
+
+  RecordingProgress progress;
+  auto d = duplicateAnimation(*a, &progress);
+  ASSERT_TRUE(d);
+  EXPECT_EQ(fbtest::digest(*d), fbtest::digest(*a));
+  EXPECT_EQ(progress.position(), 10);
+  EXPECT_EQ(atomRefCount(frameAt(*a, 6)->name), 2);
+  for (int i = 0; i < 9; ++i) EXPECT_EQ(frameAt(*d, i)->palette(), d->globalPalette.get()) << i;
+  d.reset();
+  EXPECT_EQ(atomRefCount(frameAt(*a, 6)->name), 1);
+}
+
 TEST(Document, PaletteSettersKeepTheFlagsInStep) {
   auto a = createAnimation();
   setGlobalPalette(*a, makePalette(nullptr, 5));
