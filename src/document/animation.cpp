@@ -381,22 +381,34 @@ std::unique_ptr<Animation> duplicateAnimation(const Animation& src, Progress* pr
   }
   if (progress) progress->setRange(static_cast<int64_t>(blocks.size()));
   std::atomic<size_t> done{0};
+  int64_t shown = 0;  // the position last reported (on this thread only)
+  auto report = [&] {
+    const auto now = static_cast<int64_t>(done.load());
+    if (progress && now > shown) progress->setPosition(shown = now);
+  };
+  // Only a block this thread cannot copy ends the copy: one a helper could
+  // not is tried again here afterwards.
   auto copy = [&](size_t i, bool onCaller) {
     copies[i] = duplicateBlockUnnamed(blocks[i]);
-    if (!copies[i]) return false;
-    done.fetch_add(1);
-    if (onCaller && progress) progress->setPosition(static_cast<int64_t>(done.load()));
-    return true;
+    if (copies[i]) done.fetch_add(1);
+    if (onCaller) report();
+    return copies[i] != nullptr || !onCaller;
   };
   const unsigned workers = TaskPool::workersFor(blocks.size(), pixels);
   if (!forEachPiece(blocks.size(), workers > 0 ? workers - 1 : 0, std::ref(copy)))
     return nullptr;  // what was copied goes with `copies` and `a`
   for (size_t i = 0; i < blocks.size(); ++i) {
+    if (copies[i]) continue;
+    copies[i] = duplicateBlockUnnamed(blocks[i]);
+    if (!copies[i]) return nullptr;
+    done.fetch_add(1);
+  }
+  report();
+  for (size_t i = 0; i < blocks.size(); ++i) {
     if (blocks[i]->isFrame())
       shareName(static_cast<Frame&>(*copies[i]), *static_cast<const Frame*>(blocks[i]));
     appendBlock(*a, std::move(copies[i]));
   }
-  if (progress) progress->setPosition(static_cast<int64_t>(blocks.size()));
   return a;
 }
 

@@ -179,6 +179,19 @@ TEST_F(Threads, PiecesAreTakenOnceEachAndAFailureStopsTheTaking) {
   EXPECT_TRUE(forEachPiece(0, 3, [](size_t, bool) { return false; }));
 }
 
+TEST_F(Threads, ACopyAHelperCouldNotMakeIsFinishedOnTheCallingThread) {
+  // Large enough that frames are copied beside this thread, whose own
+  // allocations still succeed: the copy is whole (and the optimizer's passes
+  // behind it are reached, which the two tests below rely on).
+  if (TaskPool::cores() < 2) GTEST_SKIP() << "no helper copies beside this thread on one core";
+  auto a = document(24, 600, 480, false);  // each bitmap over 256 KB
+  g_failWorkerAllocations = true;
+  auto copy = duplicateAnimation(*a, nullptr);
+  g_failWorkerAllocations = false;
+  ASSERT_TRUE(copy);
+  EXPECT_EQ(fbtest::digest(*copy), fbtest::digest(*a));
+}
+
 TEST_F(Threads, OutOfMemoryInTransparencyTrialsFailsThePassAndKeepsThePictures) {
   auto a = document(4, 600, 600, false);
   auto before = pictures(*a);
