@@ -8,13 +8,15 @@
 
 namespace fbfuzz {
 
-inline void quiet() {
+// Messages go to a recorder, emptied here; it is returned to look at.
+inline fb::RecordingReporter& quiet() {
   static fb::RecordingReporter* sink = [] {
     auto* r = new fb::RecordingReporter;
     fb::setGlobalReporter(r);
     return r;
   }();
   sink->clear();
+  return *sink;
 }
 
 // Every picture of the document, as a viewer would show it.

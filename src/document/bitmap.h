@@ -40,6 +40,7 @@ class PixelBudget {
   // either bound.
   bool take(int64_t pixels, int64_t delivered, int64_t bytes);
   int64_t memoryLeft() const { return memoryLeft_; }
+  int64_t undeliveredLeft() const { return undeliveredLeft_; }
 
  private:
   int64_t undeliveredLeft_;

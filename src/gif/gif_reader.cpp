@@ -1,22 +1,22 @@
 #include "gif/gif_reader.h"
 
+#include <condition_variable>
 #include <cstdint>
 #include <cstring>
+#include <deque>
+#include <mutex>
 #include <new>
 
 #include "base/byte_source.h"
 #include "base/progress.h"
 #include "base/reporter.h"
+#include "base/task_pool.h"
 #include "gif/gif_limits.h"
 #include "gif/lzw_decoder.h"
 #include "resources/strings.h"
 
 namespace fb {
 namespace {
-
-void corrupt() {
-  showWarning(text(Str::GifCorrupt));
-}
 
 uint16_t le16(const uint8_t* p) {
   return static_cast<uint16_t>(p[0] | (p[1] << 8));
@@ -105,12 +105,36 @@ bool isGifSignature(ByteSource& file) {
   return std::memcmp(sig, "GIF8", 4) == 0 && (sig[4] == '7' || sig[4] == '9') && sig[5] == 'a';
 }
 
-int readImage(ByteSource& file, Frame& frame, Animation& a, PixelBudget* budget) {
+namespace {
+
+// One image's pixels to be made from its data, apart from the file and the
+// document: on the reading thread or on another (it raises no message).
+struct ImageJob {
+  std::vector<uint8_t> data;  // as LzwDecoder::gather leaves it
+  size_t used = 0;
+  bool terminated = false;
+  int minCodeSize = 0;
+  int width = 0, height = 0;
+  bool interlaced = false;
+  const Palette* palette = nullptr;  // lives as long as the document
+  int transparentIndex = -1;         // -1: no mask
+  int64_t bytes = 0;                 // what the frame costs (pixels and mask)
+
+  enum class Outcome { Decoded, Corrupt, OutOfMemory };
+  Outcome outcome = Outcome::OutOfMemory;
+  size_t got = 0;  // pixels the data delivered
+  std::unique_ptr<Bitmap> dib;
+  std::unique_ptr<Mask> mask;
+};
+
+// Reads an image descriptor (after its 0x2C), its palette and its data into
+// `frame` and `job`; false with `why` set when it cannot be read. `reserved`:
+// memory already promised to images read but not yet made.
+bool readImageHead(ByteSource& file, Frame& frame, Animation& a, PixelBudget* budget,
+                   int64_t reserved, ImageJob& job, Str& why) {
+  why = Str::GifCorrupt;
   uint8_t d[9];
-  if (!file.read(d, 9)) {
-    corrupt();
-    return 0;
-  }
+  if (!file.read(d, 9)) return false;
   frame.left = le16(d);
   frame.top = le16(d + 2);
   frame.width = le16(d + 4);
@@ -121,13 +145,10 @@ int readImage(ByteSource& file, Frame& frame, Animation& a, PixelBudget* budget)
     int n = 2 << (d[8] & 7);
     bool readOk = true;
     auto local = readPalette(file, n, readOk);
-    if (!readOk) {
-      corrupt();
-      return 0;
-    }
+    if (!readOk) return false;
     if (!local) {
-      showWarning(text(Str::NoLocalPalette));
-      return 0;
+      why = Str::NoLocalPalette;
+      return false;
     }
     uint8_t flags = frame.imageFlags;
     setLocalPalette(frame, std::move(local));
@@ -142,74 +163,114 @@ int readImage(ByteSource& file, Frame& frame, Animation& a, PixelBudget* budget)
   const size_t count = static_cast<size_t>(w) * static_cast<size_t>(h);
   const int64_t bytes = static_cast<int64_t>(stride8(w)) * h +
                         (frame.transparent() ? static_cast<int64_t>((w + 31) / 32 * 4) * h : 0);
-  if (!sizeAcceptable(w, h) || (budget && !budget->fits(bytes + static_cast<int64_t>(count)))) {
-    showWarning(text(Str::NoMemoryFrameImage));
-    return 0;
+  if (!sizeAcceptable(w, h) ||
+      (budget && !budget->fits(bytes + static_cast<int64_t>(count) + reserved))) {
+    why = Str::NoMemoryFrameImage;
+    return false;
   }
 
   int minCodeSize = file.readByte();
-  if (minCodeSize < 0 || minCodeSize > 8) {
-    corrupt();
-    return 0;
+  if (minCodeSize < 0 || minCodeSize > 8) return false;
+  if (!LzwDecoder::gather(file, job.data, job.used, job.terminated)) {
+    why = Str::NoMemoryFrameImage;
+    return false;
   }
-  // One decoder per thread: its tables are large and reused frame after frame.
-  static thread_local std::unique_ptr<LzwDecoder> decoder;
-  if (!decoder) decoder.reset(new (std::nothrow) LzwDecoder);
-  if (!decoder || !decoder->init(file, minCodeSize)) {
-    showWarning(text(Str::NoMemoryFrameImage));
-    return 0;
-  }
+  job.minCodeSize = minCodeSize;
+  job.width = w;
+  job.height = h;
+  job.interlaced = frame.interlaced();
+  job.palette = frame.palette();
+  job.transparentIndex = frame.transparent() ? frame.transparentIndex : -1;
+  job.bytes = bytes;
+  return true;
+}
 
-  // The whole image is decoded into one buffer first.
-  static thread_local std::vector<uint8_t> scratch;
+// Decodes the job's data into its bitmap and mask.
+void decodeImage(ImageJob& job) noexcept {
+  using Outcome = ImageJob::Outcome;
+  job.outcome = Outcome::OutOfMemory;
   try {
+    // One decoder per thread: its tables are large and reused frame after frame.
+    static thread_local std::unique_ptr<LzwDecoder> decoder;
+    if (!decoder) decoder.reset(new (std::nothrow) LzwDecoder);
+    if (!decoder || !decoder->initFromGathered(job.data, job.used, job.terminated, job.minCodeSize))
+      return;
+    const int w = job.width, h = job.height;
+    const size_t count = static_cast<size_t>(w) * static_cast<size_t>(h);
+    // The whole image is decoded into one buffer first.
+    static thread_local std::vector<uint8_t> scratch;
     scratch.resize(count + LzwDecoder::kSlack);
-  } catch (const std::bad_alloc&) {
-    showWarning(text(Str::NoMemoryFrameImage));
-    return 0;
-  }
-  size_t got = decoder->decodeAll(scratch.data(), count);
-  if (got < count) {
-    // The end code before the image is complete leaves the rest at index 0.
-    if (decoder->status() != LzwDecoder::kEnded) {
-      corrupt();
-      return 0;
+    job.got = decoder->decodeAll(scratch.data(), count);
+    if (job.got < count) {
+      // The end code before the image is complete leaves the rest at index 0.
+      if (decoder->status() != LzwDecoder::kEnded) {
+        job.outcome = Outcome::Corrupt;
+        return;
+      }
+      std::memset(scratch.data() + job.got, 0, count - job.got);
     }
-    std::memset(scratch.data() + got, 0, count - got);
-  }
-  // Pixels the data never sent are charged to the file's size as well.
-  if (budget && !budget->take(static_cast<int64_t>(count), static_cast<int64_t>(got), bytes)) {
-    showWarning(text(Str::NoMemoryFrameImage));
-    return 0;
-  }
-  // Laid out in rows (in stream order: straight down, or the four interlace
-  // passes) as the bitmap is made.
-  const uint8_t* const decoded = scratch.data();
-  std::vector<int> order;  // an interlaced row's place in the stream
-  if (frame.interlaced()) {
-    try {
+    // Laid out in rows (in stream order: straight down, or the four interlace
+    // passes) as the bitmap is made.
+    const uint8_t* const decoded = scratch.data();
+    std::vector<int> order;  // an interlaced row's place in the stream
+    if (job.interlaced) {
       order.resize(static_cast<size_t>(h));
-    } catch (const std::bad_alloc&) {
-      showWarning(text(Str::NoMemoryFrameImage));
-      return 0;
+      static const int kStart[4] = {0, 4, 2, 1}, kStep[4] = {8, 8, 4, 2};
+      int k = 0;
+      for (int pass = 0; pass < 4; ++pass)
+        for (int y = kStart[pass]; y < h; y += kStep[pass]) order[static_cast<size_t>(y)] = k++;
     }
-    static const int kStart[4] = {0, 4, 2, 1}, kStep[4] = {8, 8, 4, 2};
-    int k = 0;
-    for (int pass = 0; pass < 4; ++pass)
-      for (int y = kStart[pass]; y < h; y += kStep[pass]) order[static_cast<size_t>(y)] = k++;
+    job.dib = createBitmapFrom(w, h, job.palette, [&](int y) {
+      const size_t at = order.empty() ? static_cast<size_t>(y) : static_cast<size_t>(order[static_cast<size_t>(y)]);
+      return decoded + at * static_cast<size_t>(w);
+    });
+    if (scratch.capacity() > (32u << 20)) std::vector<uint8_t>().swap(scratch);
+    if (!job.dib) return;
+    if (job.transparentIndex >= 0)
+      job.mask = buildMask(*job.dib, static_cast<uint8_t>(job.transparentIndex));
+    job.outcome = Outcome::Decoded;
+  } catch (const std::bad_alloc&) {
+    job.dib.reset();
+    job.mask.reset();
   }
-  frame.dib = createBitmapFrom(w, h, frame.palette(), [&](int y) {
-    const size_t at = order.empty() ? static_cast<size_t>(y) : static_cast<size_t>(order[static_cast<size_t>(y)]);
-    return decoded + at * static_cast<size_t>(w);
-  });
-  if (!frame.dib) {
-    showWarning(text(Str::NoMemoryFrameImage));
-    return 0;
-  }
-  if (scratch.capacity() > (32u << 20)) std::vector<uint8_t>().swap(scratch);
+}
+
+// A decoded job's pixels into its frame, once the budget has taken them;
+// false with `why` set otherwise.
+bool finishImage(ImageJob& job, Frame& frame, PixelBudget* budget, Str& why) {
+  why = Str::NoMemoryFrameImage;
+  if (job.outcome == ImageJob::Outcome::Corrupt) why = Str::GifCorrupt;
+  if (job.outcome != ImageJob::Outcome::Decoded) return false;
+  // Pixels the data never sent are charged to the file's size as well.
+  const int64_t count = static_cast<int64_t>(job.width) * job.height;
+  if (budget && !budget->take(count, static_cast<int64_t>(job.got), job.bytes)) return false;
+  frame.dib = std::move(job.dib);
+  frame.mask = std::move(job.mask);
+  return true;
+}
+
+}  // namespace
+
+int readImage(ByteSource& file, Frame& frame, Animation& a, PixelBudget* budget) {
+  // The data goes back and forth between this buffer and the decoder's:
+  // neither is made anew for each image.
+  static thread_local std::vector<uint8_t> spare;
+  ImageJob job;
+  job.data.swap(spare);
+  Str why;
+  const bool read = readImageHead(file, frame, a, budget, 0, job, why);
   // The rest of the data, extra pixels included, was consumed with the
   // sub-blocks, so the next block starts where it should.
-  if (frame.transparent()) frame.mask = buildMask(*frame.dib, frame.transparentIndex);
+  if (read) decodeImage(job);
+  job.data.swap(spare);
+  if (!read) {
+    showWarning(text(why));
+    return 0;
+  }
+  if (!finishImage(job, frame, budget, why)) {
+    showWarning(text(why));
+    return 0;
+  }
   return 1;
 }
 
@@ -262,11 +323,134 @@ int readGif(ByteSource& file, Progress* progress, std::unique_ptr<Animation>& ou
     if (progress && !progress->setPosition(file.position())) cancelled = true;
   };
 
+  // With several threads, images are decoded beside this one while it reads
+  // on. Each is a frame of the document at once, given its pixels when it
+  // is settled, in order; the first that fails ends the document there, and
+  // every message comes in the order reading in turn would give it.
+  struct InFlight {
+    Frame* frame = nullptr;
+    int playCount = 0;  // the document's before anything after the frame was read
+    std::unique_ptr<ImageJob> job;
+    bool done = false;  // under `mu`
+  };
+  std::deque<InFlight> flight;
+  std::mutex mu;
+  std::condition_variable finished;
+  int64_t reserved = 0;  // the memory of the frames in flight
+  int64_t inFlightPixels = 0;
+  std::vector<std::vector<uint8_t>> buffers;  // image data buffers to reuse
+  Frame* cut = nullptr;  // the frame that failed: it and all after it go
+  const size_t maxInFlight = 2 * static_cast<size_t>(options.threads) + 2;
+  std::unique_ptr<TaskPool> pool;  // declared last: it finishes first
+  if (options.threads > 1) {
+    pool.reset(new (std::nothrow) TaskPool(options.threads, maxInFlight, reporter()));
+    if (pool && pool->threads() == 0) pool.reset();
+  }
+  auto settleOldest = [&] {
+    {
+      // The worker writes `done` in the element itself: it stays until then.
+      std::unique_lock lock(mu);
+      finished.wait(lock, [&] { return flight.front().done; });
+    }
+    InFlight f = std::move(flight.front());
+    flight.pop_front();
+    reserved -= f.job->bytes;
+    inFlightPixels -= static_cast<int64_t>(f.job->width) * f.job->height;
+    try {
+      buffers.push_back(std::move(f.job->data));
+    } catch (const std::bad_alloc&) {
+    }
+    if (error) return;  // an earlier frame failed: this one goes with it
+    Str why;
+    if (!finishImage(*f.job, *f.frame, &budget, why)) {
+      showWarning(text(why));
+      error = true;
+      complete = false;
+      a->playCount = f.playCount;
+      cut = f.frame;
+    }
+  };
+  // Every frame in flight settled; the document ends where one failed.
+  auto settleAll = [&] {
+    while (!flight.empty()) settleOldest();
+    for (Block* b = cut; b;) b = removeBlock(*a, b);
+    cut = nullptr;
+  };
+  // A failure found while reading: after those of the frames before it.
+  auto fail = [&](const Str* why) {
+    settleAll();
+    if (!error && why) showWarning(text(*why));
+    error = true;
+  };
+  auto corruptHere = [&] {
+    const Str why = Str::GifCorrupt;
+    fail(&why);
+  };
+  // One image read here and decoded on a worker (false: failed, told).
+  auto readInFlight = [&](std::unique_ptr<Frame> frame) {
+    Str why = Str::NoMemoryFrameImage;
+    auto failed = [&] {
+      fail(&why);
+      return false;
+    };
+    std::unique_ptr<ImageJob> job(new (std::nothrow) ImageJob);
+    if (!job) return failed();
+    if (!buffers.empty()) {
+      job->data.swap(buffers.back());
+      buffers.pop_back();
+    }
+    if (!readImageHead(file, *frame, *a, &budget, reserved, *job, why)) return failed();
+    const int64_t pixels = static_cast<int64_t>(job->width) * job->height;
+    if (pixels + inFlightPixels > budget.undeliveredLeft()) {
+      // Frames whose data might not send their pixels could together go
+      // past what the file may leave unsent (a small hostile file declaring
+      // huge frames): this one is decoded here, after those before it.
+      settleAll();
+      if (error) return false;
+      decodeImage(*job);
+      if (!finishImage(*job, *frame, &budget, why)) return failed();
+      appendFrame(*a, std::move(frame));
+      return true;
+    }
+    try {
+      flight.emplace_back();
+    } catch (const std::bad_alloc&) {
+      return failed();
+    }
+    InFlight& f = flight.back();
+    f.playCount = a->playCount;
+    try {
+      f.frame = appendFrame(*a, std::move(frame));
+    } catch (const std::bad_alloc&) {
+      flight.pop_back();
+      return failed();
+    }
+    f.job = std::move(job);
+    reserved += f.job->bytes;
+    inFlightPixels += pixels;
+    ImageJob* j = f.job.get();
+    bool* done = &f.done;  // deque elements stay where they are
+    auto run = [j, done, &mu, &finished] {
+      decodeImage(*j);
+      {
+        std::lock_guard lock(mu);
+        *done = true;
+      }
+      finished.notify_all();
+    };
+    try {
+      pool->submit(run);
+    } catch (const std::bad_alloc&) {
+      run();  // no memory to hand it over: decoded here
+    }
+    if (flight.size() >= maxInFlight) settleOldest();
+    return true;
+  };
+
   while (!error && !cancelled && !complete) {
     int c = file.readByte();
     if (c < 0) {
-      corrupt();
-      error = true;
+      corruptHere();
       break;
     }
     switch (c) {
@@ -277,8 +461,7 @@ int readGif(ByteSource& file, Progress* progress, std::unique_ptr<Animation>& ou
         if (label == kPlainTextTag || label == kCommentTag || label == kApplicationTag) {
           std::unique_ptr<Block> stored;
           if (readExtension(file, static_cast<uint8_t>(label), *a, stored) != ExtResult::Ok) {
-            corrupt();
-            error = true;
+            corruptHere();
             break;
           }
           if (stored) appendBlock(*a, std::move(stored));
@@ -286,22 +469,17 @@ int readGif(ByteSource& file, Progress* progress, std::unique_ptr<Animation>& ou
         } else if (label == 0xF9) {
           uint8_t gce[6];
           if (!file.read(gce, 6)) {
-            corrupt();
-            error = true;
+            corruptHere();
             break;
           }
           pending = newFrame(gce, options.defaults);
-          if (!pending) error = true;
+          if (!pending) fail(nullptr);
         } else if (label >= 0) {
           // An extension this program does not know: well-formed GIF lets
           // readers skip it, so it is passed over rather than failing the file.
-          if (!skipSubBlocks(file)) {
-            corrupt();
-            error = true;
-          }
+          if (!skipSubBlocks(file)) corruptHere();
         } else {
-          corrupt();
-          error = true;
+          corruptHere();
         }
         break;
       }
@@ -309,7 +487,11 @@ int readGif(ByteSource& file, Progress* progress, std::unique_ptr<Animation>& ou
         std::unique_ptr<Frame> frame = std::move(pending);
         if (!frame) frame = newFrame(nullptr, options.defaults);
         if (!frame) {
-          error = true;
+          fail(nullptr);
+          break;
+        }
+        if (pool) {
+          if (readInFlight(std::move(frame))) advance();
           break;
         }
         if (!readImage(file, *frame, *a, &budget)) {
@@ -324,11 +506,11 @@ int readGif(ByteSource& file, Progress* progress, std::unique_ptr<Animation>& ou
         complete = true;
         break;
       default:
-        corrupt();
-        error = true;
+        corruptHere();
         break;
     }
   }
+  settleAll();
   pending.reset();
 
   if (error) {

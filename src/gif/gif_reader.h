@@ -24,6 +24,9 @@ bool isGifSignature(ByteSource& file);
 struct GifReadOptions {
   DocumentDefaults defaults;   // the delay unit and new frames' delay
   bool keepInterlace = false;  // otherwise interlacing is dropped on reading
+  // Threads that decode images while this one reads on (1: images are
+  // decoded here, in turn). The document and messages are the same either way.
+  unsigned threads = 1;
 };
 
 // Reads the stream after the signature. Returns 0 (failed, `animation` null),

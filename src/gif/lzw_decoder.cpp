@@ -11,28 +11,43 @@ namespace fb {
 
 static_assert(std::endian::native == std::endian::little, "words are read little-endian");
 
-bool LzwDecoder::init(ByteSource& src, int minCodeSize) {
+bool LzwDecoder::gather(ByteSource& src, std::vector<uint8_t>& out, size_t& used,
+                        bool& terminated) {
   // The buffer keeps its size from image to image: only what it holds grows.
-  size_t used = 0;
-  terminated_ = false;
+  used = 0;
+  terminated = false;
   try {
     for (;;) {
       int len = src.readByte();
       if (len < 0) break;  // cut short
       if (len == 0) {
-        terminated_ = true;
+        terminated = true;
         break;
       }
-      if (data_.size() < used + 255 + 8) data_.resize(std::max(2 * data_.size(), used + 255 + 8));
+      if (out.size() < used + 255 + 8) out.resize(std::max(2 * out.size(), used + 255 + 8));
       // An incomplete sub-block never arrived.
-      if (!src.read(data_.data() + used, static_cast<size_t>(len))) break;
+      if (!src.read(out.data() + used, static_cast<size_t>(len))) break;
       used += static_cast<size_t>(len);
     }
-    if (data_.size() < used + 8) data_.resize(used + 8);  // no sub-block at all
+    if (out.size() < used + 8) out.resize(used + 8);  // no sub-block at all
   } catch (const std::bad_alloc&) {
-    data_.clear();
+    out.clear();
     return false;
   }
+  return true;
+}
+
+bool LzwDecoder::init(ByteSource& src, int minCodeSize) {
+  size_t used = 0;
+  if (!gather(src, data_, used, terminated_)) return false;
+  return prepare(used, minCodeSize);
+}
+
+bool LzwDecoder::initFromGathered(std::vector<uint8_t>& data, size_t used, bool terminated,
+                                  int minCodeSize) {
+  if (data.size() < used + 8) return false;
+  data_.swap(data);
+  terminated_ = terminated;
   return prepare(used, minCodeSize);
 }
 

@@ -24,6 +24,14 @@ class LzwDecoder {
   bool init(ByteSource& src, int minCodeSize);
   // The same over sub-block bytes already in memory (for tests and fuzzing).
   bool initFromData(const uint8_t* data, size_t size, bool terminated, int minCodeSize);
+  // Reads the image data's sub-blocks from `src` into `out`, as init does:
+  // their bytes one after the other (`used` of them, with 8 more to spare),
+  // `terminated` when the zero-length terminator came. False only when
+  // memory runs out (`out` is then emptied).
+  static bool gather(ByteSource& src, std::vector<uint8_t>& out, size_t& used, bool& terminated);
+  // Takes over what gather made (the decoder's own buffer goes back in its
+  // place) and resets the decoder: one thread can gather while another decodes.
+  bool initFromGathered(std::vector<uint8_t>& data, size_t used, bool terminated, int minCodeSize);
 
   int nextPixel();
 

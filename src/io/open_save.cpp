@@ -14,6 +14,7 @@
 #include "base/interrupt.h"
 #include "base/progress.h"
 #include "base/reporter.h"
+#include "base/task_pool.h"
 #include "formats/avi.h"
 #include "formats/filmstrip.h"
 #include "formats/image_files.h"
@@ -26,6 +27,9 @@
 
 namespace fb {
 namespace {
+
+// GIF files from this size on are read with their images decoded on every core.
+constexpr int64_t kParallelReadBytes = 256 << 10;
 
 constexpr FileType kTypes[kTypeCount] = {
     {"dummy", "dummy", "dummy"},
@@ -60,6 +64,8 @@ int readGifFile(const std::string& path, Progress* progress, std::unique_ptr<Ani
   GifReadOptions read;
   read.defaults = options.defaults;
   read.keepInterlace = options.keepInterlace;
+  // Large files are decoded on every core (small ones cost more to hand over).
+  if (src.size() >= kParallelReadBytes) read.threads = TaskPool::cores();
   return readGif(src, progress, out, read);
 }
 

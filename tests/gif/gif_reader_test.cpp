@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "base/prefs.h"
 #include "base/progress.h"
 #include "base/reporter.h"
@@ -378,4 +380,81 @@ TEST(GifReader, EveryTruncationOfARealFileIsHandled) {
       EXPECT_EQ(pixelsOf(*frameAt(*a, i)), pixelsOf(*frameAt(*whole, i))) << n << " frame " << i;
   }
   EXPECT_GE(previous, whole->frameCount() - 1);
+}
+
+namespace {
+
+// Reads `bytes` with images decoded on this thread, then beside it: the
+// result, the document and the messages must be the same.
+void expectSameOnEveryThread(const std::vector<uint8_t>& bytes, const std::string& what) {
+  std::unique_ptr<Animation> alone, beside;
+  RecordingReporter one, many;
+  int r1, r2;
+  {
+    ScopedReporter scope(one);
+    r1 = readGifBytes(bytes, alone);
+  }
+  {
+    ScopedReporter scope(many);
+    GifReadOptions options;
+    options.threads = 3;
+    r2 = readGifBytes(bytes, beside, nullptr, options);
+  }
+  EXPECT_EQ(r1, r2) << what;
+  EXPECT_EQ(one.texts(), many.texts()) << what;
+  ASSERT_EQ(alone != nullptr, beside != nullptr) << what;
+  if (alone) {
+    EXPECT_TRUE(fbtest::digest(*alone) == fbtest::digest(*beside)) << what;
+  }
+}
+
+}  // namespace
+
+TEST(GifReader, ImagesDecodedBesideTheReadingThreadGiveTheSameDocument) {
+  namespace fs = std::filesystem;
+  for (const char* dir : {"gif-real", "gif-suite"})
+    for (const auto& e : fs::directory_iterator(fbtest::dataPath(dir)))
+      if (e.path().extension() == ".gif")
+        expectSameOnEveryThread(fbtest::readBytes(e.path().string()), e.path().string());
+
+  // Damaged in the middle: the frames after the damage go, and so do the
+  // blocks read after them, which another thread may have read on to.
+  const auto real = fbtest::readBytes(fbtest::dataPath("gif-real/testsrc2-diff-ffmpeg.gif"));
+  ASSERT_GT(real.size(), 100000u);
+  for (size_t at = 2000; at < real.size(); at += real.size() / 13) {
+    auto cut = real;
+    cut.resize(at);
+    expectSameOnEveryThread(cut, "cut at " + std::to_string(at));
+    auto spoiled = real;
+    std::fill(spoiled.begin() + static_cast<long>(at), spoiled.begin() + static_cast<long>(at) + 40,
+              0xFF);
+    expectSameOnEveryThread(spoiled, "spoiled at " + std::to_string(at));
+  }
+
+  // A frame whose codes name no string, then a loop count and frames read
+  // beside it: the document keeps what came before the bad frame only.
+  GifBuilder b = base(64, 64);
+  const std::vector<uint8_t> pixels(64 * 64, 2);
+  for (int i = 0; i < 6; ++i) b.descriptor(0, 0, 64, 64).image(2, pixels);
+  b.descriptor(0, 0, 64, 64).raw({2}).codeData({4, 1, 7, 7}, 3);  // 7: no such string yet
+  b.loop(7);
+  for (int i = 0; i < 6; ++i) b.descriptor(0, 0, 64, 64).image(2, pixels);
+  b.trailer();
+  expectSameOnEveryThread(b.bytes, "bad codes");
+  std::unique_ptr<Animation> a;
+  GifReadOptions options;
+  options.threads = 3;
+  RecordingReporter rec;
+  ScopedReporter scope(rec);
+  ASSERT_EQ(readGifBytes(b.bytes, a, nullptr, options), kReadPartial);
+  EXPECT_EQ(a->frameCount(), 6);
+  EXPECT_EQ(a->playCount, 1) << "the loop count after the bad frame was never read";
+  EXPECT_EQ(rec.texts(), (std::vector<std::string>{kCorrupt, kPartial}));
+
+  // Frames that send none of their pixels, more of them than a file this
+  // small may leave unsent: the same frames are kept either way.
+  GifBuilder empty = base(4000, 4000);
+  for (int i = 0; i < 12; ++i) empty.descriptor(0, 0, 4000, 4000).raw({2}).codeData({4, 5}, 3);
+  empty.trailer();
+  expectSameOnEveryThread(empty.bytes, "unsent pixels");
 }
