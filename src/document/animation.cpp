@@ -286,6 +286,25 @@ std::unique_ptr<Animation> cloneAnimationHeader(const Animation& src) {
   return a;
 }
 
+std::unique_ptr<Frame> copyFrameFields(const Frame& src) {
+  auto f = std::unique_ptr<Frame>(new (std::nothrow) Frame);
+  if (!f) return nullptr;
+  f->selected = src.selected;
+  f->scratchIndex = src.scratchIndex;
+  f->left = src.left;
+  f->top = src.top;
+  f->width = src.width;
+  f->height = src.height;
+  f->hotspotX = src.hotspotX;
+  f->hotspotY = src.hotspotY;
+  f->delay = src.delay;
+  f->blend = src.blend;
+  f->controlFlags = src.controlFlags;
+  f->transparentIndex = src.transparentIndex;
+  f->imageFlags = src.imageFlags;
+  return f;
+}
+
 namespace {
 
 // A copy of `block` without its name (names are shared on one thread).
@@ -302,21 +321,8 @@ std::unique_ptr<Block> duplicateBlockUnnamed(const Block* block) {
     return b;
   }
   const auto& src = static_cast<const Frame&>(*block);
-  auto f = std::unique_ptr<Frame>(new (std::nothrow) Frame);
+  auto f = copyFrameFields(src);
   if (!f) return nullptr;
-  f->selected = src.selected;
-  f->scratchIndex = src.scratchIndex;
-  f->left = src.left;
-  f->top = src.top;
-  f->width = src.width;
-  f->height = src.height;
-  f->hotspotX = src.hotspotX;
-  f->hotspotY = src.hotspotY;
-  f->delay = src.delay;
-  f->blend = src.blend;
-  f->controlFlags = src.controlFlags;
-  f->transparentIndex = src.transparentIndex;
-  f->imageFlags = src.imageFlags;
   f->lendPalette(src.owner ? nullptr : src.palette());
   if (src.localPalette) {
     f->localPalette = copyPalette(*src.localPalette);

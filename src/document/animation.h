@@ -206,6 +206,9 @@ std::unique_ptr<Block> newBlock(uint8_t tag, size_t payloadSize);
 // Its delay is the graphic control's (in ticks of the time base), else the default.
 std::unique_ptr<Frame> newFrame(const uint8_t* controlBytes, const DocumentDefaults& defaults = {});
 std::unique_ptr<Frame> newBlankFrame(int width, int height, const DocumentDefaults& defaults = {});
+// A new frame with `f`'s own fields (selection, place, size, hotspot, timing
+// and flags), without its name, palettes or pixels. Null when memory runs out.
+std::unique_ptr<Frame> copyFrameFields(const Frame& f);
 // A copy outside any animation (a frame's global palette is its new owner's).
 std::unique_ptr<Block> duplicateBlock(const Block* block);
 

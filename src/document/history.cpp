@@ -37,25 +37,12 @@ namespace {
 
 // A copy of what an edit of the frame's fields may change.
 std::unique_ptr<Frame> fieldsOf(const Frame& f) {
-  auto c = std::unique_ptr<Frame>(new (std::nothrow) Frame);
+  auto c = copyFrameFields(f);
   if (!c) return nullptr;
-  c->selected = f.selected;
-  c->scratchIndex = f.scratchIndex;
-  c->left = f.left;
-  c->top = f.top;
-  c->width = f.width;
-  c->height = f.height;
-  c->hotspotX = f.hotspotX;
-  c->hotspotY = f.hotspotY;
   if (f.name) {
     addAtomRef(f.name);
     c->name = f.name;
   }
-  c->delay = f.delay;
-  c->blend = f.blend;
-  c->controlFlags = f.controlFlags;
-  c->transparentIndex = f.transparentIndex;
-  c->imageFlags = f.imageFlags;
   return c;
 }
 
