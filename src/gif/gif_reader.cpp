@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <new>
 
@@ -127,11 +128,13 @@ struct ImageJob {
   std::unique_ptr<Mask> mask;
 };
 
-// Reads an image descriptor (after its 0x2C), its palette and its data into
-// `frame` and `job`; false with `why` set when it cannot be read. `reserved`:
-// memory already promised to images read but not yet made.
-bool readImageHead(ByteSource& file, Frame& frame, Animation& a, PixelBudget* budget,
-                   int64_t reserved, ImageJob& job, Str& why) {
+// Reads an image descriptor (after its 0x2C), its palette and its minimum
+// code size into `frame` and `job`, and with `gather` its data too; false
+// with `why` set when it cannot be read. `fits`: whether the budget holds
+// the memory the frame needs (its pixels and mask, and its decoding).
+bool readImageHead(ByteSource& file, Frame& frame, Animation& a,
+                   const std::function<bool(int64_t)>& fits, bool gather, ImageJob& job,
+                   Str& why) {
   why = Str::GifCorrupt;
   uint8_t d[9];
   if (!file.read(d, 9)) return false;
@@ -163,15 +166,14 @@ bool readImageHead(ByteSource& file, Frame& frame, Animation& a, PixelBudget* bu
   const size_t count = static_cast<size_t>(w) * static_cast<size_t>(h);
   const int64_t bytes = static_cast<int64_t>(stride8(w)) * h +
                         (frame.transparent() ? static_cast<int64_t>((w + 31) / 32 * 4) * h : 0);
-  if (!sizeAcceptable(w, h) ||
-      (budget && !budget->fits(bytes + static_cast<int64_t>(count) + reserved))) {
+  if (!sizeAcceptable(w, h) || !fits(bytes + static_cast<int64_t>(count))) {
     why = Str::NoMemoryFrameImage;
     return false;
   }
 
   int minCodeSize = file.readByte();
   if (minCodeSize < 0 || minCodeSize > 8) return false;
-  if (!LzwDecoder::gather(file, job.data, job.used, job.terminated)) {
+  if (gather && !LzwDecoder::gather(file, job.data, job.used, job.terminated)) {
     why = Str::NoMemoryFrameImage;
     return false;
   }
@@ -185,34 +187,56 @@ bool readImageHead(ByteSource& file, Frame& frame, Animation& a, PixelBudget* bu
   return true;
 }
 
-// Decodes the job's data into its bitmap and mask.
-void decodeImage(ImageJob& job) noexcept {
+// One decoder per thread (null when memory runs out): its tables are large
+// and reused frame after frame.
+LzwDecoder* threadDecoder() {
+  static thread_local std::unique_ptr<LzwDecoder> decoder;
+  if (!decoder) decoder.reset(new (std::nothrow) LzwDecoder);
+  return decoder.get();
+}
+
+// The buffer each thread decodes images into.
+std::vector<uint8_t>& threadScratch() {
+  static thread_local std::vector<uint8_t> scratch;
+  return scratch;
+}
+
+// Once an image is laid out: a very large buffer is not kept for the next.
+void releaseLargeScratch() {
+  if (threadScratch().capacity() > (32u << 20)) std::vector<uint8_t>().swap(threadScratch());
+}
+
+// The whole image decoded into the thread's buffer, returned (null with the
+// job's outcome set when it could not be).
+const uint8_t* decodeToBuffer(LzwDecoder& decoder, ImageJob& job) {
   using Outcome = ImageJob::Outcome;
-  job.outcome = Outcome::OutOfMemory;
+  const size_t count = static_cast<size_t>(job.width) * static_cast<size_t>(job.height);
+  std::vector<uint8_t>& scratch = threadScratch();
   try {
-    // One decoder per thread: its tables are large and reused frame after frame.
-    static thread_local std::unique_ptr<LzwDecoder> decoder;
-    if (!decoder) decoder.reset(new (std::nothrow) LzwDecoder);
-    if (!decoder || !decoder->initFromGathered(job.data, job.used, job.terminated, job.minCodeSize))
-      return;
-    const int w = job.width, h = job.height;
-    const size_t count = static_cast<size_t>(w) * static_cast<size_t>(h);
-    // The whole image is decoded into one buffer first.
-    static thread_local std::vector<uint8_t> scratch;
     scratch.resize(count + LzwDecoder::kSlack);
-    job.got = decoder->decodeAll(scratch.data(), count);
-    if (job.got < count) {
-      // The end code before the image is complete leaves the rest at index 0.
-      if (decoder->status() != LzwDecoder::kEnded) {
-        job.outcome = Outcome::Corrupt;
-        return;
-      }
-      std::memset(scratch.data() + job.got, 0, count - job.got);
+  } catch (const std::bad_alloc&) {
+    job.outcome = Outcome::OutOfMemory;
+    return nullptr;
+  }
+  job.got = decoder.decodeAll(scratch.data(), count);
+  if (job.got < count) {
+    // The end code before the image is complete leaves the rest at index 0.
+    if (decoder.status() != LzwDecoder::kEnded) {
+      job.outcome = Outcome::Corrupt;
+      return nullptr;
     }
-    // Laid out in rows (in stream order: straight down, or the four interlace
-    // passes) as the bitmap is made.
-    const uint8_t* const decoded = scratch.data();
-    std::vector<int> order;  // an interlaced row's place in the stream
+    std::memset(scratch.data() + job.got, 0, count - job.got);
+  }
+  return scratch.data();
+}
+
+// The job's bitmap and mask from its decoded pixels (false: out of memory).
+bool buildImage(ImageJob& job, const uint8_t* decoded) {
+  const int w = job.width, h = job.height;
+  // Laid out in rows (in stream order: straight down, or the four interlace
+  // passes) as the bitmap is made.
+  std::vector<int> order;  // an interlaced row's place in the stream
+  try {
     if (job.interlaced) {
       order.resize(static_cast<size_t>(h));
       static const int kStart[4] = {0, 4, 2, 1}, kStep[4] = {8, 8, 4, 2};
@@ -220,19 +244,29 @@ void decodeImage(ImageJob& job) noexcept {
       for (int pass = 0; pass < 4; ++pass)
         for (int y = kStart[pass]; y < h; y += kStep[pass]) order[static_cast<size_t>(y)] = k++;
     }
-    job.dib = createBitmapFrom(w, h, job.palette, [&](int y) {
-      const size_t at = order.empty() ? static_cast<size_t>(y) : static_cast<size_t>(order[static_cast<size_t>(y)]);
-      return decoded + at * static_cast<size_t>(w);
-    });
-    if (scratch.capacity() > (32u << 20)) std::vector<uint8_t>().swap(scratch);
-    if (!job.dib) return;
-    if (job.transparentIndex >= 0)
-      job.mask = buildMask(*job.dib, static_cast<uint8_t>(job.transparentIndex));
-    job.outcome = Outcome::Decoded;
   } catch (const std::bad_alloc&) {
-    job.dib.reset();
-    job.mask.reset();
+    return false;
   }
+  job.dib = createBitmapFrom(w, h, job.palette, [&](int y) {
+    const size_t at = order.empty() ? static_cast<size_t>(y) : static_cast<size_t>(order[static_cast<size_t>(y)]);
+    return decoded + at * static_cast<size_t>(w);
+  });
+  if (!job.dib) return false;
+  if (job.transparentIndex >= 0)
+    job.mask = buildMask(*job.dib, static_cast<uint8_t>(job.transparentIndex));
+  return true;
+}
+
+// Decodes a job whose data was gathered: on any thread, raising no message.
+void decodeImage(ImageJob& job) noexcept {
+  job.outcome = ImageJob::Outcome::OutOfMemory;
+  LzwDecoder* decoder = threadDecoder();
+  if (!decoder || !decoder->initFromGathered(job.data, job.used, job.terminated, job.minCodeSize))
+    return;
+  const uint8_t* decoded = decodeToBuffer(*decoder, job);
+  if (!decoded) return;
+  if (buildImage(job, decoded)) job.outcome = ImageJob::Outcome::Decoded;
+  releaseLargeScratch();
 }
 
 // A decoded job's pixels into its frame, once the budget has taken them;
@@ -252,25 +286,33 @@ bool finishImage(ImageJob& job, Frame& frame, PixelBudget* budget, Str& why) {
 }  // namespace
 
 int readImage(ByteSource& file, Frame& frame, Animation& a, PixelBudget* budget) {
-  // The data goes back and forth between this buffer and the decoder's:
-  // neither is made anew for each image.
-  static thread_local std::vector<uint8_t> spare;
   ImageJob job;
-  job.data.swap(spare);
   Str why;
-  const bool read = readImageHead(file, frame, a, budget, 0, job, why);
+  auto fail = [&] {
+    showWarning(text(why));
+    return 0;
+  };
+  auto fits = [budget](int64_t need) { return !budget || budget->fits(need); };
+  if (!readImageHead(file, frame, a, fits, false, job, why)) return fail();
+  // The data is gathered straight into the decoder's own buffer.
+  why = Str::NoMemoryFrameImage;
+  LzwDecoder* decoder = threadDecoder();
+  if (!decoder || !decoder->init(file, job.minCodeSize)) return fail();
   // The rest of the data, extra pixels included, was consumed with the
   // sub-blocks, so the next block starts where it should.
-  if (read) decodeImage(job);
-  job.data.swap(spare);
-  if (!read) {
-    showWarning(text(why));
-    return 0;
+  const uint8_t* decoded = decodeToBuffer(*decoder, job);
+  if (!decoded) {
+    if (job.outcome == ImageJob::Outcome::Corrupt) why = Str::GifCorrupt;
+    return fail();
   }
-  if (!finishImage(job, frame, budget, why)) {
-    showWarning(text(why));
-    return 0;
-  }
+  // Pixels the data never sent are charged to the file's size as well.
+  const int64_t count = static_cast<int64_t>(job.width) * job.height;
+  if (budget && !budget->take(count, static_cast<int64_t>(job.got), job.bytes)) return fail();
+  const bool built = buildImage(job, decoded);
+  releaseLargeScratch();
+  if (!built) return fail();
+  frame.dib = std::move(job.dib);
+  frame.mask = std::move(job.mask);
   return 1;
 }
 
@@ -336,8 +378,8 @@ int readGif(ByteSource& file, Progress* progress, std::unique_ptr<Animation>& ou
   std::deque<InFlight> flight;
   std::mutex mu;
   std::condition_variable finished;
-  int64_t reserved = 0;  // the memory of the frames in flight
-  int64_t inFlightPixels = 0;
+  int64_t reserved = 0;        // the memory of the frames in flight
+  int64_t inFlightPixels = 0;  // and their pixels (as much again while decoding)
   std::vector<std::vector<uint8_t>> buffers;  // image data buffers to reuse
   Frame* cut = nullptr;  // the frame that failed: it and all after it go
   const size_t maxInFlight = 2 * static_cast<size_t>(options.threads) + 2;
@@ -376,6 +418,17 @@ int readGif(ByteSource& file, Progress* progress, std::unique_ptr<Animation>& ou
     for (Block* b = cut; b;) b = removeBlock(*a, b);
     cut = nullptr;
   };
+  // The frames decoded by now, without waiting: a failure stops the reading
+  // about where reading in turn would have.
+  auto settleDone = [&] {
+    while (!flight.empty()) {
+      {
+        std::lock_guard lock(mu);
+        if (!flight.front().done) return;
+      }
+      settleOldest();
+    }
+  };
   // A failure found while reading: after those of the frames before it.
   auto fail = [&](const Str* why) {
     settleAll();
@@ -399,12 +452,22 @@ int readGif(ByteSource& file, Progress* progress, std::unique_ptr<Animation>& ou
       job->data.swap(buffers.back());
       buffers.pop_back();
     }
-    if (!readImageHead(file, *frame, *a, &budget, reserved, *job, why)) return failed();
+    // Where the memory of the frames in flight (pixels, masks and decoding)
+    // leaves too little for this one, they are settled first and this one
+    // is decoded here: the budget then decides as reading in turn would.
+    bool inTurn = false;
+    auto fits = [&](int64_t need) {
+      if (budget.fits(need + reserved + inFlightPixels)) return true;
+      settleAll();
+      inTurn = true;
+      return !error && budget.fits(need);
+    };
+    if (!readImageHead(file, *frame, *a, fits, true, *job, why)) return failed();
     const int64_t pixels = static_cast<int64_t>(job->width) * job->height;
-    if (pixels + inFlightPixels > budget.undeliveredLeft()) {
-      // Frames whose data might not send their pixels could together go
-      // past what the file may leave unsent (a small hostile file declaring
-      // huge frames): this one is decoded here, after those before it.
+    // Likewise where frames whose data might not send their pixels could
+    // together go past what the file may leave unsent (a small hostile file
+    // declaring huge frames).
+    if (inTurn || pixels + inFlightPixels > budget.undeliveredLeft()) {
       settleAll();
       if (error) return false;
       decodeImage(*job);
@@ -448,6 +511,8 @@ int readGif(ByteSource& file, Progress* progress, std::unique_ptr<Animation>& ou
   };
 
   while (!error && !cancelled && !complete) {
+    settleDone();
+    if (error) break;
     int c = file.readByte();
     if (c < 0) {
       corruptHere();

@@ -431,12 +431,14 @@ TEST(GifReader, ImagesDecodedBesideTheReadingThreadGiveTheSameDocument) {
     expectSameOnEveryThread(spoiled, "spoiled at " + std::to_string(at));
   }
 
-  // A frame whose codes name no string, then a loop count and frames read
-  // beside it: the document keeps what came before the bad frame only.
+  // Two frames whose codes name no string, then a loop count and frames
+  // read beside them: the document keeps what came before the first bad
+  // frame only, with one message for it.
   GifBuilder b = base(64, 64);
   const std::vector<uint8_t> pixels(64 * 64, 2);
   for (int i = 0; i < 6; ++i) b.descriptor(0, 0, 64, 64).image(2, pixels);
-  b.descriptor(0, 0, 64, 64).raw({2}).codeData({4, 1, 7, 7}, 3);  // 7: no such string yet
+  for (int i = 0; i < 2; ++i)
+    b.descriptor(0, 0, 64, 64).raw({2}).codeData({4, 1, 7, 7}, 3);  // 7: no such string yet
   b.loop(7);
   for (int i = 0; i < 6; ++i) b.descriptor(0, 0, 64, 64).image(2, pixels);
   b.trailer();
