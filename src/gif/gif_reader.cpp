@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <cstring>
 #include <deque>
-#include <functional>
 #include <mutex>
 #include <new>
 
@@ -132,9 +131,9 @@ struct ImageJob {
 // code size into `frame` and `job`, and with `gather` its data too; false
 // with `why` set when it cannot be read. `fits`: whether the budget holds
 // the memory the frame needs (its pixels and mask, and its decoding).
-bool readImageHead(ByteSource& file, Frame& frame, Animation& a,
-                   const std::function<bool(int64_t)>& fits, bool gather, ImageJob& job,
-                   Str& why) {
+template <class Fits>
+bool readImageHead(ByteSource& file, Frame& frame, Animation& a, const Fits& fits, bool gather,
+                   ImageJob& job, Str& why) {
   why = Str::GifCorrupt;
   uint8_t d[9];
   if (!file.read(d, 9)) return false;
@@ -201,10 +200,6 @@ std::vector<uint8_t>& threadScratch() {
   return scratch;
 }
 
-// Once an image is laid out: a very large buffer is not kept for the next.
-void releaseLargeScratch() {
-  if (threadScratch().capacity() > (32u << 20)) std::vector<uint8_t>().swap(threadScratch());
-}
 
 // The whole image decoded into the thread's buffer, returned (null with the
 // job's outcome set when it could not be).
@@ -230,13 +225,16 @@ const uint8_t* decodeToBuffer(LzwDecoder& decoder, ImageJob& job) {
   return scratch.data();
 }
 
-// The job's bitmap and mask from its decoded pixels (false: out of memory).
-bool buildImage(ImageJob& job, const uint8_t* decoded) {
+// The job's bitmap and mask from its decoded pixels, in the thread's buffer
+// (false: out of memory). The buffer is then let go when it is very large,
+// or with `keepNone` whatever its size (a worker's would stand outside the
+// budget, which counts one for the reading thread).
+bool buildImage(ImageJob& job, const uint8_t* decoded, bool keepNone) {
   const int w = job.width, h = job.height;
-  // Laid out in rows (in stream order: straight down, or the four interlace
-  // passes) as the bitmap is made.
-  std::vector<int> order;  // an interlaced row's place in the stream
   try {
+    // Laid out in rows (in stream order: straight down, or the four
+    // interlace passes) as the bitmap is made.
+    std::vector<int> order;  // an interlaced row's place in the stream
     if (job.interlaced) {
       order.resize(static_cast<size_t>(h));
       static const int kStart[4] = {0, 4, 2, 1}, kStep[4] = {8, 8, 4, 2};
@@ -244,29 +242,46 @@ bool buildImage(ImageJob& job, const uint8_t* decoded) {
       for (int pass = 0; pass < 4; ++pass)
         for (int y = kStart[pass]; y < h; y += kStep[pass]) order[static_cast<size_t>(y)] = k++;
     }
+    job.dib = createBitmapFrom(w, h, job.palette, [&](int y) {
+      const size_t at = order.empty() ? static_cast<size_t>(y) : static_cast<size_t>(order[static_cast<size_t>(y)]);
+      return decoded + at * static_cast<size_t>(w);
+    });
   } catch (const std::bad_alloc&) {
-    return false;
+    job.dib.reset();
   }
-  job.dib = createBitmapFrom(w, h, job.palette, [&](int y) {
-    const size_t at = order.empty() ? static_cast<size_t>(y) : static_cast<size_t>(order[static_cast<size_t>(y)]);
-    return decoded + at * static_cast<size_t>(w);
-  });
+  if (keepNone || threadScratch().capacity() > (32u << 20))
+    std::vector<uint8_t>().swap(threadScratch());
   if (!job.dib) return false;
   if (job.transparentIndex >= 0)
     job.mask = buildMask(*job.dib, static_cast<uint8_t>(job.transparentIndex));
   return true;
 }
 
-// Decodes a job whose data was gathered: on any thread, raising no message.
+// Decodes on this thread as reading in turn does: the budget takes the
+// frame before its bitmap is laid out. False with `why` set otherwise.
+bool decodeInTurn(LzwDecoder& decoder, ImageJob& job, PixelBudget* budget, Str& why) {
+  why = Str::NoMemoryFrameImage;
+  const uint8_t* decoded = decodeToBuffer(decoder, job);
+  if (!decoded) {
+    if (job.outcome == ImageJob::Outcome::Corrupt) why = Str::GifCorrupt;
+    return false;
+  }
+  // Pixels the data never sent are charged to the file's size as well.
+  const int64_t count = static_cast<int64_t>(job.width) * job.height;
+  if (budget && !budget->take(count, static_cast<int64_t>(job.got), job.bytes)) return false;
+  return buildImage(job, decoded, false);
+}
+
+// Decodes a job whose data was gathered, on a worker, raising no message:
+// the budget takes it when it is settled.
 void decodeImage(ImageJob& job) noexcept {
   job.outcome = ImageJob::Outcome::OutOfMemory;
   LzwDecoder* decoder = threadDecoder();
   if (!decoder || !decoder->initFromGathered(job.data, job.used, job.terminated, job.minCodeSize))
     return;
   const uint8_t* decoded = decodeToBuffer(*decoder, job);
-  if (!decoded) return;
-  if (buildImage(job, decoded)) job.outcome = ImageJob::Outcome::Decoded;
-  releaseLargeScratch();
+  if (decoded && buildImage(job, decoded, true)) job.outcome = ImageJob::Outcome::Decoded;
+  std::vector<uint8_t>().swap(threadScratch());  // also when it failed
 }
 
 // A decoded job's pixels into its frame, once the budget has taken them;
@@ -300,17 +315,7 @@ int readImage(ByteSource& file, Frame& frame, Animation& a, PixelBudget* budget)
   if (!decoder || !decoder->init(file, job.minCodeSize)) return fail();
   // The rest of the data, extra pixels included, was consumed with the
   // sub-blocks, so the next block starts where it should.
-  const uint8_t* decoded = decodeToBuffer(*decoder, job);
-  if (!decoded) {
-    if (job.outcome == ImageJob::Outcome::Corrupt) why = Str::GifCorrupt;
-    return fail();
-  }
-  // Pixels the data never sent are charged to the file's size as well.
-  const int64_t count = static_cast<int64_t>(job.width) * job.height;
-  if (budget && !budget->take(count, static_cast<int64_t>(job.got), job.bytes)) return fail();
-  const bool built = buildImage(job, decoded);
-  releaseLargeScratch();
-  if (!built) return fail();
+  if (!decodeInTurn(*decoder, job, budget, why)) return fail();
   frame.dib = std::move(job.dib);
   frame.mask = std::move(job.mask);
   return 1;
@@ -470,8 +475,14 @@ int readGif(ByteSource& file, Progress* progress, std::unique_ptr<Animation>& ou
     if (inTurn || pixels + inFlightPixels > budget.undeliveredLeft()) {
       settleAll();
       if (error) return false;
-      decodeImage(*job);
-      if (!finishImage(*job, *frame, &budget, why)) return failed();
+      why = Str::NoMemoryFrameImage;
+      LzwDecoder* decoder = threadDecoder();
+      if (!decoder ||
+          !decoder->initFromGathered(job->data, job->used, job->terminated, job->minCodeSize) ||
+          !decodeInTurn(*decoder, *job, &budget, why))
+        return failed();
+      frame->dib = std::move(job->dib);
+      frame->mask = std::move(job->mask);
       appendFrame(*a, std::move(frame));
       return true;
     }
